@@ -1,0 +1,176 @@
+/* The Lumenord driver: host-side interface to an encrypting PIN pad on a serial line.
+ *
+ * Every function returns a signed result code:
+ *    0  success; outputs filled as the function says
+ *   -1  the port is not enabled (no PinPad_EnablePort yet, or PinPad_DisablePort since);
+ *       from PinPad_EnablePort: opening or configuring the port failed;
+ *       from PinPad_ReadOneByte: no byte arrived
+ *   -2  from PinPad_DisablePort: closing failed
+ *   -3  a required pointer is null, a required text is empty, or an input does not fit
+ *   -4  no reply frame from the pad (silent or absent pad)
+ *    2  the request was not written: the serial port is not open
+ *    3  the read came back empty
+ *   1..255 otherwise: the pad's own status byte, unchanged (224 is its low-battery status)
+ *
+ * Texts are single-byte; keys, data and codes are upper-case hexadecimal text (lower case is
+ * accepted on input). Output buffers belong to the caller, who sizes them as documented.
+ * The library serves one call at a time; it has no threads and takes no locks.
+ */
+#ifndef LUMENORD_PINPAD_H
+#define LUMENORD_PINPAD_H
+
+#if defined(_WIN32) && !defined(_WIN64)
+#define PINPAD_CALL __stdcall
+#else
+#define PINPAD_CALL
+#endif
+
+#if defined(_WIN32)
+#ifdef LUMENORD_BUILDING
+#define PINPAD_API __declspec(dllexport)
+#else
+#define PINPAD_API __declspec(dllimport)
+#endif
+#else
+#define PINPAD_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- Port and device setup ---- */
+
+/* Opens the pad's serial port.
+ * [in] portName  "comN": N is read from the fourth character on; at most 15 characters.
+ * [in] baudRate  300, 600, 1200, 2400, 4800, 19200, 38400, 56000, 57600 or 115200; any other
+ *                value opens at 9600.
+ * [in] parity, dataBits, stopBits  the first byte of each is a numeric code: parity 1 odd, 2 even,
+ *                other none; data bits 7 seven, other eight; stop bits 2 two, other one.
+ * Returns 0 opened, -1 open failed (the port flag is set all the same, so device commands then
+ * answer 2), -3 bad argument or a name longer than 15 characters. */
+PINPAD_API int PINPAD_CALL PinPad_EnablePort(const char* portName, int baudRate, const char* parity,
+                                             const char* dataBits, const char* stopBits);
+
+/* Closes the port and clears the port flag. Returns 0 (-2 if closing reported failure). */
+PINPAD_API int PINPAD_CALL PinPad_DisablePort(void);
+
+/* Writes the pad's customer information area (command '3').
+ * [in] info, length  at most 256 bytes; length 0 sends the empty read request.
+ * Returns 0, -1, -3 (null, first byte zero with a non-zero length, or over 256 bytes), -4, 2, 3,
+ * or the pad's status. */
+PINPAD_API int PINPAD_CALL PinPad_SetCustInfo(const char* info, unsigned int length);
+
+/* Reads the pad's customer information area.
+ * [out] output  at least 256 bytes; receives the reply data, not terminated.
+ * Returns 0, or 224 with valid data and the pad's low-battery status; -1, -3, -4, 2, 3 or the
+ * pad's status otherwise (output untouched). */
+PINPAD_API int PINPAD_CALL PinPad_GetCustInfo(char* output);
+
+/* Sets the codes the pad's keys report (command '4').
+ * [in] value, length  non-empty, at most 256 bytes. */
+PINPAD_API int PINPAD_CALL PinPad_SetKeyboardValue(const char* value, unsigned int length);
+
+/* Sends a control code such as "032" (command '5').
+ * [in] code, length  at most 256 bytes; length 0 sends an empty frame. */
+PINPAD_API int PINPAD_CALL PinPad_SetControlCode(const char* code, unsigned int length);
+
+/* Picks up one byte that the pad sent on its own (a key press, a PIN echo '*').
+ * [out] output  one byte; 0 when none arrived.
+ * Waits a little over one second at most. Returns 0 a byte was delivered, -1 none, -3 null. */
+PINPAD_API int PINPAD_CALL PinPad_ReadOneByte(unsigned char* output);
+
+/* ---- Keys and authentication ---- */
+
+/* Loads a key record laid out by the caller in clear text (command '1').
+ * [in] keyRecord, length  non-empty, at most 256 bytes.
+ * [out] verifyCode  at least 9 bytes: the 8-character verify code, or "" when the pad sent none.
+ * [in] reserved  ignored. */
+PINPAD_API int PINPAD_CALL PinPad_DownloadKey(const char* keyRecord, unsigned int length,
+                                              char* verifyCode, int reserved);
+
+/* Loads a key record in cipher text (command '2').
+ * [out] verifyCode  at least 9 bytes: the 8-character verify code. */
+PINPAD_API int PINPAD_CALL PinPad_DownloadEncryptKey(const char* keyRecord, unsigned int length,
+                                                     char* verifyCode);
+
+/* Sets up authentication with the given data (selector "80").
+ * [in] data, length  non-empty, at most 254 bytes.
+ * [out] output  at least 33 bytes: the first 32 reply characters. */
+PINPAD_API int PINPAD_CALL PinPad_InitAuthorization(const char* data, unsigned int length,
+                                                    char* output);
+
+/* Fetches the pad's 32-character challenge (selector "A0").
+ * [out] output  at least 33 bytes. */
+PINPAD_API int PINPAD_CALL PinPad_GetChallenge(char* output);
+
+/* Runs the two-step mutual authentication: sends keyIndex and the challenge, enciphers the pad's
+ * 32 reply characters under key (16, 32 or 48 hex characters: single, two- or three-key triple
+ * DES) and sends the result after "90".
+ * [in] key, challengeLength, keyIndex (two characters), challenge (at most 254 bytes)
+ * [out] output  at least 33 bytes: the 32 characters of the second reply. */
+PINPAD_API int PINPAD_CALL PinPad_BidirectionalAuthorization(const char* key,
+                                                             unsigned int challengeLength,
+                                                             const char* keyIndex,
+                                                             const char* challenge, char* output);
+
+/* ---- PIN, MAC and data ---- */
+
+/* Starts PIN entry on the pad (command '6'). Every negative inner result is returned as -4. */
+PINPAD_API int PINPAD_CALL PinPad_EnablePin(const char* params, unsigned int length);
+
+/* Reads the PIN value (command '7').
+ * [in] params, length  may be empty; at most 256 bytes.
+ * [in] timeoutSeconds  how long to wait for the reply, 1 to 127.
+ * [out] output  256 bytes: the reply data as a terminated text (at most 122 characters). */
+PINPAD_API int PINPAD_CALL PinPad_GetPinValue(const char* params, unsigned int length,
+                                              int timeoutSeconds, char* output);
+
+/* Has the pad compute a MAC (command '8').
+ * [in] input, length  a three-byte header and the message bytes; from 999 bytes on the message
+ *                     is sent as hexadecimal text. At most 2045 bytes.
+ * [out] output  at least 17 bytes: the 16-character MAC. */
+PINPAD_API int PINPAD_CALL PinPad_MakeMac(const char* input, unsigned int length, char* output);
+
+/* Has the pad encrypt or decrypt data (command '9').
+ * [in] request, length  non-empty, at most 4088 bytes.
+ * [out] output  4096 bytes: the reply data as a terminated text. */
+PINPAD_API int PINPAD_CALL PinPad_EncryptData(const char* request, unsigned int length,
+                                              char* output);
+
+/* ---- IC card and display ---- */
+
+/* Sends a card control request (command '@').
+ * [out] output  2048 bytes: the card's answer after the four-character header.
+ * Returns 0, a card status character (such as 'B', 66), or the codes above. */
+PINPAD_API int PINPAD_CALL PinPad_IC_Control(const char* request, char* output);
+
+/* Sends a command to the card (command 'A'), for instance an APDU as hexadecimal text.
+ * [out] output  2048 bytes: the card's answer after the status character. */
+PINPAD_API int PINPAD_CALL PinPad_IC_Access(const char* request, char* output);
+
+/* Writes a display record to the pad's display (command ';').
+ * [in] record, length  at most 4088 bytes. Returns 0, 224, or the codes above. */
+PINPAD_API int PINPAD_CALL PinPad_DispInfoLcd(const char* record, int length);
+
+/* ---- Local DES ---- */
+
+/* Single DES (16-character key) or two- or three-key triple DES (32 or 48 characters) on one,
+ * two or three blocks of 16 hex characters each, electronic code book, no pad needed.
+ * [out] output  at least 49 bytes: upper-case hex; nothing is written for other lengths.
+ * [in] direction  0 encrypt, other values decrypt. Always returns 0. */
+PINPAD_API int PINPAD_CALL PinPad_TriUntriDes(const char* data, const char* key, char* output,
+                                              int direction);
+
+/* ---- Host integration ---- */
+
+/* Installs the function that every wait of the library calls on each pass, so that a window
+ * host can process its events while a command waits for the pad. Null removes it. */
+typedef void(PINPAD_CALL* Lumenord_MessagePump)(void);
+PINPAD_API void PINPAD_CALL Lumenord_SetMessagePump(Lumenord_MessagePump pump);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* LUMENORD_PINPAD_H */

@@ -1,0 +1,41 @@
+// DES and triple DES on hexadecimal text, the library's own implementation of FIPS 46-3.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace lumenord {
+
+// Converts the first 2n characters of `text` (left-padded with '0' when shorter) into n bytes;
+// only the low four bits of each character's value count, so 'a' and 'A' agree.
+void HexToBytes(const char* text, std::uint8_t* bytes, std::size_t n);
+// Writes 2n upper-case hexadecimal characters and a terminating zero into `text`.
+void BytesToHex(const std::uint8_t* bytes, std::size_t n, char* text);
+
+class DesEngine {
+public:
+    virtual ~DesEngine() = default;
+
+    // One block: 16 hex characters of data under 16 hex characters of key. The result text
+    // (16 upper-case characters) stays in the engine until the next block operation.
+    const char* EncryptBlock(const char* dataText, const char* keyText);
+    const char* DecryptBlock(const char* dataText, const char* keyText);
+
+    // Single DES (16-character key), two-key (32) or three-key (48) triple DES on 16, 32 or 48
+    // data characters, each block on its own. Writes the result and a zero into `output` (at
+    // least 49 bytes) and returns true; other lengths write nothing and return false.
+    bool TriUntriDes(const char* data, const char* key, char* output, bool encrypt);
+
+    const char* ResultText() const { return m_resultText; }
+
+private:
+    void RunBlock(const char* dataText, const char* keyText, bool encrypt);
+
+    std::uint64_t m_roundKeys[16] = {};
+    std::uint8_t m_key[8] = {};
+    std::uint8_t m_data[8] = {};
+    std::uint8_t m_result[8] = {};
+    char m_resultText[17] = {};
+};
+
+}  // namespace lumenord

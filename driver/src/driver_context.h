@@ -1,0 +1,40 @@
+// The library's single global state: the serial channel, the DES engine, the port flag and the
+// host's message pump. Built when the library is loaded, destroyed (closing the port) at unload.
+#pragma once
+
+#include "des_engine.h"
+#include "pinpad.h"
+#include "serial_channel.h"
+
+namespace lumenord {
+
+class DriverContext {
+public:
+    DriverContext();
+    virtual ~DriverContext();
+    DriverContext(const DriverContext&) = delete;
+    DriverContext& operator=(const DriverContext&) = delete;
+
+    SerialChannel channel;
+    DesEngine des;
+};
+
+DriverContext& Context();
+
+// Set by PinPad_EnablePort, cleared by PinPad_DisablePort; device commands refuse with -1 while 0.
+extern int PortEnabled;
+
+// Calls the host's message pump, if one is installed. Every wait calls it on each pass.
+void PumpMessages();
+
+// Runs an export's body so that no exception crosses the C interface.
+template <typename Body>
+int Guarded(Body body) noexcept {
+    try {
+        return body();
+    } catch (...) {
+        return -3;
+    }
+}
+
+}  // namespace lumenord

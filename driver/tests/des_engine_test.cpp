@@ -1,0 +1,2 @@
+#include <gtest/gtest.h>
+// Filled in with the layer.

@@ -1,0 +1,60 @@
+// A scripted peer on the master side of a pseudo-terminal: the stand-in pad for the byte-exact
+// tests. It reads what the driver wrote and answers with the bytes the test chose.
+#pragma once
+
+#include <termios.h>
+
+#include <cstddef>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace lumenord::test {
+
+// A reply frame with a correct length field and check: STX, len, status, data, ETX, check.
+std::string ReplyFrame(char status, std::string_view data);
+// The same with the length field given as it is to appear ("000", say).
+std::string ReplyFrameWithLength(std::string_view lengthField, char status, std::string_view data);
+// Bytes as "02 30 30 ..." for readable failure messages.
+std::string Hex(std::string_view bytes);
+
+class PtyPeer {
+public:
+    PtyPeer();  // throws std::runtime_error when no pty can be had
+    ~PtyPeer();
+    PtyPeer(const PtyPeer&) = delete;
+    PtyPeer& operator=(const PtyPeer&) = delete;
+
+    const std::string& SlavePath() const { return m_slavePath; }
+    int MasterFd() const { return m_master; }
+
+    // Reads until `count` bytes have arrived or `timeoutMs` has passed.
+    std::string Read(std::size_t count, int timeoutMs);
+    // Reads one frame: through its ETX and the two check characters, or until the time-out.
+    std::string ReadFrame(int timeoutMs);
+    void Write(std::string_view bytes);
+    // The pad vanishes: the master side is closed (a serving thread is stopped first).
+    void CloseMaster();
+    // The line settings as the driver left them.
+    termios Settings() const;
+
+    // Answers requests on a thread of its own: for each entry, read one frame, then write the
+    // entry (an empty entry answers nothing). Requests() joins and returns what was read.
+    void Serve(std::vector<std::string> replies, int frameTimeoutMs = 10000);
+    std::vector<std::string> Requests();
+
+private:
+    int m_master = -1;
+    int m_slaveKeepAlive = -1;  // keeps the line up while the driver closes and reopens it
+    std::string m_slavePath;
+    std::thread m_server;
+    std::mutex m_mutex;
+    std::vector<std::string> m_requests;
+};
+
+// Writes ./sysconfig.ini mapping COM`port` to `device`, with DEBUG and further lines as given.
+void WriteSysconfig(int port, const std::string& device, const std::string& extraLines = "");
+
+}  // namespace lumenord::test

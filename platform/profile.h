@@ -1,0 +1,24 @@
+// Private-profile (INI) files: the read and write calls that the driver's settings and the test
+// program's key store are built on. Names match without regard to case; blanks are trimmed.
+#pragma once
+
+#include <cstddef>
+
+namespace platform {
+
+// The integer value of `key` in `section`: its leading decimal digits (an optional sign first),
+// 0 when the value holds none, `defaultValue` when the file, section or key is missing.
+int GetPrivateProfileInt(const char* section, const char* key, int defaultValue, const char* path);
+
+// Copies the value (or `defaultValue` when it is missing) into `buffer`, cut to `size` - 1
+// characters and always terminated when `size` > 0. Returns the number of characters stored.
+std::size_t GetPrivateProfileString(const char* section, const char* key, const char* defaultValue,
+                                    char* buffer, std::size_t size, const char* path);
+
+// Sets `key` in `section` to `value`, creating the file, the section or the key as needed; every
+// other line stays as it was. The file is replaced atomically; a new file is readable by its
+// owner only. Returns false when the file could not be read or written.
+bool WritePrivateProfileString(const char* section, const char* key, const char* value,
+                               const char* path);
+
+}  // namespace platform
