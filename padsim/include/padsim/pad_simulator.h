@@ -1,0 +1,202 @@
+// The simulated pad's protocol engine: request bytes in, reply bytes out, key presses in, and its
+// inner state out for tests. It holds no thread and no clock of its own; see PtyPad for both.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace padsim {
+
+// What the pad is doing with its keypad.
+enum class Mode {
+    Idle,         // keys are ignored
+    PinEntry,     // each digit is echoed as '*'
+    KeyEntry,     // a key part is typed on the pad, each character echoed as itself
+    ClearKeypad,  // each key is reported as its own character
+};
+const char* ModeName(Mode mode);
+
+// The simulated CPU card in socket 1.
+enum class CardState { NoCard, Inserted, Powered };
+
+// Special key codes as the pad reports them.
+inline constexpr char kBackspace = '\x08';
+inline constexpr char kEnter = '\x0D';
+inline constexpr char kEscape = '\x1B';
+inline constexpr char kPinStar = '*';
+inline constexpr char kEntryTimeout = '\x80';
+
+struct StoredKey {
+    std::string value;  // upper-case hex text: 16, 32 or 48 characters
+    std::string tag;    // "IMK" (loaded in clear or on the pad), "TMK", "TPK", "TAK", "TDK", ...
+};
+
+// Misbehaviour on purpose. Everything here applies to reply frames only, never to key echoes.
+struct Faults {
+    bool silent = false;              // read requests, answer nothing
+    std::string noise;                // bytes sent ahead of each reply's STX
+    int cutReplyAfter = -1;           // send only this many bytes of each reply (-1: whole)
+    bool wrongCheck = false;          // each reply carries a wrong check
+    std::size_t oversizeData = 0;     // pad each reply's data up to this many bytes (0: off)
+    std::chrono::milliseconds delay{0};  // hold each reply this long (applied by PtyPad)
+    std::map<char, std::uint8_t> forcedStatus;  // command byte -> status byte replied instead
+    bool lowBattery = false;          // status 224 where the pad reports it ('3' read, ';')
+    // PtyPad: when the next request is complete, write this many bytes of its reply (0: none)
+    // and then close the pseudo-terminal. -1: off.
+    int disappearAfter = -1;
+};
+
+// Entry settings from the control codes (their defaults are the pad's own).
+struct Settings {
+    int pinTimeoutSeconds = 32;  // control code 2
+    std::uint8_t pinFill = 0x20;  // control code 3
+    int pinMinLength = 4;         // control code 4
+    int pinMaxLength = 12;        // control code 5
+    std::uint8_t baudCode = 0x33;  // control code 6 (recorded only; a pty has no speed)
+    std::uint8_t voice = 0x30;     // control code 7
+    std::uint8_t buzzer = 0x20;    // control code 8
+    std::uint8_t protection = 0x30;  // control code 9
+    std::uint8_t keyTiming = 0x10;   // control code A
+    std::uint8_t clearManage = 0x20;  // control code B
+};
+
+class PadSimulator {
+public:
+    // `seed` makes challenges, ISO format 1/3 fill and card randoms reproducible.
+    explicit PadSimulator(std::uint32_t seed = std::random_device{}());
+
+    // Feeds bytes from the line; returns every byte the pad writes back (whole reply frames,
+    // after the reply faults). Partial frames are kept until the rest arrives.
+    std::string Receive(std::string_view bytes);
+
+    // One key press on the pad: digits '0'-'9', 'A'-'F' (key entry), '.', kEnter, kEscape,
+    // kBackspace. Returns what the pad sends for it (possibly nothing).
+    std::string PressKey(char key);
+
+    // Lets time pass for the entry time-out and the inter-byte time-out of a partial frame.
+    // Returns what the pad sends because of it (0x80 when an entry times out; a '4' reply when
+    // a partial frame is abandoned).
+    std::string Elapse(std::chrono::milliseconds elapsed);
+    // How long until Elapse would have something to do; nullopt when nothing is pending.
+    std::optional<std::chrono::milliseconds> NextDeadline() const;
+
+    // Fault injection.
+    Faults& faults() { return m_faults; }
+    const Faults& faults() const { return m_faults; }
+
+    // Inspection and set-up for tests.
+    Mode mode() const { return m_mode; }
+    std::optional<StoredKey> Key(int index) const;
+    void SetKey(int index, StoredKey key);
+    std::string displayText() const;  // line 1, and line 2 after a '\n' when it is set
+    std::string customerArea() const;  // the whole information area as the '3' read sends it
+    const std::string& lastPin() const { return m_lastPin; }  // digits of the last completed entry
+    std::size_t pinDigitsTyped() const { return m_pinDigits.size(); }
+    const std::string& lastChallenge() const { return m_challenge; }
+    const std::string& authKey() const { return m_authKey; }
+    int authFailures() const { return m_authFailures; }
+    CardState cardState() const { return m_card; }
+    void SetCardInserted(bool inserted);
+    const Settings& settings() const { return m_settings; }
+    const std::string& keyboardValues() const { return m_keyboardValues; }
+    std::uint64_t requestCount() const { return m_requests; }
+    // Commands of the requests answered so far, in order (for tests that check what was sent).
+    const std::vector<std::string>& payloadLog() const { return m_payloadLog; }
+
+    // Version fields of the information area.
+    static constexpr std::string_view kDescription = "PADSIM01";
+    static constexpr std::string_view kProductModel = "SIM731";
+    static constexpr std::string_view kHardwareVersion = "R4K";
+    static constexpr std::string_view kFirmwareVersion = "110";
+    static constexpr std::string_view kDateCode = "2612";
+    static constexpr std::string_view kSerialNumber = "0001";
+    static constexpr std::string_view kAtr = "3B6800000073C84013009000";
+
+private:
+    struct Reply {
+        std::uint8_t status = 0;
+        std::string data;
+    };
+    struct PinRequest {  // what the PIN value reply needs
+        int keyIndex = -1;
+        char format = ' ';
+        std::string account;
+    };
+
+    std::string TakeFrames();
+    std::string Answer(char command, std::string_view payload);
+    Reply Dispatch(char command, std::string_view payload);
+    std::string Frame(char command, const Reply& reply) const;
+
+    Reply CustomerInfo(std::string_view payload);
+    Reply KeyboardValue(std::string_view payload);
+    Reply ControlCode(std::string_view payload);
+    Reply ClearKeyDownload(std::string_view payload);
+    Reply CipherKeyDownload(std::string_view payload);
+    Reply StartPinEntry(std::string_view payload);
+    Reply PinValue(std::string_view payload);
+    Reply PinRenewVerify(std::string_view payload);
+    Reply Mac(std::string_view payload, bool hexExpanded);
+    Reply DataCipher(std::string_view payload);
+    Reply Authentication(std::string_view payload);
+    Reply Display(std::string_view payload);
+    Reply CardControl(std::string_view payload);
+    Reply CardAccess(std::string_view payload);
+    std::string CardApdu(const std::string& apdu);
+
+    void OpenEntry(Mode mode);
+    void CloseEntry();
+    std::string PinKey(char key);
+    std::string KeyEntryKey(char key);
+    std::string FinishPin();
+    std::string RandomHex(std::size_t bytes);
+
+    Faults m_faults;
+    Settings m_settings;
+    std::mt19937 m_random;
+    std::string m_inbox;                  // bytes of a frame not complete yet
+    std::chrono::milliseconds m_inboxIdle{0};
+    std::uint64_t m_requests = 0;
+    std::vector<std::string> m_payloadLog;
+
+    std::map<int, StoredKey> m_keys;
+    std::map<int, std::map<int, std::string>> m_keyParts;  // on-pad entry: index -> part -> text
+    std::string m_custInfo;        // 50 bytes
+    std::string m_keyboardValues;  // 48 characters
+    std::string m_line1, m_line2;
+    std::uint8_t m_disabledKeys[256] = {};
+
+    Mode m_mode = Mode::Idle;
+    std::chrono::milliseconds m_entryElapsed{0};
+    // PIN entry
+    PinRequest m_pinRequest;
+    bool m_pinRequestGiven = false;  // started in the full form
+    int m_pinExpected = 0;
+    char m_pinClearCode = '0';
+    char m_pinCrCode = '0';
+    std::string m_pinDigits;
+    std::string m_lastPin;
+    bool m_pinReady = false;
+    int m_pinSequence = 0;
+    std::optional<std::string> m_pendingPinRequest;  // a '7' that waits for the entry's end
+    // key entry on the pad
+    int m_entryKeyIndex = 0;
+    int m_entryPart = 1;
+    std::string m_entryText;
+    // authentication
+    std::string m_authKey;
+    std::string m_challenge;
+    std::string m_authStepOne;  // the pad's first-step reply awaiting the host's answer
+    int m_authKeyIndex = -1;
+    int m_authFailures = 0;
+    // IC card
+    CardState m_card = CardState::Inserted;
+};
+
+}  // namespace padsim

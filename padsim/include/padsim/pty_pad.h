@@ -1,0 +1,103 @@
+// Runs a PadSimulator on a pseudo-terminal in a thread of its own: the peer that the driver opens
+// as its serial port in end-to-end tests, benchmarks and the padsim program.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "padsim/pad_simulator.h"
+
+namespace padsim {
+
+struct PadOptions {
+    std::uint32_t seed = 1;
+    Faults faults;               // in force from the start
+    std::string scriptedKeys;    // pressed whenever an input mode opens (see SetScriptedKeys)
+    // Pause before the first scripted key and between scripted keys, so that each key arrives
+    // on its own after the reply that opened the mode.
+    std::chrono::milliseconds scriptedKeyDelay{150};
+    // Called on the pad's thread after anything changed (request answered, key pressed, time-out).
+    // Keep it short; it must not call back into the PtyPad.
+    std::function<void()> onChange;
+};
+
+class PtyPad {
+public:
+    explicit PtyPad(PadOptions options = {});  // throws std::runtime_error without a pty
+    ~PtyPad();                                 // stops and joins
+    PtyPad(const PtyPad&) = delete;
+    PtyPad& operator=(const PtyPad&) = delete;
+
+    // The slave side to open as the serial port (map it as [PORTS] COM1=<path>).
+    const std::string& DevicePath() const { return m_slavePath; }
+
+    // Key presses on the pad, from any thread; their echoes go out at once.
+    void PressKeys(std::string_view keys);
+    // Keys pressed one after another each time an input mode opens (PIN entry, key entry,
+    // clear-text keypad); "" turns the script off. Each opening replays the whole script.
+    void SetScriptedKeys(std::string keys);
+
+    // Runs f(PadSimulator&) under the pad's lock and returns its result: inspection and fault
+    // injection from any thread. Faults changed here apply to the next reply.
+    template <class F>
+    auto With(F f) {
+        std::unique_lock lock(m_mutex);
+        struct Wake {  // the loop re-reads deadlines and faults after f ran
+            PtyPad* pad;
+            ~Wake() { pad->WakeLocked(); }
+        } wake{this};
+        return f(m_engine);
+    }
+
+    // Waits until pred(const PadSimulator&) holds or the time-out passes; returns whether it held.
+    bool WaitFor(const std::function<bool(const PadSimulator&)>& pred,
+                 std::chrono::milliseconds timeout);
+
+    // The pad vanishes now: the pseudo-terminal is closed (the driver's side sees a hang-up).
+    void Disappear();
+    bool Disappeared() const;
+    // Ends the thread; the pty is closed. Safe to call twice.
+    void Stop();
+
+private:
+    void Run();
+    void WakeLocked();
+    void HandleInput();
+    void FlushOutput();
+    void QueueReply(std::string bytes);
+    void QueueEcho(std::string bytes);
+    void ArmScriptIfModeOpened(Mode before);
+    void CloseLine();
+    int PollTimeoutLocked() const;
+    void AdvanceClockLocked();
+
+    PadOptions m_options;
+    PadSimulator m_engine;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::thread m_thread;
+    int m_master = -1;
+    int m_slaveKeepAlive = -1;
+    int m_wakeRead = -1, m_wakeWrite = -1;
+    std::string m_slavePath;
+    bool m_stop = false;
+    bool m_gone = false;
+
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point m_lastTick;
+    std::string m_out;                    // bytes ready to write
+    std::string m_delayed;                // reply bytes held back by the delay fault
+    Clock::time_point m_delayedDue;
+    std::string m_script;
+    std::size_t m_scriptPos = std::string::npos;  // next scripted key, npos when idle
+    Clock::time_point m_scriptDue;
+    int m_disappearAfterSend = -1;        // bytes left before the line is closed
+};
+
+}  // namespace padsim
