@@ -30,12 +30,23 @@ public:
 
 private:
     void RunBlock(const char* dataText, const char* keyText, bool encrypt);
+    // The round keys of the 16 key characters at `keyText`, kept per key position of a triple
+    // key so that a repeated key costs one comparison.
+    const std::uint64_t* ScheduleFor(int slot, const char* keyText);
+
+    struct CachedSchedule {
+        std::uint64_t key = 0;
+        bool ready = false;
+        std::uint64_t roundKeys[16] = {};
+    };
 
     std::uint64_t m_roundKeys[16] = {};
     std::uint8_t m_key[8] = {};
     std::uint8_t m_data[8] = {};
     std::uint8_t m_result[8] = {};
     char m_resultText[17] = {};
+    bool m_roundKeysReady = false;  // m_roundKeys belong to m_key
+    CachedSchedule m_schedules[3];
 };
 
 }  // namespace lumenord
