@@ -47,6 +47,14 @@ public:
     bool TraceEnabled() const { return m_traceEnabled == 1; }
 
 private:
+    void StoreByte(std::uint8_t byte);
+    // Ends an end-byte read that ran out of time: purge, note, time-out code.
+    std::uint16_t EndTimeout(const char* note);
+    // Ends an end-byte read whose line has gone: what arrived is no reply.
+    std::uint16_t LineGone(const char* note);
+    // Waits at most the settle time for `count` bytes to be queued.
+    void SettleUntilQueued(std::uint16_t count);
+
     int m_portNumber = 0;
     char m_receiveBuffer[kBufferSize + 1] = {};
     char m_sentCopy[kBufferSize + 1] = {};

@@ -1,0 +1,59 @@
+// The operating system's serial port behind the SerialChannel: open and claim a device
+// exclusively, set its line, move single bytes, and wait for input with a deadline.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+namespace lumenord {
+
+// Line parameters as the caller gave them; the numeric codes are mapped when the port opens.
+struct LineSettings {
+    int baudRate = 9600;
+    std::uint8_t parityCode = 0;    // 1 odd, 2 even, other none
+    std::uint8_t dataBitsCode = 0;  // 7 seven, other eight
+    std::uint8_t stopBitsCode = 0;  // 2 two, other one
+};
+
+// The rate a requested baud rate opens at: the listed rates unchanged, every other one 9600.
+int EffectiveBaudRate(int requested);
+
+enum class WaitResult {
+    kReady,   // input is queued
+    kIdle,    // the wait ran out with nothing queued
+    kHangUp,  // the other end is gone; nothing more will come
+};
+
+enum class ReadResult { kByte, kNone, kFailed };
+
+class SerialPort {
+public:
+    // Opens and configures `device`; null when it is missing, already claimed or not a
+    // configurable serial line.
+    static std::unique_ptr<SerialPort> Open(const char* device, const LineSettings& settings);
+    ~SerialPort();
+    SerialPort(const SerialPort&) = delete;
+    SerialPort& operator=(const SerialPort&) = delete;
+
+    // Bytes waiting in the input queue; 0 when none or the line is gone.
+    int QueuedCount();
+    // Waits at most `maxMs` for input; returns as soon as a byte is queued.
+    WaitResult WaitForInput(int maxMs);
+    ReadResult ReadByte(std::uint8_t* byte);
+    // Writes one byte; when the output queue is full waits at most `maxWaitMs` for room.
+    // Failures are not reported: the reply (or its absence) tells the caller what happened.
+    void WriteByte(std::uint8_t byte, int maxWaitMs);
+    // Waits `ms` whatever the line does (for waits that queued input cannot end).
+    void Pause(int ms);
+    // Discards output not yet sent.
+    void PurgeOutput();
+    bool HungUp() const { return m_hungUp; }
+
+private:
+    explicit SerialPort(int fd) : m_fd(fd) {}
+
+    int m_fd;
+    bool m_hungUp = false;
+};
+
+}  // namespace lumenord

@@ -1,0 +1,196 @@
+// POSIX termios backend of SerialPort.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "serial_port.h"
+#include "ticks.h"
+
+// The kernel's termios2, which carries a free baud rate; glibc's headers do not declare it and
+// the kernel's own header clashes with <termios.h>.
+struct termios2 {
+    tcflag_t c_iflag;
+    tcflag_t c_oflag;
+    tcflag_t c_cflag;
+    tcflag_t c_lflag;
+    cc_t c_line;
+    cc_t c_cc[19];
+    speed_t c_ispeed;
+    speed_t c_ospeed;
+};
+
+namespace lumenord {
+namespace {
+
+constexpr tcflag_t kBaudOther = 0010000;  // BOTHER: the rate is in c_ispeed/c_ospeed
+
+struct BaudEntry {
+    int rate;
+    speed_t speed;  // 0: no termios constant, set through termios2
+};
+
+constexpr BaudEntry kBaudRates[] = {
+    {300, B300},   {600, B600},     {1200, B1200},     {2400, B2400},
+    {4800, B4800}, {9600, B9600},   {19200, B19200},   {38400, B38400},
+    {56000, 0},    {57600, B57600}, {115200, B115200},
+};
+
+speed_t SpeedConstant(int rate) {
+    for (const BaudEntry& entry : kBaudRates)
+        if (entry.rate == rate) return entry.speed;
+    return B9600;
+}
+
+// poll() on one descriptor, retried on EINTR with what is left of `maxMs`.
+int PollOnce(int fd, short events, int maxMs, short* revents) {
+    const std::uint64_t deadline = platform::MonotonicMs() + static_cast<std::uint64_t>(maxMs);
+    for (;;) {
+        pollfd p{fd, events, 0};
+        std::uint64_t now = platform::MonotonicMs();
+        int left = now >= deadline ? 0 : static_cast<int>(deadline - now);
+        int ready = poll(&p, 1, left);
+        if (ready < 0 && errno == EINTR) continue;
+        *revents = ready > 0 ? p.revents : 0;
+        return ready;
+    }
+}
+
+void MapLineSettings(const LineSettings& settings, termios* t) {
+    cfmakeraw(t);
+    t->c_cflag |= CLOCAL | CREAD;
+    t->c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB);
+    t->c_cflag |= settings.dataBitsCode == 7 ? CS7 : CS8;
+    if (settings.parityCode == 1) t->c_cflag |= PARENB | PARODD;
+    if (settings.parityCode == 2) t->c_cflag |= PARENB;
+    if (settings.stopBitsCode == 2) t->c_cflag |= CSTOPB;
+    // A read returns at once with what is queued.
+    t->c_cc[VMIN] = 0;
+    t->c_cc[VTIME] = 0;
+    speed_t speed = SpeedConstant(EffectiveBaudRate(settings.baudRate));
+    if (speed != 0) {
+        cfsetispeed(t, speed);
+        cfsetospeed(t, speed);
+    }
+}
+
+// Rates without a termios constant go through termios2 with a free rate.
+bool SetFreeBaudRate(int fd, int rate) {
+    termios2 t2{};
+    if (ioctl(fd, TCGETS2, &t2) != 0) return false;
+    t2.c_cflag &= ~static_cast<tcflag_t>(CBAUD);
+    t2.c_cflag |= kBaudOther;
+    t2.c_ispeed = static_cast<speed_t>(rate);
+    t2.c_ospeed = static_cast<speed_t>(rate);
+    return ioctl(fd, TCSETS2, &t2) == 0;
+}
+
+bool Configure(int fd, const LineSettings& settings) {
+    termios t{};
+    if (tcgetattr(fd, &t) != 0) return false;
+    MapLineSettings(settings, &t);
+    if (tcsetattr(fd, TCSANOW, &t) != 0) return false;
+    int rate = EffectiveBaudRate(settings.baudRate);
+    return SpeedConstant(rate) != 0 || SetFreeBaudRate(fd, rate);
+}
+
+}  // namespace
+
+int EffectiveBaudRate(int requested) {
+    for (const BaudEntry& entry : kBaudRates)
+        if (entry.rate == requested) return requested;
+    return 9600;
+}
+
+std::unique_ptr<SerialPort> SerialPort::Open(const char* device, const LineSettings& settings) {
+    if (device == nullptr || device[0] == '\0') return nullptr;
+    int fd = open(device, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    // flock holds against every other opener, root included; TIOCEXCL keeps out the
+    // programs that do not lock (root ignores it).
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        close(fd);
+        return nullptr;
+    }
+    ioctl(fd, TIOCEXCL);
+    if (!Configure(fd, settings)) {
+        close(fd);
+        return nullptr;
+    }
+    return std::unique_ptr<SerialPort>(new SerialPort(fd));
+}
+
+SerialPort::~SerialPort() {
+    ioctl(m_fd, TIOCNXCL);
+    close(m_fd);
+}
+
+int SerialPort::QueuedCount() {
+    int queued = 0;
+    if (m_hungUp || ioctl(m_fd, FIONREAD, &queued) != 0) return 0;
+    return queued > 0 ? queued : 0;
+}
+
+WaitResult SerialPort::WaitForInput(int maxMs) {
+    if (m_hungUp) return WaitResult::kHangUp;
+    if (QueuedCount() > 0) return WaitResult::kReady;
+    short revents = 0;
+    if (PollOnce(m_fd, POLLIN, maxMs < 0 ? 0 : maxMs, &revents) <= 0) return WaitResult::kIdle;
+    if (QueuedCount() > 0) return WaitResult::kReady;
+    if (revents & (POLLHUP | POLLERR | POLLNVAL)) {
+        m_hungUp = true;
+        return WaitResult::kHangUp;
+    }
+    // Readable but nothing queued: a read tells whether the line has gone.
+    std::uint8_t probe = 0;
+    ssize_t n = read(m_fd, &probe, 0);
+    if (n < 0 && errno != EAGAIN && errno != EINTR) {
+        m_hungUp = true;
+        return WaitResult::kHangUp;
+    }
+    return WaitResult::kIdle;
+}
+
+ReadResult SerialPort::ReadByte(std::uint8_t* byte) {
+    if (m_hungUp) return ReadResult::kFailed;
+    for (;;) {
+        ssize_t n = read(m_fd, byte, 1);
+        if (n == 1) return ReadResult::kByte;
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EAGAIN) return ReadResult::kNone;
+        if (n < 0 && errno == EIO) m_hungUp = true;
+        return ReadResult::kFailed;
+    }
+}
+
+void SerialPort::WriteByte(std::uint8_t byte, int maxWaitMs) {
+    if (m_hungUp) return;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        ssize_t n = write(m_fd, &byte, 1);
+        if (n == 1) return;
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno != EAGAIN) {
+            if (errno == EIO) m_hungUp = true;
+            return;
+        }
+        short revents = 0;
+        if (attempt == 0 && PollOnce(m_fd, POLLOUT, maxWaitMs, &revents) <= 0) return;
+        if (revents & (POLLHUP | POLLERR | POLLNVAL)) {
+            m_hungUp = true;
+            return;
+        }
+    }
+}
+
+void SerialPort::Pause(int ms) {
+    short revents = 0;
+    PollOnce(-1, 0, ms, &revents);
+}
+
+void SerialPort::PurgeOutput() { tcflush(m_fd, TCOFLUSH); }
+
+}  // namespace lumenord

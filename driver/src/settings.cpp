@@ -1,0 +1,47 @@
+#include "settings.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "profile.h"
+
+namespace lumenord {
+namespace {
+
+std::string ReadString(const char* section, const char* key, const char* defaultValue) {
+    char value[512];
+    platform::GetPrivateProfileString(section, key, defaultValue, value, sizeof value,
+                                      kSettingsFile);
+    return value;
+}
+
+}  // namespace
+
+int ReadTraceSetting() {
+    return platform::GetPrivateProfileInt("SYSTEM", "DEBUG", 0, kSettingsFile);
+}
+
+std::string DevicePathForPort(int portNumber) {
+    if (portNumber < 1) return {};
+    std::string key = "COM" + std::to_string(portNumber);
+    std::string mapped = ReadString("PORTS", key.c_str(), "");
+    if (!mapped.empty()) return mapped;
+    return "/dev/ttyS" + std::to_string(portNumber - 1);
+}
+
+std::string TimeoutLogDirectory() {
+    std::string dir = ReadString("SYSTEM", "TIMEOUTLOGDIR", kDefaultTimeoutLogDir);
+    return dir.empty() ? kDefaultTimeoutLogDir : dir;
+}
+
+int PortNumberFromName(const char* name) {
+    if (std::strlen(name) < 4) return 0;
+    errno = 0;
+    long number = std::strtol(name + 3, nullptr, 10);
+    if (errno == ERANGE || number > INT_MAX || number < INT_MIN) return 0;
+    return static_cast<int>(number);
+}
+
+}  // namespace lumenord

@@ -1,0 +1,29 @@
+// What the driver takes from ./sysconfig.ini: the trace switch, the device behind each port
+// number, the time-out log's directory; and how a port name becomes a port number.
+#pragma once
+
+#include <string>
+
+namespace lumenord {
+
+constexpr const char* kSettingsFile = "./sysconfig.ini";
+constexpr const char* kDefaultTimeoutLogDir = "/var/log/halmstrom";
+// Names longer than this are refused: the number part would not fit its buffer.
+constexpr int kMaxPortNameLength = 15;
+
+// SYSTEM/DEBUG; 0 when the file or key is missing. The frame trace runs only when it is 1.
+int ReadTraceSetting();
+
+// The device that port number `portNumber` opens: key COMn of section PORTS, else
+// /dev/ttyS(n-1); empty for numbers below 1, which open nothing.
+std::string DevicePathForPort(int portNumber);
+
+// SYSTEM/TIMEOUTLOGDIR, default /var/log/halmstrom. The directory is never created.
+std::string TimeoutLogDirectory();
+
+// The number in "comN": the text from the fourth character on, read the way atol reads it
+// (leading digits, 0 when there are none); names shorter than four characters give 0, and so
+// do numbers outside the int range.
+int PortNumberFromName(const char* name);
+
+}  // namespace lumenord

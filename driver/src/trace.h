@@ -1,0 +1,17 @@
+// Records for service staff: the frame trace "logbuf.txt" (every frame sent and received, when
+// the trace is switched on) and the dated time-out log. Writing them never changes a result.
+#pragma once
+
+namespace lumenord {
+
+enum class TraceDirection { kSend, kReceive };
+
+// Appends one entry for `bytes[0..length)` to ./logbuf.txt when `enabled`; the first entry
+// after the library was loaded starts the file afresh.
+void FrameTrace(TraceDirection direction, const char* bytes, int length, bool enabled);
+
+// Appends the stamp and the message to debugMMDD.log (UTC date) in the time-out log directory,
+// when that directory exists.
+void TimeoutLog(const char* message, int length);
+
+}  // namespace lumenord
