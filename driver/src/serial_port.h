@@ -18,6 +18,16 @@ struct LineSettings {
 // The rate a requested baud rate opens at: the listed rates unchanged, every other one 9600.
 int EffectiveBaudRate(int requested);
 
+enum class Parity { kNone, kOdd, kEven };
+
+// The character frame that the codes select.
+struct CharacterFrame {
+    int dataBits;
+    Parity parity;
+    int stopBits;
+};
+CharacterFrame CharacterFrameFor(const LineSettings& settings);
+
 enum class WaitResult {
     kReady,   // input is queued
     kIdle,    // the wait ran out with nothing queued

@@ -64,10 +64,11 @@ void MapLineSettings(const LineSettings& settings, termios* t) {
     cfmakeraw(t);
     t->c_cflag |= CLOCAL | CREAD;
     t->c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB);
-    t->c_cflag |= settings.dataBitsCode == 7 ? CS7 : CS8;
-    if (settings.parityCode == 1) t->c_cflag |= PARENB | PARODD;
-    if (settings.parityCode == 2) t->c_cflag |= PARENB;
-    if (settings.stopBitsCode == 2) t->c_cflag |= CSTOPB;
+    CharacterFrame frame = CharacterFrameFor(settings);
+    t->c_cflag |= frame.dataBits == 7 ? CS7 : CS8;
+    if (frame.parity == Parity::kOdd) t->c_cflag |= PARENB | PARODD;
+    if (frame.parity == Parity::kEven) t->c_cflag |= PARENB;
+    if (frame.stopBits == 2) t->c_cflag |= CSTOPB;
     // A read returns at once with what is queued.
     t->c_cc[VMIN] = 0;
     t->c_cc[VTIME] = 0;
@@ -104,6 +105,15 @@ int EffectiveBaudRate(int requested) {
     for (const BaudEntry& entry : kBaudRates)
         if (entry.rate == requested) return requested;
     return 9600;
+}
+
+CharacterFrame CharacterFrameFor(const LineSettings& settings) {
+    CharacterFrame frame{8, Parity::kNone, 1};
+    if (settings.dataBitsCode == 7) frame.dataBits = 7;
+    if (settings.parityCode == 1) frame.parity = Parity::kOdd;
+    if (settings.parityCode == 2) frame.parity = Parity::kEven;
+    if (settings.stopBitsCode == 2) frame.stopBits = 2;
+    return frame;
 }
 
 std::unique_ptr<SerialPort> SerialPort::Open(const char* device, const LineSettings& settings) {

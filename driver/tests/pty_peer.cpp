@@ -8,7 +8,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 namespace lumenord::test {
@@ -162,6 +164,27 @@ std::vector<std::string> PtyPeer::Requests() {
     if (m_server.joinable()) m_server.join();
     std::lock_guard lock(m_mutex);
     return m_requests;
+}
+
+TempWorkDir::TempWorkDir() {
+    char previous[4096];
+    if (getcwd(previous, sizeof previous) == nullptr) throw std::runtime_error("no working dir");
+    m_previous = previous;
+    std::string pattern = (std::filesystem::temp_directory_path() / "lumenord-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("no temporary directory");
+    m_path = pattern;
+    if (chdir(m_path.c_str()) != 0) throw std::runtime_error("cannot enter " + m_path);
+}
+
+TempWorkDir::~TempWorkDir() {
+    if (chdir(m_previous.c_str()) != 0) return;
+    std::error_code ignored;
+    std::filesystem::remove_all(m_path, ignored);
+}
+
+std::string ReadFileText(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
 void WriteSysconfig(int port, const std::string& device, const std::string& extraLines) {

@@ -54,6 +54,24 @@ private:
     std::vector<std::string> m_requests;
 };
 
+// A fresh temporary directory that is the working directory while the object lives (the driver
+// reads ./sysconfig.ini and writes ./logbuf.txt); removed with its content afterwards.
+class TempWorkDir {
+public:
+    TempWorkDir();  // throws std::runtime_error when no directory can be made
+    ~TempWorkDir();
+    TempWorkDir(const TempWorkDir&) = delete;
+    TempWorkDir& operator=(const TempWorkDir&) = delete;
+    const std::string& Path() const { return m_path; }
+
+private:
+    std::string m_path;
+    std::string m_previous;
+};
+
+// The whole content of a file; empty when it cannot be read.
+std::string ReadFileText(const std::string& path);
+
 // Writes ./sysconfig.ini mapping COM`port` to `device`, with DEBUG and further lines as given.
 void WriteSysconfig(int port, const std::string& device, const std::string& extraLines = "");
 
