@@ -1,0 +1,47 @@
+// The PIN, data, clear-text keypad and IC card pages. For now they carry only their operation
+// buttons.
+#pragma once
+
+#include "placeholder_page.h"
+
+namespace operations {
+
+class PinPage : public shell::PlaceholderPage {
+public:
+    PinPage(shell::Shell& shell, QWidget* parent = nullptr)
+        : PlaceholderPage(shell,
+                          {{"btEnablePin", "startup PIN1"},
+                           {"Button5", "startup PIN2"},
+                           {"btGetPin", "Read ciphertext"},
+                           {"Button6", "PIN Renew/verify"},
+                           {"btMakeMAC", "MAC calculation"}},
+                          parent) {}
+};
+
+class DataPage : public shell::PlaceholderPage {
+public:
+    DataPage(shell::Shell& shell, QWidget* parent = nullptr)
+        : PlaceholderPage(
+              shell, {{"btEncryptData", "Data Encrpytion"}, {"btDecipherData", "Data Decryptions"}},
+              parent) {}
+};
+
+class CleartextPage : public shell::PlaceholderPage {
+public:
+    CleartextPage(shell::Shell& shell, QWidget* parent = nullptr)
+        : PlaceholderPage(shell,
+                          {{"OpenKeyBord", "Open Pinpad"},
+                           {"CloseKeyBord", "Close Pinpad"},
+                           {"TabSheet8_Display", "Display"}},
+                          parent) {}
+};
+
+class IcCardPage : public shell::PlaceholderPage {
+public:
+    IcCardPage(shell::Shell& shell, QWidget* parent = nullptr)
+        : PlaceholderPage(shell,
+                          {{"IC_Control", "Control Command"}, {"IC_Access", "Accessing Command"}},
+                          parent) {}
+};
+
+}  // namespace operations

@@ -1,0 +1,104 @@
+#include "commu_page.h"
+
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QVBoxLayout>
+
+#include "page_layout.h"
+
+namespace shell {
+namespace {
+
+QStringList PortItems() {
+    QStringList items;
+    for (int n = 1; n <= 15; ++n) items << QStringLiteral("com%1").arg(n);
+    return items;
+}
+
+}  // namespace
+
+CommuParaPage::CommuParaPage(Shell& shell, QWidget* parent) : QWidget(parent), m_shell(shell) {
+    comboPort = MakeCombo("comboPort", this, PortItems(), QStringLiteral("com1"));
+    // The port name travels in a 10-byte field.
+    comboPort->lineEdit()->setMaxLength(9);
+    comboBoundRate =
+        MakeCombo("comboBoundRate", this,
+                  {"1200", "2400", "4800", "9600", "19200", "38400", "115200"}, "9600");
+    comboDataBit = MakeCombo("comboDataBit", this, {}, "8", false);
+    comboParity = MakeCombo("comboParity", this, {}, "NO", false);
+    comboStop = MakeCombo("comboStop", this, {}, "1", false);
+    for (QComboBox* fixed : {comboDataBit, comboParity, comboStop}) fixed->setEnabled(false);
+
+    btOpenCom = shell.MakeOperationButton("btOpenCom", "Open Com port", this);
+    btCloseCom = shell.MakeOperationButton("btCloseCom", "Close Com port", this);
+    connect(btOpenCom, &QPushButton::clicked, this,
+            m_shell.Handler(this, &CommuParaPage::btOpenComClick));
+    connect(btCloseCom, &QPushButton::clicked, this,
+            m_shell.Handler(this, &CommuParaPage::btCloseComClick));
+
+    auto* group = new QGroupBox(this);
+    auto* form = new QFormLayout(group);
+    form->addRow("Com port:", comboPort);
+    form->addRow("Baud rate:", comboBoundRate);
+    form->addRow("Data bit:", comboDataBit);
+    form->addRow("Parity bit:", comboParity);
+    form->addRow("Stop bit:", comboStop);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(btOpenCom);
+    buttons->addWidget(btCloseCom);
+    form->addRow(buttons);
+    group->setFixedWidth(360);
+
+    auto* outer = new QVBoxLayout(this);
+    outer->addWidget(group, 0, Qt::AlignHCenter | Qt::AlignTop);
+    outer->addStretch();
+}
+
+PortOpenArgs CommuParaPage::OpenArgs() const {
+    return BuildPortOpenArgs(comboPort->currentText(), comboBoundRate->currentText(),
+                             comboParity->currentText(), comboDataBit->currentText(),
+                             comboStop->currentText());
+}
+
+void CommuParaPage::SelectBaudRateEntry(int index) {
+    comboBoundRate->setCurrentIndex(index < comboBoundRate->count() ? index : -1);
+}
+
+void CommuParaPage::btOpenComClick() {
+    m_shell.padInputClosed = 1;
+    m_shell.keyPollActive = 0;
+    m_shell.ShowStatus("");
+    const PortOpenArgs args = OpenArgs();
+    int result = 0;
+    if (auto enablePort = m_shell.Entries().PinPad_EnablePort) {
+        result = m_shell.GuardedCall([&] {
+            return enablePort(args.portName, args.baudRate, args.parity, args.dataBits,
+                              args.stopBits);
+        });
+    }
+    if (result != 0) {
+        m_shell.ShowStatus("fail in opening the serial port");
+        return;
+    }
+    m_shell.ShowStatus("succeed in opening the serial");
+    m_shell.EnableOperationButtons();
+}
+
+void CommuParaPage::btCloseComClick() {
+    m_shell.padInputClosed = 1;
+    m_shell.keyPollActive = 0;
+    m_shell.ShowStatus("");
+    int result = 0;
+    if (auto disablePort = m_shell.Entries().PinPad_DisablePort) {
+        result = m_shell.GuardedCall([&] { return disablePort(); });
+    }
+    if (result != 0) {
+        m_shell.ShowStatus("failure in closing the serial");
+        return;
+    }
+    m_shell.DisableOperationButtons();
+    m_shell.ShowStatus("serial which has been closed");
+}
+
+}  // namespace shell

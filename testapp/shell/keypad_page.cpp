@@ -1,0 +1,303 @@
+#include "keypad_page.h"
+
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QSignalBlocker>
+#include <QVBoxLayout>
+#include <cstring>
+
+#include "control_codes.h"
+#include "key_store.h"
+#include "page_layout.h"
+#include "reply_fields.h"
+
+namespace shell {
+namespace {
+
+constexpr int kCustomerInfoLimit = 50;
+constexpr int kLowBattery = 224;
+
+// Keeps a memo at `limit` characters, as the edit's maximum length would.
+void LimitLength(QPlainTextEdit* memo, int limit) {
+    QObject::connect(memo, &QPlainTextEdit::textChanged, memo, [memo, limit] {
+        const QString text = memo->toPlainText();
+        if (text.size() <= limit) return;
+        const QSignalBlocker blocker(memo);
+        memo->setPlainText(text.left(limit));
+        memo->moveCursor(QTextCursor::End);
+    });
+}
+
+QStringList ControlCodeItems() {
+    return {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "A", "B"};
+}
+
+}  // namespace
+
+KeypadPage::KeypadPage(Shell& shell, CommuParaPage& commu, QWidget* parent)
+    : QWidget(parent), m_shell(shell), m_commu(commu) {
+    auto* layout = new QGridLayout(this);
+    layout->addWidget(BuildCustomerGroup(), 0, 0, 2, 1);
+    layout->addWidget(BuildKeyboardGroup(), 0, 1);
+    layout->addWidget(BuildControlCodeGroup(), 1, 1);
+    layout->setColumnStretch(0, 2);
+    layout->setColumnStretch(1, 3);
+}
+
+QWidget* KeypadPage::BuildCustomerGroup() {
+    auto* group = new QGroupBox("customer information", this);
+    memoCustInof = Named<QPlainTextEdit>("memoCustInof", group);
+    LimitLength(memoCustInof, kCustomerInfoLimit);
+    memoGetCustInfo = Named<QPlainTextEdit>("memoGetCustInfo", group);
+    btSetCustomerInfo =
+        m_shell.MakeOperationButton("btSetCustomerInfo", "set up customer information", group);
+    btGetCustomerInfor =
+        m_shell.MakeOperationButton("btGetCustomerInfor", "Read customer information", group);
+    connect(btSetCustomerInfo, &QPushButton::clicked, this,
+            m_shell.Handler(this, &KeypadPage::btSetCustomerInfoClick));
+    connect(btGetCustomerInfor, &QPushButton::clicked, this,
+            m_shell.Handler(this, &KeypadPage::btGetCustomerInforClick));
+
+    auto* grid = new QGridLayout(group);
+    grid->addWidget(memoCustInof, 0, 0);
+    grid->addWidget(btSetCustomerInfo, 1, 0);
+    grid->addWidget(memoGetCustInfo, 0, 1);
+    grid->addWidget(btGetCustomerInfor, 1, 1);
+    return group;
+}
+
+QWidget* KeypadPage::BuildKeyboardGroup() {
+    auto* group = new QGroupBox("keypad value", this);
+    edKeyboardMainValue = MakeEdit("edKeyboardMainValue", group, 32);
+    edLeftKey = MakeEdit("edLeftKey", group, 8);
+    edRightKey = MakeEdit("edRightKey", group, 8);
+    btSetKeyboard = m_shell.MakeOperationButton("btSetKeyboard", "set up keypad value", group);
+    connect(btSetKeyboard, &QPushButton::clicked, this,
+            m_shell.Handler(this, &KeypadPage::btSetKeyboardClick));
+
+    auto* grid = new QGridLayout(group);
+    grid->addWidget(new QLabel("Main key value(HEX):", group), 0, 0);
+    grid->addWidget(edKeyboardMainValue, 0, 1, 1, 3);
+    grid->addWidget(new QLabel("left function key value(HEX):", group), 1, 0);
+    grid->addWidget(edLeftKey, 1, 1);
+    grid->addWidget(new QLabel("right function key value(HEX):", group), 2, 0);
+    grid->addWidget(edRightKey, 2, 1);
+    grid->addWidget(btSetKeyboard, 2, 3);
+    grid->setColumnStretch(2, 1);
+    return group;
+}
+
+QWidget* KeypadPage::BuildControlCodeGroup() {
+    auto* group = new QGroupBox("controlling code", this);
+    comboControlCode = MakeCombo("comboControlCode", group, ControlCodeItems(), "0");
+    labelControlCode = Named<QLabel>("labelControlCode", group, "controlling code initialize ");
+    edControlCode = MakeCombo("edControlCode", group, HexItems(0x30, 0x3F), "30");
+    Label52 = Named<QLabel>("Label52", group, "input or choose relative key value");
+    RadioGroup1 = Named<QGroupBox>("RadioGroup1", group);
+    keypadResume = new QRadioButton("keypad resume temporarily", RadioGroup1);
+    keypadInvalidate = new QRadioButton("keypad invalidation temporarily", RadioGroup1);
+    keypadResume->setChecked(true);
+    auto* radios = new QHBoxLayout(RadioGroup1);
+    radios->addWidget(keypadResume);
+    radios->addWidget(keypadInvalidate);
+    Label52->hide();
+    RadioGroup1->hide();
+    btSetControlCode =
+        m_shell.MakeOperationButton("btSetControlCode", "set up controlling code", group);
+    connect(btSetControlCode, &QPushButton::clicked, this,
+            m_shell.Handler(this, &KeypadPage::btSetControlCodeClick));
+    connect(comboControlCode, &QComboBox::currentTextChanged, this,
+            m_shell.Handler(this, &KeypadPage::comboControlCodeChange));
+
+    auto* grid = new QGridLayout(group);
+    grid->addWidget(new QLabel("select controlling code", group), 0, 0);
+    grid->addWidget(comboControlCode, 0, 1);
+    grid->addWidget(labelControlCode, 0, 2, 1, 2);
+    grid->addWidget(new QLabel("input controller value", group), 1, 0);
+    grid->addWidget(edControlCode, 1, 1);
+    grid->addWidget(btSetControlCode, 1, 3);
+    grid->addWidget(Label52, 2, 0);
+    grid->addWidget(RadioGroup1, 2, 1, 1, 3);
+    grid->setColumnStretch(2, 1);
+    return group;
+}
+
+void KeypadPage::InitPageDefaults() {
+    memoCustInof->setPlainText("");
+    memoGetCustInfo->setPlainText("");
+    const QSignalBlocker blocker(comboControlCode);
+    comboControlCode->setCurrentIndex(0);
+}
+
+void KeypadPage::Refuse(const char* message, QWidget* focus) {
+    m_shell.ShowStatus(message);
+    focus->setFocus();
+    m_shell.EnableOperationButtons();
+}
+
+void KeypadPage::btSetCustomerInfoClick() {
+    m_shell.padInputClosed = 1;
+    m_shell.keyPollActive = 0;
+    m_shell.DisableOperationButtons();
+    m_shell.ShowStatus("");
+    char info[kCustomerInfoLimit + 1] = {};
+    std::strncpy(info, memoCustInof->toPlainText().toLatin1().constData(), kCustomerInfoLimit);
+    if (info[0] == '\0') return Refuse("no user information is forbidden", memoCustInof);
+    auto setCustInfo = m_shell.Entries().PinPad_SetCustInfo;
+    if (setCustInfo == nullptr) {
+        m_shell.ShowStatus("failure in selecting 'DLL' function");
+        m_shell.EnableOperationButtons();
+        return;
+    }
+    const auto length = static_cast<unsigned int>(std::strlen(info));
+    const int result = m_shell.CallAfterReader([&] { return setCustInfo(info, length); });
+    m_shell.EnableOperationButtons();
+    if (result != 0) {
+        m_shell.ShowFailure("set the user information,failure reason is:%s", result);
+        return;
+    }
+    m_shell.ShowStatus("succeed in setting the user information");
+}
+
+void KeypadPage::btGetCustomerInforClick() {
+    m_shell.padInputClosed = 1;
+    m_shell.keyPollActive = 0;
+    m_shell.DisableOperationButtons();
+    m_shell.ShowStatus("");
+    auto getCustInfo = m_shell.Entries().PinPad_GetCustInfo;
+    if (getCustInfo == nullptr) {
+        m_shell.ShowStatus("failure in selecting function");
+        m_shell.EnableOperationButtons();
+        return;
+    }
+    char reply[kCustInfoReplySize] = {};
+    const int result = m_shell.CallAfterReader([&] { return getCustInfo(reply); });
+    m_shell.EnableOperationButtons();
+    if (result == 0) {
+        m_shell.ShowStatus("implementation ok");
+    } else if (result == kLowBattery) {
+        m_shell.ShowFailure("read user information:%s", result);
+    } else {
+        m_shell.ShowFailure("fail in reading user information,the failure reason is:%s", result);
+        return;
+    }
+    const QString info = ReplyField(reply, kCustomerInfoRange);
+    memoGetCustInfo->setPlainText(info);
+    memoCustInof->setPlainText(info);
+    edKeyboardMainValue->setText(ReplyField(reply, kMainKeyRange));
+    edLeftKey->setText(ReplyField(reply, kLeftKeyRange));
+    edRightKey->setText(ReplyField(reply, kRightKeyRange));
+}
+
+void KeypadPage::btSetKeyboardClick() {
+    m_shell.padInputClosed = 1;
+    m_shell.keyPollActive = 0;
+    m_shell.DisableOperationButtons();
+    m_shell.ShowStatus("");
+    const QByteArray mainValue = edKeyboardMainValue->text().toLatin1();
+    const QByteArray left = edLeftKey->text().toLatin1();
+    const QByteArray right = edRightKey->text().toLatin1();
+    if (mainValue.size() != 32) {
+        return Refuse("master keyboard value  must be 32-HEX character", edKeyboardMainValue);
+    }
+    if (left.size() != 8) {
+        return Refuse("left function  keyboard value must be 8-HEX character", edLeftKey);
+    }
+    if (right.size() != 8) {
+        return Refuse("wrong right  function  keyboard value must be 8-HEX character", edRightKey);
+    }
+    char joined[49] = {};
+    std::memcpy(joined, mainValue.constData(), 32);
+    std::memcpy(joined + 32, left.constData(), 8);
+    std::memcpy(joined + 40, right.constData(), 8);
+    auto setKeyboardValue = m_shell.Entries().PinPad_SetKeyboardValue;
+    if (setKeyboardValue == nullptr) {
+        m_shell.ShowStatus("failure in selecting function");
+        m_shell.EnableOperationButtons();
+        return;
+    }
+    const int result = m_shell.CallAfterReader([&] { return setKeyboardValue(joined, 48); });
+    m_shell.EnableOperationButtons();
+    if (result != 0) {
+        m_shell.ShowFailure("failure in setting keyboard value,the failure reason is:%s", result);
+        return;
+    }
+    m_shell.ShowStatus("succeed in setting the keyboard value");
+}
+
+void KeypadPage::btSetControlCodeClick() {
+    m_shell.padInputClosed = 1;
+    m_shell.keyPollActive = 0;
+    m_shell.DisableOperationButtons();
+    m_shell.ShowStatus("");
+    // A code typed into the editable combo counts as the entry it names.
+    const std::optional<int> position = ParseControlCode(comboControlCode->currentText());
+    if (!position) return Refuse("select controlling code", comboControlCode);
+    const std::optional<ControlCodeCommand> command = BuildControlCodeCommand(
+        *position, edControlCode->currentText(), keypadInvalidate->isChecked());
+    if (!command) return Refuse("control code value must be 2-HEX character", comboControlCode);
+    auto setControlCode = m_shell.Entries().PinPad_SetControlCode;
+    if (setControlCode == nullptr) {
+        m_shell.ShowStatus("failure in selecting function");
+        m_shell.EnableOperationButtons();
+        return;
+    }
+    const QByteArray text = command->text.toLatin1();
+    const int result = m_shell.CallAfterReader([&] { return setControlCode(text.constData(), 3); });
+    m_shell.EnableOperationButtons();
+    if (result != 0) {
+        m_shell.ShowFailure("failure in setting the control code,failure reason is:%s", result);
+        return;
+    }
+    if (*position == kSerialSpeedCode && IsSerialSpeedValue(command->value)) {
+        ReopenAtNewSpeed(command->value);
+        return;
+    }
+    if (*position == kPinTimeoutCode) {
+        WriteKeyStore("PINRENEW", "TIMEOUT", QByteArray::number(command->value).constData());
+    }
+    m_shell.ShowStatus("set the control code ok");
+}
+
+void KeypadPage::ReopenAtNewSpeed(int value) {
+    if (auto disablePort = m_shell.Entries().PinPad_DisablePort) {
+        m_shell.GuardedCall([&] { return disablePort(); });
+    }
+    // The port is closed now; the buttons say so until the reopen succeeds.
+    m_shell.DisableOperationButtons();
+    m_commu.SelectBaudRateEntry(BaudEntryForSpeedValue(value));
+    m_shell.keyPollActive = 0;
+    m_shell.ShowStatus("");
+    const PortOpenArgs args = m_commu.OpenArgs();
+    int result = 0;
+    if (auto enablePort = m_shell.Entries().PinPad_EnablePort) {
+        result = m_shell.GuardedCall([&] {
+            return enablePort(args.portName, args.baudRate, args.parity, args.dataBits,
+                              args.stopBits);
+        });
+    }
+    if (result != 0) {
+        m_shell.ShowStatus("set the control code ok but fail in opening the serial port");
+        return;
+    }
+    m_shell.EnableOperationButtons();
+    m_shell.ShowStatus("set the control code ok and succeed in opening the serial");
+}
+
+void KeypadPage::comboControlCodeChange() {
+    const std::optional<int> code = ParseControlCode(comboControlCode->currentText());
+    if (!code) return;
+    const ControlCodeInfo info = ControlCodeInfoFor(*code);
+    labelControlCode->setText(info.label);
+    edControlCode->clear();
+    edControlCode->setEditText(info.defaultValue);
+    edControlCode->addItems(info.values);
+    edControlCode->setCurrentIndex(-1);
+    edControlCode->setEditText(info.defaultValue);
+    const bool keyLock = *code == kKeyLockCode;
+    Label52->setVisible(keyLock);
+    RadioGroup1->setVisible(keyLock);
+}
+
+}  // namespace shell

@@ -1,0 +1,133 @@
+#include "main_window.h"
+
+#include <QCloseEvent>
+#include <QLocale>
+#include <QStatusBar>
+#include <QTime>
+
+#include "commu_page.h"
+#include "key_management_page.h"
+#include "keypad_page.h"
+#include "operation_pages.h"
+#include "version_page.h"
+
+namespace shell {
+namespace {
+
+constexpr int kClientWidth = 963;
+constexpr int kClientHeight = 464;
+
+}  // namespace
+
+TfmTestQm731::TfmTestQm731(QWidget* parent) : QMainWindow(parent) {
+    setObjectName("fmTestQm731");
+    setWindowTitle("QM_ORLA_EPP  Test Program(V3.0)---RVQM");
+    setFixedSize(kClientWidth, kClientHeight);
+    BuildPages();
+    BuildStatusBar();
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName("Timer1");
+    Timer1->setInterval(1000);
+    connect(Timer1, &QTimer::timeout, this, &TfmTestQm731::Timer1Timer);
+    Timer1->start();
+    FormCreate();
+}
+
+TfmTestQm731::~TfmTestQm731() { FormDestroy(); }
+
+void TfmTestQm731::BuildPages() {
+    PageControl1 = new QTabWidget(this);
+    PageControl1->setObjectName("PageControl1");
+    m_commuPage = new CommuParaPage(m_shell);
+    m_versionPage = new VersionPage(m_shell);
+    m_keypadPage = new KeypadPage(m_shell, *m_commuPage);
+    const std::pair<QWidget*, const char*> pages[] = {
+        {m_commuPage, "Commu para"},
+        {m_versionPage, "Ver information"},
+        {m_keypadPage, "keypad parameter"},
+        {new keys::KeyManagementPage(m_shell), "key management"},
+        {new operations::PinPage(m_shell), "PIN arithmetic"},
+        {new operations::DataPage(m_shell), "data operation"},
+        {new operations::CleartextPage(m_shell), "cleartext"},
+        {new operations::IcCardPage(m_shell), "Ic Card Control"},
+    };
+    const char* const names[] = {"TabSheet1", "TabSheet2", "TabSheet3", "TabSheet4",
+                                 "TabSheet5", "TabSheet6", "TabSheet8", "TabSheet7"};
+    int index = 0;
+    for (const auto& [page, caption] : pages) {
+        page->setObjectName(names[index++]);
+        PageControl1->addTab(page, caption);
+    }
+    setCentralWidget(PageControl1);
+}
+
+void TfmTestQm731::BuildStatusBar() {
+    QStatusBar* bar = statusBar();
+    bar->setObjectName("StatusBar1");
+    bar->setSizeGripEnabled(false);
+    const int widths[] = {40, 650, 50};
+    const char* const texts[] = {"Status", "please first open com port, then test.", ""};
+    for (int i = 0; i < 3; ++i) {
+        auto* panel = new QLabel(texts[i], bar);
+        panel->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
+        panel->setFixedWidth(widths[i]);
+        panel->setFrameShape(QFrame::Panel);
+        panel->setFrameShadow(QFrame::Sunken);
+        if (i == 2) panel->setAlignment(Qt::AlignCenter);
+        bar->addWidget(panel);
+        m_statusPanels[i] = panel;
+    }
+    m_shell.SetStatusPanel(m_statusPanels[1]);
+}
+
+void TfmTestQm731::InitPageDefaults() { m_keypadPage->InitPageDefaults(); }
+
+void TfmTestQm731::LoadDriver() {
+    if (!m_library.Load()) {
+        ShowDialog({"Err", "Load library PinPad_731_QM.dll err", QMessageBox::NoIcon,
+                    QMessageBox::Ok | QMessageBox::Cancel});
+        return;
+    }
+    m_library.Bind(m_shell.Entries());
+    m_setMessagePump = m_library.MessagePumpHook();
+    if (m_setMessagePump) m_setMessagePump(&Shell::PumpMessages);
+}
+
+void TfmTestQm731::FormCreate() {
+    move(35, 130);
+    InitPageDefaults();
+    m_shell.DisableOperationButtons();
+    LoadDriver();
+    Timer1Timer();
+    m_versionPage->LoadAuthorizationData();
+    PageControl1->setCurrentIndex(3);
+}
+
+void TfmTestQm731::Timer1Timer() {
+    // The locale's long time format names the time zone too; the clock shows the time only.
+    QString format = QLocale().timeFormat(QLocale::LongFormat);
+    format.remove(QLatin1Char('t'));
+    m_statusPanels[2]->setText(QLocale().toString(QTime::currentTime(), format.trimmed()));
+}
+
+void TfmTestQm731::closeEvent(QCloseEvent* event) {
+    FormClose();
+    event->accept();
+}
+
+void TfmTestQm731::FormClose() {
+    if (m_shell.padInputClosed == 1) return;
+    m_shell.padInputClosed = 1;
+    auto setControlCode = m_shell.Entries().PinPad_SetControlCode;
+    if (setControlCode == nullptr) return;
+    const int result = m_shell.GuardedCall([&] { return setControlCode("032", 3); });
+    if (result != 0) m_shell.ShowFailure("failure in Close Pinpad,failure reason is:%s", result);
+}
+
+void TfmTestQm731::FormDestroy() {
+    m_shell.StopReaderThread();
+    if (m_setMessagePump) m_setMessagePump(nullptr);
+    m_library.Unload();
+}
+
+}  // namespace shell

@@ -1,0 +1,52 @@
+// The main window TfmTestQm731: the eight pages, the status line, the clock and the driver
+// library's lifetime.
+#pragma once
+
+#include <QLabel>
+#include <QMainWindow>
+#include <QTabWidget>
+#include <QTimer>
+
+#include "driver_entries.h"
+#include "shell.h"
+
+namespace shell {
+
+class CommuParaPage;
+class VersionPage;
+class KeypadPage;
+
+class TfmTestQm731 : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TfmTestQm731(QWidget* parent = nullptr);
+    ~TfmTestQm731() override;
+
+    Shell& SharedState() { return m_shell; }
+    const DriverLibrary& Library() const { return m_library; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void BuildPages();
+    void BuildStatusBar();
+    void InitPageDefaults();
+    void LoadDriver();
+    void FormCreate();
+    void FormClose();
+    void FormDestroy();
+    void Timer1Timer();
+
+    Shell m_shell;
+    DriverLibrary m_library;
+    decltype(&::Lumenord_SetMessagePump) m_setMessagePump = nullptr;
+    QTabWidget* PageControl1 = nullptr;
+    QLabel* m_statusPanels[3] = {};
+    QTimer* Timer1 = nullptr;
+    CommuParaPage* m_commuPage = nullptr;
+    VersionPage* m_versionPage = nullptr;
+    KeypadPage* m_keypadPage = nullptr;
+};
+
+}  // namespace shell

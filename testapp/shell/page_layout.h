@@ -1,0 +1,28 @@
+// Small helpers the pages share to name and place their controls.
+#pragma once
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+
+namespace shell {
+
+// Creates a widget of type W named `name`.
+template <typename W, typename... Args>
+W* Named(const char* name, QWidget* parent, Args&&... args) {
+    auto* widget = new W(std::forward<Args>(args)..., parent);
+    widget->setObjectName(QLatin1String(name));
+    return widget;
+}
+
+QLineEdit* MakeEdit(const char* name, QWidget* parent, int maxLength = 32767);
+// An editable (or fixed) combo with `items` and `text` shown.
+QComboBox* MakeCombo(const char* name, QWidget* parent, const QStringList& items,
+                     const QString& text, bool editable = true);
+// Two-digit upper-case hexadecimal texts from `first` to `last`.
+QStringList HexItems(int first, int last);
+
+}  // namespace shell

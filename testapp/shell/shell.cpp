@@ -1,0 +1,147 @@
+#include "shell.h"
+
+#include <QCoreApplication>
+#include <QThread>
+#include <chrono>
+#include <cstring>
+
+#include "result_text.h"
+
+namespace shell {
+namespace {
+
+using namespace std::chrono_literals;
+
+// How long the window thread waits for the reader to leave the driver; one read of the reader
+// lasts a little over a second.
+constexpr auto kReaderDeadline = 5s;
+constexpr auto kPumpSlice = 5ms;
+
+struct ButtonStates {
+    const char* name;
+    bool enabledWhenClosed;  // DisableOperationButtons
+    bool enabledWhenOpen;    // EnableOperationButtons
+};
+
+constexpr ButtonStates kButtonStates[] = {
+    {"btOpenCom", true, false},
+    {"btGetPin", false, false},
+    {"btCloseCom", false, true},
+    {"btGetVersion", false, true},
+    {"btInitAuthorization", false, true},
+    {"btBidirectionAuthorization", false, true},
+    {"btSetCustomerInfo", false, true},
+    {"btGetCustomerInfor", false, true},
+    {"btSetKeyboard", false, true},
+    {"btSetControlCode", false, true},
+    {"btDownloadKey", false, true},
+    {"btDownloadEncrypt", false, true},
+    {"btEnablePin", false, true},
+    {"btMakeMAC", false, true},
+    {"btEncryptData", false, true},
+    {"btDecipherData", false, true},
+    {"IC_Control", false, true},
+    {"IC_Access", false, true},
+    {"OpenKeyBord", false, true},
+    {"CloseKeyBord", false, true},
+    {"Button4", false, true},
+    {"Button5", false, true},
+    {"Button6", false, true},
+    {"TabSheet8_Display", false, true},
+};
+
+const ButtonStates* StatesOf(const QString& name) {
+    for (const ButtonStates& states : kButtonStates) {
+        if (name == QLatin1String(states.name)) return &states;
+    }
+    return nullptr;
+}
+
+bool OnWindowThread() {
+    return QCoreApplication::instance() != nullptr &&
+           QThread::currentThread() == QCoreApplication::instance()->thread();
+}
+
+void ProcessPendingEvents() {
+    if (OnWindowThread()) QCoreApplication::processEvents();
+}
+
+}  // namespace
+
+thread_local bool Shell::t_inDriverCall = false;
+
+Shell::Shell() = default;
+
+Shell::~Shell() { StopReaderThread(); }
+
+void Shell::StopReaderThread() {
+    if (!readerThread.joinable()) return;
+    keyPollActive = 0;
+    readerThread.join();
+}
+
+void Shell::ShowStatus(const QString& text) {
+    if (m_statusPanel) m_statusPanel->setText(text);
+}
+
+void Shell::ShowFailure(const char* format, int result) {
+    ShowStatus(FormatResultMessage(format, result));
+}
+
+QString Shell::StatusText() const { return m_statusPanel ? m_statusPanel->text() : QString(); }
+
+QPushButton* Shell::MakeOperationButton(const char* name, const QString& caption, QWidget* parent) {
+    Q_ASSERT(StatesOf(QLatin1String(name)) != nullptr);
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(QLatin1String(name));
+    m_buttons.emplace_back(button);
+    return button;
+}
+
+void Shell::DisableOperationButtons() {
+    for (const QPointer<QPushButton>& button : m_buttons) {
+        if (button) button->setEnabled(StatesOf(button->objectName())->enabledWhenClosed);
+    }
+}
+
+void Shell::EnableOperationButtons() {
+    for (const QPointer<QPushButton>& button : m_buttons) {
+        if (button) button->setEnabled(StatesOf(button->objectName())->enabledWhenOpen);
+    }
+}
+
+void Shell::WaitForReader() {
+    portRequest = 1;
+    const auto deadline = std::chrono::steady_clock::now() + kReaderDeadline;
+    do {
+        ProcessPendingEvents();
+        if (readerBusy == 0) break;
+        // The reader holds the driver lock while it is busy: wait on the lock, not in a spin.
+        if (m_driverMutex.try_lock_for(kPumpSlice)) m_driverMutex.unlock();
+    } while (std::chrono::steady_clock::now() < deadline);
+}
+
+bool Shell::AcquireDriver() {
+    const auto deadline = std::chrono::steady_clock::now() + kReaderDeadline;
+    while (!m_driverMutex.try_lock_for(kPumpSlice)) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        ProcessPendingEvents();
+    }
+    return true;
+}
+
+bool Shell::InDriverCall() { return t_inDriverCall; }
+
+void PINPAD_CALL Shell::PumpMessages() { ProcessPendingEvents(); }
+
+void Shell::ReportException(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        ShowErrorDialog(QString::fromLocal8Bit(e.what()));
+    } catch (...) {
+        ShowErrorDialog(QString());
+    }
+}
+
+}  // namespace shell

@@ -1,0 +1,124 @@
+// What the pages share: the driver entry table, the five flags, the status line, the operation
+// button registry, the reader handshake and the guarded driver call.
+#pragma once
+
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QString>
+#include <atomic>
+#include <exception>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "dialogs.h"
+#include "driver_entries.h"
+#include "str_to_int.h"
+
+namespace shell {
+
+// Result of a guarded call that could not enter the driver (a call of this thread is still
+// running, or another thread kept the driver too long). Shown as "Other error".
+inline constexpr int kDriverBusy = -5;
+
+class Shell {
+public:
+    Shell();
+    ~Shell();
+    Shell(const Shell&) = delete;
+    Shell& operator=(const Shell&) = delete;
+
+    DriverEntries& Entries() { return m_entries; }
+    const DriverEntries& Entries() const { return m_entries; }
+
+    // The five shared flags; the reader thread reads and writes them too.
+    std::atomic<int> keyPollActive{0};
+    std::atomic<int> padInputClosed{0};
+    std::atomic<int> portRequest{0};
+    std::atomic<int> readerBusy{0};
+    std::thread readerThread;  // joinable = the clear-text keypad reader runs
+
+    // Stops the reader thread: ends its loop through keyPollActive and joins it.
+    void StopReaderThread();
+
+    void SetStatusPanel(QLabel* panel) { m_statusPanel = panel; }
+    void ShowStatus(const QString& text);
+    QString StatusText() const;
+    // Shows `format` with the result text of `result` put in place of its "%s".
+    void ShowFailure(const char* format, int result);
+
+    // Creates an operation button with its name and caption and adds it to the registry.
+    QPushButton* MakeOperationButton(const char* name, const QString& caption, QWidget* parent);
+    void DisableOperationButtons();
+    void EnableOperationButtons();
+    const std::vector<QPointer<QPushButton>>& OperationButtons() const { return m_buttons; }
+
+    // Raises portRequest and keeps the window responsive until the reader is out of the driver.
+    void WaitForReader();
+
+    // Runs `call` inside the driver lock. Refuses (kDriverBusy) when this thread is already in a
+    // driver call, which happens when a click is dispatched from inside a driver wait.
+    template <typename Call>
+    int GuardedCall(Call&& call);
+    // The usual handler sequence: WaitForReader, the guarded call, portRequest back to 0.
+    template <typename Call>
+    int CallAfterReader(Call&& call);
+
+    // True while this thread is inside (or waiting to enter) a guarded driver call.
+    static bool InDriverCall();
+
+    // Wraps a page's handler for connect(): drops the event while the window thread is inside a
+    // driver call, and shows a conversion error (or any other exception) as the error dialog.
+    template <typename Page>
+    auto Handler(Page* page, void (Page::*handler)());
+
+    // The pump the driver calls while it waits: processes the window thread's pending events.
+    static void PINPAD_CALL PumpMessages();
+
+private:
+    bool AcquireDriver();
+    static void ReportException(std::exception_ptr error);
+
+    DriverEntries m_entries;
+    QPointer<QLabel> m_statusPanel;
+    std::vector<QPointer<QPushButton>> m_buttons;
+    std::timed_mutex m_driverMutex;
+    static thread_local bool t_inDriverCall;
+};
+
+template <typename Call>
+int Shell::GuardedCall(Call&& call) {
+    if (t_inDriverCall) return kDriverBusy;
+    t_inDriverCall = true;
+    if (!AcquireDriver()) {
+        t_inDriverCall = false;
+        return kDriverBusy;
+    }
+    std::unique_lock<std::timed_mutex> lock(m_driverMutex, std::adopt_lock);
+    const int result = call();
+    t_inDriverCall = false;
+    return result;
+}
+
+template <typename Call>
+int Shell::CallAfterReader(Call&& call) {
+    WaitForReader();
+    const int result = GuardedCall(std::forward<Call>(call));
+    portRequest = 0;
+    return result;
+}
+
+template <typename Page>
+auto Shell::Handler(Page* page, void (Page::*handler)()) {
+    return [page, handler]() {
+        if (InDriverCall()) return;
+        try {
+            (page->*handler)();
+        } catch (...) {
+            ReportException(std::current_exception());
+        }
+    };
+}
+
+}  // namespace shell

@@ -1,0 +1,297 @@
+#include "version_page.h"
+
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QVBoxLayout>
+#include <cstring>
+
+#include "key_store.h"
+#include "page_layout.h"
+#include "reply_fields.h"
+
+namespace shell {
+namespace {
+
+constexpr int kAuthTextLength = 32;
+constexpr int kLowBattery = 224;
+
+QLineEdit* MakeDisplayEdit(const char* name, QWidget* parent) {
+    QLineEdit* edit = MakeEdit(name, parent);
+    edit->setEnabled(false);
+    return edit;
+}
+
+QLabel* RedLabel(const QString& text, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setStyleSheet("color: red;");
+    return label;
+}
+
+}  // namespace
+
+VersionPage::VersionPage(Shell& shell, QWidget* parent) : QWidget(parent), m_shell(shell) {
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(BuildVersionGroup());
+    layout->addWidget(BuildAuthenticationGroup());
+    layout->addStretch();
+}
+
+QWidget* VersionPage::BuildVersionGroup() {
+    auto* group = new QGroupBox("version information", this);
+    edRemark = MakeDisplayEdit("edRemark", group);
+    edProductType = MakeDisplayEdit("edProductType", group);
+    edHardwareVersion = MakeDisplayEdit("edHardwareVersion", group);
+    edSoftwareVersion = MakeDisplayEdit("edSoftwareVersion", group);
+    edDate = MakeDisplayEdit("edDate", group);
+    edProductNO = MakeDisplayEdit("edProductNO", group);
+    btGetVersion = m_shell.MakeOperationButton("btGetVersion", "read ver information", group);
+    Button1 = Named<QPushButton>("Button1", group, "clear information");
+    connect(btGetVersion, &QPushButton::clicked, this,
+            m_shell.Handler(this, &VersionPage::btGetVersionClick));
+    connect(Button1, &QPushButton::clicked, this,
+            m_shell.Handler(this, &VersionPage::Button1Click));
+
+    auto* grid = new QGridLayout(group);
+    const std::pair<const char*, QLineEdit*> fields[] = {
+        {"product model:", edProductType},        {"hardware ver:", edHardwareVersion},
+        {"firmware version:", edSoftwareVersion}, {"Date Code:", edDate},
+        {"series number:", edProductNO},          {"description code:", edRemark}};
+    int index = 0;
+    for (const auto& [caption, edit] : fields) {
+        const int row = index / 3;
+        const int column = (index % 3) * 2;
+        grid->addWidget(new QLabel(caption, group), row, column);
+        grid->addWidget(edit, row, column + 1);
+        ++index;
+    }
+    grid->addWidget(btGetVersion, 0, 6);
+    grid->addWidget(Button1, 1, 6);
+    return group;
+}
+
+QWidget* VersionPage::BuildAuthenticationGroup() {
+    auto* group = new QGroupBox("authentication", this);
+    edAuthorizationData = MakeEdit("edAuthorizationData", group, kAuthTextLength);
+    edReturnAuthorization = MakeDisplayEdit("edReturnAuthorization", group);
+    ComboInitKey = MakeCombo("ComboInitKey", group, HexItems(0x00, 0x7F), "00");
+    AuthRandom = MakeEdit("AuthRandom", group, kAuthTextLength);
+    AuthRandom->setReadOnly(true);
+    ComboBox4 = MakeCombo("ComboBox4", group, {"1", "2", "3"}, "1");
+    auth_password = MakeEdit("auth_password", group, kAuthTextLength);
+    btInitAuthorization =
+        m_shell.MakeOperationButton("btInitAuthorization", "initialize attestation", group);
+    btBidirectionAuthorization = m_shell.MakeOperationButton("btBidirectionAuthorization",
+                                                             "Both sides Authentication ", group);
+    SetPassword = Named<QPushButton>("SetPassword", group, "Set Password");
+    connect(btInitAuthorization, &QPushButton::clicked, this,
+            m_shell.Handler(this, &VersionPage::btInitAuthorizationClick));
+    connect(btBidirectionAuthorization, &QPushButton::clicked, this,
+            m_shell.Handler(this, &VersionPage::btBidirectionAuthorizationClick));
+    connect(SetPassword, &QPushButton::clicked, this,
+            m_shell.Handler(this, &VersionPage::Button7Click));
+
+    auto* grid = new QGridLayout(group);
+    grid->addWidget(new QLabel("input UID:", group), 0, 0);
+    grid->addWidget(edAuthorizationData, 0, 1);
+    grid->addWidget(new QLabel("Key index:", group), 0, 2);
+    grid->addWidget(ComboInitKey, 0, 3);
+    grid->addWidget(btInitAuthorization, 0, 4);
+    grid->addWidget(new QLabel("Random:", group), 1, 0);
+    grid->addWidget(AuthRandom, 1, 1);
+    grid->addWidget(btBidirectionAuthorization, 1, 4);
+    grid->addWidget(new QLabel("return information:", group), 2, 0);
+    grid->addWidget(edReturnAuthorization, 2, 1);
+    grid->addWidget(new QLabel("password", group), 3, 0);
+    auto* passwordRow = new QHBoxLayout;
+    passwordRow->addWidget(ComboBox4);
+    passwordRow->addWidget(auth_password, 1);
+    grid->addLayout(passwordRow, 3, 1, 1, 3);
+    grid->addWidget(SetPassword, 3, 4);
+    auto* attention = new QVBoxLayout;
+    attention->addWidget(RedLabel("Attention:", group));
+    attention->addWidget(RedLabel("once initialized, the attestation must be done when ", group));
+    attention->addWidget(RedLabel("every Power on, otherwise it cannot work.", group));
+    grid->addLayout(attention, 4, 0, 1, 5);
+    grid->setColumnStretch(1, 1);
+    return group;
+}
+
+void VersionPage::LoadAuthorizationData() {
+    edAuthorizationData->setText(ReadKeyStore("INIT_AUTH", "AUTH", 100));
+}
+
+void VersionPage::btGetVersionClick() {
+    m_shell.padInputClosed = 1;
+    m_shell.keyPollActive = 0;
+    m_shell.DisableOperationButtons();
+    m_shell.ShowStatus("");
+    QLineEdit* const fields[] = {edRemark,          edProductType, edHardwareVersion,
+                                 edSoftwareVersion, edDate,        edProductNO};
+    for (QLineEdit* field : fields) field->clear();
+    auto getCustInfo = m_shell.Entries().PinPad_GetCustInfo;
+    if (getCustInfo == nullptr) {
+        m_shell.ShowStatus("invalied function");
+        m_shell.EnableOperationButtons();
+        return;
+    }
+    char reply[kCustInfoReplySize] = {};
+    const int result = m_shell.CallAfterReader([&] { return getCustInfo(reply); });
+    m_shell.EnableOperationButtons();
+    if (result != 0 && result != kLowBattery) {
+        m_shell.ShowFailure("failure in user information reading,the failure reason is:%s", result);
+        return;
+    }
+    if (result == kLowBattery) m_shell.ShowFailure("read the user information:%s", result);
+    const ReplyRange ranges[] = {kRemarkRange,          kProductTypeRange, kHardwareVersionRange,
+                                 kSoftwareVersionRange, kDateRange,        kProductNoRange};
+    for (int i = 0; i < 6; ++i) fields[i]->setText(ReplyField(reply, ranges[i]));
+    if (result == 0) m_shell.ShowStatus("succeed in implementation");
+}
+
+void VersionPage::Button1Click() {
+    for (QLineEdit* field : {edProductType, edHardwareVersion, edSoftwareVersion, edDate,
+                             edProductNO, edRemark, edAuthorizationData, edReturnAuthorization}) {
+        field->clear();
+    }
+}
+
+bool VersionPage::FetchChallenge(char* output) {
+    auto getChallenge = m_shell.Entries().PinPad_GetChallenge;
+    if (getChallenge == nullptr) {
+        m_shell.EnableOperationButtons();
+        m_shell.ShowStatus("failure in selecting function");
+        return false;
+    }
+    const int result = m_shell.CallAfterReader([&] { return getChallenge(output); });
+    m_shell.EnableOperationButtons();
+    if (result != 0) {
+        m_shell.ShowFailure("get challenge failure,failure reason is:%s", result);
+        return false;
+    }
+    m_shell.ShowStatus("get challenge succeed");
+    return true;
+}
+
+void VersionPage::btInitAuthorizationClick() {
+    m_shell.padInputClosed = 1;
+    char data[128] = {};
+    std::strncpy(data, edAuthorizationData->text().toLatin1().constData(), sizeof data - 1);
+    if (std::strlen(data) != kAuthTextLength) {
+        // The pad's challenge serves as authorization data when none was typed.
+        std::memset(data, 0, sizeof data);
+        if (!FetchChallenge(data)) return;
+    }
+    edAuthorizationData->setText(QString::fromLatin1(data));
+    m_shell.keyPollActive = 0;
+    m_shell.DisableOperationButtons();
+    m_shell.ShowStatus("");
+    if (std::strlen(data) != kAuthTextLength) {
+        m_shell.ShowStatus("authorization  data must be 16-bytes");
+        edAuthorizationData->setFocus();
+        m_shell.EnableOperationButtons();
+        return;
+    }
+    auto initAuthorization = m_shell.Entries().PinPad_InitAuthorization;
+    if (initAuthorization == nullptr) {
+        m_shell.EnableOperationButtons();
+        m_shell.ShowStatus("failure in selecting function");
+        return;
+    }
+    char output[256] = {};
+    const int result =
+        m_shell.GuardedCall([&] { return initAuthorization(data, kAuthTextLength, output); });
+    m_shell.EnableOperationButtons();
+    if (result != 0) {
+        m_shell.ShowFailure(" initial authorization failure,failure reason is:%s", result);
+        return;
+    }
+    m_shell.ShowStatus("initial authorization succeed");
+    output[sizeof output - 1] = '\0';
+    WriteKeyStore("INIT_AUTH", "AUTH", output);
+}
+
+void VersionPage::btBidirectionAuthorizationClick() {
+    m_shell.padInputClosed = 1;
+    m_shell.keyPollActive = 0;
+    m_shell.DisableOperationButtons();
+    m_shell.ShowStatus("");
+    char data[128] = {};
+    std::strncpy(data, edAuthorizationData->text().toLatin1().constData(), sizeof data - 1);
+    char random[128] = {};
+    if (!FetchChallenge(random)) return;
+    AuthRandom->setText(QString::fromLatin1(random));
+    const unsigned int randomLength = static_cast<unsigned int>(std::strlen(random));
+    if (randomLength != kAuthTextLength) {
+        m_shell.ShowStatus("authorization  data must be 16-bytes");
+        edAuthorizationData->setFocus();
+        m_shell.EnableOperationButtons();
+        return;
+    }
+    char keyIndex[3] = {};
+    std::strncpy(keyIndex, ComboInitKey->currentText().toLatin1().constData(), 2);
+    const QByteArray firstPart = QStringLiteral("%1_1").arg(keyIndex).toLatin1();
+    if (ReadKeyStore("KEY_MINWEN", firstPart.constData(), 49).isEmpty() &&
+        ReadKeyStore("KEY_ENCRYPT", keyIndex, 49).isEmpty()) {
+        m_shell.ShowStatus(
+            "matched key which hasn't been downloaded,please download the matched key");
+        m_shell.EnableOperationButtons();
+        return;
+    }
+    auto authorize = m_shell.Entries().PinPad_BidirectionalAuthorization;
+    if (authorize == nullptr) {
+        m_shell.EnableOperationButtons();
+        m_shell.ShowStatus("failure in selecting function");
+        return;
+    }
+    char output[256] = {};
+    const int result = m_shell.GuardedCall(
+        [&] { return authorize(data, randomLength, keyIndex, random, output); });
+    m_shell.EnableOperationButtons();
+    if (result != 0) {
+        m_shell.ShowFailure("bi-directonal authorization failure,failure reason is:%s", result);
+        return;
+    }
+    m_shell.ShowStatus("bi-directonal authorization ok");
+    output[sizeof output - 1] = '\0';
+    edReturnAuthorization->setText(QString::fromLatin1(output));
+}
+
+void VersionPage::Button7Click() {
+    const int index = StrToInt(ComboBox4->currentText());
+    if (index < 0 || index > 3) {
+        m_shell.ShowStatus("Invalid password index");
+        return;
+    }
+    m_shell.padInputClosed = 1;
+    char password[128] = {};
+    std::strncpy(password, auth_password->text().toLatin1().constData(), sizeof password - 1);
+    m_shell.keyPollActive = 0;
+    m_shell.DisableOperationButtons();
+    m_shell.ShowStatus("");
+    if (std::strlen(password) != kAuthTextLength) {
+        m_shell.ShowStatus("authorization  data must be 16-bytes");
+        auth_password->setFocus();
+        m_shell.EnableOperationButtons();
+        return;
+    }
+    auto setPassword = m_shell.Entries().PinPad_SetPassword;
+    if (setPassword == nullptr) {
+        m_shell.EnableOperationButtons();
+        m_shell.ShowStatus("failure in selecting function");
+        return;
+    }
+    char output[256] = {};
+    const int result =
+        m_shell.GuardedCall([&] { return setPassword(index, password, kAuthTextLength, output); });
+    m_shell.EnableOperationButtons();
+    if (result != 0) {
+        m_shell.ShowFailure(" initial authorization failure,failure reason is:%s", result);
+        return;
+    }
+    m_shell.ShowStatus("initial authorization succeed");
+}
+
+}  // namespace shell

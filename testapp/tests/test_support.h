@@ -1,0 +1,83 @@
+// Helpers the window tests share: a temporary working folder per case, a recorder for modal
+// boxes, and finding the window's controls by name.
+#pragma once
+
+#include <QDir>
+#include <QLabel>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <memory>
+#include <vector>
+
+#include "dialogs.h"
+#include "main_window.h"
+
+namespace testsupport {
+
+// Makes a fresh temporary folder the current directory for its lifetime.
+class WorkingFolder {
+public:
+    WorkingFolder() : m_previous(QDir::currentPath()) { QDir::setCurrent(m_dir.path()); }
+    ~WorkingFolder() { QDir::setCurrent(m_previous); }
+    QString path() const { return m_dir.path(); }
+    QString file(const QString& name) const { return m_dir.filePath(name); }
+
+private:
+    QTemporaryDir m_dir;
+    QString m_previous;
+};
+
+// Records every box shown through the dialog function and answers it with OK.
+class DialogRecorder {
+public:
+    DialogRecorder() {
+        shell::SetDialogFunction([this](const shell::DialogRequest& request) {
+            requests.push_back(request);
+            return QMessageBox::Ok;
+        });
+    }
+    ~DialogRecorder() { shell::SetDialogFunction({}); }
+    std::vector<shell::DialogRequest> requests;
+};
+
+template <typename W>
+W* Find(QWidget* window, const char* name) {
+    W* widget = window->findChild<W*>(QLatin1String(name));
+    if (widget == nullptr) qWarning("no control %s", name);
+    return widget;
+}
+
+inline QString StatusLine(QWidget* window) { return Find<QLabel>(window, "StatusPanel1")->text(); }
+
+// The 24 operation buttons and whether each is enabled in the open state.
+inline const std::vector<std::pair<const char*, bool>>& OperationButtonsOpenState() {
+    static const std::vector<std::pair<const char*, bool>> buttons = {
+        {"btOpenCom", false},
+        {"btGetPin", false},
+        {"btCloseCom", true},
+        {"btGetVersion", true},
+        {"btInitAuthorization", true},
+        {"btBidirectionAuthorization", true},
+        {"btSetCustomerInfo", true},
+        {"btGetCustomerInfor", true},
+        {"btSetKeyboard", true},
+        {"btSetControlCode", true},
+        {"btDownloadKey", true},
+        {"btDownloadEncrypt", true},
+        {"btEnablePin", true},
+        {"btMakeMAC", true},
+        {"btEncryptData", true},
+        {"btDecipherData", true},
+        {"IC_Control", true},
+        {"IC_Access", true},
+        {"OpenKeyBord", true},
+        {"CloseKeyBord", true},
+        {"Button4", true},
+        {"Button5", true},
+        {"Button6", true},
+        {"TabSheet8_Display", true},
+    };
+    return buttons;
+}
+
+}  // namespace testsupport

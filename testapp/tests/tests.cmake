@@ -1,0 +1,16 @@
+# Qt Test cases of the test program, run offscreen; each case works in its own temporary folder.
+find_package(Qt6 REQUIRED COMPONENTS Test)
+
+# testapp_add_qtest(name SOURCES ... LIBS ...): one Qt Test executable registered with ctest.
+function(testapp_add_qtest name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE testapp_pages Qt6::Test ${ARG_LIBS})
+    add_test(NAME ${name} COMMAND ${name})
+    # LeakSanitizer reports allocations that Qt and fontconfig keep until exit.
+    set_tests_properties(${name} PROPERTIES
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ASAN_OPTIONS=detect_leaks=0")
+endfunction()
+
+testapp_add_qtest(testapp_logic_tests SOURCES tests/logic_test.cpp)
+testapp_add_qtest(testapp_startup_tests SOURCES tests/startup_test.cpp)
