@@ -120,8 +120,10 @@ public:
 
 private:
     struct Reply {
-        std::uint8_t status = 0;
+        std::uint8_t status = 0;  // 0: the command's success byte
         std::string data;
+        bool reportsBattery = false;  // a reply that carries the low-battery status
+        bool deferred = false;        // nothing to send now (a PIN read waiting for the entry)
     };
     struct PinRequest {  // what the PIN value reply needs
         int keyIndex = -1;
@@ -130,8 +132,8 @@ private:
     };
 
     std::string TakeFrames();
-    std::string Answer(char command, std::string_view payload);
-    Reply Dispatch(char command, std::string_view payload);
+    std::string Answer(char command, std::string_view payload, bool longFrame);
+    Reply Dispatch(char command, std::string_view payload, bool longFrame);
     std::string Frame(char command, const Reply& reply) const;
 
     Reply CustomerInfo(std::string_view payload);
@@ -145,6 +147,8 @@ private:
     Reply Mac(std::string_view payload, bool hexExpanded);
     Reply DataCipher(std::string_view payload);
     Reply Authentication(std::string_view payload);
+    Reply AuthenticationAnswer(std::string_view answer);
+    Reply AuthenticationFailed();
     Reply Display(std::string_view payload);
     Reply CardControl(std::string_view payload);
     Reply CardAccess(std::string_view payload);
@@ -155,6 +159,7 @@ private:
     std::string PinKey(char key);
     std::string KeyEntryKey(char key);
     std::string FinishPin();
+    std::string AnswerPendingPin(std::uint8_t code);
     std::string RandomHex(std::size_t bytes);
 
     Faults m_faults;
@@ -188,6 +193,7 @@ private:
     // key entry on the pad
     int m_entryKeyIndex = 0;
     int m_entryPart = 1;
+    std::size_t m_entryLength = 16;
     std::string m_entryText;
     // authentication
     std::string m_authKey;
@@ -195,6 +201,7 @@ private:
     std::string m_authStepOne;  // the pad's first-step reply awaiting the host's answer
     int m_authKeyIndex = -1;
     int m_authFailures = 0;
+    static constexpr int kAuthAttempts = 3;
     // IC card
     CardState m_card = CardState::Inserted;
 };

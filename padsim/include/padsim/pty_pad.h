@@ -71,6 +71,7 @@ private:
     void HandleInput();
     void FlushOutput();
     void QueueReply(std::string bytes);
+    void DisappearWith(std::string reply);
     void QueueEcho(std::string bytes);
     void ArmScriptIfModeOpened(Mode before);
     void CloseLine();
@@ -97,7 +98,6 @@ private:
     std::string m_script;
     std::size_t m_scriptPos = std::string::npos;  // next scripted key, npos when idle
     Clock::time_point m_scriptDue;
-    int m_disappearAfterSend = -1;        // bytes left before the line is closed
 };
 
 }  // namespace padsim

@@ -1,0 +1,236 @@
+#include "padsim/pty_pad.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <stdexcept>
+
+namespace padsim {
+namespace {
+
+using std::chrono::milliseconds;
+
+void CloseFd(int& fd) {
+    if (fd >= 0) close(fd);
+    fd = -1;
+}
+
+}  // namespace
+
+PtyPad::PtyPad(PadOptions options) : m_options(std::move(options)), m_engine(m_options.seed) {
+    m_engine.faults() = m_options.faults;
+    m_script = m_options.scriptedKeys;
+    m_master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    char name[128];
+    if (m_master < 0 || grantpt(m_master) != 0 || unlockpt(m_master) != 0 ||
+        ptsname_r(m_master, name, sizeof name) != 0) {
+        CloseFd(m_master);
+        throw std::runtime_error("no pseudo-terminal");
+    }
+    m_slavePath = name;
+    // Holding the slave open keeps the master from hanging up while the driver closes and
+    // reopens its port; raw mode keeps the line discipline from echoing or translating.
+    m_slaveKeepAlive = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    int wake[2];
+    if (m_slaveKeepAlive < 0 || pipe2(wake, O_NONBLOCK | O_CLOEXEC) != 0) {
+        CloseFd(m_master);
+        CloseFd(m_slaveKeepAlive);
+        throw std::runtime_error("cannot set up the pseudo-terminal");
+    }
+    m_wakeRead = wake[0];
+    m_wakeWrite = wake[1];
+    termios raw{};
+    tcgetattr(m_slaveKeepAlive, &raw);
+    cfmakeraw(&raw);
+    tcsetattr(m_slaveKeepAlive, TCSANOW, &raw);
+    fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
+    m_lastTick = Clock::now();
+    m_thread = std::thread([this] { Run(); });
+}
+
+PtyPad::~PtyPad() {
+    Stop();
+    CloseFd(m_wakeRead);
+    CloseFd(m_wakeWrite);
+}
+
+void PtyPad::Stop() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_stop = true;
+        WakeLocked();
+    }
+    if (m_thread.joinable()) m_thread.join();
+    std::lock_guard lock(m_mutex);
+    CloseLine();
+}
+
+void PtyPad::PressKeys(std::string_view keys) {
+    std::lock_guard lock(m_mutex);
+    for (char key : keys) QueueEcho(m_engine.PressKey(key));
+    WakeLocked();
+}
+
+void PtyPad::SetScriptedKeys(std::string keys) {
+    std::lock_guard lock(m_mutex);
+    m_script = std::move(keys);
+    m_scriptPos = std::string::npos;
+}
+
+bool PtyPad::WaitFor(const std::function<bool(const PadSimulator&)>& pred, milliseconds timeout) {
+    std::unique_lock lock(m_mutex);
+    return m_changed.wait_for(lock, timeout, [&] { return pred(m_engine); });
+}
+
+void PtyPad::Disappear() {
+    std::lock_guard lock(m_mutex);
+    CloseLine();
+    WakeLocked();
+}
+
+bool PtyPad::Disappeared() const {
+    std::lock_guard lock(m_mutex);
+    return m_gone;
+}
+
+void PtyPad::WakeLocked() {
+    const char one = 1;
+    if (m_wakeWrite >= 0 && write(m_wakeWrite, &one, 1) < 0) {
+        // A full pipe already holds a wake-up; nothing is lost.
+    }
+    m_changed.notify_all();
+}
+
+void PtyPad::CloseLine() {
+    if (m_master < 0) return;
+    CloseFd(m_master);
+    CloseFd(m_slaveKeepAlive);
+    m_gone = true;
+    m_out.clear();
+    m_delayed.clear();
+    m_scriptPos = std::string::npos;
+}
+
+void PtyPad::Run() {
+    std::unique_lock lock(m_mutex);
+    while (!m_stop) {
+        pollfd fds[2] = {{m_wakeRead, POLLIN, 0}, {m_master, POLLIN, 0}};
+        if (!m_out.empty()) fds[1].events |= POLLOUT;
+        const nfds_t count = m_master >= 0 ? 2 : 1;
+        const int timeout = PollTimeoutLocked();
+        lock.unlock();
+        const int ready = poll(fds, count, timeout);
+        lock.lock();
+        if (ready < 0 && errno != EINTR) break;
+        if (fds[0].revents & POLLIN) {
+            char drain[64];
+            while (read(m_wakeRead, drain, sizeof drain) > 0) {
+            }
+        }
+        AdvanceClockLocked();
+        if (m_master >= 0 && count == 2 && (fds[1].revents & POLLIN)) HandleInput();
+        FlushOutput();
+        m_changed.notify_all();
+        if (m_options.onChange) m_options.onChange();
+    }
+}
+
+// Everything time-driven: the engine's time-outs, held-back replies and scripted keys.
+void PtyPad::AdvanceClockLocked() {
+    const auto now = Clock::now();
+    const auto elapsed = std::chrono::duration_cast<milliseconds>(now - m_lastTick);
+    if (elapsed.count() > 0) {
+        m_lastTick += elapsed;
+        const Mode before = m_engine.mode();
+        QueueEcho(m_engine.Elapse(elapsed));
+        if (m_engine.mode() == Mode::Idle && before != Mode::Idle) m_scriptPos = std::string::npos;
+    }
+    if (!m_delayed.empty() && now >= m_delayedDue) {
+        m_out += m_delayed;
+        m_delayed.clear();
+    }
+    while (m_scriptPos != std::string::npos && now >= m_scriptDue) {
+        if (m_scriptPos >= m_script.size() || m_engine.mode() == Mode::Idle) {
+            m_scriptPos = std::string::npos;
+            break;
+        }
+        QueueEcho(m_engine.PressKey(m_script[m_scriptPos++]));
+        m_scriptDue += m_options.scriptedKeyDelay;
+    }
+}
+
+int PtyPad::PollTimeoutLocked() const {
+    std::optional<Clock::time_point> due;
+    const auto earliest = [&due](Clock::time_point t) {
+        if (!due || t < *due) due = t;
+    };
+    if (auto next = m_engine.NextDeadline()) earliest(m_lastTick + *next);
+    if (!m_delayed.empty()) earliest(m_delayedDue);
+    if (m_scriptPos != std::string::npos) earliest(m_scriptDue);
+    if (!due) return -1;
+    const auto left = std::chrono::ceil<milliseconds>(*due - Clock::now()).count();
+    return left <= 0 ? 0 : static_cast<int>(left) + 1;
+}
+
+void PtyPad::HandleInput() {
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = read(m_master, buffer, sizeof buffer);
+        if (n <= 0) return;  // EAGAIN: all taken; EIO cannot happen while the slave is held
+        const Mode before = m_engine.mode();
+        const auto answeredBefore = m_engine.requestCount();
+        std::string reply = m_engine.Receive(std::string_view(buffer, static_cast<std::size_t>(n)));
+        if (m_engine.requestCount() != answeredBefore && m_engine.faults().disappearAfter >= 0) {
+            DisappearWith(std::move(reply));
+            return;
+        }
+        QueueReply(std::move(reply));
+        ArmScriptIfModeOpened(before);
+        if (m_master < 0) return;
+    }
+}
+
+void PtyPad::ArmScriptIfModeOpened(Mode before) {
+    const Mode now = m_engine.mode();
+    if (now == Mode::Idle || now == before || m_script.empty()) return;
+    m_scriptPos = 0;
+    m_scriptDue = Clock::now() + m_options.scriptedKeyDelay;
+}
+
+// The pad dies in the middle of the exchange: part of the reply, then nothing.
+void PtyPad::DisappearWith(std::string reply) {
+    Faults& faults = m_engine.faults();
+    const auto keep = std::min(reply.size(), static_cast<std::size_t>(faults.disappearAfter));
+    faults.disappearAfter = -1;
+    m_out += reply.substr(0, keep);
+    FlushOutput();
+    CloseLine();
+}
+
+void PtyPad::QueueReply(std::string bytes) {
+    const Faults& faults = m_engine.faults();
+    if (bytes.empty()) return;
+    if (faults.delay.count() > 0) {
+        if (m_delayed.empty()) m_delayedDue = Clock::now() + faults.delay;
+        m_delayed += bytes;
+        return;
+    }
+    m_out += bytes;
+}
+
+void PtyPad::QueueEcho(std::string bytes) {
+    if (m_master >= 0) m_out += bytes;
+}
+
+void PtyPad::FlushOutput() {
+    while (!m_out.empty() && m_master >= 0) {
+        const ssize_t n = write(m_master, m_out.data(), m_out.size());
+        if (n <= 0) return;  // the line is full: POLLOUT brings us back
+        m_out.erase(0, static_cast<std::size_t>(n));
+    }
+}
+
+}  // namespace padsim
