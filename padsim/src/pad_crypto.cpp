@@ -18,10 +18,14 @@ int HexValue(char c) {
 // Single DES is triple DES with three equal keys; the default provider has only the latter.
 std::string ThreeKeyForm(std::string_view key) {
     switch (key.size()) {
-        case 8: return std::string(key) + std::string(key) + std::string(key);
-        case 16: return std::string(key) + std::string(key.substr(0, 8));
-        case 24: return std::string(key);
-        default: throw std::invalid_argument("key length");
+        case 8:
+            return std::string(key) + std::string(key) + std::string(key);
+        case 16:
+            return std::string(key) + std::string(key.substr(0, 8));
+        case 24:
+            return std::string(key);
+        default:
+            throw std::invalid_argument("key length");
     }
 }
 
@@ -29,7 +33,7 @@ std::string Run(const EVP_CIPHER* cipher, std::string_view key, std::string_view
                 bool encrypt) {
     if (data.size() % 8 != 0) throw std::invalid_argument("data length");
     std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> ctx(EVP_CIPHER_CTX_new(),
-                                                                       EVP_CIPHER_CTX_free);
+                                                                        EVP_CIPHER_CTX_free);
     const std::string k = ThreeKeyForm(key);
     const unsigned char iv[8] = {};
     if (!ctx || EVP_CipherInit_ex(ctx.get(), cipher, nullptr,

@@ -35,9 +35,7 @@ std::string Interleave(std::string_view a, std::string_view b) {
     return out;
 }
 
-bool WholeKey(std::size_t hexChars) {
-    return hexChars == 16 || hexChars == 32 || hexChars == 48;
-}
+bool WholeKey(std::size_t hexChars) { return hexChars == 16 || hexChars == 32 || hexChars == 48; }
 
 // Tag digit of the cipher-text record, with the save indexes the tag may use.
 struct TagRule {
@@ -45,8 +43,8 @@ struct TagRule {
     const char* tag;
     int low, high;
 };
-const TagRule kTags[] = {{'2', "TMK", 0x10, 0x3F}, {'3', "TPK", 0x30, 0x7F},
-                         {'5', "TAK", 0x30, 0x7F}, {'6', "TDK", 0x30, 0x7F},
+const TagRule kTags[] = {{'2', "TMK", 0x10, 0x3F},  {'3', "TPK", 0x30, 0x7F},
+                         {'5', "TAK", 0x30, 0x7F},  {'6', "TDK", 0x30, 0x7F},
                          {'7', "TDEK", 0x30, 0x7F}, {'8', "TDDK", 0x30, 0x7F},
                          {'9', "TDSK", 0x40, 0x7F}};
 
@@ -88,8 +86,7 @@ PadSimulator::Reply PadSimulator::ClearKeyDownload(std::string_view payload) {
         }
     } else {
         if (parts.size() != count * each) return Reply{status::kWrongKeyLength, {}};
-        for (std::size_t p = 0; p < count; ++p)
-            pieces.emplace_back(parts.substr(p * each, each));
+        for (std::size_t p = 0; p < count; ++p) pieces.emplace_back(parts.substr(p * each, each));
     }
     for (const auto& piece : pieces) {
         if (piece.size() != each) return Reply{status::kWrongKeyLength, {}};
@@ -97,11 +94,21 @@ PadSimulator::Reply PadSimulator::ClearKeyDownload(std::string_view payload) {
     }
     std::string value;
     switch (code) {
-        case '0': value = pieces[0]; break;
-        case '1': value = XorHexParts({pieces[0], pieces[1], pieces[2]}); break;
-        case '2': value = Interleave(pieces[0], pieces[1]); break;
-        case '3': value = pieces[0] + pieces[1] + pieces[2]; break;
-        default: value = XorHexParts({pieces[0], pieces[1]}); break;
+        case '0':
+            value = pieces[0];
+            break;
+        case '1':
+            value = XorHexParts({pieces[0], pieces[1], pieces[2]});
+            break;
+        case '2':
+            value = Interleave(pieces[0], pieces[1]);
+            break;
+        case '3':
+            value = pieces[0] + pieces[1] + pieces[2];
+            break;
+        default:
+            value = XorHexParts({pieces[0], pieces[1]});
+            break;
     }
     value = Upper(value);
     m_keys[*index] = StoredKey{value, "IMK"};
@@ -171,7 +178,9 @@ std::string PadSimulator::KeyEntryKey(char key) {
         case kBackspace:
             if (!m_entryText.empty()) m_entryText.pop_back();
             return std::string(1, kBackspace);
-        case kEscape: CloseEntry(); return std::string(1, kEscape);
+        case kEscape:
+            CloseEntry();
+            return std::string(1, kEscape);
         case kEnter: {
             if (m_entryText.size() != m_entryLength) return {};
             m_keyParts[m_entryKeyIndex][m_entryPart] = m_entryText;
@@ -184,7 +193,8 @@ std::string PadSimulator::KeyEntryKey(char key) {
             CloseEntry();
             return std::string(1, kEnter);
         }
-        default: return {};
+        default:
+            return {};
     }
 }
 

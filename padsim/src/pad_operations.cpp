@@ -15,19 +15,38 @@ std::string Two(int v) {
     return text;
 }
 
-const char* const kPrompts[10] = {"WELCOME",       "PLEASE INPUT PIN", "PLEASE INPUT AGAIN",
-                                  "PIN ERROR",     "TRANSACTION OK",   "THANK YOU",
-                                  "PLEASE WAIT",   "CARD ERROR",       "PLEASE INSERT CARD",
+const char* const kPrompts[10] = {"WELCOME",           "PLEASE INPUT PIN", "PLEASE INPUT AGAIN",
+                                  "PIN ERROR",         "TRANSACTION OK",   "THANK YOU",
+                                  "PLEASE WAIT",       "CARD ERROR",       "PLEASE INSERT CARD",
                                   "PLEASE REMOVE CARD"};
 
 // The simulated card's files: the directory of the payment system and one record file.
 const std::string kPseName = "1PAY.SYS.DDF01";
-const std::string kPseFci = "6F15" "840E315041592E5359532E4444463031" "A503880101";
-const std::string kMfFci = "6F0A8402" "3F00" "A5048801" "0100";
-const std::string kRecords[2] = {"700E" "61" "0C" "4F07F0000000031010" "5001" "41",
-                                 "7010" "5A08" "6228480402564890" "5F2403" "301231"};
+const std::string kPseFci =
+    "6F15"
+    "840E315041592E5359532E4444463031"
+    "A503880101";
+const std::string kMfFci =
+    "6F0A8402"
+    "3F00"
+    "A5048801"
+    "0100";
+const std::string kRecords[2] = {
+    "700E"
+    "61"
+    "0C"
+    "4F07F0000000031010"
+    "5001"
+    "41",
+    "7010"
+    "5A08"
+    "6228480402564890"
+    "5F2403"
+    "301231"};
 
-std::string Sw(unsigned sw) { return std::string{static_cast<char>(sw >> 8), static_cast<char>(sw)}; }
+std::string Sw(unsigned sw) {
+    return std::string{static_cast<char>(sw >> 8), static_cast<char>(sw)};
+}
 
 }  // namespace
 
@@ -94,10 +113,12 @@ std::string PadSimulator::PinKey(char key) {
             CloseEntry();
             return std::string(1, kEscape) + AnswerPendingPin(status::kEntryOvertime);
         case kEnter:
-            if (m_pinDigits.empty() || static_cast<int>(m_pinDigits.size()) < m_settings.pinMinLength)
+            if (m_pinDigits.empty() ||
+                static_cast<int>(m_pinDigits.size()) < m_settings.pinMinLength)
                 return {};  // too short: the pad waits for more digits
             return std::string(1, kEnter) + FinishPin();
-        default: return {};
+        default:
+            return {};
     }
 }
 
@@ -161,9 +182,9 @@ PadSimulator::Reply PadSimulator::PinRenewVerify(std::string_view payload) {
     auto key = m_keys.find(*index);
     if (key == m_keys.end()) return Reply{status::kNoSuchKey, {}};
     if (m_lastPin.empty()) return Reply{status::kEntryOvertime, {}};
-    const auto natural = pin::NaturalPin(*crypto::HexToBytes(key->second.value),
-                                         payload.substr(3, 16), payload.substr(19, 16),
-                                         m_lastPin.size());
+    const auto natural =
+        pin::NaturalPin(*crypto::HexToBytes(key->second.value), payload.substr(3, 16),
+                        payload.substr(19, 16), m_lastPin.size());
     if (!natural) return Reply{status::kIllegalData, {}};
     const std::string offset = pin::Offset(m_lastPin, *natural);
     const std::string head = Two(m_pinSequence) + Two(static_cast<int>(m_lastPin.size()));
@@ -179,11 +200,20 @@ PadSimulator::Reply PadSimulator::Mac(std::string_view payload, bool hexExpanded
     if (!index || *index > 0x7F) return Reply{status::kNoKeyIndex, {}};
     crypto::MacMethod method;
     switch (payload[2]) {
-        case '1': method = crypto::MacMethod::Pboc; break;
-        case '2': method = crypto::MacMethod::X99; break;
-        case '3': method = crypto::MacMethod::X919; break;
-        case 'A': method = crypto::MacMethod::Iso16609; break;
-        default: return Reply{status::kWrongParameter, {}};
+        case '1':
+            method = crypto::MacMethod::Pboc;
+            break;
+        case '2':
+            method = crypto::MacMethod::X99;
+            break;
+        case '3':
+            method = crypto::MacMethod::X919;
+            break;
+        case 'A':
+            method = crypto::MacMethod::Iso16609;
+            break;
+        default:
+            return Reply{status::kWrongParameter, {}};
     }
     std::string message(payload.substr(3));
     if (hexExpanded) {
@@ -214,10 +244,18 @@ PadSimulator::Reply PadSimulator::DataCipher(std::string_view payload) {
     const std::string k = *crypto::HexToBytes(key->second.value);
     std::string out;
     switch (mode) {
-        case '1': out = crypto::EncryptEcb(k, *data); break;
-        case '2': out = crypto::EncryptCbc(k, *data); break;
-        case 'A': out = crypto::DecryptEcb(k, *data); break;
-        default: out = crypto::DecryptCbc(k, *data); break;
+        case '1':
+            out = crypto::EncryptEcb(k, *data);
+            break;
+        case '2':
+            out = crypto::EncryptCbc(k, *data);
+            break;
+        case 'A':
+            out = crypto::DecryptEcb(k, *data);
+            break;
+        default:
+            out = crypto::DecryptCbc(k, *data);
+            break;
     }
     return Reply{status::kOk, crypto::BytesToHex(out)};
 }
@@ -259,15 +297,21 @@ PadSimulator::Reply PadSimulator::CardControl(std::string_view payload) {
     if (socket < '1' || socket > '8' || action < '1' || action > '3')
         return Reply{status::kWrongParameter, {}};
     const std::string head(payload.substr(0, 3));
-    if (payload.substr(1, 2) != "88") return Reply{status::kOk, head + status::kCardTypeUnsupported};
-    if (socket != '1' || m_card == CardState::NoCard) return Reply{status::kOk, head + status::kNoCard};
+    if (payload.substr(1, 2) != "88")
+        return Reply{status::kOk, head + status::kCardTypeUnsupported};
+    if (socket != '1' || m_card == CardState::NoCard)
+        return Reply{status::kOk, head + status::kNoCard};
     switch (action) {
-        case '1': m_card = CardState::Powered; break;
+        case '1':
+            m_card = CardState::Powered;
+            break;
         case '2':
-            if (m_card != CardState::Powered) return Reply{status::kOk, head + status::kCardNotPoweredUp};
+            if (m_card != CardState::Powered)
+                return Reply{status::kOk, head + status::kCardNotPoweredUp};
             break;
         default:
-            if (m_card != CardState::Powered) return Reply{status::kOk, head + status::kCardNotPoweredUp};
+            if (m_card != CardState::Powered)
+                return Reply{status::kOk, head + status::kCardNotPoweredUp};
             m_card = CardState::Inserted;
             return Reply{status::kOk, head + status::kCardDone};
     }
@@ -281,7 +325,8 @@ PadSimulator::Reply PadSimulator::CardAccess(std::string_view payload) {
     const char socket = payload[0];
     if (socket < '1' || socket > '8') return Reply{status::kWrongParameter, {}};
     const std::string head = std::string(1, socket) + "88";
-    if (socket != '1' || m_card == CardState::NoCard) return Reply{status::kOk, head + status::kNoCard};
+    if (socket != '1' || m_card == CardState::NoCard)
+        return Reply{status::kOk, head + status::kNoCard};
     if (m_card != CardState::Powered) return Reply{status::kOk, head + status::kCardNotPoweredUp};
     const auto apdu = crypto::HexToBytes(payload.substr(1));
     if (!apdu) return Reply{status::kIllegalData, {}};
@@ -305,7 +350,8 @@ std::string PadSimulator::CardApdu(const std::string& apdu) {
     if (cla != 0x00 && cla != 0x80) return Sw(0x6E00);
     switch (ins) {
         case 0xA4: {  // SELECT by file identifier (P1 00) or by name (P1 04)
-            if (p1 == 0x00 && data == "\x3F\x00") return *crypto::HexToBytes(kMfFci) + Sw(0x9000);
+            if (p1 == 0x00 && data == std::string("\x3F\x00", 2))
+                return *crypto::HexToBytes(kMfFci) + Sw(0x9000);
             if (p1 == 0x04 && data == kPseName) return *crypto::HexToBytes(kPseFci) + Sw(0x9000);
             if (p1 != 0x00 && p1 != 0x04) return Sw(0x6A86);
             return Sw(0x6A82);
@@ -320,7 +366,8 @@ std::string PadSimulator::CardApdu(const std::string& apdu) {
             if ((p2 >> 3) != 1 || p1 < 1 || p1 > 2) return Sw(0x6A83);
             return *crypto::HexToBytes(kRecords[p1 - 1]) + Sw(0x9000);
         }
-        default: return Sw(0x6D00);
+        default:
+            return Sw(0x6D00);
     }
 }
 

@@ -16,7 +16,10 @@ constexpr std::size_t kCustInfoSize = 50;
 constexpr std::size_t kAreaSize = 146;
 constexpr std::size_t kLongFrameMinimum = 999;  // payloads announced with "000" are this long
 constexpr std::chrono::milliseconds kInterByteTimeout{1000};
-const char* const kDefaultKeyboardValues = "303132333435363738392E2A0D1B0800" "41424344" "45464748";
+const char* const kDefaultKeyboardValues =
+    "303132333435363738392E2A0D1B0800"
+    "41424344"
+    "45464748";
 
 unsigned char Xor(std::string_view bytes) {
     unsigned char x = 0;
@@ -55,10 +58,14 @@ bool KeyCodeKnown(int code) {
 
 const char* ModeName(Mode mode) {
     switch (mode) {
-        case Mode::Idle: return "idle";
-        case Mode::PinEntry: return "PIN entry";
-        case Mode::KeyEntry: return "key entry";
-        case Mode::ClearKeypad: return "clear-text keypad";
+        case Mode::Idle:
+            return "idle";
+        case Mode::PinEntry:
+            return "PIN entry";
+        case Mode::KeyEntry:
+            return "key entry";
+        case Mode::ClearKeypad:
+            return "clear-text keypad";
     }
     return "?";
 }
@@ -132,23 +139,36 @@ std::string PadSimulator::Answer(char command, std::string_view payload, bool lo
     return reply.deferred ? std::string() : Frame(command, reply);
 }
 
-PadSimulator::Reply PadSimulator::Dispatch(char command, std::string_view payload,
-                                            bool longFrame) {
+PadSimulator::Reply PadSimulator::Dispatch(char command, std::string_view payload, bool longFrame) {
     switch (command) {
-        case '1': return ClearKeyDownload(payload);
-        case '2': return CipherKeyDownload(payload);
-        case '3': return CustomerInfo(payload);
-        case '4': return KeyboardValue(payload);
-        case '5': return ControlCode(payload);
-        case '6': return StartPinEntry(payload);
-        case '7': return PinValue(payload);
-        case '8': return Mac(payload, longFrame);
-        case '9': return DataCipher(payload);
-        case ':': return Authentication(payload);
-        case ';': return Display(payload);
-        case '@': return CardControl(payload);
-        case 'A': return CardAccess(payload);
-        default: return Reply{status::kCommandKeyError, {}};
+        case '1':
+            return ClearKeyDownload(payload);
+        case '2':
+            return CipherKeyDownload(payload);
+        case '3':
+            return CustomerInfo(payload);
+        case '4':
+            return KeyboardValue(payload);
+        case '5':
+            return ControlCode(payload);
+        case '6':
+            return StartPinEntry(payload);
+        case '7':
+            return PinValue(payload);
+        case '8':
+            return Mac(payload, longFrame);
+        case '9':
+            return DataCipher(payload);
+        case ':':
+            return Authentication(payload);
+        case ';':
+            return Display(payload);
+        case '@':
+            return CardControl(payload);
+        case 'A':
+            return CardAccess(payload);
+        default:
+            return Reply{status::kCommandKeyError, {}};
     }
 }
 
@@ -168,7 +188,8 @@ std::string PadSimulator::Frame(char command, const Reply& reply) const {
     unsigned char check = Xor(body);
     if (m_faults.wrongCheck) check ^= 0x5A;
     std::string frame = kStx + body + Hex2(check);
-    if (m_faults.cutReplyAfter >= 0 && static_cast<std::size_t>(m_faults.cutReplyAfter) < frame.size())
+    if (m_faults.cutReplyAfter >= 0 &&
+        static_cast<std::size_t>(m_faults.cutReplyAfter) < frame.size())
         frame.resize(static_cast<std::size_t>(m_faults.cutReplyAfter));
     return m_faults.noise + frame;
 }
@@ -211,10 +232,14 @@ std::optional<std::chrono::milliseconds> PadSimulator::NextDeadline() const {
 std::string PadSimulator::PressKey(char key) {
     if (m_disabledKeys[static_cast<unsigned char>(key)]) return {};
     switch (m_mode) {
-        case Mode::Idle: return {};
-        case Mode::ClearKeypad: return std::string(1, key);
-        case Mode::PinEntry: return PinKey(key);
-        case Mode::KeyEntry: return KeyEntryKey(key);
+        case Mode::Idle:
+            return {};
+        case Mode::ClearKeypad:
+            return std::string(1, key);
+        case Mode::PinEntry:
+            return PinKey(key);
+        case Mode::KeyEntry:
+            return KeyEntryKey(key);
     }
     return {};
 }
@@ -244,8 +269,8 @@ std::string PadSimulator::displayText() const {
 }
 
 void PadSimulator::SetCardInserted(bool inserted) {
-    m_card = inserted ? (m_card == CardState::NoCard ? CardState::Inserted : m_card)
-                      : CardState::NoCard;
+    m_card =
+        inserted ? (m_card == CardState::NoCard ? CardState::Inserted : m_card) : CardState::NoCard;
 }
 
 std::string PadSimulator::customerArea() const {
@@ -310,7 +335,9 @@ PadSimulator::Reply PadSimulator::ControlCode(std::string_view payload) {
             if (v == 0) return bad;
             m_settings.pinTimeoutSeconds = v;
             return ok;
-        case '3': m_settings.pinFill = static_cast<std::uint8_t>(v); return ok;
+        case '3':
+            m_settings.pinFill = static_cast<std::uint8_t>(v);
+            return ok;
         case '4':
         case '5': {
             auto digits = ParseDecimal2(payload.substr(1));
@@ -326,7 +353,9 @@ PadSimulator::Reply PadSimulator::ControlCode(std::string_view payload) {
             if (!inRange(0x30, 0x32)) return bad;
             m_settings.voice = static_cast<std::uint8_t>(v);
             return ok;
-        case '8': m_settings.buzzer = static_cast<std::uint8_t>(v); return ok;
+        case '8':
+            m_settings.buzzer = static_cast<std::uint8_t>(v);
+            return ok;
         case '9':
             if (!inRange(0x30, 0x38)) return bad;
             m_settings.protection = static_cast<std::uint8_t>(v);
@@ -339,7 +368,8 @@ PadSimulator::Reply PadSimulator::ControlCode(std::string_view payload) {
             if (!inRange(0x20, 0x22)) return bad;
             m_settings.clearManage = static_cast<std::uint8_t>(v);
             return ok;
-        default: return bad;
+        default:
+            return bad;
     }
 }
 

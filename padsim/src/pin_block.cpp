@@ -43,18 +43,24 @@ bool KnownFormat(char format) {
 
 std::size_t MaxDigits(char format) {
     switch (format) {
-        case kAscii: return 8;
-        case kIbm3624: return 16;
-        default: return 12;
+        case kAscii:
+            return 8;
+        case kIbm3624:
+            return 16;
+        default:
+            return 12;
     }
 }
 
 bool AccountFits(char format, std::string_view account) {
     switch (format) {
         case kIso0:
-        case kIso3: return account.size() >= 4 && account.size() <= 20 && AllDigits(account);
-        case kIso1: return account.size() == 10 && crypto::IsHex(account);
-        default: return true;
+        case kIso3:
+            return account.size() >= 4 && account.size() <= 20 && AllDigits(account);
+        case kIso1:
+            return account.size() == 10 && crypto::IsHex(account);
+        default:
+            return true;
     }
 }
 

@@ -39,14 +39,14 @@ struct StoredKey {
 
 // Misbehaviour on purpose. Everything here applies to reply frames only, never to key echoes.
 struct Faults {
-    bool silent = false;              // read requests, answer nothing
-    std::string noise;                // bytes sent ahead of each reply's STX
-    int cutReplyAfter = -1;           // send only this many bytes of each reply (-1: whole)
-    bool wrongCheck = false;          // each reply carries a wrong check
-    std::size_t oversizeData = 0;     // pad each reply's data up to this many bytes (0: off)
+    bool silent = false;                 // read requests, answer nothing
+    std::string noise;                   // bytes sent ahead of each reply's STX
+    int cutReplyAfter = -1;              // send only this many bytes of each reply (-1: whole)
+    bool wrongCheck = false;             // each reply carries a wrong check
+    std::size_t oversizeData = 0;        // pad each reply's data up to this many bytes (0: off)
     std::chrono::milliseconds delay{0};  // hold each reply this long (applied by PtyPad)
     std::map<char, std::uint8_t> forcedStatus;  // command byte -> status byte replied instead
-    bool lowBattery = false;          // status 224 where the pad reports it ('3' read, ';')
+    bool lowBattery = false;  // status 224 where the pad reports it ('3' read, ';')
     // PtyPad: when the next request is complete, write this many bytes of its reply (0: none)
     // and then close the pseudo-terminal. -1: off.
     int disappearAfter = -1;
@@ -54,15 +54,15 @@ struct Faults {
 
 // Entry settings from the control codes (their defaults are the pad's own).
 struct Settings {
-    int pinTimeoutSeconds = 32;  // control code 2
-    std::uint8_t pinFill = 0x20;  // control code 3
-    int pinMinLength = 4;         // control code 4
-    int pinMaxLength = 12;        // control code 5
-    std::uint8_t baudCode = 0x33;  // control code 6 (recorded only; a pty has no speed)
-    std::uint8_t voice = 0x30;     // control code 7
-    std::uint8_t buzzer = 0x20;    // control code 8
-    std::uint8_t protection = 0x30;  // control code 9
-    std::uint8_t keyTiming = 0x10;   // control code A
+    int pinTimeoutSeconds = 32;       // control code 2
+    std::uint8_t pinFill = 0x20;      // control code 3
+    int pinMinLength = 4;             // control code 4
+    int pinMaxLength = 12;            // control code 5
+    std::uint8_t baudCode = 0x33;     // control code 6 (recorded only; a pty has no speed)
+    std::uint8_t voice = 0x30;        // control code 7
+    std::uint8_t buzzer = 0x20;       // control code 8
+    std::uint8_t protection = 0x30;   // control code 9
+    std::uint8_t keyTiming = 0x10;    // control code A
     std::uint8_t clearManage = 0x20;  // control code B
 };
 
@@ -94,7 +94,7 @@ public:
     Mode mode() const { return m_mode; }
     std::optional<StoredKey> Key(int index) const;
     void SetKey(int index, StoredKey key);
-    std::string displayText() const;  // line 1, and line 2 after a '\n' when it is set
+    std::string displayText() const;   // line 1, and line 2 after a '\n' when it is set
     std::string customerArea() const;  // the whole information area as the '3' read sends it
     const std::string& lastPin() const { return m_lastPin; }  // digits of the last completed entry
     std::size_t pinDigitsTyped() const { return m_pinDigits.size(); }
@@ -165,15 +165,15 @@ private:
     Faults m_faults;
     Settings m_settings;
     std::mt19937 m_random;
-    std::string m_inbox;                  // bytes of a frame not complete yet
+    std::string m_inbox;  // bytes of a frame not complete yet
     std::chrono::milliseconds m_inboxIdle{0};
     std::uint64_t m_requests = 0;
     std::vector<std::string> m_payloadLog;
 
     std::map<int, StoredKey> m_keys;
     std::map<int, std::map<int, std::string>> m_keyParts;  // on-pad entry: index -> part -> text
-    std::string m_custInfo;        // 50 bytes
-    std::string m_keyboardValues;  // 48 characters
+    std::string m_custInfo;                                // 50 bytes
+    std::string m_keyboardValues;                          // 48 characters
     std::string m_line1, m_line2;
     std::uint8_t m_disabledKeys[256] = {};
 

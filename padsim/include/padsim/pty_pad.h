@@ -17,8 +17,8 @@ namespace padsim {
 
 struct PadOptions {
     std::uint32_t seed = 1;
-    Faults faults;               // in force from the start
-    std::string scriptedKeys;    // pressed whenever an input mode opens (see SetScriptedKeys)
+    Faults faults;             // in force from the start
+    std::string scriptedKeys;  // pressed whenever an input mode opens (see SetScriptedKeys)
     // Pause before the first scripted key and between scripted keys, so that each key arrives
     // on its own after the reply that opened the mode.
     std::chrono::milliseconds scriptedKeyDelay{150};
@@ -92,8 +92,8 @@ private:
 
     using Clock = std::chrono::steady_clock;
     Clock::time_point m_lastTick;
-    std::string m_out;                    // bytes ready to write
-    std::string m_delayed;                // reply bytes held back by the delay fault
+    std::string m_out;      // bytes ready to write
+    std::string m_delayed;  // reply bytes held back by the delay fault
     Clock::time_point m_delayedDue;
     std::string m_script;
     std::size_t m_scriptPos = std::string::npos;  // next scripted key, npos when idle
