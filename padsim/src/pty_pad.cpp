@@ -183,7 +183,9 @@ void PtyPad::HandleInput() {
         const Mode before = m_engine.mode();
         const auto answeredBefore = m_engine.requestCount();
         std::string reply = m_engine.Receive(std::string_view(buffer, static_cast<std::size_t>(n)));
-        if (m_engine.requestCount() != answeredBefore && m_engine.faults().disappearAfter >= 0) {
+        const Faults& faults = m_engine.faults();
+        if (m_engine.requestCount() != answeredBefore && faults.disappearAfter >= 0 &&
+            m_engine.requestCount() >= faults.disappearAtRequest) {
             DisappearWith(std::move(reply));
             return;
         }

@@ -47,9 +47,11 @@ struct Faults {
     std::chrono::milliseconds delay{0};  // hold each reply this long (applied by PtyPad)
     std::map<char, std::uint8_t> forcedStatus;  // command byte -> status byte replied instead
     bool lowBattery = false;  // status 224 where the pad reports it ('3' read, ';')
-    // PtyPad: when the next request is complete, write this many bytes of its reply (0: none)
-    // and then close the pseudo-terminal. -1: off.
+    // PtyPad: when request number `disappearAtRequest` (counted from 1 since the start; 0: the
+    // next one) is complete, write this many bytes of its reply (0: none) and then close the
+    // pseudo-terminal. -1: off.
     int disappearAfter = -1;
+    std::uint64_t disappearAtRequest = 0;
 };
 
 // Entry settings from the control codes (their defaults are the pad's own).

@@ -1,0 +1,28 @@
+// The padsim program: options, the pty link, the terminal as the pad's keypad and display.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "padsim/pty_pad.h"
+
+namespace padsim {
+
+struct FrontEndOptions {
+    std::string link = "./ttyPAD";
+    bool readInput = true;  // false: --no-input, stdin is not read and its end is not the end
+    bool noCard = false;
+    PadOptions pad;
+};
+
+// Parses the command line; on a mistake or --help returns nullopt after writing to `message`.
+std::optional<FrontEndOptions> ParseOptions(const std::vector<std::string>& args,
+                                            std::string& message);
+// "\r", "\e", "\b", "\xHH", "\\" and a newline (Enter) in --keys texts.
+std::string UnescapeKeys(const std::string& text);
+
+// Runs until SIGINT/SIGTERM or the end of input; returns the exit status.
+int RunFrontEnd(const FrontEndOptions& options);
+
+}  // namespace padsim
