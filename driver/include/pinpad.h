@@ -107,7 +107,8 @@ PINPAD_API int PINPAD_CALL PinPad_GetChallenge(char* output);
 /* Runs the two-step mutual authentication: sends keyIndex and the challenge, enciphers the pad's
  * 32 reply characters under key (16, 32 or 48 hex characters: single, two- or three-key triple
  * DES) and sends the result after "90".
- * [in] key, challengeLength, keyIndex (two characters), challenge (at most 254 bytes)
+ * [in] key, challengeLength, keyIndex (two characters; a shorter text gives -3), challenge
+ *      (at most 254 bytes)
  * [out] output  at least 33 bytes: the 32 characters of the second reply. */
 PINPAD_API int PINPAD_CALL PinPad_BidirectionalAuthorization(const char* key,
                                                              unsigned int challengeLength,
@@ -141,12 +142,17 @@ PINPAD_API int PINPAD_CALL PinPad_EncryptData(const char* request, unsigned int 
 /* ---- IC card and display ---- */
 
 /* Sends a card control request (command '@').
+ * [in] request  a text of at most 2048 bytes, sent with its string length (may be empty).
  * [out] output  2048 bytes: the card's answer after the four-character header.
- * Returns 0, a card status character (such as 'B', 66), or the codes above. */
+ * Returns 0, a card status character (such as 'B', 66), or the codes above; -4 also when the
+ * reply lacks the card status character. */
 PINPAD_API int PINPAD_CALL PinPad_IC_Control(const char* request, char* output);
 
 /* Sends a command to the card (command 'A'), for instance an APDU as hexadecimal text.
- * [out] output  2048 bytes: the card's answer after the status character. */
+ * [in] request  a text of at most 2048 bytes, sent with its string length.
+ * [out] output  2048 bytes: the card's answer after the status character.
+ * Returns 0, the fourth reply character (the card status) when the first is not '0', or the
+ * codes above; -4 also when the reply lacks that status character. */
 PINPAD_API int PINPAD_CALL PinPad_IC_Access(const char* request, char* output);
 
 /* Writes a display record to the pad's display (command ';').

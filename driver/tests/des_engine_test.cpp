@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "pinpad.h"
+
 namespace lumenord {
 namespace {
 
@@ -306,9 +308,9 @@ std::string HexOfWords(const std::vector<std::uint64_t>& words, bool lowerCase) 
     return text;
 }
 
-TEST(DesCrossCheck, EngineAgreesWithOpenSsl) {
+TEST(DesCrossCheck, TriUntriDesAgreesWithOpenSsl) {
     std::mt19937_64 random(20261207);
-    DesEngine des;
+    const int decryptDirections[] = {1, -1, 7};
     for (int round = 0; round < 6000; ++round) {
         std::vector<std::uint64_t> keys(1 + round % 3);
         std::vector<std::uint64_t> blocks(1 + (round / 3) % 3);
@@ -321,7 +323,8 @@ TEST(DesCrossCheck, EngineAgreesWithOpenSsl) {
         const std::string data = HexOfWords(blocks, round % 4 == 0);
         char output[49];
         std::memset(output, 'x', sizeof output);
-        ASSERT_TRUE(des.TriUntriDes(data.c_str(), key.c_str(), output, encrypt));
+        int direction = encrypt ? 0 : decryptDirections[round % 3];
+        ASSERT_EQ(PinPad_TriUntriDes(data.c_str(), key.c_str(), output, direction), 0);
         ASSERT_EQ(std::string(output), Reference(keys, blocks, encrypt))
             << "key " << key << " data " << data << (encrypt ? " encrypt" : " decrypt");
     }
@@ -338,6 +341,94 @@ TEST(DesCrossCheck, SingleBlocksAgreeWithOpenSsl) {
             encrypt ? Encrypt(des, HexOfWords({block}, false), HexOfWords({key}, false))
                     : Decrypt(des, HexOfWords({block}, false), HexOfWords({key}, false));
         ASSERT_EQ(result, Reference({key}, {block}, encrypt));
+    }
+}
+
+// ---- The exported local DES ----
+
+std::string TriUntriDes(const std::string& data, const std::string& key, int direction) {
+    char output[64];
+    std::memset(output, 'x', sizeof output);
+    EXPECT_EQ(PinPad_TriUntriDes(data.c_str(), key.c_str(), output, direction), 0);
+    return std::string(output, strnlen(output, sizeof output));
+}
+
+TEST(TriUntriDes, CheckBlockOfAKey) {
+    // Sixteen '0' characters under a key give the key's check block.
+    EXPECT_EQ(TriUntriDes("0000000000000000", "0123456789ABCDEF", 0), "D5D44FF720683D0D");
+    EXPECT_EQ(TriUntriDes("0000000000000000", "0123456789ABCDEF", 0),
+              Reference({0x0123456789ABCDEFULL}, {0}, true));
+}
+
+TEST(TriUntriDes, EqualKeyPartsActAsSingleDes) {
+    const std::string k = "133457799BBCDFF1";
+    const std::string data = "0123456789ABCDEFFEDCBA987654321000112233445566778";
+    for (std::size_t blocks = 1; blocks <= 3; ++blocks) {
+        const std::string d = data.substr(0, 16 * blocks);
+        for (int direction : {0, 1}) {
+            SCOPED_TRACE(std::to_string(blocks) + " blocks, direction " +
+                         std::to_string(direction));
+            const std::string single = TriUntriDes(d, k, direction);
+            ASSERT_EQ(single.size(), d.size());
+            EXPECT_EQ(TriUntriDes(d, k + k, direction), single);
+            EXPECT_EQ(TriUntriDes(d, k + k + k, direction), single);
+        }
+    }
+}
+
+TEST(TriUntriDes, RoundTripGivesUpperCaseText) {
+    const std::string data = "0123456789abcdeffedcba9876543210a1b2c3d4e5f60718";
+    const std::string keys[] = {"0123456789abcdef", "0123456789abcdeffedcba9876543210",
+                                "0123456789abcdeffedcba987654321089abcdef01234567"};
+    std::string upperData = data;
+    for (char& c : upperData) c = static_cast<char>(std::toupper(c));
+    for (const std::string& key : keys) {
+        SCOPED_TRACE("key " + key);
+        std::string upperKey = key;
+        for (char& c : upperKey) c = static_cast<char>(std::toupper(c));
+        const std::string cipher = TriUntriDes(data, key, 0);
+        EXPECT_EQ(cipher, TriUntriDes(upperData, upperKey, 0));
+        EXPECT_EQ(cipher.find_first_of("abcdef"), std::string::npos) << cipher;
+        EXPECT_EQ(TriUntriDes(cipher, key, 1), upperData);
+    }
+}
+
+TEST(TriUntriDes, OtherLengthsWriteNothing) {
+    const std::string block = "0123456789ABCDEF";
+    struct Case {
+        std::string data;
+        std::string key;
+    };
+    const Case cases[] = {
+        {std::string(24, '1'), block},
+        {block, std::string(40, '2')},
+        {"", block},
+        {block, ""},
+        {std::string(17, '1'), block},
+        {block, std::string(15, '2')},
+        {std::string(64, '1'), block},
+        {block, std::string(64, '2')},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("data " + std::to_string(c.data.size()) + ", key " +
+                     std::to_string(c.key.size()));
+        EXPECT_EQ(TriUntriDes(c.data, c.key, 0), std::string(64, 'x'));
+    }
+    char output[49];
+    EXPECT_EQ(PinPad_TriUntriDes(nullptr, block.c_str(), output, 0), 0);
+    EXPECT_EQ(PinPad_TriUntriDes(block.c_str(), nullptr, output, 0), 0);
+    EXPECT_EQ(PinPad_TriUntriDes(block.c_str(), block.c_str(), nullptr, 0), 0);
+}
+
+TEST(TriUntriDes, BlocksAreIndependent) {
+    const std::string a = "0123456789ABCDEF";
+    const std::string b = "FEDCBA9876543210";
+    const std::string key = "0123456789ABCDEFFEDCBA987654321089ABCDEF01234567";
+    for (int direction : {0, 1}) {
+        const std::string ab = TriUntriDes(a + b, key, direction);
+        ASSERT_EQ(ab.size(), 32u);
+        EXPECT_EQ(TriUntriDes(b + a, key, direction), ab.substr(16) + ab.substr(0, 16));
+        EXPECT_EQ(TriUntriDes(a, key, direction), ab.substr(0, 16));
     }
 }
 

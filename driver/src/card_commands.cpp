@@ -1,0 +1,73 @@
+// The IC card and display exports: commands '@', 'A' and ';'.
+#include <cstring>
+
+#include "command_support.h"
+#include "pinpad.h"
+
+namespace lumenord {
+namespace {
+
+// Where a card reply keeps its done flag ('0' = done) and where the card's answer starts. When
+// the flag is not '0', the card status is the fourth data character in both layouts.
+struct CardReplyLayout {
+    char command;
+    char successByte;
+    std::size_t doneFlag;
+    std::size_t answerFrom;
+};
+constexpr CardReplyLayout kControlReply{'@', 'p', 3, 4};  // three header characters, status
+constexpr CardReplyLayout kAccessReply{'A', 'q', 0, 1};   // flag, answer
+constexpr std::size_t kCardStatus = 3;
+
+// Sends a card request, a text sent with its string length, and takes the card's answer.
+int CardCommand(const CardReplyLayout& layout, const char* request, char* output) {
+    if (request == nullptr || output == nullptr) return kBadArgument;
+    RequestBuffer<kCardBuffer> payload;
+    if (!payload.Append(request, strnlen(request, kCardBuffer + 1))) return kBadArgument;
+    if (PortEnabled == 0) return kPortNotEnabled;
+    char reply[kCardBuffer];
+    int exchange = SendCommand(Context().channel, layout.command, payload.Bytes(), payload.Length(),
+                               reply, sizeof reply);
+    int routine = ParseStatus(exchange, reply, layout.successByte);
+    if (routine != kRoutineSuccess) return routine;
+    const char* data = reply + kReplyData;
+    if (data[layout.doneFlag] != '0') {
+        // A status character that the reply does not carry must not read as success.
+        auto status = static_cast<unsigned char>(data[kCardStatus]);
+        return status == 0 ? kNoReply : status;
+    }
+    // The length field counts the status byte and the data; the answer follows its prefix.
+    auto dataLength = static_cast<std::size_t>(exchange - 1);
+    std::size_t answerLength = dataLength > layout.answerFrom ? dataLength - layout.answerFrom : 0;
+    CopyReplyData(reply, sizeof reply, layout.answerFrom, answerLength, output);
+    return 0;
+}
+
+int DispInfoLcd(const char* record, int length) {
+    if (record == nullptr || length < 0 || length > kMaxPayload) return kBadArgument;
+    if (PortEnabled == 0) return kPortNotEnabled;
+    // The record is sent from the caller's bytes; the low-battery status 224 is handed on as is.
+    char reply[kSmallBuffer];
+    return ExportResult(Transact(';', record, length, 'k', reply));
+}
+
+}  // namespace
+}  // namespace lumenord
+
+using lumenord::Guarded;
+
+extern "C" {
+
+PINPAD_API int PINPAD_CALL PinPad_IC_Control(const char* request, char* output) {
+    return Guarded([&] { return lumenord::CardCommand(lumenord::kControlReply, request, output); });
+}
+
+PINPAD_API int PINPAD_CALL PinPad_IC_Access(const char* request, char* output) {
+    return Guarded([&] { return lumenord::CardCommand(lumenord::kAccessReply, request, output); });
+}
+
+PINPAD_API int PINPAD_CALL PinPad_DispInfoLcd(const char* record, int length) {
+    return Guarded([&] { return lumenord::DispInfoLcd(record, length); });
+}
+
+}  // extern "C"

@@ -1,0 +1,73 @@
+// What the key, PIN, MAC, data, card and display exports share: the request buffer that each
+// copies its payload into, and bounded copies of reply data out of the cut reply.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+
+#include "driver_context.h"
+#include "frame_exchange.h"
+
+namespace lumenord {
+
+constexpr int kBadArgument = -3;
+constexpr int kPortNotEnabled = -1;
+constexpr int kNoReply = -4;
+// ParseStatus's value for a reply that carries the command's success byte.
+constexpr int kRoutineSuccess = 1;
+// Index of the first data byte in a cut reply: STX, three length digits, status byte.
+constexpr std::size_t kReplyData = 5;
+
+constexpr std::size_t kSmallBuffer = 256;
+constexpr std::size_t kPinReplyBuffer = 128;
+constexpr std::size_t kCardBuffer = 2048;
+constexpr std::size_t kLargeBuffer = 4096;
+
+// A request payload in the export's own buffer; appends that would not fit are refused whole.
+template <std::size_t Size>
+class RequestBuffer {
+public:
+    bool Append(const void* bytes, std::size_t count) {
+        if (count > Size - m_length) return false;
+        if (count > 0) std::memcpy(m_bytes + m_length, bytes, count);
+        m_length += count;
+        return true;
+    }
+    const char* Bytes() const { return m_bytes; }
+    int Length() const { return static_cast<int>(m_length); }
+
+private:
+    char m_bytes[Size];
+    std::size_t m_length = 0;
+};
+
+// Reply data bytes that a reply buffer of `replySize` bytes can hold after the reply's head
+// (its last byte is always the terminating zero).
+constexpr std::size_t ReplyDataCapacity(std::size_t replySize) {
+    return replySize - 1 - kReplyData;
+}
+
+// Copies at most `count` reply data bytes from data offset `skip` into `output` and terminates
+// them; never reads past the reply buffer. Returns the number of bytes copied.
+inline std::size_t CopyReplyData(const char* reply, std::size_t replySize, std::size_t skip,
+                                 std::size_t count, char* output) {
+    const std::size_t capacity = ReplyDataCapacity(replySize);
+    const std::size_t n = skip >= capacity ? 0 : std::min(count, capacity - skip);
+    std::memcpy(output, reply + kReplyData + skip, n);
+    output[n] = '\0';
+    return n;
+}
+
+// Sends one request and applies the status rule; `reply` receives the cut reply.
+template <std::size_t ReplySize>
+int Transact(char command, const char* payload, int length, char successByte,
+             char (&reply)[ReplySize]) {
+    int exchange = SendCommand(Context().channel, command, payload, length, reply, ReplySize);
+    return ParseStatus(exchange, reply, successByte);
+}
+
+// The export's value for a routine that copies no reply data: 0 for the success byte.
+inline int ExportResult(int routine) { return routine == kRoutineSuccess ? 0 : routine; }
+
+}  // namespace lumenord

@@ -1,0 +1,129 @@
+// The key loading and authentication exports: commands '1', '2' and ':'.
+#include <cstring>
+
+#include "command_support.h"
+#include "pinpad.h"
+
+namespace lumenord {
+namespace {
+
+constexpr std::size_t kVerifyCodeLength = 8;
+constexpr std::size_t kAuthReplyLength = 32;
+constexpr std::size_t kSelectorLength = 2;
+// The challenge request's fixed data: the hexadecimal text of sixteen '0' characters.
+constexpr char kChallengeFiller[] = "30303030303030303030303030303030";
+
+// Loads a key record; `verifyOnlyWithNine` takes the verify code only from a reply whose
+// length field ends in '9' (eight data bytes), leaving an empty text otherwise.
+int DownloadKeyRecord(char command, char successByte, bool verifyOnlyWithNine,
+                      const char* keyRecord, unsigned int length, char* verifyCode) {
+    if (verifyCode == nullptr || keyRecord == nullptr || length == 0) return kBadArgument;
+    RequestBuffer<kSmallBuffer> payload;
+    if (!payload.Append(keyRecord, length)) return kBadArgument;
+    if (PortEnabled == 0) return kPortNotEnabled;
+    char reply[kSmallBuffer];
+    int routine = Transact(command, payload.Bytes(), payload.Length(), successByte, reply);
+    if (routine != kRoutineSuccess) return routine;
+    if (verifyOnlyWithNine && reply[3] != '9')
+        verifyCode[0] = '\0';
+    else
+        CopyReplyData(reply, sizeof reply, 0, kVerifyCodeLength, verifyCode);
+    return 0;
+}
+
+// One ':' exchange with `selector` (two characters) and `data`; on success the first 32 reply
+// characters go to `output`.
+int Authenticate(const char* selector, const char* data, std::size_t length, char* output) {
+    RequestBuffer<kSmallBuffer> payload;
+    if (!payload.Append(selector, kSelectorLength) || !payload.Append(data, length))
+        return kBadArgument;
+    char reply[kSmallBuffer];
+    int routine = Transact(':', payload.Bytes(), payload.Length(), 'j', reply);
+    if (routine != kRoutineSuccess) return routine;
+    CopyReplyData(reply, sizeof reply, 0, kAuthReplyLength, output);
+    return 0;
+}
+
+int InitAuthorization(const char* data, unsigned int length, char* output) {
+    if (data == nullptr || length == 0 || data[0] == '\0' || output == nullptr) return kBadArgument;
+    if (length > kSmallBuffer - kSelectorLength) return kBadArgument;
+    if (PortEnabled == 0) return kPortNotEnabled;
+    return Authenticate("80", data, length, output);
+}
+
+int GetChallenge(char* output) {
+    if (output == nullptr) return kBadArgument;
+    if (PortEnabled == 0) return kPortNotEnabled;
+    return Authenticate("A0", kChallengeFiller, std::strlen(kChallengeFiller), output);
+}
+
+// Both steps of the mutual authentication: the key index with the challenge, then "90" with the
+// pad's answer enciphered under `key`, padded with zero bytes to the first step's length.
+int BidirectionalAuthorization(const char* key, unsigned int challengeLength, const char* keyIndex,
+                               const char* challenge, char* output) {
+    if (output == nullptr || keyIndex == nullptr || challenge == nullptr || key == nullptr ||
+        key[0] == '\0')
+        return kBadArgument;
+    // Two characters are sent from the key index; a shorter text would be read past its end.
+    if (strnlen(keyIndex, kSelectorLength) < kSelectorLength) return kBadArgument;
+    if (challengeLength > kSmallBuffer - kSelectorLength) return kBadArgument;
+    if (PortEnabled == 0) return kPortNotEnabled;
+
+    char padAnswer[kAuthReplyLength + 1];
+    int first = Authenticate(keyIndex, challenge, challengeLength, padAnswer);
+    if (first != 0) return first;
+
+    // Zero bytes follow the enciphered text up to the first step's length; a key of another
+    // length than 16, 32 or 48 leaves only zero bytes, and the pad's answer decides.
+    char answer[kSmallBuffer] = {};
+    Context().des.TriUntriDes(padAnswer, key, answer, true);
+    RequestBuffer<kSmallBuffer> second;
+    second.Append("90", kSelectorLength);
+    second.Append(answer, challengeLength);
+    char reply[kSmallBuffer];
+    int routine = Transact(':', second.Bytes(), second.Length(), 'j', reply);
+    if (routine != kRoutineSuccess) return routine;
+    CopyReplyData(reply, sizeof reply, 0, kAuthReplyLength, output);
+    return 0;
+}
+
+}  // namespace
+}  // namespace lumenord
+
+using lumenord::Guarded;
+
+extern "C" {
+
+PINPAD_API int PINPAD_CALL PinPad_DownloadKey(const char* keyRecord, unsigned int length,
+                                              char* verifyCode, int /*reserved*/) {
+    return Guarded(
+        [&] { return lumenord::DownloadKeyRecord('1', 'a', true, keyRecord, length, verifyCode); });
+}
+
+PINPAD_API int PINPAD_CALL PinPad_DownloadEncryptKey(const char* keyRecord, unsigned int length,
+                                                     char* verifyCode) {
+    return Guarded([&] {
+        return lumenord::DownloadKeyRecord('2', 'b', false, keyRecord, length, verifyCode);
+    });
+}
+
+PINPAD_API int PINPAD_CALL PinPad_InitAuthorization(const char* data, unsigned int length,
+                                                    char* output) {
+    return Guarded([&] { return lumenord::InitAuthorization(data, length, output); });
+}
+
+PINPAD_API int PINPAD_CALL PinPad_GetChallenge(char* output) {
+    return Guarded([&] { return lumenord::GetChallenge(output); });
+}
+
+PINPAD_API int PINPAD_CALL PinPad_BidirectionalAuthorization(const char* key,
+                                                             unsigned int challengeLength,
+                                                             const char* keyIndex,
+                                                             const char* challenge, char* output) {
+    return Guarded([&] {
+        return lumenord::BidirectionalAuthorization(key, challengeLength, keyIndex, challenge,
+                                                    output);
+    });
+}
+
+}  // extern "C"
