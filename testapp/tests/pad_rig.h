@@ -1,0 +1,102 @@
+// A window wired to the real driver and a simulated pad on a pty, in a fresh working folder.
+#pragma once
+
+#include <fcntl.h>
+#include <padsim/pty_pad.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <QComboBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <chrono>
+#include <memory>
+
+#include "test_support.h"
+
+namespace testsupport {
+
+class PadRig {
+public:
+    explicit PadRig(padsim::PadOptions options = {})
+        : pad(std::make_unique<padsim::PtyPad>(std::move(options))) {
+        QFile config(folder.file("sysconfig.ini"));
+        if (config.open(QIODevice::WriteOnly)) {
+            config.write("[PORTS]\nCOM1=" + QByteArray::fromStdString(pad->DevicePath()) + "\n");
+        }
+        config.close();
+        window = std::make_unique<shell::TfmTestQm731>();
+    }
+    ~PadRig() {
+        window.reset();
+        pad.reset();
+    }
+
+    QWidget* w() const { return window.get(); }
+    shell::Shell& shared() const { return window->SharedState(); }
+    QString status() const { return StatusLine(window.get()); }
+
+    template <typename W = QWidget>
+    W* control(const char* name) const {
+        return Find<W>(window.get(), name);
+    }
+    void click(const char* name) const {
+        QTest::mouseClick(control<QPushButton>(name), Qt::LeftButton);
+    }
+    void setText(const char* name, const QString& text) const {
+        if (auto* edit = window->findChild<QLineEdit*>(name)) return edit->setText(text);
+        if (auto* combo = window->findChild<QComboBox*>(name)) return combo->setEditText(text);
+        if (auto* memo = window->findChild<QPlainTextEdit*>(name)) return memo->setPlainText(text);
+        qWarning("no text control %s", name);
+    }
+    QString text(const char* name) const {
+        if (auto* edit = window->findChild<QLineEdit*>(name)) return edit->text();
+        if (auto* combo = window->findChild<QComboBox*>(name)) return combo->currentText();
+        if (auto* memo = window->findChild<QPlainTextEdit*>(name)) return memo->toPlainText();
+        return "<no control>";
+    }
+
+    // Opens com1 at `baud` through the page and checks that it worked.
+    bool openPort(const QString& baud = "9600") const {
+        setText("comboPort", "com1");
+        setText("comboBoundRate", baud);
+        click("btOpenCom");
+        return status() == "succeed in opening the serial";
+    }
+
+    // The speed the driver set on the pad's line, read from the slave side of the pty.
+    speed_t lineSpeed() const {
+        const int fd = ::open(pad->DevicePath().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+        if (fd < 0) return 0;
+        termios settings{};
+        const speed_t speed = tcgetattr(fd, &settings) == 0 ? cfgetospeed(&settings) : 0;
+        ::close(fd);
+        return speed;
+    }
+
+    // Requests the pad has answered (command byte and payload each).
+    std::vector<std::string> payloads() const {
+        return pad->With([](padsim::PadSimulator& sim) { return sim.payloadLog(); });
+    }
+    std::size_t countPayload(const std::string& payload) const {
+        const auto log = payloads();
+        return static_cast<std::size_t>(std::count(log.begin(), log.end(), payload));
+    }
+    std::uint64_t requests() const {
+        return pad->With([](padsim::PadSimulator& sim) { return sim.requestCount(); });
+    }
+
+    WorkingFolder folder;
+    DialogRecorder dialogs;
+    std::unique_ptr<padsim::PtyPad> pad;
+    std::unique_ptr<shell::TfmTestQm731> window;
+};
+
+inline QString KeyStoreText(const WorkingFolder& folder) {
+    QFile file(folder.file("KeyStock.txt"));
+    return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()) : QString();
+}
+
+}  // namespace testsupport

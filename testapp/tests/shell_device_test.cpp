@@ -1,0 +1,157 @@
+// The shell against the real driver and a simulated pad: binding, opening and closing the port,
+// the close-time control code and the guard that keeps driver calls from overlapping.
+#include <dlfcn.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QTimer>
+#include <QtTest>
+
+#include "pad_rig.h"
+
+using namespace testsupport;
+using namespace std::chrono_literals;
+
+class ShellDeviceTest : public QObject {
+    Q_OBJECT
+private slots:
+    void bindsTwentyEntries();
+    void openAtTheChosenSpeed_data();
+    void openAtTheChosenSpeed();
+    void badBaudTextMakesNoCall();
+    void closePort();
+    void closingRightAfterStartSendsCloseKeypadOnce();
+    void closingAfterAnOperationSendsNothing();
+    void clickDuringADriverCallDoesNotEnterTheDriver();
+};
+
+void ShellDeviceTest::bindsTwentyEntries() {
+    PadRig rig;
+    QVERIFY(rig.window->Library().IsLoaded());
+    QCOMPARE(rig.dialogs.requests.size(), std::size_t{0});
+    int bound = 0;
+    QStringList unbound;
+    rig.shared().Entries().ForEach([&](const char* name, auto entry) {
+        if (entry != nullptr) {
+            ++bound;
+        } else {
+            unbound << name;
+        }
+    });
+    QCOMPARE(bound, 20);
+    QCOMPARE(unbound, QStringList({"PinPad_SetPassword", "PinPad_LoadKeyAuthenticate"}));
+}
+
+void ShellDeviceTest::openAtTheChosenSpeed_data() {
+    QTest::addColumn<QString>("baud");
+    QTest::addColumn<int>("speed");
+    QTest::newRow("115200") << "115200" << int(B115200);
+    QTest::newRow("9600") << "9600" << int(B9600);
+    QTest::newRow("2400") << "2400" << int(B2400);
+}
+
+void ShellDeviceTest::openAtTheChosenSpeed() {
+    QFETCH(QString, baud);
+    QFETCH(int, speed);
+    PadRig rig;
+    QVERIFY(rig.openPort(baud));
+    QCOMPARE(int(rig.lineSpeed()), speed);
+    for (const auto& [name, enabledWhenOpen] : OperationButtonsOpenState()) {
+        QCOMPARE(rig.control<QPushButton>(name)->isEnabled(), enabledWhenOpen);
+    }
+    // The port really is the pad's: a read reaches it.
+    rig.click("btGetVersion");
+    QCOMPARE(rig.status(), QString("succeed in implementation"));
+    QCOMPARE(rig.countPayload("3"), std::size_t{1});
+}
+
+void ShellDeviceTest::badBaudTextMakesNoCall() {
+    PadRig rig;
+    rig.setText("comboBoundRate", "96OO");
+    rig.click("btOpenCom");
+    QCOMPARE(rig.dialogs.requests.size(), std::size_t{1});
+    QCOMPARE(rig.dialogs.requests[0].text, QString("'96OO' is not a valid integer value"));
+    QCOMPARE(rig.status(), QString());
+    QVERIFY(!rig.control<QPushButton>("btCloseCom")->isEnabled());
+    // The driver was never asked to open the port.
+    char reply[256] = {};
+    QCOMPARE(rig.shared().Entries().PinPad_GetCustInfo(reply), -1);
+}
+
+void ShellDeviceTest::closePort() {
+    PadRig rig;
+    QVERIFY(rig.openPort());
+    rig.click("btCloseCom");
+    QCOMPARE(rig.status(), QString("serial which has been closed"));
+    QVERIFY(rig.control<QPushButton>("btOpenCom")->isEnabled());
+    QVERIFY(!rig.control<QPushButton>("btCloseCom")->isEnabled());
+    char reply[256] = {};
+    QCOMPARE(rig.shared().Entries().PinPad_GetCustInfo(reply), -1);
+    QCOMPARE(rig.requests(), std::uint64_t{0});
+}
+
+void ShellDeviceTest::closingRightAfterStartSendsCloseKeypadOnce() {
+    PadRig rig;
+    // Open the port behind the window's back through the same loaded library, so that the
+    // control code sent at close can reach the pad while no handler has run yet.
+    const QString path = rig.window->Library().LoadedPath();
+    void* library = dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_NOLOAD);
+    QVERIFY(library != nullptr);
+    auto enablePort =
+        reinterpret_cast<decltype(&PinPad_EnablePort)>(dlsym(library, "PinPad_EnablePort"));
+    QCOMPARE(enablePort("com1", 9600, "N", "8", "1"), 0);
+    dlclose(library);
+
+    rig.window->close();
+    QCOMPARE(rig.countPayload("5032"), std::size_t{1});
+    QCOMPARE(rig.requests(), std::uint64_t{1});
+    rig.window->close();
+    rig.window.reset();
+    QCOMPARE(rig.countPayload("5032"), std::size_t{1});
+}
+
+void ShellDeviceTest::closingAfterAnOperationSendsNothing() {
+    PadRig rig;
+    QVERIFY(rig.openPort());
+    rig.click("btGetVersion");
+    rig.window->close();
+    rig.window.reset();
+    QCOMPARE(rig.countPayload("5032"), std::size_t{0});
+    QCOMPARE(rig.payloads(), std::vector<std::string>{"3"});
+}
+
+void ShellDeviceTest::clickDuringADriverCallDoesNotEnterTheDriver() {
+    PadRig rig;
+    QVERIFY(rig.openPort("9600"));
+    rig.pad->With([](padsim::PadSimulator& sim) { sim.faults().delay = 600ms; });
+    rig.setText("comboBoundRate", "115200");
+
+    bool nestedRan = false;
+    bool wasInCall = false;
+    int nestedResult = 0;
+    bool nestedEntered = false;
+    // Fires from the driver's message pump while the version read waits for the pad.
+    QTimer::singleShot(150, rig.w(), [&] {
+        nestedRan = true;
+        wasInCall = shell::Shell::InDriverCall();
+        QVERIFY(rig.control<QPushButton>("btOpenCom")->isEnabled());
+        rig.click("btOpenCom");
+        nestedResult = rig.shared().GuardedCall([&] {
+            nestedEntered = true;
+            return 0;
+        });
+    });
+    rig.click("btGetVersion");
+    QVERIFY(nestedRan);
+    QVERIFY(wasInCall);
+    QCOMPARE(nestedResult, shell::kDriverBusy);
+    QVERIFY(!nestedEntered);
+    // The dropped click did not reopen the port at 115200.
+    QCOMPARE(int(rig.lineSpeed()), int(B9600));
+    QCOMPARE(rig.status(), QString("succeed in implementation"));
+    QCOMPARE(rig.text("edProductType"), QString("SIM731"));
+    QCOMPARE(rig.payloads(), std::vector<std::string>{"3"});
+}
+
+QTEST_MAIN(ShellDeviceTest)
+#include "shell_device_test.moc"
