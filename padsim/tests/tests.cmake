@@ -5,3 +5,16 @@ target_link_libraries(padsim_test_support PUBLIC OpenSSL::Crypto)
 
 lumenord_add_gtest(padsim_engine_tests SOURCES ${CMAKE_CURRENT_LIST_DIR}/engine_test.cpp
                    LIBS padsim_engine padsim_test_support)
+
+# The driver against PtyPad. The tests that wait out the driver's read time-out (named Slow...)
+# run as entries of their own so that ctest can run them side by side.
+add_executable(padsim_driver_tests ${CMAKE_CURRENT_LIST_DIR}/driver_test.cpp)
+target_link_libraries(padsim_driver_tests PRIVATE padsim_engine padsim_test_support lumenord_core
+                      GTest::gtest GTest::gtest_main)
+add_test(NAME padsim_driver_tests COMMAND padsim_driver_tests --gtest_filter=-*.Slow*)
+set(padsim_driver_test_names padsim_driver_tests)
+foreach(slow SilentPad SilentPadOnPinStart ReplyBeyondTheTimeOut ReplyCutShort)
+    add_test(NAME padsim_driver_slow_${slow} COMMAND padsim_driver_tests --gtest_filter=Driver.Slow${slow})
+    list(APPEND padsim_driver_test_names padsim_driver_slow_${slow})
+endforeach()
+set_tests_properties(${padsim_driver_test_names} PROPERTIES ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1")
