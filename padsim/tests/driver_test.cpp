@@ -396,5 +396,34 @@ TEST_F(Driver, PadDisappearsInTheMiddleOfAnExchange) {
     EXPECT_LT(SecondsSince(start), 11.0);
 }
 
+TEST_F(Driver, ScriptedKeysReplayEachTimeAnInputModeOpens) {
+    pad.SetScriptedKeys("7\r");
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_EQ(PinPad_SetControlCode("033", 3), 0);
+        EXPECT_EQ(ReadBytes(2), "7\r") << round;
+        ASSERT_EQ(PinPad_SetControlCode("032", 3), 0);
+    }
+    pad.SetScriptedKeys("");
+    ASSERT_EQ(PinPad_SetControlCode("033", 3), 0);
+    EXPECT_TRUE(pad.WaitFor([](const PadSimulator& e) { return e.mode() == Mode::ClearKeypad; },
+                            milliseconds(1000)));
+    unsigned char byte = 0;
+    EXPECT_EQ(PinPad_ReadOneByte(&byte), -1);
+}
+
+TEST_F(Driver, PadClosedDuringPinEntryEndsTheReadsAtOnce) {
+    LoadKeys();
+    ASSERT_EQ(PinPad_EnablePin("00000", 5), 0);
+    pad.PressKeys("1");
+    EXPECT_EQ(ReadBytes(1), "*");
+    pad.Disappear();
+    const auto start = Clock::now();
+    unsigned char byte = 0;
+    EXPECT_EQ(PinPad_ReadOneByte(&byte), -1);
+    char value[256] = {};
+    EXPECT_NE(PinPad_GetPinValue("", 0, 5, value), 0);
+    EXPECT_LT(SecondsSince(start), 7.0);
+}
+
 }  // namespace
 }  // namespace padsim::test
