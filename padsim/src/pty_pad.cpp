@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <stdexcept>
+#include <utility>
 
 namespace padsim {
 namespace {
@@ -70,6 +71,7 @@ void PtyPad::Stop() {
 
 void PtyPad::PressKeys(std::string_view keys) {
     std::lock_guard lock(m_mutex);
+    m_eventSinceNotify = true;
     for (char key : keys) QueueEcho(m_engine.PressKey(key));
     WakeLocked();
 }
@@ -87,6 +89,7 @@ bool PtyPad::WaitFor(const std::function<bool(const PadSimulator&)>& pred, milli
 
 void PtyPad::Disappear() {
     std::lock_guard lock(m_mutex);
+    m_eventSinceNotify = true;
     CloseLine();
     WakeLocked();
 }
@@ -134,7 +137,9 @@ void PtyPad::Run() {
         if (m_master >= 0 && count == 2 && (fds[1].revents & POLLIN)) HandleInput();
         FlushOutput();
         m_changed.notify_all();
-        if (m_options.onChange) m_options.onChange();
+        // Only real events are reported: a wake-up from With() alone must not loop back here
+        // through an observer that inspects the pad.
+        if (std::exchange(m_eventSinceNotify, false) && m_options.onChange) m_options.onChange();
     }
 }
 
@@ -145,7 +150,9 @@ void PtyPad::AdvanceClockLocked() {
     if (elapsed.count() > 0) {
         m_lastTick += elapsed;
         const Mode before = m_engine.mode();
-        QueueEcho(m_engine.Elapse(elapsed));
+        const std::string timed = m_engine.Elapse(elapsed);
+        if (!timed.empty()) m_eventSinceNotify = true;
+        QueueEcho(timed);
         if (m_engine.mode() == Mode::Idle && before != Mode::Idle) m_scriptPos = std::string::npos;
     }
     if (!m_delayed.empty() && now >= m_delayedDue) {
@@ -158,6 +165,7 @@ void PtyPad::AdvanceClockLocked() {
             break;
         }
         QueueEcho(m_engine.PressKey(m_script[m_scriptPos++]));
+        m_eventSinceNotify = true;
         m_scriptDue += m_options.scriptedKeyDelay;
     }
 }
@@ -180,6 +188,7 @@ void PtyPad::HandleInput() {
     for (;;) {
         const ssize_t n = read(m_master, buffer, sizeof buffer);
         if (n <= 0) return;  // EAGAIN: all taken; EIO cannot happen while the slave is held
+        m_eventSinceNotify = true;
         const Mode before = m_engine.mode();
         const auto answeredBefore = m_engine.requestCount();
         std::string reply = m_engine.Receive(std::string_view(buffer, static_cast<std::size_t>(n)));

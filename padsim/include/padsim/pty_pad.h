@@ -89,6 +89,7 @@ private:
     std::string m_slavePath;
     bool m_stop = false;
     bool m_gone = false;
+    bool m_eventSinceNotify = false;  // something the observer should see happened
 
     using Clock = std::chrono::steady_clock;
     Clock::time_point m_lastTick;
