@@ -132,6 +132,7 @@ std::string PadSimulator::TakeFrames() {
 std::string PadSimulator::Answer(char command, std::string_view payload, bool longFrame) {
     ++m_requests;
     m_payloadLog.push_back(std::string(1, command) + std::string(payload));
+    if (m_payloadLog.size() > kPayloadLogSize) m_payloadLog.erase(m_payloadLog.begin());
     if (m_faults.silent) return {};
     auto forced = m_faults.forcedStatus.find(command);
     if (forced != m_faults.forcedStatus.end()) return Frame(command, Reply{forced->second, {}});

@@ -88,6 +88,14 @@ TEST_F(Engine, FrameArrivingByteByByteIsAnsweredOnceComplete) {
     EXPECT_EQ(pad.mode(), Mode::ClearKeypad);
 }
 
+TEST_F(Engine, PayloadLogKeepsTheLatestRequests) {
+    for (int i = 0; i < 1100; ++i) pad.Receive(RequestFrame('5', i % 2 ? "033" : "032"));
+    ASSERT_EQ(pad.payloadLog().size(), PadSimulator::kPayloadLogSize);
+    EXPECT_EQ(pad.payloadLog().back(), "5033");
+    EXPECT_EQ(pad.payloadLog().front(), "5032");
+    EXPECT_EQ(pad.requestCount(), 1100u);
+}
+
 TEST_F(Engine, AbandonedPartialFrameIsDroppedAfterOneSecond) {
     EXPECT_EQ(pad.Receive(RequestFrame('3', "").substr(0, 6)), "");
     ASSERT_TRUE(pad.NextDeadline());

@@ -108,7 +108,9 @@ public:
     const Settings& settings() const { return m_settings; }
     const std::string& keyboardValues() const { return m_keyboardValues; }
     std::uint64_t requestCount() const { return m_requests; }
-    // Commands of the requests answered so far, in order (for tests that check what was sent).
+    // Command byte and payload of the latest requests (at most kPayloadLogSize), oldest first,
+    // for tests that check what was sent.
+    static constexpr std::size_t kPayloadLogSize = 1024;
     const std::vector<std::string>& payloadLog() const { return m_payloadLog; }
 
     // Version fields of the information area.
