@@ -241,6 +241,13 @@ TEST_F(Driver, MacsOfShortAndHexExpandedInput) {
     ASSERT_EQ(PinPad_MakeMac(input.c_str(), static_cast<unsigned>(input.size()), mac), 0);
     const std::string cbc = RefCbcEncrypt(kWorking, Hex(message));
     EXPECT_EQ(std::string(mac), cbc.substr(cbc.size() - 16));
+    input = "312" + message;
+    ASSERT_EQ(PinPad_MakeMac(input.c_str(), static_cast<unsigned>(input.size()), mac), 0);
+    const std::string single = RefCbcEncrypt(kWorking.substr(0, 16), Hex(message));
+    EXPECT_EQ(std::string(mac), single.substr(single.size() - 16));
+    input = "311" + message;
+    ASSERT_EQ(PinPad_MakeMac(input.c_str(), static_cast<unsigned>(input.size()), mac), 0);
+    EXPECT_EQ(std::string(mac), RetailMac(kWorking, Hex(message) + "80"));
     // 999 bytes and more travel as hex text; bytes 00 and 03 inside are fine.
     message.clear();
     for (int i = 0; i < 1200; ++i) message += static_cast<char>(i % 251);
