@@ -23,8 +23,9 @@ int ReadTimeoutFor(int length);
 
 // Exchange results: -3 bad argument (also a payload over kMaxPayload), -4 no reply frame,
 // 2 request not written, 3 empty read, otherwise the reply's length field as a number.
-// On a result of 1 or more `reply` holds the reply from its STX through the last data byte,
-// cut to `replySize` - 1 bytes so that a zero byte always follows.
+// `reply` is zero-filled first; on a result of 1 or more it holds the reply from its STX through
+// the last data byte, cut to `replySize` - 1 bytes so that a zero byte always follows. A reply
+// that stops before its status byte counts as no reply frame (-4).
 int SendCommand(SerialChannel& channel, char command, const char* payload, int length,
                 char* reply, std::size_t replySize);
 int SendCommandTimed(SerialChannel& channel, char command, const char* payload, int length,

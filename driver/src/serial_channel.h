@@ -32,7 +32,9 @@ public:
 
     // Writes the frame; returns its length, or 0 when closed or the length is not positive.
     int WriteFrame(const char* frame, int length);
-    // Reads until the end byte and two more bytes have arrived, or the time-out has passed.
+    // Reads until the end byte and two more bytes have arrived, or the time-out has passed (a
+    // negative time-out ends at once). A line that hangs up ends the read as a time-out with
+    // nothing received.
     std::uint16_t ReadByEndChar(char endByte, int timeoutSeconds);
     std::uint16_t AsynReadByEndChar(char endByte, std::uint32_t limitMs);
     std::uint16_t PollReadCount(std::uint16_t count, std::int16_t timeoutSeconds);
