@@ -26,8 +26,8 @@ int ReadTimeoutFor(int length);
 // `reply` is zero-filled first; on a result of 1 or more it holds the reply from its STX through
 // the last data byte, cut to `replySize` - 1 bytes so that a zero byte always follows. A reply
 // that stops before its status byte counts as no reply frame (-4).
-int SendCommand(SerialChannel& channel, char command, const char* payload, int length,
-                char* reply, std::size_t replySize);
+int SendCommand(SerialChannel& channel, char command, const char* payload, int length, char* reply,
+                std::size_t replySize);
 int SendCommandTimed(SerialChannel& channel, char command, const char* payload, int length,
                      int timeoutSeconds, char* reply, std::size_t replySize);
 
