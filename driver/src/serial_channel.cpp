@@ -20,7 +20,7 @@ constexpr std::uint32_t kSettleMs = 50;
 constexpr std::uint32_t kCountPollMs = 70;
 constexpr std::uint32_t kCountLimitMs = 1000;
 // How long one written byte may wait for room in the output queue.
-constexpr int kWriteWaitMs = 1000;
+constexpr std::uint32_t kWriteWaitMs = 1000;
 // Longer time-outs than a day are taken as a day, so that the millisecond limit cannot wrap.
 constexpr int kMaxTimeoutSeconds = 24 * 60 * 60;
 
@@ -92,9 +92,20 @@ int SerialChannel::WriteFrame(const char* frame, int length) {
     m_sentCopy[kept] = '\0';
     m_sentLength = kept;
     FrameTrace(TraceDirection::kSend, m_sentCopy, m_sentLength, TraceEnabled());
-    for (int i = 0; i < length; ++i)
-        m_port->WriteByte(static_cast<std::uint8_t>(frame[i]), kWriteWaitMs);
+    for (int i = 0; i < length; ++i) WriteByte(static_cast<std::uint8_t>(frame[i]));
     return length;
+}
+
+void SerialChannel::WriteByte(std::uint8_t byte) {
+    const std::uint64_t start = platform::MonotonicMs();
+    // A byte that finds no room within the wait is dropped; the missing reply tells the caller.
+    while (m_port->WriteByte(byte) == WriteResult::kFull) {
+        PumpMessages();
+        if (LimitPassed(start, kWriteWaitMs)) return;
+        if (m_port->WaitForOutput(PassWait(start, kWriteWaitMs, kPassWaitMs)) ==
+            WaitResult::kHangUp)
+            return;
+    }
 }
 
 void SerialChannel::StoreByte(std::uint8_t byte) {

@@ -49,6 +49,8 @@ public:
     bool TraceEnabled() const { return m_traceEnabled == 1; }
 
 private:
+    // Writes one byte, waiting (and pumping) at most a second for room in the output queue.
+    void WriteByte(std::uint8_t byte);
     void StoreByte(std::uint8_t byte);
     // Ends an end-byte read that ran out of time: purge, note, time-out code.
     std::uint16_t EndTimeout(const char* note);

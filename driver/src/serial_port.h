@@ -35,6 +35,7 @@ enum class WaitResult {
 };
 
 enum class ReadResult { kByte, kNone, kFailed };
+enum class WriteResult { kWritten, kFull, kFailed };
 
 class SerialPort {
 public:
@@ -50,9 +51,10 @@ public:
     // Waits at most `maxMs` for input; returns as soon as a byte is queued.
     WaitResult WaitForInput(int maxMs);
     ReadResult ReadByte(std::uint8_t* byte);
-    // Writes one byte; when the output queue is full waits at most `maxWaitMs` for room.
-    // Failures are not reported: the reply (or its absence) tells the caller what happened.
-    void WriteByte(std::uint8_t byte, int maxWaitMs);
+    // Writes one byte at once, or reports that the output queue has no room for it.
+    WriteResult WriteByte(std::uint8_t byte);
+    // Waits at most `maxMs` for room in the output queue.
+    WaitResult WaitForOutput(int maxMs);
     // Waits `ms` whatever the line does (for waits that queued input cannot end).
     void Pause(int ms);
     // Discards output not yet sent.

@@ -177,23 +177,27 @@ ReadResult SerialPort::ReadByte(std::uint8_t* byte) {
     }
 }
 
-void SerialPort::WriteByte(std::uint8_t byte, int maxWaitMs) {
-    if (m_hungUp) return;
-    for (int attempt = 0; attempt < 2; ++attempt) {
+WriteResult SerialPort::WriteByte(std::uint8_t byte) {
+    if (m_hungUp) return WriteResult::kFailed;
+    for (;;) {
         ssize_t n = write(m_fd, &byte, 1);
-        if (n == 1) return;
+        if (n == 1) return WriteResult::kWritten;
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno != EAGAIN) {
-            if (errno == EIO) m_hungUp = true;
-            return;
-        }
-        short revents = 0;
-        if (attempt == 0 && PollOnce(m_fd, POLLOUT, maxWaitMs, &revents) <= 0) return;
-        if (revents & (POLLHUP | POLLERR | POLLNVAL)) {
-            m_hungUp = true;
-            return;
-        }
+        if (n < 0 && errno == EAGAIN) return WriteResult::kFull;
+        if (n < 0 && errno == EIO) m_hungUp = true;
+        return WriteResult::kFailed;
     }
+}
+
+WaitResult SerialPort::WaitForOutput(int maxMs) {
+    if (m_hungUp) return WaitResult::kHangUp;
+    short revents = 0;
+    if (PollOnce(m_fd, POLLOUT, maxMs < 0 ? 0 : maxMs, &revents) <= 0) return WaitResult::kIdle;
+    if (revents & (POLLHUP | POLLERR | POLLNVAL)) {
+        m_hungUp = true;
+        return WaitResult::kHangUp;
+    }
+    return WaitResult::kReady;
 }
 
 void SerialPort::Pause(int ms) {
