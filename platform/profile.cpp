@@ -206,7 +206,9 @@ bool WritePrivateProfileString(const char* section, const char* key, const char*
     } else if (where.sectionLine) {
         file->lines.insert(file->lines.begin() + static_cast<long>(where.sectionEnd), entry);
     } else {
-        file->lines.push_back("[" + std::string(sectionName) + "]");
+        std::string header(1, '[');
+        header.append(sectionName).push_back(']');
+        file->lines.push_back(std::move(header));
         file->lines.push_back(entry);
         file->endsWithNewline = true;
     }
