@@ -41,8 +41,8 @@ KeypadPage::KeypadPage(Shell& shell, CommuParaPage& commu, QWidget* parent)
     layout->addWidget(BuildCustomerGroup(), 0, 0, 2, 1);
     layout->addWidget(BuildKeyboardGroup(), 0, 1);
     layout->addWidget(BuildControlCodeGroup(), 1, 1);
-    layout->setColumnStretch(0, 2);
-    layout->setColumnStretch(1, 3);
+    layout->setColumnStretch(0, 1);
+    layout->setColumnStretch(1, 2);
 }
 
 QWidget* KeypadPage::BuildCustomerGroup() {
@@ -117,8 +117,8 @@ QWidget* KeypadPage::BuildControlCodeGroup() {
     grid->addWidget(new QLabel("input controller value", group), 1, 0);
     grid->addWidget(edControlCode, 1, 1);
     grid->addWidget(btSetControlCode, 1, 3);
-    grid->addWidget(Label52, 2, 0);
-    grid->addWidget(RadioGroup1, 2, 1, 1, 3);
+    grid->addWidget(Label52, 2, 0, 1, 4);
+    grid->addWidget(RadioGroup1, 3, 0, 1, 4);
     grid->setColumnStretch(2, 1);
     return group;
 }

@@ -65,12 +65,17 @@ void TfmTestQm731::BuildStatusBar() {
     QStatusBar* bar = statusBar();
     bar->setObjectName("StatusBar1");
     bar->setSizeGripEnabled(false);
+    // The panels keep their narrow widths; a slightly smaller font lets "Status" and the clock
+    // fit in them.
+    QFont panelFont = bar->font();
+    panelFont.setPointSizeF(panelFont.pointSizeF() * 0.85);
     const int widths[] = {40, 650, 50};
     const char* const texts[] = {"Status", "please first open com port, then test.", ""};
     for (int i = 0; i < 3; ++i) {
         auto* panel = new QLabel(texts[i], bar);
         panel->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
         panel->setFixedWidth(widths[i]);
+        panel->setFont(panelFont);
         panel->setFrameShape(QFrame::Panel);
         panel->setFrameShadow(QFrame::Sunken);
         if (i == 2) panel->setAlignment(Qt::AlignCenter);

@@ -24,3 +24,10 @@ if(TARGET Lumenord AND TARGET padsim_engine)
     add_dependencies(testapp_shell_device_tests Lumenord)
     add_dependencies(testapp_pages_device_tests Lumenord)
 endif()
+
+# Pictures of the pages for the documentation; built on request, never run as a test.
+if(TARGET padsim_engine)
+    add_executable(testapp_screenshots EXCLUDE_FROM_ALL tests/screenshots.cpp)
+    target_link_libraries(testapp_screenshots PRIVATE testapp_pages padsim_engine)
+    add_dependencies(testapp_screenshots Lumenord)
+endif()

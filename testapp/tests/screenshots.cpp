@@ -1,0 +1,72 @@
+// Saves pictures of the main window and of the shell's pages as PNG files:
+//   testapp_screenshots <folder>     (run with QT_QPA_PLATFORM=offscreen on a machine without
+//   screen)
+// The window talks to a simulated pad, so the pictures show the fields filled as in use.
+#include <padsim/pty_pad.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <cstdio>
+
+#include "main_window.h"
+
+namespace {
+
+bool SaveGrab(QWidget& window, const QString& path) {
+    const bool saved = window.grab().save(path, "PNG");
+    std::printf("%s %s\n", saved ? "wrote" : "FAILED", qPrintable(path));
+    return saved;
+}
+
+void Click(QWidget& window, const char* name) {
+    if (auto* button = window.findChild<QPushButton*>(name)) button->click();
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    if (argc != 2) {
+        std::fputs("usage: testapp_screenshots <folder>\n", stderr);
+        return 2;
+    }
+    const QDir out(QDir(QString::fromLocal8Bit(argv[1])).absolutePath());
+    QTemporaryDir work;
+    QDir::setCurrent(work.path());
+    padsim::PtyPad pad;
+    QFile config("sysconfig.ini");
+    if (!config.open(QIODevice::WriteOnly)) return 1;
+    config.write("[PORTS]\nCOM1=" + QByteArray::fromStdString(pad.DevicePath()) + "\n");
+    config.close();
+
+    shell::TfmTestQm731 window;
+    window.show();
+    Click(window, "btOpenCom");
+    Click(window, "btGetVersion");
+    window.findChild<QPlainTextEdit*>("memoCustInof")->setPlainText("branch 7, counter 2");
+    Click(window, "btSetCustomerInfo");
+    Click(window, "btGetCustomerInfor");
+    window.findChild<QComboBox*>("comboControlCode")->setCurrentIndex(1);
+    window.findChild<QLineEdit*>("auth_password")->setText(QString(32, '1'));
+    app.processEvents();
+
+    bool ok = SaveGrab(window, out.filePath("main-window.png"));
+    auto* pages = window.findChild<QTabWidget*>("PageControl1");
+    const std::pair<int, const char*> shots[] = {{0, "page-commu-para.png"},
+                                                 {1, "page-ver-information.png"},
+                                                 {2, "page-keypad-parameter.png"},
+                                                 {3, "page-key-management.png"}};
+    for (const auto& [index, file] : shots) {
+        pages->setCurrentIndex(index);
+        app.processEvents();
+        ok = SaveGrab(window, out.filePath(file)) && ok;
+    }
+    return ok ? 0 : 1;
+}
