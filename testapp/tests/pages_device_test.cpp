@@ -23,6 +23,7 @@ private slots:
     void controlCodes_data();
     void controlCodes();
     void serialSpeedChangeReopensThePort();
+    void serialSpeedPastTheBaudListLeavesThePortClosed();
     void initAttestationFetchesAChallenge();
     void initAttestationWithTypedData();
     void mutualAuthentication();
@@ -236,6 +237,23 @@ void PagesDeviceTest::serialSpeedChangeReopensThePort() {
     rig.click("btGetVersion");
     QCOMPARE(rig.status(), QString("succeed in implementation"));
     QCOMPARE(rig.payloads(), (std::vector<std::string>{"5644", "3"}));
+}
+
+void PagesDeviceTest::serialSpeedPastTheBaudListLeavesThePortClosed() {
+    PadRig rig;
+    QVERIFY(rig.openPort("115200"));
+    rig.control<QComboBox>("comboControlCode")->setCurrentIndex(6);
+    rig.setText("edControlCode", "48");
+    rig.click("btSetControlCode");
+    // 0x48 names no entry of the seven baud rates: the empty baud text cannot be converted.
+    QCOMPARE(rig.countPayload("5648"), std::size_t{1});
+    QCOMPARE(rig.text("comboBoundRate"), QString());
+    QCOMPARE(rig.dialogs.requests.size(), std::size_t{1});
+    QCOMPARE(rig.dialogs.requests[0].text, QString("'' is not a valid integer value"));
+    QVERIFY(rig.control<QPushButton>("btOpenCom")->isEnabled());
+    QVERIFY(!rig.control<QPushButton>("btCloseCom")->isEnabled());
+    char reply[256] = {};
+    QCOMPARE(rig.shared().Entries().PinPad_GetCustInfo(reply), -1);
 }
 
 void PagesDeviceTest::initAttestationFetchesAChallenge() {

@@ -22,6 +22,7 @@ private slots:
     void closePort();
     void closingRightAfterStartSendsCloseKeypadOnce();
     void closingAfterAnOperationSendsNothing();
+    void closingWithThePortClosedShowsTheFailure();
     void clickDuringADriverCallDoesNotEnterTheDriver();
 };
 
@@ -118,6 +119,14 @@ void ShellDeviceTest::closingAfterAnOperationSendsNothing() {
     rig.window.reset();
     QCOMPARE(rig.countPayload("5032"), std::size_t{0});
     QCOMPARE(rig.payloads(), std::vector<std::string>{"3"});
+}
+
+void ShellDeviceTest::closingWithThePortClosedShowsTheFailure() {
+    PadRig rig;
+    rig.window->close();
+    QCOMPARE(rig.status(), QString("failure in Close Pinpad,failure reason is:the serial port "
+                                   "remains closed  or open the serial port improperly"));
+    QCOMPARE(rig.requests(), std::uint64_t{0});
 }
 
 void ShellDeviceTest::clickDuringADriverCallDoesNotEnterTheDriver() {
