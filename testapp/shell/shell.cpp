@@ -130,6 +130,16 @@ bool Shell::AcquireDriver() {
     return true;
 }
 
+void Shell::RunDeferredHandlers() {
+    if (!OnWindowThread()) return;
+    // A deferred handler may itself make a driver call and defer more; take them in order.
+    while (!m_deferred.empty() && !t_inDriverCall) {
+        std::function<void()> next = std::move(m_deferred.front());
+        m_deferred.erase(m_deferred.begin());
+        next();
+    }
+}
+
 bool Shell::InDriverCall() { return t_inDriverCall; }
 
 void PINPAD_CALL Shell::PumpMessages() { ProcessPendingEvents(); }

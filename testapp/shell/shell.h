@@ -8,6 +8,7 @@
 #include <QString>
 #include <atomic>
 #include <exception>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -68,8 +69,9 @@ public:
     // True while this thread is inside (or waiting to enter) a guarded driver call.
     static bool InDriverCall();
 
-    // Wraps a page's handler for connect(): drops the event while the window thread is inside a
-    // driver call, and shows a conversion error (or any other exception) as the error dialog.
+    // Wraps a page's handler for connect(): an event dispatched while the window thread is inside
+    // a driver call (from the driver's message pump) runs right after that call returns, and a
+    // conversion error (or any other exception) is shown as the error dialog.
     template <typename Page>
     auto Handler(Page* page, void (Page::*handler)());
 
@@ -78,12 +80,15 @@ public:
 
 private:
     bool AcquireDriver();
+    // Runs the handlers deferred during a driver call of the window thread.
+    void RunDeferredHandlers();
     static void ReportException(std::exception_ptr error);
 
     DriverEntries m_entries;
     QPointer<QLabel> m_statusPanel;
     std::vector<QPointer<QPushButton>> m_buttons;
     std::timed_mutex m_driverMutex;
+    std::vector<std::function<void()>> m_deferred;  // window thread only
     static thread_local bool t_inDriverCall;
 };
 
@@ -91,13 +96,13 @@ template <typename Call>
 int Shell::GuardedCall(Call&& call) {
     if (t_inDriverCall) return kDriverBusy;
     t_inDriverCall = true;
-    if (!AcquireDriver()) {
-        t_inDriverCall = false;
-        return kDriverBusy;
+    int result = kDriverBusy;
+    if (AcquireDriver()) {
+        std::unique_lock<std::timed_mutex> lock(m_driverMutex, std::adopt_lock);
+        result = call();
     }
-    std::unique_lock<std::timed_mutex> lock(m_driverMutex, std::adopt_lock);
-    const int result = call();
     t_inDriverCall = false;
+    RunDeferredHandlers();
     return result;
 }
 
@@ -111,12 +116,20 @@ int Shell::CallAfterReader(Call&& call) {
 
 template <typename Page>
 auto Shell::Handler(Page* page, void (Page::*handler)()) {
-    return [page, handler]() {
-        if (InDriverCall()) return;
-        try {
-            (page->*handler)();
-        } catch (...) {
-            ReportException(std::current_exception());
+    return [this, page, handler]() {
+        QPointer<QObject> guard(page);
+        auto run = [guard, page, handler]() {
+            if (!guard) return;
+            try {
+                (page->*handler)();
+            } catch (...) {
+                ReportException(std::current_exception());
+            }
+        };
+        if (InDriverCall()) {
+            m_deferred.push_back(std::move(run));
+        } else {
+            run();
         }
     };
 }

@@ -139,12 +139,14 @@ void ShellDeviceTest::clickDuringADriverCallDoesNotEnterTheDriver() {
     bool wasInCall = false;
     int nestedResult = 0;
     bool nestedEntered = false;
+    speed_t speedAfterNestedClick = 0;
     // Fires from the driver's message pump while the version read waits for the pad.
     QTimer::singleShot(150, rig.w(), [&] {
         nestedRan = true;
         wasInCall = shell::Shell::InDriverCall();
         QVERIFY(rig.control<QPushButton>("btOpenCom")->isEnabled());
         rig.click("btOpenCom");
+        speedAfterNestedClick = rig.lineSpeed();
         nestedResult = rig.shared().GuardedCall([&] {
             nestedEntered = true;
             return 0;
@@ -155,8 +157,10 @@ void ShellDeviceTest::clickDuringADriverCallDoesNotEnterTheDriver() {
     QVERIFY(wasInCall);
     QCOMPARE(nestedResult, shell::kDriverBusy);
     QVERIFY(!nestedEntered);
-    // The dropped click did not reopen the port at 115200.
-    QCOMPARE(int(rig.lineSpeed()), int(B9600));
+    // The click did not reopen the port while the read was waiting ...
+    QCOMPARE(int(speedAfterNestedClick), int(B9600));
+    // ... but right after the read's driver call returned.
+    QCOMPARE(int(rig.lineSpeed()), int(B115200));
     QCOMPARE(rig.status(), QString("succeed in implementation"));
     QCOMPARE(rig.text("edProductType"), QString("SIM731"));
     QCOMPARE(rig.payloads(), std::vector<std::string>{"3"});
