@@ -116,6 +116,15 @@ void TfmTestQm731::Timer1Timer() {
 }
 
 void TfmTestQm731::closeEvent(QCloseEvent* event) {
+    if (Shell::InDriverCall()) {
+        // Asked to close from the driver's message pump: close once that call has returned, so
+        // that the close-time control code does not enter the driver a second time.
+        event->ignore();
+        m_shell.Defer([window = QPointer<TfmTestQm731>(this)] {
+            if (window) window->close();
+        });
+        return;
+    }
     FormClose();
     event->accept();
 }

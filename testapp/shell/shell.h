@@ -75,6 +75,9 @@ public:
     template <typename Page>
     auto Handler(Page* page, void (Page::*handler)());
 
+    // Queues `work` to run on the window thread right after its current driver call.
+    void Defer(std::function<void()> work) { m_deferred.push_back(std::move(work)); }
+
     // The pump the driver calls while it waits: processes the window thread's pending events.
     static void PINPAD_CALL PumpMessages();
 
@@ -127,7 +130,7 @@ auto Shell::Handler(Page* page, void (Page::*handler)()) {
             }
         };
         if (InDriverCall()) {
-            m_deferred.push_back(std::move(run));
+            Defer(std::move(run));
         } else {
             run();
         }

@@ -24,6 +24,7 @@ private slots:
     void closingAfterAnOperationSendsNothing();
     void closingWithThePortClosedShowsTheFailure();
     void clickDuringADriverCallDoesNotEnterTheDriver();
+    void closeDuringADriverCallWaitsForIt();
 };
 
 void ShellDeviceTest::bindsTwentyEntries() {
@@ -164,6 +165,26 @@ void ShellDeviceTest::clickDuringADriverCallDoesNotEnterTheDriver() {
     QCOMPARE(rig.status(), QString("succeed in implementation"));
     QCOMPARE(rig.text("edProductType"), QString("SIM731"));
     QCOMPARE(rig.payloads(), std::vector<std::string>{"3"});
+}
+
+void ShellDeviceTest::closeDuringADriverCallWaitsForIt() {
+    PadRig rig;
+    QVERIFY(rig.openPort());
+    rig.window->show();
+    rig.pad->With([](padsim::PadSimulator& sim) { sim.faults().delay = 400ms; });
+    // The clear-text keypad may be open: the close then sends its control code.
+    rig.shared().padInputClosed = 0;
+    bool visibleAfterCloseRequest = false;
+    QTimer::singleShot(100, rig.w(), [&] {
+        rig.window->close();
+        visibleAfterCloseRequest = rig.window->isVisible();
+    });
+    char reply[256] = {};
+    auto getCustInfo = rig.shared().Entries().PinPad_GetCustInfo;
+    QCOMPARE(rig.shared().GuardedCall([&] { return getCustInfo(reply); }), 0);
+    QVERIFY(visibleAfterCloseRequest);
+    QVERIFY(!rig.window->isVisible());
+    QCOMPARE(rig.payloads(), (std::vector<std::string>{"3", "5032"}));
 }
 
 QTEST_MAIN(ShellDeviceTest)
