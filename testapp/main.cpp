@@ -1,4 +1,7 @@
 #include <QApplication>
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
 
 #include "main_window.h"
 
@@ -7,6 +10,14 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationName("Tallowbench_english");
     shell::TfmTestQm731 window;
     window.show();
+    // For the start-up benchmark: report once the window has been shown, then leave.
+    if (std::getenv("TALLOWBENCH_EXIT_WHEN_SHOWN")) {
+        QTimer::singleShot(0, &app, [&app] {
+            std::puts("shown");
+            std::fflush(stdout);
+            app.quit();
+        });
+    }
     app.exec();
     return 0;
 }

@@ -19,7 +19,7 @@ constexpr std::uint32_t kPassWaitMs = 10;
 constexpr std::uint32_t kSettleMs = 50;
 constexpr std::uint32_t kCountPollMs = 70;
 constexpr std::uint32_t kCountLimitMs = 1000;
-// How long one written byte may wait for room in the output queue.
+// How long a write may stall for room in the output queue before the rest of the frame is dropped.
 constexpr std::uint32_t kWriteWaitMs = 1000;
 // Longer time-outs than a day are taken as a day, so that the millisecond limit cannot wrap.
 constexpr int kMaxTimeoutSeconds = 24 * 60 * 60;
@@ -92,17 +92,29 @@ int SerialChannel::WriteFrame(const char* frame, int length) {
     m_sentCopy[kept] = '\0';
     m_sentLength = kept;
     FrameTrace(TraceDirection::kSend, m_sentCopy, m_sentLength, TraceEnabled());
-    for (int i = 0; i < length; ++i) WriteByte(static_cast<std::uint8_t>(frame[i]));
+    WriteAll(reinterpret_cast<const std::uint8_t*>(frame), length);
     return length;
 }
 
-void SerialChannel::WriteByte(std::uint8_t byte) {
-    const std::uint64_t start = platform::MonotonicMs();
-    // A byte that finds no room within the wait is dropped; the missing reply tells the caller.
-    while (m_port->WriteByte(byte) == WriteResult::kFull) {
+void SerialChannel::WriteAll(const std::uint8_t* bytes, int length) {
+    // The frame goes out in as few calls as the output queue allows: the line carries the same
+    // bytes, and the pad is not woken once per byte.
+    std::uint64_t stalledSince = platform::MonotonicMs();
+    while (length > 0) {
+        int written = 0;
+        WriteResult result = m_port->Write(bytes, length, &written);
+        if (written > 0) {
+            bytes += written;
+            length -= written;
+            stalledSince = platform::MonotonicMs();
+            continue;
+        }
+        if (result == WriteResult::kFailed) return;
+        // A line that takes nothing for a whole wait loses the rest of the frame; the missing
+        // reply tells the caller.
         PumpMessages();
-        if (LimitPassed(start, kWriteWaitMs)) return;
-        if (m_port->WaitForOutput(PassWait(start, kWriteWaitMs, kPassWaitMs)) ==
+        if (LimitPassed(stalledSince, kWriteWaitMs)) return;
+        if (m_port->WaitForOutput(PassWait(stalledSince, kWriteWaitMs, kPassWaitMs)) ==
             WaitResult::kHangUp)
             return;
     }
@@ -140,18 +152,20 @@ std::uint16_t SerialChannel::AsynReadByEndChar(char endByte, std::uint32_t limit
             if (wait == WaitResult::kHangUp) return LineGone("AsynReadByEndChar01:TimeOut");
             continue;
         }
-        for (int i = 0; i < queued; ++i) {
-            if (LimitPassed(start, limitMs)) return EndTimeout("AsynReadByEndChar02:TimeOut");
-            std::uint8_t byte = 0;
-            ReadResult read = m_port->ReadByte(&byte);
-            if (read == ReadResult::kNone) {
-                m_port->WaitForInput(PassWait(start, limitMs, kPassWaitMs));
-                continue;
-            }
-            if (read == ReadResult::kFailed) continue;  // a failed read stores nothing
+        if (LimitPassed(start, limitMs)) return EndTimeout("AsynReadByEndChar02:TimeOut");
+        // All queued bytes are taken in one call, then looked at one by one.
+        std::uint8_t chunk[kBufferSize];
+        int got = 0;
+        ReadResult read = m_port->Read(chunk, std::min(queued, kBufferSize), &got);
+        if (read == ReadResult::kNone) {
+            m_port->WaitForInput(PassWait(start, limitMs, kPassWaitMs));
+            continue;
+        }
+        if (read == ReadResult::kFailed) continue;  // a failed read stores nothing
+        for (int i = 0; i < got; ++i) {
             if (m_endSeen) ++afterEnd;
-            if (byte == static_cast<std::uint8_t>(endByte)) m_endSeen = true;
-            StoreByte(byte);
+            if (chunk[i] == static_cast<std::uint8_t>(endByte)) m_endSeen = true;
+            StoreByte(chunk[i]);
         }
         if (afterEnd >= 2) {
             m_receiveBuffer[m_receivedCount] = '\0';

@@ -50,7 +50,7 @@ public:
 
 private:
     // Writes one byte, waiting (and pumping) at most a second for room in the output queue.
-    void WriteByte(std::uint8_t byte);
+    void WriteAll(const std::uint8_t* bytes, int length);
     void StoreByte(std::uint8_t byte);
     // Ends an end-byte read that ran out of time: purge, note, time-out code.
     std::uint16_t EndTimeout(const char* note);

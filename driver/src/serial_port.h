@@ -1,5 +1,5 @@
 // The operating system's serial port behind the SerialChannel: open and claim a device
-// exclusively, set its line, move single bytes, and wait for input with a deadline.
+// exclusively, set its line, move bytes, and wait for input with a deadline.
 #pragma once
 
 #include <cstdint>
@@ -51,8 +51,11 @@ public:
     // Waits at most `maxMs` for input; returns as soon as a byte is queued.
     WaitResult WaitForInput(int maxMs);
     ReadResult ReadByte(std::uint8_t* byte);
-    // Writes one byte at once, or reports that the output queue has no room for it.
-    WriteResult WriteByte(std::uint8_t byte);
+    // Takes up to `max` queued bytes in one call; `*got` tells how many.
+    ReadResult Read(std::uint8_t* bytes, int max, int* got);
+    // Writes as many of the bytes as the output queue takes at once (`*written`), or reports
+    // that it has no room for any.
+    WriteResult Write(const std::uint8_t* bytes, int length, int* written);
     // Waits at most `maxMs` for room in the output queue.
     WaitResult WaitForOutput(int maxMs);
     // Waits `ms` whatever the line does (for waits that queued input cannot end).

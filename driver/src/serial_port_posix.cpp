@@ -177,11 +177,31 @@ ReadResult SerialPort::ReadByte(std::uint8_t* byte) {
     }
 }
 
-WriteResult SerialPort::WriteByte(std::uint8_t byte) {
+ReadResult SerialPort::Read(std::uint8_t* bytes, int max, int* got) {
+    *got = 0;
+    if (m_hungUp) return ReadResult::kFailed;
+    for (;;) {
+        ssize_t n = read(m_fd, bytes, static_cast<std::size_t>(max));
+        if (n > 0) {
+            *got = static_cast<int>(n);
+            return ReadResult::kByte;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EAGAIN) return ReadResult::kNone;
+        if (n == 0 || errno == EIO) m_hungUp = true;
+        return ReadResult::kFailed;
+    }
+}
+
+WriteResult SerialPort::Write(const std::uint8_t* bytes, int length, int* written) {
+    *written = 0;
     if (m_hungUp) return WriteResult::kFailed;
     for (;;) {
-        ssize_t n = write(m_fd, &byte, 1);
-        if (n == 1) return WriteResult::kWritten;
+        ssize_t n = write(m_fd, bytes, static_cast<std::size_t>(length));
+        if (n > 0) {
+            *written = static_cast<int>(n);
+            return WriteResult::kWritten;
+        }
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && errno == EAGAIN) return WriteResult::kFull;
         if (n < 0 && errno == EIO) m_hungUp = true;

@@ -131,7 +131,8 @@ std::string PadSimulator::TakeFrames() {
 
 std::string PadSimulator::Answer(char command, std::string_view payload, bool longFrame) {
     ++m_requests;
-    m_payloadLog.push_back(std::string(1, command) + std::string(payload));
+    std::string entry(1, command);
+    m_payloadLog.push_back(entry.append(payload));
     if (m_payloadLog.size() > kPayloadLogSize) m_payloadLog.erase(m_payloadLog.begin());
     if (m_faults.silent) return {};
     auto forced = m_faults.forcedStatus.find(command);
