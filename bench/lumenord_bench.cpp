@@ -243,8 +243,8 @@ std::vector<Row> TestProgramStart(const std::string& program) {
     double ms = Median(millis), mb = Median(megabytes);
     return {{"test program: start to main window shown (offscreen)", Format("%.0f ms", ms),
              "<= 300 ms", ms <= 300},
-            {"test program: peak resident memory after start-up", Format("%.1f MB", mb),
-             "<= 80 MB", mb <= 80}};
+            {"test program: peak resident memory after start-up", Format("%.1f MB", mb), "<= 80 MB",
+             mb <= 80}};
 }
 
 void PrintTable(const std::vector<Row>& rows) {

@@ -180,8 +180,8 @@ std::size_t GetPrivateProfileString(const char* section, const char* key, const 
                                     char* buffer, std::size_t size, const char* path) {
     if (!buffer || size == 0) return 0;
     auto value = ReadValue(section, key, path);
-    std::string_view text = value ? std::string_view(*value)
-                                  : std::string_view(defaultValue ? defaultValue : "");
+    std::string_view text =
+        value ? std::string_view(*value) : std::string_view(defaultValue ? defaultValue : "");
     std::size_t n = std::min(text.size(), size - 1);
     std::memcpy(buffer, text.data(), n);
     buffer[n] = '\0';

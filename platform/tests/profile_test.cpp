@@ -30,8 +30,8 @@ protected:
     }
     std::string Read(const char* section, const char* key, std::size_t size = 100) {
         std::string buffer(size, '#');
-        std::size_t n =
-            platform::GetPrivateProfileString(section, key, "dflt", buffer.data(), size, path_.c_str());
+        std::size_t n = platform::GetPrivateProfileString(section, key, "dflt", buffer.data(), size,
+                                                          path_.c_str());
         EXPECT_EQ(buffer[n], '\0');
         return buffer.substr(0, n);
     }
@@ -41,15 +41,17 @@ protected:
 };
 
 TEST_F(ProfileTest, ReadsMatchNamesWithoutCaseAndTrimBlanks) {
-    WriteFile("; comment\r\n[System]\r\n  Debug = 1 \r\nname=  two words  \r\n[PORTS]\r\nCOM1=/dev/pts/3\r\n");
+    WriteFile(
+        "; comment\r\n[System]\r\n  Debug = 1 \r\nname=  two words  "
+        "\r\n[PORTS]\r\nCOM1=/dev/pts/3\r\n");
     struct Row {
         const char* section;
         const char* key;
         const char* expected;
     } rows[] = {
-        {"SYSTEM", "DEBUG", "1"},        {"system", "debug", "1"},
+        {"SYSTEM", "DEBUG", "1"},          {"system", "debug", "1"},
         {" SYSTEM ", "Name", "two words"}, {"ports", "com1", "/dev/pts/3"},
-        {"PORTS", "COM2", "dflt"},       {"MISSING", "DEBUG", "dflt"},
+        {"PORTS", "COM2", "dflt"},         {"MISSING", "DEBUG", "dflt"},
         {"SYSTEM", "COM1", "dflt"},
     };
     for (const Row& row : rows) {
@@ -87,9 +89,10 @@ TEST_F(ProfileTest, FirstWriteCreatesAnOwnerOnlyFile) {
 TEST_F(ProfileTest, WritesKeepOtherLinesAndPlaceNewKeysAndSections) {
     WriteFile("; keep me\n[A]\nx=1\n\n[B]\ny=2\n");
     const char* p = path_.c_str();
-    ASSERT_TRUE(platform::WritePrivateProfileString("a", "X", "9", p));     // replaces, keeps the name
-    ASSERT_TRUE(platform::WritePrivateProfileString("A", "z", " 3 ", p));   // new key ends its section
-    ASSERT_TRUE(platform::WritePrivateProfileString("C", "w", "", p));      // new section at the end
+    ASSERT_TRUE(platform::WritePrivateProfileString("a", "X", "9", p));  // replaces, keeps the name
+    ASSERT_TRUE(
+        platform::WritePrivateProfileString("A", "z", " 3 ", p));       // new key ends its section
+    ASSERT_TRUE(platform::WritePrivateProfileString("C", "w", "", p));  // new section at the end
     EXPECT_EQ(ReadFile(), "; keep me\n[A]\nX=9\nz=3\n\n[B]\ny=2\n[C]\nw=\n");
     EXPECT_EQ(Read("C", "w"), "");
 }

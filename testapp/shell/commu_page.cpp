@@ -65,19 +65,20 @@ void CommuParaPage::SelectBaudRateEntry(int index) {
     comboBoundRate->setCurrentIndex(index < comboBoundRate->count() ? index : -1);
 }
 
+int CommuParaPage::OpenPort() {
+    const PortOpenArgs args = OpenArgs();
+    auto enablePort = m_shell.Entries().PinPad_EnablePort;
+    if (!enablePort) return 0;
+    return m_shell.GuardedCall([&] {
+        return enablePort(args.portName, args.baudRate, args.parity, args.dataBits, args.stopBits);
+    });
+}
+
 void CommuParaPage::btOpenComClick() {
     m_shell.padInputClosed = 1;
     m_shell.keyPollActive = 0;
     m_shell.ShowStatus("");
-    const PortOpenArgs args = OpenArgs();
-    int result = 0;
-    if (auto enablePort = m_shell.Entries().PinPad_EnablePort) {
-        result = m_shell.GuardedCall([&] {
-            return enablePort(args.portName, args.baudRate, args.parity, args.dataBits,
-                              args.stopBits);
-        });
-    }
-    if (result != 0) {
+    if (OpenPort() != 0) {
         m_shell.ShowStatus("fail in opening the serial port");
         return;
     }

@@ -17,6 +17,8 @@ public:
 
     // The open arguments from the page as it stands (throws ConversionError for the baud).
     PortOpenArgs OpenArgs() const;
+    // Opens the port with the page's arguments; an unbound entry counts as success (0).
+    int OpenPort();
     // Selects entry `index` of the baud list (past the end: no entry, empty text).
     void SelectBaudRateEntry(int index);
 

@@ -269,15 +269,7 @@ void KeypadPage::ReopenAtNewSpeed(int value) {
     m_commu.SelectBaudRateEntry(BaudEntryForSpeedValue(value));
     m_shell.keyPollActive = 0;
     m_shell.ShowStatus("");
-    const PortOpenArgs args = m_commu.OpenArgs();
-    int result = 0;
-    if (auto enablePort = m_shell.Entries().PinPad_EnablePort) {
-        result = m_shell.GuardedCall([&] {
-            return enablePort(args.portName, args.baudRate, args.parity, args.dataBits,
-                              args.stopBits);
-        });
-    }
-    if (result != 0) {
+    if (m_commu.OpenPort() != 0) {
         m_shell.ShowStatus("set the control code ok but fail in opening the serial port");
         return;
     }
