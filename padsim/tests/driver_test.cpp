@@ -11,6 +11,7 @@
 
 #include "padsim/pty_pad.h"
 #include "pinpad.h"
+#include "read_pad_bytes.h"
 #include "reference_crypto.h"
 
 namespace padsim::test {
@@ -73,16 +74,6 @@ protected:
             0);
         ASSERT_EQ(std::string(code), RefVerifyCode(kWorking));
     }
-    // Picks up `count` bytes that the pad sends on its own.
-    std::string ReadBytes(std::size_t count) {
-        std::string got;
-        const auto deadline = Clock::now() + std::chrono::seconds(5);
-        while (got.size() < count && Clock::now() < deadline) {
-            unsigned char byte = 0;
-            if (PinPad_ReadOneByte(&byte) == 0) got += static_cast<char>(byte);
-        }
-        return got;
-    }
     void Fault(const std::function<void(Faults&)>& set) {
         pad.With([&](PadSimulator& e) { set(e.faults()); });
     }
@@ -118,7 +109,7 @@ TEST_F(Driver, ClearTextKeypadDeliversEachKeyAsItsCharacter) {
     ASSERT_EQ(PinPad_SetControlCode("035", 3), 0);
     ASSERT_EQ(PinPad_SetControlCode("033", 3), 0);
     pad.PressKeys("123\r");
-    EXPECT_EQ(ReadBytes(4), "123\r");
+    EXPECT_EQ(padsim::test::ReadPadBytes(4), "123\r");
     ASSERT_EQ(PinPad_SetControlCode("032", 3), 0);
     EXPECT_EQ(pad.With([](PadSimulator& e) { return e.mode(); }), Mode::Idle);
 }
@@ -154,7 +145,7 @@ TEST_F(Driver, KeyPartTypedOnThePadIsEchoedAndStored) {
     ASSERT_EQ(PinPad_DownloadKey("07A2", 4, code, 0), 0);
     EXPECT_STREQ(code, "");
     pad.PressKeys("0123456789ABCDEF\r");
-    EXPECT_EQ(ReadBytes(17), "0123456789ABCDEF\r");
+    EXPECT_EQ(padsim::test::ReadPadBytes(17), "0123456789ABCDEF\r");
     EXPECT_EQ(pad.With([](PadSimulator& e) { return e.Key(7)->value; }), "0123456789ABCDEF");
 }
 
@@ -182,7 +173,7 @@ TEST_F(Driver, PinBlocksDecipherToTheDigitsPressed) {
     LoadKeys();
     pad.SetScriptedKeys("4711\r");
     ASSERT_EQ(PinPad_EnablePin(("30 000" + kAccount).c_str(), 18), 0);
-    EXPECT_EQ(ReadBytes(5), "****\r");
+    EXPECT_EQ(padsim::test::ReadPadBytes(5), "****\r");
     char value[256] = {};
     ASSERT_EQ(PinPad_GetPinValue("", 0, 5, value), 0);
     ASSERT_EQ(std::strlen(value), 20u);
@@ -193,7 +184,7 @@ TEST_F(Driver, PinBlocksDecipherToTheDigitsPressed) {
     // Short form; key, type (IBM 3624) come with the read.
     pad.SetScriptedKeys("98765\r");
     ASSERT_EQ(PinPad_EnablePin("00500", 5), 0);
-    EXPECT_EQ(ReadBytes(5), "*****");
+    EXPECT_EQ(padsim::test::ReadPadBytes(5), "*****");
     ASSERT_EQ(PinPad_GetPinValue("300", 3, 5, value), 0);
     EXPECT_EQ(RefDecrypt(kWorking, value + 4), "98765FFFFFFFFFFF");
 
@@ -214,10 +205,10 @@ TEST_F(Driver, PinEntryEscapeAndPadTimeOutByte) {
     LoadKeys();
     ASSERT_EQ(PinPad_EnablePin("00000", 5), 0);
     pad.PressKeys("12\x1B");
-    EXPECT_EQ(ReadBytes(3), "**\x1B");
+    EXPECT_EQ(padsim::test::ReadPadBytes(3), "**\x1B");
     ASSERT_EQ(PinPad_SetControlCode("201", 3), 0);
     ASSERT_EQ(PinPad_EnablePin("00000", 5), 0);
-    EXPECT_EQ(ReadBytes(1), "\x80");
+    EXPECT_EQ(padsim::test::ReadPadBytes(1), "\x80");
     char value[256] = {};
     EXPECT_EQ(PinPad_GetPinValue("30 123456789012", 15, 5, value), 0xEE);
 }
@@ -407,7 +398,7 @@ TEST_F(Driver, ScriptedKeysReplayEachTimeAnInputModeOpens) {
     pad.SetScriptedKeys("7\r");
     for (int round = 0; round < 2; ++round) {
         ASSERT_EQ(PinPad_SetControlCode("033", 3), 0);
-        EXPECT_EQ(ReadBytes(2), "7\r") << round;
+        EXPECT_EQ(padsim::test::ReadPadBytes(2), "7\r") << round;
         ASSERT_EQ(PinPad_SetControlCode("032", 3), 0);
     }
     pad.SetScriptedKeys("");
@@ -422,7 +413,7 @@ TEST_F(Driver, PadClosedDuringPinEntryEndsTheReadsAtOnce) {
     LoadKeys();
     ASSERT_EQ(PinPad_EnablePin("00000", 5), 0);
     pad.PressKeys("1");
-    EXPECT_EQ(ReadBytes(1), "*");
+    EXPECT_EQ(padsim::test::ReadPadBytes(1), "*");
     pad.Disappear();
     const auto start = Clock::now();
     unsigned char byte = 0;

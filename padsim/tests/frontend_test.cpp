@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "pinpad.h"
+#include "read_pad_bytes.h"
 
 namespace {
 
@@ -144,15 +145,6 @@ protected:
         const char none = 0, eight = 8, one = 1;
         ASSERT_EQ(PinPad_EnablePort("com1", 9600, &none, &eight, &one), 0);
     }
-    std::string ReadBytes(std::size_t count) {
-        std::string got;
-        const auto deadline = Clock::now() + std::chrono::seconds(5);
-        while (got.size() < count && Clock::now() < deadline) {
-            unsigned char byte = 0;
-            if (PinPad_ReadOneByte(&byte) == 0) got += static_cast<char>(byte);
-        }
-        return got;
-    }
 
     std::string link;
 
@@ -174,10 +166,10 @@ TEST_F(FrontEnd, AnswersTheDriverPressesScriptedKeysAndEndsOnSigint) {
     EXPECT_EQ(std::string(area + 132, 3), "R4K");
     ASSERT_EQ(PinPad_SetControlCode("035", 3), 0);
     ASSERT_EQ(PinPad_SetControlCode("033", 3), 0);
-    EXPECT_EQ(ReadBytes(3), "12\r");
+    EXPECT_EQ(padsim::test::ReadPadBytes(3), "12\r");
     EXPECT_TRUE(program.WaitForOutput("mode: clear-text keypad")) << program.output();
     program.Write("3a");  // typed in its terminal: '3' and the hex letter A
-    EXPECT_EQ(ReadBytes(2), "3A");
+    EXPECT_EQ(padsim::test::ReadPadBytes(2), "3A");
     ASSERT_EQ(PinPad_SetControlCode("032", 3), 0);
     PinPad_DisablePort();
     program.Signal(SIGINT);
