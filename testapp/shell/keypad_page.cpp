@@ -137,10 +137,7 @@ void KeypadPage::Refuse(const char* message, QWidget* focus) {
 }
 
 void KeypadPage::btSetCustomerInfoClick() {
-    m_shell.padInputClosed = 1;
-    m_shell.keyPollActive = 0;
-    m_shell.DisableOperationButtons();
-    m_shell.ShowStatus("");
+    m_shell.BeginOperation();
     char info[kCustomerInfoLimit + 1] = {};
     std::strncpy(info, memoCustInof->toPlainText().toLatin1().constData(), kCustomerInfoLimit);
     if (info[0] == '\0') return Refuse("no user information is forbidden", memoCustInof);
@@ -161,10 +158,7 @@ void KeypadPage::btSetCustomerInfoClick() {
 }
 
 void KeypadPage::btGetCustomerInforClick() {
-    m_shell.padInputClosed = 1;
-    m_shell.keyPollActive = 0;
-    m_shell.DisableOperationButtons();
-    m_shell.ShowStatus("");
+    m_shell.BeginOperation();
     auto getCustInfo = m_shell.Entries().PinPad_GetCustInfo;
     if (getCustInfo == nullptr) {
         m_shell.ShowStatus("failure in selecting function");
@@ -191,10 +185,7 @@ void KeypadPage::btGetCustomerInforClick() {
 }
 
 void KeypadPage::btSetKeyboardClick() {
-    m_shell.padInputClosed = 1;
-    m_shell.keyPollActive = 0;
-    m_shell.DisableOperationButtons();
-    m_shell.ShowStatus("");
+    m_shell.BeginOperation();
     const QByteArray mainValue = edKeyboardMainValue->text().toLatin1();
     const QByteArray left = edLeftKey->text().toLatin1();
     const QByteArray right = edRightKey->text().toLatin1();
@@ -227,10 +218,7 @@ void KeypadPage::btSetKeyboardClick() {
 }
 
 void KeypadPage::btSetControlCodeClick() {
-    m_shell.padInputClosed = 1;
-    m_shell.keyPollActive = 0;
-    m_shell.DisableOperationButtons();
-    m_shell.ShowStatus("");
+    m_shell.BeginOperation();
     // A code typed into the editable combo counts as the entry it names.
     const std::optional<int> position = ParseControlCode(comboControlCode->currentText());
     if (!position) return Refuse("select controlling code", comboControlCode);

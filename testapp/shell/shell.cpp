@@ -80,6 +80,13 @@ void Shell::StopReaderThread() {
     readerThread.join();
 }
 
+void Shell::BeginOperation() {
+    padInputClosed = 1;
+    keyPollActive = 0;
+    DisableOperationButtons();
+    ShowStatus("");
+}
+
 void Shell::ShowStatus(const QString& text) {
     if (m_statusPanel) m_statusPanel->setText(text);
 }

@@ -44,6 +44,9 @@ public:
     void StopReaderThread();
 
     void SetStatusPanel(QLabel* panel) { m_statusPanel = panel; }
+    // The start of every operation that talks to the pad: ends any key-press polling loop,
+    // switches the buttons to the busy state and clears the status line.
+    void BeginOperation();
     void ShowStatus(const QString& text);
     QString StatusText() const;
     // Shows `format` with the result text of `result` put in place of its "%s".

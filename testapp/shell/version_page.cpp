@@ -124,10 +124,7 @@ void VersionPage::LoadAuthorizationData() {
 }
 
 void VersionPage::btGetVersionClick() {
-    m_shell.padInputClosed = 1;
-    m_shell.keyPollActive = 0;
-    m_shell.DisableOperationButtons();
-    m_shell.ShowStatus("");
+    m_shell.BeginOperation();
     QLineEdit* const fields[] = {edRemark,          edProductType, edHardwareVersion,
                                  edSoftwareVersion, edDate,        edProductNO};
     for (QLineEdit* field : fields) field->clear();
@@ -214,10 +211,7 @@ void VersionPage::btInitAuthorizationClick() {
 }
 
 void VersionPage::btBidirectionAuthorizationClick() {
-    m_shell.padInputClosed = 1;
-    m_shell.keyPollActive = 0;
-    m_shell.DisableOperationButtons();
-    m_shell.ShowStatus("");
+    m_shell.BeginOperation();
     char data[128] = {};
     std::strncpy(data, edAuthorizationData->text().toLatin1().constData(), sizeof data - 1);
     char random[128] = {};
