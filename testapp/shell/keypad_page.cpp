@@ -130,17 +130,11 @@ void KeypadPage::InitPageDefaults() {
     comboControlCode->setCurrentIndex(0);
 }
 
-void KeypadPage::Refuse(const char* message, QWidget* focus) {
-    m_shell.ShowStatus(message);
-    focus->setFocus();
-    m_shell.EnableOperationButtons();
-}
-
 void KeypadPage::btSetCustomerInfoClick() {
     m_shell.BeginOperation();
     char info[kCustomerInfoLimit + 1] = {};
     std::strncpy(info, memoCustInof->toPlainText().toLatin1().constData(), kCustomerInfoLimit);
-    if (info[0] == '\0') return Refuse("no user information is forbidden", memoCustInof);
+    if (info[0] == '\0') return m_shell.Refuse("no user information is forbidden", memoCustInof);
     auto setCustInfo = m_shell.Entries().PinPad_SetCustInfo;
     if (setCustInfo == nullptr) {
         m_shell.ShowStatus("failure in selecting 'DLL' function");
@@ -190,13 +184,15 @@ void KeypadPage::btSetKeyboardClick() {
     const QByteArray left = edLeftKey->text().toLatin1();
     const QByteArray right = edRightKey->text().toLatin1();
     if (mainValue.size() != 32) {
-        return Refuse("master keyboard value  must be 32-HEX character", edKeyboardMainValue);
+        return m_shell.Refuse("master keyboard value  must be 32-HEX character",
+                              edKeyboardMainValue);
     }
     if (left.size() != 8) {
-        return Refuse("left function  keyboard value must be 8-HEX character", edLeftKey);
+        return m_shell.Refuse("left function  keyboard value must be 8-HEX character", edLeftKey);
     }
     if (right.size() != 8) {
-        return Refuse("wrong right  function  keyboard value must be 8-HEX character", edRightKey);
+        return m_shell.Refuse("wrong right  function  keyboard value must be 8-HEX character",
+                              edRightKey);
     }
     char joined[49] = {};
     std::memcpy(joined, mainValue.constData(), 32);
@@ -221,10 +217,11 @@ void KeypadPage::btSetControlCodeClick() {
     m_shell.BeginOperation();
     // A code typed into the editable combo counts as the entry it names.
     const std::optional<int> position = ParseControlCode(comboControlCode->currentText());
-    if (!position) return Refuse("select controlling code", comboControlCode);
+    if (!position) return m_shell.Refuse("select controlling code", comboControlCode);
     const std::optional<ControlCodeCommand> command = BuildControlCodeCommand(
         *position, edControlCode->currentText(), keypadInvalidate->isChecked());
-    if (!command) return Refuse("control code value must be 2-HEX character", comboControlCode);
+    if (!command)
+        return m_shell.Refuse("control code value must be 2-HEX character", comboControlCode);
     auto setControlCode = m_shell.Entries().PinPad_SetControlCode;
     if (setControlCode == nullptr) {
         m_shell.ShowStatus("failure in selecting function");

@@ -34,8 +34,6 @@ private:
     QWidget* BuildCustomerGroup();
     QWidget* BuildKeyboardGroup();
     QWidget* BuildControlCodeGroup();
-    // Failed validation: message, focus, buttons back.
-    void Refuse(const char* message, QWidget* focus);
     void ReopenAtNewSpeed(int value);
 
     Shell& m_shell;

@@ -1,6 +1,27 @@
 #include "page_layout.h"
 
+#include <QValidator>
+
 namespace shell {
+namespace {
+
+// Accepts an edit that keeps the text within the limit, or that does not make it longer, so a
+// text set by the program beyond the limit can still be shortened.
+class TypingLimit : public QValidator {
+public:
+    TypingLimit(QLineEdit* edit, int limit) : QValidator(edit), m_edit(edit), m_limit(limit) {}
+    void setLimit(int limit) { m_limit = limit; }
+    State validate(QString& input, int&) const override {
+        if (input.size() <= m_limit || input.size() <= m_edit->text().size()) return Acceptable;
+        return Invalid;
+    }
+
+private:
+    QLineEdit* m_edit;
+    int m_limit;
+};
+
+}  // namespace
 
 QLineEdit* MakeEdit(const char* name, QWidget* parent, int maxLength) {
     auto* edit = Named<QLineEdit>(name, parent);
@@ -8,10 +29,26 @@ QLineEdit* MakeEdit(const char* name, QWidget* parent, int maxLength) {
     return edit;
 }
 
+void LimitTyping(QLineEdit* edit, int limit) {
+    if (auto* existing = dynamic_cast<TypingLimit*>(const_cast<QValidator*>(edit->validator()))) {
+        existing->setLimit(limit);
+        return;
+    }
+    edit->setValidator(new TypingLimit(edit, limit));
+}
+
+QLabel* MakeCaption(const QString& caption, QWidget* control, QWidget* parent) {
+    auto* label = new QLabel(caption, parent);
+    label->setBuddy(control);
+    control->setAccessibleName(caption);
+    return label;
+}
+
 QComboBox* MakeCombo(const char* name, QWidget* parent, const QStringList& items,
                      const QString& text, bool editable) {
     auto* combo = Named<QComboBox>(name, parent);
     combo->setEditable(editable);
+    combo->setInsertPolicy(QComboBox::NoInsert);
     combo->addItems(items);
     const int index = combo->findText(text);
     if (index >= 0) {

@@ -19,7 +19,14 @@ W* Named(const char* name, QWidget* parent, Args&&... args) {
 }
 
 QLineEdit* MakeEdit(const char* name, QWidget* parent, int maxLength = 32767);
-// An editable (or fixed) combo with `items` and `text` shown.
+// Limits what the operator types or pastes into `edit` to `limit` characters without cutting a
+// text that is already longer (QLineEdit::setMaxLength would cut it). Calling it again changes
+// the limit.
+void LimitTyping(QLineEdit* edit, int limit);
+// The caption label of `control`: its buddy, and the control's accessible name is the caption,
+// so screen readers and GUI automation find the control by what the operator reads.
+QLabel* MakeCaption(const QString& caption, QWidget* control, QWidget* parent);
+// An editable (or fixed) combo with `items` and `text` shown. Typed text never joins the list.
 QComboBox* MakeCombo(const char* name, QWidget* parent, const QStringList& items,
                      const QString& text, bool editable = true);
 // Two-digit upper-case hexadecimal texts from `first` to `last`.

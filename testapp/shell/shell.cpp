@@ -95,6 +95,12 @@ void Shell::ShowFailure(const char* format, int result) {
     ShowStatus(FormatResultMessage(format, result));
 }
 
+void Shell::Refuse(const QString& message, QWidget* focus) {
+    ShowStatus(message);
+    if (focus != nullptr) focus->setFocus();
+    EnableOperationButtons();
+}
+
 QString Shell::StatusText() const { return m_statusPanel ? m_statusPanel->text() : QString(); }
 
 QPushButton* Shell::MakeOperationButton(const char* name, const QString& caption, QWidget* parent) {

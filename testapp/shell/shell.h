@@ -9,6 +9,7 @@
 #include <atomic>
 #include <exception>
 #include <functional>
+#include <limits>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -22,6 +23,8 @@ namespace shell {
 // Result of a guarded call that could not enter the driver (a call of this thread is still
 // running, or another thread kept the driver too long). Shown as "Other error".
 inline constexpr int kDriverBusy = -5;
+// Result of RunOperation when the page's driver entry is not bound.
+inline constexpr int kEntryUnbound = std::numeric_limits<int>::min();
 
 class Shell {
 public:
@@ -51,6 +54,16 @@ public:
     QString StatusText() const;
     // Shows `format` with the result text of `result` put in place of its "%s".
     void ShowFailure(const char* format, int result);
+    // Ends a handler at a validation failure: its message, the focus on the field at fault and
+    // the buttons back.
+    void Refuse(const QString& message, QWidget* focus);
+
+    // The handler skeleton most operations follow, after their own checks: an unbound `entry`
+    // shows "failure in selecting function"; otherwise `call(entry)` runs after the reader, the
+    // buttons come back, and a nonzero result shows `failureFormat` with its result text while
+    // zero shows `successText` (nothing when null). Returns the result, or kEntryUnbound.
+    template <typename Entry, typename Call>
+    int RunOperation(Entry entry, Call&& call, const char* failureFormat, const char* successText);
 
     // Creates an operation button with its name and caption and adds it to the registry.
     QPushButton* MakeOperationButton(const char* name, const QString& caption, QWidget* parent);
@@ -117,6 +130,24 @@ int Shell::CallAfterReader(Call&& call) {
     WaitForReader();
     const int result = GuardedCall(std::forward<Call>(call));
     portRequest = 0;
+    return result;
+}
+
+template <typename Entry, typename Call>
+int Shell::RunOperation(Entry entry, Call&& call, const char* failureFormat,
+                        const char* successText) {
+    if (entry == nullptr) {
+        ShowStatus("failure in selecting function");
+        EnableOperationButtons();
+        return kEntryUnbound;
+    }
+    const int result = CallAfterReader([&] { return call(entry); });
+    EnableOperationButtons();
+    if (result != 0) {
+        ShowFailure(failureFormat, result);
+    } else if (successText != nullptr) {
+        ShowStatus(successText);
+    }
     return result;
 }
 
