@@ -2,7 +2,7 @@
 
 #include <ostream>
 
-#include "padlogic/result_text.h"
+#include "result_code_text.h"
 
 namespace cli {
 namespace {

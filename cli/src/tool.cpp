@@ -5,7 +5,7 @@
 #include <iostream>
 
 #include "pad_input.h"
-#include "padlogic/result_text.h"
+#include "result_code_text.h"
 #include "report.h"
 #include "run_file.h"
 #include "step_commands.h"

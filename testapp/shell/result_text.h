@@ -3,7 +3,7 @@
 
 #include <QString>
 
-#include "padlogic/result_text.h"
+#include "result_code_text.h"
 
 namespace shell {
 

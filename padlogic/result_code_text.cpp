@@ -1,4 +1,4 @@
-#include "padlogic/result_text.h"
+#include "result_code_text.h"
 
 #include <cstring>
 
