@@ -6,9 +6,12 @@
 namespace cli {
 namespace {
 
+using padlogic::PinBlockFormat;
+
 const PinFormat kPinFormats[] = {
-    {"ascii", '@', false}, {"iso0", ' ', true},     {"iso1", '!', true},
-    {"iso3", '#', true},   {"ibm3624", '0', false},
+    {"ascii", '@', false, PinBlockFormat::kAscii},     {"iso0", ' ', true, PinBlockFormat::kIso0},
+    {"iso1", '!', true, PinBlockFormat::kIso1},        {"iso3", '#', true, PinBlockFormat::kIso3},
+    {"ibm3624", '0', false, PinBlockFormat::kIbm3624},
 };
 
 }  // namespace
@@ -54,6 +57,19 @@ void DecodePinReply(StepOutcome& outcome, const PinDecoding& decoding) {
         return;
     }
     outcome.reply["clear_block"] = std::string(clear);
+    if (!decoding.format) return;
+    const std::string lengthText = outcome.reply["length"].get<std::string>();
+    const bool lengthKnown =
+        lengthText.size() == 2 && lengthText.find_first_not_of("0123456789") == std::string::npos;
+    const std::optional<std::string> pin = padlogic::DecodePinBlock(
+        decoding.format->block, clear, decoding.account, lengthKnown ? std::stoi(lengthText) : 0);
+    if (!pin) {
+        outcome.ok = false;
+        outcome.message = "the deciphered block " + std::string(clear) + " is no " +
+                          decoding.format->name + " PIN block under this key and account";
+        return;
+    }
+    outcome.reply["pin"] = *pin;
 }
 
 }  // namespace cli

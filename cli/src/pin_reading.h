@@ -6,6 +6,7 @@
 #include <string>
 
 #include "command_support.h"
+#include "pin_block.h"
 
 namespace cli {
 
@@ -13,6 +14,7 @@ struct PinFormat {
     std::string name;    // "iso0", ...
     char typeCharacter;  // what the request carries: '@', ' ', '!', '#', '0'
     bool sendsAccount;   // ISO formats 0, 1 and 3 carry an account or transcode number
+    padlogic::PinBlockFormat block;
 };
 
 // The format of a name checked by AddPinFormatOption.

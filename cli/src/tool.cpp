@@ -5,8 +5,8 @@
 #include <iostream>
 
 #include "pad_input.h"
-#include "result_code_text.h"
 #include "report.h"
+#include "result_code_text.h"
 #include "run_file.h"
 #include "step_commands.h"
 
