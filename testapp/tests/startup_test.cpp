@@ -231,9 +231,6 @@ void StartupTest::customerInfoRefusesWhatWouldOverflow_data() {
     QTest::newRow("paste over a selection that fits")
         << full << 20 << 10 << ""
         << "0123456789" << full.left(20) + "0123456789" + full.mid(30);
-    QTest::newRow("typing over a selection") << full << 0 << 3 << "xy"
-                                             << ""
-                                             << "xy" + full.mid(3);
     QTest::newRow("program text is not cut, deleting shortens it")
         << QString(60, 'c') << 60 << 0 << "\b"
         << "" << QString(59, 'c');
