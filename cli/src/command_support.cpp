@@ -72,6 +72,13 @@ CLI::Validator DecimalText(std::size_t minLength, std::size_t maxLength) {
         "DIGITS");
 }
 
+std::string DescribeParseError(const CLI::App& app, const CLI::ParseError& error) {
+    const std::vector<std::string> unknown = app.remaining();
+    if (app.get_subcommands().empty() && !unknown.empty())
+        return "'" + unknown.front() + "' is not a step; the steps are listed by --help";
+    return error.what();
+}
+
 void RefuseArgument(const std::string& argument, const std::string& message) {
     throw CLI::ValidationError(argument, message);
 }

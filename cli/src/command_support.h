@@ -25,6 +25,9 @@ CLI::Validator KeyIndex(int low, int high);
 // Decimal digits, between `minLength` and `maxLength` of them.
 CLI::Validator DecimalText(std::size_t minLength, std::size_t maxLength);
 
+// The parser's message, or for words that no step takes, a message that names them.
+std::string DescribeParseError(const CLI::App& app, const CLI::ParseError& error);
+
 // A usage error raised after parsing, naming the argument at fault.
 [[noreturn]] void RefuseArgument(const std::string& argument, const std::string& message);
 

@@ -22,7 +22,11 @@ Step ParseLine(std::vector<std::string> words) {
     StepSlot slot;
     AddStepCommands(app, slot);
     std::reverse(words.begin(), words.end());  // the parser takes its words last first
-    app.parse(words);
+    try {
+        app.parse(words);
+    } catch (const CLI::ParseError& error) {
+        throw CLI::ParseError(DescribeParseError(app, error), error.get_exit_code());
+    }
     return std::move(*slot);
 }
 

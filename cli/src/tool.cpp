@@ -153,7 +153,7 @@ int RunTool(int argc, const char* const* argv, std::ostream& out, std::ostream& 
         out << app.help("", CLI::AppFormatMode::All);
         return kExitSuccess;
     } catch (const CLI::ParseError& error) {
-        return UsageError(error.what(), err);
+        return UsageError(DescribeParseError(app, error), err);
     }
     return RunSteps(steps, options, out, err, run->parsed());
 }

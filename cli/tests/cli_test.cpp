@@ -145,7 +145,9 @@ TEST_F(Lumenord, AcceptanceScriptRunsThroughADeviceWithoutSettingsFile) {
         EXPECT_GT(step["line"].get<int>(), previousLine);
         previousLine = step["line"];
         EXPECT_EQ(step["operation"], expected[i].operation);
-        if (!expected[i].request.empty()) EXPECT_EQ(step["request"], expected[i].request);
+        if (!expected[i].request.empty()) {
+            EXPECT_EQ(step["request"], expected[i].request);
+        }
         EXPECT_EQ(step["result"], 0);
         EXPECT_EQ(step["result_text"], "success");
         EXPECT_EQ(step["ok"], true);
