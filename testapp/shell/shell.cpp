@@ -1,7 +1,9 @@
 #include "shell.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QThread>
+#include <QTimer>
 #include <chrono>
 #include <cstring>
 
@@ -16,6 +18,7 @@ using namespace std::chrono_literals;
 // lasts a little over a second.
 constexpr auto kReaderDeadline = 5s;
 constexpr auto kPumpSlice = 5ms;
+constexpr auto kFailedReadPause = 100ms;
 
 struct ButtonStates {
     const char* name;
@@ -64,6 +67,15 @@ bool OnWindowThread() {
 
 void ProcessPendingEvents() {
     if (OnWindowThread()) QCoreApplication::processEvents();
+}
+
+// Runs the window thread's event loop for `duration`, so it waits without spinning.
+void PumpFor(std::chrono::steady_clock::duration duration) {
+    if (!OnWindowThread()) return;
+    QEventLoop loop;
+    QTimer::singleShot(std::chrono::duration_cast<std::chrono::milliseconds>(duration), &loop,
+                       &QEventLoop::quit);
+    loop.exec();
 }
 
 }  // namespace
@@ -132,6 +144,30 @@ void Shell::WaitForReader() {
         // The reader holds the driver lock while it is busy: wait on the lock, not in a spin.
         if (m_driverMutex.try_lock_for(kPumpSlice)) m_driverMutex.unlock();
     } while (std::chrono::steady_clock::now() < deadline);
+}
+
+bool Shell::PollKeys(const std::function<bool()>& stopped,
+                     const std::function<KeyStep(unsigned char)>& onByte) {
+    auto readOneByte = m_entries.PinPad_ReadOneByte;
+    if (readOneByte == nullptr) return false;
+    for (;;) {
+        ProcessPendingEvents();
+        if (stopped()) return false;
+        // The read waits about a second for a byte and returns the moment one is queued, so
+        // the loop neither sleeps nor spins.
+        unsigned char read[3] = {};
+        const auto start = std::chrono::steady_clock::now();
+        const int result = CallAfterReader([&] { return readOneByte(read); });
+        if (result != 0) {
+            // A read that failed at once (port closed, line gone) must not turn the loop into
+            // a spin: keep handling events for the rest of a short pause.
+            const auto spent = std::chrono::steady_clock::now() - start;
+            if (spent < kFailedReadPause) PumpFor(kFailedReadPause - spent);
+            continue;
+        }
+        if (stopped()) return false;
+        if (onByte(read[0]) == KeyStep::kDone) return true;
+    }
 }
 
 bool Shell::AcquireDriver() {

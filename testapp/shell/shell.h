@@ -82,6 +82,16 @@ public:
     template <typename Call>
     int CallAfterReader(Call&& call);
 
+    // What a key-press loop does after one byte from the pad.
+    enum class KeyStep { kMore, kDone };
+    // The key-press polling loop of the window thread (entries typed on the pad, star echoes):
+    // each pass lets the window handle its events, leaves when `stopped()` says another
+    // operation has started, and otherwise reads one byte after the reader; a delivered byte
+    // goes to `onByte` unless an operation started during the read. Returns true when `onByte`
+    // ended the loop, false when `stopped()` did or the read entry is not bound.
+    bool PollKeys(const std::function<bool()>& stopped,
+                  const std::function<KeyStep(unsigned char)>& onByte);
+
     // True while this thread is inside (or waiting to enter) a guarded driver call.
     static bool InDriverCall();
 
