@@ -1,6 +1,8 @@
 #include "page_layout.h"
 
+#include <QSignalBlocker>
 #include <QValidator>
+#include <algorithm>
 
 namespace shell {
 namespace {
@@ -21,7 +23,43 @@ private:
     int m_limit;
 };
 
+// Keeps the memo's last accepted text and puts it back when an edit grows past the limit.
+class MemoLimit : public QObject {
+public:
+    MemoLimit(QPlainTextEdit* memo, int limit)
+        : QObject(memo), m_memo(memo), m_limit(limit), m_accepted(memo->toPlainText()) {
+        connect(memo, &QPlainTextEdit::textChanged, this, &MemoLimit::Check);
+    }
+    void setLimit(int limit) { m_limit = limit; }
+
+private:
+    void Check() {
+        const QString text = m_memo->toPlainText();
+        if (text.size() <= m_limit || text.size() <= m_accepted.size()) {
+            m_accepted = text;
+            return;
+        }
+        const int cursor = m_memo->textCursor().position() - int(text.size() - m_accepted.size());
+        const QSignalBlocker blocker(m_memo);
+        m_memo->setPlainText(m_accepted);
+        QTextCursor restored = m_memo->textCursor();
+        restored.setPosition(std::clamp(cursor, 0, int(m_accepted.size())));
+        m_memo->setTextCursor(restored);
+    }
+
+    QPlainTextEdit* m_memo;
+    int m_limit;
+    QString m_accepted;
+};
+
 }  // namespace
+
+void LimitTyping(QPlainTextEdit* memo, int limit) {
+    for (QObject* child : memo->children()) {
+        if (auto* existing = dynamic_cast<MemoLimit*>(child)) return existing->setLimit(limit);
+    }
+    new MemoLimit(memo, limit);
+}
 
 QLineEdit* MakeEdit(const char* name, QWidget* parent, int maxLength) {
     auto* edit = Named<QLineEdit>(name, parent);

@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -25,6 +26,9 @@ QLineEdit* MakeEdit(const char* name, QWidget* parent, int maxLength = 32767);
 void LimitTyping(QLineEdit* edit, int limit);
 // The caption label of `control`: its buddy, and the control's accessible name is the caption,
 // so screen readers and GUI automation find the control by what the operator reads.
+// Limits a memo to `limit` characters: an edit that would make the text longer than that is
+// undone (typing and pasting alike, and so is a text the program sets beyond the limit).
+void LimitTyping(QPlainTextEdit* memo, int limit);
 QLabel* MakeCaption(const QString& caption, QWidget* control, QWidget* parent);
 // An editable (or fixed) combo with `items` and `text` shown. Typed text never joins the list.
 QComboBox* MakeCombo(const char* name, QWidget* parent, const QStringList& items,
