@@ -294,8 +294,11 @@ void PinPage::RunStarEcho(StarEcho echo) {
             return Step::kDone;
         });
     // Ended by another operation: that operation restores the buttons, except that a cleared
-    // keyPollActive gives the port's close back as the loop leaves.
-    if (!ended && m_shell.keyPollActive == 0) m_shell.SetClosePortEnabled(true);
+    // keyPollActive gives the port's close back as the loop leaves. Without a read entry there
+    // was no loop to wait for.
+    if (!ended && (m_shell.keyPollActive == 0 || m_shell.Entries().PinPad_ReadOneByte == nullptr)) {
+        m_shell.SetClosePortEnabled(true);
+    }
 }
 
 void PinPage::btGetPinClick() {
