@@ -48,10 +48,8 @@ DataPage::DataPage(shell::Shell& shell, QWidget* parent) : QWidget(parent), m_sh
     comboKeyIndex = shell::MakeCombo("comboKeyIndex", this, shell::HexItems(0x30, 0x7F), "40");
     shell::LimitTyping(comboKeyIndex->lineEdit(), 2);
     comboEncryptType = shell::MakeCombo("comboEncryptType", this, {"ECB", "CBC"}, "ECB", false);
-    memoInputData = shell::Named<QPlainTextEdit>("memoInputData", this);
-    shell::LimitTyping(memoInputData, kMemoLimit);
-    memoOutput = shell::Named<QPlainTextEdit>("memoOutput", this);
-    shell::LimitTyping(memoOutput, kMemoLimit);
+    memoInputData = shell::MakeMemo("memoInputData", this, kMemoLimit);
+    memoOutput = shell::MakeMemo("memoOutput", this, kMemoLimit);
     btEncryptData = m_shell.MakeOperationButton("btEncryptData", "Data Encrpytion", this);
     btDecipherData = m_shell.MakeOperationButton("btDecipherData", "Data Decryptions", this);
     btCleanUp = shell::Named<QPushButton>("btCleanUp", this, "Clear");

@@ -151,8 +151,7 @@ QWidget* PinPage::BuildMacGroup() {
     LimitComboTyping(comboMakeMacKeyIndex, 2);
     comboMacType = MakeCombo("comboMacType", group,
                              {"PBOC", "ANSI X9.9", "ANSI X9.19", "ISO 16609"}, "ANSI X9.9", false);
-    memoMakeMacData = Named<QPlainTextEdit>("memoMakeMacData", group);
-    shell::LimitTyping(memoMakeMacData, kMemoLimit);
+    memoMakeMacData = shell::MakeMemo("memoMakeMacData", group, kMemoLimit);
     edMakeMacResult = MakeResultEdit("edMakeMacResult", group);
     btMakeMAC = m_shell.MakeOperationButton("btMakeMAC", "MAC calculation", group);
     btCleanUpMac = Named<QPushButton>("btCleanUpMac", group, "Clear");

@@ -1,8 +1,8 @@
 #include "page_layout.h"
 
-#include <QSignalBlocker>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QValidator>
-#include <algorithm>
 
 namespace shell {
 namespace {
@@ -28,42 +28,67 @@ private:
     qsizetype m_accepted;
 };
 
-// Keeps the memo's last accepted text and puts it back when an edit grows past the limit.
-class MemoLimit : public QObject {
+// A memo whose operator edits are checked after the fact, so that every way text comes in is
+// covered without predicting what the edit will insert.
+class LimitedMemo : public QPlainTextEdit {
 public:
-    MemoLimit(QPlainTextEdit* memo, int limit)
-        : QObject(memo), m_memo(memo), m_limit(limit), m_accepted(memo->toPlainText()) {
-        connect(memo, &QPlainTextEdit::textChanged, this, &MemoLimit::Check);
+    LimitedMemo(int limit, QWidget* parent) : QPlainTextEdit(parent), m_limit(limit) {}
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        Checked([&] { QPlainTextEdit::keyPressEvent(event); });
     }
-    void setLimit(int limit) { m_limit = limit; }
+    void inputMethodEvent(QInputMethodEvent* event) override {
+        Checked([&] { QPlainTextEdit::inputMethodEvent(event); });
+    }
+    // Pasting (keys, context menu, middle button) and dropping all come through here.
+    void insertFromMimeData(const QMimeData* source) override {
+        Checked([&] { QPlainTextEdit::insertFromMimeData(source); });
+    }
 
 private:
-    void Check() {
-        const QString text = m_memo->toPlainText();
-        if (text.size() <= m_limit || text.size() <= m_accepted.size()) {
-            m_accepted = text;
-            return;
-        }
-        const int cursor = m_memo->textCursor().position() - int(text.size() - m_accepted.size());
-        const QSignalBlocker blocker(m_memo);
-        m_memo->setPlainText(m_accepted);
-        QTextCursor restored = m_memo->textCursor();
-        restored.setPosition(std::clamp(cursor, 0, int(m_accepted.size())));
-        m_memo->setTextCursor(restored);
+    template <typename Edit>
+    void Checked(Edit&& edit) {
+        const QString before = toPlainText();
+        const int anchor = textCursor().anchor();
+        const int position = textCursor().position();
+        edit();
+        const QString after = toPlainText();
+        if (after.size() <= m_limit || after.size() <= before.size()) return;
+        PutBack(before, after);
+        QTextCursor cursor(document());
+        cursor.setPosition(anchor);
+        cursor.setPosition(position, QTextCursor::KeepAnchor);
+        setTextCursor(cursor);
     }
 
-    QPlainTextEdit* m_memo;
+    // Replaces the part of `after` that differs from `before` with what `before` had there.
+    void PutBack(const QString& before, const QString& after) {
+        qsizetype prefix = 0;
+        while (prefix < before.size() && before[prefix] == after[prefix]) ++prefix;
+        qsizetype suffix = 0;
+        while (suffix < before.size() - prefix &&
+               before[before.size() - 1 - suffix] == after[after.size() - 1 - suffix]) {
+            ++suffix;
+        }
+        QTextCursor cursor(document());
+        cursor.setPosition(static_cast<int>(prefix));
+        cursor.setPosition(static_cast<int>(after.size() - suffix), QTextCursor::KeepAnchor);
+        // Without a history, undo cannot bring the refused text back.
+        document()->setUndoRedoEnabled(false);
+        cursor.insertText(before.mid(prefix, before.size() - prefix - suffix));
+        document()->setUndoRedoEnabled(true);
+    }
+
     int m_limit;
-    QString m_accepted;
 };
 
 }  // namespace
 
-void LimitTyping(QPlainTextEdit* memo, int limit) {
-    for (QObject* child : memo->children()) {
-        if (auto* existing = dynamic_cast<MemoLimit*>(child)) return existing->setLimit(limit);
-    }
-    new MemoLimit(memo, limit);
+QPlainTextEdit* MakeMemo(const char* name, QWidget* parent, int limit) {
+    QPlainTextEdit* memo = limit < 0 ? new QPlainTextEdit(parent) : new LimitedMemo(limit, parent);
+    memo->setObjectName(QLatin1String(name));
+    return memo;
 }
 
 QLineEdit* MakeEdit(const char* name, QWidget* parent, int maxLength) {
