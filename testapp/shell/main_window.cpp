@@ -6,9 +6,11 @@
 #include <QTime>
 
 #include "commu_page.h"
+#include "data_page.h"
 #include "key_management_page.h"
 #include "keypad_page.h"
 #include "operation_pages.h"
+#include "pin_page.h"
 #include "version_page.h"
 
 namespace shell {
@@ -41,13 +43,15 @@ void TfmTestQm731::BuildPages() {
     m_commuPage = new CommuParaPage(m_shell);
     m_versionPage = new VersionPage(m_shell);
     m_keypadPage = new KeypadPage(m_shell, *m_commuPage);
+    m_pinPage = new operations::PinPage(m_shell);
+    m_dataPage = new operations::DataPage(m_shell);
     const std::pair<QWidget*, const char*> pages[] = {
         {m_commuPage, "Commu para"},
         {m_versionPage, "Ver information"},
         {m_keypadPage, "keypad parameter"},
         {new keys::KeyManagementPage(m_shell), "key management"},
-        {new operations::PinPage(m_shell), "PIN arithmetic"},
-        {new operations::DataPage(m_shell), "data operation"},
+        {m_pinPage, "PIN arithmetic"},
+        {m_dataPage, "data operation"},
         {new operations::CleartextPage(m_shell), "cleartext"},
         {new operations::IcCardPage(m_shell), "Ic Card Control"},
     };
@@ -85,7 +89,11 @@ void TfmTestQm731::BuildStatusBar() {
     m_shell.SetStatusPanel(m_statusPanels[1]);
 }
 
-void TfmTestQm731::InitPageDefaults() { m_keypadPage->InitPageDefaults(); }
+void TfmTestQm731::InitPageDefaults() {
+    m_keypadPage->InitPageDefaults();
+    m_pinPage->InitPageDefaults();
+    m_dataPage->InitPageDefaults();
+}
 
 void TfmTestQm731::LoadDriver() {
     if (!m_library.Load()) {

@@ -10,6 +10,11 @@
 #include "driver_entries.h"
 #include "shell.h"
 
+namespace operations {
+class PinPage;
+class DataPage;
+}  // namespace operations
+
 namespace shell {
 
 class CommuParaPage;
@@ -47,6 +52,8 @@ private:
     CommuParaPage* m_commuPage = nullptr;
     VersionPage* m_versionPage = nullptr;
     KeypadPage* m_keypadPage = nullptr;
+    operations::PinPage* m_pinPage = nullptr;
+    operations::DataPage* m_dataPage = nullptr;
 };
 
 }  // namespace shell
