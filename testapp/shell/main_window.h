@@ -15,6 +15,14 @@ namespace shell {
 class CommuParaPage;
 class VersionPage;
 class KeypadPage;
+}  // namespace shell
+
+namespace operations {
+class CleartextPage;
+class IcCardPage;
+}  // namespace operations
+
+namespace shell {
 
 class TfmTestQm731 : public QMainWindow {
     Q_OBJECT
@@ -47,6 +55,8 @@ private:
     CommuParaPage* m_commuPage = nullptr;
     VersionPage* m_versionPage = nullptr;
     KeypadPage* m_keypadPage = nullptr;
+    operations::CleartextPage* m_cleartextPage = nullptr;
+    operations::IcCardPage* m_icCardPage = nullptr;
 };
 
 }  // namespace shell

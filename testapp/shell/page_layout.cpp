@@ -1,6 +1,11 @@
 #include "page_layout.h"
 
+#include <QInputMethodEvent>
+#include <QKeyEvent>
+#include <QMimeData>
 #include <QValidator>
+#include <algorithm>
+#include <limits>
 
 namespace shell {
 namespace {
@@ -21,7 +26,62 @@ private:
     int m_limit;
 };
 
+// A memo with a typing limit: keys, pastes, drops and input-method text that would make the text
+// longer than the limit are refused or cut to the room left.
+class LimitedMemo : public QPlainTextEdit {
+public:
+    LimitedMemo(QWidget* parent, int limit) : QPlainTextEdit(parent), m_limit(limit) {}
+    void setLimit(int limit) { m_limit = limit; }
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        const QString text = event->text();
+        const bool inserts =
+            !text.isEmpty() && (text.at(0).isPrint() || text.at(0) == '\r' || text.at(0) == '\t');
+        if (inserts && text.size() > Room()) return event->accept();
+        QPlainTextEdit::keyPressEvent(event);
+    }
+    void insertFromMimeData(const QMimeData* source) override {
+        if (m_limit < 0 || !source->hasText()) return QPlainTextEdit::insertFromMimeData(source);
+        const int room = Room();
+        if (room > 0) insertPlainText(source->text().left(room));
+    }
+    void inputMethodEvent(QInputMethodEvent* event) override {
+        const int room = Room();
+        if (event->commitString().size() > room) {
+            QInputMethodEvent cut(event->preeditString(), event->attributes());
+            cut.setCommitString(event->commitString().left(std::max(room, 0)),
+                                event->replacementStart(), event->replacementLength());
+            return QPlainTextEdit::inputMethodEvent(&cut);
+        }
+        QPlainTextEdit::inputMethodEvent(event);
+    }
+
+private:
+    // Characters that may still be added in place of the selection.
+    int Room() const {
+        if (m_limit < 0) return std::numeric_limits<int>::max();
+        const int length = document()->characterCount() - 1;
+        const int selected = static_cast<int>(textCursor().selectedText().size());
+        return m_limit - (length - selected);
+    }
+
+    int m_limit;
+};
+
 }  // namespace
+
+QPlainTextEdit* MakeMemo(const char* name, QWidget* parent, int typingLimit) {
+    auto* memo = new LimitedMemo(parent, typingLimit);
+    memo->setObjectName(QLatin1String(name));
+    return memo;
+}
+
+void LimitTyping(QPlainTextEdit* memo, int limit) {
+    auto* limited = dynamic_cast<LimitedMemo*>(memo);
+    Q_ASSERT(limited != nullptr);
+    if (limited != nullptr) limited->setLimit(limit);
+}
 
 QLineEdit* MakeEdit(const char* name, QWidget* parent, int maxLength) {
     auto* edit = Named<QLineEdit>(name, parent);
