@@ -12,8 +12,6 @@ class OperationsLogicTest : public QObject {
 private slots:
     void displayRequest_data();
     void displayRequest();
-    void modeBytePrefix_data();
-    void modeBytePrefix();
     void apduLengthBoxes_data();
     void apduLengthBoxes();
     void splitAccessReply_data();
@@ -37,18 +35,14 @@ void OperationsLogicTest::displayRequest_data() {
     };
     const Row rows[] = {
         {"30, line breaks skipped", "30", "41\n42", "", "304142", "", Field::kNone},
-        {"30, empty memo", "30", "", "", "30", "", Field::kNone},
         {"30, odd digits", "30", "414", "", "", "Invalid data", Field::kData},
         {"30, past the request buffer", "30", QString(512, 'A'), "", "", "Invalid data",
          Field::kData},
-        {"32, code 39", "32", "ignored", "39", "3239", "", Field::kNone},
         {"31, odd code", "31", "", "3", "", "Invalid Prefill value", Field::kCode},
         {"31, empty code", "31", "", "", "", "Invalid Prefill value", Field::kCode},
         {"40, empty memo: mode byte alone", "40", "", "", "40", "", Field::kNone},
         {"7F, lower case sent as typed", "7F", "0123456789abcdef", "",
          "7F" + QByteArray("0123456789abcdef").toHex(), "", Field::kNone},
-        {"40, 64 digits", "40", QString(64, 'F'), "", "40" + QByteArray(64, 'F').toHex(), "",
-         Field::kNone},
         {"empty mode", "", "", "", "", "Invalid Prefill value", Field::kMode},
         {"mode 33 matches no mode", "33", "", "", "", "Invalid Code", Field::kMode},
         {"mode 80 matches no mode", "80", "", "", "", "Invalid Code", Field::kMode},
@@ -70,24 +64,6 @@ void OperationsLogicTest::displayRequest() {
     QCOMPARE(request.bytes.toHex().toUpper(), bytes.toUpper());
     QCOMPARE(request.refusal, refusal);
     QCOMPARE(int(request.field), field);
-}
-
-void OperationsLogicTest::modeBytePrefix_data() {
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("value");  // -1: none
-    QTest::newRow("40") << "40" << 0x40;
-    QTest::newRow("7f") << "7f" << 0x7F;
-    QTest::newRow("one digit") << "4" << 0x04;
-    QTest::newRow("digit and letter") << "4G" << 0x04;
-    QTest::newRow("only the first two count") << "405" << 0x40;
-    QTest::newRow("not hex") << "G0" << -1;
-    QTest::newRow("empty") << "" << -1;
-}
-
-void OperationsLogicTest::modeBytePrefix() {
-    QFETCH(QString, text);
-    QFETCH(int, value);
-    QCOMPARE(ModeBytePrefix(text).value_or(-1), value);
 }
 
 void OperationsLogicTest::apduLengthBoxes_data() {
