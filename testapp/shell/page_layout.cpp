@@ -1,11 +1,8 @@
 #include "page_layout.h"
 
-#include <QInputMethodEvent>
-#include <QKeyEvent>
-#include <QMimeData>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QValidator>
-#include <algorithm>
-#include <limits>
 
 namespace shell {
 namespace {
@@ -26,44 +23,57 @@ private:
     int m_limit;
 };
 
-// A memo with a typing limit: keys, pastes, drops and input-method text that would make the text
-// longer than the limit are refused or cut to the room left.
+// A memo whose operator edits are checked after the fact, so that every way text comes in is
+// covered without predicting what the edit will insert.
 class LimitedMemo : public QPlainTextEdit {
 public:
-    LimitedMemo(QWidget* parent, int limit) : QPlainTextEdit(parent), m_limit(limit) {}
+    LimitedMemo(int limit, QWidget* parent) : QPlainTextEdit(parent), m_limit(limit) {}
     void setLimit(int limit) { m_limit = limit; }
 
 protected:
     void keyPressEvent(QKeyEvent* event) override {
-        const QString text = event->text();
-        const bool inserts =
-            !text.isEmpty() && (text.at(0).isPrint() || text.at(0) == '\r' || text.at(0) == '\t');
-        if (inserts && text.size() > Room()) return event->accept();
-        QPlainTextEdit::keyPressEvent(event);
-    }
-    void insertFromMimeData(const QMimeData* source) override {
-        if (m_limit < 0 || !source->hasText()) return QPlainTextEdit::insertFromMimeData(source);
-        const int room = Room();
-        if (room > 0) insertPlainText(source->text().left(room));
+        Checked([&] { QPlainTextEdit::keyPressEvent(event); });
     }
     void inputMethodEvent(QInputMethodEvent* event) override {
-        const int room = Room();
-        if (event->commitString().size() > room) {
-            QInputMethodEvent cut(event->preeditString(), event->attributes());
-            cut.setCommitString(event->commitString().left(std::max(room, 0)),
-                                event->replacementStart(), event->replacementLength());
-            return QPlainTextEdit::inputMethodEvent(&cut);
-        }
-        QPlainTextEdit::inputMethodEvent(event);
+        Checked([&] { QPlainTextEdit::inputMethodEvent(event); });
+    }
+    // Pasting (keys, context menu, middle button) and dropping all come through here.
+    void insertFromMimeData(const QMimeData* source) override {
+        Checked([&] { QPlainTextEdit::insertFromMimeData(source); });
     }
 
 private:
-    // Characters that may still be added in place of the selection.
-    int Room() const {
-        if (m_limit < 0) return std::numeric_limits<int>::max();
-        const int length = document()->characterCount() - 1;
-        const int selected = static_cast<int>(textCursor().selectedText().size());
-        return m_limit - (length - selected);
+    template <typename Edit>
+    void Checked(Edit&& edit) {
+        const QString before = toPlainText();
+        const int anchor = textCursor().anchor();
+        const int position = textCursor().position();
+        edit();
+        const QString after = toPlainText();
+        if (after.size() <= m_limit || after.size() <= before.size()) return;
+        PutBack(before, after);
+        QTextCursor cursor(document());
+        cursor.setPosition(anchor);
+        cursor.setPosition(position, QTextCursor::KeepAnchor);
+        setTextCursor(cursor);
+    }
+
+    // Replaces the part of `after` that differs from `before` with what `before` had there.
+    void PutBack(const QString& before, const QString& after) {
+        qsizetype prefix = 0;
+        while (prefix < before.size() && before[prefix] == after[prefix]) ++prefix;
+        qsizetype suffix = 0;
+        while (suffix < before.size() - prefix &&
+               before[before.size() - 1 - suffix] == after[after.size() - 1 - suffix]) {
+            ++suffix;
+        }
+        QTextCursor cursor(document());
+        cursor.setPosition(static_cast<int>(prefix));
+        cursor.setPosition(static_cast<int>(after.size() - suffix), QTextCursor::KeepAnchor);
+        // Without a history, undo cannot bring the refused text back.
+        document()->setUndoRedoEnabled(false);
+        cursor.insertText(before.mid(prefix, before.size() - prefix - suffix));
+        document()->setUndoRedoEnabled(true);
     }
 
     int m_limit;
@@ -71,8 +81,8 @@ private:
 
 }  // namespace
 
-QPlainTextEdit* MakeMemo(const char* name, QWidget* parent, int typingLimit) {
-    auto* memo = new LimitedMemo(parent, typingLimit);
+QPlainTextEdit* MakeMemo(const char* name, QWidget* parent, int limit) {
+    QPlainTextEdit* memo = limit < 0 ? new QPlainTextEdit(parent) : new LimitedMemo(limit, parent);
     memo->setObjectName(QLatin1String(name));
     return memo;
 }

@@ -24,10 +24,11 @@ QLineEdit* MakeEdit(const char* name, QWidget* parent, int maxLength = 32767);
 // text that is already longer (QLineEdit::setMaxLength would cut it). Calling it again changes
 // the limit.
 void LimitTyping(QLineEdit* edit, int limit);
-// A memo (QPlainTextEdit) whose typing and pasting stop at `typingLimit` characters (-1: no
-// limit). A longer text set by the program stays as it is, as with LimitTyping for an edit.
-QPlainTextEdit* MakeMemo(const char* name, QWidget* parent, int typingLimit = -1);
-// Changes the typing limit of a memo made by MakeMemo.
+// A memo named `name`. With a `limit`, an edit by the operator (typing, pasting, dropping, input
+// method) that would make the text longer than `limit` characters is refused and the text and
+// cursor stay as they were; a text that the program sets is never cut.
+QPlainTextEdit* MakeMemo(const char* name, QWidget* parent, int limit = -1);
+// Changes the limit of a memo that MakeMemo made with a limit.
 void LimitTyping(QPlainTextEdit* memo, int limit);
 // The caption label of `control`: its buddy, and the control's accessible name is the caption,
 // so screen readers and GUI automation find the control by what the operator reads.
