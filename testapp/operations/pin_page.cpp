@@ -23,8 +23,6 @@ using shell::Named;
 constexpr int kMemoLimit = 2048;
 constexpr int kPinReadWaitSeconds = 5;
 constexpr int kDefaultRenewWait = 30;
-// The driver takes the reply wait as a signed byte: 1 to 127 seconds.
-constexpr int kLongestReplyWait = 127;
 constexpr char kRenewMode = 'a';
 constexpr char kVerifyMode = 'b';
 constexpr const char* kKeyIndexRefusal = "invalid PIN key no. value range:30-7F";
@@ -393,8 +391,9 @@ void PinPage::Button6Click() {
     }
     const QByteArray request = RenewVerifyRequest(*keyIndex, mode == 0 ? kRenewMode : kVerifyMode,
                                                   validation, Edit2->text().toLatin1(), offset);
-    const int wait = std::clamp(shell::ReadKeyStoreInt("PINRENEW", "TIMEOUT", kDefaultRenewWait), 1,
-                                kLongestReplyWait);
+    // The driver waits 1 to 255 seconds, the range control code 2 can store, and refuses
+    // anything else with its bad-argument result.
+    const int wait = shell::ReadKeyStoreInt("PINRENEW", "TIMEOUT", kDefaultRenewWait);
     char reply[kPinReplySize] = {};
     const int result = m_shell.RunOperation(
         getPinValue,

@@ -20,6 +20,14 @@ namespace shell {
 class CommuParaPage;
 class VersionPage;
 class KeypadPage;
+}  // namespace shell
+
+namespace operations {
+class CleartextPage;
+class IcCardPage;
+}  // namespace operations
+
+namespace shell {
 
 class TfmTestQm731 : public QMainWindow {
     Q_OBJECT
@@ -54,6 +62,8 @@ private:
     KeypadPage* m_keypadPage = nullptr;
     operations::PinPage* m_pinPage = nullptr;
     operations::DataPage* m_dataPage = nullptr;
+    operations::CleartextPage* m_cleartextPage = nullptr;
+    operations::IcCardPage* m_icCardPage = nullptr;
 };
 
 }  // namespace shell

@@ -33,6 +33,7 @@ private:
 class LimitedMemo : public QPlainTextEdit {
 public:
     LimitedMemo(int limit, QWidget* parent) : QPlainTextEdit(parent), m_limit(limit) {}
+    void setLimit(int limit) { m_limit = limit; }
 
 protected:
     void keyPressEvent(QKeyEvent* event) override {
@@ -89,6 +90,12 @@ QPlainTextEdit* MakeMemo(const char* name, QWidget* parent, int limit) {
     QPlainTextEdit* memo = limit < 0 ? new QPlainTextEdit(parent) : new LimitedMemo(limit, parent);
     memo->setObjectName(QLatin1String(name));
     return memo;
+}
+
+void LimitTyping(QPlainTextEdit* memo, int limit) {
+    auto* limited = dynamic_cast<LimitedMemo*>(memo);
+    Q_ASSERT(limited != nullptr);
+    if (limited != nullptr) limited->setLimit(limit);
 }
 
 QLineEdit* MakeEdit(const char* name, QWidget* parent, int maxLength) {

@@ -13,7 +13,9 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <chrono>
 #include <cstdio>
+#include <cstring>
 
 #include "key_store.h"
 #include "main_window.h"
@@ -31,8 +33,9 @@ void Click(QWidget& window, const char* name) {
 }
 
 void SetText(QWidget& window, const char* name, const QString& text) {
-    if (auto* edit = window.findChild<QLineEdit*>(name)) edit->setText(text);
-    if (auto* memo = window.findChild<QPlainTextEdit*>(name)) memo->setPlainText(text);
+    if (auto* edit = window.findChild<QLineEdit*>(name)) return edit->setText(text);
+    if (auto* memo = window.findChild<QPlainTextEdit*>(name)) return memo->setPlainText(text);
+    if (auto* combo = window.findChild<QComboBox*>(name)) combo->setEditText(text);
 }
 
 // A PIN entered on the pad and read back, a PIN offset, a MAC and an encrypted block, under
@@ -56,6 +59,18 @@ void FillOperationPages(QWidget& window, padsim::PtyPad& pad) {
     Click(window, "btMakeMAC");
     SetText(window, "memoInputData", "0123456789ABCDEF0011223344556677");
     Click(window, "btEncryptData");
+}
+
+// Key presses on the pad while the clear-text keypad is open, shown once the reader has them.
+void PressPadKeys(QApplication& app, QWidget& window, padsim::PtyPad& pad, const char* keys) {
+    Click(window, "OpenKeyBord");
+    pad.PressKeys(keys);
+    const auto* memo = window.findChild<QPlainTextEdit*>("Memo1");
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (memo->toPlainText().size() < static_cast<qsizetype>(std::strlen(keys)) &&
+           std::chrono::steady_clock::now() < deadline) {
+        app.processEvents(QEventLoop::WaitForMoreEvents, 50);
+    }
 }
 
 }  // namespace
@@ -85,6 +100,12 @@ int main(int argc, char* argv[]) {
     window.findChild<QComboBox*>("comboControlCode")->setCurrentIndex(1);
     window.findChild<QLineEdit*>("auth_password")->setText(QString(32, '1'));
     FillOperationPages(window, pad);
+    PressPadKeys(app, window, pad, "4711.0815");
+    SetText(window, "TS8_Memo3", "48 45 4C 4C 4F");
+    Click(window, "TabSheet8_Display");
+    Click(window, "IC_Control");
+    SetText(window, "DataSend", "3F00");
+    Click(window, "IC_Access");
     app.processEvents();
 
     bool ok = SaveGrab(window, out.filePath("main-window.png"));
@@ -92,7 +113,8 @@ int main(int argc, char* argv[]) {
     const std::pair<int, const char*> shots[] = {
         {0, "page-commu-para.png"},       {1, "page-ver-information.png"},
         {2, "page-keypad-parameter.png"}, {3, "page-key-management.png"},
-        {4, "page-pin-arithmetic.png"},   {5, "page-data-operation.png"}};
+        {4, "page-pin-arithmetic.png"},   {5, "page-data-operation.png"},
+        {6, "page-cleartext.png"},        {7, "page-ic-card.png"}};
     for (const auto& [index, file] : shots) {
         pages->setCurrentIndex(index);
         app.processEvents();
