@@ -160,6 +160,70 @@ TEST_F(Lumenord, AcceptanceScriptRunsThroughADeviceWithoutSettingsFile) {
     EXPECT_EQ(lines.back()["summary"]["skipped"], 0);
 }
 
+// IBM 3624 offset of `pin`: the validation data enciphered under the key, its first digits
+// decimalised through the table, each offset digit the PIN digit less the natural one, mod 10.
+std::string PinOffset(const std::string& key, const std::string& data, const std::string& table,
+                      const std::string& pin) {
+    const std::string natural = RefEncrypt(key, data);
+    std::string offset;
+    for (std::size_t i = 0; i < pin.size(); ++i) {
+        const int digit = table[std::stoi(natural.substr(i, 1), nullptr, 16)] - '0';
+        offset += static_cast<char>('0' + (pin[i] - '0' - digit + 10) % 10);
+    }
+    return offset;
+}
+
+// The steps the acceptance script leaves out, each accepted by the pad and its reply checked
+// against an independent computation where there is one.
+TEST_F(Lumenord, TheOtherStepsReachThePadInItsOwnFormat) {
+    StartPad({"--keys", "1234"});
+    const std::string dataKey = "0E1F2A3B4C5D6E7F8091A2B3C4D5E6F7";
+    const std::string clear = "00112233445566778899AABBCCDDEEFF";
+    const std::string validation = "0006502105278100", table = "0123456789012345";
+    const std::string offset = PinOffset(kPinKey, validation, table, "1234");
+    const std::string authData = "A1B2C3D4E5F60718293A4B5C6D7E8F90";
+    const std::string steps = WriteFile(
+        "steps.txt",
+        "key clear 00 30 --part " + kMasterKey + "\n" + "key cipher 00 10 TMK --decrypt-key " +
+            kMasterKey + " --key " + kTerminalKey + "\n" + "key cipher 10 40 TDK --decrypt-key " +
+            kTerminalKey + " --key " + dataKey + "\n" + "key cipher 10 30 TPK --decrypt-key " +
+            kTerminalKey + " --key " + kPinKey + "\n" + "data encrypt 40 cbc " + clear + "\n" +
+            "data decrypt 40 ecb " + RefEncrypt(dataKey, clear) + "\n" +
+            "pin start-short --length 04\n" +
+            "pin read --index 30 --format iso0 --account 4000001234567899 --key " + kPinKey + "\n" +
+            "pin renew 30 " + validation + " " + table + "\n" + "pin verify 30 " + validation +
+            " " + table + " " + offset + "\n" + "auth init " + authData + "\n" + "auth mutual 00 " +
+            authData + "\n" + "keyboard 303132333435363738392E2A0D1B0800 41424344 45464748\n" +
+            "control 6 44\n" + "display 30 --text HELLO\n" + "keypad --count 4\n" + "des encrypt " +
+            clear + " " + dataKey + "\n" + "key erase 10 40\n");
+    const Finished run = Tool({"--device", m_link, "--json", "run", steps});
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    const std::vector<Json> lines = JsonLines(run.out);
+    const std::pair<std::size_t, Json> checks[] = {
+        {4, {{"data", RefCbcEncrypt(dataKey, clear)}}},
+        {5, {{"data", clear}}},
+        {6, {{"digits", 4}, {"end", "length"}}},
+        {7, {{"pin", "1234"}}},
+        {8, {{"offset", offset}}},
+        {9, {{"match", true}}},
+        {13, {{"host_baud", 9600}}},
+        {15, {{"keys", "1234"}}},
+        {16, {{"data", RefEncrypt(dataKey, clear)}}},
+        {17, {{"verify_code", RefVerifyCode(dataKey)}}},
+    };
+    for (const auto& [index, reply] : checks) {
+        for (const auto& [name, value] : reply.items())
+            EXPECT_EQ(lines.at(index)["reply"][name], value) << lines.at(index);
+    }
+    // The pad enciphers the challenge under the key at 00, the tool that under the authorization
+    // data, and the pad that again under the key at 00.
+    const std::string challenge = lines.at(11)["reply"]["challenge"];
+    EXPECT_EQ(lines.at(11)["reply"]["data"],
+              RefEncrypt(kMasterKey, RefEncrypt(authData, RefEncrypt(kMasterKey, challenge))));
+    EXPECT_EQ(lines.at(8)["request"], "30a" + validation + table);
+    EXPECT_EQ(lines.at(14)["request"], "3048454C4C4F");  // mode byte and text, shown in hex
+}
+
 // Exit code 1 for a step the pad or the host refuses, 2 for a usage error naming the argument.
 TEST_F(Lumenord, ExitCodesTellRefusedStepsFromUsageErrors) {
     StartPad();
