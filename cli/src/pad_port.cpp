@@ -5,16 +5,18 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <system_error>
 
 #include "pinpad.h"
+#include "profile.h"
 
 namespace cli {
 namespace {
 
-// A folder of its own with a sysconfig.ini that maps COM1 to the device, removed again when
-// the open is done: the driver reads the port mapping only while it opens the port.
+// A folder of its own with a copy of ./sysconfig.ini in which COM1 names the device, removed
+// again when the open is done. The driver reads the port mapping and the other settings of an
+// open while it opens the port, so they come from the copy; the trace and the time-out log,
+// read at other times, from the caller's own folder.
 class PrivateSettingsFolder {
 public:
     explicit PrivateSettingsFolder(const std::string& devicePath) {
@@ -23,9 +25,13 @@ public:
             (std::filesystem::temp_directory_path(error) / "lumenord-XXXXXX").string();
         if (error || !mkdtemp(pattern.data())) return;
         m_path = pattern;
-        std::ofstream ini(m_path / "sysconfig.ini");
-        ini << "[PORTS]\nCOM1=" << devicePath << "\n";
-        m_ready = static_cast<bool>(ini.flush());
+        const std::filesystem::path copy = m_path / kSettingsFile;
+        if (std::filesystem::is_regular_file(kSettingsFile, error)) {
+            std::filesystem::copy_file(kSettingsFile, copy, error);
+            if (error) return;
+        }
+        m_ready =
+            platform::WritePrivateProfileString("PORTS", "COM1", devicePath.c_str(), copy.c_str());
     }
     ~PrivateSettingsFolder() {
         std::error_code ignored;
@@ -35,6 +41,7 @@ public:
     const std::filesystem::path& path() const { return m_path; }
 
 private:
+    static constexpr const char* kSettingsFile = "sysconfig.ini";
     std::filesystem::path m_path;
     bool m_ready = false;
 };

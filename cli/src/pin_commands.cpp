@@ -185,8 +185,8 @@ void AddPinReadCommand(CLI::App& pin, StepSlot& slot) {
             AddAccountOption(command, s.account);
             command.add_option("--key", s.key, "the PIN key in clear, to decipher the block")
                 ->check(HexText({16, 32, 48}));
-            command.add_option("--wait", s.wait, "seconds to wait for the pad's reply (1-127)")
-                ->check(CLI::Range(1, 127))
+            command.add_option("--wait", s.wait, "seconds to wait for the pad's reply (1-255)")
+                ->check(CLI::Range(1, 255))
                 ->capture_default_str();
         },
         [](Read& s) {
@@ -237,8 +237,8 @@ void AddPinRenewCommands(CLI::App& pin, StepSlot& slot) {
                 command.add_option("OFFSET", s.offset, "PIN offset, decimal digits")
                     ->required()
                     ->check(DecimalText(1, 16));
-            command.add_option("--wait", s.wait, "seconds to wait for the pad's reply (1-127)")
-                ->check(CLI::Range(1, 127))
+            command.add_option("--wait", s.wait, "seconds to wait for the pad's reply (1-255)")
+                ->check(CLI::Range(1, 255))
                 ->capture_default_str();
         };
     };

@@ -301,6 +301,18 @@ TEST_F(Lumenord, RunFileStopsAtTheFirstFailureUnlessToldToKeepGoing) {
     EXPECT_EQ(CustomerInfo(), "LAST ONE");
 }
 
+// A pad whose replies carry a check of its own works once VERIFYCHECK=0 is set, with --device too.
+TEST_F(Lumenord, DeviceKeepsTheSettingsOfTheCurrentFolder) {
+    StartPad({"--wrong-check"});
+    EXPECT_EQ(Tool({"--device", m_link, "version"}).status, 1);
+    const std::string settings = "[SYSTEM]\nVERIFYCHECK=0\n";
+    WriteFile("sysconfig.ini", settings);
+    const Finished run = Tool({"--device", m_link, "version"});
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    std::ifstream file(m_dir + "/sysconfig.ini");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), settings);  // left as it was
+}
+
 TEST_F(Lumenord, PortNameOpensTheDeviceThatSysconfigIniMapsIt) {
     StartPad();
     WriteFile("sysconfig.ini", "[PORTS]\nCOM3=" + m_link + "\n");
