@@ -192,10 +192,7 @@ void AddKeypadCommand(CLI::App& app, StepSlot& slot) {
                             std::string keys;
                             const bool ended = CollectPadBytes(s.seconds, [&](unsigned char byte) {
                                 keys.push_back(static_cast<char>(byte));
-                                context.echo << (IsPrintable(keys.substr(keys.size() - 1))
-                                                     ? keys.substr(keys.size() - 1)
-                                                     : "?")
-                                             << std::flush;
+                                context.echo << EchoCharacter(byte) << std::flush;
                                 if (s.count > 0) return static_cast<int>(keys.size()) >= s.count;
                                 return byte == kEnterByte || byte == kEscapeByte;
                             });

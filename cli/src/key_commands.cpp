@@ -114,8 +114,7 @@ StepOutcome EchoKeyEntry(StepOutcome outcome, StepContext& context, int seconds)
                 return false;
             default:
                 ++characters;
-                context.echo << (byte >= 0x20 && byte < 0x7F ? static_cast<char>(byte) : '?')
-                             << std::flush;
+                context.echo << EchoCharacter(byte) << std::flush;
                 return false;
         }
     });

@@ -13,6 +13,11 @@ inline constexpr unsigned char kEscapeByte = 0x1B;
 inline constexpr unsigned char kDigitByte = 0x2A;  // '*': one PIN digit
 inline constexpr unsigned char kPadTimeoutByte = 0x80;
 
+// How a key byte is echoed on the terminal: itself when printable, else '?'.
+inline char EchoCharacter(unsigned char byte) {
+    return byte >= 0x20 && byte < 0x7F ? static_cast<char>(byte) : '?';
+}
+
 // Hands every byte the pad sends to `onByte` until it returns true (done: true is returned) or
 // `seconds` have passed or an interrupt arrived (false). Each poll waits about a second at most.
 bool CollectPadBytes(int seconds, const std::function<bool(unsigned char)>& onByte);
