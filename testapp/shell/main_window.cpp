@@ -41,11 +41,12 @@ void TfmTestQm731::BuildPages() {
     m_commuPage = new CommuParaPage(m_shell);
     m_versionPage = new VersionPage(m_shell);
     m_keypadPage = new KeypadPage(m_shell, *m_commuPage);
+    m_keysPage = new keys::KeyManagementPage(m_shell);
     const std::pair<QWidget*, const char*> pages[] = {
         {m_commuPage, "Commu para"},
         {m_versionPage, "Ver information"},
         {m_keypadPage, "keypad parameter"},
-        {new keys::KeyManagementPage(m_shell), "key management"},
+        {m_keysPage, "key management"},
         {new operations::PinPage(m_shell), "PIN arithmetic"},
         {new operations::DataPage(m_shell), "data operation"},
         {new operations::CleartextPage(m_shell), "cleartext"},
@@ -85,7 +86,10 @@ void TfmTestQm731::BuildStatusBar() {
     m_shell.SetStatusPanel(m_statusPanels[1]);
 }
 
-void TfmTestQm731::InitPageDefaults() { m_keypadPage->InitPageDefaults(); }
+void TfmTestQm731::InitPageDefaults() {
+    m_keypadPage->InitPageDefaults();
+    m_keysPage->InitPageDefaults();
+}
 
 void TfmTestQm731::LoadDriver() {
     if (!m_library.Load()) {

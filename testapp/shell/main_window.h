@@ -10,6 +10,10 @@
 #include "driver_entries.h"
 #include "shell.h"
 
+namespace keys {
+class KeyManagementPage;
+}
+
 namespace shell {
 
 class CommuParaPage;
@@ -47,6 +51,7 @@ private:
     CommuParaPage* m_commuPage = nullptr;
     VersionPage* m_versionPage = nullptr;
     KeypadPage* m_keypadPage = nullptr;
+    keys::KeyManagementPage* m_keysPage = nullptr;
 };
 
 }  // namespace shell

@@ -5,20 +5,25 @@
 namespace shell {
 namespace {
 
-// Accepts an edit that keeps the text within the limit, or that does not make it longer, so a
-// text set by the program beyond the limit can still be shortened.
+// Accepts an edit that keeps the text within the limit, or that does not make it longer than it
+// was, so a text set by the program beyond the limit can still be shortened. The validator sees
+// the edited text only, so the length before the edit is tracked from the accepted changes.
 class TypingLimit : public QValidator {
 public:
-    TypingLimit(QLineEdit* edit, int limit) : QValidator(edit), m_edit(edit), m_limit(limit) {}
+    TypingLimit(QLineEdit* edit, int limit)
+        : QValidator(edit), m_limit(limit), m_acceptedLength(edit->text().size()) {
+        connect(edit, &QLineEdit::textChanged, this,
+                [this](const QString& text) { m_acceptedLength = text.size(); });
+    }
     void setLimit(int limit) { m_limit = limit; }
     State validate(QString& input, int&) const override {
-        if (input.size() <= m_limit || input.size() <= m_edit->text().size()) return Acceptable;
+        if (input.size() <= m_limit || input.size() <= m_acceptedLength) return Acceptable;
         return Invalid;
     }
 
 private:
-    QLineEdit* m_edit;
     int m_limit;
+    qsizetype m_acceptedLength;
 };
 
 }  // namespace

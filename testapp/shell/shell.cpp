@@ -150,9 +150,11 @@ bool Shell::PollKeys(const std::function<bool()>& stopped,
                      const std::function<KeyStep(unsigned char)>& onByte) {
     auto readOneByte = m_entries.PinPad_ReadOneByte;
     if (readOneByte == nullptr) return false;
+    const std::uint64_t generation = ++m_pollGeneration;
+    auto ended = [&] { return stopped() || m_pollGeneration != generation; };
     for (;;) {
         ProcessPendingEvents();
-        if (stopped()) return false;
+        if (ended()) return false;
         // The read waits about a second for a byte and returns the moment one is queued, so
         // the loop neither sleeps nor spins.
         unsigned char read[3] = {};
@@ -165,8 +167,16 @@ bool Shell::PollKeys(const std::function<bool()>& stopped,
             if (spent < kFailedReadPause) PumpFor(kFailedReadPause - spent);
             continue;
         }
-        if (stopped()) return false;
+        if (ended()) return false;
         if (onByte(read[0]) == KeyStep::kDone) return true;
+    }
+}
+
+void Shell::SetCloseComEnabled(bool enabled) {
+    for (const QPointer<QPushButton>& button : m_buttons) {
+        if (button && button->objectName() == QLatin1String("btCloseCom")) {
+            button->setEnabled(enabled);
+        }
     }
 }
 

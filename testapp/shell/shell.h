@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QString>
 #include <atomic>
+#include <cstdint>
 #include <exception>
 #include <functional>
 #include <limits>
@@ -69,6 +70,8 @@ public:
     QPushButton* MakeOperationButton(const char* name, const QString& caption, QWidget* parent);
     void DisableOperationButtons();
     void EnableOperationButtons();
+    // The entry loops keep "Close Com port" disabled while they read key presses.
+    void SetCloseComEnabled(bool enabled);
     const std::vector<QPointer<QPushButton>>& OperationButtons() const { return m_buttons; }
 
     // Raises portRequest and keeps the window responsive until the reader is out of the driver.
@@ -87,8 +90,10 @@ public:
     // The key-press polling loop of the window thread (entries typed on the pad, star echoes):
     // each pass lets the window handle its events, leaves when `stopped()` says another
     // operation has started, and otherwise reads one byte after the reader; a delivered byte
-    // goes to `onByte` unless an operation started during the read. Returns true when `onByte`
-    // ended the loop, false when `stopped()` did or the read entry is not bound.
+    // goes to `onByte` unless an operation started during the read. A loop started from inside
+    // another (a new entry begun while one runs) supersedes it: the outer loop leaves as soon as
+    // it resumes. Returns true when `onByte` ended the loop, false when `stopped()` did, a newer
+    // loop superseded it, or the read entry is not bound.
     bool PollKeys(const std::function<bool()>& stopped,
                   const std::function<KeyStep(unsigned char)>& onByte);
 
@@ -118,6 +123,7 @@ private:
     std::vector<QPointer<QPushButton>> m_buttons;
     std::timed_mutex m_driverMutex;
     std::vector<std::function<void()>> m_deferred;  // window thread only
+    std::uint64_t m_pollGeneration = 0;             // counts the key-press loops started
     static thread_local bool t_inDriverCall;
 };
 

@@ -23,6 +23,11 @@ if(TARGET Lumenord AND TARGET padsim_engine)
         LIBS padsim_engine)
     add_dependencies(testapp_shell_device_tests Lumenord)
     add_dependencies(testapp_pages_device_tests Lumenord)
+    foreach(half clear cipher)
+        testapp_add_qtest(testapp_keys_${half}_tests SOURCES tests/keys_${half}_test.cpp
+            LIBS padsim_engine padsim_test_support)
+        add_dependencies(testapp_keys_${half}_tests Lumenord)
+    endforeach()
 endif()
 
 # Pictures of the pages for the documentation; built on request, never run as a test.

@@ -1,0 +1,507 @@
+// The cipher-text half of the key management page, the verify-code read, the load-key
+// authentication and the password entry, against the real driver and a simulated pad.
+#include <QApplication>
+#include <QCheckBox>
+#include <QtTest>
+
+#include "key_management_page.h"
+#include "key_page_support.h"
+
+using namespace testsupport;
+using padsim::test::RefEncrypt;
+using padsim::test::RefVerifyCode;
+
+namespace {
+
+const QString kClear00 = "0123456789ABCDEFFEDCBA9876543210";  // the decryption key at 00
+// A key whose bytes need the odd parity adjustment, and the key after it (worked out by hand).
+const QString kEvenKey = "000102030405060708090A0B0C0D0E0F";
+const QString kAdjusted = "010102020404070708080B0B0D0D0E0E";
+// Keys with odd parity in every byte, as the pad requires of deciphered keys.
+const QString kOdd1 = "0E0E0D0D0B0B08080707040402020101";
+const QString kOdd2 = "01010101010101010202020202020202";
+const QString kOdd3 = "1010101010101010";
+const QString kMask = "****************";
+
+QString Encrypt(const QString& key, const QString& data) {
+    return Q(RefEncrypt(Latin1(key), Latin1(data)));
+}
+QString Kcv(const QString& key) { return Q(RefVerifyCode(Latin1(key))); }
+
+QString PadKeyTag(const PadRig& rig, int index) {
+    return rig.pad->With([index](padsim::PadSimulator& sim) {
+        const auto key = sim.Key(index);
+        return key ? Q(key->value + "/" + key->tag) : QString();
+    });
+}
+
+// Loads `key` in clear at `keyNo` with code 30 through the page.
+void LoadClearKey(const PadRig& rig, const QString& keyNo, const QString& key) {
+    Choose(rig, "comboKeyNo", keyNo);
+    Choose(rig, "comboMixCode", "30");
+    rig.control<QComboBox>("comboPinLength")->setCurrentIndex(int(key.size()) / 16 - 1);
+    rig.setText("edPin1", key);
+    rig.click("btDownloadKey");
+    QCOMPARE(rig.status(), QString("succeed in downloading the clear text key"));
+}
+
+struct CipherForm {
+    QString tag, dd, ss;
+    int lengthEntry;
+    QString clear, cipher, verify;
+    bool parity = true, withVerify = true;
+};
+
+void Fill(const PadRig& rig, const CipherForm& form) {
+    Choose(rig, "comboEncryptMark", form.tag);
+    rig.setText("comboDecipherNo", form.dd);
+    rig.setText("comboEncryptNo", form.ss);
+    rig.control<QComboBox>("comboEnryptLength")->setCurrentIndex(form.lengthEntry);
+    rig.setText("edInputKeyToEncrypt", form.clear);
+    rig.setText("edEncrypKey", form.cipher);
+    rig.setText("Edit15", form.verify);
+    rig.control<QCheckBox>("CheckBox1")->setChecked(form.parity);
+    rig.control<QCheckBox>("IsVerify")->setChecked(form.withVerify);
+}
+
+const QString kLoaded = "succeed in downloading the encryption text key";
+
+}  // namespace
+
+class KeysCipherTest : public QObject {
+    Q_OBJECT
+private slots:
+    void masterAndWorkingKeys();
+    void keyAtItsOwnDecryptionIndexReplacesTheParts();
+    void cipherTextTypedWithItsVerifyCode();
+    void verifyCodeReadAndErase();
+    void refusals_data();
+    void refusals();
+    void tagChoosesTheSaveIndexes_data();
+    void tagChoosesTheSaveIndexes();
+    void loadKeyAuthentication_data();
+    void loadKeyAuthentication();
+    void passwordEntry_data();
+    void passwordEntry();
+};
+
+void KeysCipherTest::masterAndWorkingKeys() {
+    PadRig rig;
+    QVERIFY(rig.openPort());
+    LoadClearKey(rig, "00", kClear00);
+
+    // A master key at 10, under the clear key at 00: parity adjusted, enciphered and checked here.
+    Fill(rig, {"TMK", "00", "10", 1, kEvenKey, "", ""});
+    rig.click("btDownloadEncrypt");
+    QCOMPARE(rig.status(), kLoaded);
+    const QString cipher = Encrypt(kClear00, kAdjusted);
+    QCOMPARE(rig.countPayload(Latin1("2001022" + cipher + Kcv(kAdjusted))), std::size_t{1});
+    QCOMPARE(rig.text("edInputKeyToEncrypt"), kAdjusted);
+    QCOMPARE(rig.text("edEncrypKey"), cipher);
+    QCOMPARE(rig.text("Edit15"), Kcv(kAdjusted));
+    QCOMPARE(PadKeyTag(rig, 0x10), kAdjusted + "/TMK");
+    QCOMPARE(Stored("KEY_ENCRYPT", "10"), kAdjusted);
+    // A master key at 00-1F serves as a clear decryption key later.
+    QCOMPARE(Stored("KEY_MINWEN", "10_1"), kAdjusted);
+    QCOMPARE(Stored("KEY_MINWEN", "10_V"), kAdjusted);
+    QVERIFY(KeyStoreText(rig.folder).contains("10_2=\n"));
+
+    // A PIN key at 30 under that master key, without the verify code and the adjustment.
+    Fill(rig, {"TPK", "10", "30", 1, kOdd1, "", "", false, false});
+    rig.click("btDownloadEncrypt");
+    QCOMPARE(rig.status(), kLoaded);
+    QCOMPARE(rig.countPayload(Latin1("2103032" + Encrypt(kAdjusted, kOdd1))), std::size_t{1});
+    QCOMPARE(rig.text("Edit15"), Kcv(kOdd1));
+    QCOMPARE(PadKeyTag(rig, 0x30), kOdd1 + "/TPK");
+    QCOMPARE(Stored("KEY_ENCRYPT", "30"), kOdd1);
+
+    // A master key at 20-3F is no clear decryption key.
+    Fill(rig, {"TMK", "00", "20", 1, kOdd2, "", ""});
+    rig.click("btDownloadEncrypt");
+    QCOMPARE(rig.status(), kLoaded);
+    QCOMPARE(Stored("KEY_ENCRYPT", "20"), kOdd2);
+    QVERIFY(!KeyStoreText(rig.folder).contains("20_"));
+
+    // Choosing a save index recalls its clear value and length.
+    Choose(rig, "comboEncryptNo", "11");
+    Choose(rig, "comboEncryptNo", "10");
+    QCOMPARE(rig.text("edInputKeyToEncrypt"), kAdjusted);
+    QCOMPARE(rig.text("comboEnryptLength"), QString("16"));
+}
+
+void KeysCipherTest::keyAtItsOwnDecryptionIndexReplacesTheParts() {
+    PadRig rig;
+    QVERIFY(rig.openPort());
+    Choose(rig, "comboKeyNo", "11");
+    Choose(rig, "comboMixCode", "31");
+    const QString part = "0123456789ABCDEF";
+    for (const char* name : {"edPin1", "edPin2", "edPin3"}) rig.setText(name, part);
+    rig.click("btDownloadKey");
+    QCOMPARE(Stored("KEY_MINWEN", "11_2"), part);
+
+    Fill(rig, {"TMK", "11", "11", 0, kOdd3, "", ""});
+    rig.click("btDownloadEncrypt");
+    QCOMPARE(rig.status(), kLoaded);
+    QCOMPARE(PadKeyTag(rig, 0x11), kOdd3 + "/TMK");
+    QCOMPARE(Stored("KEY_MINWEN", "11_1"), kOdd3);
+    QCOMPARE(Stored("KEY_MINWEN", "11_2"), QString());
+    QCOMPARE(Stored("KEY_MINWEN", "11_3"), QString());
+    QCOMPARE(Stored("KEY_MINWEN", "11_V"), kOdd3);
+}
+
+void KeysCipherTest::cipherTextTypedWithItsVerifyCode() {
+    PadRig rig;
+    QVERIFY(rig.openPort());
+    LoadClearKey(rig, "00", kClear00);
+    const QString cipher = Encrypt(kClear00, kOdd1);
+    Fill(rig, {"TAK", "00", "31", 1, "", cipher, Kcv(kOdd1)});
+    rig.click("btDownloadEncrypt");
+    QCOMPARE(rig.status(), kLoaded);
+    QCOMPARE(rig.countPayload(Latin1("2003152" + cipher + Kcv(kOdd1))), std::size_t{1});
+    QCOMPARE(Stored("KEY_ENCRYPT", "31"), kMask);
+    QCOMPARE(PadKeyTag(rig, 0x31), kOdd1 + "/TAK");
+
+    // The recalled key mask is no clear key: the same cipher text goes again, with the verify
+    // code the pad showed.
+    Choose(rig, "comboEncryptNo", "32");
+    Choose(rig, "comboEncryptNo", "31");
+    QCOMPARE(rig.text("edInputKeyToEncrypt"), kMask);
+    QCOMPARE(rig.text("comboEnryptLength"), QString("8"));  // the mask's own length
+    rig.control<QComboBox>("comboEnryptLength")->setCurrentIndex(1);
+    rig.click("btDownloadEncrypt");
+    QCOMPARE(rig.status(), kLoaded);
+    QCOMPARE(rig.countPayload(Latin1("2003152" + cipher + Kcv(kOdd1))), std::size_t{2});
+    QCOMPARE(rig.text("edInputKeyToEncrypt"), kMask);
+}
+
+void KeysCipherTest::verifyCodeReadAndErase() {
+    PadRig rig;
+    QVERIFY(rig.openPort());
+    LoadClearKey(rig, "00", kClear00);
+    Fill(rig, {"TMK", "00", "20", 1, kOdd2, "", ""});
+    rig.click("btDownloadEncrypt");
+    QCOMPARE(rig.status(), kLoaded);
+
+    rig.setText("Edit15", "stale");
+    rig.click("Button4");
+    QCOMPARE(rig.status(), QString("succeed in Read Key Verify Code"));
+    QCOMPARE(rig.countPayload("2002000"), std::size_t{1});
+    QCOMPARE(rig.text("Edit15"), Kcv(kOdd2));
+
+    Choose(rig, "comboEncryptMark", "NOK");
+    QVERIFY(!rig.control("edInputKeyToEncrypt")->isEnabled());
+    QCOMPARE(rig.text("edInputKeyToEncrypt"), QString());
+    QCOMPARE(rig.text("comboEncryptNo"), QString("20"));
+    rig.click("btDownloadEncrypt");
+    QCOMPARE(rig.status(), QString("succeed in clear the encryption text key"));
+    QCOMPARE(rig.countPayload("20020010000000000000000"), std::size_t{1});
+    QCOMPARE(rig.text("Edit15"), Kcv(kOdd2));
+    QCOMPARE(PadKeyTag(rig, 0x20), QString());
+    QVERIFY(KeyStoreText(rig.folder).contains("\n20=\n"));
+
+    rig.click("Button4");
+    QCOMPARE(rig.status(), QString("failure in Read Key Verify Code,thefailure reason "
+                                   "is:Unmatchable label or no such key"));
+    QCOMPARE(rig.text("Edit15"), QString());
+}
+
+void KeysCipherTest::refusals_data() {
+    QTest::addColumn<QString>("tag");
+    QTest::addColumn<QString>("dd");
+    QTest::addColumn<QString>("ss");
+    QTest::addColumn<int>("lengthEntry");
+    QTest::addColumn<QString>("clear");
+    QTest::addColumn<QString>("cipher");
+    QTest::addColumn<QString>("verify");
+    QTest::addColumn<bool>("withVerify");
+    QTest::addColumn<QString>("storedDecryptionKey");  // KEY_MINWEN 00_V
+    QTest::addColumn<QByteArray>("button");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QByteArray>("focus");  // empty: not moved; "sent": the pad got the request
+    const QByteArray download = "btDownloadEncrypt";
+    const QString c16(16, 'A');
+    const QString ddRange = "invalid decryption key no. value range:00-3F";
+    const QString ssRange = "invalid decryption key no value range:00-7F";
+    const QString ddVacant = "decryption key no.won't be vacantvalue range:00-3F";
+    const QString ssVacant = "save key no.won't be vacant value range:00-7F";
+    const QString noClear = "No input cleartext Key,must be input ciphertext key";
+    QTest::newRow("DD empty") << "TMK"
+                              << ""
+                              << "10" << 0 << "" << c16 << "12345678" << true << "" << download
+                              << ddVacant << QByteArray("comboDecipherNo");
+    QTest::newRow("DD 40") << "TMK"
+                           << "40"
+                           << "10" << 0 << "" << c16 << "12345678" << true << "" << download
+                           << ddRange << QByteArray("comboDecipherNo");
+    QTest::newRow("DD one digit") << "TMK"
+                                  << "5"
+                                  << "10" << 0 << "" << c16 << "12345678" << true << "" << download
+                                  << ddRange << QByteArray("comboDecipherNo");
+    QTest::newRow("SS empty") << "TMK"
+                              << "00"
+                              << "" << 0 << "" << c16 << "12345678" << true << "" << download
+                              << ssVacant << QByteArray("comboEncryptNo");
+    QTest::newRow("SS 80") << "TPK"
+                           << "00"
+                           << "80" << 0 << "" << c16 << "12345678" << true << "" << download
+                           << ssRange << QByteArray("comboEncryptNo");
+    QTest::newRow("3F and 7F go to the pad")
+        << "TDSK"
+        << "3F"
+        << "7F" << 0 << "" << c16 << "12345678" << true << "" << download
+        << "failure in downloading encryption text key,thefailure reason is:Key index don't exist"
+        << QByteArray("sent");
+    QTest::newRow("clear key, no decryption key")
+        << "TMK"
+        << "00"
+        << "10" << 0 << kOdd3 << ""
+        << "" << true << "" << download << noClear << QByteArray("edEncrypKey");
+    QTest::newRow("clear key, decryption key typed on the pad")
+        << "TMK"
+        << "00"
+        << "10" << 0 << kOdd3 << ""
+        << "" << true << kMask << download << noClear << QByteArray("edEncrypKey");
+    QTest::newRow("clear key not hex")
+        << "TMK"
+        << "00"
+        << "10" << 0 << "12G4567890ABCDEF"
+        << ""
+        << "" << true << kOdd3 << download << "the clear text key must be hexadecimal(0-9,A-F)"
+        << QByteArray("edInputKeyToEncrypt");
+    QTest::newRow("verify code of 7")
+        << "TMK"
+        << "00"
+        << "10" << 0 << "" << c16 << "1234567" << true << "" << download
+        << "Verify code is must input(8 bytes)" << QByteArray("edEncrypKey");
+    QTest::newRow("no key") << "TMK"
+                            << "00"
+                            << "10" << 0 << ""
+                            << ""
+                            << "" << false << "" << download << "key won't be vacant"
+                            << QByteArray("edEncrypKey");
+    QTest::newRow("cipher too short") << "TMK"
+                                      << "00"
+                                      << "10" << 1 << "" << c16 << "" << false << "" << download
+                                      << "key length is not enough" << QByteArray("edEncrypKey");
+    QTest::newRow("read, SS 80") << "TPK"
+                                 << "00"
+                                 << "80" << 0 << ""
+                                 << ""
+                                 << "" << true << "" << QByteArray("Button4") << ssRange
+                                 << QByteArray("comboEncryptNo");
+    QTest::newRow("read, both empty")
+        << "TMK"
+        << ""
+        << "" << 0 << ""
+        << ""
+        << "" << true << "" << QByteArray("Button4") << ddVacant << QByteArray("comboDecipherNo");
+    QTest::newRow("read, SS empty")
+        << "TMK"
+        << "40"
+        << "" << 0 << ""
+        << ""
+        << "" << true << "" << QByteArray("Button4") << ssVacant << QByteArray("comboEncryptNo");
+}
+
+void KeysCipherTest::refusals() {
+    QFETCH(QString, tag);
+    QFETCH(QString, dd);
+    QFETCH(QString, ss);
+    QFETCH(int, lengthEntry);
+    QFETCH(QString, clear);
+    QFETCH(QString, cipher);
+    QFETCH(QString, verify);
+    QFETCH(bool, withVerify);
+    QFETCH(QString, storedDecryptionKey);
+    QFETCH(QByteArray, button);
+    QFETCH(QString, message);
+    QFETCH(QByteArray, focus);
+    PadRig rig;
+    QVERIFY(rig.openPort());
+    rig.window->show();
+    rig.window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(rig.w()));
+    if (!storedDecryptionKey.isEmpty()) {
+        shell::WriteKeyStore("KEY_MINWEN", "00_V", Latin1(storedDecryptionKey).c_str());
+    }
+    Fill(rig, {tag, dd, ss, lengthEntry, clear, cipher, verify, true, withVerify});
+    rig.control("comboEncryptMark")->setFocus();
+    rig.control<QPushButton>(button.constData())->click();
+    QCOMPARE(rig.status(), message);
+    QVERIFY(rig.control(button.constData())->isEnabled());
+    if (focus == "sent") {
+        QCOMPARE(rig.requests(), std::uint64_t{1});
+        return;
+    }
+    QCOMPARE(rig.requests(), std::uint64_t{0});
+    QWidget* expected = rig.control(focus.isEmpty() ? "comboEncryptMark" : focus.constData());
+    QCOMPARE(QApplication::focusWidget(), expected);
+    QCOMPARE(rig.text("Edit15"), QString());
+}
+
+void KeysCipherTest::tagChoosesTheSaveIndexes_data() {
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<QString>("tag");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QString>("first");
+    QTest::addColumn<QString>("last");
+    QTest::newRow("TDSK, 15 out of range") << "15"
+                                           << "TDSK"
+                                           << "40"
+                                           << "40"
+                                           << "7F";
+    QTest::newRow("TDSK, 5A kept") << "5A"
+                                   << "TDSK"
+                                   << "5A"
+                                   << "40"
+                                   << "7F";
+    QTest::newRow("TPK, 50 kept") << "50"
+                                  << "TPK"
+                                  << "50"
+                                  << "30"
+                                  << "7F";
+    QTest::newRow("TDDK, 2F out of range") << "2F"
+                                           << "TDDK"
+                                           << "30"
+                                           << "30"
+                                           << "7F";
+    QTest::newRow("TMK, 45 out of range") << "45"
+                                          << "TMK"
+                                          << "10"
+                                          << "10"
+                                          << "3F";
+    QTest::newRow("TMK, 05 kept") << "05"
+                                  << "TMK"
+                                  << "05"
+                                  << "10"
+                                  << "3F";
+    QTest::newRow("NOK, 25 kept") << "25"
+                                  << "NOK"
+                                  << "25"
+                                  << "20"
+                                  << "7F";
+    QTest::newRow("NOK, 1F out of range") << "1F"
+                                          << "NOK"
+                                          << "20"
+                                          << "20"
+                                          << "7F";
+}
+
+void KeysCipherTest::tagChoosesTheSaveIndexes() {
+    QFETCH(QString, before);
+    QFETCH(QString, tag);
+    QFETCH(QString, shown);
+    QFETCH(QString, first);
+    QFETCH(QString, last);
+    PadRig rig;
+    Choose(rig, "comboEncryptMark", tag == "TPK" ? "TAK" : "TPK");
+    rig.setText("comboEncryptNo", before);
+    rig.setText("edInputKeyToEncrypt", "AB");
+    rig.setText("edEncrypKey", "CD");
+    Choose(rig, "comboEncryptMark", tag);
+    auto* saveIndexes = rig.control<QComboBox>("comboEncryptNo");
+    QCOMPARE(saveIndexes->currentText(), shown);
+    QCOMPARE(saveIndexes->itemText(0), first);
+    QCOMPARE(saveIndexes->itemText(saveIndexes->count() - 1), last);
+    const bool erase = tag == "NOK";
+    for (const char* name :
+         {"comboDecipherNo", "comboEnryptLength", "edInputKeyToEncrypt", "edEncrypKey"}) {
+        QCOMPARE(rig.control(name)->isEnabled(), !erase);
+    }
+    QCOMPARE(rig.text("edInputKeyToEncrypt"), QString(erase ? "" : "AB"));
+    QCOMPARE(rig.text("edEncrypKey"), QString(erase ? "" : "CD"));
+}
+
+namespace {
+struct AuthenticateCall {
+    QString statusAtCall, response;
+    unsigned int length = 0;
+    QLabel* status = nullptr;
+};
+AuthenticateCall g_authenticate;
+
+int PINPAD_CALL RecordLoadKeyAuthenticate(const char* response, unsigned int length, char*) {
+    g_authenticate.statusAtCall = g_authenticate.status->text();
+    g_authenticate.response = QString::fromLatin1(response);
+    g_authenticate.length = length;
+    return 0;
+}
+}  // namespace
+
+void KeysCipherTest::loadKeyAuthentication_data() {
+    QTest::addColumn<bool>("bound");
+    QTest::addColumn<QString>("status");
+    QTest::newRow("this driver: not provided") << false << "failure in selecting function";
+    QTest::newRow("a driver that provides it") << true << "LoadKey authorization succeed";
+}
+
+void KeysCipherTest::loadKeyAuthentication() {
+    QFETCH(bool, bound);
+    QFETCH(QString, status);
+    PadRig rig;
+    QVERIFY(rig.openPort());
+    const QString authKey = "00112233445566778899AABBCCDDEEFF";
+    shell::WriteKeyStore("INIT_AUTH", "AUTH", Latin1(authKey).c_str());
+    g_authenticate = {};
+    g_authenticate.status = rig.control<QLabel>("StatusPanel1");
+    if (bound) rig.shared().Entries().PinPad_LoadKeyAuthenticate = &RecordLoadKeyAuthenticate;
+    rig.click("Authenticate");
+    QCOMPARE(rig.status(), status);
+    QCOMPARE(rig.countPayload(":A030303030303030303030303030303030"), std::size_t{1});
+    if (!bound) return;
+    const QString challenge =
+        Q(rig.pad->With([](padsim::PadSimulator& sim) { return sim.lastChallenge(); }));
+    QCOMPARE(g_authenticate.statusAtCall, QString("get challenge succeed"));
+    QCOMPARE(g_authenticate.response, Encrypt(authKey, challenge));
+    QCOMPARE(g_authenticate.length, 32u);
+}
+
+void KeysCipherTest::passwordEntry_data() {
+    QTest::addColumn<QByteArray>("keys");
+    QTest::addColumn<bool>("padTimeOut");
+    QTest::addColumn<QString>("stars");
+    QTest::addColumn<QString>("status");
+    QTest::newRow("ends by itself after 16")
+        << QByteArray("1234567890123456") << false << QString(16, '*')
+        << "user finish inputting the password ";
+    QTest::newRow("backspace, Enter") << QByteArray("\b12345\b\r") << false << "****"
+                                      << "user finish inputting the password ,and then password "
+                                         "encryption text can be selected";
+    QTest::newRow("cancelled keeps the stars") << QByteArray("\b12\x1b") << false << "**"
+                                               << "user has cancelled  the password input";
+    QTest::newRow("pad time-out") << QByteArray("12") << true << ""
+                                  << "user inputting the password time out";
+}
+
+void KeysCipherTest::passwordEntry() {
+    QFETCH(QByteArray, keys);
+    QFETCH(bool, padTimeOut);
+    QFETCH(QString, stars);
+    QFETCH(QString, status);
+    PadRig rig;
+    QVERIFY(rig.openPort());
+    if (padTimeOut) QCOMPARE(rig.shared().Entries().PinPad_SetControlCode("201", 3), 0);
+    int cleared = 0, pin2Mode = 0;
+    rig.control<keys::KeyManagementPage>("TabSheet4")
+        ->SetPinPageLink({[&] { ++cleared; }, [&] { ++pin2Mode; }});
+    rig.setText("PWD", "old");
+    bool closeDisabledDuringEntry = false;
+    WhenEntryRuns pressKeys(rig, padsim::Mode::PinEntry,
+                            "succeed in starting PIN ,please input your password in the keyboard",
+                            [&] {
+                                closeDisabledDuringEntry = !rig.control("btCloseCom")->isEnabled();
+                                rig.pad->PressKeys(keys.toStdString());
+                            });
+    rig.click("EnterPassword");
+    QCOMPARE(rig.status(), status);
+    QCOMPARE(rig.text("PWD"), stars);
+    QCOMPARE(rig.countPayload("601600"), std::size_t{1});
+    QVERIFY(closeDisabledDuringEntry);
+    QVERIFY(rig.control("btCloseCom")->isEnabled());
+    QVERIFY(!rig.control("btGetPin")->isEnabled());
+    QCOMPARE(cleared, 1);
+    QCOMPARE(pin2Mode, 1);
+}
+
+QTEST_MAIN(KeysCipherTest)
+#include "keys_cipher_test.moc"
