@@ -83,6 +83,7 @@ private slots:
     void loadKeyAuthentication();
     void passwordEntry_data();
     void passwordEntry();
+    void secondPasswordEntrySupersedesTheFirst();
 };
 
 void KeysCipherTest::masterAndWorkingKeys() {
@@ -501,6 +502,44 @@ void KeysCipherTest::passwordEntry() {
     QVERIFY(!rig.control("btGetPin")->isEnabled());
     QCOMPARE(cleared, 1);
     QCOMPARE(pin2Mode, 1);
+}
+
+void KeysCipherTest::secondPasswordEntrySupersedesTheFirst() {
+    PadRig rig;
+    QVERIFY(rig.openPort());
+    const QString started = "succeed in starting PIN ,please input your password in the keyboard";
+    auto entryOpen = [&] {
+        return rig.status() == started && rig.pad->With([](padsim::PadSimulator& sim) {
+            return sim.mode();
+        }) == padsim::Mode::PinEntry;
+    };
+    // While the first entry runs, the operator starts another; its 16 digits end it, and the
+    // first loop must not go on reading once it resumes.
+    QTimer startSecond, typeDigits, deadline;
+    connect(&startSecond, &QTimer::timeout, [&] {
+        if (!entryOpen()) return;
+        startSecond.stop();
+        rig.click("EnterPassword");
+    });
+    connect(&typeDigits, &QTimer::timeout, [&] {
+        if (rig.countPayload("601600") < 2 || !entryOpen()) return;
+        typeDigits.stop();
+        rig.pad->PressKeys("1234567890123456");
+    });
+    bool deadlinePassed = false;
+    connect(&deadline, &QTimer::timeout, [&] {
+        deadlinePassed = true;
+        rig.shared().padInputClosed = 1;
+    });
+    startSecond.start(5);
+    typeDigits.start(5);
+    deadline.setSingleShot(true);
+    deadline.start(20000);
+    rig.click("EnterPassword");
+    QVERIFY(!deadlinePassed);
+    QCOMPARE(rig.status(), QString("user finish inputting the password "));
+    QCOMPARE(rig.text("PWD"), QString(16, '*'));
+    QCOMPARE(rig.countPayload("601600"), std::size_t{2});
 }
 
 QTEST_MAIN(KeysCipherTest)
