@@ -9,7 +9,6 @@
 
 #include "check_value.h"
 #include "key_parts.h"
-#include "key_requests.h"
 #include "reference_crypto.h"
 
 namespace padlogic {
@@ -107,32 +106,6 @@ TEST(OddParity, MatchesOpenSslAndDropsAnOddCharacter) {
         for (int i = 0; i < 8; ++i) std::snprintf(expected + 2 * i, 3, "%02X", block[i]);
         EXPECT_EQ(OddParity(key), expected) << key;
     }
-}
-
-TEST(KeyRequests, LaidOutAsThePadReadsThem) {
-    const std::string p32(32, '1'), q32(32, '2'), r32(32, '3');
-    const std::string worked = ClearKeyRequest("05", 0x31, 2, p32, q32, r32);
-    EXPECT_EQ(worked, "0512" + p32 + q32 + r32);
-    EXPECT_EQ(worked.size(), 100u);
-    EXPECT_EQ(ClearKeyRequest("05", 0x33, 3, "A", "B", "C"), "0533ABC");
-    EXPECT_EQ(ClearKeyRequest("05", 0x41, 4), "05A4");
-    EXPECT_EQ(ClearKeyRequest("1F", 0x31, 0), "1F10");
-    const std::string cipher(32, 'C');
-    EXPECT_EQ(CipherKeyRequest("00", "10", 2, 2, cipher, "1234ABCD"),
-              "001022" + cipher + "1234ABCD");
-    EXPECT_EQ(CipherKeyRequest("00", "10", 1, 0, "", ""), "001010");
-    EXPECT_EQ(EraseKeyRequest("00", "20"), "002001" + std::string(16, '0'));
-    EXPECT_EQ(VerifyCodeRequest("00", "10"), "001000");
-}
-
-TEST(KeyText, MaskHexAndKeyLengths) {
-    EXPECT_TRUE(IsMasked("****************"));
-    EXPECT_TRUE(IsMasked("********12"));
-    EXPECT_FALSE(IsMasked("*******"));
-    EXPECT_TRUE(IsKeyText("0123456789abcdef"));
-    EXPECT_FALSE(IsKeyText("0123456789abcdeg"));
-    EXPECT_FALSE(IsKeyText(std::string(24, 'A')));
-    EXPECT_EQ(ToUpper("0a1b"), "0A1B");
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // Helpers the key management page's tests share: choosing list entries as the operator does,
-// pressing pad keys once an entry is open on the pad, and reading the key store.
+// pressing pad keys once an entry runs, the pad's keys and the key store.
 #pragma once
 
 #include <QTimer>
@@ -9,6 +9,11 @@
 #include "reference_crypto.h"
 
 namespace testsupport {
+
+inline std::string Latin1(const QString& text) { return text.toLatin1().toStdString(); }
+inline QString Q(const std::string& text) { return QString::fromStdString(text); }
+// The check value as OpenSSL computes it.
+inline QString Kcv(const QString& key) { return Q(padsim::test::RefVerifyCode(Latin1(key))); }
 
 // Chooses the entry `text` of a list, which runs the list's change handler.
 inline void Choose(const PadRig& rig, const char* combo, const QString& text) {
@@ -20,6 +25,20 @@ inline void Choose(const PadRig& rig, const char* combo, const QString& text) {
 
 inline QString Stored(const char* section, const QString& key) {
     return shell::ReadKeyStore(section, key.toLatin1().constData(), 100);
+}
+
+// The key the pad holds at `index` as "value/tag", "" for none.
+inline QString PadKey(const PadRig& rig, int index) {
+    return rig.pad->With([index](padsim::PadSimulator& sim) {
+        const auto key = sim.Key(index);
+        return key ? Q(key->value + "/" + key->tag) : QString();
+    });
+}
+
+inline bool ShowActive(const PadRig& rig) {
+    rig.window->show();
+    rig.window->activateWindow();
+    return QTest::qWaitForWindowActive(rig.w());
 }
 
 // Runs `action` once the pad is in `mode` and the page's entry loop runs (its status is shown),
@@ -39,8 +58,5 @@ public:
         timer->start();
     }
 };
-
-inline std::string Latin1(const QString& text) { return text.toLatin1().toStdString(); }
-inline QString Q(const std::string& text) { return QString::fromStdString(text); }
 
 }  // namespace testsupport

@@ -9,7 +9,6 @@
 
 using namespace testsupport;
 using padsim::test::RefEncrypt;
-using padsim::test::RefVerifyCode;
 
 namespace {
 
@@ -25,14 +24,6 @@ const QString kMask = "****************";
 
 QString Encrypt(const QString& key, const QString& data) {
     return Q(RefEncrypt(Latin1(key), Latin1(data)));
-}
-QString Kcv(const QString& key) { return Q(RefVerifyCode(Latin1(key))); }
-
-QString PadKeyTag(const PadRig& rig, int index) {
-    return rig.pad->With([index](padsim::PadSimulator& sim) {
-        const auto key = sim.Key(index);
-        return key ? Q(key->value + "/" + key->tag) : QString();
-    });
 }
 
 // Loads `key` in clear at `keyNo` with code 30 through the page.
@@ -66,15 +57,23 @@ void Fill(const PadRig& rig, const CipherForm& form) {
 
 const QString kLoaded = "succeed in downloading the encryption text key";
 
+struct RefusalRow {
+    const char* name;
+    CipherForm form;
+    QString storedDecryptionKey;  // KEY_MINWEN 00_V
+    const char* button;
+    QString message;
+    const char* focus;  // "sent": no refusal, the pad got the request
+};
+
 }  // namespace
+
+Q_DECLARE_METATYPE(RefusalRow)
 
 class KeysCipherTest : public QObject {
     Q_OBJECT
 private slots:
-    void masterAndWorkingKeys();
-    void keyAtItsOwnDecryptionIndexReplacesTheParts();
-    void cipherTextTypedWithItsVerifyCode();
-    void verifyCodeReadAndErase();
+    void keyChain();
     void refusals_data();
     void refusals();
     void tagChoosesTheSaveIndexes_data();
@@ -86,12 +85,13 @@ private slots:
     void secondPasswordEntrySupersedesTheFirst();
 };
 
-void KeysCipherTest::masterAndWorkingKeys() {
+void KeysCipherTest::keyChain() {
     PadRig rig;
     QVERIFY(rig.openPort());
     LoadClearKey(rig, "00", kClear00);
 
-    // A master key at 10, under the clear key at 00: parity adjusted, enciphered and checked here.
+    // A master key at 10 under the clear key at 00: parity adjusted, enciphered and checked here;
+    // at 00-1F it also serves as a clear decryption key.
     Fill(rig, {"TMK", "00", "10", 1, kEvenKey, "", ""});
     rig.click("btDownloadEncrypt");
     QCOMPARE(rig.status(), kLoaded);
@@ -100,243 +100,187 @@ void KeysCipherTest::masterAndWorkingKeys() {
     QCOMPARE(rig.text("edInputKeyToEncrypt"), kAdjusted);
     QCOMPARE(rig.text("edEncrypKey"), cipher);
     QCOMPARE(rig.text("Edit15"), Kcv(kAdjusted));
-    QCOMPARE(PadKeyTag(rig, 0x10), kAdjusted + "/TMK");
     QCOMPARE(Stored("KEY_ENCRYPT", "10"), kAdjusted);
-    // A master key at 00-1F serves as a clear decryption key later.
     QCOMPARE(Stored("KEY_MINWEN", "10_1"), kAdjusted);
     QCOMPARE(Stored("KEY_MINWEN", "10_V"), kAdjusted);
     QVERIFY(KeyStoreText(rig.folder).contains("10_2=\n"));
 
-    // A PIN key at 30 under that master key, without the verify code and the adjustment.
+    // A PIN key at 30 under that master key, without verify code and adjustment.
     Fill(rig, {"TPK", "10", "30", 1, kOdd1, "", "", false, false});
     rig.click("btDownloadEncrypt");
-    QCOMPARE(rig.status(), kLoaded);
     QCOMPARE(rig.countPayload(Latin1("2103032" + Encrypt(kAdjusted, kOdd1))), std::size_t{1});
-    QCOMPARE(rig.text("Edit15"), Kcv(kOdd1));
-    QCOMPARE(PadKeyTag(rig, 0x30), kOdd1 + "/TPK");
+    QCOMPARE(PadKey(rig, 0x30), kOdd1 + "/TPK");
     QCOMPARE(Stored("KEY_ENCRYPT", "30"), kOdd1);
 
-    // A master key at 20-3F is no clear decryption key.
+    // A master key at 20-3F is no clear decryption key; its verify code read, then erased.
     Fill(rig, {"TMK", "00", "20", 1, kOdd2, "", ""});
     rig.click("btDownloadEncrypt");
-    QCOMPARE(rig.status(), kLoaded);
     QCOMPARE(Stored("KEY_ENCRYPT", "20"), kOdd2);
     QVERIFY(!KeyStoreText(rig.folder).contains("20_"));
+    rig.setText("Edit15", "stale");
+    rig.click("Button4");
+    QCOMPARE(rig.status(), QString("succeed in Read Key Verify Code"));
+    QCOMPARE(rig.countPayload("2002000"), std::size_t{1});
+    QCOMPARE(rig.text("Edit15"), Kcv(kOdd2));
+    Choose(rig, "comboEncryptMark", "NOK");
+    rig.click("btDownloadEncrypt");
+    QCOMPARE(rig.status(), QString("succeed in clear the encryption text key"));
+    QCOMPARE(rig.countPayload("20020010000000000000000"), std::size_t{1});
+    QCOMPARE(PadKey(rig, 0x20), QString());
+    QVERIFY(KeyStoreText(rig.folder).contains("\n20=\n"));
 
-    // Choosing a save index recalls its clear value and length.
-    Choose(rig, "comboEncryptNo", "11");
-    Choose(rig, "comboEncryptNo", "10");
-    QCOMPARE(rig.text("edInputKeyToEncrypt"), kAdjusted);
-    QCOMPARE(rig.text("comboEnryptLength"), QString("16"));
-}
-
-void KeysCipherTest::keyAtItsOwnDecryptionIndexReplacesTheParts() {
-    PadRig rig;
-    QVERIFY(rig.openPort());
-    Choose(rig, "comboKeyNo", "11");
-    Choose(rig, "comboMixCode", "31");
-    const QString part = "0123456789ABCDEF";
-    for (const char* name : {"edPin1", "edPin2", "edPin3"}) rig.setText(name, part);
-    rig.click("btDownloadKey");
-    QCOMPARE(Stored("KEY_MINWEN", "11_2"), part);
-
-    Fill(rig, {"TMK", "11", "11", 0, kOdd3, "", ""});
+    // Only the cipher text and its verify code typed: the key store records the key mask. The
+    // recalled mask is no clear key, so the same cipher text can go again.
+    Fill(rig, {"TAK", "00", "31", 1, "", Encrypt(kClear00, kOdd1), Kcv(kOdd1)});
+    const std::string request = Latin1("2003152" + Encrypt(kClear00, kOdd1) + Kcv(kOdd1));
     rig.click("btDownloadEncrypt");
     QCOMPARE(rig.status(), kLoaded);
-    QCOMPARE(PadKeyTag(rig, 0x11), kOdd3 + "/TMK");
-    QCOMPARE(Stored("KEY_MINWEN", "11_1"), kOdd3);
-    QCOMPARE(Stored("KEY_MINWEN", "11_2"), QString());
-    QCOMPARE(Stored("KEY_MINWEN", "11_3"), QString());
-    QCOMPARE(Stored("KEY_MINWEN", "11_V"), kOdd3);
-}
-
-void KeysCipherTest::cipherTextTypedWithItsVerifyCode() {
-    PadRig rig;
-    QVERIFY(rig.openPort());
-    LoadClearKey(rig, "00", kClear00);
-    const QString cipher = Encrypt(kClear00, kOdd1);
-    Fill(rig, {"TAK", "00", "31", 1, "", cipher, Kcv(kOdd1)});
-    rig.click("btDownloadEncrypt");
-    QCOMPARE(rig.status(), kLoaded);
-    QCOMPARE(rig.countPayload(Latin1("2003152" + cipher + Kcv(kOdd1))), std::size_t{1});
+    QCOMPARE(rig.countPayload(request), std::size_t{1});
     QCOMPARE(Stored("KEY_ENCRYPT", "31"), kMask);
-    QCOMPARE(PadKeyTag(rig, 0x31), kOdd1 + "/TAK");
-
-    // The recalled key mask is no clear key: the same cipher text goes again, with the verify
-    // code the pad showed.
     Choose(rig, "comboEncryptNo", "32");
     Choose(rig, "comboEncryptNo", "31");
     QCOMPARE(rig.text("edInputKeyToEncrypt"), kMask);
     QCOMPARE(rig.text("comboEnryptLength"), QString("8"));  // the mask's own length
     rig.control<QComboBox>("comboEnryptLength")->setCurrentIndex(1);
     rig.click("btDownloadEncrypt");
-    QCOMPARE(rig.status(), kLoaded);
-    QCOMPARE(rig.countPayload(Latin1("2003152" + cipher + Kcv(kOdd1))), std::size_t{2});
-    QCOMPARE(rig.text("edInputKeyToEncrypt"), kMask);
-}
+    QCOMPARE(rig.countPayload(request), std::size_t{2});
 
-void KeysCipherTest::verifyCodeReadAndErase() {
-    PadRig rig;
-    QVERIFY(rig.openPort());
-    LoadClearKey(rig, "00", kClear00);
-    Fill(rig, {"TMK", "00", "20", 1, kOdd2, "", ""});
+    // A master key loaded at its own decryption index replaces the clear parts there.
+    Choose(rig, "comboKeyNo", "11");
+    Choose(rig, "comboMixCode", "31");
+    for (const char* name : {"edPin1", "edPin2", "edPin3"}) rig.setText(name, kOdd3);
+    rig.click("btDownloadKey");
+    QCOMPARE(Stored("KEY_MINWEN", "11_2"), kOdd3);
+    Fill(rig, {"TMK", "11", "11", 0, kOdd2.left(16), "", ""});
     rig.click("btDownloadEncrypt");
     QCOMPARE(rig.status(), kLoaded);
-
-    rig.setText("Edit15", "stale");
-    rig.click("Button4");
-    QCOMPARE(rig.status(), QString("succeed in Read Key Verify Code"));
-    QCOMPARE(rig.countPayload("2002000"), std::size_t{1});
-    QCOMPARE(rig.text("Edit15"), Kcv(kOdd2));
-
-    Choose(rig, "comboEncryptMark", "NOK");
-    QVERIFY(!rig.control("edInputKeyToEncrypt")->isEnabled());
-    QCOMPARE(rig.text("edInputKeyToEncrypt"), QString());
-    QCOMPARE(rig.text("comboEncryptNo"), QString("20"));
-    rig.click("btDownloadEncrypt");
-    QCOMPARE(rig.status(), QString("succeed in clear the encryption text key"));
-    QCOMPARE(rig.countPayload("20020010000000000000000"), std::size_t{1});
-    QCOMPARE(rig.text("Edit15"), Kcv(kOdd2));
-    QCOMPARE(PadKeyTag(rig, 0x20), QString());
-    QVERIFY(KeyStoreText(rig.folder).contains("\n20=\n"));
-
-    rig.click("Button4");
-    QCOMPARE(rig.status(), QString("failure in Read Key Verify Code,thefailure reason "
-                                   "is:Unmatchable label or no such key"));
-    QCOMPARE(rig.text("Edit15"), QString());
+    QCOMPARE(Stored("KEY_MINWEN", "11_1"), kOdd2.left(16));
+    QCOMPARE(Stored("KEY_MINWEN", "11_2"), QString());
+    QCOMPARE(Stored("KEY_MINWEN", "11_3"), QString());
+    QCOMPARE(Stored("KEY_MINWEN", "11_V"), kOdd2.left(16));
 }
 
 void KeysCipherTest::refusals_data() {
-    QTest::addColumn<QString>("tag");
-    QTest::addColumn<QString>("dd");
-    QTest::addColumn<QString>("ss");
-    QTest::addColumn<int>("lengthEntry");
-    QTest::addColumn<QString>("clear");
-    QTest::addColumn<QString>("cipher");
-    QTest::addColumn<QString>("verify");
-    QTest::addColumn<bool>("withVerify");
-    QTest::addColumn<QString>("storedDecryptionKey");  // KEY_MINWEN 00_V
-    QTest::addColumn<QByteArray>("button");
-    QTest::addColumn<QString>("message");
-    QTest::addColumn<QByteArray>("focus");  // empty: not moved; "sent": the pad got the request
-    const QByteArray download = "btDownloadEncrypt";
+    QTest::addColumn<RefusalRow>("row");
+    const char* download = "btDownloadEncrypt";
     const QString c16(16, 'A');
     const QString ddRange = "invalid decryption key no. value range:00-3F";
     const QString ssRange = "invalid decryption key no value range:00-7F";
     const QString ddVacant = "decryption key no.won't be vacantvalue range:00-3F";
     const QString ssVacant = "save key no.won't be vacant value range:00-7F";
     const QString noClear = "No input cleartext Key,must be input ciphertext key";
-    QTest::newRow("DD empty") << "TMK"
-                              << ""
-                              << "10" << 0 << "" << c16 << "12345678" << true << "" << download
-                              << ddVacant << QByteArray("comboDecipherNo");
-    QTest::newRow("DD 40") << "TMK"
-                           << "40"
-                           << "10" << 0 << "" << c16 << "12345678" << true << "" << download
-                           << ddRange << QByteArray("comboDecipherNo");
-    QTest::newRow("DD one digit") << "TMK"
-                                  << "5"
-                                  << "10" << 0 << "" << c16 << "12345678" << true << "" << download
-                                  << ddRange << QByteArray("comboDecipherNo");
-    QTest::newRow("SS empty") << "TMK"
-                              << "00"
-                              << "" << 0 << "" << c16 << "12345678" << true << "" << download
-                              << ssVacant << QByteArray("comboEncryptNo");
-    QTest::newRow("SS 80") << "TPK"
-                           << "00"
-                           << "80" << 0 << "" << c16 << "12345678" << true << "" << download
-                           << ssRange << QByteArray("comboEncryptNo");
-    QTest::newRow("3F and 7F go to the pad")
-        << "TDSK"
-        << "3F"
-        << "7F" << 0 << "" << c16 << "12345678" << true << "" << download
-        << "failure in downloading encryption text key,thefailure reason is:Key index don't exist"
-        << QByteArray("sent");
-    QTest::newRow("clear key, no decryption key")
-        << "TMK"
-        << "00"
-        << "10" << 0 << kOdd3 << ""
-        << "" << true << "" << download << noClear << QByteArray("edEncrypKey");
-    QTest::newRow("clear key, decryption key typed on the pad")
-        << "TMK"
-        << "00"
-        << "10" << 0 << kOdd3 << ""
-        << "" << true << kMask << download << noClear << QByteArray("edEncrypKey");
-    QTest::newRow("clear key not hex")
-        << "TMK"
-        << "00"
-        << "10" << 0 << "12G4567890ABCDEF"
-        << ""
-        << "" << true << kOdd3 << download << "the clear text key must be hexadecimal(0-9,A-F)"
-        << QByteArray("edInputKeyToEncrypt");
-    QTest::newRow("verify code of 7")
-        << "TMK"
-        << "00"
-        << "10" << 0 << "" << c16 << "1234567" << true << "" << download
-        << "Verify code is must input(8 bytes)" << QByteArray("edEncrypKey");
-    QTest::newRow("no key") << "TMK"
-                            << "00"
-                            << "10" << 0 << ""
-                            << ""
-                            << "" << false << "" << download << "key won't be vacant"
-                            << QByteArray("edEncrypKey");
-    QTest::newRow("cipher too short") << "TMK"
-                                      << "00"
-                                      << "10" << 1 << "" << c16 << "" << false << "" << download
-                                      << "key length is not enough" << QByteArray("edEncrypKey");
-    QTest::newRow("read, SS 80") << "TPK"
-                                 << "00"
-                                 << "80" << 0 << ""
-                                 << ""
-                                 << "" << true << "" << QByteArray("Button4") << ssRange
-                                 << QByteArray("comboEncryptNo");
-    QTest::newRow("read, both empty")
-        << "TMK"
-        << ""
-        << "" << 0 << ""
-        << ""
-        << "" << true << "" << QByteArray("Button4") << ddVacant << QByteArray("comboDecipherNo");
-    QTest::newRow("read, SS empty")
-        << "TMK"
-        << "40"
-        << "" << 0 << ""
-        << ""
-        << "" << true << "" << QByteArray("Button4") << ssVacant << QByteArray("comboEncryptNo");
+    const RefusalRow rows[] = {
+        {"DD empty",
+         {"TMK", "", "10", 0, "", c16, "12345678"},
+         "",
+         download,
+         ddVacant,
+         "comboDecipherNo"},
+        {"DD 40",
+         {"TMK", "40", "10", 0, "", c16, "12345678"},
+         "",
+         download,
+         ddRange,
+         "comboDecipherNo"},
+        {"DD one digit",
+         {"TMK", "5", "10", 0, "", c16, "12345678"},
+         "",
+         download,
+         ddRange,
+         "comboDecipherNo"},
+        {"SS empty",
+         {"TMK", "00", "", 0, "", c16, "12345678"},
+         "",
+         download,
+         ssVacant,
+         "comboEncryptNo"},
+        {"SS 80",
+         {"TPK", "00", "80", 0, "", c16, "12345678"},
+         "",
+         download,
+         ssRange,
+         "comboEncryptNo"},
+        {"3F and 7F go to the pad",
+         {"TDSK", "3F", "7F", 0, "", c16, "12345678"},
+         "",
+         download,
+         "failure in downloading encryption text key,thefailure reason is:Key index don't exist",
+         "sent"},
+        {"clear key, no decryption key",
+         {"TMK", "00", "10", 0, kOdd3, "", ""},
+         "",
+         download,
+         noClear,
+         "edEncrypKey"},
+        {"clear key, decryption key typed on the pad",
+         {"TMK", "00", "10", 0, kOdd3, "", ""},
+         kMask,
+         download,
+         noClear,
+         "edEncrypKey"},
+        {"clear key not hex",
+         {"TMK", "00", "10", 0, "12G4567890ABCDEF", "", ""},
+         kOdd3,
+         download,
+         "the clear text key must be hexadecimal(0-9,A-F)",
+         "edInputKeyToEncrypt"},
+        {"verify code of 7",
+         {"TMK", "00", "10", 0, "", c16, "1234567"},
+         "",
+         download,
+         "Verify code is must input(8 bytes)",
+         "edEncrypKey"},
+        {"no key",
+         {"TMK", "00", "10", 0, "", "", "", true, false},
+         "",
+         download,
+         "key won't be vacant",
+         "edEncrypKey"},
+        {"cipher too short",
+         {"TMK", "00", "10", 1, "", c16, "", true, false},
+         "",
+         download,
+         "key length is not enough",
+         "edEncrypKey"},
+        {"read, SS 80",
+         {"TPK", "00", "80", 0, "", "", ""},
+         "",
+         "Button4",
+         ssRange,
+         "comboEncryptNo"},
+        {"read, both empty",
+         {"TMK", "", "", 0, "", "", ""},
+         "",
+         "Button4",
+         ddVacant,
+         "comboDecipherNo"},
+        {"read, SS empty",
+         {"TMK", "40", "", 0, "", "", ""},
+         "",
+         "Button4",
+         ssVacant,
+         "comboEncryptNo"},
+    };
+    for (const RefusalRow& row : rows) QTest::newRow(row.name) << row;
 }
 
 void KeysCipherTest::refusals() {
-    QFETCH(QString, tag);
-    QFETCH(QString, dd);
-    QFETCH(QString, ss);
-    QFETCH(int, lengthEntry);
-    QFETCH(QString, clear);
-    QFETCH(QString, cipher);
-    QFETCH(QString, verify);
-    QFETCH(bool, withVerify);
-    QFETCH(QString, storedDecryptionKey);
-    QFETCH(QByteArray, button);
-    QFETCH(QString, message);
-    QFETCH(QByteArray, focus);
+    QFETCH(RefusalRow, row);
     PadRig rig;
     QVERIFY(rig.openPort());
-    rig.window->show();
-    rig.window->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(rig.w()));
-    if (!storedDecryptionKey.isEmpty()) {
-        shell::WriteKeyStore("KEY_MINWEN", "00_V", Latin1(storedDecryptionKey).c_str());
+    QVERIFY(ShowActive(rig));
+    if (!row.storedDecryptionKey.isEmpty()) {
+        shell::WriteKeyStore("KEY_MINWEN", "00_V", Latin1(row.storedDecryptionKey).c_str());
     }
-    Fill(rig, {tag, dd, ss, lengthEntry, clear, cipher, verify, true, withVerify});
+    Fill(rig, row.form);
     rig.control("comboEncryptMark")->setFocus();
-    rig.control<QPushButton>(button.constData())->click();
-    QCOMPARE(rig.status(), message);
-    QVERIFY(rig.control(button.constData())->isEnabled());
-    if (focus == "sent") {
-        QCOMPARE(rig.requests(), std::uint64_t{1});
-        return;
-    }
-    QCOMPARE(rig.requests(), std::uint64_t{0});
-    QWidget* expected = rig.control(focus.isEmpty() ? "comboEncryptMark" : focus.constData());
-    QCOMPARE(QApplication::focusWidget(), expected);
+    rig.control<QPushButton>(row.button)->click();
+    QCOMPARE(rig.status(), row.message);
+    QVERIFY(rig.control(row.button)->isEnabled());
+    const bool sent = QByteArray(row.focus) == "sent";
+    QCOMPARE(rig.requests(), std::uint64_t{sent ? 1u : 0u});
+    if (sent) return;
+    QCOMPARE(QApplication::focusWidget(), rig.control(row.focus));
     QCOMPARE(rig.text("Edit15"), QString());
 }
 
@@ -346,46 +290,15 @@ void KeysCipherTest::tagChoosesTheSaveIndexes_data() {
     QTest::addColumn<QString>("shown");
     QTest::addColumn<QString>("first");
     QTest::addColumn<QString>("last");
-    QTest::newRow("TDSK, 15 out of range") << "15"
-                                           << "TDSK"
-                                           << "40"
-                                           << "40"
-                                           << "7F";
-    QTest::newRow("TDSK, 5A kept") << "5A"
-                                   << "TDSK"
-                                   << "5A"
-                                   << "40"
-                                   << "7F";
-    QTest::newRow("TPK, 50 kept") << "50"
-                                  << "TPK"
-                                  << "50"
-                                  << "30"
-                                  << "7F";
-    QTest::newRow("TDDK, 2F out of range") << "2F"
-                                           << "TDDK"
-                                           << "30"
-                                           << "30"
-                                           << "7F";
-    QTest::newRow("TMK, 45 out of range") << "45"
-                                          << "TMK"
-                                          << "10"
-                                          << "10"
-                                          << "3F";
-    QTest::newRow("TMK, 05 kept") << "05"
-                                  << "TMK"
-                                  << "05"
-                                  << "10"
-                                  << "3F";
-    QTest::newRow("NOK, 25 kept") << "25"
-                                  << "NOK"
-                                  << "25"
-                                  << "20"
-                                  << "7F";
-    QTest::newRow("NOK, 1F out of range") << "1F"
-                                          << "NOK"
-                                          << "20"
-                                          << "20"
-                                          << "7F";
+    const char* const rows[][5] = {
+        {"15", "TDSK", "40", "40", "7F"}, {"5A", "TDSK", "5A", "40", "7F"},
+        {"2F", "TDDK", "30", "30", "7F"}, {"45", "TMK", "10", "10", "3F"},
+        {"05", "TMK", "05", "10", "3F"},  {"1F", "NOK", "20", "20", "7F"},
+        {"25", "NOK", "25", "20", "7F"},
+    };
+    for (const auto& row : rows) {
+        QTest::addRow("%s, %s", row[1], row[0]) << row[0] << row[1] << row[2] << row[3] << row[4];
+    }
 }
 
 void KeysCipherTest::tagChoosesTheSaveIndexes() {
@@ -395,7 +308,7 @@ void KeysCipherTest::tagChoosesTheSaveIndexes() {
     QFETCH(QString, first);
     QFETCH(QString, last);
     PadRig rig;
-    Choose(rig, "comboEncryptMark", tag == "TPK" ? "TAK" : "TPK");
+    Choose(rig, "comboEncryptMark", "TPK");
     rig.setText("comboEncryptNo", before);
     rig.setText("edInputKeyToEncrypt", "AB");
     rig.setText("edEncrypKey", "CD");
