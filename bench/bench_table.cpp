@@ -38,14 +38,19 @@ double CpuShare(const std::function<void()>& work) {
 }
 
 void PrintTable(const std::vector<Row>& rows) {
-    std::size_t width = 6;
-    for (const Row& row : rows) width = std::max(width, row.figure.size());
-    std::printf("| %-*s | %-12s | %-9s | %-4s |\n", int(width), "figure", "measured", "target",
-                "met");
-    std::printf("|%s|--------------|-----------|------|\n", std::string(width + 2, '-').c_str());
+    int figure = 6, measured = 8, target = 6;
+    for (const Row& row : rows) {
+        figure = std::max(figure, static_cast<int>(row.figure.size()));
+        measured = std::max(measured, static_cast<int>(row.measured.size()));
+        target = std::max(target, static_cast<int>(row.target.size()));
+    }
+    std::printf("| %-*s | %-*s | %-*s | met  |\n", figure, "figure", measured, "measured", target,
+                "target");
+    std::printf("|%s|%s|%s|------|\n", std::string(figure + 2, '-').c_str(),
+                std::string(measured + 2, '-').c_str(), std::string(target + 2, '-').c_str());
     for (const Row& row : rows)
-        std::printf("| %-*s | %-12s | %-9s | %-4s |\n", int(width), row.figure.c_str(),
-                    row.measured.c_str(), row.target.c_str(), row.met ? "yes" : "NO");
+        std::printf("| %-*s | %-*s | %-*s | %-4s |\n", figure, row.figure.c_str(), measured,
+                    row.measured.c_str(), target, row.target.c_str(), row.met ? "yes" : "NO");
     std::fflush(stdout);
 }
 

@@ -13,6 +13,8 @@
 #include "key_store.h"
 #include "pad_entry.h"
 #include "page_layout.h"
+#include "pin_page.h"
+#include "star_echo.h"
 
 namespace keys {
 namespace {
@@ -106,8 +108,8 @@ QLabel* MakeCheckValueLabel(const char* name, QWidget* parent) {
 
 }  // namespace
 
-KeyManagementPage::KeyManagementPage(Shell& shell, QWidget* parent)
-    : QWidget(parent), m_shell(shell) {
+KeyManagementPage::KeyManagementPage(Shell& shell, operations::PinPage& pinPage, QWidget* parent)
+    : QWidget(parent), m_shell(shell), m_pinPage(pinPage) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(6, 6, 6, 6);
     layout->addWidget(BuildClearKeyGroup());
@@ -498,17 +500,17 @@ void KeyManagementPage::DownloadClearKey(bool onPad) {
 
 void KeyManagementPage::RunPadKeyEntry(const ClearKeyDownload& download, bool timeoutCancels) {
     m_shell.ShowStatus("Please input the clear text key from EPP");
-    m_shell.SetCloseComEnabled(false);
+    m_shell.SetClosePortEnabled(false);
     const int part = EntryPart(download.code);
     QLineEdit* const target = part == 1 ? edPin1 : part == 2 ? edPin2 : edPin3;
     auto cancel = [this] {
         m_shell.ShowStatus("Canceled input or timeout in the clear text key");
         m_shell.EnableOperationButtons();
-        m_shell.SetCloseComEnabled(true);
+        m_shell.SetClosePortEnabled(true);
         return Shell::KeyStep::kDone;
     };
     KeyPartEntry entry;
-    m_shell.PollKeys(
+    const bool ended = m_shell.PollKeys(
         [this] { return m_shell.padInputClosed == 1; },
         [&](unsigned char byte) {
             switch (entry.Take(byte)) {
@@ -521,10 +523,10 @@ void KeyManagementPage::RunPadKeyEntry(const ClearKeyDownload& download, bool ti
                     if (timeoutCancels) return cancel();
                     for (QLineEdit* field : {edPin1, edPin2, edPin3}) field->clear();
                     m_shell.ShowStatus("user inputting key time out");
-                    m_shell.SetCloseComEnabled(true);
+                    m_shell.SetClosePortEnabled(true);
                     return Shell::KeyStep::kDone;
                 case EntryStep::kConfirmed:
-                    m_shell.SetCloseComEnabled(true);
+                    m_shell.SetClosePortEnabled(true);
                     m_shell.ShowStatus("succeed in the clear text key");
                     WriteStore(PadEntryStoreWrites(download.keyIndex, part, entry.text()));
                     m_shell.EnableOperationButtons();
@@ -533,6 +535,10 @@ void KeyManagementPage::RunPadKeyEntry(const ClearKeyDownload& download, bool ti
                     return Shell::KeyStep::kMore;
             }
         });
+    // Without a read entry there was no loop to keep the port open for.
+    if (!ended && m_shell.Entries().PinPad_ReadOneByte == nullptr) {
+        m_shell.SetClosePortEnabled(true);
+    }
 }
 
 void KeyManagementPage::UpdateCheckValues() {
@@ -739,7 +745,7 @@ void KeyManagementPage::EnterPasswordClick() {
     m_shell.ShowStatus("");
     m_shell.DisableOperationButtons();
     PWD->clear();
-    if (m_pinPage.clearPinResults) m_pinPage.clearPinResults();
+    m_pinPage.ClearPinResults();
     const QString request = Hint->currentText().left(1) + KeyLength->currentText().left(2) +
                             CR->currentText().left(1) + Clear->currentText().left(1);
     const int clearCode = Clear->currentText().toInt();
@@ -753,7 +759,7 @@ void KeyManagementPage::EnterPasswordClick() {
     const QByteArray text = request.toLatin1();
     const int result = m_shell.CallAfterReader(
         [&] { return enablePin(text.constData(), static_cast<unsigned int>(text.size())); });
-    if (m_pinPage.setPin2Mode) m_pinPage.setPin2Mode();
+    m_pinPage.SetPin2Mode(true);
     m_shell.EnableOperationButtons();
     if (result != 0) {
         m_shell.ShowFailure("failure in starting the PIN,the failure reason is:%s", result);
@@ -761,39 +767,43 @@ void KeyManagementPage::EnterPasswordClick() {
     }
     m_shell.ShowStatus("succeed in starting PIN ,please input your password in the keyboard");
     m_shell.keyPollActive = 1;
-    m_shell.SetCloseComEnabled(false);
-    RunPasswordEntry(digitLimit, clearCode == 2 || clearCode == 6);
+    m_shell.SetClosePortEnabled(false);
+    RunPasswordEntry(digitLimit, clearCode);
 }
 
-void KeyManagementPage::RunPasswordEntry(int digitLimit, bool backspaceClearsAll) {
-    StarEcho echo(digitLimit, backspaceClearsAll);
-    auto finish = [this](const char* status) {
-        m_shell.ShowStatus(status);
-        m_shell.SetCloseComEnabled(true);
-        return Shell::KeyStep::kDone;
-    };
+void KeyManagementPage::RunPasswordEntry(int digitLimit, int clearCode) {
+    using operations::StarEcho;
+    StarEcho echo(StarEcho::BackspaceForClearCode(clearCode), digitLimit);
     const bool ended = m_shell.PollKeys(
         [this] { return m_shell.keyPollActive == 0 || m_shell.padInputClosed == 1; },
         [&](unsigned char byte) {
-            const EntryStep step = echo.Take(byte);
-            if (step != EntryStep::kCancelled) PWD->setText(QString::fromLatin1(echo.stars()));
-            switch (step) {
-                case EntryStep::kCancelled:
-                    return finish("user has cancelled  the password input");
-                case EntryStep::kConfirmed:
-                    return finish(
-                        "user finish inputting the password ,and then password encryption text "
-                        "can be selected");
-                case EntryStep::kTimedOut:
-                    return finish("user inputting the password time out");
-                case EntryStep::kFinished:
-                    return finish("user finish inputting the password ");
-                default:
+            const StarEcho::Step step = echo.Take(byte);
+            if (step.show) PWD->setText(echo.Stars());
+            switch (step.end) {
+                case StarEcho::End::kNone:
                     return Shell::KeyStep::kMore;
+                case StarEcho::End::kCancelled:
+                    m_shell.ShowStatus("user has cancelled  the password input");
+                    break;
+                case StarEcho::End::kFinished:
+                    // Enter, or the digit limit reached.
+                    m_shell.ShowStatus(byte == StarEcho::kEnterByte
+                                           ? "user finish inputting the password ,and then "
+                                             "password encryption text can be selected"
+                                           : "user finish inputting the password ");
+                    break;
+                case StarEcho::End::kTimedOut:
+                    m_shell.ShowStatus("user inputting the password time out");
+                    break;
             }
+            m_shell.SetClosePortEnabled(true);
+            return Shell::KeyStep::kDone;
         });
-    // Another operation that cleared keyPollActive gets "Close Com port" back.
-    if (!ended && m_shell.keyPollActive == 0) m_shell.SetCloseComEnabled(true);
+    // Another operation that cleared keyPollActive gives the port's close back; without a read
+    // entry there was no loop at all.
+    if (!ended && (m_shell.keyPollActive == 0 || m_shell.Entries().PinPad_ReadOneByte == nullptr)) {
+        m_shell.SetClosePortEnabled(true);
+    }
 }
 
 }  // namespace keys

@@ -8,28 +8,25 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QWidget>
-#include <functional>
 
 #include "key_downloads.h"
 #include "shell.h"
 
-namespace keys {
+namespace operations {
+class PinPage;
+}
 
-// What "Enter Password" does on the PIN page, wired by the main window: empty the PIN page's
-// result fields, and mark the next "Read ciphertext" as following an entry-only start.
-struct PinPageLink {
-    std::function<void()> clearPinResults;
-    std::function<void()> setPin2Mode;
-};
+namespace keys {
 
 class KeyManagementPage : public QWidget {
     Q_OBJECT
 public:
-    KeyManagementPage(shell::Shell& shell, QWidget* parent = nullptr);
+    // `pinPage`: "Enter Password" empties its results and sets its Pin2Mode, so that its
+    // "Read ciphertext" follows the password entry.
+    KeyManagementPage(shell::Shell& shell, operations::PinPage& pinPage, QWidget* parent = nullptr);
 
     // Start-up selections, made without running the change handlers.
     void InitPageDefaults();
-    void SetPinPageLink(PinPageLink link) { m_pinPage = std::move(link); }
 
     void comboMixCodeChange();
     void comboPinLengthChange();
@@ -62,13 +59,13 @@ private:
     // Mirrors the part typed on the pad into its field until Enter, Escape, the pad's time-out
     // or another operation; `timeoutCancels` makes the time-out end it like Escape.
     void RunPadKeyEntry(const ClearKeyDownload& download, bool timeoutCancels);
-    void RunPasswordEntry(int digitLimit, bool backspaceClearsAll);
+    void RunPasswordEntry(int digitLimit, int clearCode);
     // The part check values and the combined key's, beside the part fields.
     void UpdateCheckValues();
     void ReportVerifyCodeMismatch(const ClearKeyDownload& download, const QString& verifyCode);
 
     shell::Shell& m_shell;
-    PinPageLink m_pinPage;
+    operations::PinPage& m_pinPage;
 
     QComboBox* comboKeyNo;
     QComboBox* comboMixCode;

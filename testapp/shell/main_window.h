@@ -14,11 +14,24 @@ namespace keys {
 class KeyManagementPage;
 }
 
+namespace operations {
+class PinPage;
+class DataPage;
+}  // namespace operations
+
 namespace shell {
 
 class CommuParaPage;
 class VersionPage;
 class KeypadPage;
+}  // namespace shell
+
+namespace operations {
+class CleartextPage;
+class IcCardPage;
+}  // namespace operations
+
+namespace shell {
 
 class TfmTestQm731 : public QMainWindow {
     Q_OBJECT
@@ -52,6 +65,10 @@ private:
     VersionPage* m_versionPage = nullptr;
     KeypadPage* m_keypadPage = nullptr;
     keys::KeyManagementPage* m_keysPage = nullptr;
+    operations::PinPage* m_pinPage = nullptr;
+    operations::DataPage* m_dataPage = nullptr;
+    operations::CleartextPage* m_cleartextPage = nullptr;
+    operations::IcCardPage* m_icCardPage = nullptr;
 };
 
 }  // namespace shell

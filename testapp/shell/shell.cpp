@@ -93,6 +93,7 @@ void Shell::StopReaderThread() {
 }
 
 void Shell::BeginOperation() {
+    ++m_operationSerial;
     padInputClosed = 1;
     keyPollActive = 0;
     DisableOperationButtons();
@@ -135,6 +136,14 @@ void Shell::EnableOperationButtons() {
     }
 }
 
+void Shell::SetClosePortEnabled(bool enabled) {
+    for (const QPointer<QPushButton>& button : m_buttons) {
+        if (button && button->objectName() == QLatin1String("btCloseCom")) {
+            button->setEnabled(enabled);
+        }
+    }
+}
+
 void Shell::WaitForReader() {
     portRequest = 1;
     const auto deadline = std::chrono::steady_clock::now() + kReaderDeadline;
@@ -150,8 +159,11 @@ bool Shell::PollKeys(const std::function<bool()>& stopped,
                      const std::function<KeyStep(unsigned char)>& onByte) {
     auto readOneByte = m_entries.PinPad_ReadOneByte;
     if (readOneByte == nullptr) return false;
+    const unsigned long serial = m_operationSerial;
     const std::uint64_t generation = ++m_pollGeneration;
-    auto ended = [&] { return stopped() || m_pollGeneration != generation; };
+    auto ended = [&] {
+        return m_operationSerial != serial || m_pollGeneration != generation || stopped();
+    };
     for (;;) {
         ProcessPendingEvents();
         if (ended()) return false;
@@ -169,14 +181,6 @@ bool Shell::PollKeys(const std::function<bool()>& stopped,
         }
         if (ended()) return false;
         if (onByte(read[0]) == KeyStep::kDone) return true;
-    }
-}
-
-void Shell::SetCloseComEnabled(bool enabled) {
-    for (const QPointer<QPushButton>& button : m_buttons) {
-        if (button && button->objectName() == QLatin1String("btCloseCom")) {
-            button->setEnabled(enabled);
-        }
     }
 }
 

@@ -70,8 +70,9 @@ public:
     QPushButton* MakeOperationButton(const char* name, const QString& caption, QWidget* parent);
     void DisableOperationButtons();
     void EnableOperationButtons();
-    // The entry loops keep "Close Com port" disabled while they read key presses.
-    void SetCloseComEnabled(bool enabled);
+    // Entry loops keep the port from being closed under them: "Close Com port" is off while a
+    // loop waits for key presses and back on when it ends.
+    void SetClosePortEnabled(bool enabled);
     const std::vector<QPointer<QPushButton>>& OperationButtons() const { return m_buttons; }
 
     // Raises portRequest and keeps the window responsive until the reader is out of the driver.
@@ -90,10 +91,12 @@ public:
     // The key-press polling loop of the window thread (entries typed on the pad, star echoes):
     // each pass lets the window handle its events, leaves when `stopped()` says another
     // operation has started, and otherwise reads one byte after the reader; a delivered byte
-    // goes to `onByte` unless an operation started during the read. A loop started from inside
-    // another (a new entry begun while one runs) supersedes it: the outer loop leaves as soon as
-    // it resumes. Returns true when `onByte` ended the loop, false when `stopped()` did, a newer
-    // loop superseded it, or the read entry is not bound.
+    // goes to `onByte` unless an operation started during the read. An operation begun after the
+    // loop (BeginOperation) ends it too, even when that operation ran an entry loop of its own
+    // that raised the flags again; so does a loop started from inside this one (an entry begun
+    // without BeginOperation, as the password entry is): the outer loop leaves as soon as it
+    // resumes. Returns true when `onByte` ended the loop, false when `stopped()`, a newer
+    // operation or a newer loop did, or the read entry is not bound.
     bool PollKeys(const std::function<bool()>& stopped,
                   const std::function<KeyStep(unsigned char)>& onByte);
 
@@ -123,6 +126,7 @@ private:
     std::vector<QPointer<QPushButton>> m_buttons;
     std::timed_mutex m_driverMutex;
     std::vector<std::function<void()>> m_deferred;  // window thread only
+    unsigned long m_operationSerial = 0;            // counts BeginOperation, window thread only
     std::uint64_t m_pollGeneration = 0;             // counts the key-press loops started
     static thread_local bool t_inDriverCall;
 };

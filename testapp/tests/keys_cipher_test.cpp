@@ -4,8 +4,8 @@
 #include <QCheckBox>
 #include <QtTest>
 
-#include "key_management_page.h"
 #include "key_page_support.h"
+#include "pin_page.h"
 
 using namespace testsupport;
 using padsim::test::RefEncrypt;
@@ -395,9 +395,8 @@ void KeysCipherTest::passwordEntry() {
     PadRig rig;
     QVERIFY(rig.openPort());
     if (padTimeOut) QCOMPARE(rig.shared().Entries().PinPad_SetControlCode("201", 3), 0);
-    int cleared = 0, pin2Mode = 0;
-    rig.control<keys::KeyManagementPage>("TabSheet4")
-        ->SetPinPageLink({[&] { ++cleared; }, [&] { ++pin2Mode; }});
+    auto* pinPage = rig.control<operations::PinPage>("TabSheet5");
+    rig.setText("edPinRevEncrypt", "0123456789ABCDEF");
     rig.setText("PWD", "old");
     bool closeDisabledDuringEntry = false;
     WhenEntryRuns pressKeys(rig, padsim::Mode::PinEntry,
@@ -413,8 +412,8 @@ void KeysCipherTest::passwordEntry() {
     QVERIFY(closeDisabledDuringEntry);
     QVERIFY(rig.control("btCloseCom")->isEnabled());
     QVERIFY(!rig.control("btGetPin")->isEnabled());
-    QCOMPARE(cleared, 1);
-    QCOMPARE(pin2Mode, 1);
+    QCOMPARE(rig.text("edPinRevEncrypt"), QString());  // the PIN page's results are emptied
+    QVERIFY(pinPage->Pin2Mode());
 }
 
 void KeysCipherTest::secondPasswordEntrySupersedesTheFirst() {
