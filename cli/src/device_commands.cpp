@@ -2,6 +2,7 @@
 #include <ostream>
 
 #include "hex_text.h"
+#include "key_parts.h"
 #include "pad_input.h"
 #include "pinpad.h"
 #include "step_commands.h"
@@ -99,7 +100,7 @@ void AddKeyboardCommand(CLI::App& app, StepSlot& slot) {
                 ->check(HexText({8}));
         },
         [](Values& s) {
-            const std::string text = UpperCase(s.main + s.left + s.right);
+            const std::string text = padlogic::ToUpper(s.main + s.left + s.right);
             return Step{"keyboard", true, [text](StepContext&) {
                             return DriverOutcome(
                                 text, PinPad_SetKeyboardValue(text.c_str(),
@@ -249,7 +250,7 @@ void AddDisplayCommand(CLI::App& app, StepSlot& slot) {
                 if (s.data.size() % 16 != 0 || s.data.size() > 64)
                     RefuseArgument("DATA",
                                    "needs whole 16-character blocks, at most 64 characters");
-                record += UpperCase(s.data);
+                record += padlogic::ToUpper(s.data);
             } else {
                 RefuseArgument("MODE",
                                "'" + s.mode + "' is not a display mode (30, 31, 32, 40-7F)");
@@ -326,7 +327,7 @@ void AddCardCommands(CLI::App& app, StepSlot& slot) {
                                                " bytes after it");
                 }
             }
-            const std::string request = std::to_string(s.socket) + UpperCase(s.apdu);
+            const std::string request = std::to_string(s.socket) + padlogic::ToUpper(s.apdu);
             return Step{"card apdu", true, [request](StepContext&) {
                             char answer[kCardReplySize] = {};
                             StepOutcome outcome =

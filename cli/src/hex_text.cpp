@@ -1,37 +1,15 @@
 #include "hex_text.h"
 
-#include <cctype>
+#include "key_parts.h"
 
 namespace cli {
-namespace {
-
-int NibbleValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return 0;
-}
-
-}  // namespace
-
-bool IsHexText(std::string_view text) {
-    for (char c : text) {
-        if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
-    }
-    return true;
-}
-
-std::string UpperCase(std::string_view text) {
-    std::string upper(text);
-    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return upper;
-}
+bool IsHexText(std::string_view text) { return text.empty() || padlogic::IsHex(text); }
 
 std::string HexToBytes(std::string_view hex) {
     std::string bytes;
     bytes.reserve(hex.size() / 2);
     for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-        bytes.push_back(static_cast<char>(NibbleValue(hex[i]) * 16 + NibbleValue(hex[i + 1])));
+        bytes.push_back(static_cast<char>(padlogic::HexByteAt(hex, i)));
     }
     return bytes;
 }

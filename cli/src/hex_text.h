@@ -1,4 +1,5 @@
-// Hexadecimal text as the pad's requests carry it: checks, case and byte conversion.
+// Hexadecimal text as the pad's requests carry it: the check that lets the empty text pass, and
+// byte conversion.
 #pragma once
 
 #include <string>
@@ -6,13 +7,13 @@
 
 namespace cli {
 
+// Only the characters 0-9, A-F, a-f (the empty text too).
 bool IsHexText(std::string_view text);
-std::string UpperCase(std::string_view text);
 // Two hexadecimal characters a byte; the caller has checked the text with IsHexText and an
 // even length.
 std::string HexToBytes(std::string_view hex);
 std::string BytesToHex(std::string_view bytes);
-// The text itself when every byte is printable ASCII, else its bytes as hexadecimal.
+// Every byte printable ASCII.
 bool IsPrintable(std::string_view bytes);
 
 }  // namespace cli

@@ -19,10 +19,12 @@ constexpr std::size_t kAuthReplySize = 256;
 // Fails the step when the pad's verify code does not begin with the expected check value.
 void CompareVerifyCode(StepOutcome& outcome, const std::string& verifyCode,
                        const std::string& expected, const std::string& whose) {
-    if (expected.empty() || UpperCase(verifyCode).rfind(UpperCase(expected), 0) == 0) return;
+    if (expected.empty() ||
+        padlogic::ToUpper(verifyCode).rfind(padlogic::ToUpper(expected), 0) == 0)
+        return;
     outcome.ok = false;
     outcome.message = "the pad's verify code " + verifyCode + " differs from " + whose + " " +
-                      UpperCase(expected);
+                      padlogic::ToUpper(expected);
 }
 
 CLI::Validator CheckValueText() { return HexText({6, 8}); }
@@ -30,10 +32,11 @@ CLI::Validator CheckValueText() { return HexText({6, 8}); }
 // Fails the step when the check value computed here does not begin with the expected one.
 bool CheckValueMatches(StepOutcome& outcome, const std::string& checkValue,
                        const std::string& expected, const std::string& what) {
-    if (expected.empty() || checkValue.rfind(UpperCase(expected), 0) == 0) return true;
+    if (expected.empty() || checkValue.rfind(padlogic::ToUpper(expected), 0) == 0) return true;
     outcome.ok = false;
     outcome.message = "the check value " + checkValue + " of " + what +
-                      " differs from the expected " + UpperCase(expected) + "; nothing was sent";
+                      " differs from the expected " + padlogic::ToUpper(expected) +
+                      "; nothing was sent";
     return false;
 }
 
@@ -45,8 +48,8 @@ struct KeyPart {
 
 KeyPart SplitPart(const std::string& text) {
     const auto colon = text.find(':');
-    if (colon == std::string::npos) return {UpperCase(text), ""};
-    return {UpperCase(text.substr(0, colon)), UpperCase(text.substr(colon + 1))};
+    if (colon == std::string::npos) return {padlogic::ToUpper(text), ""};
+    return {padlogic::ToUpper(text.substr(0, colon)), padlogic::ToUpper(text.substr(colon + 1))};
 }
 
 CLI::Validator KeyPartText() {
@@ -174,7 +177,7 @@ void AddClearKeyCommand(CLI::App& key, StepSlot& slot) {
             std::vector<KeyPart> parts;
             for (const std::string& text : s.parts) parts.push_back(SplitPart(text));
             const int lengthCode = LengthCodeOf(code, s.lengthBytes, parts);
-            const std::string index = UpperCase(s.index);
+            const std::string index = padlogic::ToUpper(s.index);
             if (parts.empty()) {
                 if (code == 0x30) RefuseArgument("--part", "code 30 loads the part given with it");
                 if (code >= kFirstPadEntryCode && !s.kcv.empty())
@@ -307,13 +310,13 @@ void AddCipherKeyCommand(CLI::App& key, StepSlot& slot) {
                 RefuseArgument("--key", "give the key with --key or --cipher");
             if (!s.cipher.empty() && !s.noVerify && s.verifyCode.empty())
                 RefuseArgument("--verify-code", "is needed with --cipher (or give --no-verify)");
-            const std::string decryptIndex = UpperCase(s.decryptIndex),
-                              saveIndex = UpperCase(s.saveIndex);
-            const int tagDigit = kTagDigits.at(UpperCase(s.tag));
+            const std::string decryptIndex = padlogic::ToUpper(s.decryptIndex),
+                              saveIndex = padlogic::ToUpper(s.saveIndex);
+            const int tagDigit = kTagDigits.at(padlogic::ToUpper(s.tag));
             if (!s.cipher.empty()) {
                 const std::string request = padlogic::CipherKeyRequest(
                     decryptIndex, saveIndex, tagDigit, static_cast<int>(s.cipher.size() / 16),
-                    UpperCase(s.cipher), s.noVerify ? "" : UpperCase(s.verifyCode));
+                    padlogic::ToUpper(s.cipher), s.noVerify ? "" : padlogic::ToUpper(s.verifyCode));
                 return Step{
                     "key cipher", true, [request, kcv = s.kcv](StepContext&) {
                         char verifyCode[kKeyReplySize] = {};
@@ -327,10 +330,11 @@ void AddCipherKeyCommand(CLI::App& key, StepSlot& slot) {
                         return outcome;
                     }};
             }
-            const std::string clearKey = s.noParity ? UpperCase(s.key) : padlogic::OddParity(s.key);
+            const std::string clearKey =
+                s.noParity ? padlogic::ToUpper(s.key) : padlogic::OddParity(s.key);
             return Step{
                 "key cipher", true,
-                [=, decryptKey = UpperCase(s.decryptKey), noVerify = s.noVerify,
+                [=, decryptKey = padlogic::ToUpper(s.decryptKey), noVerify = s.noVerify,
                  kcv = s.kcv](StepContext&) {
                     StepOutcome outcome;
                     const std::string checkValue =
@@ -375,8 +379,8 @@ void AddVerifyCodeCommands(CLI::App& key, StepSlot& slot) {
     };
     const auto build = [](bool erase) {
         return [erase](Indexes& s) {
-            const std::string request =
-                UpperCase(s.decryptIndex + s.saveIndex) + (erase ? "010000000000000000" : "00");
+            const std::string request = padlogic::ToUpper(s.decryptIndex + s.saveIndex) +
+                                        (erase ? "010000000000000000" : "00");
             return Step{erase ? "key erase" : "key verify-code", true,
                         [request, kcv = s.kcv](StepContext&) {
                             char verifyCode[kKeyReplySize] = {};
@@ -413,7 +417,7 @@ void AddAuthCommands(CLI::App& app, StepSlot& slot) {
                 ->check(HexText({32}));
         },
         [](Init& s) {
-            return Step{"auth init", true, [data = UpperCase(s.data)](StepContext&) {
+            return Step{"auth init", true, [data = padlogic::ToUpper(s.data)](StepContext&) {
                             char reply[kAuthReplySize] = {};
                             StepOutcome outcome = DriverOutcome(
                                 data, PinPad_InitAuthorization(
@@ -451,22 +455,23 @@ void AddAuthCommands(CLI::App& app, StepSlot& slot) {
                 ->check(HexText({16, 32, 48}));
         },
         [](Mutual& s) {
-            return Step{"auth mutual", true,
-                        [index = UpperCase(s.index), key = UpperCase(s.key)](StepContext&) {
-                            char challenge[kAuthReplySize] = {};
-                            StepOutcome outcome = DriverOutcome("", PinPad_GetChallenge(challenge));
-                            if (!outcome.ok) return outcome;
-                            const std::string random = challenge;
-                            outcome.reply["challenge"] = random;
-                            char reply[kAuthReplySize] = {};
-                            outcome.request = index + random;
-                            outcome.result = PinPad_BidirectionalAuthorization(
-                                key.c_str(), static_cast<unsigned>(random.size()), index.c_str(),
-                                random.c_str(), reply);
-                            outcome.ok = *outcome.result == 0;
-                            if (outcome.ok) outcome.reply["data"] = std::string(reply);
-                            return outcome;
-                        }};
+            return Step{
+                "auth mutual", true,
+                [index = padlogic::ToUpper(s.index), key = padlogic::ToUpper(s.key)](StepContext&) {
+                    char challenge[kAuthReplySize] = {};
+                    StepOutcome outcome = DriverOutcome("", PinPad_GetChallenge(challenge));
+                    if (!outcome.ok) return outcome;
+                    const std::string random = challenge;
+                    outcome.reply["challenge"] = random;
+                    char reply[kAuthReplySize] = {};
+                    outcome.request = index + random;
+                    outcome.result = PinPad_BidirectionalAuthorization(
+                        key.c_str(), static_cast<unsigned>(random.size()), index.c_str(),
+                        random.c_str(), reply);
+                    outcome.ok = *outcome.result == 0;
+                    if (outcome.ok) outcome.reply["data"] = std::string(reply);
+                    return outcome;
+                }};
         });
 }
 

@@ -1,5 +1,6 @@
 // The driver's local DES and triple DES, which needs no pad.
 #include "hex_text.h"
+#include "key_parts.h"
 #include "pinpad.h"
 #include "step_commands.h"
 
@@ -29,7 +30,7 @@ void AddLocalCommands(CLI::App& app, StepSlot& slot) {
                     encrypt ? "des encrypt" : "des decrypt", false, [s, encrypt](StepContext&) {
                         char output[49] = {};
                         StepOutcome outcome;
-                        outcome.request = UpperCase(s.data);
+                        outcome.request = padlogic::ToUpper(s.data);
                         outcome.ok = true;
                         PinPad_TriUntriDes(s.data.c_str(), s.key.c_str(), output, encrypt ? 0 : 1);
                         outcome.reply["data"] = std::string(output);

@@ -4,6 +4,7 @@
 #include <ostream>
 
 #include "hex_text.h"
+#include "key_parts.h"
 #include "pad_input.h"
 #include "pin_reading.h"
 #include "pinpad.h"
@@ -106,8 +107,8 @@ void AddPinStartCommands(CLI::App& pin, StepSlot& slot) {
         [](PinStart& s) {
             const PinFormat format = PinFormatNamed(s.format);
             CheckAccount(format, s.account);
-            const std::string request = UpperCase(s.index) + format.typeCharacter + s.sound +
-                                        s.length +
+            const std::string request = padlogic::ToUpper(s.index) + format.typeCharacter +
+                                        s.sound + s.length +
                                         (format.sendsAccount ? s.account : std::string());
             const int length = std::stoi(s.length);
             return Step{
@@ -196,10 +197,10 @@ void AddPinReadCommand(CLI::App& pin, StepSlot& slot) {
             if (format && (!s.index.empty() || !s.key.empty())) CheckAccount(*format, s.account);
             std::string request;
             if (!s.index.empty()) {
-                request = UpperCase(s.index) + format->typeCharacter +
+                request = padlogic::ToUpper(s.index) + format->typeCharacter +
                           (format->sendsAccount ? s.account : "");
             }
-            PinDecoding decoding{UpperCase(s.key), format, s.account};
+            PinDecoding decoding{padlogic::ToUpper(s.key), format, s.account};
             return Step{"pin read", true, [request, decoding, wait = s.wait](StepContext&) {
                             char reply[kPinReplySize] = {};
                             StepOutcome outcome = DriverOutcome(
@@ -244,8 +245,8 @@ void AddPinRenewCommands(CLI::App& pin, StepSlot& slot) {
     };
     const auto build = [](bool verify) {
         return [verify](Renew& s) {
-            const std::string request =
-                UpperCase(s.index) + (verify ? 'b' : 'a') + UpperCase(s.data) + s.table + s.offset;
+            const std::string request = padlogic::ToUpper(s.index) + (verify ? 'b' : 'a') +
+                                        padlogic::ToUpper(s.data) + s.table + s.offset;
             return Step{verify ? "pin verify" : "pin renew", true,
                         [request, verify, wait = s.wait](StepContext&) {
                             char reply[kPinReplySize] = {};
@@ -302,17 +303,18 @@ void AddMacCommand(CLI::App& app, StepSlot& slot) {
             // The driver takes at most 2045 bytes: the three header bytes and the message.
             if (s.data.size() / 2 > 2042) RefuseArgument("DATA", "takes at most 2042 bytes");
             const std::string header =
-                UpperCase(s.index) + kMacCodes.at(CLI::detail::to_lower(s.type));
+                padlogic::ToUpper(s.index) + kMacCodes.at(CLI::detail::to_lower(s.type));
             const std::string input = header + HexToBytes(s.data);
             // The message travels as bytes; the request is shown with it in hex.
-            return Step{"mac", true, [input, shown = header + UpperCase(s.data)](StepContext&) {
-                            char mac[kMacReplySize] = {};
-                            StepOutcome outcome = DriverOutcome(
-                                shown, PinPad_MakeMac(input.data(),
-                                                      static_cast<unsigned>(input.size()), mac));
-                            if (outcome.ok) outcome.reply["mac"] = std::string(mac);
-                            return outcome;
-                        }};
+            return Step{
+                "mac", true, [input, shown = header + padlogic::ToUpper(s.data)](StepContext&) {
+                    char mac[kMacReplySize] = {};
+                    StepOutcome outcome = DriverOutcome(
+                        shown,
+                        PinPad_MakeMac(input.data(), static_cast<unsigned>(input.size()), mac));
+                    if (outcome.ok) outcome.reply["mac"] = std::string(mac);
+                    return outcome;
+                }};
         });
 }
 
@@ -341,7 +343,8 @@ void AddDataCommands(CLI::App& app, StepSlot& slot) {
             [encrypt](Cipher& s) {
                 const bool cbc = CLI::detail::to_lower(s.mode) == "cbc";
                 const char mode = encrypt ? (cbc ? '2' : '1') : (cbc ? 'B' : 'A');
-                const std::string request = UpperCase(s.index) + mode + UpperCase(s.data);
+                const std::string request =
+                    padlogic::ToUpper(s.index) + mode + padlogic::ToUpper(s.data);
                 return Step{
                     encrypt ? "data encrypt" : "data decrypt", true, [request](StepContext&) {
                         std::string reply(kDataReplySize, '\0');
