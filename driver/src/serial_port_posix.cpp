@@ -101,20 +101,11 @@ bool Configure(int fd, const LineSettings& settings) {
 
 }  // namespace
 
-int EffectiveBaudRate(int requested) {
-    for (const BaudEntry& entry : kBaudRates)
-        if (entry.rate == requested) return requested;
-    return 9600;
-}
+struct SerialPort::Device {
+    int fd;
+};
 
-CharacterFrame CharacterFrameFor(const LineSettings& settings) {
-    CharacterFrame frame{8, Parity::kNone, 1};
-    if (settings.dataBitsCode == 7) frame.dataBits = 7;
-    if (settings.parityCode == 1) frame.parity = Parity::kOdd;
-    if (settings.parityCode == 2) frame.parity = Parity::kEven;
-    if (settings.stopBitsCode == 2) frame.stopBits = 2;
-    return frame;
-}
+SerialPort::SerialPort(std::unique_ptr<Device> device) : m_device(std::move(device)) {}
 
 std::unique_ptr<SerialPort> SerialPort::Open(const char* device, const LineSettings& settings) {
     if (device == nullptr || device[0] == '\0') return nullptr;
@@ -131,17 +122,17 @@ std::unique_ptr<SerialPort> SerialPort::Open(const char* device, const LineSetti
         close(fd);
         return nullptr;
     }
-    return std::unique_ptr<SerialPort>(new SerialPort(fd));
+    return std::unique_ptr<SerialPort>(new SerialPort(std::make_unique<Device>(Device{fd})));
 }
 
 SerialPort::~SerialPort() {
-    ioctl(m_fd, TIOCNXCL);
-    close(m_fd);
+    ioctl(m_device->fd, TIOCNXCL);
+    close(m_device->fd);
 }
 
 int SerialPort::QueuedCount() {
     int queued = 0;
-    if (m_hungUp || ioctl(m_fd, FIONREAD, &queued) != 0) return 0;
+    if (m_hungUp || ioctl(m_device->fd, FIONREAD, &queued) != 0) return 0;
     return queued > 0 ? queued : 0;
 }
 
@@ -149,7 +140,8 @@ WaitResult SerialPort::WaitForInput(int maxMs) {
     if (m_hungUp) return WaitResult::kHangUp;
     if (QueuedCount() > 0) return WaitResult::kReady;
     short revents = 0;
-    if (PollOnce(m_fd, POLLIN, maxMs < 0 ? 0 : maxMs, &revents) <= 0) return WaitResult::kIdle;
+    if (PollOnce(m_device->fd, POLLIN, maxMs < 0 ? 0 : maxMs, &revents) <= 0)
+        return WaitResult::kIdle;
     if (QueuedCount() > 0) return WaitResult::kReady;
     if (revents & (POLLHUP | POLLERR | POLLNVAL)) {
         m_hungUp = true;
@@ -157,7 +149,7 @@ WaitResult SerialPort::WaitForInput(int maxMs) {
     }
     // Readable but nothing queued: a read tells whether the line has gone.
     std::uint8_t probe = 0;
-    ssize_t n = read(m_fd, &probe, 0);
+    ssize_t n = read(m_device->fd, &probe, 0);
     if (n < 0 && errno != EAGAIN && errno != EINTR) {
         m_hungUp = true;
         return WaitResult::kHangUp;
@@ -168,7 +160,7 @@ WaitResult SerialPort::WaitForInput(int maxMs) {
 ReadResult SerialPort::ReadByte(std::uint8_t* byte) {
     if (m_hungUp) return ReadResult::kFailed;
     for (;;) {
-        ssize_t n = read(m_fd, byte, 1);
+        ssize_t n = read(m_device->fd, byte, 1);
         if (n == 1) return ReadResult::kByte;
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && errno == EAGAIN) return ReadResult::kNone;
@@ -181,7 +173,7 @@ ReadResult SerialPort::Read(std::uint8_t* bytes, int max, int* got) {
     *got = 0;
     if (m_hungUp) return ReadResult::kFailed;
     for (;;) {
-        ssize_t n = read(m_fd, bytes, static_cast<std::size_t>(max));
+        ssize_t n = read(m_device->fd, bytes, static_cast<std::size_t>(max));
         if (n > 0) {
             *got = static_cast<int>(n);
             return ReadResult::kByte;
@@ -197,7 +189,7 @@ WriteResult SerialPort::Write(const std::uint8_t* bytes, int length, int* writte
     *written = 0;
     if (m_hungUp) return WriteResult::kFailed;
     for (;;) {
-        ssize_t n = write(m_fd, bytes, static_cast<std::size_t>(length));
+        ssize_t n = write(m_device->fd, bytes, static_cast<std::size_t>(length));
         if (n > 0) {
             *written = static_cast<int>(n);
             return WriteResult::kWritten;
@@ -212,7 +204,8 @@ WriteResult SerialPort::Write(const std::uint8_t* bytes, int length, int* writte
 WaitResult SerialPort::WaitForOutput(int maxMs) {
     if (m_hungUp) return WaitResult::kHangUp;
     short revents = 0;
-    if (PollOnce(m_fd, POLLOUT, maxMs < 0 ? 0 : maxMs, &revents) <= 0) return WaitResult::kIdle;
+    if (PollOnce(m_device->fd, POLLOUT, maxMs < 0 ? 0 : maxMs, &revents) <= 0)
+        return WaitResult::kIdle;
     if (revents & (POLLHUP | POLLERR | POLLNVAL)) {
         m_hungUp = true;
         return WaitResult::kHangUp;
@@ -225,6 +218,6 @@ void SerialPort::Pause(int ms) {
     PollOnce(-1, 0, ms, &revents);
 }
 
-void SerialPort::PurgeOutput() { tcflush(m_fd, TCOFLUSH); }
+void SerialPort::PurgeOutput() { tcflush(m_device->fd, TCOFLUSH); }
 
 }  // namespace lumenord
