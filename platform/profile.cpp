@@ -1,19 +1,16 @@
 #include "profile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "file_io.h"
 
 namespace platform {
 namespace {
@@ -25,6 +22,7 @@ struct ProfileFile {
     std::vector<std::string> lines;  // without their line ends
     std::string lineEnd = "\n";      // "\r\n" when the file uses it
     bool endsWithNewline = true;
+    bool byteOrderMark = false;
 };
 
 std::string_view Trim(std::string_view text) {
@@ -59,42 +57,45 @@ std::optional<std::string_view> KeyOf(std::string_view line) {
     return Trim(trimmed.substr(0, eq));
 }
 
-std::string_view ValueOf(std::string_view line) { return Trim(line.substr(line.find('=') + 1)); }
+// The value of a key line, without one pair of double quotes around it.
+std::string_view ValueOf(std::string_view line) {
+    std::string_view value = Trim(line.substr(line.find('=') + 1));
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+        value = value.substr(1, value.size() - 2);
+    }
+    return value;
+}
 
-// Reads the file; a missing file is an empty profile, an unreadable or oversized one fails.
-std::optional<ProfileFile> Load(const char* path, bool* exists) {
+// A leading UTF-8 byte-order mark, as Windows editors write it; kept on write.
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+ProfileFile Parse(std::string_view content) {
     ProfileFile file;
-    *exists = false;
-    std::FILE* f = std::fopen(path, "rb");
-    if (!f) {
-        if (errno == ENOENT) return file;
-        return std::nullopt;
+    if (content.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
+        file.byteOrderMark = true;
+        content.remove_prefix(kByteOrderMark.size());
     }
-    *exists = true;
-    std::string content;
-    char chunk[4096];
-    std::size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0) {
-        if (content.size() + got > kMaxFileSize) {
-            std::fclose(f);
-            return std::nullopt;
-        }
-        content.append(chunk, got);
-    }
-    std::fclose(f);
-
-    if (content.find("\r\n") != std::string::npos) file.lineEnd = "\r\n";
+    if (content.find("\r\n") != std::string_view::npos) file.lineEnd = "\r\n";
     file.endsWithNewline = content.empty() || content.back() == '\n';
     std::size_t start = 0;
     while (start < content.size()) {
         std::size_t end = content.find('\n', start);
-        if (end == std::string::npos) end = content.size();
-        std::string line = content.substr(start, end - start);
+        if (end == std::string_view::npos) end = content.size();
+        std::string line(content.substr(start, end - start));
         if (!line.empty() && line.back() == '\r') line.pop_back();
         file.lines.push_back(std::move(line));
         start = end + 1;
     }
     return file;
+}
+
+std::string Serialize(const ProfileFile& file) {
+    std::string content(file.byteOrderMark ? kByteOrderMark : std::string_view());
+    for (std::size_t i = 0; i < file.lines.size(); ++i) {
+        content += file.lines[i];
+        if (i + 1 < file.lines.size() || file.endsWithNewline) content += file.lineEnd;
+    }
+    return content;
 }
 
 struct Location {
@@ -127,42 +128,12 @@ Location Find(const ProfileFile& file, std::string_view section, std::string_vie
 
 std::optional<std::string> ReadValue(const char* section, const char* key, const char* path) {
     if (!section || !key || !path) return std::nullopt;
-    bool exists = false;
-    auto file = Load(path, &exists);
-    if (!file) return std::nullopt;
-    Location where = Find(*file, Trim(section), Trim(key));
+    auto content = ReadRegularFile(path, kMaxFileSize);
+    if (!content) return std::nullopt;
+    const ProfileFile file = Parse(content->bytes);
+    Location where = Find(file, Trim(section), Trim(key));
     if (!where.keyLine) return std::nullopt;
-    return std::string(ValueOf(file->lines[*where.keyLine]));
-}
-
-bool WriteAtomically(const char* path, const std::string& content, bool existed) {
-    std::string target(path);
-    std::string temp = target + ".tmpXXXXXX";
-    std::vector<char> name(temp.begin(), temp.end());
-    name.push_back('\0');
-    int fd = mkstemp(name.data());  // created with mode 0600
-    if (fd < 0) return false;
-    struct stat old {};
-    if (existed && stat(path, &old) == 0) fchmod(fd, old.st_mode & 07777);
-
-    const char* data = content.data();
-    std::size_t left = content.size();
-    while (left > 0) {
-        ssize_t n = write(fd, data, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            close(fd);
-            unlink(name.data());
-            return false;
-        }
-        data += n;
-        left -= static_cast<std::size_t>(n);
-    }
-    if (fsync(fd) != 0 || close(fd) != 0 || rename(name.data(), path) != 0) {
-        unlink(name.data());
-        return false;
-    }
-    return true;
+    return std::string(ValueOf(file.lines[*where.keyLine]));
 }
 
 }  // namespace
@@ -195,30 +166,23 @@ bool WritePrivateProfileString(const char* section, const char* key, const char*
     std::string_view keyName = Trim(key);
     if (sectionName.empty() || keyName.empty()) return false;
 
-    bool existed = false;
-    auto file = Load(path, &existed);
-    if (!file) return false;
-    std::string entry = std::string(keyName) + "=" + std::string(Trim(value));
-
-    Location where = Find(*file, sectionName, keyName);
-    if (where.keyLine) {
-        file->lines[*where.keyLine] = entry;
-    } else if (where.sectionLine) {
-        file->lines.insert(file->lines.begin() + static_cast<long>(where.sectionEnd), entry);
-    } else {
-        std::string header(1, '[');
-        header.append(sectionName).push_back(']');
-        file->lines.push_back(std::move(header));
-        file->lines.push_back(entry);
-        file->endsWithNewline = true;
-    }
-
-    std::string content;
-    for (std::size_t i = 0; i < file->lines.size(); ++i) {
-        content += file->lines[i];
-        if (i + 1 < file->lines.size() || file->endsWithNewline) content += file->lineEnd;
-    }
-    return WriteAtomically(path, content, existed);
+    const std::string entry = std::string(keyName) + "=" + std::string(Trim(value));
+    return ReplaceFile(path, kMaxFileSize, [&](const FileContent& current) {
+        ProfileFile file = Parse(current.bytes);
+        const Location where = Find(file, sectionName, keyName);
+        if (where.keyLine) {
+            file.lines[*where.keyLine] = entry;
+        } else if (where.sectionLine) {
+            file.lines.insert(file.lines.begin() + static_cast<long>(where.sectionEnd), entry);
+        } else {
+            std::string header(1, '[');
+            header.append(sectionName).push_back(']');
+            file.lines.push_back(std::move(header));
+            file.lines.push_back(entry);
+            file.endsWithNewline = true;
+        }
+        return std::optional<std::string>(Serialize(file));
+    });
 }
 
 }  // namespace platform

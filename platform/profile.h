@@ -1,5 +1,7 @@
 // Private-profile (INI) files: the read and write calls that the driver's settings and the test
-// program's key store are built on. Names match without regard to case; blanks are trimmed.
+// program's key store are built on. Names match without regard to case; blanks are trimmed; a
+// leading UTF-8 byte-order mark is skipped; a value loses one pair of surrounding double quotes.
+// Only regular files are read, without blocking: anything else at the path reads as empty.
 #pragma once
 
 #include <cstddef>
@@ -16,8 +18,11 @@ std::size_t GetPrivateProfileString(const char* section, const char* key, const 
                                     char* buffer, std::size_t size, const char* path);
 
 // Sets `key` in `section` to `value`, creating the file, the section or the key as needed; every
-// other line stays as it was. The file is replaced atomically; a new file is readable by its
-// owner only. Returns false when the file could not be read or written.
+// other line stays as it was. The file (a symbolic link's target) is replaced atomically under a
+// lock that concurrent writers share, keeping its owner, group and mode; a new file is readable
+// by its owner only (see ReplaceFile in file_io.h). Returns false when the file could not be
+// read or written: a file this process may not write, or that is not a regular file, is left
+// as it is.
 bool WritePrivateProfileString(const char* section, const char* key, const char* value,
                                const char* path);
 

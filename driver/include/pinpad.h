@@ -7,10 +7,26 @@
  *       from PinPad_ReadOneByte: no byte arrived
  *   -2  from PinPad_DisablePort: closing failed
  *   -3  a required pointer is null, a required text is empty, or an input does not fit
- *   -4  no reply frame from the pad (silent or absent pad)
+ *   -4  no sound reply frame from the pad: a silent or absent pad, a line that has hung up, or a
+ *       reply that is not sound (see below)
  *    2  the request was not written: the serial port is not open
  *    3  the read came back empty
  *   1..255 otherwise: the pad's own status byte, unchanged (224 is its low-battery status)
+ *
+ * A reply is sound when its length field is three digits that place its ETX (or "000", for
+ * data of 999 bytes and more, which run to the first ETX), its two check characters follow the
+ * ETX, and they are the XOR of the bytes from the length field through the ETX, as two hex
+ * characters in either case. A pad that computes the check otherwise can be used with
+ * VERIFYCHECK=0 in section [SYSTEM] of ./sysconfig.ini (read each time the port is opened;
+ * default 1), which leaves the check characters unverified. A reply is judged by its status
+ * byte alone: only the command's success byte is success, a status byte 0 gives -4, any other
+ * is returned as it is. Bytes before the reply's STX are skipped; a reply that does not fit the
+ * 4096-byte receive buffer gives -4.
+ *
+ * Each command first discards whatever the line has queued, so that a reply that came after its
+ * own command gave up cannot answer the next one. Bytes that come right behind a reply (a key
+ * echo) are kept for PinPad_ReadOneByte. Every wait ends by its time-out, counted from the start
+ * of the read, however late the first byte comes.
  *
  * Texts are single-byte; keys, data and codes are upper-case hexadecimal text (lower case is
  * accepted on input). Output buffers belong to the caller, who sizes them as documented.
@@ -62,7 +78,7 @@ PINPAD_API int PINPAD_CALL PinPad_DisablePort(void);
 PINPAD_API int PINPAD_CALL PinPad_SetCustInfo(const char* info, unsigned int length);
 
 /* Reads the pad's customer information area.
- * [out] output  at least 256 bytes; receives the reply data, not terminated.
+ * [out] output  at least 256 bytes; receives the reply data (at most 251 bytes), not terminated.
  * Returns 0, or 224 with valid data and the pad's low-battery status; -1, -3, -4, 2, 3 or the
  * pad's status otherwise (output untouched). */
 PINPAD_API int PINPAD_CALL PinPad_GetCustInfo(char* output);
@@ -75,9 +91,12 @@ PINPAD_API int PINPAD_CALL PinPad_SetKeyboardValue(const char* value, unsigned i
  * [in] code, length  at most 256 bytes; length 0 sends an empty frame. */
 PINPAD_API int PINPAD_CALL PinPad_SetControlCode(const char* code, unsigned int length);
 
-/* Picks up one byte that the pad sent on its own (a key press, a PIN echo '*').
+/* Picks up one byte that the pad sent on its own (a key press, a PIN echo '*'), bytes that came
+ * right behind a command's reply first.
  * [out] output  one byte; 0 when none arrived.
- * Waits a little over one second at most. Returns 0 a byte was delivered, -1 none, -3 null. */
+ * Waits a little over one second at most, and that second also on a line that has hung up, so
+ * that a polling loop does not spin. Returns 0 a byte was delivered, -1 none (at once when the
+ * port is not open), -3 null. */
 PINPAD_API int PINPAD_CALL PinPad_ReadOneByte(unsigned char* output);
 
 /* ---- Keys and authentication ---- */
@@ -122,7 +141,8 @@ PINPAD_API int PINPAD_CALL PinPad_EnablePin(const char* params, unsigned int len
 
 /* Reads the PIN value (command '7').
  * [in] params, length  may be empty; at most 256 bytes.
- * [in] timeoutSeconds  how long to wait for the reply, 1 to 127.
+ * [in] timeoutSeconds  how long to wait for the reply, 1 to 255 (the pad's own entry time-out
+ *                      goes up to 255 seconds); other values give -3 before anything is sent.
  * [out] output  256 bytes: the reply data as a terminated text (at most 122 characters). */
 PINPAD_API int PINPAD_CALL PinPad_GetPinValue(const char* params, unsigned int length,
                                               int timeoutSeconds, char* output);

@@ -26,19 +26,18 @@ int CardCommand(const CardReplyLayout& layout, const char* request, char* output
     if (!payload.Append(request, strnlen(request, kCardBuffer + 1))) return kBadArgument;
     if (PortEnabled == 0) return kPortNotEnabled;
     char reply[kCardBuffer];
-    int exchange = SendCommand(Context().channel, layout.command, payload.Bytes(), payload.Length(),
-                               reply, sizeof reply);
-    int routine = ParseStatus(exchange, reply, layout.successByte);
-    if (routine != kRoutineSuccess) return routine;
+    ExchangeResult exchange = Transact(layout.command, payload.Bytes(), payload.Length(), reply);
+    int result = ParseStatus(exchange, layout.successByte);
+    if (result != 0) return result;
     const char* data = reply + kReplyData;
-    if (data[layout.doneFlag] != '0') {
+    const auto dataLength = static_cast<std::size_t>(exchange.dataLength);
+    if (dataLength <= layout.doneFlag || data[layout.doneFlag] != '0') {
         // A status character that the reply does not carry must not read as success.
+        if (dataLength <= kCardStatus) return kNoReply;
         auto status = static_cast<unsigned char>(data[kCardStatus]);
         return status == 0 ? kNoReply : status;
     }
-    // The length field counts the status byte and the data; the answer follows its prefix.
-    auto dataLength = static_cast<std::size_t>(exchange - 1);
-    std::size_t answerLength = dataLength > layout.answerFrom ? dataLength - layout.answerFrom : 0;
+    std::size_t answerLength = dataLength - layout.answerFrom;
     CopyReplyData(reply, sizeof reply, layout.answerFrom, answerLength, output);
     return 0;
 }
@@ -48,7 +47,7 @@ int DispInfoLcd(const char* record, int length) {
     if (PortEnabled == 0) return kPortNotEnabled;
     // The record is sent from the caller's bytes; the low-battery status 224 is handed on as is.
     char reply[kSmallBuffer];
-    return ExportResult(Transact(';', record, length, 'k', reply));
+    return ParseStatus(Transact(';', record, length, reply), 'k');
 }
 
 }  // namespace

@@ -14,8 +14,6 @@ namespace lumenord {
 constexpr int kBadArgument = -3;
 constexpr int kPortNotEnabled = -1;
 constexpr int kNoReply = -4;
-// ParseStatus's value for a reply that carries the command's success byte.
-constexpr int kRoutineSuccess = 1;
 // Index of the first data byte in a cut reply: STX, three length digits, status byte.
 constexpr std::size_t kReplyData = 5;
 
@@ -59,15 +57,10 @@ inline std::size_t CopyReplyData(const char* reply, std::size_t replySize, std::
     return n;
 }
 
-// Sends one request and applies the status rule; `reply` receives the cut reply.
+// Sends one request with the computed read time-out; `reply` receives the cut reply.
 template <std::size_t ReplySize>
-int Transact(char command, const char* payload, int length, char successByte,
-             char (&reply)[ReplySize]) {
-    int exchange = SendCommand(Context().channel, command, payload, length, reply, ReplySize);
-    return ParseStatus(exchange, reply, successByte);
+ExchangeResult Transact(char command, const char* payload, int length, char (&reply)[ReplySize]) {
+    return SendCommand(Context().channel, command, payload, length, reply, ReplySize);
 }
-
-// The export's value for a routine that copies no reply data: 0 for the success byte.
-inline int ExportResult(int routine) { return routine == kRoutineSuccess ? 0 : routine; }
 
 }  // namespace lumenord

@@ -6,12 +6,15 @@
 #include <cstring>
 
 #include "serial_channel.h"
+#include "trace.h"
 
 namespace lumenord {
 namespace {
 
 // Bytes of a reply up to and including its status byte: STX, three length digits, status.
 constexpr int kReplyHead = 5;
+// Bytes after the ETX: the two check characters.
+constexpr int kCheckLength = 2;
 
 void WriteLengthField(int payloadLength, char* field) {
     int value = payloadLength + 1;
@@ -21,49 +24,138 @@ void WriteLengthField(int payloadLength, char* field) {
     field[2] = static_cast<char>('0' + value % 10);
 }
 
-int FindStx(const char* bytes, int count) {
-    for (int i = 0; i < count; ++i)
-        if (bytes[i] == kStx) return i;
-    return -1;
-}
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
+// The value of a three-digit length field ("000" gives 0), or -1 when it is not three digits.
 int LengthFieldValue(const char* field) {
+    if (!IsDigit(field[0]) || !IsDigit(field[1]) || !IsDigit(field[2])) return -1;
     return 100 * (field[0] - '0') + 10 * (field[1] - '0') + (field[2] - '0');
 }
 
-// Cuts the reply out of what the channel received: from the STX up to, not including, the ETX
-// and the check characters. Returns the exchange result.
-int CutReply(const SerialChannel& channel, char* reply, std::size_t replySize) {
-    const char* received = channel.ReceiveBuffer();
-    int count = channel.ReceivedCount();
-    int stx = FindStx(received, count);
-    if (stx < 0) return -4;
-    int length = count - stx - 3;
-    // A reply cut so short that it carries no status byte is no reply at all.
-    if (length < kReplyHead) return -4;
-    std::size_t copied = std::min(static_cast<std::size_t>(length), replySize - 1);
-    std::memcpy(reply, received + stx, copied);
-    reply[copied] = '\0';
-    return LengthFieldValue(received + stx + 1);
+int FindByte(const char* bytes, int from, int count, char byte) {
+    if (from >= count) return -1;
+    const void* found = std::memchr(bytes + from, byte, static_cast<std::size_t>(count - from));
+    return found == nullptr ? -1 : static_cast<int>(static_cast<const char*>(found) - bytes);
 }
 
-int Exchange(SerialChannel& channel, char command, const char* payload, int length,
-             int timeoutSeconds, char* reply, std::size_t replySize) {
-    if (reply == nullptr || replySize == 0) return -3;
-    if (length < 0 || length > kMaxPayload) return -3;
-    if (length >= 1 && (payload == nullptr || payload[0] == '\0')) return -3;
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+unsigned char CheckOf(const char* bytes, int from, int through) {
+    unsigned char check = 0;
+    for (int i = from; i <= through; ++i) check ^= static_cast<unsigned char>(bytes[i]);
+    return check;
+}
+
+// A reply frame found among the received bytes.
+struct ReplyFrame {
+    int stx = 0;
+    int dataLength = 0;
+    unsigned char status = 0;
+};
+
+// Why the bytes from `stx` on are no sound reply frame, or null when they are one (`frame`
+// then describes it). `why` holds the text when it has to be composed.
+const char* JudgeFrameAt(const char* bytes, int count, int stx, bool verifyCheck, ReplyFrame* frame,
+                         char (&why)[96]) {
+    if (count - stx < kReplyHead) return "cut short before its status byte";
+    int field = LengthFieldValue(bytes + stx + 1);
+    if (field < 0) return "its length field is not three digits";
+    int etx = field > 0 ? stx + 4 + field : FindByte(bytes, stx + kReplyHead, count, kEtx);
+    if (etx < 0 || etx >= count) return "cut short before its ETX";
+    if (bytes[etx] != kEtx) return "no ETX where its length field puts it";
+    if (count - etx - 1 < kCheckLength) return "cut short before its check characters";
+    const char* check = bytes + etx + 1;
+    int high = HexValue(check[0]), low = HexValue(check[1]);
+    unsigned char computed = CheckOf(bytes, stx + 1, etx);
+    if (verifyCheck && (high < 0 || low < 0 || (high << 4 | low) != computed)) {
+        std::snprintf(why, sizeof why, "check characters %.2s, the bytes give %02X", check,
+                      computed);
+        return why;
+    }
+    frame->stx = stx;
+    frame->dataLength = etx - stx - kReplyHead;
+    frame->status = static_cast<unsigned char>(bytes[stx + 4]);
+    return nullptr;
+}
+
+// Finds the sound reply frame among what the channel received: the first STX that starts one
+// (an STX in the line noise before it does not). Otherwise returns why the first STX does not,
+// or "no STX" when there is none.
+const char* FindReplyFrame(const SerialChannel& channel, ReplyFrame* frame, char (&why)[96]) {
+    const char* received = channel.ReceiveBuffer();
+    int count = channel.ReceivedCount();
+    const char* firstFault = nullptr;
+    char laterWhy[96];
+    for (int stx = FindByte(received, 0, count, kStx); stx >= 0;
+         stx = FindByte(received, stx + 1, count, kStx)) {
+        const char* fault = JudgeFrameAt(received, count, stx, channel.VerifyChecks(), frame,
+                                         firstFault == nullptr ? why : laterWhy);
+        if (fault == nullptr) return nullptr;
+        if (firstFault == nullptr) firstFault = fault;
+    }
+    return firstFault != nullptr ? firstFault : "no STX";
+}
+
+ExchangeResult Failure(int code) {
+    ExchangeResult result;
+    result.failure = code;
+    return result;
+}
+
+ExchangeResult Exchange(SerialChannel& channel, char command, const char* payload, int length,
+                        int timeoutSeconds, char* reply, std::size_t replySize) {
+    if (reply == nullptr || replySize == 0) return Failure(-3);
+    if (length < 0 || length > kMaxPayload) return Failure(-3);
+    if (length >= 1 && (payload == nullptr || payload[0] == '\0')) return Failure(-3);
     std::memset(reply, 0, replySize);
     char frame[kFrameWorkArea];
     int frameLength = BuildFrame(command, payload, length, frame);
     channel.ClearReceiveBuffer();
-    if (channel.WriteFrame(frame, frameLength) == 0) return 2;
-    std::uint16_t read = channel.ReadByEndChar(kEtx, timeoutSeconds);
-    if (read == 0) return 3;
+    // A reply that came after its own request gave up must not answer this one.
+    channel.DiscardPending();
+    if (channel.WriteFrame(frame, frameLength) == 0) return Failure(2);
+    std::uint16_t read = channel.ReadByEndChar(kEtx, timeoutSeconds, &ReplyFrameEnd);
+    if (read == 0) return Failure(3);
     // A time-out does not end the exchange: whatever arrived is looked at.
-    return CutReply(channel, reply, replySize);
+    ReplyFrame found;
+    char why[96];
+    const char* fault = FindReplyFrame(channel, &found, why);
+    if (fault != nullptr) {
+        // A read that ended on a whole frame has traced it; say why it counts for nothing.
+        if (read != SerialChannel::kEndTimeout) {
+            if (read == SerialChannel::kBufferSize) fault = "longer than the receive buffer";
+            char note[128];
+            std::snprintf(note, sizeof note, "Reply refused: %s", fault);
+            FrameTraceNote(note, channel.TraceEnabled());
+        }
+        return Failure(-4);
+    }
+    std::size_t copied =
+        std::min(static_cast<std::size_t>(kReplyHead + found.dataLength), replySize - 1);
+    std::memcpy(reply, channel.ReceiveBuffer() + found.stx, copied);
+    ExchangeResult result;
+    result.status = found.status;
+    result.dataLength = found.dataLength;
+    return result;
 }
 
 }  // namespace
+
+int ReplyFrameEnd(const char* bytes, int count) {
+    int stx = FindByte(bytes, 0, count, kStx);
+    if (stx < 0 || count - stx < kReplyHead) return 0;
+    int field = LengthFieldValue(bytes + stx + 1);
+    int etx = field > 0 ? stx + 4 + field : -1;
+    if (etx >= count) return 0;  // the length field puts the ETX further on
+    if (etx < 0 || bytes[etx] != kEtx) etx = FindByte(bytes, stx + kReplyHead, count, kEtx);
+    if (etx < 0 || count - etx - 1 < kCheckLength) return 0;
+    return etx + 1 + kCheckLength;
+}
 
 int BuildFrame(char command, const char* payload, int length, char* frame) {
     frame[0] = kStx;
@@ -87,22 +179,21 @@ int ReadTimeoutFor(int length) {
     return 2 * (steps + 2);
 }
 
-int SendCommand(SerialChannel& channel, char command, const char* payload, int length, char* reply,
-                std::size_t replySize) {
+ExchangeResult SendCommand(SerialChannel& channel, char command, const char* payload, int length,
+                           char* reply, std::size_t replySize) {
     return Exchange(channel, command, payload, length, ReadTimeoutFor(length), reply, replySize);
 }
 
-int SendCommandTimed(SerialChannel& channel, char command, const char* payload, int length,
-                     int timeoutSeconds, char* reply, std::size_t replySize) {
-    // The caller's time-out is a signed byte; values that turn negative end the read at once.
-    return Exchange(channel, command, payload, length, static_cast<std::int8_t>(timeoutSeconds),
-                    reply, replySize);
+ExchangeResult SendCommandTimed(SerialChannel& channel, char command, const char* payload,
+                                int length, int timeoutSeconds, char* reply,
+                                std::size_t replySize) {
+    return Exchange(channel, command, payload, length, timeoutSeconds, reply, replySize);
 }
 
-int ParseStatus(int exchangeResult, const char* reply, char successByte) {
-    if (exchangeResult <= 0 || exchangeResult == 2 || exchangeResult == 3) return exchangeResult;
-    auto status = static_cast<unsigned char>(reply[4]);
-    return status == static_cast<unsigned char>(successByte) ? 1 : status;
+int ParseStatus(const ExchangeResult& exchange, char successByte) {
+    if (exchange.failure != 0) return exchange.failure;
+    if (exchange.status == static_cast<unsigned char>(successByte)) return 0;
+    return exchange.status == 0 ? -4 : exchange.status;
 }
 
 }  // namespace lumenord

@@ -1,5 +1,5 @@
-// One request frame out, one reply frame back: framing, check characters, read time-out, reply
-// cutting, and the status rule that turns a reply into a routine result.
+// One request frame out, one reply frame back: framing, check characters, read time-out, where a
+// reply ends, how it is judged and cut, and the status rule that turns it into a result.
 #pragma once
 
 #include <cstddef>
@@ -21,18 +21,36 @@ int BuildFrame(char command, const char* payload, int length, char* frame);
 // The read time-out in seconds that SendCommand uses for a payload of `length` bytes.
 int ReadTimeoutFor(int length);
 
-// Exchange results: -3 bad argument (also a payload over kMaxPayload), -4 no reply frame,
-// 2 request not written, 3 empty read, otherwise the reply's length field as a number.
-// `reply` is zero-filled first; on a result of 1 or more it holds the reply from its STX through
-// the last data byte, cut to `replySize` - 1 bytes so that a zero byte always follows. A reply
-// that stops before its status byte counts as no reply frame (-4).
-int SendCommand(SerialChannel& channel, char command, const char* payload, int length, char* reply,
-                std::size_t replySize);
-int SendCommandTimed(SerialChannel& channel, char command, const char* payload, int length,
-                     int timeoutSeconds, char* reply, std::size_t replySize);
+// Where the first reply frame among `bytes` ends (after its second check character), or 0 while
+// more must come. The length field places the ETX; a "000" field, or one that does not place
+// an ETX, leaves it to the first ETX after the status byte.
+int ReplyFrameEnd(const char* bytes, int count);
 
-// The status rule: exchange results of 0 or less, 2 and 3 are handed on unchanged; a status
-// byte (reply[4]) equal to `successByte` gives 1; any other gives the status byte, 0 to 255.
-int ParseStatus(int exchangeResult, const char* reply, char successByte);
+// What one exchange gave: a sound reply frame, or the failure that kept it from coming.
+struct ExchangeResult {
+    // 0 when a sound reply came back; otherwise the result code of the failure: -3 bad argument
+    // (also a payload over kMaxPayload), -4 no sound reply frame, 2 request not written, 3 empty
+    // read.
+    int failure = 0;
+    unsigned char status = 0;  // the reply's status byte
+    int dataLength = 0;        // its data bytes, also those that the destination could not hold
+};
+
+// Sends the request and judges the reply. A reply is sound when its length field is three
+// digits that place the ETX (or "000": data up to the first ETX), two check characters follow
+// the ETX and, unless the channel's check verification is off, they are the XOR of the bytes
+// from the length field through the ETX in hexadecimal (either case). Line noise before the STX
+// is skipped. `reply` is zero-filled first; on success it holds the reply from its STX through
+// the last data byte, cut to `replySize` - 1 bytes so that a zero byte always follows.
+ExchangeResult SendCommand(SerialChannel& channel, char command, const char* payload, int length,
+                           char* reply, std::size_t replySize);
+// The same with the caller's read time-out in seconds instead of the computed one.
+ExchangeResult SendCommandTimed(SerialChannel& channel, char command, const char* payload,
+                                int length, int timeoutSeconds, char* reply, std::size_t replySize);
+
+// The status rule: 0 when the reply's status byte is `successByte`; otherwise the result for the
+// caller: the exchange's failure code, or the status byte as 1 to 255. A status byte 0, which
+// would read as success, is no sound reply (-4).
+int ParseStatus(const ExchangeResult& exchange, char successByte);
 
 }  // namespace lumenord

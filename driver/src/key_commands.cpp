@@ -22,8 +22,9 @@ int DownloadKeyRecord(char command, char successByte, bool verifyOnlyWithNine,
     if (!payload.Append(keyRecord, length)) return kBadArgument;
     if (PortEnabled == 0) return kPortNotEnabled;
     char reply[kSmallBuffer];
-    int routine = Transact(command, payload.Bytes(), payload.Length(), successByte, reply);
-    if (routine != kRoutineSuccess) return routine;
+    int result =
+        ParseStatus(Transact(command, payload.Bytes(), payload.Length(), reply), successByte);
+    if (result != 0) return result;
     if (verifyOnlyWithNine && reply[3] != '9')
         verifyCode[0] = '\0';
     else
@@ -38,8 +39,8 @@ int Authenticate(const char* selector, const char* data, std::size_t length, cha
     if (!payload.Append(selector, kSelectorLength) || !payload.Append(data, length))
         return kBadArgument;
     char reply[kSmallBuffer];
-    int routine = Transact(':', payload.Bytes(), payload.Length(), 'j', reply);
-    if (routine != kRoutineSuccess) return routine;
+    int result = ParseStatus(Transact(':', payload.Bytes(), payload.Length(), reply), 'j');
+    if (result != 0) return result;
     CopyReplyData(reply, sizeof reply, 0, kAuthReplyLength, output);
     return 0;
 }
@@ -81,8 +82,8 @@ int BidirectionalAuthorization(const char* key, unsigned int challengeLength, co
     second.Append("90", kSelectorLength);
     second.Append(answer, challengeLength);
     char reply[kSmallBuffer];
-    int routine = Transact(':', second.Bytes(), second.Length(), 'j', reply);
-    if (routine != kRoutineSuccess) return routine;
+    int result = ParseStatus(Transact(':', second.Bytes(), second.Length(), reply), 'j');
+    if (result != 0) return result;
     CopyReplyData(reply, sizeof reply, 0, kAuthReplyLength, output);
     return 0;
 }

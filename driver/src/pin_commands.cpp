@@ -14,6 +14,8 @@ constexpr std::size_t kMacHeader = 3;
 constexpr unsigned int kMacHexFrom = 999;
 // The longest input whose expansion, 2 x length - 3 bytes, still fits the request work area.
 constexpr unsigned int kMaxMacInput = (kMaxPayload + kMacHeader) / 2;
+// The longest wait for a PIN value: the pad's own entry time-out goes up to 255 seconds.
+constexpr int kMaxPinTimeoutSeconds = 255;
 
 int EnablePin(const char* params, unsigned int length) {
     if (params == nullptr || length == 0 || params[0] == '\0') return kBadArgument;
@@ -21,24 +23,24 @@ int EnablePin(const char* params, unsigned int length) {
     if (!payload.Append(params, length)) return kBadArgument;
     if (PortEnabled == 0) return kPortNotEnabled;
     char reply[kSmallBuffer];
-    int routine = Transact('6', payload.Bytes(), payload.Length(), 'f', reply);
+    int result = ParseStatus(Transact('6', payload.Bytes(), payload.Length(), reply), 'f');
     // Whatever went wrong on the host side, the caller learns that no entry was started.
-    if (routine < 0) return kNoReply;
-    return ExportResult(routine);
+    return result < 0 ? kNoReply : result;
 }
 
 int GetPinValue(const char* params, unsigned int length, int timeoutSeconds, char* output) {
     if (output == nullptr) return kBadArgument;
+    if (timeoutSeconds < 1 || timeoutSeconds > kMaxPinTimeoutSeconds) return kBadArgument;
     RequestBuffer<kSmallBuffer> payload;
     if (length > 0 && (params == nullptr || !payload.Append(params, length))) return kBadArgument;
     if (PortEnabled == 0) return kPortNotEnabled;
     char reply[kPinReplyBuffer];
-    int exchange = SendCommandTimed(Context().channel, '7', payload.Bytes(), payload.Length(),
-                                    timeoutSeconds, reply, sizeof reply);
-    int routine = ParseStatus(exchange, reply, 'g');
-    if (routine != kRoutineSuccess) return routine;
-    // The length field counts the status byte; what lies beyond the cut reply is zero.
-    CopyReplyData(reply, sizeof reply, 0, static_cast<std::size_t>(exchange - 1), output);
+    ExchangeResult exchange =
+        SendCommandTimed(Context().channel, '7', payload.Bytes(), payload.Length(), timeoutSeconds,
+                         reply, sizeof reply);
+    int result = ParseStatus(exchange, 'g');
+    if (result != 0) return result;
+    CopyReplyData(reply, sizeof reply, 0, static_cast<std::size_t>(exchange.dataLength), output);
     return 0;
 }
 
@@ -66,20 +68,10 @@ int MakeMac(const char* input, unsigned int length, char* output) {
     RequestBuffer<kLargeBuffer> payload;
     BuildMacPayload(input, length, payload);
     char reply[kLargeBuffer];
-    int routine = Transact('8', payload.Bytes(), payload.Length(), 'h', reply);
-    if (routine != kRoutineSuccess) return routine;
+    int result = ParseStatus(Transact('8', payload.Bytes(), payload.Length(), reply), 'h');
+    if (result != 0) return result;
     CopyReplyData(reply, sizeof reply, 0, kMacLength, output);
     return 0;
-}
-
-// Reply data of an 'i' reply: as many bytes as the length field says, or, when it reads "000",
-// every byte up to the first ETX.
-std::size_t EncryptedDataLength(int exchange, const char* reply, std::size_t replySize) {
-    if (exchange > 0) return static_cast<std::size_t>(exchange - 1);
-    const char* data = reply + kReplyData;
-    const void* etx = std::memchr(data, kEtx, ReplyDataCapacity(replySize));
-    return etx == nullptr ? ReplyDataCapacity(replySize)
-                          : static_cast<std::size_t>(static_cast<const char*>(etx) - data);
 }
 
 int EncryptData(const char* request, unsigned int length, char* output) {
@@ -90,16 +82,10 @@ int EncryptData(const char* request, unsigned int length, char* output) {
         return kBadArgument;
     if (PortEnabled == 0) return kPortNotEnabled;
     char reply[kLargeBuffer];
-    int exchange =
-        SendCommand(Context().channel, '9', payload.Bytes(), payload.Length(), reply, sizeof reply);
-    if (exchange < 0) return exchange;
-    // 2 and 3 without a reply frame mean the request was not written or nothing was read; as
-    // length fields of a real reply they go on to the status check like any other length.
-    if ((exchange == 2 || exchange == 3) && reply[0] != kStx) return exchange;
-    auto status = static_cast<unsigned char>(reply[kReplyData - 1]);
-    if (status != 'i') return status;
-    CopyReplyData(reply, sizeof reply, 0, EncryptedDataLength(exchange, reply, sizeof reply),
-                  output);
+    ExchangeResult exchange = Transact('9', payload.Bytes(), payload.Length(), reply);
+    int result = ParseStatus(exchange, 'i');
+    if (result != 0) return result;
+    CopyReplyData(reply, sizeof reply, 0, static_cast<std::size_t>(exchange.dataLength), output);
     return 0;
 }
 

@@ -13,19 +13,16 @@
 namespace lumenord {
 namespace {
 
-// Longest wait of one pass: between end-byte passes, and in the loops that take queued bytes.
+// Longest wait of one pass of an end-byte read, so that the host's messages keep flowing.
 constexpr std::uint32_t kPassWaitMs = 10;
-// Counted reads: how long a pass waits for the wanted bytes, between polls, and in all.
-constexpr std::uint32_t kSettleMs = 50;
+// Longest wait of one pass of a counted read.
 constexpr std::uint32_t kCountPollMs = 70;
-constexpr std::uint32_t kCountLimitMs = 1000;
 // How long a write may stall for room in the output queue before the rest of the frame is dropped.
 constexpr std::uint32_t kWriteWaitMs = 1000;
 // Longer time-outs than a day are taken as a day, so that the millisecond limit cannot wrap.
 constexpr int kMaxTimeoutSeconds = 24 * 60 * 60;
-
-constexpr std::uint16_t kReadPending = static_cast<std::uint16_t>(-12);
-constexpr std::uint16_t kReadFailed = static_cast<std::uint16_t>(-13);
+// Bytes taken per read while a reply that outgrew the receive buffer is read to its end.
+constexpr int kDrainChunk = 512;
 
 std::uint64_t ElapsedSince(std::uint64_t start) { return platform::MonotonicMs() - start; }
 
@@ -44,6 +41,16 @@ std::uint32_t LimitMs(int timeoutSeconds) {
     return static_cast<std::uint32_t>(std::clamp(timeoutSeconds, 0, kMaxTimeoutSeconds)) * 1000u;
 }
 
+// The reply end when the caller gives none: the end byte and two more bytes.
+int EndByteAndTwoMore(const char* bytes, int count, char endByte) {
+    const void* end = std::memchr(bytes, endByte, static_cast<std::size_t>(count));
+    if (end == nullptr) return 0;
+    int length = static_cast<int>(static_cast<const char*>(end) - bytes) + 3;
+    return length <= count ? length : 0;
+}
+
+std::uint8_t* AsBytes(char* bytes) { return reinterpret_cast<std::uint8_t*>(bytes); }
+
 }  // namespace
 
 SerialChannel::SerialChannel() : m_traceEnabled(ReadTraceSetting()) {}
@@ -61,8 +68,9 @@ void SerialChannel::SetParameters(int portNumber, int baudRate, std::uint8_t par
 
 int SerialChannel::Open() {
     if (m_open) return 1;
-    // The port mapping is read now, so that a changed sysconfig.ini takes effect at the next open.
+    // The settings are read now, so that a changed sysconfig.ini takes effect at the next open.
     std::string device = DevicePathForPort(m_portNumber);
+    m_verifyChecks = ReadVerifyCheckSetting();
     LineSettings settings{m_baudRate, m_parityCode, m_dataBitsCode, m_stopBitsCode};
     m_port = SerialPort::Open(device.c_str(), settings);
     if (!m_port) return 0;
@@ -73,6 +81,7 @@ int SerialChannel::Open() {
 int SerialChannel::Close() {
     m_port.reset();
     m_open = 0;
+    m_keptCount = 0;
     return 1;
 }
 
@@ -83,6 +92,11 @@ void SerialChannel::ClearReceiveBuffer() {
 
 void SerialChannel::Purge() {
     if (m_port) m_port->PurgeOutput();
+}
+
+void SerialChannel::DiscardPending() {
+    m_keptCount = 0;
+    if (m_port) m_port->PurgeInputAndOutput();
 }
 
 int SerialChannel::WriteFrame(const char* frame, int length) {
@@ -120,10 +134,12 @@ void SerialChannel::WriteAll(const std::uint8_t* bytes, int length) {
     }
 }
 
-void SerialChannel::StoreByte(std::uint8_t byte) {
-    // Bytes beyond the buffer are read and dropped, so that the line is still drained.
-    if (m_receivedCount >= kBufferSize) return;
-    m_receiveBuffer[m_receivedCount++] = static_cast<char>(byte);
+void SerialChannel::TakeKept(int count) {
+    count = std::min({count, m_keptCount, kBufferSize - m_receivedCount});
+    std::memcpy(m_receiveBuffer + m_receivedCount, m_kept, static_cast<std::size_t>(count));
+    m_receivedCount += count;
+    m_keptCount -= count;
+    std::memmove(m_kept, m_kept + count, static_cast<std::size_t>(m_keptCount));
 }
 
 std::uint16_t SerialChannel::EndTimeout(const char* note) {
@@ -132,128 +148,124 @@ std::uint16_t SerialChannel::EndTimeout(const char* note) {
     return kEndTimeout;
 }
 
-std::uint16_t SerialChannel::LineGone(const char* note) {
+std::uint16_t SerialChannel::LineGone() {
     ClearReceiveBuffer();
-    return EndTimeout(note);
+    // No time-out ran: the note says what happened.
+    TimeoutLog("sReadByEndChar:LineGone", 0);
+    return kEndTimeout;
 }
 
-std::uint16_t SerialChannel::AsynReadByEndChar(char endByte, std::uint32_t limitMs) {
-    ClearReceiveBuffer();
-    if (!m_port || m_port->QueuedCount() == 0) return kNothingQueued;
-    const std::uint64_t start = platform::MonotonicMs();
-    m_endSeen = false;
-    int afterEnd = 0;
-    for (;;) {
+std::uint16_t SerialChannel::ReplyComplete(int length) {
+    // What came behind the reply (a key echo sent right after it) waits for PollReadCount.
+    int behind = m_receivedCount - length;
+    if (behind > 0) {
+        int room = static_cast<int>(sizeof m_kept) - m_keptCount;
+        std::memcpy(m_kept + m_keptCount, m_receiveBuffer + length,
+                    static_cast<std::size_t>(std::min(behind, room)));
+        m_keptCount += std::min(behind, room);
+        std::memset(m_receiveBuffer + length, 0, static_cast<std::size_t>(behind));
+    }
+    m_receivedCount = length;
+    m_endSeen = true;
+    Purge();
+    FrameTrace(TraceDirection::kReceive, m_receiveBuffer, m_receivedCount, TraceEnabled());
+    return static_cast<std::uint16_t>(length);
+}
+
+bool SerialChannel::DrainToEnd(char endByte, std::uint64_t start, std::uint32_t limitMs) {
+    int afterEnd = -1;  // bytes seen after the end byte; -1 until it comes
+    std::uint8_t chunk[kDrainChunk];
+    while (!LimitPassed(start, limitMs)) {
         PumpMessages();
-        if (LimitPassed(start, limitMs)) return EndTimeout("AsynReadByEndChar01:TimeOut");
-        int queued = m_port->QueuedCount();
-        if (queued == 0) {
-            WaitResult wait = m_port->WaitForInput(PassWait(start, limitMs, kPassWaitMs));
-            if (wait == WaitResult::kHangUp) return LineGone("AsynReadByEndChar01:TimeOut");
-            continue;
-        }
-        if (LimitPassed(start, limitMs)) return EndTimeout("AsynReadByEndChar02:TimeOut");
-        // All queued bytes are taken in one call, then looked at one by one.
-        std::uint8_t chunk[kBufferSize];
+        int wait = PassWait(start, limitMs, kPassWaitMs);
+        WaitResult ready = m_port->WaitForInput(wait);
+        if (ready == WaitResult::kHangUp) return false;
+        if (ready == WaitResult::kIdle) continue;
         int got = 0;
-        ReadResult read = m_port->Read(chunk, std::min(queued, kBufferSize), &got);
-        if (read == ReadResult::kNone) {
-            m_port->WaitForInput(PassWait(start, limitMs, kPassWaitMs));
-            continue;
+        m_port->Read(chunk, kDrainChunk, &got);
+        if (got == 0) {
+            if (m_port->HungUp()) return false;
+            m_port->Pause(wait);  // woken with nothing to take: no spinning
         }
-        if (read == ReadResult::kFailed) continue;  // a failed read stores nothing
         for (int i = 0; i < got; ++i) {
-            if (m_endSeen) ++afterEnd;
-            if (chunk[i] == static_cast<std::uint8_t>(endByte)) m_endSeen = true;
-            StoreByte(chunk[i]);
-        }
-        if (afterEnd >= 2) {
-            m_receiveBuffer[m_receivedCount] = '\0';
-            Purge();
-            return static_cast<std::uint16_t>(m_receivedCount);
+            if (afterEnd >= 0)
+                ++afterEnd;
+            else if (chunk[i] == static_cast<std::uint8_t>(endByte))
+                afterEnd = 0;
+            if (afterEnd >= 2) return true;
         }
     }
+    return false;
 }
 
-std::uint16_t SerialChannel::ReadByEndChar(char endByte, int timeoutSeconds) {
+std::uint16_t SerialChannel::ReadByEndChar(char endByte, int timeoutSeconds, ReplyEnd replyEnd) {
+    // One deadline for the whole read, however late its first byte comes.
     const std::uint32_t limitMs = LimitMs(timeoutSeconds);
     const std::uint64_t start = platform::MonotonicMs();
-    for (;;) {
-        PumpMessages();
-        if (LimitPassed(start, limitMs)) return EndTimeout("sReadByEndChar:TimeOut");
-        std::uint16_t result = AsynReadByEndChar(endByte, limitMs);
-        if (result == kNothingQueued) {
-            if (!m_port ||
-                m_port->WaitForInput(PassWait(start, limitMs, kPassWaitMs)) == WaitResult::kHangUp)
-                return LineGone("sReadByEndChar:TimeOut");
-            continue;
-        }
-        if (static_cast<std::int16_t>(result) > 0)
-            FrameTrace(TraceDirection::kReceive, m_receiveBuffer, m_receivedCount, TraceEnabled());
-        return result;
-    }
-}
-
-void SerialChannel::SettleUntilQueued(std::uint16_t count) {
-    const std::uint64_t start = platform::MonotonicMs();
-    while (!LimitPassed(start, kSettleMs)) {
-        PumpMessages();
-        int queued = m_port->QueuedCount();
-        if (count > 0 && queued >= count) return;
-        int wait = PassWait(start, kSettleMs, kSettleMs);
-        if (queued == 0) {
-            if (m_port->WaitForInput(wait) == WaitResult::kHangUp) return;
-            continue;
-        }
-        // Some bytes are queued but not enough (or none are wanted): poll() cannot wait for
-        // more, so pause briefly.
-        m_port->Pause(count > 0 ? std::min(wait, 2) : wait);
-    }
-}
-
-std::uint16_t SerialChannel::ReadCount(std::uint16_t count) {
     ClearReceiveBuffer();
-    if (!m_port || m_port->QueuedCount() == 0) return kNothingQueued;
-    const std::uint64_t start = platform::MonotonicMs();
     m_endSeen = false;
+    if (!m_port) return LineGone();
+    TakeKept(m_keptCount);
     for (;;) {
-        if (LimitPassed(start, kCountLimitMs)) {
-            Purge();
-            return kCountTimeout;
+        if (m_receivedCount > 0) {
+            int end = replyEnd != nullptr
+                          ? replyEnd(m_receiveBuffer, m_receivedCount)
+                          : EndByteAndTwoMore(m_receiveBuffer, m_receivedCount, endByte);
+            if (end > 0) return ReplyComplete(end);
+            if (m_receivedCount == kBufferSize) {
+                // Too long for the buffer: the rest is read and dropped, so that it cannot pass
+                // for key presses or the next reply.
+                if (DrainToEnd(endByte, start, limitMs)) return ReplyComplete(kBufferSize);
+                if (m_port->HungUp()) return LineGone();
+                return EndTimeout("AsynReadByEndChar01:TimeOut");
+            }
         }
-        SettleUntilQueued(count);
-        if (count == 0) continue;
-        for (int i = 0; i < count; ++i) {
-            std::uint8_t byte = 0;
-            ReadResult read = m_port->ReadByte(&byte);
-            if (read == ReadResult::kNone) return kReadPending;
-            if (read == ReadResult::kFailed) return kReadFailed;
-            StoreByte(byte);
+        PumpMessages();
+        if (LimitPassed(start, limitMs))
+            return EndTimeout(m_receivedCount > 0 ? "AsynReadByEndChar01:TimeOut"
+                                                  : "sReadByEndChar:TimeOut");
+        int wait = PassWait(start, limitMs, kPassWaitMs);
+        WaitResult ready = m_port->WaitForInput(wait);
+        if (ready == WaitResult::kHangUp) return LineGone();
+        if (ready == WaitResult::kIdle) continue;
+        // One read takes everything queued, as far as the buffer has room.
+        int got = 0;
+        m_port->Read(AsBytes(m_receiveBuffer + m_receivedCount), kBufferSize - m_receivedCount,
+                     &got);
+        if (got == 0) {
+            if (m_port->HungUp()) return LineGone();
+            m_port->Pause(wait);  // woken with nothing to take: no spinning
         }
-        if (m_receivedCount >= std::min<int>(count, kBufferSize)) {
-            m_endSeen = true;
-            m_receiveBuffer[m_receivedCount] = '\0';
-            return static_cast<std::uint16_t>(m_receivedCount);
-        }
+        m_receivedCount += got;
     }
 }
 
 std::uint16_t SerialChannel::PollReadCount(std::uint16_t count, std::int16_t timeoutSeconds) {
+    const int wanted = std::clamp<int>(count, 1, kBufferSize);
     const std::uint32_t limitMs = LimitMs(timeoutSeconds);
     const std::uint64_t start = platform::MonotonicMs();
+    ClearReceiveBuffer();
+    m_endSeen = false;
     for (;;) {
+        if (m_keptCount >= wanted) {
+            TakeKept(wanted);
+            m_endSeen = true;
+            return static_cast<std::uint16_t>(wanted);
+        }
         PumpMessages();
-        if (LimitPassed(start, limitMs)) {
+        if (LimitPassed(start, limitMs) || !m_port) {
             Purge();
             return kCountTimeout;
         }
-        std::uint16_t result = ReadCount(count);
-        if (result != kNothingQueued) return result;
-        if (!m_port ||
-            m_port->WaitForInput(PassWait(start, limitMs, kCountPollMs)) == WaitResult::kHangUp) {
-            Purge();
-            return kCountTimeout;
-        }
+        int wait = PassWait(start, limitMs, kCountPollMs);
+        WaitResult ready = m_port->WaitForInput(wait);
+        if (ready == WaitResult::kIdle) continue;
+        int got = 0;
+        if (ready == WaitResult::kReady)
+            m_port->Read(AsBytes(m_kept + m_keptCount), kBufferSize - m_keptCount, &got);
+        m_keptCount += got;
+        // A gone line (or a wake-up with nothing to take) waits out the pass instead of spinning.
+        if (got == 0) m_port->Pause(wait);
     }
 }
 

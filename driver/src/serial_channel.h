@@ -1,6 +1,6 @@
-// The one serial channel to the pad: line parameters, frame writes, reads until an end byte
-// (and two check bytes), counted reads for key presses, output purge. Every wait is bounded
-// and pumps the host's messages on each pass.
+// The one serial channel to the pad: line parameters, frame writes, reads until a reply is
+// complete, counted reads for key presses, purges. Every wait is bounded by one deadline and
+// pumps the host's messages on each pass.
 #pragma once
 
 #include <cstdint>
@@ -13,10 +13,13 @@ class SerialPort;
 class SerialChannel {
 public:
     static constexpr int kBufferSize = 4096;
-    // 16-bit read codes; as signed 16-bit numbers -1, -11 and -10.
-    static constexpr std::uint16_t kNothingQueued = 0xFFFF;
+    // 16-bit read codes; as signed 16-bit numbers -11 and -10.
     static constexpr std::uint16_t kEndTimeout = 0xFFF5;
     static constexpr std::uint16_t kCountTimeout = 0xFFF6;
+
+    // Where the reply among the bytes received so far ends: the number of bytes that make it up,
+    // or 0 while more must come.
+    using ReplyEnd = int (*)(const char* bytes, int count);
 
     SerialChannel();
     ~SerialChannel();
@@ -30,15 +33,23 @@ public:
     int Close();  // always 1
     bool IsOpen() const { return m_open != 0; }
 
+    // Drops whatever the line has queued both ways, and the bytes kept from earlier reads, so
+    // that what arrives next answers the request about to be written.
+    void DiscardPending();
     // Writes the frame; returns its length, or 0 when closed or the length is not positive.
     int WriteFrame(const char* frame, int length);
-    // Reads until the end byte and two more bytes have arrived, or the time-out has passed (a
-    // negative time-out ends at once). A line that hangs up ends the read as a time-out with
-    // nothing received.
-    std::uint16_t ReadByEndChar(char endByte, int timeoutSeconds);
-    std::uint16_t AsynReadByEndChar(char endByte, std::uint32_t limitMs);
+    // Reads until `replyEnd` finds a complete reply (by default: the end byte and two more
+    // bytes), or until `timeoutSeconds` have passed since the call (0 or less: at once). Returns
+    // the reply's length; bytes that came behind it are kept for PollReadCount. On time-out
+    // returns kEndTimeout, the bytes that came staying in the receive buffer. A line that has
+    // hung up ends the read at once, as a time-out with nothing received. A reply that outgrows
+    // the receive buffer is read on to its end byte and two more, and returned cut.
+    std::uint16_t ReadByEndChar(char endByte, int timeoutSeconds, ReplyEnd replyEnd = nullptr);
+    // Waits until `count` bytes (at least one) have come, bytes kept by ReadByEndChar first, and
+    // puts them in the receive buffer; kCountTimeout when the time-out passes first. A line that
+    // has hung up waits out the time-out all the same, so that a polling caller cannot spin.
     std::uint16_t PollReadCount(std::uint16_t count, std::int16_t timeoutSeconds);
-    std::uint16_t ReadCount(std::uint16_t count);
+    // Discards output not yet sent.
     void Purge();
 
     const char* ReceiveBuffer() const { return m_receiveBuffer; }
@@ -47,17 +58,24 @@ public:
     const char* SentCopy() const { return m_sentCopy; }
     int SentLength() const { return m_sentLength; }
     bool TraceEnabled() const { return m_traceEnabled == 1; }
+    // Whether replies' check characters are verified (SYSTEM/VERIFYCHECK, read at each Open).
+    bool VerifyChecks() const { return m_verifyChecks; }
 
 private:
-    // Writes one byte, waiting (and pumping) at most a second for room in the output queue.
+    // Writes the frame, waiting (and pumping) at most a second at a time for room in the output
+    // queue.
     void WriteAll(const std::uint8_t* bytes, int length);
-    void StoreByte(std::uint8_t byte);
     // Ends an end-byte read that ran out of time: purge, note, time-out code.
     std::uint16_t EndTimeout(const char* note);
     // Ends an end-byte read whose line has gone: what arrived is no reply.
-    std::uint16_t LineGone(const char* note);
-    // Waits at most the settle time for `count` bytes to be queued.
-    void SettleUntilQueued(std::uint16_t count);
+    std::uint16_t LineGone();
+    // Ends an end-byte read whose reply is complete after `length` bytes.
+    std::uint16_t ReplyComplete(int length);
+    // Reads on, dropping the bytes, until the end byte and two more have come; false when the
+    // time-out or a hang-up ended it first.
+    bool DrainToEnd(char endByte, std::uint64_t start, std::uint32_t limitMs);
+    // Moves `count` bytes from the front of the kept bytes to the receive buffer.
+    void TakeKept(int count);
 
     int m_portNumber = 0;
     char m_receiveBuffer[kBufferSize + 1] = {};
@@ -72,6 +90,10 @@ private:
     std::uint8_t m_parityCode = 0;
     int m_traceEnabled = 0;
     int m_baudRate = 9600;
+    bool m_verifyChecks = true;
+    // Bytes that came behind a reply, or before a counted read wanted them (key presses).
+    char m_kept[kBufferSize] = {};
+    int m_keptCount = 0;
 };
 
 }  // namespace lumenord

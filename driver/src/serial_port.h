@@ -47,12 +47,9 @@ public:
     SerialPort(const SerialPort&) = delete;
     SerialPort& operator=(const SerialPort&) = delete;
 
-    // Bytes waiting in the input queue; 0 when none or the line is gone.
-    int QueuedCount();
-    // Waits at most `maxMs` for input; returns as soon as a byte is queued.
+    // Waits at most `maxMs` for input; returns as soon as a byte is queued or the line is gone.
     WaitResult WaitForInput(int maxMs);
-    ReadResult ReadByte(std::uint8_t* byte);
-    // Takes up to `max` queued bytes in one call; `*got` tells how many.
+    // Takes up to `max` queued bytes in one call; `*got` tells how many (kNone: none queued).
     ReadResult Read(std::uint8_t* bytes, int max, int* got);
     // Writes as many of the bytes as the output queue takes at once (`*written`), or reports
     // that it has no room for any.
@@ -63,6 +60,8 @@ public:
     void Pause(int ms);
     // Discards output not yet sent.
     void PurgeOutput();
+    // Discards input not yet read and output not yet sent.
+    void PurgeInputAndOutput();
     bool HungUp() const { return m_hungUp; }
 
 private:

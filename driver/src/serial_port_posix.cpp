@@ -130,43 +130,17 @@ SerialPort::~SerialPort() {
     close(m_device->fd);
 }
 
-int SerialPort::QueuedCount() {
-    int queued = 0;
-    if (m_hungUp || ioctl(m_device->fd, FIONREAD, &queued) != 0) return 0;
-    return queued > 0 ? queued : 0;
-}
-
 WaitResult SerialPort::WaitForInput(int maxMs) {
     if (m_hungUp) return WaitResult::kHangUp;
-    if (QueuedCount() > 0) return WaitResult::kReady;
     short revents = 0;
     if (PollOnce(m_device->fd, POLLIN, maxMs < 0 ? 0 : maxMs, &revents) <= 0)
         return WaitResult::kIdle;
-    if (QueuedCount() > 0) return WaitResult::kReady;
+    // A hung-up tty reports POLLHUP for good; what it held can no longer be read.
     if (revents & (POLLHUP | POLLERR | POLLNVAL)) {
         m_hungUp = true;
         return WaitResult::kHangUp;
     }
-    // Readable but nothing queued: a read tells whether the line has gone.
-    std::uint8_t probe = 0;
-    ssize_t n = read(m_device->fd, &probe, 0);
-    if (n < 0 && errno != EAGAIN && errno != EINTR) {
-        m_hungUp = true;
-        return WaitResult::kHangUp;
-    }
-    return WaitResult::kIdle;
-}
-
-ReadResult SerialPort::ReadByte(std::uint8_t* byte) {
-    if (m_hungUp) return ReadResult::kFailed;
-    for (;;) {
-        ssize_t n = read(m_device->fd, byte, 1);
-        if (n == 1) return ReadResult::kByte;
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno == EAGAIN) return ReadResult::kNone;
-        if (n < 0 && errno == EIO) m_hungUp = true;
-        return ReadResult::kFailed;
-    }
+    return WaitResult::kReady;
 }
 
 ReadResult SerialPort::Read(std::uint8_t* bytes, int max, int* got) {
@@ -178,9 +152,11 @@ ReadResult SerialPort::Read(std::uint8_t* bytes, int max, int* got) {
             *got = static_cast<int>(n);
             return ReadResult::kByte;
         }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno == EAGAIN) return ReadResult::kNone;
-        if (n == 0 || errno == EIO) m_hungUp = true;
+        // With VMIN = VTIME = 0 a read of an empty queue gives 0; a gone line shows in the poll.
+        if (n == 0) return ReadResult::kNone;
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN) return ReadResult::kNone;
+        if (errno == EIO || errno == ENXIO || errno == ENODEV) m_hungUp = true;
         return ReadResult::kFailed;
     }
 }
@@ -196,7 +172,7 @@ WriteResult SerialPort::Write(const std::uint8_t* bytes, int length, int* writte
         }
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && errno == EAGAIN) return WriteResult::kFull;
-        if (n < 0 && errno == EIO) m_hungUp = true;
+        if (n < 0 && (errno == EIO || errno == ENXIO || errno == ENODEV)) m_hungUp = true;
         return WriteResult::kFailed;
     }
 }
@@ -219,5 +195,7 @@ void SerialPort::Pause(int ms) {
 }
 
 void SerialPort::PurgeOutput() { tcflush(m_device->fd, TCOFLUSH); }
+
+void SerialPort::PurgeInputAndOutput() { tcflush(m_device->fd, TCIOFLUSH); }
 
 }  // namespace lumenord

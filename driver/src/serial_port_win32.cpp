@@ -104,6 +104,17 @@ struct SerialPort::Device {
         return false;
     }
 
+    // Bytes in the input queue, the one a wait took included; false when the device is gone.
+    // Clears line errors too, so that a driver that stops reads after one goes on.
+    bool Queued(int* count) {
+        DWORD errors = 0;
+        COMSTAT status{};
+        *count = 0;
+        if (!ClearCommError(handle, &errors, &status)) return false;
+        *count = static_cast<int>(std::min<DWORD>(status.cbInQue, kReadArea)) + (holding ? 1 : 0);
+        return true;
+    }
+
     // Reads up to `want` bytes into readArea; the standing time-outs make it return at once.
     ReadResult ReadQueued(int want, DWORD* count) {
         if (!ReadFile(handle, readArea, static_cast<DWORD>(want), nullptr, &readBlock) &&
@@ -184,26 +195,18 @@ SerialPort::~SerialPort() {
     }
 }
 
-int SerialPort::QueuedCount() {
-    if (m_hungUp) return 0;
-    DWORD errors = 0;
-    COMSTAT status{};
-    // Clears line errors too, so that a driver that stops reads after one goes on.
-    if (!ClearCommError(m_device->handle, &errors, &status)) {
-        m_hungUp = true;
-        return 0;
-    }
-    const DWORD queued = std::min<DWORD>(status.cbInQue, 0x7FFFFFFF - 1);
-    return static_cast<int>(queued) + (m_device->holding ? 1 : 0);
-}
-
 WaitResult SerialPort::WaitForInput(int maxMs) {
-    if (QueuedCount() > 0) return WaitResult::kReady;
     if (m_hungUp) return WaitResult::kHangUp;
+    Device& port = *m_device;
+    int queued = 0;
+    if (!port.Queued(&queued)) {
+        m_hungUp = true;
+        return WaitResult::kHangUp;
+    }
+    if (queued > 0) return WaitResult::kReady;
     // A message for the host ends the wait; the caller's next pass dispatches it.
     if (maxMs <= 0 || MessagesWaiting()) return WaitResult::kIdle;
 
-    Device& port = *m_device;
     COMMTIMEOUTS timeouts = FirstByteTimeouts(static_cast<DWORD>(maxMs));
     if (!SetCommTimeouts(port.handle, &timeouts)) {
         m_hungUp = true;
@@ -234,11 +237,6 @@ WaitResult SerialPort::WaitForInput(int maxMs) {
         return WaitResult::kHangUp;
     }
     return WaitResult::kIdle;
-}
-
-ReadResult SerialPort::ReadByte(std::uint8_t* byte) {
-    int got = 0;
-    return Read(byte, 1, &got);
 }
 
 ReadResult SerialPort::Read(std::uint8_t* bytes, int max, int* got) {
@@ -293,5 +291,10 @@ WaitResult SerialPort::WaitForOutput(int maxMs) {
 void SerialPort::Pause(int ms) { WaitForEventOrMessage(nullptr, ms); }
 
 void SerialPort::PurgeOutput() { PurgeComm(m_device->handle, PURGE_TXCLEAR); }
+
+void SerialPort::PurgeInputAndOutput() {
+    m_device->holding = false;
+    PurgeComm(m_device->handle, PURGE_RXCLEAR | PURGE_TXCLEAR);
+}
 
 }  // namespace lumenord

@@ -24,6 +24,10 @@ int ReadTraceSetting() {
     return platform::GetPrivateProfileInt("SYSTEM", "DEBUG", 0, kSettingsFile);
 }
 
+bool ReadVerifyCheckSetting() {
+    return platform::GetPrivateProfileInt("SYSTEM", "VERIFYCHECK", 1, kSettingsFile) != 0;
+}
+
 std::string DevicePathForPort(int portNumber) {
     if (portNumber < 1) return {};
     std::string key = "COM" + std::to_string(portNumber);

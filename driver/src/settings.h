@@ -1,5 +1,6 @@
-// What the driver takes from ./sysconfig.ini: the trace switch, the device behind each port
-// number, the time-out log's directory; and how a port name becomes a port number.
+// What the driver takes from ./sysconfig.ini: the trace switch, the reply check switch, the
+// device behind each port number, the time-out log's directory; and how a port name becomes a port
+// number.
 #pragma once
 
 #include <string>
@@ -12,6 +13,9 @@ constexpr int kMaxPortNameLength = 15;
 
 // SYSTEM/DEBUG; 0 when the file or key is missing. The frame trace runs only when it is 1.
 int ReadTraceSetting();
+
+// SYSTEM/VERIFYCHECK: whether replies' check characters are verified; on unless the value is 0.
+bool ReadVerifyCheckSetting();
 
 // The device that port number `portNumber` opens: key COMn of section PORTS, else the system's
 // own name for the port (/dev/ttyS(n-1), \\.\COMn); empty for numbers below 1, which open nothing.

@@ -24,10 +24,9 @@ int RunSettingCommand(char command, char successByte, const char* bytes, unsigne
     char payload[kPayloadBuffer];
     std::memcpy(payload, bytes, length);
     char reply[kReplyBuffer];
-    int exchange = SendCommand(Context().channel, command, payload, static_cast<int>(length), reply,
-                               sizeof reply);
-    int status = ParseStatus(exchange, reply, successByte);
-    return status == 1 ? 0 : status;
+    return ParseStatus(SendCommand(Context().channel, command, payload, static_cast<int>(length),
+                                   reply, sizeof reply),
+                       successByte);
 }
 
 int EnablePort(const char* portName, int baudRate, const char* parity, const char* dataBits,
@@ -49,14 +48,16 @@ int GetCustInfo(char* output) {
     if (output == nullptr) return -3;
     if (PortEnabled == 0) return -1;
     char reply[kReplyBuffer];
-    int exchange = SendCommand(Context().channel, '3', "", 0, reply, sizeof reply);
-    if (exchange < 0) return exchange;
-    int status = ParseStatus(exchange, reply, 'c');
-    if (status != 1 && status != kLowBattery) return status;
-    // The length field counts the status byte; the copy stays within what the reply can hold.
-    int dataLength = std::min(exchange - 1, kMaxCustInfo);
+    ExchangeResult exchange = SendCommand(Context().channel, '3', "", 0, reply, sizeof reply);
+    // The low-battery status comes with valid data.
+    if (exchange.failure != 0 || exchange.status != kLowBattery) {
+        int result = ParseStatus(exchange, 'c');
+        if (result != 0) return result;
+    }
+    // The copy stays within what the reply buffer holds (its closing zero included).
+    int dataLength = std::min(exchange.dataLength, kMaxCustInfo);
     std::memcpy(output, reply + 5, static_cast<std::size_t>(dataLength));
-    return status == 1 ? 0 : kLowBattery;
+    return exchange.status == kLowBattery ? kLowBattery : 0;
 }
 
 int ReadOneByte(unsigned char* output) {

@@ -32,18 +32,33 @@ void WriteBytes(std::FILE* file, const char* bytes, int length) {
     std::fputs("]\n\n", file);
 }
 
+// Opens logbuf.txt for the next entry: afresh for the first one since the library was loaded.
+std::FILE* OpenTrace() {
+    std::FILE* file = std::fopen(kTraceFile, g_traceOpenedOnce ? "a" : "w");
+    if (file != nullptr) g_traceOpenedOnce = true;
+    return file;
+}
+
 }  // namespace
 
 void FrameTrace(TraceDirection direction, const char* bytes, int length, bool enabled) {
-    os::ClockReading stamp = os::LocalClock();
+    // Checked first: the local time costs a time zone conversion on every frame.
     if (!enabled) return;
-    std::FILE* file = std::fopen(kTraceFile, g_traceOpenedOnce ? "a" : "w");
+    os::ClockReading stamp = os::LocalClock();
+    std::FILE* file = OpenTrace();
     if (file == nullptr) return;
-    g_traceOpenedOnce = true;
     WriteHeader(file, direction, stamp);
     int textLength = length > 0 ? static_cast<int>(strnlen(bytes, static_cast<size_t>(length))) : 0;
     std::fprintf(file, "\nASC[%.*s]\n", textLength, bytes);
     WriteBytes(file, bytes, length);
+    std::fclose(file);
+}
+
+void FrameTraceNote(const char* note, bool enabled) {
+    if (!enabled) return;
+    std::FILE* file = OpenTrace();
+    if (file == nullptr) return;
+    std::fprintf(file, "%s\n\n", note);
     std::fclose(file);
 }
 

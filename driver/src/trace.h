@@ -10,6 +10,10 @@ enum class TraceDirection { kSend, kReceive };
 // after the library was loaded starts the file afresh.
 void FrameTrace(TraceDirection direction, const char* bytes, int length, bool enabled);
 
+// Appends `note` and an empty line to ./logbuf.txt when `enabled` (why a received frame was
+// refused, say), right after the entry it speaks of.
+void FrameTraceNote(const char* note, bool enabled);
+
 // Appends the stamp and the message to debugMMDD.log (UTC date) in the time-out log directory,
 // when that directory exists.
 void TimeoutLog(const char* message, int length);

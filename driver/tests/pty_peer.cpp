@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -144,10 +145,21 @@ termios PtyPeer::Settings() const {
     return t;
 }
 
-void PtyPeer::Serve(std::vector<std::string> replies, int frameTimeoutMs) {
+bool PtyPeer::WaitQueuedForDriver(int count, int timeoutMs) const {
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        int queued = 0;
+        // The keep-alive descriptor is the driver's tty, so it sees the driver's input queue.
+        if (ioctl(m_slaveKeepAlive, FIONREAD, &queued) == 0 && queued >= count) return true;
+        if (Clock::now() >= deadline) return false;
+        poll(nullptr, 0, 1);
+    }
+}
+
+void PtyPeer::Serve(std::vector<std::string> replies, int frameTimeoutMs, int replyDelayMs) {
     if (m_server.joinable()) m_server.join();
     m_requests.clear();
-    m_server = std::thread([this, replies = std::move(replies), frameTimeoutMs] {
+    m_server = std::thread([this, replies = std::move(replies), frameTimeoutMs, replyDelayMs] {
         for (const std::string& reply : replies) {
             std::string request = ReadFrame(frameTimeoutMs);
             {
@@ -155,6 +167,7 @@ void PtyPeer::Serve(std::vector<std::string> replies, int frameTimeoutMs) {
                 m_requests.push_back(request);
             }
             if (request.empty()) return;
+            if (replyDelayMs > 0) poll(nullptr, 0, replyDelayMs);  // a slow pad, on purpose
             if (!reply.empty()) Write(reply);
         }
     });

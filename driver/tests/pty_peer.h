@@ -39,10 +39,13 @@ public:
     void CloseMaster();
     // The line settings as the driver left them.
     termios Settings() const;
+    // Waits until at least `count` bytes wait in the driver's input queue; false on time-out.
+    bool WaitQueuedForDriver(int count, int timeoutMs) const;
 
     // Answers requests on a thread of its own: for each entry, read one frame, then write the
-    // entry (an empty entry answers nothing). Requests() joins and returns what was read.
-    void Serve(std::vector<std::string> replies, int frameTimeoutMs = 10000);
+    // entry `replyDelayMs` later (an empty entry answers nothing). Requests() joins and returns
+    // what was read.
+    void Serve(std::vector<std::string> replies, int frameTimeoutMs = 10000, int replyDelayMs = 0);
     std::vector<std::string> Requests();
 
 private:

@@ -92,7 +92,7 @@ TEST_F(SetupTest, SettingExportsSendTheirFramesAndJudgeTheStatus) {
         {"other command's success byte", [] { return PinPad_SetControlCode("032", 3); },
          Hex(ReplyFrame('5', "032")), ReplyFrame('d', ""), 'd'},
         {"length field 000", [] { return PinPad_SetControlCode("032", 3); },
-         Hex(ReplyFrame('5', "032")), ReplyFrameWithLength("000", '\x35', ""), 0},
+         Hex(ReplyFrame('5', "032")), ReplyFrameWithLength("000", 'e', ""), 0},
         {"full 256-byte payload",
          [] { return PinPad_SetCustInfo(std::string(256, 'K').c_str(), 256); },
          Hex(ReplyFrame('3', std::string(256, 'K'))), ReplyFrame('c', ""), 0},
@@ -116,7 +116,7 @@ TEST_F(SetupTest, CustomerInformationReadOutcomes) {
         {"success", ReplyFrame('c', data), 0, 200},
         {"low battery, data valid", ReplyFrame('\xE0', data), 224, 200},
         {"pad error '2'", ReplyFrame('2', data), 50, 0},
-        {"length field 000", ReplyFrameWithLength("000", 'c', data), 0, 0},
+        {"length field 000", ReplyFrameWithLength("000", 'c', data), 0, 200},
         // More than the 256-byte reply buffer holds: 250 data bytes and its closing zero.
         {"oversized reply", ReplyFrame('c', std::string(300, 'V')), 0, 251},
     };

@@ -149,6 +149,21 @@ TEST_F(TraceTest, BytesComeInLinesOfForty) {
     }
 }
 
+TEST_F(TraceTest, ARefusedReplyIsFollowedByItsReason) {
+    WriteSettings("DEBUG=1\n");
+    Library library;
+    ASSERT_EQ(library.Enable(), 0);
+    std::string reply = ReplyFrame('c', "");
+    const std::string computed = reply.substr(reply.size() - 2);
+    reply.replace(reply.size() - 2, 2, "00");
+    peer.Serve({reply});
+    EXPECT_EQ(library.setCustInfo("X", 1), -4);
+    peer.Requests();
+    EXPECT_EQ(TraceWithoutStamps(), Entry(true, Frame('3', "X")) + Entry(false, reply) +
+                                        "Reply refused: check characters 00, the bytes give " +
+                                        computed + "\n\n");
+}
+
 TEST_F(TraceTest, StaysOffUnlessDebugIsOne) {
     for (const char* settings : {"", "DEBUG=0\n", "DEBUG=2\n", "none"}) {
         SCOPED_TRACE(settings);

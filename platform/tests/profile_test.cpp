@@ -1,16 +1,55 @@
 #include "profile.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <future>
 #include <sstream>
 #include <string>
+#include <thread>
+
+#include "file_io.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+
+constexpr uid_t kNobody = 65534;
+
+// Starts `work` in a child process (so it can drop privileges or be one of several writers);
+// the child ends itself after 60 s should it ever hang.
+pid_t StartChild(const std::function<int()>& work) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        alarm(60);
+        _exit(work());
+    }
+    return pid;
+}
+
+int ExitStatus(pid_t pid) {
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
+
+int InChild(const std::function<int()>& work) { return ExitStatus(StartChild(work)); }
+
+// Runs `work` as user nobody when the test runs as root, else as the test's own user.
+int AsUnprivilegedUser(const std::function<bool()>& work) {
+    return InChild([&] {
+        if (geteuid() == 0 && (setgid(kNobody) != 0 || setuid(kNobody) != 0)) return 2;
+        return work() ? 1 : 0;
+    });
+}
 
 class ProfileTest : public ::testing::Test {
 protected:
@@ -34,6 +73,16 @@ protected:
                                                           path_.c_str());
         EXPECT_EQ(buffer[n], '\0');
         return buffer.substr(0, n);
+    }
+
+    std::string ReadKey(const char* section, const char* key) {
+        char buffer[64];
+        platform::GetPrivateProfileString(section, key, "dflt", buffer, sizeof buffer,
+                                          path_.c_str());
+        return buffer;
+    }
+    bool Write(const char* section, const char* key, const char* value) {
+        return platform::WritePrivateProfileString(section, key, value, path_.c_str());
     }
 
     fs::path dir_;
@@ -106,15 +155,201 @@ TEST_F(ProfileTest, WriteKeepsCrLfLineEndsAndTheFileMode) {
     ASSERT_EQ(stat(path_.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0644u);
     // No temporary file is left beside it.
-    int entries = 0;
-    for (auto& e : fs::directory_iterator(dir_)) entries += e.is_regular_file();
-    EXPECT_EQ(entries, 1);
+    for (auto& e : fs::directory_iterator(dir_)) {
+        EXPECT_EQ(e.path().filename().string().find(".tmp"), std::string::npos) << e.path();
+    }
 }
 
 TEST_F(ProfileTest, WriteFailsWhereTheFolderIsMissing) {
     std::string missing = (dir_ / "no" / "file.ini").string();
     EXPECT_FALSE(platform::WritePrivateProfileString("A", "b", "c", missing.c_str()));
     EXPECT_FALSE(platform::WritePrivateProfileString("A", "", "c", path_.c_str()));
+}
+
+TEST_F(ProfileTest, ByteOrderMarkIsSkippedAndQuotesAroundAValueDropped) {
+    struct Row {
+        const char* name;
+        std::string content;
+        const char* key;
+        const char* expected;
+    } rows[] = {
+        {"mark before the first section", "\xEF\xBB\xBF[PORTS]\r\nCOM1=/dev/ttyUSB0\r\n", "COM1",
+         "/dev/ttyUSB0"},
+        {"quoted value keeps its blanks", "[PORTS]\nCOM1=\"  /dev/pts/2 \" \n", "COM1",
+         "  /dev/pts/2 "},
+        {"one pair only", "[PORTS]\nCOM1=\"\"x\"\"\n", "COM1", "\"x\""},
+        {"empty quotes", "[PORTS]\nCOM1=\"\"\n", "COM1", ""},
+        {"a lone quote stays", "[PORTS]\nCOM1=\"\n", "COM1", "\""},
+        {"quote on one side stays", "[PORTS]\nCOM1=\"ab\n", "COM1", "\"ab"},
+        {"mark elsewhere is text",
+         "[PORTS]\n\xEF\xBB\xBF"
+         "COM1=x\n",
+         "COM1", "dflt"},
+    };
+    for (const Row& row : rows) {
+        WriteFile(row.content);
+        EXPECT_EQ(ReadKey("PORTS", row.key), row.expected) << row.name;
+    }
+    WriteFile("\xEF\xBB\xBF[SYSTEM]\nDEBUG=\"1\"\n");
+    EXPECT_EQ(platform::GetPrivateProfileInt("SYSTEM", "DEBUG", 0, path_.c_str()), 1);
+    // A write finds the first section too and keeps the mark.
+    ASSERT_TRUE(Write("SYSTEM", "TIMEOUTLOGDIR", "/tmp"));
+    EXPECT_EQ(ReadFile(), "\xEF\xBB\xBF[SYSTEM]\nDEBUG=\"1\"\nTIMEOUTLOGDIR=/tmp\n");
+}
+
+// A FIFO with no writer blocks an ordinary open for reading until a writer comes; anything
+// at the path that is not a regular file must read as empty at once and never be replaced.
+TEST_F(ProfileTest, NonRegularFilesReadAsEmptyWithoutBlockingAndAreNotReplaced) {
+    const std::string fifo = (dir_ / "fifo").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    struct Row {
+        const char* name;
+        std::function<void()> make;
+        mode_t type;
+    } rows[] = {
+        {"FIFO", [&] { ASSERT_EQ(mkfifo(path_.c_str(), 0600), 0); }, S_IFIFO},
+        {"link to a FIFO", [&] { fs::create_symlink(fifo, path_); }, S_IFIFO},
+        {"directory", [&] { fs::create_directory(path_); }, S_IFDIR},
+        {"link to /dev/zero", [&] { fs::create_symlink("/dev/zero", path_); }, S_IFCHR},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        fs::remove_all(path_);
+        row.make();
+        auto calls = std::async(std::launch::async, [&] {
+            const std::string text = ReadKey("PORTS", "COM1");
+            const int number = platform::GetPrivateProfileInt("SYSTEM", "DEBUG", 7, path_.c_str());
+            const bool written = Write("PORTS", "COM1", "/dev/ttyUSB0");
+            return std::make_tuple(text, number, written);
+        });
+        bool blocked = false;
+        for (auto wait = std::chrono::seconds(5); calls.wait_for(wait) != std::future_status::ready;
+             wait = std::chrono::seconds(1)) {
+            // Release the blocked call: a writer that opens and closes gives it end of file.
+            blocked = true;
+            for (const std::string& f : {path_, fifo})
+                close(open(f.c_str(), O_WRONLY | O_NONBLOCK));
+        }
+        EXPECT_FALSE(blocked);
+        const auto [text, number, written] = calls.get();
+        EXPECT_EQ(text, "dflt");
+        EXPECT_EQ(number, 7);
+        EXPECT_FALSE(written);
+        struct stat st {};
+        ASSERT_EQ(stat(path_.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & S_IFMT, row.type);
+    }
+}
+
+// Whether a write is allowed and what it keeps: the owner's protections stand, a link stays a
+// link. "other" is root when the writer is unprivileged and nobody when the writer is root.
+TEST_F(ProfileTest, WriteKeepsTheOwnersProtections) {
+    struct Row {
+        const char* name;
+        mode_t mode;
+        bool ownedByWriter;
+        bool throughLink;
+        bool unprivilegedWriter;
+        bool written;
+    } rows[] = {
+        {"read-only file is left alone", 0444, true, false, true, false},
+        {"mode kept", 0640, true, false, true, true},
+        {"written through a link to its target", 0600, true, true, true, true},
+        {"another owner's file cannot keep its owner", 0666, false, false, true, false},
+        {"root keeps another owner", 0604, false, false, false, true},
+    };
+    const bool root = geteuid() == 0;
+    ASSERT_EQ(chmod(dir_.c_str(), 0777), 0);
+    const std::string target = (dir_ / "target.ini").string();
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        if (!root && !row.ownedByWriter) continue;  // needs a file of another user
+        for (const std::string& f : {path_, target, target + ".lock", path_ + ".lock"}) {
+            unlink(f.c_str());
+        }
+        const std::string file = row.throughLink ? target : path_;
+        std::ofstream(file) << "[A]\nx=1\n";
+        if (row.throughLink) fs::create_symlink("target.ini", path_);
+        const uid_t writer = root && row.unprivilegedWriter ? kNobody : geteuid();
+        const uid_t owner = row.ownedByWriter ? writer : (writer == 0 ? kNobody : 0);
+        ASSERT_EQ(chown(file.c_str(), owner, owner), 0);
+        ASSERT_EQ(chmod(file.c_str(), row.mode), 0);
+
+        const auto write = [&] { return Write("A", "y", "2"); };
+        const int result = row.unprivilegedWriter ? AsUnprivilegedUser(write) : write();
+        EXPECT_EQ(result, row.written ? 1 : 0);
+        std::ifstream in(file);
+        std::stringstream content;
+        content << in.rdbuf();
+        EXPECT_EQ(content.str(), row.written ? "[A]\nx=1\ny=2\n" : "[A]\nx=1\n");
+        struct stat st {};
+        ASSERT_EQ(stat(file.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, row.mode);
+        EXPECT_EQ(st.st_uid, owner);
+        EXPECT_EQ(st.st_gid, owner);
+        ASSERT_EQ(lstat(path_.c_str(), &st), 0);
+        EXPECT_EQ(S_ISLNK(st.st_mode), row.throughLink);
+    }
+}
+
+// A writer killed between creating its temporary file and renaming it leaves that file behind;
+// the next write removes it, and only it.
+TEST_F(ProfileTest, NextWriteRemovesWhatAnInterruptedWriteLeft) {
+    struct Row {
+        const char* name;
+        bool removed;
+    } rows[] = {
+        {"settings.ini.tmpAb12Cd", true},  {"settings.ini.tmp0000zz", true},
+        {"settings.ini.tmp-notes", false}, {"settings.ini.tmpAb12C", false},
+        {"other.ini.tmpAb12Cd", false},
+    };
+    WriteFile("[A]\nx=1\n");
+    for (const Row& row : rows) std::ofstream(dir_ / row.name) << "[A]\nx=";
+    ASSERT_TRUE(Write("A", "y", "2"));
+    for (const Row& row : rows) EXPECT_EQ(!fs::exists(dir_ / row.name), row.removed) << row.name;
+    EXPECT_EQ(ReadFile(), "[A]\nx=1\ny=2\n");
+}
+
+// Two processes (two windows, or a window and the command-line tool) writing the same file:
+// every key of both is there afterwards, and no temporary file is left.
+TEST_F(ProfileTest, ConcurrentWritersLoseNothing) {
+    constexpr int kKeys = 50;
+    const auto writer = [&](char name) {
+        return [&, name] {
+            for (int i = 0; i < kKeys; ++i) {
+                const std::string key = name + std::to_string(i);
+                if (!Write("KEYS", key.c_str(), key.c_str())) return 1;
+            }
+            return 0;
+        };
+    };
+    const pid_t first = StartChild(writer('a'));
+    const pid_t second = StartChild(writer('b'));
+    EXPECT_EQ(ExitStatus(first), 0);
+    EXPECT_EQ(ExitStatus(second), 0);
+    for (char name : {'a', 'b'}) {
+        for (int i = 0; i < kKeys; ++i) {
+            const std::string key = name + std::to_string(i);
+            EXPECT_EQ(ReadKey("KEYS", key.c_str()), key);
+        }
+    }
+    for (auto& e : fs::directory_iterator(dir_)) {
+        EXPECT_EQ(e.path().filename().string().find(".tmp"), std::string::npos) << e.path();
+    }
+}
+
+TEST_F(ProfileTest, WriteGivesUpWhenAnotherWriterKeepsTheLock) {
+    WriteFile("[A]\nx=1\n");
+    ASSERT_TRUE(Write("A", "x", "2"));  // creates the lock file
+    const int held = open((path_ + ".lock").c_str(), O_RDONLY);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(Write("A", "x", "3"));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, platform::kWriteLockDeadline);
+    close(held);
+    EXPECT_EQ(ReadKey("A", "x"), "2");
+    EXPECT_TRUE(Write("A", "x", "4"));
+    EXPECT_EQ(ReadKey("A", "x"), "4");
 }
 
 }  // namespace

@@ -39,11 +39,13 @@ CommuParaPage::CommuParaPage(Shell& shell, QWidget* parent) : QWidget(parent), m
 
     auto* group = new QGroupBox(this);
     auto* form = new QFormLayout(group);
-    form->addRow("Com port:", comboPort);
-    form->addRow("Baud rate:", comboBoundRate);
-    form->addRow("Data bit:", comboDataBit);
-    form->addRow("Parity bit:", comboParity);
-    form->addRow("Stop bit:", comboStop);
+    const std::pair<const char*, QComboBox*> fields[] = {{"Com port:", comboPort},
+                                                         {"Baud rate:", comboBoundRate},
+                                                         {"Data bit:", comboDataBit},
+                                                         {"Parity bit:", comboParity},
+                                                         {"Stop bit:", comboStop}};
+    for (const auto& [caption, combo] : fields)
+        form->addRow(MakeCaption(caption, combo, group), combo);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(btOpenCom);
     buttons->addWidget(btCloseCom);

@@ -18,17 +18,6 @@ namespace {
 constexpr int kCustomerInfoLimit = 50;
 constexpr int kLowBattery = 224;
 
-// Keeps a memo at `limit` characters, as the edit's maximum length would.
-void LimitLength(QPlainTextEdit* memo, int limit) {
-    QObject::connect(memo, &QPlainTextEdit::textChanged, memo, [memo, limit] {
-        const QString text = memo->toPlainText();
-        if (text.size() <= limit) return;
-        const QSignalBlocker blocker(memo);
-        memo->setPlainText(text.left(limit));
-        memo->moveCursor(QTextCursor::End);
-    });
-}
-
 QStringList ControlCodeItems() {
     return {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "A", "B"};
 }
@@ -47,9 +36,11 @@ KeypadPage::KeypadPage(Shell& shell, CommuParaPage& commu, QWidget* parent)
 
 QWidget* KeypadPage::BuildCustomerGroup() {
     auto* group = new QGroupBox("customer information", this);
-    memoCustInof = Named<QPlainTextEdit>("memoCustInof", group);
-    LimitLength(memoCustInof, kCustomerInfoLimit);
-    memoGetCustInfo = Named<QPlainTextEdit>("memoGetCustInfo", group);
+    memoCustInof = MakeMemo("memoCustInof", group, kCustomerInfoLimit);
+    memoGetCustInfo = MakeMemo("memoGetCustInfo", group);
+    // The memos have no caption of their own: name them by their role.
+    memoCustInof->setAccessibleName("customer information to write");
+    memoGetCustInfo->setAccessibleName("customer information read back");
     btSetCustomerInfo =
         m_shell.MakeOperationButton("btSetCustomerInfo", "set up customer information", group);
     btGetCustomerInfor =
@@ -77,11 +68,11 @@ QWidget* KeypadPage::BuildKeyboardGroup() {
             m_shell.Handler(this, &KeypadPage::btSetKeyboardClick));
 
     auto* grid = new QGridLayout(group);
-    grid->addWidget(new QLabel("Main key value(HEX):", group), 0, 0);
+    grid->addWidget(MakeCaption("Main key value(HEX):", edKeyboardMainValue, group), 0, 0);
     grid->addWidget(edKeyboardMainValue, 0, 1, 1, 3);
-    grid->addWidget(new QLabel("left function key value(HEX):", group), 1, 0);
+    grid->addWidget(MakeCaption("left function key value(HEX):", edLeftKey, group), 1, 0);
     grid->addWidget(edLeftKey, 1, 1);
-    grid->addWidget(new QLabel("right function key value(HEX):", group), 2, 0);
+    grid->addWidget(MakeCaption("right function key value(HEX):", edRightKey, group), 2, 0);
     grid->addWidget(edRightKey, 2, 1);
     grid->addWidget(btSetKeyboard, 2, 3);
     grid->setColumnStretch(2, 1);
@@ -111,10 +102,10 @@ QWidget* KeypadPage::BuildControlCodeGroup() {
             m_shell.Handler(this, &KeypadPage::comboControlCodeChange));
 
     auto* grid = new QGridLayout(group);
-    grid->addWidget(new QLabel("select controlling code", group), 0, 0);
+    grid->addWidget(MakeCaption("select controlling code", comboControlCode, group), 0, 0);
     grid->addWidget(comboControlCode, 0, 1);
     grid->addWidget(labelControlCode, 0, 2, 1, 2);
-    grid->addWidget(new QLabel("input controller value", group), 1, 0);
+    grid->addWidget(MakeCaption("input controller value", edControlCode, group), 1, 0);
     grid->addWidget(edControlCode, 1, 1);
     grid->addWidget(btSetControlCode, 1, 3);
     grid->addWidget(Label52, 2, 0, 1, 4);
@@ -137,18 +128,15 @@ void KeypadPage::btSetCustomerInfoClick() {
     if (info[0] == '\0') return m_shell.Refuse("no user information is forbidden", memoCustInof);
     auto setCustInfo = m_shell.Entries().PinPad_SetCustInfo;
     if (setCustInfo == nullptr) {
+        // This handler's own message for an unbound entry.
         m_shell.ShowStatus("failure in selecting 'DLL' function");
         m_shell.EnableOperationButtons();
         return;
     }
     const auto length = static_cast<unsigned int>(std::strlen(info));
-    const int result = m_shell.CallAfterReader([&] { return setCustInfo(info, length); });
-    m_shell.EnableOperationButtons();
-    if (result != 0) {
-        m_shell.ShowFailure("set the user information,failure reason is:%s", result);
-        return;
-    }
-    m_shell.ShowStatus("succeed in setting the user information");
+    m_shell.RunOperation(
+        setCustInfo, [&](auto entry) { return entry(info, length); },
+        "set the user information,failure reason is:%s", "succeed in setting the user information");
 }
 
 void KeypadPage::btGetCustomerInforClick() {
@@ -198,19 +186,10 @@ void KeypadPage::btSetKeyboardClick() {
     std::memcpy(joined, mainValue.constData(), 32);
     std::memcpy(joined + 32, left.constData(), 8);
     std::memcpy(joined + 40, right.constData(), 8);
-    auto setKeyboardValue = m_shell.Entries().PinPad_SetKeyboardValue;
-    if (setKeyboardValue == nullptr) {
-        m_shell.ShowStatus("failure in selecting function");
-        m_shell.EnableOperationButtons();
-        return;
-    }
-    const int result = m_shell.CallAfterReader([&] { return setKeyboardValue(joined, 48); });
-    m_shell.EnableOperationButtons();
-    if (result != 0) {
-        m_shell.ShowFailure("failure in setting keyboard value,the failure reason is:%s", result);
-        return;
-    }
-    m_shell.ShowStatus("succeed in setting the keyboard value");
+    m_shell.RunOperation(
+        m_shell.Entries().PinPad_SetKeyboardValue, [&](auto entry) { return entry(joined, 48); },
+        "failure in setting keyboard value,the failure reason is:%s",
+        "succeed in setting the keyboard value");
 }
 
 void KeypadPage::btSetControlCodeClick() {
@@ -222,19 +201,12 @@ void KeypadPage::btSetControlCodeClick() {
         *position, edControlCode->currentText(), keypadInvalidate->isChecked());
     if (!command)
         return m_shell.Refuse("control code value must be 2-HEX character", comboControlCode);
-    auto setControlCode = m_shell.Entries().PinPad_SetControlCode;
-    if (setControlCode == nullptr) {
-        m_shell.ShowStatus("failure in selecting function");
-        m_shell.EnableOperationButtons();
-        return;
-    }
     const QByteArray text = command->text.toLatin1();
-    const int result = m_shell.CallAfterReader([&] { return setControlCode(text.constData(), 3); });
-    m_shell.EnableOperationButtons();
-    if (result != 0) {
-        m_shell.ShowFailure("failure in setting the control code,failure reason is:%s", result);
-        return;
-    }
+    const int result = m_shell.RunOperation(
+        m_shell.Entries().PinPad_SetControlCode,
+        [&](auto entry) { return entry(text.constData(), 3); },
+        "failure in setting the control code,failure reason is:%s", nullptr);
+    if (result != 0) return;
     if (*position == kSerialSpeedCode && IsSerialSpeedValue(command->value)) {
         ReopenAtNewSpeed(command->value);
         return;

@@ -1,5 +1,7 @@
 #include "page_layout.h"
 
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QValidator>
 
 namespace shell {
@@ -21,7 +23,68 @@ private:
     int m_limit;
 };
 
+// A memo whose operator edits are checked after the fact, so that every way text comes in is
+// covered without predicting what the edit will insert.
+class LimitedMemo : public QPlainTextEdit {
+public:
+    LimitedMemo(int limit, QWidget* parent) : QPlainTextEdit(parent), m_limit(limit) {}
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        Checked([&] { QPlainTextEdit::keyPressEvent(event); });
+    }
+    void inputMethodEvent(QInputMethodEvent* event) override {
+        Checked([&] { QPlainTextEdit::inputMethodEvent(event); });
+    }
+    // Pasting (keys, context menu, middle button) and dropping all come through here.
+    void insertFromMimeData(const QMimeData* source) override {
+        Checked([&] { QPlainTextEdit::insertFromMimeData(source); });
+    }
+
+private:
+    template <typename Edit>
+    void Checked(Edit&& edit) {
+        const QString before = toPlainText();
+        const int anchor = textCursor().anchor();
+        const int position = textCursor().position();
+        edit();
+        const QString after = toPlainText();
+        if (after.size() <= m_limit || after.size() <= before.size()) return;
+        PutBack(before, after);
+        QTextCursor cursor(document());
+        cursor.setPosition(anchor);
+        cursor.setPosition(position, QTextCursor::KeepAnchor);
+        setTextCursor(cursor);
+    }
+
+    // Replaces the part of `after` that differs from `before` with what `before` had there.
+    void PutBack(const QString& before, const QString& after) {
+        qsizetype prefix = 0;
+        while (prefix < before.size() && before[prefix] == after[prefix]) ++prefix;
+        qsizetype suffix = 0;
+        while (suffix < before.size() - prefix &&
+               before[before.size() - 1 - suffix] == after[after.size() - 1 - suffix]) {
+            ++suffix;
+        }
+        QTextCursor cursor(document());
+        cursor.setPosition(static_cast<int>(prefix));
+        cursor.setPosition(static_cast<int>(after.size() - suffix), QTextCursor::KeepAnchor);
+        // Without a history, undo cannot bring the refused text back.
+        document()->setUndoRedoEnabled(false);
+        cursor.insertText(before.mid(prefix, before.size() - prefix - suffix));
+        document()->setUndoRedoEnabled(true);
+    }
+
+    int m_limit;
+};
+
 }  // namespace
+
+QPlainTextEdit* MakeMemo(const char* name, QWidget* parent, int limit) {
+    QPlainTextEdit* memo = limit < 0 ? new QPlainTextEdit(parent) : new LimitedMemo(limit, parent);
+    memo->setObjectName(QLatin1String(name));
+    return memo;
+}
 
 QLineEdit* MakeEdit(const char* name, QWidget* parent, int maxLength) {
     auto* edit = Named<QLineEdit>(name, parent);

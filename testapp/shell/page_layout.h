@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -23,6 +24,10 @@ QLineEdit* MakeEdit(const char* name, QWidget* parent, int maxLength = 32767);
 // text that is already longer (QLineEdit::setMaxLength would cut it). Calling it again changes
 // the limit.
 void LimitTyping(QLineEdit* edit, int limit);
+// A memo named `name`. With a `limit`, an edit by the operator (typing, pasting, dropping, input
+// method) that would make the text longer than `limit` characters is refused and the text and
+// cursor stay as they were; a text that the program sets is never cut.
+QPlainTextEdit* MakeMemo(const char* name, QWidget* parent, int limit = -1);
 // The caption label of `control`: its buddy, and the control's accessible name is the caption,
 // so screen readers and GUI automation find the control by what the operator reads.
 QLabel* MakeCaption(const QString& caption, QWidget* control, QWidget* parent);

@@ -63,7 +63,7 @@ QWidget* VersionPage::BuildVersionGroup() {
     for (const auto& [caption, edit] : fields) {
         const int row = index / 3;
         const int column = (index % 3) * 2;
-        grid->addWidget(new QLabel(caption, group), row, column);
+        grid->addWidget(MakeCaption(caption, edit, group), row, column);
         grid->addWidget(edit, row, column + 1);
         ++index;
     }
@@ -94,17 +94,19 @@ QWidget* VersionPage::BuildAuthenticationGroup() {
             m_shell.Handler(this, &VersionPage::Button7Click));
 
     auto* grid = new QGridLayout(group);
-    grid->addWidget(new QLabel("input UID:", group), 0, 0);
+    grid->addWidget(MakeCaption("input UID:", edAuthorizationData, group), 0, 0);
     grid->addWidget(edAuthorizationData, 0, 1);
-    grid->addWidget(new QLabel("Key index:", group), 0, 2);
+    grid->addWidget(MakeCaption("Key index:", ComboInitKey, group), 0, 2);
     grid->addWidget(ComboInitKey, 0, 3);
     grid->addWidget(btInitAuthorization, 0, 4);
-    grid->addWidget(new QLabel("Random:", group), 1, 0);
+    grid->addWidget(MakeCaption("Random:", AuthRandom, group), 1, 0);
     grid->addWidget(AuthRandom, 1, 1);
     grid->addWidget(btBidirectionAuthorization, 1, 4);
-    grid->addWidget(new QLabel("return information:", group), 2, 0);
+    grid->addWidget(MakeCaption("return information:", edReturnAuthorization, group), 2, 0);
     grid->addWidget(edReturnAuthorization, 2, 1);
-    grid->addWidget(new QLabel("password", group), 3, 0);
+    // The caption belongs to the index; the password beside it on the same row has none.
+    grid->addWidget(MakeCaption("password", ComboBox4, group), 3, 0);
+    auth_password->setAccessibleName("password text");
     auto* passwordRow = new QHBoxLayout;
     passwordRow->addWidget(ComboBox4);
     passwordRow->addWidget(auth_password, 1);

@@ -242,6 +242,12 @@ void PagesDeviceTest::serialSpeedChangeReopensThePort() {
 void PagesDeviceTest::serialSpeedPastTheBaudListLeavesThePortClosed() {
     PadRig rig;
     QVERIFY(rig.openPort("115200"));
+    // A speed the operator typed and confirmed does not become an eighth entry.
+    auto* baud = rig.control<QComboBox>("comboBoundRate");
+    baud->lineEdit()->clear();
+    QTest::keyClicks(baud, "57600");
+    QTest::keyClick(baud, Qt::Key_Return);
+    QCOMPARE(baud->count(), 7);
     rig.control<QComboBox>("comboControlCode")->setCurrentIndex(6);
     rig.setText("edControlCode", "48");
     rig.click("btSetControlCode");

@@ -1,11 +1,15 @@
 // The shell against the real driver and a simulated pad: binding, opening and closing the port,
 // the close-time control code and the guard that keeps driver calls from overlapping.
 #include <dlfcn.h>
+#include <sys/stat.h>
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QTimer>
 #include <QtTest>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 #include "pad_rig.h"
 
@@ -16,6 +20,7 @@ class ShellDeviceTest : public QObject {
     Q_OBJECT
 private slots:
     void bindsTwentyEntries();
+    void fifoSettingsAndKeyStoreDoNotBlockTheStart();
     void openAtTheChosenSpeed_data();
     void openAtTheChosenSpeed();
     void badBaudTextMakesNoCall();
@@ -42,6 +47,40 @@ void ShellDeviceTest::bindsTwentyEntries() {
     });
     QCOMPARE(bound, 20);
     QCOMPARE(unbound, QStringList({"PinPad_SetPassword", "PinPad_LoadKeyAuthenticate"}));
+}
+
+// A FIFO with no writer blocks whoever opens it for reading. The driver reads sysconfig.ini when
+// it is loaded and the version page reads the key store at start: both must treat a FIFO as an
+// empty file. Should a read block, a watchdog releases it after the deadline so the case fails
+// instead of hanging.
+void ShellDeviceTest::fifoSettingsAndKeyStoreDoNotBlockTheStart() {
+    WorkingFolder folder;
+    DialogRecorder dialogs;
+    const QStringList fifos = {folder.file("sysconfig.ini"), folder.file("KeyStock.txt")};
+    for (const QString& fifo : fifos) QCOMPARE(mkfifo(qPrintable(fifo), 0600), 0);
+    std::mutex mutex;
+    std::condition_variable started;
+    bool done = false;
+    bool released = false;
+    std::thread watchdog([&] {
+        std::unique_lock<std::mutex> lock(mutex);
+        for (std::chrono::milliseconds wait = 5s;
+             !started.wait_for(lock, wait, [&] { return done; }); wait = 100ms) {
+            released = true;
+            for (const QString& fifo : fifos) close(open(qPrintable(fifo), O_WRONLY | O_NONBLOCK));
+        }
+    });
+    auto window = std::make_unique<shell::TfmTestQm731>();
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        done = true;
+    }
+    started.notify_all();
+    watchdog.join();
+    QVERIFY(!released);
+    QVERIFY(window->Library().IsLoaded());
+    QCOMPARE(dialogs.requests.size(), std::size_t{0});
+    QCOMPARE(Find<QLineEdit>(window.get(), "edAuthorizationData")->text(), QString());
 }
 
 void ShellDeviceTest::openAtTheChosenSpeed_data() {

@@ -1,9 +1,12 @@
 // The window without a driver library: start-up, the button states, the clock, the conversion
 // error and the handlers' messages for unbound entries.
+#include <QAccessible>
+#include <QClipboard>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTabWidget>
 #include <QtTest>
 
@@ -25,7 +28,10 @@ private slots:
     void badPasswordIndex_data();
     void badPasswordIndex();
     void clearInformationEmptiesTheFields();
-    void customerInfoIsLimitedTo50Characters();
+    void customerInfoRefusesWhatWouldOverflow_data();
+    void customerInfoRefusesWhatWouldOverflow();
+    void inputControlsAreNamedByTheirCaptions();
+    void typedTextNeverJoinsAList();
 };
 
 void StartupTest::initTestCase() { qputenv("LUMENORD_LIBRARY", "/nonexistent/libLumenord.so"); }
@@ -204,13 +210,160 @@ void StartupTest::clearInformationEmptiesTheFields() {
     QCOMPARE(StatusLine(&window), QString("please first open com port, then test."));
 }
 
-void StartupTest::customerInfoIsLimitedTo50Characters() {
+void StartupTest::customerInfoRefusesWhatWouldOverflow_data() {
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<int>("cursor");
+    QTest::addColumn<int>("selected");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("pasted");
+    QTest::addColumn<QString>("after");
+    const QString full = QString(25, 'a') + QString(25, 'z');
+    QTest::newRow("typing in the middle of a full memo") << full << 25 << 0 << "x"
+                                                         << "" << full;
+    QTest::newRow("Enter in a full memo") << full << 50 << 0 << "\n"
+                                          << "" << full;
+    QTest::newRow("typing the 50th character") << full.left(49) << 49 << 0 << "z"
+                                               << "" << full;
+    QTest::newRow("line break is a character") << full.left(48) << 48 << 0 << "\nq"
+                                               << "" << full.left(48) + "\nq";
+    QTest::newRow("paste that would overflow") << full.left(45) << 10 << 0 << ""
+                                               << "0123456789" << full.left(45);
+    QTest::newRow("paste over a selection that fits")
+        << full << 20 << 10 << ""
+        << "0123456789" << full.left(20) + "0123456789" + full.mid(30);
+    QTest::newRow("program text is not cut, deleting shortens it")
+        << QString(60, 'c') << 60 << 0 << "\b"
+        << "" << QString(59, 'c');
+}
+
+void StartupTest::customerInfoRefusesWhatWouldOverflow() {
+    QFETCH(QString, before);
+    QFETCH(int, cursor);
+    QFETCH(int, selected);
+    QFETCH(QString, typed);
+    QFETCH(QString, pasted);
+    QFETCH(QString, after);
     WorkingFolder folder;
     DialogRecorder dialogs;
     shell::TfmTestQm731 window;
     auto* memo = Find<QPlainTextEdit>(&window, "memoCustInof");
-    memo->setPlainText(QString(60, 'c'));
-    QCOMPARE(memo->toPlainText(), QString(50, 'c'));
+    memo->setPlainText(before);
+    QTextCursor position = memo->textCursor();
+    position.setPosition(cursor);
+    position.setPosition(cursor + selected, QTextCursor::KeepAnchor);
+    memo->setTextCursor(position);
+    if (!pasted.isEmpty()) {
+        QGuiApplication::clipboard()->setText(pasted);
+        QTest::keySequence(memo, QKeySequence::Paste);
+    }
+    for (QChar c : typed) {
+        if (c == '\n')
+            QTest::keyClick(memo, Qt::Key_Return);
+        else if (c == '\b')
+            QTest::keyClick(memo, Qt::Key_Backspace);
+        else
+            QTest::keyClicks(memo, QString(c));
+    }
+    QCOMPARE(memo->toPlainText(), after);
+    if (after == before) {
+        // Refused: the cursor stays where it was, and undo brings nothing back.
+        QCOMPARE(memo->textCursor().position(), cursor + selected);
+        QTest::keySequence(memo, QKeySequence::Undo);
+        QCOMPARE(memo->toPlainText(), before);
+    }
+}
+
+// The name an assistive tool reads for `control`. On Linux a combo box reports its text as its
+// name and its caption label through the "labelled by" relation.
+QString AccessibleName(QWidget* control) {
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(control);
+    if (accessible == nullptr) return "<none>";
+    if (qobject_cast<QComboBox*>(control) == nullptr) return accessible->text(QAccessible::Name);
+    if (control->accessibleName().isEmpty()) return "<unnamed>";
+    QStringList captions;  // the group box around it counts as a label too; take the captions
+    for (const auto& [label, relation] : accessible->relations(QAccessible::Label)) {
+        if (qobject_cast<QLabel*>(label->object())) captions << label->text(QAccessible::Name);
+    }
+    return captions.size() == 1 ? captions[0] : "<no single caption>";
+}
+
+// Screen readers and GUI automation find a control by the name its accessibility interface
+// reports: the caption the operator reads beside it, and never the same name twice.
+void StartupTest::inputControlsAreNamedByTheirCaptions() {
+    WorkingFolder folder;
+    DialogRecorder dialogs;
+    shell::TfmTestQm731 window;
+    const QHash<QString, QString> expected = {
+        {"comboPort", "Com port:"},
+        {"comboBoundRate", "Baud rate:"},
+        {"comboDataBit", "Data bit:"},
+        {"comboParity", "Parity bit:"},
+        {"comboStop", "Stop bit:"},
+        {"edProductType", "product model:"},
+        {"edHardwareVersion", "hardware ver:"},
+        {"edSoftwareVersion", "firmware version:"},
+        {"edDate", "Date Code:"},
+        {"edProductNO", "series number:"},
+        {"edRemark", "description code:"},
+        {"edAuthorizationData", "input UID:"},
+        {"ComboInitKey", "Key index:"},
+        {"AuthRandom", "Random:"},
+        {"edReturnAuthorization", "return information:"},
+        {"ComboBox4", "password"},
+        {"auth_password", "password text"},
+        {"memoCustInof", "customer information to write"},
+        {"memoGetCustInfo", "customer information read back"},
+        {"edKeyboardMainValue", "Main key value(HEX):"},
+        {"edLeftKey", "left function key value(HEX):"},
+        {"edRightKey", "right function key value(HEX):"},
+        {"comboControlCode", "select controlling code"},
+        {"edControlCode", "input controller value"},
+        {"keypad resume temporarily", "keypad resume temporarily"},
+        {"keypad invalidation temporarily", "keypad invalidation temporarily"},
+    };
+    QStringList seen;
+    QSet<QString> names;
+    for (const char* page : {"TabSheet1", "TabSheet2", "TabSheet3"}) {
+        for (QWidget* control : Find<QWidget>(&window, page)->findChildren<QWidget*>()) {
+            const bool input = qobject_cast<QComboBox*>(control) ||
+                               qobject_cast<QPlainTextEdit*>(control) ||
+                               qobject_cast<QRadioButton*>(control) ||
+                               (qobject_cast<QLineEdit*>(control) &&
+                                !qobject_cast<QComboBox*>(control->parentWidget()));
+            if (!input) continue;
+            const QString key = qobject_cast<QRadioButton*>(control)
+                                    ? static_cast<QRadioButton*>(control)->text()
+                                    : control->objectName();
+            QVERIFY2(expected.contains(key), qPrintable("not in the table: " + key));
+            QCOMPARE(AccessibleName(control), expected.value(key));
+            names.insert(AccessibleName(control));
+            seen << key;
+        }
+    }
+    QCOMPARE(seen.size(), expected.size());
+    QCOMPARE(names.size(), expected.size());
+}
+
+// Enter in an editable combo box never adds the typed text to its list; a serial-speed value
+// past the end of the baud list must stay past its end.
+void StartupTest::typedTextNeverJoinsAList() {
+    WorkingFolder folder;
+    DialogRecorder dialogs;
+    shell::TfmTestQm731 window;
+    int editable = 0;
+    for (const char* page : {"TabSheet1", "TabSheet2", "TabSheet3"}) {
+        for (QComboBox* combo : Find<QWidget>(&window, page)->findChildren<QComboBox*>()) {
+            if (!combo->isEditable()) continue;
+            ++editable;
+            const int count = combo->count();
+            combo->lineEdit()->clear();
+            QTest::keyClicks(combo, "57600");
+            QTest::keyClick(combo, Qt::Key_Return);
+            QCOMPARE(combo->count(), count);
+            QCOMPARE(combo->findText("57600"), -1);
+        }
+    }
+    QCOMPARE(editable, 6);
 }
 
 QTEST_MAIN(StartupTest)
