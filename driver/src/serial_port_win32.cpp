@@ -122,13 +122,13 @@ struct SerialPort::Device {
             return ReadFailure(GetLastError());
         DWORD error = ERROR_SUCCESS;
         if (!Finish(&readBlock, kPendingReadMs, count, &error) && *count == 0)
-            return error == ERROR_OPERATION_ABORTED && !requestStuck ? ReadResult::kNone
-                                                                     : ReadFailure(error);
+            return ReadFailure(error);
         return *count > 0 ? ReadResult::kByte : ReadResult::kNone;
     }
 
-    // A port whose driver aborts reads after a line error (the DCB's fAbortOnError) works again
-    // once the error is cleared; every other failure means the device is gone.
+    // A read cancelled here, or aborted by a driver that stops reads after a line error (the
+    // DCB's fAbortOnError), leaves the port working once the error is cleared; every other
+    // failure means the device is gone.
     ReadResult ReadFailure(DWORD error) {
         if (error != ERROR_OPERATION_ABORTED || requestStuck) return ReadResult::kFailed;
         DWORD errors = 0;
@@ -220,8 +220,7 @@ WaitResult SerialPort::WaitForInput(int maxMs) {
         WaitForEventOrMessage(port.readBlock.hEvent, maxMs);
         DWORD error = ERROR_SUCCESS;
         if (!port.Finish(&port.readBlock, 0, &count, &error) && count == 0)
-            read = error == ERROR_OPERATION_ABORTED && !port.requestStuck ? ReadResult::kNone
-                                                                          : ReadResult::kFailed;
+            read = port.ReadFailure(error);
     } else {
         read = port.ReadFailure(GetLastError());
     }
