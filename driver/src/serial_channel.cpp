@@ -167,7 +167,8 @@ std::uint16_t SerialChannel::ReplyComplete(int length) {
     }
     m_receivedCount = length;
     m_endSeen = true;
-    Purge();
+    // No purge here: the reply shows that the request went out, and the next command purges
+    // both queues before it writes anyway.
     FrameTrace(TraceDirection::kReceive, m_receiveBuffer, m_receivedCount, TraceEnabled());
     return static_cast<std::uint16_t>(length);
 }

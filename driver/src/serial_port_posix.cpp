@@ -9,6 +9,7 @@
 #include <cerrno>
 
 #include "serial_port.h"
+#include "serial_port_posix_calls.h"
 #include "ticks.h"
 
 // The kernel's termios2, which carries a free baud rate; glibc's headers do not declare it and
@@ -25,7 +26,24 @@ struct termios2 {
 };
 
 namespace lumenord {
+namespace posix {
 namespace {
+
+// ioctl() is variadic; the table holds a plain function.
+int Ioctl(int fd, unsigned long request, void* argument) { return ::ioctl(fd, request, argument); }
+
+}  // namespace
+
+SystemCalls& Calls() {
+    static SystemCalls calls{&::poll, &::read, &::write, &Ioctl, &::tcflush};
+    return calls;
+}
+
+}  // namespace posix
+
+namespace {
+
+using posix::Calls;
 
 constexpr tcflag_t kBaudOther = 0010000;  // BOTHER: the rate is in c_ispeed/c_ospeed
 
@@ -53,7 +71,7 @@ int PollOnce(int fd, short events, int maxMs, short* revents) {
         pollfd p{fd, events, 0};
         std::uint64_t now = platform::MonotonicMs();
         int left = now >= deadline ? 0 : static_cast<int>(deadline - now);
-        int ready = poll(&p, 1, left);
+        int ready = Calls().poll(&p, 1, left);
         if (ready < 0 && errno == EINTR) continue;
         *revents = ready > 0 ? p.revents : 0;
         return ready;
@@ -82,12 +100,12 @@ void MapLineSettings(const LineSettings& settings, termios* t) {
 // Rates without a termios constant go through termios2 with a free rate.
 bool SetFreeBaudRate(int fd, int rate) {
     termios2 t2{};
-    if (ioctl(fd, TCGETS2, &t2) != 0) return false;
+    if (Calls().ioctl(fd, TCGETS2, &t2) != 0) return false;
     t2.c_cflag &= ~static_cast<tcflag_t>(CBAUD);
     t2.c_cflag |= kBaudOther;
     t2.c_ispeed = static_cast<speed_t>(rate);
     t2.c_ospeed = static_cast<speed_t>(rate);
-    return ioctl(fd, TCSETS2, &t2) == 0;
+    return Calls().ioctl(fd, TCSETS2, &t2) == 0;
 }
 
 bool Configure(int fd, const LineSettings& settings) {
@@ -117,7 +135,7 @@ std::unique_ptr<SerialPort> SerialPort::Open(const char* device, const LineSetti
         close(fd);
         return nullptr;
     }
-    ioctl(fd, TIOCEXCL);
+    Calls().ioctl(fd, TIOCEXCL, nullptr);
     if (!Configure(fd, settings)) {
         close(fd);
         return nullptr;
@@ -126,7 +144,7 @@ std::unique_ptr<SerialPort> SerialPort::Open(const char* device, const LineSetti
 }
 
 SerialPort::~SerialPort() {
-    ioctl(m_device->fd, TIOCNXCL);
+    Calls().ioctl(m_device->fd, TIOCNXCL, nullptr);
     close(m_device->fd);
 }
 
@@ -147,7 +165,7 @@ ReadResult SerialPort::Read(std::uint8_t* bytes, int max, int* got) {
     *got = 0;
     if (m_hungUp) return ReadResult::kFailed;
     for (;;) {
-        ssize_t n = read(m_device->fd, bytes, static_cast<std::size_t>(max));
+        ssize_t n = Calls().read(m_device->fd, bytes, static_cast<std::size_t>(max));
         if (n > 0) {
             *got = static_cast<int>(n);
             return ReadResult::kByte;
@@ -165,7 +183,7 @@ WriteResult SerialPort::Write(const std::uint8_t* bytes, int length, int* writte
     *written = 0;
     if (m_hungUp) return WriteResult::kFailed;
     for (;;) {
-        ssize_t n = write(m_device->fd, bytes, static_cast<std::size_t>(length));
+        ssize_t n = Calls().write(m_device->fd, bytes, static_cast<std::size_t>(length));
         if (n > 0) {
             *written = static_cast<int>(n);
             return WriteResult::kWritten;
@@ -194,8 +212,8 @@ void SerialPort::Pause(int ms) {
     PollOnce(-1, 0, ms, &revents);
 }
 
-void SerialPort::PurgeOutput() { tcflush(m_device->fd, TCOFLUSH); }
+void SerialPort::PurgeOutput() { Calls().tcflush(m_device->fd, TCOFLUSH); }
 
-void SerialPort::PurgeInputAndOutput() { tcflush(m_device->fd, TCIOFLUSH); }
+void SerialPort::PurgeInputAndOutput() { Calls().tcflush(m_device->fd, TCIOFLUSH); }
 
 }  // namespace lumenord

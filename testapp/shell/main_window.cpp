@@ -5,10 +5,13 @@
 #include <QStatusBar>
 #include <QTime>
 
+#include "cleartext_page.h"
 #include "commu_page.h"
+#include "data_page.h"
+#include "ic_card_page.h"
 #include "key_management_page.h"
 #include "keypad_page.h"
-#include "operation_pages.h"
+#include "pin_page.h"
 #include "version_page.h"
 
 namespace shell {
@@ -41,15 +44,19 @@ void TfmTestQm731::BuildPages() {
     m_commuPage = new CommuParaPage(m_shell);
     m_versionPage = new VersionPage(m_shell);
     m_keypadPage = new KeypadPage(m_shell, *m_commuPage);
+    m_pinPage = new operations::PinPage(m_shell);
+    m_dataPage = new operations::DataPage(m_shell);
+    m_cleartextPage = new operations::CleartextPage(m_shell);
+    m_icCardPage = new operations::IcCardPage(m_shell);
     const std::pair<QWidget*, const char*> pages[] = {
         {m_commuPage, "Commu para"},
         {m_versionPage, "Ver information"},
         {m_keypadPage, "keypad parameter"},
         {new keys::KeyManagementPage(m_shell), "key management"},
-        {new operations::PinPage(m_shell), "PIN arithmetic"},
-        {new operations::DataPage(m_shell), "data operation"},
-        {new operations::CleartextPage(m_shell), "cleartext"},
-        {new operations::IcCardPage(m_shell), "Ic Card Control"},
+        {m_pinPage, "PIN arithmetic"},
+        {m_dataPage, "data operation"},
+        {m_cleartextPage, "cleartext"},
+        {m_icCardPage, "Ic Card Control"},
     };
     const char* const names[] = {"TabSheet1", "TabSheet2", "TabSheet3", "TabSheet4",
                                  "TabSheet5", "TabSheet6", "TabSheet8", "TabSheet7"};
@@ -85,7 +92,12 @@ void TfmTestQm731::BuildStatusBar() {
     m_shell.SetStatusPanel(m_statusPanels[1]);
 }
 
-void TfmTestQm731::InitPageDefaults() { m_keypadPage->InitPageDefaults(); }
+void TfmTestQm731::InitPageDefaults() {
+    m_keypadPage->InitPageDefaults();
+    m_pinPage->InitPageDefaults();
+    m_dataPage->InitPageDefaults();
+    m_cleartextPage->InitPageDefaults();
+}
 
 void TfmTestQm731::LoadDriver() {
     if (!m_library.Load()) {
@@ -105,6 +117,8 @@ void TfmTestQm731::FormCreate() {
     LoadDriver();
     Timer1Timer();
     m_versionPage->LoadAuthorizationData();
+    m_icCardPage->ClearCardFields();
+    m_cleartextPage->FillDisplayLists();
     PageControl1->setCurrentIndex(3);
 }
 
@@ -132,6 +146,8 @@ void TfmTestQm731::closeEvent(QCloseEvent* event) {
 void TfmTestQm731::FormClose() {
     if (m_shell.padInputClosed == 1) return;
     m_shell.padInputClosed = 1;
+    // The keypad reader leaves at once now; wait for it so the closing code goes out alone.
+    m_shell.StopReaderThread();
     auto setControlCode = m_shell.Entries().PinPad_SetControlCode;
     if (setControlCode == nullptr) return;
     const int result = m_shell.GuardedCall([&] { return setControlCode("032", 3); });

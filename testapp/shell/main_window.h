@@ -10,11 +10,24 @@
 #include "driver_entries.h"
 #include "shell.h"
 
+namespace operations {
+class PinPage;
+class DataPage;
+}  // namespace operations
+
 namespace shell {
 
 class CommuParaPage;
 class VersionPage;
 class KeypadPage;
+}  // namespace shell
+
+namespace operations {
+class CleartextPage;
+class IcCardPage;
+}  // namespace operations
+
+namespace shell {
 
 class TfmTestQm731 : public QMainWindow {
     Q_OBJECT
@@ -47,6 +60,10 @@ private:
     CommuParaPage* m_commuPage = nullptr;
     VersionPage* m_versionPage = nullptr;
     KeypadPage* m_keypadPage = nullptr;
+    operations::PinPage* m_pinPage = nullptr;
+    operations::DataPage* m_dataPage = nullptr;
+    operations::CleartextPage* m_cleartextPage = nullptr;
+    operations::IcCardPage* m_icCardPage = nullptr;
 };
 
 }  // namespace shell

@@ -8,19 +8,24 @@ namespace shell {
 namespace {
 
 // Accepts an edit that keeps the text within the limit, or that does not make it longer, so a
-// text set by the program beyond the limit can still be shortened.
+// text set by the program beyond the limit can still be shortened. The edit's own text already
+// holds the edit under validation, so the accepted length is tracked from its changes.
 class TypingLimit : public QValidator {
 public:
-    TypingLimit(QLineEdit* edit, int limit) : QValidator(edit), m_edit(edit), m_limit(limit) {}
+    TypingLimit(QLineEdit* edit, int limit)
+        : QValidator(edit), m_limit(limit), m_accepted(edit->text().size()) {
+        connect(edit, &QLineEdit::textChanged, this,
+                [this](const QString& text) { m_accepted = text.size(); });
+    }
     void setLimit(int limit) { m_limit = limit; }
     State validate(QString& input, int&) const override {
-        if (input.size() <= m_limit || input.size() <= m_edit->text().size()) return Acceptable;
+        if (input.size() <= m_limit || input.size() <= m_accepted) return Acceptable;
         return Invalid;
     }
 
 private:
-    QLineEdit* m_edit;
     int m_limit;
+    qsizetype m_accepted;
 };
 
 // A memo whose operator edits are checked after the fact, so that every way text comes in is
@@ -28,6 +33,7 @@ private:
 class LimitedMemo : public QPlainTextEdit {
 public:
     LimitedMemo(int limit, QWidget* parent) : QPlainTextEdit(parent), m_limit(limit) {}
+    void setLimit(int limit) { m_limit = limit; }
 
 protected:
     void keyPressEvent(QKeyEvent* event) override {
@@ -84,6 +90,12 @@ QPlainTextEdit* MakeMemo(const char* name, QWidget* parent, int limit) {
     QPlainTextEdit* memo = limit < 0 ? new QPlainTextEdit(parent) : new LimitedMemo(limit, parent);
     memo->setObjectName(QLatin1String(name));
     return memo;
+}
+
+void LimitTyping(QPlainTextEdit* memo, int limit) {
+    auto* limited = dynamic_cast<LimitedMemo*>(memo);
+    Q_ASSERT(limited != nullptr);
+    if (limited != nullptr) limited->setLimit(limit);
 }
 
 QLineEdit* MakeEdit(const char* name, QWidget* parent, int maxLength) {

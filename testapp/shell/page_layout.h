@@ -28,6 +28,8 @@ void LimitTyping(QLineEdit* edit, int limit);
 // method) that would make the text longer than `limit` characters is refused and the text and
 // cursor stay as they were; a text that the program sets is never cut.
 QPlainTextEdit* MakeMemo(const char* name, QWidget* parent, int limit = -1);
+// Changes the limit of a memo that MakeMemo made with a limit.
+void LimitTyping(QPlainTextEdit* memo, int limit);
 // The caption label of `control`: its buddy, and the control's accessible name is the caption,
 // so screen readers and GUI automation find the control by what the operator reads.
 QLabel* MakeCaption(const QString& caption, QWidget* control, QWidget* parent);

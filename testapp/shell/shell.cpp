@@ -93,6 +93,7 @@ void Shell::StopReaderThread() {
 }
 
 void Shell::BeginOperation() {
+    ++m_operationSerial;
     padInputClosed = 1;
     keyPollActive = 0;
     DisableOperationButtons();
@@ -135,6 +136,14 @@ void Shell::EnableOperationButtons() {
     }
 }
 
+void Shell::SetClosePortEnabled(bool enabled) {
+    for (const QPointer<QPushButton>& button : m_buttons) {
+        if (button && button->objectName() == QLatin1String("btCloseCom")) {
+            button->setEnabled(enabled);
+        }
+    }
+}
+
 void Shell::WaitForReader() {
     portRequest = 1;
     const auto deadline = std::chrono::steady_clock::now() + kReaderDeadline;
@@ -150,9 +159,11 @@ bool Shell::PollKeys(const std::function<bool()>& stopped,
                      const std::function<KeyStep(unsigned char)>& onByte) {
     auto readOneByte = m_entries.PinPad_ReadOneByte;
     if (readOneByte == nullptr) return false;
+    const unsigned long serial = m_operationSerial;
+    auto ended = [&] { return m_operationSerial != serial || stopped(); };
     for (;;) {
         ProcessPendingEvents();
-        if (stopped()) return false;
+        if (ended()) return false;
         // The read waits about a second for a byte and returns the moment one is queued, so
         // the loop neither sleeps nor spins.
         unsigned char read[3] = {};
@@ -165,7 +176,7 @@ bool Shell::PollKeys(const std::function<bool()>& stopped,
             if (spent < kFailedReadPause) PumpFor(kFailedReadPause - spent);
             continue;
         }
-        if (stopped()) return false;
+        if (ended()) return false;
         if (onByte(read[0]) == KeyStep::kDone) return true;
     }
 }

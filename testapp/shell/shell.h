@@ -69,6 +69,9 @@ public:
     QPushButton* MakeOperationButton(const char* name, const QString& caption, QWidget* parent);
     void DisableOperationButtons();
     void EnableOperationButtons();
+    // Entry loops keep the port from being closed under them: "Close Com port" is off while a
+    // loop waits for key presses and back on when it ends.
+    void SetClosePortEnabled(bool enabled);
     const std::vector<QPointer<QPushButton>>& OperationButtons() const { return m_buttons; }
 
     // Raises portRequest and keeps the window responsive until the reader is out of the driver.
@@ -87,8 +90,10 @@ public:
     // The key-press polling loop of the window thread (entries typed on the pad, star echoes):
     // each pass lets the window handle its events, leaves when `stopped()` says another
     // operation has started, and otherwise reads one byte after the reader; a delivered byte
-    // goes to `onByte` unless an operation started during the read. Returns true when `onByte`
-    // ended the loop, false when `stopped()` did or the read entry is not bound.
+    // goes to `onByte` unless an operation started during the read. An operation begun after the
+    // loop (BeginOperation) ends it too, even when that operation ran an entry loop of its own
+    // that raised the flags again. Returns true when `onByte` ended the loop, false when
+    // `stopped()` or a newer operation did or the read entry is not bound.
     bool PollKeys(const std::function<bool()>& stopped,
                   const std::function<KeyStep(unsigned char)>& onByte);
 
@@ -118,6 +123,7 @@ private:
     std::vector<QPointer<QPushButton>> m_buttons;
     std::timed_mutex m_driverMutex;
     std::vector<std::function<void()>> m_deferred;  // window thread only
+    unsigned long m_operationSerial = 0;            // counts BeginOperation, window thread only
     static thread_local bool t_inDriverCall;
 };
 

@@ -13,8 +13,11 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <chrono>
 #include <cstdio>
+#include <cstring>
 
+#include "key_store.h"
 #include "main_window.h"
 
 namespace {
@@ -27,6 +30,47 @@ bool SaveGrab(QWidget& window, const QString& path) {
 
 void Click(QWidget& window, const char* name) {
     if (auto* button = window.findChild<QPushButton*>(name)) button->click();
+}
+
+void SetText(QWidget& window, const char* name, const QString& text) {
+    if (auto* edit = window.findChild<QLineEdit*>(name)) return edit->setText(text);
+    if (auto* memo = window.findChild<QPlainTextEdit*>(name)) return memo->setPlainText(text);
+    if (auto* combo = window.findChild<QComboBox*>(name)) combo->setEditText(text);
+}
+
+// A PIN entered on the pad and read back, a PIN offset, a MAC and an encrypted block, under
+// keys that the pad holds and the key store records.
+void FillOperationPages(QWidget& window, padsim::PtyPad& pad) {
+    const char* const pinKey = "0123456789ABCDEFFEDCBA9876543210";
+    const char* const dataKey = "1C587F1C13924FEF";
+    pad.With([&](padsim::PadSimulator& sim) {
+        sim.SetKey(0x30, {pinKey, "TPK"});
+        sim.SetKey(0x40, {dataKey, "TDK"});
+    });
+    shell::WriteKeyStore("KEY_ENCRYPT", "30", pinKey);
+    shell::WriteKeyStore("KEY_ENCRYPT", "40", dataKey);
+    pad.SetScriptedKeys("123456");
+    Click(window, "btEnablePin");
+    Click(window, "Button6");  // the offset of that PIN; it empties the PIN results
+    Click(window, "btEnablePin");
+    pad.SetScriptedKeys("");
+    Click(window, "btGetPin");
+    SetText(window, "memoMakeMacData", "0102030405060708090A0B0C0D0E0F10");
+    Click(window, "btMakeMAC");
+    SetText(window, "memoInputData", "0123456789ABCDEF0011223344556677");
+    Click(window, "btEncryptData");
+}
+
+// Key presses on the pad while the clear-text keypad is open, shown once the reader has them.
+void PressPadKeys(QApplication& app, QWidget& window, padsim::PtyPad& pad, const char* keys) {
+    Click(window, "OpenKeyBord");
+    pad.PressKeys(keys);
+    const auto* memo = window.findChild<QPlainTextEdit*>("Memo1");
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (memo->toPlainText().size() < static_cast<qsizetype>(std::strlen(keys)) &&
+           std::chrono::steady_clock::now() < deadline) {
+        app.processEvents(QEventLoop::WaitForMoreEvents, 50);
+    }
 }
 
 }  // namespace
@@ -55,14 +99,22 @@ int main(int argc, char* argv[]) {
     Click(window, "btGetCustomerInfor");
     window.findChild<QComboBox*>("comboControlCode")->setCurrentIndex(1);
     window.findChild<QLineEdit*>("auth_password")->setText(QString(32, '1'));
+    FillOperationPages(window, pad);
+    PressPadKeys(app, window, pad, "4711.0815");
+    SetText(window, "TS8_Memo3", "48 45 4C 4C 4F");
+    Click(window, "TabSheet8_Display");
+    Click(window, "IC_Control");
+    SetText(window, "DataSend", "3F00");
+    Click(window, "IC_Access");
     app.processEvents();
 
     bool ok = SaveGrab(window, out.filePath("main-window.png"));
     auto* pages = window.findChild<QTabWidget*>("PageControl1");
-    const std::pair<int, const char*> shots[] = {{0, "page-commu-para.png"},
-                                                 {1, "page-ver-information.png"},
-                                                 {2, "page-keypad-parameter.png"},
-                                                 {3, "page-key-management.png"}};
+    const std::pair<int, const char*> shots[] = {
+        {0, "page-commu-para.png"},       {1, "page-ver-information.png"},
+        {2, "page-keypad-parameter.png"}, {3, "page-key-management.png"},
+        {4, "page-pin-arithmetic.png"},   {5, "page-data-operation.png"},
+        {6, "page-cleartext.png"},        {7, "page-ic-card.png"}};
     for (const auto& [index, file] : shots) {
         pages->setCurrentIndex(index);
         app.processEvents();

@@ -14,6 +14,8 @@ endfunction()
 
 testapp_add_qtest(testapp_logic_tests SOURCES tests/logic_test.cpp)
 testapp_add_qtest(testapp_startup_tests SOURCES tests/startup_test.cpp)
+testapp_add_qtest(testapp_operations_logic_tests SOURCES tests/operations_logic_test.cpp)
+testapp_add_qtest(testapp_cleartext_logic_tests SOURCES tests/cleartext_logic_test.cpp)
 
 # The end-to-end cases need the driver library beside them and the simulated pad.
 if(TARGET Lumenord AND TARGET padsim_engine)
@@ -21,8 +23,17 @@ if(TARGET Lumenord AND TARGET padsim_engine)
         LIBS padsim_engine)
     testapp_add_qtest(testapp_pages_device_tests SOURCES tests/pages_device_test.cpp
         LIBS padsim_engine)
+    testapp_add_qtest(testapp_cleartext_ic_device_tests SOURCES tests/cleartext_ic_device_test.cpp
+        LIBS padsim_engine)
+    add_dependencies(testapp_cleartext_ic_device_tests Lumenord)
     add_dependencies(testapp_shell_device_tests Lumenord)
     add_dependencies(testapp_pages_device_tests Lumenord)
+    # The PIN, MAC and data pages; expected values computed with OpenSSL.
+    foreach(page pin_page operation_pages)
+        testapp_add_qtest(testapp_${page}_tests SOURCES tests/${page}_test.cpp
+            LIBS padsim_engine padsim_test_support)
+        add_dependencies(testapp_${page}_tests Lumenord)
+    endforeach()
 endif()
 
 # Pictures of the pages for the documentation; built on request, never run as a test.

@@ -1,0 +1,459 @@
+#include "pin_page.h"
+
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QSignalBlocker>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "data_requests.h"
+#include "key_store.h"
+#include "page_layout.h"
+
+namespace operations {
+namespace {
+
+using shell::MakeCaption;
+using shell::MakeCombo;
+using shell::MakeEdit;
+using shell::Named;
+
+constexpr int kMemoLimit = 2048;
+constexpr int kPinReadWaitSeconds = 5;
+constexpr int kDefaultRenewWait = 30;
+constexpr char kRenewMode = 'a';
+constexpr char kVerifyMode = 'b';
+constexpr const char* kKeyIndexRefusal = "invalid PIN key no. value range:30-7F";
+constexpr const char* kStartFailure = "failure in starting the PIN,the failure reason is:%s";
+constexpr const char* kReadFailure = "failure in reading the PIN ,the failure reason is:%s";
+constexpr const char* kEntryFinished =
+    "user finish inputting the password ,and then password encryption text can be selected";
+// A key store value that stands for a key entered on the pad, which the program does not know.
+constexpr const char* kKeyMask = "********";
+
+QLineEdit* MakeResultEdit(const char* name, QWidget* parent) {
+    QLineEdit* edit = MakeEdit(name, parent);
+    edit->setReadOnly(true);
+    return edit;
+}
+
+void LimitComboTyping(QComboBox* combo, int limit) { shell::LimitTyping(combo->lineEdit(), limit); }
+
+// Adds caption and control side by side at (row, column) of `grid`.
+void AddField(QGridLayout* grid, int row, int column, const QString& caption, QWidget* control,
+              int span = 1) {
+    grid->addWidget(MakeCaption(caption, control, control->parentWidget()), row, column);
+    grid->addWidget(control, row, column + 1, 1, span);
+}
+
+}  // namespace
+
+PinPage::PinPage(shell::Shell& shell, QWidget* parent) : QWidget(parent), m_shell(shell) {
+    auto* right = new QVBoxLayout;
+    right->addWidget(BuildRenewGroup());
+    right->addWidget(BuildMacGroup(), 1);
+    auto* layout = new QHBoxLayout(this);
+    layout->addWidget(BuildPinGroup(), 5);
+    layout->addLayout(right, 4);
+}
+
+QWidget* PinPage::BuildPinGroup() {
+    auto* group = new QGroupBox("PIN", this);
+    comboPinKeyNo = MakeCombo("comboPinKeyNo", group, shell::HexItems(0x30, 0x7F), "30");
+    LimitComboTyping(comboPinKeyNo, 2);
+    comboPinType = MakeCombo("comboPinType", group, PinTypeItems(), "ISO9564_0", false);
+    comboHintAudio = MakeCombo("comboHintAudio", group, {"0", "1", "2"}, "0");
+    LimitComboTyping(comboHintAudio, 1);
+    edPinLength = MakeCombo("edPinLength", group, PinLengthItems(1), "06");
+    LimitComboTyping(edPinLength, 2);
+    edAccount = MakeEdit("edAccount", group);
+    shell::LimitTyping(edAccount, AccountLimit(1));
+    edAccount->setText("123456789012");
+    ComboBox1 = MakeCombo("ComboBox1", group, {"0", "1", "2"}, "0");
+    ComboBox2 = MakeCombo("ComboBox2", group, {"0", "1", "2", "4", "5", "6"}, "0");
+    btEnablePin = m_shell.MakeOperationButton("btEnablePin", "startup PIN1", group);
+    Button5 = m_shell.MakeOperationButton("Button5", "startup PIN2", group);
+    btGetPin = m_shell.MakeOperationButton("btGetPin", "Read ciphertext", group);
+    PinPadKey = MakeResultEdit("PinPadKey", group);
+    edPinSerialNo = MakeEdit("edPinSerialNo", group);
+    edPinSerialNo->setEnabled(false);
+    edPinRevLength = MakeEdit("edPinRevLength", group);
+    edPinRevLength->setEnabled(false);
+    edPinRevEncrypt = MakeResultEdit("edPinRevEncrypt", group);
+    PinMingWen = MakeResultEdit("PinMingWen", group);
+    edPinDigits = MakeResultEdit("edPinDigits", group);
+    edPinDigits->setToolTip("The PIN digits read back from the cleartext PIN block");
+
+    connect(btEnablePin, &QPushButton::clicked, this,
+            m_shell.Handler(this, &PinPage::btEnablePinClick));
+    connect(Button5, &QPushButton::clicked, this, m_shell.Handler(this, &PinPage::Button5Click));
+    connect(btGetPin, &QPushButton::clicked, this, m_shell.Handler(this, &PinPage::btGetPinClick));
+    connect(comboPinType, &QComboBox::currentIndexChanged, this,
+            m_shell.Handler(this, &PinPage::comboPinTypeChange));
+
+    auto* grid = new QGridLayout(group);
+    AddField(grid, 0, 0, "Key index:", comboPinKeyNo);
+    AddField(grid, 0, 2, "Pin type:", comboPinType);
+    AddField(grid, 1, 0, "sound:", comboHintAudio);
+    AddField(grid, 1, 2, "PIN length(DEC):", edPinLength);
+    AddField(grid, 2, 0, "AN or Transcode:", edAccount, 3);
+    AddField(grid, 3, 0, "CR Code:", ComboBox1);
+    AddField(grid, 3, 2, "Clear Code:", ComboBox2);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(btEnablePin);
+    buttons->addWidget(Button5);
+    buttons->addWidget(btGetPin);
+    grid->addLayout(buttons, 4, 0, 1, 4);
+    AddField(grid, 5, 0, "key value:", PinPadKey, 3);
+    AddField(grid, 6, 0, "Track number:", edPinSerialNo);
+    AddField(grid, 6, 2, "Pin length:", edPinRevLength);
+    AddField(grid, 7, 0, "Ciphertext PIN:", edPinRevEncrypt, 3);
+    AddField(grid, 8, 0, "Cleartext PIN:", PinMingWen);
+    AddField(grid, 8, 2, "PIN digits:", edPinDigits);
+    grid->setColumnStretch(1, 1);
+    grid->setColumnStretch(3, 1);
+    grid->setRowStretch(9, 1);
+    return group;
+}
+
+QWidget* PinPage::BuildRenewGroup() {
+    auto* group = new QGroupBox("PIN Renew/verify", this);
+    ComboBox3 = MakeCombo("ComboBox3", group, {"61", "62"}, "61");
+    Edit1 = MakeEdit("Edit1", group);
+    shell::LimitTyping(Edit1, 16);
+    Edit1->setText("0006502105278100");
+    Edit2 = MakeEdit("Edit2", group);
+    shell::LimitTyping(Edit2, 16);
+    Edit2->setText("0123456789012345");
+    Edit3 = MakeEdit("Edit3", group);
+    Edit3->setToolTip("After a renew: the PIN offset, which a verify (62) sends back");
+    Button6 = m_shell.MakeOperationButton("Button6", "PIN Renew/verify", group);
+    connect(Button6, &QPushButton::clicked, this, m_shell.Handler(this, &PinPage::Button6Click));
+
+    auto* grid = new QGridLayout(group);
+    AddField(grid, 0, 0, "Mode Code:", ComboBox3);
+    grid->addWidget(Button6, 0, 2);
+    AddField(grid, 1, 0, "Validated data:", Edit1, 2);
+    AddField(grid, 2, 0, "BCD transfer Table:", Edit2, 2);
+    AddField(grid, 3, 0, "Return Data:", Edit3, 2);
+    grid->setColumnStretch(1, 1);
+    return group;
+}
+
+QWidget* PinPage::BuildMacGroup() {
+    auto* group = new QGroupBox("MAC", this);
+    comboMakeMacKeyIndex =
+        MakeCombo("comboMakeMacKeyIndex", group, shell::HexItems(0x30, 0x7F), "30");
+    LimitComboTyping(comboMakeMacKeyIndex, 2);
+    comboMacType = MakeCombo("comboMacType", group,
+                             {"PBOC", "ANSI X9.9", "ANSI X9.19", "ISO 16609"}, "ANSI X9.9", false);
+    memoMakeMacData = shell::MakeMemo("memoMakeMacData", group, kMemoLimit);
+    edMakeMacResult = MakeResultEdit("edMakeMacResult", group);
+    btMakeMAC = m_shell.MakeOperationButton("btMakeMAC", "MAC calculation", group);
+    btCleanUpMac = Named<QPushButton>("btCleanUpMac", group, "Clear");
+    connect(btMakeMAC, &QPushButton::clicked, this,
+            m_shell.Handler(this, &PinPage::btMakeMACClick));
+    connect(btCleanUpMac, &QPushButton::clicked, this,
+            m_shell.Handler(this, &PinPage::btCleanUpMacClick));
+
+    auto* grid = new QGridLayout(group);
+    AddField(grid, 0, 0, "Key index:", comboMakeMacKeyIndex);
+    AddField(grid, 0, 2, "MAC type:", comboMacType);
+    grid->addWidget(MakeCaption("input character(HEX):", memoMakeMacData, group), 1, 0, 1, 4);
+    grid->addWidget(memoMakeMacData, 2, 0, 1, 4);
+    AddField(grid, 3, 0, "return MAC(HEX):", edMakeMacResult, 3);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(btMakeMAC);
+    buttons->addWidget(btCleanUpMac);
+    grid->addLayout(buttons, 4, 0, 1, 4);
+    grid->setRowStretch(2, 1);
+    grid->setColumnStretch(3, 1);
+    return group;
+}
+
+void PinPage::InitPageDefaults() {
+    memoMakeMacData->setPlainText("");
+    const QSignalBlocker pinType(comboPinType);
+    comboMacType->setCurrentIndex(1);
+    comboHintAudio->setCurrentIndex(0);
+    comboPinType->setCurrentIndex(1);
+    edPinLength->setCurrentText("06");
+}
+
+void PinPage::ClearPinResults() {
+    edPinSerialNo->clear();
+    edPinRevEncrypt->clear();
+    PinMingWen->clear();
+    edPinDigits->clear();
+}
+
+void PinPage::ClearEntryResults() {
+    ClearPinResults();
+    edPinRevLength->clear();
+}
+
+std::optional<QByteArray> PinPage::PinKeyIndex() {
+    const QByteArray keyIndex = comboPinKeyNo->currentText().toLatin1();
+    if (IsWorkingKeyIndex(ParseKeyIndex(comboPinKeyNo->currentText()))) return keyIndex;
+    m_shell.Refuse(kKeyIndexRefusal, comboPinKeyNo);
+    return std::nullopt;
+}
+
+std::optional<PinTarget> PinPage::PinTargetFromPage(int typeIndex) {
+    const std::optional<QByteArray> keyIndex = PinKeyIndex();
+    if (!keyIndex) return std::nullopt;
+    const QByteArray account = edAccount->text().toLatin1();
+    if (const char* refusal = AccountRefusal(typeIndex, account)) {
+        m_shell.Refuse(refusal, edAccount);
+        return std::nullopt;
+    }
+    return MakePinTarget(*keyIndex, typeIndex, account);
+}
+
+void PinPage::btEnablePinClick() {
+    const int typeIndex = comboPinType->currentIndex();
+    m_shell.BeginOperation();
+    m_shell.padInputClosed = 0;
+    PinPadKey->clear();
+    ClearEntryResults();
+    const std::optional<PinTarget> target = PinTargetFromPage(typeIndex);
+    if (!target) return;
+    const QString length = edPinLength->currentText();
+    const QByteArray text =
+        FullPinStartText(*target, comboHintAudio->currentText().toLatin1(), length.toLatin1());
+    StartPinEntry(text, target, StarEcho(StarEcho::Backspace::kOneStar, LeadingNumber(length)));
+}
+
+void PinPage::Button5Click() {
+    m_shell.BeginOperation();
+    m_shell.padInputClosed = 0;
+    PinPadKey->clear();
+    ClearEntryResults();
+    const QString clearCode = ComboBox2->currentText().left(1);
+    const QByteArray text =
+        ShortPinStartText(comboHintAudio->currentText(), edPinLength->currentText(),
+                          ComboBox1->currentText(), clearCode);
+    const StarEcho echo(StarEcho::BackspaceForClearCode(LeadingNumber(clearCode)),
+                        LeadingNumber(edPinLength->currentText().left(2)));
+    StartPinEntry(text, std::nullopt, echo);
+}
+
+void PinPage::StartPinEntry(const QByteArray& text, const std::optional<PinTarget>& target,
+                            StarEcho echo) {
+    const int result = m_shell.RunOperation(
+        m_shell.Entries().PinPad_EnablePin,
+        [&](auto enablePin) {
+            return enablePin(text.constData(), static_cast<unsigned int>(text.size()));
+        },
+        kStartFailure, nullptr);
+    if (result == shell::kEntryUnbound) return;
+    // "startup PIN2" has told the pad nothing of key and type, whatever the outcome, so the read
+    // must send them.
+    if (!target) m_pin2Mode = true;
+    if (result != 0) return;
+    if (target) {
+        m_pin2Mode = false;
+        m_entryTarget = *target;
+    }
+    m_shell.ShowStatus("succeed in starting PIN ,please input your password in the keyboard");
+    RunStarEcho(std::move(echo));
+}
+
+void PinPage::RunStarEcho(StarEcho echo) {
+    using Step = shell::Shell::KeyStep;
+    btGetPin->setEnabled(false);
+    m_shell.keyPollActive = 1;
+    m_shell.SetClosePortEnabled(false);
+    const bool ended = m_shell.PollKeys(
+        [this] { return m_shell.keyPollActive == 0 || m_shell.padInputClosed == 1; },
+        [&](unsigned char byte) {
+            const StarEcho::Step step = echo.Take(byte);
+            if (step.show) PinPadKey->setText(echo.Stars());
+            switch (step.end) {
+                case StarEcho::End::kNone:
+                    return Step::kMore;
+                case StarEcho::End::kCancelled:
+                    m_shell.ShowStatus("user has cancelled  the password input");
+                    break;
+                case StarEcho::End::kFinished:
+                    m_shell.ShowStatus(kEntryFinished);
+                    btGetPin->setEnabled(true);
+                    break;
+                case StarEcho::End::kTimedOut:
+                    m_shell.ShowStatus("user inputting the password time out");
+                    btGetPin->setEnabled(true);
+                    break;
+            }
+            m_shell.SetClosePortEnabled(true);
+            return Step::kDone;
+        });
+    // Ended by another operation: that operation restores the buttons, except that a cleared
+    // keyPollActive gives the port's close back as the loop leaves. Without a read entry there
+    // was no loop to wait for.
+    if (!ended && (m_shell.keyPollActive == 0 || m_shell.Entries().PinPad_ReadOneByte == nullptr)) {
+        m_shell.SetClosePortEnabled(true);
+    }
+}
+
+void PinPage::btGetPinClick() {
+    m_shell.BeginOperation();
+    ClearEntryResults();
+    auto getPinValue = m_shell.Entries().PinPad_GetPinValue;
+    if (getPinValue == nullptr) {
+        m_shell.ShowStatus("failure in selecting function");
+        m_shell.EnableOperationButtons();
+        return;
+    }
+    PinTarget target = m_entryTarget;
+    QByteArray text;
+    if (m_pin2Mode) {
+        const std::optional<PinTarget> fromPage = PinTargetFromPage(comboPinType->currentIndex());
+        if (!fromPage) return;
+        target = *fromPage;
+        text = PinReadText(target);
+    }
+    char reply[kPinReplySize] = {};
+    const int result = m_shell.RunOperation(
+        getPinValue,
+        [&](auto read) {
+            return read(text.constData(), static_cast<unsigned int>(text.size()),
+                        kPinReadWaitSeconds, reply);
+        },
+        kReadFailure, nullptr);
+    if (result != 0) return;
+    btGetPin->setEnabled(false);
+    ShowPinBlock(SplitPinReply(reply), target);
+    m_shell.ShowStatus("succeed in implementation");
+}
+
+void PinPage::ShowPinBlock(const PinReplyFields& fields, const PinTarget& target) {
+    edPinSerialNo->setText(fields.track);
+    edPinRevLength->setText(fields.length);
+    edPinRevEncrypt->setText(fields.block);
+    const QString clear = DecipherLocally(fields.block, target.keyIndex);
+    PinMingWen->setText(clear);
+    edPinDigits->setText(DecodedPinDigits(target, clear, fields.length));
+}
+
+QString PinPage::DecipherLocally(const QString& block, const QByteArray& keyIndex) {
+    const QByteArray key =
+        shell::ReadKeyStore("KEY_ENCRYPT", keyIndex.left(2).constData(), 49).toLatin1();
+    auto triUntriDes = m_shell.Entries().PinPad_TriUntriDes;
+    // A key entered on the pad is on record only as its mask; deciphering with the mask would
+    // show a block that means nothing.
+    if (triUntriDes == nullptr || key.startsWith(kKeyMask)) return QString();
+    const QByteArray data = block.toLatin1();
+    char clear[49] = {};
+    m_shell.GuardedCall([&] { return triUntriDes(data.constData(), key.constData(), clear, 1); });
+    clear[sizeof clear - 1] = '\0';
+    return QString::fromLatin1(clear);
+}
+
+void PinPage::comboPinTypeChange() {
+    const int index = comboPinType->currentIndex();
+    if (index < 0) return;
+    const int accountLimit = AccountLimit(index);
+    edAccount->setEnabled(accountLimit > 0);
+    if (accountLimit > 0) {
+        shell::LimitTyping(edAccount, accountLimit);
+        if (edAccount->text().size() > accountLimit) {
+            edAccount->setText(edAccount->text().left(accountLimit));
+        }
+    }
+    edPinLength->clear();
+    edPinLength->addItems(PinLengthItems(index));
+    edPinLength->setCurrentIndex(edPinLength->findText("06"));
+}
+
+void PinPage::Button6Click() {
+    m_shell.BeginOperation();
+    ClearEntryResults();
+    auto getPinValue = m_shell.Entries().PinPad_GetPinValue;
+    if (getPinValue == nullptr) {
+        m_shell.ShowStatus("failure in selecting function");
+        m_shell.EnableOperationButtons();
+        return;
+    }
+    const std::optional<QByteArray> keyIndex = PinKeyIndex();
+    if (!keyIndex) return;
+    const int mode = ComboBox3->findText(ComboBox3->currentText());
+    if (mode < 0) return m_shell.Refuse("invalid mode code value range:61-62", ComboBox3);
+    const QByteArray validation = Edit1->text().toLatin1();
+    if (validation.size() != 16) return m_shell.Refuse("account length range(16)", Edit1);
+    QByteArray offset;
+    if (mode == 1) {
+        offset = Edit3->text().toLatin1();
+        if (offset.isEmpty())
+            return m_shell.Refuse("PIN offset in Return Data won't be vacant", Edit3);
+    }
+    const QByteArray request = RenewVerifyRequest(*keyIndex, mode == 0 ? kRenewMode : kVerifyMode,
+                                                  validation, Edit2->text().toLatin1(), offset);
+    // The driver waits 1 to 255 seconds, the range control code 2 can store, and refuses
+    // anything else with its bad-argument result.
+    const int wait = shell::ReadKeyStoreInt("PINRENEW", "TIMEOUT", kDefaultRenewWait);
+    char reply[kPinReplySize] = {};
+    const int result = m_shell.RunOperation(
+        getPinValue,
+        [&](auto read) {
+            return read(request.constData(), static_cast<unsigned int>(request.size()), wait,
+                        reply);
+        },
+        kReadFailure, nullptr);
+    if (result != 0) return;
+    const PinReplyFields fields = SplitPinReply(reply);
+    edPinSerialNo->setText(fields.track);
+    edPinRevLength->setText(fields.length);
+    Edit3->setText(fields.rest);
+    m_shell.ShowStatus("succeed in PIN Renew/verify");
+}
+
+void PinPage::btMakeMACClick() {
+    m_shell.BeginOperation();
+    edMakeMacResult->clear();
+    const QString keyText = comboMakeMacKeyIndex->currentText();
+    if (!IsWorkingKeyIndex(ParseKeyIndex(keyText))) {
+        return m_shell.Refuse("invalid MAC key no. value range:30-7F", comboMakeMacKeyIndex);
+    }
+    const QString data = WithoutBlanks(memoMakeMacData->toPlainText());
+    if (data.size() % 2 != 0) {
+        return m_shell.Refuse("the HEX  length in calculating MAC data must be even number",
+                              memoMakeMacData);
+    }
+    const std::optional<QByteArray> message = HexToBytes(data);
+    if (!message) {
+        return m_shell.Refuse("the data calculating the MAC must be HEX characters",
+                              memoMakeMacData);
+    }
+    if (message->isEmpty()) {
+        return m_shell.Refuse("please input the data calculating the MAC", memoMakeMacData);
+    }
+    m_shell.ShowStatus("MAC calculation,please wait...");
+    const QByteArray request =
+        MacRequest(keyText.toLatin1(), MacTypeCode(comboMacType->currentIndex()), *message);
+    char reply[128] = {};
+    const int result = m_shell.RunOperation(
+        m_shell.Entries().PinPad_MakeMac,
+        [&](auto makeMac) {
+            return makeMac(request.constData(), static_cast<unsigned int>(request.size()), reply);
+        },
+        "failure in calculating MAC,THE failure reason is :%s", "MAC calculation ok");
+    if (result != 0) return;
+    reply[sizeof reply - 1] = '\0';
+    edMakeMacResult->setText(QString::fromLatin1(reply));
+}
+
+void PinPage::btCleanUpMacClick() {
+    memoMakeMacData->clear();
+    edPinSerialNo->clear();
+    edPinRevLength->clear();
+    PinMingWen->clear();
+    edPinDigits->clear();
+    edPinRevEncrypt->clear();
+    edMakeMacResult->clear();
+    PinPadKey->clear();
+}
+
+}  // namespace operations
