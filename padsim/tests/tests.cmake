@@ -23,3 +23,7 @@ lumenord_add_gtest(padsim_frontend_tests SOURCES ${CMAKE_CURRENT_LIST_DIR}/front
                    LIBS lumenord_core)
 add_dependencies(padsim_frontend_tests padsim)
 target_compile_definitions(padsim_frontend_tests PRIVATE PADSIM_PROGRAM="$<TARGET_FILE:padsim>")
+
+# Every export against every injected fault; cells run side by side in child processes.
+lumenord_add_gtest(fault_matrix_tests SOURCES ${CMAKE_CURRENT_LIST_DIR}/fault_matrix_test.cpp
+                   LIBS padsim_engine padsim_test_support lumenord_core)
