@@ -28,6 +28,14 @@ if(TARGET Lumenord AND TARGET padsim_engine)
     add_dependencies(testapp_cleartext_ic_device_tests Lumenord)
     add_dependencies(testapp_shell_device_tests Lumenord)
     add_dependencies(testapp_pages_device_tests Lumenord)
+    # Random operator actions on every page.
+    testapp_add_qtest(testapp_operator_monkey_tests SOURCES tests/operator_monkey_test.cpp
+        LIBS padsim_engine)
+    add_dependencies(testapp_operator_monkey_tests Lumenord)
+    # The pad unplugged at every moment and plugged back.
+    testapp_add_qtest(testapp_unplug_device_tests SOURCES tests/unplug_device_test.cpp
+        LIBS padsim_engine)
+    add_dependencies(testapp_unplug_device_tests Lumenord)
     # The PIN, MAC and data pages; expected values computed with OpenSSL.
     foreach(page pin_page operation_pages)
         testapp_add_qtest(testapp_${page}_tests SOURCES tests/${page}_test.cpp
