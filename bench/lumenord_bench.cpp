@@ -19,30 +19,17 @@
 #include <vector>
 
 #include "bench_pty.h"
+#include "bench_table.h"
 #include "pinpad.h"
 
 namespace {
 
+using bench::CpuShare;
+using bench::Format;
+using bench::Median;
 using bench::NowNs;
-
-struct Row {
-    std::string figure;
-    std::string measured;
-    std::string target;
-    bool met;
-};
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    std::size_t mid = values.size() / 2;
-    return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
-}
-
-std::string Format(const char* format, double value) {
-    char text[64];
-    std::snprintf(text, sizeof text, format, value);
-    return text;
-}
+using bench::PrintTable;
+using bench::Row;
 
 std::string Frame(char command, const std::string& payload, const char* length) {
     std::string body = std::string(length) + command + payload + '\x03';
@@ -51,22 +38,6 @@ std::string Frame(char command, const std::string& payload, const char* length) 
     char hex[3];
     std::snprintf(hex, sizeof hex, "%02X", check);
     return "\x02" + body + hex;
-}
-
-double CpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
-// CPU time over wall time while `work` runs, in percent.
-double CpuShare(const std::function<void()>& work) {
-    double cpu = CpuSeconds();
-    std::uint64_t start = NowNs();
-    work();
-    double wall = (NowNs() - start) / 1e9;
-    return 100.0 * (CpuSeconds() - cpu) / wall;
 }
 
 std::string ChallengeRequest() {
@@ -270,22 +241,6 @@ std::vector<Row> TestProgramStart(const std::string& program) {
              "<= 300 ms", ms <= 300},
             {"test program: peak resident memory after start-up", Format("%.1f MB", mb), "<= 80 MB",
              mb <= 80}};
-}
-
-void PrintTable(const std::vector<Row>& rows) {
-    int figure = 6, measured = 8, target = 6;
-    for (const Row& row : rows) {
-        figure = std::max(figure, static_cast<int>(row.figure.size()));
-        measured = std::max(measured, static_cast<int>(row.measured.size()));
-        target = std::max(target, static_cast<int>(row.target.size()));
-    }
-    std::printf("| %-*s | %-*s | %-*s | met  |\n", figure, "figure", measured, "measured", target,
-                "target");
-    std::printf("|%s|%s|%s|------|\n", std::string(figure + 2, '-').c_str(),
-                std::string(measured + 2, '-').c_str(), std::string(target + 2, '-').c_str());
-    for (const Row& row : rows)
-        std::printf("| %-*s | %-*s | %-*s | %-4s |\n", figure, row.figure.c_str(), measured,
-                    row.measured.c_str(), target, row.target.c_str(), row.met ? "yes" : "NO");
 }
 
 }  // namespace

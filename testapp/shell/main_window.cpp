@@ -45,6 +45,7 @@ void TfmTestQm731::BuildPages() {
     m_versionPage = new VersionPage(m_shell);
     m_keypadPage = new KeypadPage(m_shell, *m_commuPage);
     m_pinPage = new operations::PinPage(m_shell);
+    m_keysPage = new keys::KeyManagementPage(m_shell, *m_pinPage);
     m_dataPage = new operations::DataPage(m_shell);
     m_cleartextPage = new operations::CleartextPage(m_shell);
     m_icCardPage = new operations::IcCardPage(m_shell);
@@ -52,7 +53,7 @@ void TfmTestQm731::BuildPages() {
         {m_commuPage, "Commu para"},
         {m_versionPage, "Ver information"},
         {m_keypadPage, "keypad parameter"},
-        {new keys::KeyManagementPage(m_shell), "key management"},
+        {m_keysPage, "key management"},
         {m_pinPage, "PIN arithmetic"},
         {m_dataPage, "data operation"},
         {m_cleartextPage, "cleartext"},
@@ -94,6 +95,7 @@ void TfmTestQm731::BuildStatusBar() {
 
 void TfmTestQm731::InitPageDefaults() {
     m_keypadPage->InitPageDefaults();
+    m_keysPage->InitPageDefaults();
     m_pinPage->InitPageDefaults();
     m_dataPage->InitPageDefaults();
     m_cleartextPage->InitPageDefaults();

@@ -10,6 +10,10 @@
 #include "driver_entries.h"
 #include "shell.h"
 
+namespace keys {
+class KeyManagementPage;
+}
+
 namespace operations {
 class PinPage;
 class DataPage;
@@ -60,6 +64,7 @@ private:
     CommuParaPage* m_commuPage = nullptr;
     VersionPage* m_versionPage = nullptr;
     KeypadPage* m_keypadPage = nullptr;
+    keys::KeyManagementPage* m_keysPage = nullptr;
     operations::PinPage* m_pinPage = nullptr;
     operations::DataPage* m_dataPage = nullptr;
     operations::CleartextPage* m_cleartextPage = nullptr;

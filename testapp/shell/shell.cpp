@@ -160,7 +160,10 @@ bool Shell::PollKeys(const std::function<bool()>& stopped,
     auto readOneByte = m_entries.PinPad_ReadOneByte;
     if (readOneByte == nullptr) return false;
     const unsigned long serial = m_operationSerial;
-    auto ended = [&] { return m_operationSerial != serial || stopped(); };
+    const std::uint64_t generation = ++m_pollGeneration;
+    auto ended = [&] {
+        return m_operationSerial != serial || m_pollGeneration != generation || stopped();
+    };
     for (;;) {
         ProcessPendingEvents();
         if (ended()) return false;

@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QString>
 #include <atomic>
+#include <cstdint>
 #include <exception>
 #include <functional>
 #include <limits>
@@ -92,8 +93,10 @@ public:
     // operation has started, and otherwise reads one byte after the reader; a delivered byte
     // goes to `onByte` unless an operation started during the read. An operation begun after the
     // loop (BeginOperation) ends it too, even when that operation ran an entry loop of its own
-    // that raised the flags again. Returns true when `onByte` ended the loop, false when
-    // `stopped()` or a newer operation did or the read entry is not bound.
+    // that raised the flags again; so does a loop started from inside this one (an entry begun
+    // without BeginOperation, as the password entry is): the outer loop leaves as soon as it
+    // resumes. Returns true when `onByte` ended the loop, false when `stopped()`, a newer
+    // operation or a newer loop did, or the read entry is not bound.
     bool PollKeys(const std::function<bool()>& stopped,
                   const std::function<KeyStep(unsigned char)>& onByte);
 
@@ -124,6 +127,7 @@ private:
     std::timed_mutex m_driverMutex;
     std::vector<std::function<void()>> m_deferred;  // window thread only
     unsigned long m_operationSerial = 0;            // counts BeginOperation, window thread only
+    std::uint64_t m_pollGeneration = 0;             // counts the key-press loops started
     static thread_local bool t_inDriverCall;
 };
 

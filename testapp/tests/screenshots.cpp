@@ -73,6 +73,28 @@ void PressPadKeys(QApplication& app, QWidget& window, padsim::PtyPad& pad, const
     }
 }
 
+void Choose(QWidget& window, const char* name, int entry) {
+    if (auto* combo = window.findChild<QComboBox*>(name)) combo->setCurrentIndex(entry);
+}
+
+// A double-length key loaded in three parts at 05, and a master key enciphered under it.
+void LoadKeys(QWidget& window) {
+    Choose(window, "comboKeyNo", 5);
+    Choose(window, "comboMixCode", 1);
+    Choose(window, "comboPinLength", 1);
+    SetText(window, "edPin1", "0123456789ABCDEFFEDCBA9876543210");
+    SetText(window, "edPin2", "89ABCDEF0123456701234567FEDCBA98");
+    SetText(window, "edPin3", "FEDCBA987654321089ABCDEF01234567");
+    Click(window, "btDownloadKey");
+}
+
+void LoadMasterKey(QWidget& window) {
+    Choose(window, "comboDecipherNo", 5);
+    Choose(window, "comboEnryptLength", 1);
+    SetText(window, "edInputKeyToEncrypt", "000102030405060708090A0B0C0D0E0F");
+    Click(window, "btDownloadEncrypt");
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -99,6 +121,7 @@ int main(int argc, char* argv[]) {
     Click(window, "btGetCustomerInfor");
     window.findChild<QComboBox*>("comboControlCode")->setCurrentIndex(1);
     window.findChild<QLineEdit*>("auth_password")->setText(QString(32, '1'));
+    LoadKeys(window);
     FillOperationPages(window, pad);
     PressPadKeys(app, window, pad, "4711.0815");
     SetText(window, "TS8_Memo3", "48 45 4C 4C 4F");
@@ -109,6 +132,7 @@ int main(int argc, char* argv[]) {
     app.processEvents();
 
     bool ok = SaveGrab(window, out.filePath("main-window.png"));
+    LoadMasterKey(window);
     auto* pages = window.findChild<QTabWidget*>("PageControl1");
     const std::pair<int, const char*> shots[] = {
         {0, "page-commu-para.png"},       {1, "page-ver-information.png"},

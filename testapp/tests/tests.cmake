@@ -36,8 +36,9 @@ if(TARGET Lumenord AND TARGET padsim_engine)
     testapp_add_qtest(testapp_unplug_device_tests SOURCES tests/unplug_device_test.cpp
         LIBS padsim_engine)
     add_dependencies(testapp_unplug_device_tests Lumenord)
-    # The PIN, MAC and data pages; expected values computed with OpenSSL.
-    foreach(page pin_page operation_pages)
+    # The PIN, MAC and data pages and the two halves of the key management page; expected
+    # values computed with OpenSSL.
+    foreach(page pin_page operation_pages keys_clear keys_cipher)
         testapp_add_qtest(testapp_${page}_tests SOURCES tests/${page}_test.cpp
             LIBS padsim_engine padsim_test_support)
         add_dependencies(testapp_${page}_tests Lumenord)

@@ -1,0 +1,24 @@
+#include "pad_entry.h"
+
+namespace keys {
+
+EntryStep KeyPartEntry::Take(unsigned char byte) {
+    switch (byte) {
+        case kPadEscape:
+            return EntryStep::kCancelled;
+        case kPadEnter:
+            return EntryStep::kConfirmed;
+        case kPadTimeout:
+            m_text.clear();
+            return EntryStep::kTimedOut;
+        case kPadBackspace:
+            if (!m_text.empty()) m_text.pop_back();
+            return EntryStep::kChanged;
+        default:
+            if (m_text.size() >= kCapacity) return EntryStep::kIgnored;
+            m_text += static_cast<char>(byte);
+            return EntryStep::kChanged;
+    }
+}
+
+}  // namespace keys

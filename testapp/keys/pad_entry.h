@@ -1,0 +1,34 @@
+// What each byte the pad sends does to a key part typed on the pad, mirrored character by
+// character.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace keys {
+
+inline constexpr unsigned char kPadBackspace = 0x08;
+inline constexpr unsigned char kPadEnter = 0x0D;
+inline constexpr unsigned char kPadEscape = 0x1B;
+inline constexpr unsigned char kPadTimeout = 0x80;
+
+enum class EntryStep {
+    kChanged,    // the text to show changed
+    kIgnored,    // nothing to show
+    kConfirmed,  // Enter
+    kCancelled,  // Escape
+    kTimedOut,   // the pad's entry time-out
+};
+
+// A key part typed on the pad, each character as the pad reports it.
+class KeyPartEntry {
+public:
+    static constexpr std::size_t kCapacity = 255;  // further characters are ignored
+    EntryStep Take(unsigned char byte);
+    const std::string& text() const { return m_text; }
+
+private:
+    std::string m_text;
+};
+
+}  // namespace keys
