@@ -49,6 +49,9 @@ void UnplugDeviceTest::vanishAndReturn_data() {
 void UnplugDeviceTest::vanishAndReturn() {
     QFETCH(QString, moment);
     PadRig rig;
+    rig.pad->With([](padsim::PadSimulator& s) {
+        s.SetKey(0x30, {"1C587F1C13924FEF4A5B3D2C1F0E8F9D", "TPK"});  // the PIN key
+    });
     MapThroughLink(rig);
     QVERIFY(rig.openPort());
     rig.click("btGetCustomerInfor");
@@ -74,7 +77,7 @@ void UnplugDeviceTest::vanishAndReturn() {
         });
         watch.start(20);
         QVERIFY(ClickSeconds(rig, "btEnablePin") < 15);
-        QVERIFY(clicked);
+        QVERIFY2(clicked, qPrintable(rig.status()));
     } else {
         rig.click("OpenKeyBord");
         QCOMPARE(rig.status(), QString("Open Pinpad Success,Please Key-press"));
