@@ -82,7 +82,7 @@ void OperatorMonkeyTest::randomActionsOnEveryPage() {
     std::mt19937 random(static_cast<unsigned>(qEnvironmentVariableIntValue("MONKEY_SEED") + 731));
     const int actions = qEnvironmentVariableIsSet("MONKEY_ACTIONS")
                             ? qEnvironmentVariableIntValue("MONKEY_ACTIONS")
-                            : 3000;
+                            : 1000;
     int clicks = 0, texts = 0, choices = 0, pages = 0, dialogs = 0;
     for (int action = 0; action < actions; ++action) {
         QWidget* page = tabs->currentWidget();
@@ -99,7 +99,11 @@ void OperatorMonkeyTest::randomActionsOnEveryPage() {
                     QLineEdit* edit = edits[random() % edits.size()];
                     if (random() % 4 == 0) {
                         edit->clear();
-                        QTest::keyClicks(edit, RandomText(random).left(40));
+                        // Typed keys: the test library types printable ASCII only.
+                        QString typed = RandomText(random).left(40);
+                        typed.removeIf(
+                            [](QChar c) { return c.unicode() < 0x20 || c.unicode() > 0x7E; });
+                        QTest::keyClicks(edit, typed);
                     } else {
                         edit->setText(RandomText(random));
                     }
@@ -151,6 +155,10 @@ void OperatorMonkeyTest::randomActionsOnEveryPage() {
                 const bool closed = rig.control<QPushButton>("btOpenCom")->isEnabled();
                 for (const auto& [buttonName, enabledWhenOpen] : OperationButtonsOpenState()) {
                     if (closed || !enabledWhenOpen) continue;
+                    // While the clear-text reader runs, "Open Pinpad" stays off until it is closed.
+                    if (std::string(buttonName) == "OpenKeyBord" &&
+                        rig.shared().readerThread.joinable())
+                        continue;
                     QVERIFY2(
                         rig.control<QPushButton>(buttonName)->isEnabled(),
                         qPrintable(QString("%1 left disabled after %2 (action %3), status '%4'")
