@@ -200,9 +200,11 @@ void CleartextIcDeviceTest::otherOperations() {
 void CleartextIcDeviceTest::closePinpadStopsTheReaderBeforeTheClosingCode() {
     std::mutex mutex;
     std::vector<bool> readerAliveAtPad;  // one entry per pad event while recording
+    std::atomic<int> padEvents{0};
     std::atomic<bool> recording{false};
     padsim::PadOptions options;
     options.onChange = [&] {
+        ++padEvents;
         if (!recording) return;
         const bool alive = ReaderThreadAlive();
         std::lock_guard lock(mutex);
@@ -215,16 +217,24 @@ void CleartextIcDeviceTest::closePinpadStopsTheReaderBeforeTheClosingCode() {
     QCOMPARE(rig.status(), QString("Close Pinpad Success"));
     QVERIFY(OpenPinpad(rig));
     QVERIFY(ReaderThreadAlive());
+    // The pad reports each answered request after writing its reply: wait for the reports of
+    // "032", "035" and "033", so that only the next one, the closing code's, is recorded.
+    QTRY_VERIFY_WITH_TIMEOUT(padEvents >= 3, kKeyWaitMs);
 
     recording = true;
     rig.click("CloseKeyBord");
-    recording = false;
     QCOMPARE(rig.status(), QString("Close Pinpad Success"));
     QCOMPARE(rig.payloads(), (std::vector<std::string>{"5032", "5035", "5033", "5032"}));
     QVERIFY(!ReaderThreadAlive());
     QVERIFY(rig.control<QPushButton>("OpenKeyBord")->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            std::lock_guard lock(mutex);
+            return !readerAliveAtPad.empty();
+        }(),
+        kKeyWaitMs);
+    recording = false;
     std::lock_guard lock(mutex);
-    QVERIFY(!readerAliveAtPad.empty());
     QVERIFY(std::none_of(readerAliveAtPad.begin(), readerAliveAtPad.end(),
                          [](bool alive) { return alive; }));
 }
