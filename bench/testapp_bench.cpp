@@ -230,18 +230,28 @@ double LoopWaitCpu(padsim::PtyPad& pad, const KeyLoop& loop, std::chrono::millis
     return share;
 }
 
+// The loop runs once the status line says `status` and the pad is in `mode`.
+std::function<bool()> RunsWhen(BenchWindow& bench, const char* status, padsim::Mode mode) {
+    return [&bench, status, mode] { return bench.status() == status && bench.padMode() == mode; };
+}
+
+// Each press adds one character (or star) to the field.
+std::function<bool(int)> OneCharacterPerPress(QLineEdit* field) {
+    return [field](int n) { return field->text().size() == n + 1; };
+}
+
+constexpr const char* kPinEntryStarted =
+    "succeed in starting PIN ,please input your password in the keyboard";
+
 KeyLoop PadKeyEntry(BenchWindow& bench) {
     // Code 41 with the longest length: the pad takes up to 48 characters for part 1.
     bench.control<QComboBox>("comboMixCode")->setCurrentIndex(6);
     bench.control<QComboBox>("comboPinLength")->setCurrentIndex(5);
     auto* field = bench.control<QLineEdit>("edPin1");
     return {[&bench] { bench.click("Button3"); },
-            [&bench] {
-                return bench.status() == "Please input the clear text key from EPP" &&
-                       bench.padMode() == padsim::Mode::KeyEntry;
-            },
+            RunsWhen(bench, "Please input the clear text key from EPP", padsim::Mode::KeyEntry),
             field,
-            [field](int n) { return field->text().size() == n + 1; },
+            OneCharacterPerPress(field),
             {"A"},
             40,
             "\x1b",
@@ -252,13 +262,9 @@ KeyLoop PasswordEntry(BenchWindow& bench) {
     auto* field = bench.control<QLineEdit>("PWD");
     // The password takes 16 digits: 15 measured, the 16th ends the entry.
     return {[&bench] { bench.click("EnterPassword"); },
-            [&bench] {
-                return bench.status() ==
-                           "succeed in starting PIN ,please input your password in the keyboard" &&
-                       bench.padMode() == padsim::Mode::PinEntry;
-            },
+            RunsWhen(bench, kPinEntryStarted, padsim::Mode::PinEntry),
             field,
-            [field](int n) { return field->text().size() == n + 1; },
+            OneCharacterPerPress(field),
             {"5"},
             15,
             "5",
@@ -270,11 +276,7 @@ KeyLoop PinStarEcho(BenchWindow& bench) {
     auto* field = bench.control<QLineEdit>("PinPadKey");
     // A digit shows a star, a backspace takes it away again.
     return {[&bench] { bench.click("btEnablePin"); },
-            [&bench] {
-                return bench.status() ==
-                           "succeed in starting PIN ,please input your password in the keyboard" &&
-                       bench.padMode() == padsim::Mode::PinEntry;
-            },
+            RunsWhen(bench, kPinEntryStarted, padsim::Mode::PinEntry),
             field,
             [field](int n) { return field->text() == (n % 2 ? "" : "*"); },
             {"1", std::string(1, padsim::kBackspace)},
@@ -290,10 +292,7 @@ KeyLoop ClearTextKeypad(BenchWindow& bench) {
                 bench.click("Button2");  // clears what a former round showed
                 bench.click("OpenKeyBord");
             },
-            [&bench] {
-                return bench.status() == "Open Pinpad Success,Please Key-press" &&
-                       bench.padMode() == padsim::Mode::ClearKeypad;
-            },
+            RunsWhen(bench, "Open Pinpad Success,Please Key-press", padsim::Mode::ClearKeypad),
             memo->viewport(),
             [memo](int n) { return memo->toPlainText().size() == n + 1; },
             {"7"},
