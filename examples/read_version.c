@@ -1,7 +1,7 @@
 /* Opens the pad's port and prints the version fields of its customer information area.
  * Usage: read_version <port name> [baud rate]    for instance: read_version com1 9600
  * The port number N of "comN" opens key COMN of section [PORTS] in ./sysconfig.ini, or
- * /dev/ttyS(N-1) when that key is missing. */
+ * /dev/ttyS(N-1) when that key is missing (\\.\COMN on Windows). */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>

@@ -191,7 +191,10 @@ PINPAD_API int PINPAD_CALL PinPad_TriUntriDes(const char* data, const char* key,
 /* ---- Host integration ---- */
 
 /* Installs the function that every wait of the library calls on each pass, so that a window
- * host can process its events while a command waits for the pad. Null removes it. */
+ * host can process its events while a command waits for the pad. Null removes it.
+ * On Windows every pass also takes one window message of the calling thread and dispatches it,
+ * so a Win32 host stays responsive without installing anything; a WM_QUIT taken that way is
+ * posted again when the call returns. */
 typedef void(PINPAD_CALL* Lumenord_MessagePump)(void);
 PINPAD_API void PINPAD_CALL Lumenord_SetMessagePump(Lumenord_MessagePump pump);
 

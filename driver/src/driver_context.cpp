@@ -21,6 +21,7 @@ DriverContext::~DriverContext() { channel.Close(); }
 DriverContext& Context() { return g_context; }
 
 void PumpMessages() {
+    os::DispatchThreadMessage();
     Lumenord_MessagePump pump = g_messagePump.load(std::memory_order_relaxed);
     if (pump != nullptr) pump();
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "des_engine.h"
+#include "os_services.h"
 #include "pinpad.h"
 #include "serial_channel.h"
 
@@ -24,12 +25,14 @@ DriverContext& Context();
 // Set by PinPad_EnablePort, cleared by PinPad_DisablePort; device commands refuse with -1 while 0.
 extern int PortEnabled;
 
-// Calls the host's message pump, if one is installed. Every wait calls it on each pass.
+// Dispatches a waiting window message of the calling thread (Windows) and calls the host's
+// message pump, if one is installed. Every wait calls it on each pass.
 void PumpMessages();
 
 // Runs an export's body so that no exception crosses the C interface.
 template <typename Body>
 int Guarded(Body body) noexcept {
+    os::CallScope scope;
     try {
         return body();
     } catch (...) {

@@ -1,5 +1,6 @@
 // The operating system's serial port behind the SerialChannel: open and claim a device
-// exclusively, set its line, move bytes, and wait for input with a deadline.
+// exclusively, set its line, move bytes, and wait for input with a deadline. One backend per
+// system, chosen by the build (serial_port_posix.cpp, serial_port_win32.cpp).
 #pragma once
 
 #include <cstdint>
@@ -64,9 +65,11 @@ public:
     bool HungUp() const { return m_hungUp; }
 
 private:
-    explicit SerialPort(int fd) : m_fd(fd) {}
+    // The system's side of the open port; each backend defines it.
+    struct Device;
+    explicit SerialPort(std::unique_ptr<Device> device);
 
-    int m_fd;
+    std::unique_ptr<Device> m_device;
     bool m_hungUp = false;
 };
 

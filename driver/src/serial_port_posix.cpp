@@ -119,20 +119,11 @@ bool Configure(int fd, const LineSettings& settings) {
 
 }  // namespace
 
-int EffectiveBaudRate(int requested) {
-    for (const BaudEntry& entry : kBaudRates)
-        if (entry.rate == requested) return requested;
-    return 9600;
-}
+struct SerialPort::Device {
+    int fd;
+};
 
-CharacterFrame CharacterFrameFor(const LineSettings& settings) {
-    CharacterFrame frame{8, Parity::kNone, 1};
-    if (settings.dataBitsCode == 7) frame.dataBits = 7;
-    if (settings.parityCode == 1) frame.parity = Parity::kOdd;
-    if (settings.parityCode == 2) frame.parity = Parity::kEven;
-    if (settings.stopBitsCode == 2) frame.stopBits = 2;
-    return frame;
-}
+SerialPort::SerialPort(std::unique_ptr<Device> device) : m_device(std::move(device)) {}
 
 std::unique_ptr<SerialPort> SerialPort::Open(const char* device, const LineSettings& settings) {
     if (device == nullptr || device[0] == '\0') return nullptr;
@@ -149,18 +140,19 @@ std::unique_ptr<SerialPort> SerialPort::Open(const char* device, const LineSetti
         close(fd);
         return nullptr;
     }
-    return std::unique_ptr<SerialPort>(new SerialPort(fd));
+    return std::unique_ptr<SerialPort>(new SerialPort(std::make_unique<Device>(Device{fd})));
 }
 
 SerialPort::~SerialPort() {
-    Calls().ioctl(m_fd, TIOCNXCL, nullptr);
-    close(m_fd);
+    Calls().ioctl(m_device->fd, TIOCNXCL, nullptr);
+    close(m_device->fd);
 }
 
 WaitResult SerialPort::WaitForInput(int maxMs) {
     if (m_hungUp) return WaitResult::kHangUp;
     short revents = 0;
-    if (PollOnce(m_fd, POLLIN, maxMs < 0 ? 0 : maxMs, &revents) <= 0) return WaitResult::kIdle;
+    if (PollOnce(m_device->fd, POLLIN, maxMs < 0 ? 0 : maxMs, &revents) <= 0)
+        return WaitResult::kIdle;
     // A hung-up tty reports POLLHUP for good; what it held can no longer be read.
     if (revents & (POLLHUP | POLLERR | POLLNVAL)) {
         m_hungUp = true;
@@ -173,7 +165,7 @@ ReadResult SerialPort::Read(std::uint8_t* bytes, int max, int* got) {
     *got = 0;
     if (m_hungUp) return ReadResult::kFailed;
     for (;;) {
-        ssize_t n = Calls().read(m_fd, bytes, static_cast<std::size_t>(max));
+        ssize_t n = Calls().read(m_device->fd, bytes, static_cast<std::size_t>(max));
         if (n > 0) {
             *got = static_cast<int>(n);
             return ReadResult::kByte;
@@ -191,7 +183,7 @@ WriteResult SerialPort::Write(const std::uint8_t* bytes, int length, int* writte
     *written = 0;
     if (m_hungUp) return WriteResult::kFailed;
     for (;;) {
-        ssize_t n = Calls().write(m_fd, bytes, static_cast<std::size_t>(length));
+        ssize_t n = Calls().write(m_device->fd, bytes, static_cast<std::size_t>(length));
         if (n > 0) {
             *written = static_cast<int>(n);
             return WriteResult::kWritten;
@@ -206,7 +198,8 @@ WriteResult SerialPort::Write(const std::uint8_t* bytes, int length, int* writte
 WaitResult SerialPort::WaitForOutput(int maxMs) {
     if (m_hungUp) return WaitResult::kHangUp;
     short revents = 0;
-    if (PollOnce(m_fd, POLLOUT, maxMs < 0 ? 0 : maxMs, &revents) <= 0) return WaitResult::kIdle;
+    if (PollOnce(m_device->fd, POLLOUT, maxMs < 0 ? 0 : maxMs, &revents) <= 0)
+        return WaitResult::kIdle;
     if (revents & (POLLHUP | POLLERR | POLLNVAL)) {
         m_hungUp = true;
         return WaitResult::kHangUp;
@@ -219,8 +212,8 @@ void SerialPort::Pause(int ms) {
     PollOnce(-1, 0, ms, &revents);
 }
 
-void SerialPort::PurgeOutput() { Calls().tcflush(m_fd, TCOFLUSH); }
+void SerialPort::PurgeOutput() { Calls().tcflush(m_device->fd, TCOFLUSH); }
 
-void SerialPort::PurgeInputAndOutput() { Calls().tcflush(m_fd, TCIOFLUSH); }
+void SerialPort::PurgeInputAndOutput() { Calls().tcflush(m_device->fd, TCIOFLUSH); }
 
 }  // namespace lumenord

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "os_services.h"
 #include "profile.h"
 
 namespace lumenord {
@@ -32,12 +33,13 @@ std::string DevicePathForPort(int portNumber) {
     std::string key = "COM" + std::to_string(portNumber);
     std::string mapped = ReadString("PORTS", key.c_str(), "");
     if (!mapped.empty()) return mapped;
-    return "/dev/ttyS" + std::to_string(portNumber - 1);
+    return os::PortDevice(portNumber);
 }
 
 std::string TimeoutLogDirectory() {
-    std::string dir = ReadString("SYSTEM", "TIMEOUTLOGDIR", kDefaultTimeoutLogDir);
-    return dir.empty() ? kDefaultTimeoutLogDir : dir;
+    const char* fallback = os::DefaultTimeoutLogDirectory();
+    std::string dir = ReadString("SYSTEM", "TIMEOUTLOGDIR", fallback);
+    return dir.empty() ? fallback : dir;
 }
 
 int PortNumberFromName(const char* name) {

@@ -8,7 +8,6 @@
 namespace lumenord {
 
 constexpr const char* kSettingsFile = "./sysconfig.ini";
-constexpr const char* kDefaultTimeoutLogDir = "/var/log/halmstrom";
 // Names longer than this are refused: the number part would not fit its buffer.
 constexpr int kMaxPortNameLength = 15;
 
@@ -18,11 +17,12 @@ int ReadTraceSetting();
 // SYSTEM/VERIFYCHECK: whether replies' check characters are verified; on unless the value is 0.
 bool ReadVerifyCheckSetting();
 
-// The device that port number `portNumber` opens: key COMn of section PORTS, else
-// /dev/ttyS(n-1); empty for numbers below 1, which open nothing.
+// The device that port number `portNumber` opens: key COMn of section PORTS, else the system's
+// own name for the port (/dev/ttyS(n-1), \\.\COMn); empty for numbers below 1, which open nothing.
 std::string DevicePathForPort(int portNumber);
 
-// SYSTEM/TIMEOUTLOGDIR, default /var/log/halmstrom. The directory is never created.
+// SYSTEM/TIMEOUTLOGDIR, by default /var/log/halmstrom (C:\halmstrom\ on Windows). The directory
+// is never created.
 std::string TimeoutLogDirectory();
 
 // The number in "comN": the text from the fourth character on, read the way atol reads it

@@ -1,12 +1,10 @@
 #include "trace.h"
 
-#include <sys/time.h>
-
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <string>
 
+#include "os_services.h"
 #include "settings.h"
 
 namespace lumenord {
@@ -18,31 +16,11 @@ constexpr int kBytesPerLine = 40;
 // Whether logbuf.txt has been opened since the library was loaded.
 bool g_traceOpenedOnce = false;
 
-struct Stamp {
-    tm fields{};
-    int milliseconds = 0;
-};
-
-Stamp Now(bool utc) {
-    timeval now{};
-    gettimeofday(&now, nullptr);
-    Stamp stamp;
-    time_t seconds = now.tv_sec;
-    if (utc) {
-        gmtime_r(&seconds, &stamp.fields);
-    } else {
-        localtime_r(&seconds, &stamp.fields);
-    }
-    stamp.milliseconds = static_cast<int>(now.tv_usec / 1000);
-    return stamp;
-}
-
-void WriteHeader(std::FILE* file, TraceDirection direction, const Stamp& s) {
+void WriteHeader(std::FILE* file, TraceDirection direction, const os::ClockReading& t) {
     const char* format = direction == TraceDirection::kSend
                              ? "Send To POS   [%d-%d-%d  %d:%d:%d:%d]"
                              : "Receive From POS  [%d-%d-%d  %d:%d:%d:%d]";
-    std::fprintf(file, format, s.fields.tm_year + 1900, s.fields.tm_mon + 1, s.fields.tm_mday,
-                 s.fields.tm_hour, s.fields.tm_min, s.fields.tm_sec, s.milliseconds);
+    std::fprintf(file, format, t.year, t.month, t.day, t.hour, t.minute, t.second, t.milliseconds);
 }
 
 void WriteBytes(std::FILE* file, const char* bytes, int length) {
@@ -66,7 +44,7 @@ std::FILE* OpenTrace() {
 void FrameTrace(TraceDirection direction, const char* bytes, int length, bool enabled) {
     // Checked first: the local time costs a time zone conversion on every frame.
     if (!enabled) return;
-    Stamp stamp = Now(false);
+    os::ClockReading stamp = os::LocalClock();
     std::FILE* file = OpenTrace();
     if (file == nullptr) return;
     WriteHeader(file, direction, stamp);
@@ -85,16 +63,15 @@ void FrameTraceNote(const char* note, bool enabled) {
 }
 
 void TimeoutLog(const char* message, int length) {
-    Stamp now = Now(true);
+    os::ClockReading now = os::UtcClock();
     // Year, month, day, hour and milliseconds, as the service tools expect them.
     char stamp[64];
-    std::snprintf(stamp, sizeof stamp, "%02d-%02d %02d:%02d:%2d", now.fields.tm_year + 1900,
-                  now.fields.tm_mon + 1, now.fields.tm_mday, now.fields.tm_hour, now.milliseconds);
+    std::snprintf(stamp, sizeof stamp, "%02d-%02d %02d:%02d:%2d", now.year, now.month, now.day,
+                  now.hour, now.milliseconds);
     std::string path = TimeoutLogDirectory();
-    if (!path.empty() && path.back() != '/') path += '/';
+    if (!path.empty() && path.back() != '/' && path.back() != '\\') path += '/';
     char name[32];
-    std::snprintf(name, sizeof name, "debug%02d%02d.log", now.fields.tm_mon + 1,
-                  now.fields.tm_mday);
+    std::snprintf(name, sizeof name, "debug%02d%02d.log", now.month, now.day);
     path += name;
     std::FILE* file = std::fopen(path.c_str(), "a+");
     if (file == nullptr) return;

@@ -1,7 +1,5 @@
 #include "driver_entries.h"
 
-#include <dlfcn.h>
-
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -9,10 +7,8 @@
 namespace shell {
 namespace {
 
-constexpr const char* kLibraryFileName = "libLumenord.so";
-
-void* Open(const QString& path) {
-    return dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL);
+loader::Handle Open(const QString& path) {
+    return loader::Open(QFile::encodeName(QDir::toNativeSeparators(path)).constData());
 }
 
 }  // namespace
@@ -26,39 +22,28 @@ bool DriverLibrary::Load() {
         m_handle = Open(m_path);
         return m_handle != nullptr;
     }
-    const QString besideProgram =
-        QDir(QCoreApplication::applicationDirPath()).filePath(QLatin1String(kLibraryFileName));
+    const QString fileName = QString::fromLatin1(loader::kDriverFileName);
+    const QString besideProgram = QDir(QCoreApplication::applicationDirPath()).filePath(fileName);
     if (QFileInfo::exists(besideProgram)) {
         m_path = besideProgram;
         m_handle = Open(m_path);
     }
     if (m_handle == nullptr) {
-        m_path = QLatin1String(kLibraryFileName);
+        m_path = fileName;
         m_handle = Open(m_path);
     }
     return m_handle != nullptr;
 }
 
-void* DriverLibrary::Resolve(const char* name) const {
-    return m_handle != nullptr ? dlsym(m_handle, name) : nullptr;
-}
-
-void DriverLibrary::Bind(DriverEntries& entries) const {
-    entries.ForEach([this](const char* name, auto& entry) {
-        entry = reinterpret_cast<std::remove_reference_t<decltype(entry)>>(Resolve(name));
-    });
-}
+void DriverLibrary::Bind(DriverEntries& entries) const { BindEntries(m_handle, entries); }
 
 decltype(&::Lumenord_SetMessagePump) DriverLibrary::MessagePumpHook() const {
-    return reinterpret_cast<decltype(&::Lumenord_SetMessagePump)>(
-        Resolve("Lumenord_SetMessagePump"));
+    return ResolveMessagePump(m_handle);
 }
 
 void DriverLibrary::Unload() {
-    if (m_handle != nullptr) {
-        dlclose(m_handle);
-        m_handle = nullptr;
-    }
+    loader::Close(m_handle);
+    m_handle = nullptr;
 }
 
 }  // namespace shell

@@ -1,0 +1,28 @@
+// The line parameters that every backend maps to its own settings: the accepted baud rates and
+// the character frame that the numeric codes select.
+#include "serial_port.h"
+
+namespace lumenord {
+namespace {
+
+constexpr int kListedRates[] = {300,   600,   1200,  2400,  4800,  9600,
+                                19200, 38400, 56000, 57600, 115200};
+
+}  // namespace
+
+int EffectiveBaudRate(int requested) {
+    for (int rate : kListedRates)
+        if (rate == requested) return requested;
+    return 9600;
+}
+
+CharacterFrame CharacterFrameFor(const LineSettings& settings) {
+    CharacterFrame frame{8, Parity::kNone, 1};
+    if (settings.dataBitsCode == 7) frame.dataBits = 7;
+    if (settings.parityCode == 1) frame.parity = Parity::kOdd;
+    if (settings.parityCode == 2) frame.parity = Parity::kEven;
+    if (settings.stopBitsCode == 2) frame.stopBits = 2;
+    return frame;
+}
+
+}  // namespace lumenord

@@ -1,0 +1,43 @@
+// What the driver takes from the operating system besides the serial port: the device behind a
+// port number, where the time-out log goes by default, the wall clock, and the calling thread's
+// own window messages. One implementation per system (os_services_posix.cpp, _win32.cpp).
+#pragma once
+
+#include <string>
+
+namespace lumenord::os {
+
+// The system's name for port number `portNumber` (1 and up): /dev/ttyS(n-1), \\.\COMn.
+std::string PortDevice(int portNumber);
+
+// The time-out log's directory when the settings name none: /var/log/halmstrom, C:\halmstrom\.
+const char* DefaultTimeoutLogDirectory();
+
+struct ClockReading {
+    int year = 0;
+    int month = 0;  // 1-12
+    int day = 0;
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+    int milliseconds = 0;
+};
+ClockReading LocalClock();
+ClockReading UtcClock();
+
+// Takes one window message of the calling thread, if one is waiting, and dispatches it (Windows;
+// elsewhere threads have no such queue). A quit request is kept back until the driver call ends,
+// so that the host's own message loop still sees it.
+void DispatchThreadMessage();
+
+// Lives for one exported call; at its end hands a quit request that the call took back to the
+// calling thread's queue.
+class CallScope {
+public:
+    CallScope();
+    ~CallScope();
+    CallScope(const CallScope&) = delete;
+    CallScope& operator=(const CallScope&) = delete;
+};
+
+}  // namespace lumenord::os

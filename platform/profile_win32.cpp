@@ -1,0 +1,56 @@
+// Private-profile files on Windows: the system's own calls, which already have the semantics
+// that profile.h describes.
+#include "profile.h"
+// After profile.h: <windows.h> maps these names to their A/W variants with macros.
+#include <windows.h>
+#undef GetPrivateProfileInt
+#undef GetPrivateProfileString
+#undef WritePrivateProfileString
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+namespace platform {
+namespace {
+
+// The system looks a bare file name up in the Windows directory; a name with a separator
+// ("./sysconfig.ini") is taken relative to the current directory. Forward slashes are turned
+// into the system's own.
+std::string NativePath(const char* path) {
+    std::string native(path);
+    std::replace(native.begin(), native.end(), '/', '\\');
+    return native;
+}
+
+}  // namespace
+
+int GetPrivateProfileInt(const char* section, const char* key, int defaultValue, const char* path) {
+    if (!section || !key || !path) return defaultValue;
+    return static_cast<int>(
+        ::GetPrivateProfileIntA(section, key, defaultValue, NativePath(path).c_str()));
+}
+
+std::size_t GetPrivateProfileString(const char* section, const char* key, const char* defaultValue,
+                                    char* buffer, std::size_t size, const char* path) {
+    if (!buffer || size == 0) return 0;
+    const char* fallback = defaultValue ? defaultValue : "";
+    if (!section || !key || !path) {
+        // The system would list section or key names here; the portable reading gives the default.
+        const std::size_t n = std::min(std::strlen(fallback), size - 1);
+        std::memcpy(buffer, fallback, n);
+        buffer[n] = '\0';
+        return n;
+    }
+    const DWORD capacity = static_cast<DWORD>(std::min<std::size_t>(size, 0x7FFFFFFF));
+    return ::GetPrivateProfileStringA(section, key, fallback, buffer, capacity,
+                                      NativePath(path).c_str());
+}
+
+bool WritePrivateProfileString(const char* section, const char* key, const char* value,
+                               const char* path) {
+    if (!section || !key || !value || !path) return false;
+    return ::WritePrivateProfileStringA(section, key, value, NativePath(path).c_str()) != FALSE;
+}
+
+}  // namespace platform

@@ -1,0 +1,391 @@
+// The 64-bit Lumenord.dll under wine, driven through the console bridge that binds it with the
+// test program's own binding code: COM1 of the wine prefix is a pty with a scripted peer (byte-
+// exact frames, line settings, trace) or the simulated pad (every export, a silent pad, a pad that
+// disappears). Results are recomputed here with OpenSSL, as in the Linux driver tests.
+#include <gtest/gtest.h>
+#include <termios.h>
+
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "padsim/pty_pad.h"
+#include "pty_peer.h"
+#include "reference_crypto.h"
+#include "wine_session.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using lumenord::test::PtyPeer;
+using lumenord::test::ReadFileText;
+using lumenord::test::ReplyFrame;
+using lumenord::test::ReplyFrameWithLength;
+using padsim::test::RefDecrypt;
+using padsim::test::RefEncrypt;
+using padsim::test::RefVerifyCode;
+using padsim::test::RequestFrame;
+using padsim::test::XorHex;
+
+const std::string kImk = "0123456789ABCDEFFEDCBA9876543210";
+const std::string kWorking = "1C587F1C13924FEF4A5B3D2C1F0E8F9D";  // odd parity
+const std::string kAuthKey = "00112233445566778899AABBCCDDEEFF";
+const std::string kAccount = "123456789012";
+
+class WineEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override { wine::Prefix::Instance().Start(); }
+    void TearDown() override { wine::Prefix::Instance().Stop(); }
+};
+const ::testing::Environment* const kWine =
+    ::testing::AddGlobalTestEnvironment(new WineEnvironment);
+
+// Arguments of a bridged call: a text, an integer, an output buffer of n bytes.
+std::string Text(const std::string& bytes) { return "s:" + wine::ToHex(bytes); }
+std::string Int(long long n) { return "i:" + std::to_string(n); }
+std::string Out(int size) { return "o:" + std::to_string(size); }
+
+struct Result {
+    int rc = -1000;  // no answer
+    long ms = -1;
+    std::string out;  // the output buffer up to its last non-zero byte
+};
+
+class WineDriver : public ::testing::Test {
+protected:
+    lumenord::test::TempWorkDir dir;
+    std::unique_ptr<wine::Bridge> bridge;
+
+    // Starts the bridge in `folder` (the working directory by default) with COM1 on `device`;
+    // the DLL lies beside it unless `withDll` is false.
+    void StartBridge(const std::string& device, const std::string& sysconfig = "",
+                     const std::string& folder = "", bool withDll = true) {
+        const std::string where = folder.empty() ? dir.Path() : folder;
+        fs::create_directories(where);
+        fs::copy_file(LUMENORD_WINDOWS_BIN "/wine_bridge.exe", where + "/wine_bridge.exe");
+        if (withDll) fs::copy_file(LUMENORD_WINDOWS_BIN "/Lumenord.dll", where + "/Lumenord.dll");
+        if (!sysconfig.empty()) std::ofstream(where + "/sysconfig.ini") << sysconfig;
+        wine::Prefix::Instance().PointCom1At(device);
+        bridge = std::make_unique<wine::Bridge>(where);
+    }
+    std::string Request(const std::string& line) {
+        std::string answer = bridge->Request(line);
+        if (answer.empty()) ADD_FAILURE() << "no answer to " << line << "\n" << bridge->Log();
+        return answer;
+    }
+    Result Call(const std::string& name, const std::vector<std::string>& args = {}) {
+        std::string line = "call " + name;
+        for (const std::string& a : args) line += " " + a;
+        const std::string answer = Request(line);
+        static const std::regex kAnswer("rc=(-?[0-9]+) ms=([0-9]+) out=([0-9A-F]*)");
+        std::smatch m;
+        Result result;
+        if (!std::regex_match(answer, m, kAnswer)) {
+            ADD_FAILURE() << name << " answered " << answer;
+            return result;
+        }
+        result.rc = std::stoi(m[1]);
+        result.ms = std::stol(m[2]);
+        result.out = wine::FromHex(m[3]);
+        return result;
+    }
+    int Rc(const std::string& name, const std::vector<std::string>& args = {}) {
+        return Call(name, args).rc;
+    }
+    void LoadDriver() { ASSERT_EQ(Request("load Lumenord.dll").rfind("loaded bound=20", 0), 0u); }
+    // Opens com1; the codes are numeric bytes.
+    int EnableCom1(int baud = 9600, char parity = 0, char dataBits = 8, char stopBits = 1) {
+        return Rc("PinPad_EnablePort",
+                  {Text("com1"), Int(baud), Text(std::string(1, parity)),
+                   Text(std::string(1, dataBits)), Text(std::string(1, stopBits))});
+    }
+};
+
+TEST_F(WineDriver, BindsTwentyOfTheTwentyTwoNamesAndReportsAMissingLibrary) {
+    StartBridge("/nonexistent");
+    EXPECT_EQ(Request("load Lumenord.dll"),
+              "loaded bound=20 missing=PinPad_SetPassword,PinPad_LoadKeyAuthenticate pump=1");
+    EXPECT_EQ(
+        Call("PinPad_TriUntriDes", {Text("0000000000000000"), Text(kWorking), Out(64), Int(0)})
+            .out.substr(0, 8),
+        RefVerifyCode(kWorking));
+    // Without the DLL beside the program nothing is bound.
+    const std::string alone = dir.Path() + "/alone";
+    StartBridge("/nonexistent", "", alone, false);
+    EXPECT_EQ(Request("load Lumenord.dll"), "not-loaded");
+    EXPECT_EQ(Request("call PinPad_GetCustInfo o:256"), "unbound");
+}
+
+// The rate, odd parity and two stop bits, as wine set them from the DCB. A pty keeps no parity
+// enable and no character size (the kernel forces eight bits), and wine on a pty refuses even
+// parity with seven data bits and has no 56000, so those are left to the Linux mapping tests.
+TEST_F(WineDriver, LineSettingsReachTheLine) {
+    PtyPeer peer;
+    StartBridge(peer.SlavePath());
+    LoadDriver();
+    struct Case {
+        int baud;
+        char parity, dataBits, stopBits;
+        speed_t speed;
+        tcflag_t odd, stop;
+    };
+    const Case cases[] = {
+        {9600, 0, 8, 1, B9600, 0, 0},
+        {115200, 1, 7, 2, B115200, PARODD, CSTOPB},
+        {19200, 1, 8, 1, B19200, PARODD, 0},
+        {300, 2, 8, 2, B300, 0, CSTOPB},
+        // Unlisted rates open at 9600; the codes are numbers, so the characters '1', '7' and
+        // '2' select no parity, eight data bits and one stop bit.
+        {14400, '1', '7', '2', B9600, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.baud);
+        ASSERT_EQ(EnableCom1(c.baud, c.parity, c.dataBits, c.stopBits), 0);
+        const termios line = peer.Settings();
+        EXPECT_EQ(cfgetospeed(&line), c.speed);
+        EXPECT_EQ(line.c_cflag & PARODD, c.odd);
+        EXPECT_EQ(line.c_cflag & CSTOPB, c.stop);
+        EXPECT_EQ(Rc("PinPad_DisablePort"), 0);
+    }
+}
+
+TEST_F(WineDriver, FramesResultsAndTraceAsOnLinux) {
+    PtyPeer peer;
+    StartBridge(peer.SlavePath(), "[SYSTEM]\r\nDEBUG=1\r\n");
+    LoadDriver();
+    ASSERT_EQ(EnableCom1(), 0);
+
+    struct Case {
+        std::string name;
+        std::vector<std::string> args;
+        std::string reply;  // what the peer answers
+        std::string frame;  // what it must have read
+        int rc;
+        std::string out;
+    };
+    const std::string area = std::string("customer") + std::string(3, '\0') + "R4K";
+    const Case cases[] = {
+        // Line noise ahead of the reply's STX is skipped.
+        {"PinPad_GetCustInfo",
+         {Out(256)},
+         "\xFF\x7Fjunk" + ReplyFrame('c', area),
+         std::string("\x02"
+                     "0013\x03"
+                     "01"),
+         0,
+         area},
+        {"PinPad_SetControlCode",
+         {Text("033"), Int(3)},
+         ReplyFrame('e', ""),
+         std::string("\x02"
+                     "0045033\x03"
+                     "32"),
+         0,
+         ""},
+        // The pad's own status comes back unchanged, not as a negative number.
+        {"PinPad_SetKeyboardValue",
+         {Text(std::string(48, '3')), Int(48)},
+         ReplyFrame('\xE5', ""),
+         RequestFrame('4', std::string(48, '3')),
+         229,
+         ""},
+        // A reply announced with length "000" is success with nothing taken.
+        {"PinPad_DownloadEncryptKey",
+         {Text("003000"), Int(6), Out(128)},
+         ReplyFrameWithLength("000", 'b', ""),
+         RequestFrame('2', "003000"),
+         0,
+         ""},
+    };
+    for (const Case& c : cases) {
+        peer.Serve({c.reply});
+        const Result result = Call(c.name, c.args);
+        const std::vector<std::string> requests = peer.Requests();
+        ASSERT_EQ(requests.size(), 1u) << c.name;
+        EXPECT_EQ(lumenord::test::Hex(requests[0]), lumenord::test::Hex(c.frame)) << c.name;
+        EXPECT_EQ(result.rc, c.rc) << c.name;
+        EXPECT_EQ(result.out, c.out) << c.name;
+    }
+
+    // Written by the Windows runtime in text mode: every line ends in CR LF.
+    const std::string trace = ReadFileText(dir.Path() + "/logbuf.txt");
+    EXPECT_NE(trace.find("Send To POS   ["), std::string::npos) << trace;
+    EXPECT_NE(trace.find("\r\nBCD[02 30 30 31 33 03 30 31 ]\r\n\r\n"), std::string::npos) << trace;
+    EXPECT_NE(trace.find("Receive From POS  ["), std::string::npos) << trace;
+
+    // A name without a number opens nothing; the flag is set all the same.
+    EXPECT_EQ(Rc("PinPad_EnablePort", {Text("co"), Int(9600), Text("N"), Text("8"), Text("1")}),
+              -1);
+    EXPECT_EQ(Rc("PinPad_SetControlCode", {Text("032"), Int(3)}), 2);
+    EXPECT_EQ(Rc("PinPad_DisablePort"), 0);
+    EXPECT_EQ(Rc("PinPad_SetControlCode", {Text("032"), Int(3)}), -1);
+}
+
+// The simulated pad, with the keys the operations need: an IMK at 00 and the working key as
+// PIN key at 30, MAC key at 31 and data key at 40.
+class WinePad : public WineDriver {
+protected:
+    padsim::PtyPad pad{padsim::PadOptions{}};
+
+    void SetUp() override {
+        StartBridge(pad.DevicePath());
+        LoadDriver();
+        ASSERT_EQ(EnableCom1(), 0);
+    }
+    void LoadKeys() {
+        Result imk = Call("PinPad_DownloadKey", {Text("0002" + kImk), Int(36), Out(128), Int(0)});
+        ASSERT_EQ(imk.rc, 0);
+        EXPECT_EQ(imk.out, RefVerifyCode(kImk));
+        for (const char* slot : {"303", "315", "406"}) {
+            const std::string record = std::string("00") + slot[0] + slot[1] + slot[2] + "2" +
+                                       RefEncrypt(kImk, kWorking) + RefVerifyCode(kWorking);
+            Result working =
+                Call("PinPad_DownloadEncryptKey",
+                     {Text(record), Int(static_cast<long long>(record.size())), Out(128)});
+            ASSERT_EQ(working.rc, 0) << slot;
+            EXPECT_EQ(working.out, RefVerifyCode(kWorking)) << slot;
+        }
+    }
+    void Fault(const std::function<void(padsim::Faults&)>& set) {
+        pad.With([&](padsim::PadSimulator& e) { set(e.faults()); });
+    }
+};
+
+TEST_F(WinePad, EveryExportAgainstTheSimulatedPad) {
+    const std::string keys = "3132333435363738393A3B3C3D3E3F404142434445464748";
+    ASSERT_EQ(Rc("PinPad_SetCustInfo", {Text("customer 42"), Int(11)}), 0);
+    ASSERT_EQ(Rc("PinPad_SetKeyboardValue", {Text(keys), Int(48)}), 0);
+    const Result info = Call("PinPad_GetCustInfo", {Out(256)});
+    ASSERT_EQ(info.rc, 0);
+    ASSERT_EQ(info.out.size(), 146u);
+    EXPECT_EQ(info.out.substr(0, 11), "customer 42");
+    EXPECT_EQ(info.out.substr(50, 48), keys);
+    EXPECT_EQ(info.out.substr(118, 8), "PADSIM01");
+    EXPECT_EQ(info.out.substr(142, 4), "0001");
+    ASSERT_EQ(Rc("PinPad_SetControlCode", {Text("220"), Int(3)}), 0);
+    EXPECT_EQ(pad.With([](padsim::PadSimulator& e) { return e.settings().pinTimeoutSeconds; }),
+              0x20);
+    LoadKeys();
+
+    const Result init = Call("PinPad_InitAuthorization", {Text(kAuthKey), Int(32), Out(256)});
+    ASSERT_EQ(init.rc, 0);
+    EXPECT_EQ(init.out, kAuthKey);
+    const Result challenge = Call("PinPad_GetChallenge", {Out(256)});
+    ASSERT_EQ(challenge.rc, 0);
+    ASSERT_EQ(challenge.out.size(), 32u);
+    const Result mutual =
+        Call("PinPad_BidirectionalAuthorization",
+             {Text(kAuthKey), Int(32), Text("30"), Text(challenge.out), Out(256)});
+    ASSERT_EQ(mutual.rc, 0);
+    EXPECT_EQ(mutual.out,
+              RefEncrypt(kWorking, RefEncrypt(kAuthKey, RefEncrypt(kWorking, challenge.out))));
+
+    // PIN entry: the pad's echoes come one byte a call.
+    pad.SetScriptedKeys("4711\r");
+    ASSERT_EQ(Rc("PinPad_EnablePin", {Text("30 000" + kAccount), Int(18)}), 0);
+    std::string echoes;
+    for (int i = 0; i < 20 && echoes.size() < 5; ++i) {
+        const Result byte = Call("PinPad_ReadOneByte", {Out(1)});
+        if (byte.rc == 0) echoes += byte.out.empty() ? std::string(1, '\0') : byte.out;
+    }
+    EXPECT_EQ(echoes, "****\r");
+    const Result pin = Call("PinPad_GetPinValue", {Text(""), Int(0), Int(5), Out(256)});
+    ASSERT_EQ(pin.rc, 0);
+    ASSERT_EQ(pin.out.size(), 20u);
+    EXPECT_EQ(
+        XorHex(RefDecrypt(kWorking, pin.out.substr(4)), "0000" + ("0" + kAccount.substr(0, 11))),
+        "044711FFFFFFFFFF");
+
+    const std::string message = "Now is the time for all ";
+    const Result mac = Call("PinPad_MakeMac", {Text("312" + message), Int(27), Out(32)});
+    ASSERT_EQ(mac.rc, 0);
+    const std::string cbc =
+        padsim::test::RefCbcEncrypt(kWorking.substr(0, 16), padsim::test::Hex(message));
+    EXPECT_EQ(mac.out, cbc.substr(cbc.size() - 16));
+    const Result data =
+        Call("PinPad_EncryptData", {Text("4010123456789ABCDEF"), Int(19), Out(4096)});
+    ASSERT_EQ(data.rc, 0);
+    EXPECT_EQ(data.out, RefEncrypt(kWorking, "0123456789ABCDEF"));
+
+    const Result power = Call("PinPad_IC_Control", {Text("1881"), Out(2048)});
+    ASSERT_EQ(power.rc, 0);
+    EXPECT_EQ(power.out, padsim::PadSimulator::kAtr);
+    const Result select = Call("PinPad_IC_Access", {Text("100A40000023F00"), Out(2048)});
+    ASSERT_EQ(select.rc, 0);
+    EXPECT_EQ(select.out, "6F0A84023F00A504880101009000");
+    ASSERT_EQ(Rc("PinPad_DispInfoLcd", {Text("0Hello"), Int(6)}), 0);
+    EXPECT_EQ(pad.With([](padsim::PadSimulator& e) { return e.displayText(); }), "Hello");
+
+    ASSERT_EQ(Rc("PinPad_DisablePort"), 0);
+    EXPECT_EQ(Rc("PinPad_SetControlCode", {Text("032"), Int(3)}), -1);
+}
+
+// The dated time-out log in C:\halmstrom\ (UTC date), as the driver names it.
+std::string TimeoutLogName() {
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    char name[32];
+    std::snprintf(name, sizeof name, "debug%02d%02d.log", utc.tm_mon + 1, utc.tm_mday);
+    return name;
+}
+
+TEST_F(WinePad, SilentPadGivesMinusFourAfterItsTimeOutWhileTheHostIsServed) {
+    const std::string logDir = wine::Prefix::Instance().DriveC() + "/halmstrom";
+    fs::remove_all(logDir);
+    Fault([](padsim::Faults& f) { f.silent = true; });
+
+    // Without C:\halmstrom\ nothing is logged, and the directory is not made.
+    Result silent = Call("PinPad_SetControlCode", {Text("032"), Int(3)});
+    EXPECT_EQ(silent.rc, -4);
+    EXPECT_FALSE(fs::exists(logDir));
+
+    // While the call waits, the library dispatches this thread's messages (a thread timer's
+    // WM_TIMER runs its procedure) and calls the installed pump; a quit request posted before
+    // the call is still there for the host afterwards.
+    fs::create_directories(logDir);
+    ASSERT_EQ(Request("pump on"), "pump-on");
+    ASSERT_EQ(Request("timer 50"), "timer");
+    ASSERT_EQ(Request("counters").rfind("pump=", 0), 0u);
+    ASSERT_EQ(Request("post-quit 7"), "posted");
+    silent = Call("PinPad_GetCustInfo", {Out(256)});
+    EXPECT_EQ(silent.rc, -4);
+    EXPECT_GE(silent.ms, 4000);
+    EXPECT_LT(silent.ms, 5500);
+    const std::string counters = Request("counters");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(counters, m, std::regex("pump=([0-9]+) timer=([0-9]+) quit=(.*)")))
+        << counters;
+    // A pass about every 10 ms, or sooner for a message; a wait that spun would pass far more.
+    EXPECT_GE(std::stoi(m[1]), 100) << counters;
+    EXPECT_LE(std::stoi(m[1]), 2000) << counters;
+    EXPECT_GE(std::stoi(m[2]), 20) << counters;  // about 80 periods of 50 ms
+    EXPECT_EQ(m[3], "7") << counters;
+    const std::string log = ReadFileText(logDir + "/" + TimeoutLogName());
+    EXPECT_NE(log.find("Data=[sReadByEndChar:TimeOut]  Len=[0]"), std::string::npos) << log;
+
+    // Nothing arrives for a single-byte read: -1 after about a second.
+    const Result none = Call("PinPad_ReadOneByte", {Out(1)});
+    EXPECT_EQ(none.rc, -1);
+    EXPECT_GE(none.ms, 1000);
+    EXPECT_LT(none.ms, 2000);
+    fs::remove_all(logDir);
+}
+
+TEST_F(WinePad, PadThatDisappearsEndsTheCallsWithoutSpinning) {
+    Fault([](padsim::Faults& f) { f.disappearAfter = 3; });
+    const Result cut = Call("PinPad_GetCustInfo", {Out(256)});
+    EXPECT_NE(cut.rc, 0);
+    EXPECT_TRUE(pad.Disappeared());
+    const Result after = Call("PinPad_SetControlCode", {Text("032"), Int(3)});
+    EXPECT_NE(after.rc, 0);
+    const Result byte = Call("PinPad_ReadOneByte", {Out(1)});
+    EXPECT_EQ(byte.rc, -1);
+    EXPECT_LT(cut.ms + after.ms + byte.ms, 11000);
+}
+
+}  // namespace

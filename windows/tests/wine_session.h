@@ -1,0 +1,62 @@
+// Running the Windows build under wine for the checks: one wine prefix whose COM1 is a link that
+// the tests point at a pty, and the console bridge (wine_bridge.exe) as a child process that
+// takes one request line and gives one answer line.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace wine {
+
+// The prefix, made on first use: COM1 reaches whatever PointCom1At names last; C:\ is drive_c.
+class Prefix {
+public:
+    static Prefix& Instance();
+    // Prepares the prefix and keeps its wine server running until Stop().
+    void Start();
+    void Stop();
+    void PointCom1At(const std::string& device);
+    std::string DriveC() const { return m_path + "/drive_c"; }
+    const std::string& Path() const { return m_path; }
+    // The environment of a wine process in this prefix.
+    std::vector<std::string> Environment() const;
+
+private:
+    Prefix();
+    std::string m_path;
+    std::string m_com1Link;
+};
+
+// Runs `argv` with the prefix's environment in `directory`, output to `logFile`; waits at most
+// `timeoutMs` and returns the exit status (-1 when it had to be killed).
+int RunToEnd(const std::vector<std::string>& argv, const std::string& directory,
+             const std::string& logFile, int timeoutMs);
+
+// The console bridge in `directory`, which holds wine_bridge.exe (and the DLL, or not).
+class Bridge {
+public:
+    explicit Bridge(const std::string& directory);
+    ~Bridge();
+    Bridge(const Bridge&) = delete;
+    Bridge& operator=(const Bridge&) = delete;
+
+    // Sends one request line and returns the answer line; "" when none came within `timeoutMs`.
+    std::string Request(const std::string& line, int timeoutMs = 20000);
+    // What wine wrote to stderr so far, for failure messages.
+    std::string Log() const;
+
+private:
+    pid_t m_pid = -1;
+    int m_toBridge = -1;
+    int m_fromBridge = -1;
+    std::string m_pending;
+    std::string m_logFile;
+};
+
+// Bytes as plain upper-case hex ("0230"), and back.
+std::string ToHex(const std::string& bytes);
+std::string FromHex(const std::string& hex);
+
+}  // namespace wine
