@@ -1,16 +1,20 @@
 // Prints the test program's performance figures: how soon a key pressed on the pad shows in a
-// page's field while an entry loop runs, and what such a loop costs while it waits for keys.
-// The window is the real one, wired to the real driver and a simulated pad on a pty.
+// page's field while an entry loop or reader runs, and what it costs while it waits for keys.
+// The window is the real one, wired to the real driver and a simulated pad on a pty; every row
+// is measured the same way, only the page's loop differs.
 #include <padsim/pty_pad.h>
 
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QEvent>
+#include <QEventLoop>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStackedWidget>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <atomic>
@@ -35,6 +39,10 @@ using bench::Row;
 class BenchWindow {
 public:
     BenchWindow() {
+        // The PIN page's entry encrypts under this key.
+        pad.With([](padsim::PadSimulator& sim) {
+            sim.SetKey(0x30, {"0123456789ABCDEFFEDCBA9876543210", "TPK"});
+        });
         QDir::setCurrent(m_folder.path());
         QFile config("sysconfig.ini");
         if (config.open(QIODevice::WriteOnly)) {
@@ -65,15 +73,18 @@ private:
     QTemporaryDir m_folder;
 };
 
-// An entry loop of a page as the benchmark drives it. Every function runs on the window thread.
+// A page's key loop as the benchmark drives it. Every function runs on the window thread.
 struct KeyLoop {
-    std::function<void()> open;      // starts the loop (a click); returns once the loop has ended
+    // Starts the loop (a click). An entry loop returns once it has ended; a reader thread's
+    // click returns at once.
+    std::function<void()> open;
     std::function<bool()> running;   // the loop reads keys now
-    QWidget* field;                  // where each key shows
+    QWidget* field;                  // where each key is painted
     std::function<bool(int)> shows;  // the field shows press n (from 0) of the current round
-    std::string key;                 // pressed for each measured press
+    std::vector<std::string> keys;   // press n sends keys[n % keys.size()]
     int pressesPerRound;
-    std::string closeKeys;  // end the loop after a round's presses
+    std::string closeKeys;        // pressed after a round's presses to end an entry loop
+    std::function<void()> close;  // ends a reader after its round, when set
 };
 
 std::int64_t NowNs() {
@@ -91,12 +102,42 @@ struct Probe : QObject {
 
     explicit Probe(const KeyLoop& keyLoop) : loop(keyLoop) {
         loop.field->installEventFilter(this);
+        // Watches only until the loop runs, so that its wake-ups stay out of the CPU figures.
         connect(&watch, &QTimer::timeout, this, [this] {
-            if (!running && loop.running()) running = true;
+            if (!running && loop.running()) {
+                running = true;
+                watch.stop();
+            }
         });
         watch.start(5);
     }
     ~Probe() override { loop.field->removeEventFilter(this); }
+
+    // Called by the pressing thread: its round has ended (or it gave up on it).
+    void EndRound() {
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                ++m_roundsEnded;
+                watch.start();
+                if (m_idle) m_idle->quit();
+            },
+            Qt::QueuedConnection);
+    }
+
+    // Runs the loop's round on the window thread: opens it and lets the window's events run
+    // until the pressing thread has ended the round, then closes a reader.
+    void RunRound() {
+        const int round = m_roundsStarted++;
+        loop.open();
+        while (m_roundsEnded <= round) {
+            QEventLoop idle;
+            m_idle = &idle;
+            idle.exec();
+            m_idle = nullptr;
+        }
+        if (loop.close) loop.close();
+    }
 
     // The field is painted: the key is visible once a paint shows it.
     bool eventFilter(QObject* object, QEvent* event) override {
@@ -116,23 +157,44 @@ struct Probe : QObject {
         }
         return true;
     }
+
+private:
+    int m_roundsStarted = 0;
+    int m_roundsEnded = 0;  // both on the window thread
+    QEventLoop* m_idle = nullptr;
 };
+
+// Brings the page holding `field` to the front, so that its paints happen.
+void Reveal(QWidget* field) {
+    for (QWidget* child = field; child->parentWidget(); child = child->parentWidget()) {
+        if (auto* pages = qobject_cast<QStackedWidget*>(child->parentWidget()))
+            pages->setCurrentWidget(child);
+    }
+}
+
+void EndLoop(padsim::PtyPad& pad, const KeyLoop& loop) {
+    if (!loop.closeKeys.empty()) pad.PressKeys(loop.closeKeys);
+}
 
 // Milliseconds from the pad sending each key byte to the field painted with it.
 std::vector<double> KeyToFieldLatencies(padsim::PtyPad& pad, const KeyLoop& loop, int rounds) {
+    Reveal(loop.field);
     Probe probe(loop);
     std::vector<double> latencies;
     std::thread presser([&] {
         std::mt19937 random(5);
         for (int round = 0; round < rounds; ++round) {
-            if (!probe.WaitFor([&] { return probe.running.load(); }, 10s)) break;
+            if (!probe.WaitFor([&] { return probe.running.load(); }, 10s)) {
+                probe.EndRound();
+                continue;
+            }
             for (int n = 0; n < loop.pressesPerRound; ++n) {
                 // Let the loop settle into its wait, so that the figure includes its wake-up.
                 std::this_thread::sleep_for(std::chrono::milliseconds(20 + random() % 40));
                 probe.seenNs = 0;
                 probe.press = n;
                 const std::int64_t sent = NowNs();
-                pad.PressKeys(loop.key);
+                pad.PressKeys(loop.keys[n % loop.keys.size()]);
                 if (!probe.WaitFor([&] { return probe.seenNs.load() != 0; }, 2s)) {
                     std::fprintf(stderr, "a key press did not show\n");
                     break;
@@ -140,29 +202,46 @@ std::vector<double> KeyToFieldLatencies(padsim::PtyPad& pad, const KeyLoop& loop
                 latencies.push_back((probe.seenNs - sent) / 1e6);
             }
             probe.press = -1;
-            pad.PressKeys(loop.closeKeys);
+            EndLoop(pad, loop);
             probe.running = false;
+            probe.EndRound();
         }
     });
-    for (int round = 0; round < rounds; ++round) loop.open();
+    for (int round = 0; round < rounds; ++round) probe.RunRound();
     presser.join();
     return latencies;
 }
 
 // The process's CPU share while the loop waits `wait` for a key.
 double LoopWaitCpu(padsim::PtyPad& pad, const KeyLoop& loop, std::chrono::milliseconds wait) {
+    Reveal(loop.field);
     Probe probe(loop);
     double share = -1;
     std::thread idle([&] {
-        if (!probe.WaitFor([&] { return probe.running.load(); }, 10s)) return;
-        std::this_thread::sleep_for(300ms);
-        share = bench::CpuShare([&] { std::this_thread::sleep_for(wait); });
-        pad.PressKeys(loop.closeKeys);
+        if (probe.WaitFor([&] { return probe.running.load(); }, 10s)) {
+            std::this_thread::sleep_for(300ms);
+            share = bench::CpuShare([&] { std::this_thread::sleep_for(wait); });
+            EndLoop(pad, loop);
+        }
+        probe.EndRound();
     });
-    loop.open();
+    probe.RunRound();
     idle.join();
     return share;
 }
+
+// The loop runs once the status line says `status` and the pad is in `mode`.
+std::function<bool()> RunsWhen(BenchWindow& bench, const char* status, padsim::Mode mode) {
+    return [&bench, status, mode] { return bench.status() == status && bench.padMode() == mode; };
+}
+
+// Each press adds one character (or star) to the field.
+std::function<bool(int)> OneCharacterPerPress(QLineEdit* field) {
+    return [field](int n) { return field->text().size() == n + 1; };
+}
+
+constexpr const char* kPinEntryStarted =
+    "succeed in starting PIN ,please input your password in the keyboard";
 
 KeyLoop PadKeyEntry(BenchWindow& bench) {
     // Code 41 with the longest length: the pad takes up to 48 characters for part 1.
@@ -170,38 +249,65 @@ KeyLoop PadKeyEntry(BenchWindow& bench) {
     bench.control<QComboBox>("comboPinLength")->setCurrentIndex(5);
     auto* field = bench.control<QLineEdit>("edPin1");
     return {[&bench] { bench.click("Button3"); },
-            [&bench] {
-                return bench.status() == "Please input the clear text key from EPP" &&
-                       bench.padMode() == padsim::Mode::KeyEntry;
-            },
+            RunsWhen(bench, "Please input the clear text key from EPP", padsim::Mode::KeyEntry),
             field,
-            [field](int n) { return field->text().size() == n + 1; },
-            "A",
+            OneCharacterPerPress(field),
+            {"A"},
             40,
-            "\x1b"};
+            "\x1b",
+            {}};
 }
 
 KeyLoop PasswordEntry(BenchWindow& bench) {
     auto* field = bench.control<QLineEdit>("PWD");
     // The password takes 16 digits: 15 measured, the 16th ends the entry.
     return {[&bench] { bench.click("EnterPassword"); },
-            [&bench] {
-                return bench.status() ==
-                           "succeed in starting PIN ,please input your password in the keyboard" &&
-                       bench.padMode() == padsim::Mode::PinEntry;
-            },
+            RunsWhen(bench, kPinEntryStarted, padsim::Mode::PinEntry),
             field,
-            [field](int n) { return field->text().size() == n + 1; },
-            "5",
+            OneCharacterPerPress(field),
+            {"5"},
             15,
-            "5"};
+            "5",
+            {}};
 }
 
-Row LatencyRow(const std::string& figure, const std::vector<double>& latencies, int expected) {
+KeyLoop PinStarEcho(BenchWindow& bench) {
+    bench.control<QComboBox>("edPinLength")->setEditText("00");  // no length: ends at Escape
+    auto* field = bench.control<QLineEdit>("PinPadKey");
+    // A digit shows a star, a backspace takes it away again.
+    return {[&bench] { bench.click("btEnablePin"); },
+            RunsWhen(bench, kPinEntryStarted, padsim::Mode::PinEntry),
+            field,
+            [field](int n) { return field->text() == (n % 2 ? "" : "*"); },
+            {"1", std::string(1, padsim::kBackspace)},
+            200,
+            std::string(1, padsim::kEscape),
+            {}};
+}
+
+KeyLoop ClearTextKeypad(BenchWindow& bench) {
+    auto* memo = bench.control<QPlainTextEdit>("Memo1");
+    // Memo1 paints its text in its viewport; the reader thread passes each key to the window.
+    return {[&bench] {
+                bench.click("Button2");  // clears what a former round showed
+                bench.click("OpenKeyBord");
+            },
+            RunsWhen(bench, "Open Pinpad Success,Please Key-press", padsim::Mode::ClearKeypad),
+            memo->viewport(),
+            [memo](int n) { return memo->toPlainText().size() == n + 1; },
+            {"7"},
+            40,
+            "",
+            [&bench] { bench.click("CloseKeyBord"); }};
+}
+
+// `figure` may hold "{n}" for the number of presses measured.
+Row LatencyRow(std::string figure, const std::vector<double>& latencies, int expected) {
     const double median = bench::Median(latencies);
     const bool complete = static_cast<int>(latencies.size()) == expected;
-    return {figure + " (median of " + std::to_string(latencies.size()) + ")",
-            complete ? bench::Format("%.2f ms", median) : "not measured", "<= 5 ms",
+    if (const auto at = figure.find("{n}"); at != std::string::npos)
+        figure.replace(at, 3, std::to_string(latencies.size()));
+    return {figure, complete ? bench::Format("%.2f ms", median) : "not measured", "<= 5 ms",
             complete && median <= 5.0};
 }
 
@@ -221,19 +327,23 @@ int main(int argc, char* argv[]) {
         return 1;
     }
     std::vector<Row> rows;
-    const KeyLoop keyEntry = PadKeyEntry(bench);
-    rows.push_back(
-        LatencyRow("key entry on the pad: pad sends a key -> character painted in "
-                   "the part field",
-                   KeyToFieldLatencies(bench.pad, keyEntry, 1), keyEntry.pressesPerRound));
-    rows.push_back(CpuRow("CPU while the key entry loop waits 4 s for a key",
-                          LoopWaitCpu(bench.pad, keyEntry, 4s)));
-    const KeyLoop password = PasswordEntry(bench);
-    rows.push_back(LatencyRow("password entry: pad sends a digit -> star painted in PWD",
-                              KeyToFieldLatencies(bench.pad, password, 3),
-                              3 * password.pressesPerRound));
-    rows.push_back(CpuRow("CPU while the password loop waits 4 s for a digit",
-                          LoopWaitCpu(bench.pad, password, 4s)));
+    auto measure = [&](const KeyLoop& loop, int rounds, const std::string& latencyFigure,
+                       const std::string& cpuFigure) {
+        rows.push_back(LatencyRow(latencyFigure, KeyToFieldLatencies(bench.pad, loop, rounds),
+                                  rounds * loop.pressesPerRound));
+        rows.push_back(CpuRow(cpuFigure, LoopWaitCpu(bench.pad, loop, 4s)));
+    };
+    measure(PadKeyEntry(bench), 1,
+            "key entry on the pad: pad sends a key -> character painted in the part field "
+            "(median of {n})",
+            "CPU while the key entry loop waits 4 s for a key");
+    measure(PasswordEntry(bench), 3,
+            "password entry: pad sends a digit -> star painted in PWD (median of {n})",
+            "CPU while the password loop waits 4 s for a digit");
+    measure(PinStarEcho(bench), 1, "PIN page: pad key byte -> star shown in PinPadKey ({n} keys)",
+            "PIN page: CPU while the star echo waits 4 s for digits");
+    measure(ClearTextKeypad(bench), 1, "test program: pad key -> character shown in Memo1",
+            "test program: CPU while the keypad reader waits on an idle pad, 4 s");
     bench::PrintTable(rows);
     return 0;
 }

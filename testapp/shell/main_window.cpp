@@ -50,14 +50,10 @@ void TfmTestQm731::BuildPages() {
     m_cleartextPage = new operations::CleartextPage(m_shell);
     m_icCardPage = new operations::IcCardPage(m_shell);
     const std::pair<QWidget*, const char*> pages[] = {
-        {m_commuPage, "Commu para"},
-        {m_versionPage, "Ver information"},
-        {m_keypadPage, "keypad parameter"},
-        {m_keysPage, "key management"},
-        {m_pinPage, "PIN arithmetic"},
-        {m_dataPage, "data operation"},
-        {m_cleartextPage, "cleartext"},
-        {m_icCardPage, "Ic Card Control"},
+        {m_commuPage, "Commu para"},        {m_versionPage, "Ver information"},
+        {m_keypadPage, "keypad parameter"}, {m_keysPage, "key management"},
+        {m_pinPage, "PIN arithmetic"},      {m_dataPage, "data operation"},
+        {m_cleartextPage, "cleartext"},     {m_icCardPage, "Ic Card Control"},
     };
     const char* const names[] = {"TabSheet1", "TabSheet2", "TabSheet3", "TabSheet4",
                                  "TabSheet5", "TabSheet6", "TabSheet8", "TabSheet7"};
