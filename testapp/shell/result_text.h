@@ -1,13 +1,13 @@
-// The operator texts for the driver's nonzero result codes.
+// The operator texts for the driver's nonzero result codes, and failure messages embedding them.
 #pragma once
 
 #include <QString>
 
+#include "result_code_text.h"
+
 namespace shell {
 
-// Copies the text for `code` (with its NUL) into `buffer`, which holds at least 100 bytes, and
-// returns `buffer`. Values without a text of their own give "Other error".
-char* ResultCodeToText(int code, char* buffer);
+using padlogic::ResultCodeToText;
 
 // `format` with the text for `code` put in place of its "%s" (a 128-byte result buffer).
 QString FormatResultMessage(const char* format, int code);

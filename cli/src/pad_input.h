@@ -1,0 +1,33 @@
+// Collecting the bytes the pad sends on its own while one of its input modes is open (PIN
+// entry, key entry, clear-text keypad).
+#pragma once
+
+#include <functional>
+
+namespace cli {
+
+// Byte values the pad reports during input.
+inline constexpr unsigned char kBackspaceByte = 0x08;
+inline constexpr unsigned char kEnterByte = 0x0D;
+inline constexpr unsigned char kEscapeByte = 0x1B;
+inline constexpr unsigned char kDigitByte = 0x2A;  // '*': one PIN digit
+inline constexpr unsigned char kPadTimeoutByte = 0x80;
+
+// How a key byte is echoed on the terminal: itself when printable, else '?'.
+inline char EchoCharacter(unsigned char byte) {
+    return byte >= 0x20 && byte < 0x7F ? static_cast<char>(byte) : '?';
+}
+
+// Hands every byte the pad sends to `onByte` until it returns true (done: true is returned) or
+// `seconds` have passed or an interrupt arrived (false). Each poll waits about a second at most.
+bool CollectPadBytes(int seconds, const std::function<bool(unsigned char)>& onByte);
+
+// Ctrl-C (SIGINT) or SIGTERM ends a running collection at its next poll and stops the run
+// after the current step, so that the pad's input mode is closed before the tool exits.
+void CatchInterrupt();
+bool InterruptRequested();
+
+// Ends whatever input mode the pad may still have open (control code "032").
+void EndPadInput();
+
+}  // namespace cli

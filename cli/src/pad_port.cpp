@@ -1,0 +1,108 @@
+#include "pad_port.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+#include "pinpad.h"
+#include "profile.h"
+
+namespace cli {
+namespace {
+
+// A folder of its own with a copy of ./sysconfig.ini in which COM1 names the device, removed
+// again when the open is done. The driver reads the port mapping and the other settings of an
+// open while it opens the port, so they come from the copy; the trace and the time-out log,
+// read at other times, from the caller's own folder.
+class PrivateSettingsFolder {
+public:
+    explicit PrivateSettingsFolder(const std::string& devicePath) {
+        std::error_code error;
+        std::string pattern =
+            (std::filesystem::temp_directory_path(error) / "lumenord-XXXXXX").string();
+        if (error || !mkdtemp(pattern.data())) return;
+        m_path = pattern;
+        const std::filesystem::path copy = m_path / kSettingsFile;
+        if (std::filesystem::is_regular_file(kSettingsFile, error)) {
+            std::filesystem::copy_file(kSettingsFile, copy, error);
+            if (error) return;
+        }
+        m_ready =
+            platform::WritePrivateProfileString("PORTS", "COM1", devicePath.c_str(), copy.c_str());
+    }
+    ~PrivateSettingsFolder() {
+        std::error_code ignored;
+        if (!m_path.empty()) std::filesystem::remove_all(m_path, ignored);
+    }
+    bool ready() const { return m_ready; }
+    const std::filesystem::path& path() const { return m_path; }
+
+private:
+    static constexpr const char* kSettingsFile = "sysconfig.ini";
+    std::filesystem::path m_path;
+    bool m_ready = false;
+};
+
+// Runs `open` with the current directory changed to `folder` and changes back afterwards, so
+// that the trace and time-out log keep the settings of the caller's own directory.
+template <typename Open>
+int InFolder(const std::filesystem::path& folder, Open open) {
+    const int home = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (home < 0) return -1;
+    int result = -1;
+    if (chdir(folder.c_str()) == 0) {
+        result = open();
+        if (fchdir(home) != 0) result = -1;
+    }
+    close(home);
+    return result;
+}
+
+}  // namespace
+
+PadPort::~PadPort() { Close(); }
+
+int PadPort::EnsureOpen() {
+    if (m_open) return 0;
+    const int result =
+        m_target.devicePath.empty() ? OpenNamed(m_target.portName.c_str()) : OpenDevice();
+    if (result == 0) {
+        m_open = true;
+    } else {
+        PinPad_DisablePort();  // a failed open leaves the port flag set; clear it
+    }
+    return result;
+}
+
+int PadPort::Reopen(int baudRate) {
+    Close();
+    m_target.baudRate = baudRate;
+    return EnsureOpen();
+}
+
+void PadPort::Close() {
+    if (!m_open) return;
+    PinPad_DisablePort();
+    m_open = false;
+}
+
+std::string PadPort::Describe() const {
+    return m_target.devicePath.empty() ? m_target.portName : m_target.devicePath;
+}
+
+int PadPort::OpenNamed(const char* portName) {
+    // The codes are numeric: no parity, eight data bits, one stop bit.
+    const char none = 0, eight = 8, one = 1;
+    return PinPad_EnablePort(portName, m_target.baudRate, &none, &eight, &one);
+}
+
+int PadPort::OpenDevice() {
+    PrivateSettingsFolder folder(m_target.devicePath);
+    if (!folder.ready()) return -1;
+    return InFolder(folder.path(), [this] { return OpenNamed("com1"); });
+}
+
+}  // namespace cli

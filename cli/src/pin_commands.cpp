@@ -1,0 +1,374 @@
+// PIN entry with its star echo, PIN block read and decoding, PIN renew and verify, MAC, data
+// encryption and decryption.
+#include <map>
+#include <ostream>
+
+#include "hex_text.h"
+#include "key_parts.h"
+#include "pad_input.h"
+#include "pin_reading.h"
+#include "pinpad.h"
+#include "step_commands.h"
+
+namespace cli {
+namespace {
+
+constexpr std::size_t kPinReplySize = 256;
+constexpr std::size_t kDataReplySize = 4096;
+constexpr std::size_t kMacReplySize = 128;
+
+// How a backspace acts on the echo: one star, or all of them (clear codes 2 and 6 of the short
+// start).
+enum class Backspace { RemovesOne, ClearsAll };
+
+// Echoes the pad's PIN entry until it ends: Enter, the stated length, Escape, the pad's
+// time-out or the tool's own deadline.
+StepOutcome EchoPinEntry(StepOutcome outcome, StepContext& context, int expectedLength,
+                         Backspace backspace, int seconds) {
+    int digits = 0;
+    std::string end;
+    const bool ended = CollectPadBytes(seconds, [&](unsigned char byte) {
+        switch (byte) {
+            case kBackspaceByte: {
+                const int removed =
+                    backspace == Backspace::ClearsAll ? digits : (digits > 0 ? 1 : 0);
+                for (int i = 0; i < removed; ++i) context.echo << "\b \b";
+                digits -= removed;
+                context.echo << std::flush;
+                return false;
+            }
+            case kEscapeByte:
+                end = "escape";
+                return true;
+            case kEnterByte:
+                end = "enter";
+                return true;
+            case kPadTimeoutByte:
+                end = "pad time-out";
+                return true;
+            case kDigitByte:
+                ++digits;
+                context.echo << '*' << std::flush;
+                break;
+            default:
+                break;
+        }
+        if (expectedLength > 0 && digits >= expectedLength) {
+            end = "length";
+            return true;
+        }
+        return false;
+    });
+    context.echo << '\n' << std::flush;
+    outcome.reply["digits"] = digits;
+    if (!ended) {
+        EndPadInput();
+        outcome.reply["end"] = "deadline";
+        outcome.ok = false;
+        outcome.message = "the PIN entry did not end within " + std::to_string(seconds) + " s";
+        return outcome;
+    }
+    outcome.reply["end"] = end;
+    if (end == "escape" || end == "pad time-out") {
+        outcome.ok = false;
+        outcome.message = end == "escape" ? "the customer cancelled the PIN entry"
+                                          : "the pad ended the PIN entry: time-out";
+    }
+    return outcome;
+}
+
+struct PinStart {
+    std::string index, format = "iso0", account, sound = "0", length = "06";
+    int seconds = 60;
+};
+
+void AddPinStartCommands(CLI::App& pin, StepSlot& slot) {
+    AddStepCommand<PinStart>(
+        pin, slot, "start",
+        "start PIN entry with key index, block format and account; echo the stars until it ends",
+        [](CLI::App& command, PinStart& s) {
+            command.add_option("INDEX", s.index, "PIN key index 30-7F")
+                ->required()
+                ->check(KeyIndex(0x30, 0x7F));
+            AddPinFormatOption(command, s.format, true);
+            AddAccountOption(command, s.account);
+            command.add_option("--sound", s.sound, "sound setting 0-2")
+                ->check(CLI::IsMember({"0", "1", "2"}))
+                ->capture_default_str();
+            command
+                .add_option("--length", s.length, "PIN length, two decimal digits; 00: no length")
+                ->check(DecimalText(2, 2))
+                ->capture_default_str();
+            command
+                .add_option("--entry-timeout", s.seconds, "seconds the tool waits for the entry")
+                ->check(CLI::Range(1, 3600))
+                ->capture_default_str();
+        },
+        [](PinStart& s) {
+            const PinFormat format = PinFormatNamed(s.format);
+            CheckAccount(format, s.account);
+            const std::string request = padlogic::ToUpper(s.index) + format.typeCharacter +
+                                        s.sound + s.length +
+                                        (format.sendsAccount ? s.account : std::string());
+            const int length = std::stoi(s.length);
+            return Step{
+                "pin start", true, [request, length, seconds = s.seconds](StepContext& context) {
+                    StepOutcome outcome = DriverOutcome(
+                        request,
+                        PinPad_EnablePin(request.c_str(), static_cast<unsigned>(request.size())));
+                    if (!outcome.ok) return outcome;
+                    return EchoPinEntry(std::move(outcome), context, length, Backspace::RemovesOne,
+                                        seconds);
+                }};
+        });
+
+    struct ShortStart {
+        std::string sound = "0", length = "06", enter = "0", clear = "0";
+        int seconds = 60;
+    };
+    AddStepCommand<ShortStart>(
+        pin, slot, "start-short",
+        "start PIN entry with the entry settings only (key and format come with 'pin read "
+        "--index')",
+        [](CLI::App& command, ShortStart& s) {
+            command.add_option("--sound", s.sound, "sound setting 0-2")
+                ->check(CLI::IsMember({"0", "1", "2"}))
+                ->capture_default_str();
+            command
+                .add_option("--length", s.length, "PIN length, two decimal digits; 00: no length")
+                ->check(DecimalText(2, 2))
+                ->capture_default_str();
+            command.add_option("--enter-code", s.enter, "enter-key code 0-2")
+                ->check(CLI::IsMember({"0", "1", "2"}))
+                ->capture_default_str();
+            command
+                .add_option("--clear-code", s.clear,
+                            "clear-key code 0, 1, 2, 4, 5, 6 (2 and 6: backspace clears all)")
+                ->check(CLI::IsMember({"0", "1", "2", "4", "5", "6"}))
+                ->capture_default_str();
+            command
+                .add_option("--entry-timeout", s.seconds, "seconds the tool waits for the entry")
+                ->check(CLI::Range(1, 3600))
+                ->capture_default_str();
+        },
+        [](ShortStart& s) {
+            const std::string request = s.sound + s.length + s.enter + s.clear;
+            const int length = std::stoi(s.length);
+            const Backspace backspace =
+                s.clear == "2" || s.clear == "6" ? Backspace::ClearsAll : Backspace::RemovesOne;
+            const int seconds = s.seconds;
+            return Step{
+                "pin start-short", true, [=](StepContext& context) {
+                    StepOutcome outcome = DriverOutcome(
+                        request,
+                        PinPad_EnablePin(request.c_str(), static_cast<unsigned>(request.size())));
+                    if (!outcome.ok) return outcome;
+                    return EchoPinEntry(std::move(outcome), context, length, backspace, seconds);
+                }};
+        });
+}
+
+void AddPinReadCommand(CLI::App& pin, StepSlot& slot) {
+    struct Read {
+        std::string index, format, account, key;
+        int wait = 5;
+    };
+    AddStepCommand<Read>(
+        pin, slot, "read",
+        "read the enciphered PIN block; with --key decipher it and, with --format, decode the PIN",
+        [](CLI::App& command, Read& s) {
+            command
+                .add_option(
+                    "--index", s.index,
+                    "send key index, format and account with the read (after 'pin start-short')")
+                ->check(KeyIndex(0x30, 0x7F));
+            AddPinFormatOption(command, s.format, false);
+            AddAccountOption(command, s.account);
+            command.add_option("--key", s.key, "the PIN key in clear, to decipher the block")
+                ->check(HexText({16, 32, 48}));
+            command.add_option("--wait", s.wait, "seconds to wait for the pad's reply (1-255)")
+                ->check(CLI::Range(1, 255))
+                ->capture_default_str();
+        },
+        [](Read& s) {
+            std::optional<PinFormat> format;
+            if (!s.format.empty()) format = PinFormatNamed(s.format);
+            if (!s.index.empty() && !format) RefuseArgument("--index", "needs --format");
+            if (format && (!s.index.empty() || !s.key.empty())) CheckAccount(*format, s.account);
+            std::string request;
+            if (!s.index.empty()) {
+                request = padlogic::ToUpper(s.index) + format->typeCharacter +
+                          (format->sendsAccount ? s.account : "");
+            }
+            PinDecoding decoding{padlogic::ToUpper(s.key), format, s.account};
+            return Step{"pin read", true, [request, decoding, wait = s.wait](StepContext&) {
+                            char reply[kPinReplySize] = {};
+                            StepOutcome outcome = DriverOutcome(
+                                request, PinPad_GetPinValue(request.c_str(),
+                                                            static_cast<unsigned>(request.size()),
+                                                            wait, reply));
+                            if (!outcome.ok) return outcome;
+                            const std::string text = reply;
+                            outcome.reply["track"] = text.substr(0, 2);
+                            outcome.reply["length"] = text.size() > 2 ? text.substr(2, 2) : "";
+                            outcome.reply["pin_block"] = text.size() > 4 ? text.substr(4, 16) : "";
+                            if (!decoding.key.empty()) DecodePinReply(outcome, decoding);
+                            return outcome;
+                        }};
+        });
+}
+
+void AddPinRenewCommands(CLI::App& pin, StepSlot& slot) {
+    struct Renew {
+        std::string index, data, table, offset;
+        int wait = 30;
+    };
+    const auto declare = [](bool verify) {
+        return [verify](CLI::App& command, Renew& s) {
+            command.add_option("INDEX", s.index, "PIN key index 30-7F")
+                ->required()
+                ->check(KeyIndex(0x30, 0x7F));
+            command.add_option("DATA", s.data, "validation data, 16 hex characters")
+                ->required()
+                ->check(HexText({16}));
+            command.add_option("TABLE", s.table, "decimalisation table, 16 decimal digits")
+                ->required()
+                ->check(DecimalText(16, 16));
+            if (verify)
+                command.add_option("OFFSET", s.offset, "PIN offset, decimal digits")
+                    ->required()
+                    ->check(DecimalText(1, 16));
+            command.add_option("--wait", s.wait, "seconds to wait for the pad's reply (1-255)")
+                ->check(CLI::Range(1, 255))
+                ->capture_default_str();
+        };
+    };
+    const auto build = [](bool verify) {
+        return [verify](Renew& s) {
+            const std::string request = padlogic::ToUpper(s.index) + (verify ? 'b' : 'a') +
+                                        padlogic::ToUpper(s.data) + s.table + s.offset;
+            return Step{verify ? "pin verify" : "pin renew", true,
+                        [request, verify, wait = s.wait](StepContext&) {
+                            char reply[kPinReplySize] = {};
+                            StepOutcome outcome = DriverOutcome(
+                                request, PinPad_GetPinValue(request.c_str(),
+                                                            static_cast<unsigned>(request.size()),
+                                                            wait, reply));
+                            if (!outcome.ok) return outcome;
+                            const std::string text = reply;
+                            const std::string rest = text.size() > 4 ? text.substr(4) : "";
+                            outcome.reply["track"] = text.substr(0, 2);
+                            outcome.reply["length"] = text.size() > 2 ? text.substr(2, 2) : "";
+                            if (!verify) {
+                                outcome.reply["offset"] = rest;
+                                return outcome;
+                            }
+                            // The pad's verdict is the last character: 1 the PIN matches, 0 not.
+                            const bool match = !rest.empty() && rest.back() == '1';
+                            outcome.reply["match"] = match;
+                            if (!match) {
+                                outcome.ok = false;
+                                outcome.message = "the PIN does not match the offset";
+                            }
+                            return outcome;
+                        }};
+        };
+    };
+    AddStepCommand<Renew>(pin, slot, "renew",
+                          "compute the PIN offset of the last PIN entered (IBM 3624)",
+                          declare(false), build(false));
+    AddStepCommand<Renew>(pin, slot, "verify",
+                          "check the last PIN entered against a PIN offset (IBM 3624)",
+                          declare(true), build(true));
+}
+
+void AddMacCommand(CLI::App& app, StepSlot& slot) {
+    struct Mac {
+        std::string index, type, data;
+    };
+    static const std::map<std::string, char> kMacCodes = {
+        {"pboc", '1'}, {"x9.9", '2'}, {"x9.19", '3'}, {"iso16609", 'A'}};
+    AddStepCommand<Mac>(
+        app, slot, "mac", "have the pad compute a MAC over hex data",
+        [](CLI::App& command, Mac& s) {
+            command.add_option("INDEX", s.index, "MAC key index 30-7F")
+                ->required()
+                ->check(KeyIndex(0x30, 0x7F));
+            command.add_option("TYPE", s.type, "pboc, x9.9, x9.19 or iso16609")
+                ->required()
+                ->check(CLI::IsMember({"pboc", "x9.9", "x9.19", "iso16609"}, CLI::ignore_case));
+            command.add_option("DATA", s.data, "the message as hex")->required()->check(HexText());
+        },
+        [](Mac& s) {
+            // The driver takes at most 2045 bytes: the three header bytes and the message.
+            if (s.data.size() / 2 > 2042) RefuseArgument("DATA", "takes at most 2042 bytes");
+            const std::string header =
+                padlogic::ToUpper(s.index) + kMacCodes.at(CLI::detail::to_lower(s.type));
+            const std::string input = header + HexToBytes(s.data);
+            // The message travels as bytes; the request is shown with it in hex.
+            return Step{
+                "mac", true, [input, shown = header + padlogic::ToUpper(s.data)](StepContext&) {
+                    char mac[kMacReplySize] = {};
+                    StepOutcome outcome = DriverOutcome(
+                        shown,
+                        PinPad_MakeMac(input.data(), static_cast<unsigned>(input.size()), mac));
+                    if (outcome.ok) outcome.reply["mac"] = std::string(mac);
+                    return outcome;
+                }};
+        });
+}
+
+void AddDataCommands(CLI::App& app, StepSlot& slot) {
+    CLI::App* data = app.add_subcommand("data", "data encryption and decryption in the pad");
+    data->require_subcommand(1);
+    struct Cipher {
+        std::string index, mode, data;
+    };
+    for (const bool encrypt : {true, false}) {
+        AddStepCommand<Cipher>(
+            *data, slot, encrypt ? "encrypt" : "decrypt",
+            encrypt ? "encrypt hex data under a key in the pad"
+                    : "decrypt hex data under a key in the pad",
+            [](CLI::App& command, Cipher& s) {
+                command.add_option("INDEX", s.index, "key index 30-7F")
+                    ->required()
+                    ->check(KeyIndex(0x30, 0x7F));
+                command.add_option("MODE", s.mode, "ecb or cbc")
+                    ->required()
+                    ->check(CLI::IsMember({"ecb", "cbc"}, CLI::ignore_case));
+                command.add_option("DATA", s.data, "hex, whole 16-character blocks")
+                    ->required()
+                    ->check(HexBlocks(2048));
+            },
+            [encrypt](Cipher& s) {
+                const bool cbc = CLI::detail::to_lower(s.mode) == "cbc";
+                const char mode = encrypt ? (cbc ? '2' : '1') : (cbc ? 'B' : 'A');
+                const std::string request =
+                    padlogic::ToUpper(s.index) + mode + padlogic::ToUpper(s.data);
+                return Step{
+                    encrypt ? "data encrypt" : "data decrypt", true, [request](StepContext&) {
+                        std::string reply(kDataReplySize, '\0');
+                        StepOutcome outcome = DriverOutcome(
+                            request, PinPad_EncryptData(request.c_str(),
+                                                        static_cast<unsigned>(request.size()),
+                                                        reply.data()));
+                        if (outcome.ok) outcome.reply["data"] = std::string(reply.c_str());
+                        return outcome;
+                    }};
+            });
+    }
+}
+
+}  // namespace
+
+void AddPinCommands(CLI::App& app, StepSlot& slot) {
+    CLI::App* pin = app.add_subcommand("pin", "PIN entry, PIN block, PIN renew and verify");
+    pin->require_subcommand(1);
+    AddPinStartCommands(*pin, slot);
+    AddPinReadCommand(*pin, slot);
+    AddPinRenewCommands(*pin, slot);
+    AddMacCommand(app, slot);
+    AddDataCommands(app, slot);
+}
+
+}  // namespace cli

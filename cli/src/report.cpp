@@ -1,0 +1,87 @@
+#include "report.h"
+
+#include <ostream>
+
+#include "result_code_text.h"
+
+namespace cli {
+namespace {
+
+std::string Dump(const Json& value) {
+    // Pad texts may carry bytes that are not UTF-8; they are replaced, never thrown on.
+    return value.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+// "name=value name=value" of the reply's fields.
+std::string ReplyText(const Json& reply) {
+    std::string text;
+    for (const auto& [name, value] : reply.items()) {
+        if (!text.empty()) text += ' ';
+        text += name + '=' + (value.is_string() ? value.get<std::string>() : Dump(value));
+    }
+    return text;
+}
+
+}  // namespace
+
+std::string ResultTextOf(const StepOutcome& outcome) {
+    if (!outcome.message.empty()) return outcome.message;
+    if (outcome.result && *outcome.result != 0) {
+        char text[100] = {};
+        return padlogic::ResultCodeToText(*outcome.result, text);
+    }
+    return "success";
+}
+
+Json StepJson(const StepRecord& record) {
+    Json object;
+    object["step"] = record.number;
+    if (record.line) object["line"] = *record.line;
+    object["operation"] = record.step->operation;
+    object["request"] = record.outcome.request;
+    object["result"] = record.outcome.result ? Json(*record.outcome.result) : Json(nullptr);
+    object["result_text"] = ResultTextOf(record.outcome);
+    object["ok"] = record.outcome.ok;
+    object["reply"] = record.outcome.reply;
+    object["ms"] = record.milliseconds;
+    return object;
+}
+
+void Reporter::Step(const StepRecord& record) {
+    if (m_json) {
+        m_out << Dump(StepJson(record)) << '\n';
+    } else {
+        const StepOutcome& outcome = record.outcome;
+        if (record.line) m_out << "line " << *record.line << ": ";
+        m_out << (outcome.ok ? "ok   " : "FAIL ") << record.step->operation;
+        if (outcome.ok) {
+            const std::string fields = ReplyText(outcome.reply);
+            if (!fields.empty()) m_out << ": " << fields;
+            if (outcome.result && *outcome.result != 0)
+                m_out << " [" << ResultTextOf(outcome) << ']';
+        } else {
+            m_out << ": " << ResultTextOf(outcome);
+            if (outcome.result && *outcome.result != 0)
+                m_out << " (result " << *outcome.result << ')';
+        }
+        m_out << " (" << record.milliseconds << " ms)\n";
+    }
+    m_out.flush();
+}
+
+void Reporter::Summary(const RunSummary& summary) {
+    if (m_json) {
+        Json object;
+        object["summary"] = {{"steps", summary.steps},
+                             {"failures", summary.failures},
+                             {"skipped", summary.skipped},
+                             {"ms", summary.milliseconds}};
+        m_out << Dump(object) << '\n';
+    } else {
+        m_out << "run: " << summary.steps << " steps, " << summary.failures << " failed, "
+              << summary.skipped << " not run, " << summary.milliseconds << " ms\n";
+    }
+    m_out.flush();
+}
+
+}  // namespace cli

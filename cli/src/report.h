@@ -1,0 +1,44 @@
+// How steps are reported: one short line each, or one JSON object each with --json.
+#pragma once
+
+#include <iosfwd>
+#include <optional>
+
+#include "step.h"
+
+namespace cli {
+
+struct StepRecord {
+    int number = 0;           // 1, 2, ... in the order the steps ran
+    std::optional<int> line;  // run-file line
+    const Step* step = nullptr;
+    StepOutcome outcome;
+    long long milliseconds = 0;
+};
+
+struct RunSummary {
+    int steps = 0;
+    int failures = 0;
+    int skipped = 0;
+    long long milliseconds = 0;
+};
+
+// The text that stands for a step's result: its own message, the driver's result text, or
+// "success".
+std::string ResultTextOf(const StepOutcome& outcome);
+
+Json StepJson(const StepRecord& record);
+
+class Reporter {
+public:
+    Reporter(std::ostream& out, bool json) : m_out(out), m_json(json) {}
+    void Step(const StepRecord& record);
+    void Summary(const RunSummary& summary);
+    bool json() const { return m_json; }
+
+private:
+    std::ostream& m_out;
+    bool m_json;
+};
+
+}  // namespace cli

@@ -1,0 +1,15 @@
+// The lumenord program: global options, one step from the command line or the steps of a run
+// file, and the exit code (0 every step succeeded, 1 a step failed, 2 usage error).
+#pragma once
+
+#include <iosfwd>
+
+namespace cli {
+
+inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitStepFailed = 1;
+inline constexpr int kExitUsage = 2;
+
+int RunTool(int argc, const char* const* argv, std::ostream& out, std::ostream& err);
+
+}  // namespace cli

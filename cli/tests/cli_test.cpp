@@ -1,0 +1,325 @@
+// lumenord as a process against padsim as a process: the acceptance script of examples/ with
+// its JSON checked field by field, exit codes, run files and the two ways to name the port.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "child_process.h"
+#include "reference_crypto.h"
+
+namespace {
+
+using cli::test::ChildProcess;
+using cli::test::Finished;
+using Json = nlohmann::json;
+using padsim::test::RefCbcEncrypt;
+using padsim::test::RefDecrypt;
+using padsim::test::RefEncrypt;
+using padsim::test::RefVerifyCode;
+
+std::vector<Json> JsonLines(const std::string& out) {
+    std::vector<Json> lines;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);) lines.push_back(Json::parse(line));
+    return lines;
+}
+
+// ANSI X9.19 retail MAC of hex data under a double key, zero padded: CBC under the left half,
+// the last block deciphered under the right half and enciphered under the left again.
+std::string RetailMac(const std::string& key, std::string data) {
+    while (data.size() % 16 != 0) data += '0';
+    const std::string left = key.substr(0, 16), right = key.substr(16, 16);
+    const std::string chained = RefCbcEncrypt(left, data);
+    return RefEncrypt(left, RefDecrypt(right, chained.substr(chained.size() - 16)));
+}
+
+class Lumenord : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "lumenord-test-XXXXXX").string();
+        ASSERT_TRUE(mkdtemp(pattern.data()));
+        m_dir = pattern;
+        m_link = m_dir + "/ttyPAD";
+    }
+    void TearDown() override {
+        if (m_pad) {
+            m_pad->Signal(SIGTERM);
+            EXPECT_EQ(m_pad->WaitForExit(std::chrono::seconds(5)), 0) << m_pad->out();
+        }
+        std::error_code ignored;
+        std::filesystem::remove_all(m_dir, ignored);
+    }
+
+    void StartPad(const std::vector<std::string>& extra = {}) {
+        std::vector<std::string> argv{PADSIM_PROGRAM, "--link",      m_link,
+                                      "--no-input",   "--key-delay", "50"};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        m_pad = std::make_unique<ChildProcess>(argv, m_dir);
+        ASSERT_TRUE(m_pad->WaitForOutput("COM1=", std::chrono::seconds(10)))
+            << m_pad->out() << m_pad->err();
+    }
+    Finished Tool(const std::vector<std::string>& args) {
+        std::vector<std::string> argv{LUMENORD_PROGRAM};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return cli::test::RunToEnd(argv, m_dir);
+    }
+    std::string WriteFile(const std::string& name, const std::string& text) {
+        const std::string path = m_dir + "/" + name;
+        std::ofstream(path) << text;
+        return path;
+    }
+    std::string CustomerInfo() {
+        const Finished read = Tool({"--device", m_link, "--json", "info", "read"});
+        return JsonLines(read.out).at(0)["reply"]["customer_info"];
+    }
+
+    std::string m_dir;
+    std::string m_link;
+    std::unique_ptr<ChildProcess> m_pad;
+};
+
+// The keys of examples/acceptance.lumenord, in clear.
+const std::string kPart1 = "0123456789ABCDEFFEDCBA9876543210";
+const std::string kPart2 = "1F2E3D4C5B6A79880897A6B5C4D3E2F1";
+const std::string kPart3 = "00112233445566778899AABBCCDDEEFF";
+const std::string kMasterKey = padsim::test::XorHex(padsim::test::XorHex(kPart1, kPart2), kPart3);
+const std::string kTerminalKeyTyped = "2A3B4C5D6E7F80911A2B3C4D5E6F7081";
+const std::string kTerminalKey = "2A3B4C5D6E7F80911A2A3D4C5E6E7080";  // odd parity
+const std::string kPinKey = "4C5D6E7F8091A2B3C4D5E6F708192A3B";
+const std::string kMacKey = "6E7F8091A2B3C4D5E6F708192A3B4C5D";
+const std::string kMacData = "4C756D656E6F726420616363657074616E6365";
+
+TEST_F(Lumenord, AcceptanceScriptRunsThroughADeviceWithoutSettingsFile) {
+    StartPad({"--keys", "1234"});
+    const Finished run = Tool({"--device", m_link, "--json", "run", ACCEPTANCE_SCRIPT});
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_FALSE(std::filesystem::exists(m_dir + "/sysconfig.ini"));  // nothing written here
+    EXPECT_NE(run.err.find("****\n"), std::string::npos) << run.err;  // the stars, beside the JSON
+
+    struct Expected {
+        std::string operation;
+        std::string request;  // "" : not checked
+        Json reply;           // the fields checked
+    };
+    const std::string tmkCipher = RefEncrypt(kMasterKey, kTerminalKey);
+    const Expected expected[] = {
+        {"version", "", {{"model", "SIM731"}, {"hardware", "R4K"}}},
+        {"key clear",
+         "0012" + kPart1 + kPart2 + kPart3,
+         {{"verify_code", RefVerifyCode(kMasterKey)}, {"check_value", RefVerifyCode(kMasterKey)}}},
+        {"key cipher",
+         "001022" + tmkCipher + RefVerifyCode(kTerminalKey),
+         {{"cipher", tmkCipher}, {"verify_code", RefVerifyCode(kTerminalKey)}}},
+        {"key cipher",
+         "",
+         {{"cipher", RefEncrypt(kTerminalKey, kPinKey)}, {"verify_code", RefVerifyCode(kPinKey)}}},
+        {"key cipher",
+         "",
+         {{"cipher", RefEncrypt(kTerminalKey, kMacKey)}, {"verify_code", RefVerifyCode(kMacKey)}}},
+        {"key verify-code", "001000", {{"verify_code", RefVerifyCode(kTerminalKey)}}},
+        {"key verify-code", "103000", {{"verify_code", RefVerifyCode(kPinKey)}}},
+        {"mac", "313" + kMacData, {{"mac", RetailMac(kMacKey, kMacData)}}},
+        {"pin start",
+         "30 004"
+         "4000001234567899",
+         {{"digits", 4}, {"end", "length"}}},
+        {"pin read", "", {{"length", "04"}, {"pin", "1234"}}},
+        {"card power-on", "1881", {{"answer", "3B6800000073C84013009000"}}},
+        {"card apdu", "100A40000023F00", {{"sw", "9000"}}},
+        {"card power-off", "1883", Json::object()},
+    };
+    const std::vector<Json> lines = JsonLines(run.out);
+    ASSERT_EQ(lines.size(), std::size(expected) + 1) << run.out;
+    int previousLine = 0;
+    for (std::size_t i = 0; i < std::size(expected); ++i) {
+        SCOPED_TRACE(expected[i].operation + " " + lines[i].dump());
+        const Json& step = lines[i];
+        EXPECT_EQ(step["step"], i + 1);
+        EXPECT_GT(step["line"].get<int>(), previousLine);
+        previousLine = step["line"];
+        EXPECT_EQ(step["operation"], expected[i].operation);
+        if (!expected[i].request.empty()) {
+            EXPECT_EQ(step["request"], expected[i].request);
+        }
+        EXPECT_EQ(step["result"], 0);
+        EXPECT_EQ(step["result_text"], "success");
+        EXPECT_EQ(step["ok"], true);
+        EXPECT_GE(step["ms"].get<long long>(), 0);
+        for (const auto& [name, value] : expected[i].reply.items())
+            EXPECT_EQ(step["reply"][name], value) << name;
+    }
+    EXPECT_EQ(lines.back()["summary"]["steps"], std::size(expected));
+    EXPECT_EQ(lines.back()["summary"]["failures"], 0);
+    EXPECT_EQ(lines.back()["summary"]["skipped"], 0);
+}
+
+// IBM 3624 offset of `pin`: the validation data enciphered under the key, its first digits
+// decimalised through the table, each offset digit the PIN digit less the natural one, mod 10.
+std::string PinOffset(const std::string& key, const std::string& data, const std::string& table,
+                      const std::string& pin) {
+    const std::string natural = RefEncrypt(key, data);
+    std::string offset;
+    for (std::size_t i = 0; i < pin.size(); ++i) {
+        const int digit = table[std::stoi(natural.substr(i, 1), nullptr, 16)] - '0';
+        offset += static_cast<char>('0' + (pin[i] - '0' - digit + 10) % 10);
+    }
+    return offset;
+}
+
+// The steps the acceptance script leaves out, each accepted by the pad and its reply checked
+// against an independent computation where there is one.
+TEST_F(Lumenord, TheOtherStepsReachThePadInItsOwnFormat) {
+    StartPad({"--keys", "1234"});
+    const std::string dataKey = "0E1F2A3B4C5D6E7F8091A2B3C4D5E6F7";
+    const std::string clear = "00112233445566778899AABBCCDDEEFF";
+    const std::string validation = "0006502105278100", table = "0123456789012345";
+    const std::string offset = PinOffset(kPinKey, validation, table, "1234");
+    const std::string authData = "A1B2C3D4E5F60718293A4B5C6D7E8F90";
+    const std::string steps = WriteFile(
+        "steps.txt",
+        "key clear 00 30 --part " + kMasterKey + "\n" + "key cipher 00 10 TMK --decrypt-key " +
+            kMasterKey + " --key " + kTerminalKey + "\n" + "key cipher 10 40 TDK --decrypt-key " +
+            kTerminalKey + " --key " + dataKey + "\n" + "key cipher 10 30 TPK --decrypt-key " +
+            kTerminalKey + " --key " + kPinKey + "\n" + "data encrypt 40 cbc " + clear + "\n" +
+            "data decrypt 40 ecb " + RefEncrypt(dataKey, clear) + "\n" +
+            "pin start-short --length 04\n" +
+            "pin read --index 30 --format iso0 --account 4000001234567899 --key " + kPinKey + "\n" +
+            "pin renew 30 " + validation + " " + table + "\n" + "pin verify 30 " + validation +
+            " " + table + " " + offset + "\n" + "auth init " + authData + "\n" + "auth mutual 00 " +
+            authData + "\n" + "keyboard 303132333435363738392E2A0D1B0800 41424344 45464748\n" +
+            "control 6 44\n" + "display 30 --text HELLO\n" + "keypad --count 4\n" + "des encrypt " +
+            clear + " " + dataKey + "\n" + "key erase 10 40\n");
+    const Finished run = Tool({"--device", m_link, "--json", "run", steps});
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    const std::vector<Json> lines = JsonLines(run.out);
+    const std::pair<std::size_t, Json> checks[] = {
+        {4, {{"data", RefCbcEncrypt(dataKey, clear)}}},
+        {5, {{"data", clear}}},
+        {6, {{"digits", 4}, {"end", "length"}}},
+        {7, {{"pin", "1234"}}},
+        {8, {{"offset", offset}}},
+        {9, {{"match", true}}},
+        {13, {{"host_baud", 9600}}},
+        {15, {{"keys", "1234"}}},
+        {16, {{"data", RefEncrypt(dataKey, clear)}}},
+        {17, {{"verify_code", RefVerifyCode(dataKey)}}},
+    };
+    for (const auto& [index, reply] : checks) {
+        for (const auto& [name, value] : reply.items())
+            EXPECT_EQ(lines.at(index)["reply"][name], value) << lines.at(index);
+    }
+    // The pad enciphers the challenge under the key at 00, the tool that under the authorization
+    // data, and the pad that again under the key at 00.
+    const std::string challenge = lines.at(11)["reply"]["challenge"];
+    EXPECT_EQ(lines.at(11)["reply"]["data"],
+              RefEncrypt(kMasterKey, RefEncrypt(authData, RefEncrypt(kMasterKey, challenge))));
+    EXPECT_EQ(lines.at(8)["request"], "30a" + validation + table);
+    EXPECT_EQ(lines.at(14)["request"], "3048454C4C4F");  // mode byte and text, shown in hex
+}
+
+// Exit code 1 for a step the pad or the host refuses, 2 for a usage error naming the argument.
+TEST_F(Lumenord, ExitCodesTellRefusedStepsFromUsageErrors) {
+    StartPad();
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string text;  // in the JSON result text (status 1) or on stderr (status 2)
+    } rows[] = {
+        {{"--device", m_link, "--json", "mac", "7F", "x9.9", "0102"},
+         1,
+         "Unmatchable label or no such key"},
+        {{"--device", m_link, "--json", "key", "clear", "00", "30", "--part", kPart1 + ":00000000"},
+         1,
+         "differs from the expected 00000000; nothing was sent"},
+        {{"--device", m_link + "-missing", "--json", "version"},
+         1,
+         "cannot open " + m_link + "-missing"},
+        {{"mac", "80", "x9.9", "0102"}, 2, "INDEX: key index '80'"},
+        {{"--baud", "1234", "version"}, 2, "--baud"},
+        {{"--port", "com1", "--device", m_link, "version"}, 2, "--device"},
+        {{"key", "clear", "00", "31", "--part", kPart1, "--part", kPart2},
+         2,
+         "--part: code 31 needs 3 parts"},
+        {{"key", "cipher", "00", "10", "TMK", "--key", kTerminalKeyTyped}, 2, "--decrypt-key"},
+        {{"pin", "start", "30", "--format", "iso0", "--account", "12"}, 2, "--account"},
+        {{"frobnicate"}, 2, "frobnicate"},
+    };
+    for (const auto& row : rows) {
+        const Finished run = Tool(row.args);
+        SCOPED_TRACE(row.args.back() + "\n" + run.out + run.err);
+        EXPECT_EQ(run.status, row.status);
+        if (row.status == 1) {
+            const Json step = JsonLines(run.out).at(0);
+            EXPECT_EQ(step["ok"], false);
+            EXPECT_NE(step["result_text"].get<std::string>().find(row.text), std::string::npos);
+        } else {
+            EXPECT_NE(run.err.find(row.text), std::string::npos);
+            EXPECT_TRUE(run.out.empty());
+        }
+    }
+    const Json refused =
+        JsonLines(Tool({"--device", m_link, "--json", "mac", "7F", "x9.9", "0102"}).out).at(0);
+    EXPECT_EQ(refused["result"], 229);
+    EXPECT_EQ(refused["request"], "7F20102");
+}
+
+TEST_F(Lumenord, RunFileStopsAtTheFirstFailureUnlessToldToKeepGoing) {
+    StartPad();
+    const std::string steps =
+        WriteFile("steps.txt",
+                  "info write FIRST   # a comment\n\nmac 7F x9.9 0102\ninfo write \"LAST ONE\"\n");
+    Finished run = Tool({"--device", m_link, "--json", "run", steps});
+    EXPECT_EQ(run.status, 1) << run.out << run.err;
+    std::vector<Json> lines = JsonLines(run.out);
+    ASSERT_EQ(lines.size(), 3u) << run.out;
+    EXPECT_EQ(lines[0]["request"], "FIRST");
+    EXPECT_EQ(lines[1]["line"], 3);
+    EXPECT_EQ(
+        lines[2]["summary"],
+        Json({{"steps", 2}, {"failures", 1}, {"skipped", 1}, {"ms", lines[2]["summary"]["ms"]}}));
+    EXPECT_EQ(CustomerInfo(), "FIRST");
+
+    run = Tool({"--device", m_link, "run", steps, "--keep-going"});
+    EXPECT_EQ(run.status, 1) << run.out << run.err;
+    EXPECT_NE(run.out.find("line 4: ok   info write"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("run: 3 steps, 1 failed, 0 not run"), std::string::npos) << run.out;
+    EXPECT_EQ(CustomerInfo(), "LAST ONE");
+
+    // A line that does not parse stops the file before its first step reaches the pad.
+    const std::string broken =
+        WriteFile("broken.txt", "info write NEVER\n# the MAC data is odd\nmac 30 x9.9 012\n");
+    run = Tool({"--device", m_link, "run", broken});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find(broken + ":3: DATA"), std::string::npos) << run.err;
+    EXPECT_EQ(CustomerInfo(), "LAST ONE");
+}
+
+// A pad whose replies carry a check of its own works once VERIFYCHECK=0 is set, with --device too.
+TEST_F(Lumenord, DeviceKeepsTheSettingsOfTheCurrentFolder) {
+    StartPad({"--wrong-check"});
+    EXPECT_EQ(Tool({"--device", m_link, "version"}).status, 1);
+    const std::string settings = "[SYSTEM]\nVERIFYCHECK=0\n";
+    WriteFile("sysconfig.ini", settings);
+    const Finished run = Tool({"--device", m_link, "version"});
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    std::ifstream file(m_dir + "/sysconfig.ini");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), settings);  // left as it was
+}
+
+TEST_F(Lumenord, PortNameOpensTheDeviceThatSysconfigIniMapsIt) {
+    StartPad();
+    WriteFile("sysconfig.ini", "[PORTS]\nCOM3=" + m_link + "\n");
+    const Finished run = Tool({"--port", "com3", "version"});
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_EQ(run.out.rfind("ok   version: description=PADSIM01 model=SIM731 hardware=R4K", 0), 0u)
+        << run.out;
+}
+
+}  // namespace

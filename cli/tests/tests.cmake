@@ -1,0 +1,10 @@
+# lumenord as a process against padsim as a process.
+add_executable(cli_tests ${CMAKE_CURRENT_LIST_DIR}/cli_test.cpp ${CMAKE_CURRENT_LIST_DIR}/child_process.cpp)
+target_link_libraries(cli_tests PRIVATE padsim_test_support nlohmann_json::nlohmann_json GTest::gtest GTest::gtest_main)
+add_dependencies(cli_tests lumenord padsim)
+target_compile_definitions(cli_tests PRIVATE
+    LUMENORD_PROGRAM="$<TARGET_FILE:lumenord>"
+    PADSIM_PROGRAM="$<TARGET_FILE:padsim>"
+    ACCEPTANCE_SCRIPT="${PROJECT_SOURCE_DIR}/examples/acceptance.lumenord")
+add_test(NAME cli_tests COMMAND cli_tests)
+set_tests_properties(cli_tests PROPERTIES ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1")
