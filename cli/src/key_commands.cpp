@@ -29,6 +29,27 @@ void CompareVerifyCode(StepOutcome& outcome, const std::string& verifyCode,
 
 CLI::Validator CheckValueText() { return HexText({6, 8}); }
 
+// Sends a cipher-text key record (or a verify-code read or erase) and records the verify code
+// the pad returns.
+StepOutcome DownloadEncryptKey(const std::string& request) {
+    char verifyCode[kKeyReplySize] = {};
+    StepOutcome outcome = DriverOutcome(
+        request, PinPad_DownloadEncryptKey(request.c_str(), static_cast<unsigned>(request.size()),
+                                           verifyCode));
+    if (outcome.ok) outcome.reply["verify_code"] = std::string(verifyCode);
+    return outcome;
+}
+
+// Sends the record and fails the step when the verify code differs from the expected one.
+StepOutcome DownloadEncryptKeyChecked(const std::string& request, const std::string& expected) {
+    StepOutcome outcome = DownloadEncryptKey(request);
+    if (outcome.ok) {
+        CompareVerifyCode(outcome, outcome.reply["verify_code"].get<std::string>(), expected,
+                          "the expected check value");
+    }
+    return outcome;
+}
+
 // Fails the step when the check value computed here does not begin with the expected one.
 bool CheckValueMatches(StepOutcome& outcome, const std::string& checkValue,
                        const std::string& expected, const std::string& what) {
@@ -317,18 +338,9 @@ void AddCipherKeyCommand(CLI::App& key, StepSlot& slot) {
                 const std::string request = padlogic::CipherKeyRequest(
                     decryptIndex, saveIndex, tagDigit, static_cast<int>(s.cipher.size() / 16),
                     padlogic::ToUpper(s.cipher), s.noVerify ? "" : padlogic::ToUpper(s.verifyCode));
-                return Step{
-                    "key cipher", true, [request, kcv = s.kcv](StepContext&) {
-                        char verifyCode[kKeyReplySize] = {};
-                        StepOutcome outcome = DriverOutcome(
-                            request, PinPad_DownloadEncryptKey(
-                                         request.c_str(), static_cast<unsigned>(request.size()),
-                                         verifyCode));
-                        if (!outcome.ok) return outcome;
-                        outcome.reply["verify_code"] = std::string(verifyCode);
-                        CompareVerifyCode(outcome, verifyCode, kcv, "the expected check value");
-                        return outcome;
-                    }};
+                return Step{"key cipher", true, [request, kcv = s.kcv](StepContext&) {
+                                return DownloadEncryptKeyChecked(request, kcv);
+                            }};
             }
             const std::string clearKey =
                 s.noParity ? padlogic::ToUpper(s.key) : padlogic::OddParity(s.key);
@@ -345,16 +357,12 @@ void AddCipherKeyCommand(CLI::App& key, StepSlot& slot) {
                     const std::string request = padlogic::CipherKeyRequest(
                         decryptIndex, saveIndex, tagDigit, static_cast<int>(clearKey.size() / 16),
                         cipher, noVerify ? "" : checkValue);
-                    char verifyCode[kKeyReplySize] = {};
-                    outcome = DriverOutcome(
-                        request,
-                        PinPad_DownloadEncryptKey(
-                            request.c_str(), static_cast<unsigned>(request.size()), verifyCode));
+                    outcome = DownloadEncryptKey(request);
                     if (!outcome.ok) return outcome;
                     outcome.reply["cipher"] = cipher;
-                    outcome.reply["verify_code"] = std::string(verifyCode);
                     outcome.reply["check_value"] = checkValue;
-                    CompareVerifyCode(outcome, verifyCode, checkValue, "the key's check value");
+                    CompareVerifyCode(outcome, outcome.reply["verify_code"].get<std::string>(),
+                                      checkValue, "the key's check value");
                     return outcome;
                 }};
         });
@@ -383,15 +391,7 @@ void AddVerifyCodeCommands(CLI::App& key, StepSlot& slot) {
                                         (erase ? "010000000000000000" : "00");
             return Step{erase ? "key erase" : "key verify-code", true,
                         [request, kcv = s.kcv](StepContext&) {
-                            char verifyCode[kKeyReplySize] = {};
-                            StepOutcome outcome = DriverOutcome(
-                                request, PinPad_DownloadEncryptKey(
-                                             request.c_str(), static_cast<unsigned>(request.size()),
-                                             verifyCode));
-                            if (!outcome.ok) return outcome;
-                            outcome.reply["verify_code"] = std::string(verifyCode);
-                            CompareVerifyCode(outcome, verifyCode, kcv, "the expected check value");
-                            return outcome;
+                            return DownloadEncryptKeyChecked(request, kcv);
                         }};
         };
     };

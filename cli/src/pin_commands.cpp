@@ -82,6 +82,16 @@ struct PinStart {
     int seconds = 60;
 };
 
+// The entry settings both PIN starts take.
+void AddSoundAndLengthOptions(CLI::App& command, std::string& sound, std::string& length) {
+    command.add_option("--sound", sound, "sound setting 0-2")
+        ->check(CLI::IsMember({"0", "1", "2"}))
+        ->capture_default_str();
+    command.add_option("--length", length, "PIN length, two decimal digits; 00: no length")
+        ->check(DecimalText(2, 2))
+        ->capture_default_str();
+}
+
 void AddPinStartCommands(CLI::App& pin, StepSlot& slot) {
     AddStepCommand<PinStart>(
         pin, slot, "start",
@@ -92,13 +102,7 @@ void AddPinStartCommands(CLI::App& pin, StepSlot& slot) {
                 ->check(KeyIndex(0x30, 0x7F));
             AddPinFormatOption(command, s.format, true);
             AddAccountOption(command, s.account);
-            command.add_option("--sound", s.sound, "sound setting 0-2")
-                ->check(CLI::IsMember({"0", "1", "2"}))
-                ->capture_default_str();
-            command
-                .add_option("--length", s.length, "PIN length, two decimal digits; 00: no length")
-                ->check(DecimalText(2, 2))
-                ->capture_default_str();
+            AddSoundAndLengthOptions(command, s.sound, s.length);
             command
                 .add_option("--entry-timeout", s.seconds, "seconds the tool waits for the entry")
                 ->check(CLI::Range(1, 3600))
@@ -131,13 +135,7 @@ void AddPinStartCommands(CLI::App& pin, StepSlot& slot) {
         "start PIN entry with the entry settings only (key and format come with 'pin read "
         "--index')",
         [](CLI::App& command, ShortStart& s) {
-            command.add_option("--sound", s.sound, "sound setting 0-2")
-                ->check(CLI::IsMember({"0", "1", "2"}))
-                ->capture_default_str();
-            command
-                .add_option("--length", s.length, "PIN length, two decimal digits; 00: no length")
-                ->check(DecimalText(2, 2))
-                ->capture_default_str();
+            AddSoundAndLengthOptions(command, s.sound, s.length);
             command.add_option("--enter-code", s.enter, "enter-key code 0-2")
                 ->check(CLI::IsMember({"0", "1", "2"}))
                 ->capture_default_str();
