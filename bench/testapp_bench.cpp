@@ -39,22 +39,30 @@ using bench::Row;
 class BenchWindow {
 public:
     BenchWindow() {
-        // The PIN page's entry encrypts under this key.
-        pad.With([](padsim::PadSimulator& sim) {
-            sim.SetKey(0x30, {"0123456789ABCDEFFEDCBA9876543210", "TPK"});
-        });
         QDir::setCurrent(m_folder.path());
-        QFile config("sysconfig.ini");
-        if (config.open(QIODevice::WriteOnly)) {
-            config.write("[PORTS]\nCOM1=" + QByteArray::fromStdString(pad.DevicePath()) + "\n");
-        }
-        config.close();
         window = std::make_unique<shell::TfmTestQm731>();
         window->show();
+        Plug();
+    }
+    ~BenchWindow() { window.reset(); }
+
+    // A new pad on the line (the first, or one plugged in after the last vanished): COM1 is
+    // mapped to it and the port opened again.
+    void Plug() {
+        click("btCloseCom");
+        pad = std::make_unique<padsim::PtyPad>();
+        // The PIN page's entry encrypts under this key.
+        pad->With([](padsim::PadSimulator& sim) {
+            sim.SetKey(0x30, {"0123456789ABCDEFFEDCBA9876543210", "TPK"});
+        });
+        QFile config("sysconfig.ini");
+        if (config.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+            config.write("[PORTS]\nCOM1=" + QByteArray::fromStdString(pad->DevicePath()) + "\n");
+        }
+        config.close();
         control<QComboBox>("comboPort")->setEditText("com1");
         click("btOpenCom");
     }
-    ~BenchWindow() { window.reset(); }
 
     template <typename W = QWidget>
     W* control(const char* name) const {
@@ -63,11 +71,11 @@ public:
     void click(const char* name) const { control<QPushButton>(name)->click(); }
     QString status() const { return control<QLabel>("StatusPanel1")->text(); }
     padsim::Mode padMode() {
-        return pad.With([](padsim::PadSimulator& sim) { return sim.mode(); });
+        return pad->With([](padsim::PadSimulator& sim) { return sim.mode(); });
     }
 
-    padsim::PtyPad pad;
     std::unique_ptr<shell::TfmTestQm731> window;
+    std::unique_ptr<padsim::PtyPad> pad;
 
 private:
     QTemporaryDir m_folder;
@@ -212,21 +220,45 @@ std::vector<double> KeyToFieldLatencies(padsim::PtyPad& pad, const KeyLoop& loop
     return latencies;
 }
 
-// The process's CPU share while the loop waits `wait` for a key.
-double LoopWaitCpu(padsim::PtyPad& pad, const KeyLoop& loop, std::chrono::milliseconds wait) {
+// Runs one round of `loop`: `whileRunning` is called on another thread once the loop reads keys,
+// and the round ends when it returns.
+void WhileLoopRuns(const KeyLoop& loop, const std::function<void()>& whileRunning) {
     Reveal(loop.field);
     Probe probe(loop);
-    double share = -1;
-    std::thread idle([&] {
-        if (probe.WaitFor([&] { return probe.running.load(); }, 10s)) {
-            std::this_thread::sleep_for(300ms);
-            share = bench::CpuShare([&] { std::this_thread::sleep_for(wait); });
-            EndLoop(pad, loop);
-        }
+    std::thread other([&] {
+        if (probe.WaitFor([&] { return probe.running.load(); }, 10s)) whileRunning();
         probe.EndRound();
     });
     probe.RunRound();
-    idle.join();
+    other.join();
+}
+
+// The process's CPU share while the loop waits `wait` for a key.
+double LoopWaitCpu(padsim::PtyPad& pad, const KeyLoop& loop, std::chrono::milliseconds wait) {
+    double share = -1;
+    WhileLoopRuns(loop, [&] {
+        std::this_thread::sleep_for(300ms);
+        share = bench::CpuShare([&] { std::this_thread::sleep_for(wait); });
+        EndLoop(pad, loop);
+    });
+    return share;
+}
+
+// The process's CPU share over `span` from the moment the pad vanishes while `loop` waits for a
+// key. An entry loop then ends as the operator would end it, by starting `nextOperation`.
+double CpuAfterUnplug(BenchWindow& bench, const KeyLoop& loop, std::chrono::milliseconds span,
+                      const char* nextOperation) {
+    double share = -1;
+    WhileLoopRuns(loop, [&] {
+        share = bench::CpuShare([&] {
+            bench.pad->Disappear();
+            std::this_thread::sleep_for(span);
+        });
+        if (nextOperation != nullptr)
+            QMetaObject::invokeMethod(
+                bench.window.get(), [&bench, nextOperation] { bench.click(nextOperation); },
+                Qt::QueuedConnection);
+    });
     return share;
 }
 
@@ -329,9 +361,9 @@ int main(int argc, char* argv[]) {
     std::vector<Row> rows;
     auto measure = [&](const KeyLoop& loop, int rounds, const std::string& latencyFigure,
                        const std::string& cpuFigure) {
-        rows.push_back(LatencyRow(latencyFigure, KeyToFieldLatencies(bench.pad, loop, rounds),
+        rows.push_back(LatencyRow(latencyFigure, KeyToFieldLatencies(*bench.pad, loop, rounds),
                                   rounds * loop.pressesPerRound));
-        rows.push_back(CpuRow(cpuFigure, LoopWaitCpu(bench.pad, loop, 4s)));
+        rows.push_back(CpuRow(cpuFigure, LoopWaitCpu(*bench.pad, loop, 4s)));
     };
     measure(PadKeyEntry(bench), 1,
             "key entry on the pad: pad sends a key -> character painted in the part field "
@@ -344,6 +376,12 @@ int main(int argc, char* argv[]) {
             "PIN page: CPU while the star echo waits 4 s for digits");
     measure(ClearTextKeypad(bench), 1, "test program: pad key -> character shown in Memo1",
             "test program: CPU while the keypad reader waits on an idle pad, 4 s");
+    // The pad unplugged while a loop waits on it: the program's share over the next 10 s.
+    rows.push_back(CpuRow("CPU for 10 s after the pad vanishes while the key entry loop waits",
+                          CpuAfterUnplug(bench, PadKeyEntry(bench), 10s, "btGetCustomerInfor")));
+    bench.Plug();
+    rows.push_back(CpuRow("CPU for 10 s after the pad vanishes while the keypad reader runs",
+                          CpuAfterUnplug(bench, ClearTextKeypad(bench), 10s, nullptr)));
     bench::PrintTable(rows);
     return 0;
 }

@@ -756,6 +756,9 @@ void KeyManagementPage::EnterPasswordClick() {
         m_shell.ShowStatus("failure in selecting function");
         return;
     }
+    // The password entry leaves the other loops' flags alone, so an open clear-text reader
+    // would go on reading and take the entry's key presses: it ends before the pad is asked.
+    m_shell.StopReaderThread();
     const QByteArray text = request.toLatin1();
     const int result = m_shell.CallAfterReader(
         [&] { return enablePin(text.constData(), static_cast<unsigned int>(text.size())); });

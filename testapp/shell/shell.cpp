@@ -102,6 +102,7 @@ void Shell::BeginOperation() {
 
 void Shell::ShowStatus(const QString& text) {
     if (m_statusPanel) m_statusPanel->setText(text);
+    if (m_statusObserver) m_statusObserver(text);
 }
 
 void Shell::ShowFailure(const char* format, int result) {

@@ -52,6 +52,11 @@ public:
     // switches the buttons to the busy state and clears the status line.
     void BeginOperation();
     void ShowStatus(const QString& text);
+    // Called with every text the status line is given, in order, whether or not it differs from
+    // the one shown: automation follows the messages of an operation through it.
+    void SetStatusObserver(std::function<void(const QString&)> observer) {
+        m_statusObserver = std::move(observer);
+    }
     QString StatusText() const;
     // Shows `format` with the result text of `result` put in place of its "%s".
     void ShowFailure(const char* format, int result);
@@ -123,6 +128,7 @@ private:
 
     DriverEntries m_entries;
     QPointer<QLabel> m_statusPanel;
+    std::function<void(const QString&)> m_statusObserver;
     std::vector<QPointer<QPushButton>> m_buttons;
     std::timed_mutex m_driverMutex;
     std::vector<std::function<void()>> m_deferred;  // window thread only

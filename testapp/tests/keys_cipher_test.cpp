@@ -385,6 +385,10 @@ void KeysCipherTest::passwordEntry_data() {
                                                << "user has cancelled  the password input";
     QTest::newRow("pad time-out") << QByteArray("12") << true << ""
                                   << "user inputting the password time out";
+    // The clear-text reader was open: the entry's keys must reach the entry, not the reader.
+    QTest::newRow("keypad reader open") << QByteArray("1234\r") << false << "****"
+                                        << "user finish inputting the password ,and then password "
+                                           "encryption text can be selected";
 }
 
 void KeysCipherTest::passwordEntry() {
@@ -395,6 +399,8 @@ void KeysCipherTest::passwordEntry() {
     PadRig rig;
     QVERIFY(rig.openPort());
     if (padTimeOut) QCOMPARE(rig.shared().Entries().PinPad_SetControlCode("201", 3), 0);
+    const bool readerOpen = QByteArray(QTest::currentDataTag()) == "keypad reader open";
+    if (readerOpen) rig.click("OpenKeyBord");
     auto* pinPage = rig.control<operations::PinPage>("TabSheet5");
     rig.setText("edPinRevEncrypt", "0123456789ABCDEF");
     rig.setText("PWD", "old");
@@ -414,6 +420,8 @@ void KeysCipherTest::passwordEntry() {
     QVERIFY(!rig.control("btGetPin")->isEnabled());
     QCOMPARE(rig.text("edPinRevEncrypt"), QString());  // the PIN page's results are emptied
     QVERIFY(pinPage->Pin2Mode());
+    QCOMPARE(rig.text("Memo1"), QString());
+    QVERIFY(!rig.shared().readerThread.joinable());
 }
 
 void KeysCipherTest::secondPasswordEntrySupersedesTheFirst() {

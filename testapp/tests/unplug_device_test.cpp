@@ -1,8 +1,8 @@
 // The pad unplugged and plugged back: the device vanishes (its pseudo-terminal closed) while the
-// program is idle, in the middle of a command, during a PIN entry loop and while the clear-text
-// reader runs. Every operation after it ends with a failure text within its time-out, no button
-// stays disabled, and once the device is back under the same path "Close Com port" and "Open
-// Com port" work again without restarting the program.
+// program is idle, in the middle of a command, during a PIN entry loop, during a key part typed
+// on the pad and while the clear-text reader runs. Every operation after it ends with a failure
+// text within its time-out, no button stays disabled, and once the device is back under the same
+// path "Close Com port" and "Open Com port" work again without restarting the program.
 #include <QFile>
 #include <QTimer>
 #include <QtTest>
@@ -42,7 +42,8 @@ private slots:
 
 void UnplugDeviceTest::vanishAndReturn_data() {
     QTest::addColumn<QString>("moment");
-    for (const char* moment : {"idle", "mid-command", "PIN entry", "clear-text reader"})
+    for (const char* moment :
+         {"idle", "mid-command", "PIN entry", "key entry", "clear-text reader"})
         QTest::newRow(moment) << QString(moment);
 }
 
@@ -61,22 +62,28 @@ void UnplugDeviceTest::vanishAndReturn() {
         rig.pad->Disappear();
     } else if (moment == "mid-command") {
         rig.pad->With([](padsim::PadSimulator& s) { s.faults().disappearAfter = 3; });
-    } else if (moment == "PIN entry") {
+    } else if (moment.endsWith("entry")) {
         // The entry loop runs inside the click; the pad goes while it waits for keys, and the
         // operator's next click (which ends the loop) meets the gone pad.
+        const bool pin = moment == "PIN entry";
+        const auto mode = pin ? padsim::Mode::PinEntry : padsim::Mode::KeyEntry;
+        if (!pin) {
+            rig.setText("comboKeyNo", "05");
+            auto* code = rig.control<QComboBox>("comboMixCode");
+            code->setCurrentIndex(code->findText("41"));  // the first part typed on the pad
+        }
         QTimer watch;
         bool clicked = false;
         QObject::connect(&watch, &QTimer::timeout, [&] {
-            if (clicked || rig.pad->With([](padsim::PadSimulator& s) {
-                    return s.mode() != padsim::Mode::PinEntry;
-                }))
+            if (clicked ||
+                rig.pad->With([mode](padsim::PadSimulator& s) { return s.mode() != mode; }))
                 return;
             clicked = true;
             rig.pad->Disappear();
             rig.click("btGetCustomerInfor");
         });
         watch.start(20);
-        QVERIFY(ClickSeconds(rig, "btEnablePin") < 15);
+        QVERIFY(ClickSeconds(rig, pin ? "btEnablePin" : "Button3") < 15);
         QVERIFY2(clicked, qPrintable(rig.status()));
     } else {
         rig.click("OpenKeyBord");
