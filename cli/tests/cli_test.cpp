@@ -15,8 +15,8 @@
 
 namespace {
 
-using cli::test::ChildProcess;
-using cli::test::Finished;
+using padsim::test::ChildProcess;
+using padsim::test::Finished;
 using Json = nlohmann::json;
 using padsim::test::RefCbcEncrypt;
 using padsim::test::RefDecrypt;
@@ -61,14 +61,14 @@ protected:
         std::vector<std::string> argv{PADSIM_PROGRAM, "--link",      m_link,
                                       "--no-input",   "--key-delay", "50"};
         argv.insert(argv.end(), extra.begin(), extra.end());
-        m_pad = std::make_unique<ChildProcess>(argv, m_dir);
+        m_pad = std::make_unique<ChildProcess>(argv, padsim::test::ChildOptions{m_dir});
         ASSERT_TRUE(m_pad->WaitForOutput("COM1=", std::chrono::seconds(10)))
             << m_pad->out() << m_pad->err();
     }
     Finished Tool(const std::vector<std::string>& args) {
         std::vector<std::string> argv{LUMENORD_PROGRAM};
         argv.insert(argv.end(), args.begin(), args.end());
-        return cli::test::RunToEnd(argv, m_dir);
+        return padsim::test::RunToEnd(argv, m_dir);
     }
     std::string WriteFile(const std::string& name, const std::string& text) {
         const std::string path = m_dir + "/" + name;

@@ -1,12 +1,8 @@
 // The padsim program as a process: it links its pty, answers the driver through sysconfig.ini,
 // turns scripted and typed keys into key presses, and ends cleanly on signals and end of input.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -15,107 +11,39 @@
 #include <string>
 #include <vector>
 
+#include "child_process.h"
 #include "pinpad.h"
 #include "read_pad_bytes.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-int RemainingMs(Clock::time_point deadline) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left > 0 ? static_cast<int>(left) : 0;
-}
-
-class Program {
+// The padsim program; stdinMode "pipe" (the test writes and closes it) or "null" (/dev/null).
+class Program : public padsim::test::ChildProcess {
 public:
-    // stdinMode: "pipe" (the test writes and closes it) or "null" (/dev/null).
-    Program(const std::vector<std::string>& args, const std::string& stdinMode) {
-        int in[2], out[2];
-        if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0)
-            throw std::runtime_error("pipe");
-        m_pid = fork();
-        if (m_pid == 0) {
-            int input = stdinMode == "null" ? open("/dev/null", O_RDONLY) : in[0];
-            dup2(input, STDIN_FILENO);
-            dup2(out[1], STDOUT_FILENO);
-            dup2(out[1], STDERR_FILENO);
-            std::vector<char*> argv{const_cast<char*>(PADSIM_PROGRAM)};
-            for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            execv(PADSIM_PROGRAM, argv.data());
-            _exit(127);
-        }
-        close(in[0]);
-        close(out[1]);
-        m_stdin = in[1];
-        m_stdout = out[0];
-        fcntl(m_stdout, F_SETFL, O_NONBLOCK);
-        if (stdinMode == "null") CloseInput();
-    }
-    ~Program() {
-        if (m_pid > 0 && !m_exited) {
-            kill(m_pid, SIGKILL);
-            waitpid(m_pid, nullptr, 0);
-        }
-        CloseInput();
-        if (m_stdout >= 0) close(m_stdout);
-    }
+    Program(const std::vector<std::string>& args, const std::string& stdinMode)
+        : ChildProcess(Argv(args), {"", stdinMode == "pipe", true}) {}
 
-    void Write(const std::string& text) {
-        ASSERT_EQ(write(m_stdin, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-    }
-    void CloseInput() {
-        if (m_stdin >= 0) close(m_stdin);
-        m_stdin = -1;
-    }
-    void Signal(int sig) { kill(m_pid, sig); }
-
-    // Collects output until it contains `text` or the time-out passes.
+    void Write(const std::string& text) { ASSERT_TRUE(ChildProcess::Write(text)); }
     bool WaitForOutput(const std::string& text, int timeoutMs = 5000) {
-        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (m_output.find(text) == std::string::npos) {
-            pollfd p{m_stdout, POLLIN, 0};
-            if (poll(&p, 1, RemainingMs(deadline)) <= 0) return false;
-            char buffer[1024];
-            const ssize_t n = read(m_stdout, buffer, sizeof buffer);
-            if (n <= 0) return m_output.find(text) != std::string::npos;
-            m_output.append(buffer, static_cast<std::size_t>(n));
-        }
-        return true;
+        return ChildProcess::WaitForOutput(text, std::chrono::milliseconds(timeoutMs));
     }
-    // The exit status, or -1 when the program is still running after the time-out.
     int WaitForExit(int timeoutMs = 5000) {
-        const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, m_pid, 0));
-        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-        int status = 0;
-        while (waitpid(m_pid, &status, WNOHANG) == 0) {
-            if (Clock::now() >= deadline) {
-                if (pidfd >= 0) close(pidfd);
-                return -1;
-            }
-            pollfd p{pidfd, POLLIN, 0};
-            poll(&p, pidfd >= 0 ? 1 : 0, pidfd >= 0 ? RemainingMs(deadline) : 10);
-        }
-        if (pidfd >= 0) close(pidfd);
-        m_exited = true;
-        WaitForOutput("\x01", 200);  // take what is left
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        return ChildProcess::WaitForExit(std::chrono::milliseconds(timeoutMs));
     }
-    const std::string& output() const { return m_output; }
+    const std::string& output() const { return out(); }
     // The device path printed in the sysconfig.ini line.
     std::string MappedPath() const {
-        const auto at = m_output.find("COM1=");
+        const auto at = output().find("COM1=");
         if (at == std::string::npos) return {};
-        return m_output.substr(at + 5, m_output.find('\n', at) - at - 5);
+        return output().substr(at + 5, output().find('\n', at) - at - 5);
     }
 
 private:
-    pid_t m_pid = -1;
-    int m_stdin = -1, m_stdout = -1;
-    bool m_exited = false;
-    std::string m_output;
+    static std::vector<std::string> Argv(const std::vector<std::string>& args) {
+        std::vector<std::string> argv{PADSIM_PROGRAM};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return argv;
+    }
 };
 
 class FrontEnd : public ::testing::Test {

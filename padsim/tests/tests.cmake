@@ -1,5 +1,6 @@
 # Tests of the simulated pad: the engine alone, the driver against PtyPad, the front end program.
-add_library(padsim_test_support STATIC ${CMAKE_CURRENT_LIST_DIR}/reference_crypto.cpp)
+add_library(padsim_test_support STATIC ${CMAKE_CURRENT_LIST_DIR}/reference_crypto.cpp
+            ${CMAKE_CURRENT_LIST_DIR}/child_process.cpp)
 target_include_directories(padsim_test_support PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(padsim_test_support PUBLIC OpenSSL::Crypto)
 
@@ -20,7 +21,7 @@ endforeach()
 set_tests_properties(${padsim_driver_test_names} PROPERTIES ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1")
 
 lumenord_add_gtest(padsim_frontend_tests SOURCES ${CMAKE_CURRENT_LIST_DIR}/frontend_test.cpp
-                   LIBS lumenord_core)
+                   LIBS lumenord_core padsim_test_support)
 add_dependencies(padsim_frontend_tests padsim)
 target_compile_definitions(padsim_frontend_tests PRIVATE PADSIM_PROGRAM="$<TARGET_FILE:padsim>")
 

@@ -9,7 +9,7 @@
 
 #include <stdexcept>
 
-namespace cli::test {
+namespace padsim::test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -22,25 +22,29 @@ int RemainingMs(Clock::time_point deadline) {
 
 }  // namespace
 
-ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::string& workDir) {
-    int out[2], err[2];
-    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+ChildProcess::ChildProcess(const std::vector<std::string>& argv, const ChildOptions& options) {
+    int in[2], out[2], err[2];
+    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe");
     m_pid = fork();
     if (m_pid < 0) throw std::runtime_error("fork");
     if (m_pid == 0) {
-        const int in = open("/dev/null", O_RDONLY);
-        dup2(in, STDIN_FILENO);
+        const int input = options.pipeInput ? in[0] : open("/dev/null", O_RDONLY);
+        dup2(input, STDIN_FILENO);
         dup2(out[1], STDOUT_FILENO);
-        dup2(err[1], STDERR_FILENO);
-        if (chdir(workDir.c_str()) != 0) _exit(126);
+        dup2(options.mergeErrors ? out[1] : err[1], STDERR_FILENO);
+        if (!options.workDir.empty() && chdir(options.workDir.c_str()) != 0) _exit(126);
         std::vector<char*> args;
         for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
         args.push_back(nullptr);
         execv(args[0], args.data());
         _exit(127);
     }
+    close(in[0]);
     close(out[1]);
     close(err[1]);
+    m_inPipe = in[1];
+    if (!options.pipeInput) CloseInput();
     m_outPipe = out[0];
     m_errPipe = err[0];
 }
@@ -50,6 +54,7 @@ ChildProcess::~ChildProcess() {
         kill(m_pid, SIGKILL);
         waitpid(m_pid, nullptr, 0);
     }
+    CloseInput();
     if (m_outPipe >= 0) close(m_outPipe);
     if (m_errPipe >= 0) close(m_errPipe);
 }
@@ -105,11 +110,21 @@ int ChildProcess::WaitForExit(std::chrono::milliseconds timeout) {
 
 void ChildProcess::Signal(int signal) { kill(m_pid, signal); }
 
+bool ChildProcess::Write(const std::string& text) {
+    return m_inPipe >= 0 &&
+           write(m_inPipe, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+}
+
+void ChildProcess::CloseInput() {
+    if (m_inPipe >= 0) close(m_inPipe);
+    m_inPipe = -1;
+}
+
 Finished RunToEnd(const std::vector<std::string>& argv, const std::string& workDir,
                   std::chrono::milliseconds timeout) {
-    ChildProcess child(argv, workDir);
+    ChildProcess child(argv, {workDir});
     const int status = child.WaitForExit(timeout);
     return {status, child.out(), child.err()};
 }
 
-}  // namespace cli::test
+}  // namespace padsim::test

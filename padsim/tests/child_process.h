@@ -1,5 +1,6 @@
 // A program run as a child process with its standard output and error collected, every wait
-// bounded by a deadline; killed when the object goes while it still runs.
+// bounded by a deadline; killed when the object goes while it still runs. The tests of padsim's
+// front end and of the command-line tool drive their programs through it.
 #pragma once
 
 #include <sys/types.h>
@@ -8,12 +9,18 @@
 #include <string>
 #include <vector>
 
-namespace cli::test {
+namespace padsim::test {
+
+struct ChildOptions {
+    std::string workDir;       // "" = the test's own folder
+    bool pipeInput = false;    // standard input a pipe the test writes (Write), else /dev/null
+    bool mergeErrors = false;  // standard error into standard output
+};
 
 class ChildProcess {
 public:
-    // Starts `argv[0]` with the arguments in the folder `workDir`; standard input is /dev/null.
-    ChildProcess(const std::vector<std::string>& argv, const std::string& workDir);
+    // Starts `argv[0]` with the arguments.
+    ChildProcess(const std::vector<std::string>& argv, const ChildOptions& options);
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
@@ -24,6 +31,9 @@ public:
     // Collects the output until the program exits; its exit status, or -1 after the time-out.
     int WaitForExit(std::chrono::milliseconds timeout);
     void Signal(int signal);
+    // Writes to the program's standard input (a pipe); false when not all of it went.
+    bool Write(const std::string& text);
+    void CloseInput();
 
     const std::string& out() const { return m_out; }
     const std::string& err() const { return m_err; }
@@ -33,6 +43,7 @@ private:
     bool Collect(std::chrono::steady_clock::time_point deadline);
 
     pid_t m_pid = -1;
+    int m_inPipe = -1;
     int m_outPipe = -1;
     int m_errPipe = -1;
     bool m_exited = false;
@@ -49,4 +60,4 @@ struct Finished {
 Finished RunToEnd(const std::vector<std::string>& argv, const std::string& workDir,
                   std::chrono::milliseconds timeout = std::chrono::seconds(60));
 
-}  // namespace cli::test
+}  // namespace padsim::test
