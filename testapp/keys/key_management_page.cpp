@@ -461,11 +461,8 @@ void KeyManagementPage::DownloadClearKey(bool onPad) {
     const ClearKeyDownload& download = std::get<ClearKeyDownload>(plan);
 
     auto downloadKey = m_shell.Entries().PinPad_DownloadKey;
-    if (downloadKey == nullptr) {
-        m_shell.EnableOperationButtons();
-        m_shell.ShowStatus("failure in selecting function PinPad_DownloadKey()");
+    if (m_shell.RefuseUnbound(downloadKey, "failure in selecting function PinPad_DownloadKey()"))
         return;
-    }
     m_shell.WaitForReader();
     m_shell.EnableOperationButtons();
     char reply[128] = {};
@@ -645,11 +642,9 @@ void KeyManagementPage::btDownloadEncryptClick() {
     if (download.refusal) return Refuse(*download.refusal);
 
     auto downloadEncryptKey = m_shell.Entries().PinPad_DownloadEncryptKey;
-    if (downloadEncryptKey == nullptr) {
-        m_shell.EnableOperationButtons();
-        m_shell.ShowStatus("failure in selecting function PinPad_DownloadEncryptKey()");
+    if (m_shell.RefuseUnbound(downloadEncryptKey,
+                              "failure in selecting function PinPad_DownloadEncryptKey()"))
         return;
-    }
     char reply[128] = {};
     const int result = m_shell.CallAfterReader([&] {
         return downloadEncryptKey(download.request.c_str(),
@@ -679,11 +674,9 @@ void KeyManagementPage::Button4Click() {
     if (const auto* refusal = std::get_if<Refusal>(&plan)) return Refuse(*refusal);
     const std::string& request = std::get<std::string>(plan);
     auto downloadEncryptKey = m_shell.Entries().PinPad_DownloadEncryptKey;
-    if (downloadEncryptKey == nullptr) {
-        m_shell.EnableOperationButtons();
-        m_shell.ShowStatus("failure in selecting function PinPad_DownloadEncryptKey()");
+    if (m_shell.RefuseUnbound(downloadEncryptKey,
+                              "failure in selecting function PinPad_DownloadEncryptKey()"))
         return;
-    }
     char reply[128] = {};
     const int result = m_shell.CallAfterReader([&] {
         return downloadEncryptKey(request.c_str(), static_cast<unsigned int>(request.size()),
@@ -703,11 +696,7 @@ void KeyManagementPage::Button4Click() {
 void KeyManagementPage::AuthenticateClick() {
     // The key-loop flags stay as they are: an entry running on the pad goes on.
     auto getChallenge = m_shell.Entries().PinPad_GetChallenge;
-    if (getChallenge == nullptr) {
-        m_shell.EnableOperationButtons();
-        m_shell.ShowStatus("failure in selecting function");
-        return;
-    }
+    if (m_shell.RefuseUnbound(getChallenge)) return;
     char challenge[128] = {};
     int result = m_shell.CallAfterReader([&] { return getChallenge(challenge); });
     m_shell.EnableOperationButtons();
@@ -725,11 +714,7 @@ void KeyManagementPage::AuthenticateClick() {
         padlogic::Encipher(m_shell.Entries().PinPad_TriUntriDes, challenge, authKey);
     enciphered.copy(response, sizeof response - 1);
     auto loadKeyAuthenticate = m_shell.Entries().PinPad_LoadKeyAuthenticate;
-    if (loadKeyAuthenticate == nullptr) {
-        m_shell.EnableOperationButtons();
-        m_shell.ShowStatus("failure in selecting function");
-        return;
-    }
+    if (m_shell.RefuseUnbound(loadKeyAuthenticate)) return;
     char reply[256] = {};
     result = m_shell.GuardedCall([&] { return loadKeyAuthenticate(response, 32, reply); });
     m_shell.EnableOperationButtons();
@@ -751,11 +736,7 @@ void KeyManagementPage::EnterPasswordClick() {
     const int clearCode = Clear->currentText().toInt();
     const int digitLimit = KeyLength->currentText().toInt();
     auto enablePin = m_shell.Entries().PinPad_EnablePin;
-    if (enablePin == nullptr) {
-        m_shell.EnableOperationButtons();
-        m_shell.ShowStatus("failure in selecting function");
-        return;
-    }
+    if (m_shell.RefuseUnbound(enablePin)) return;
     // The password entry leaves the other loops' flags alone, so an open clear-text reader
     // would go on reading and take the entry's key presses: it ends before the pad is asked.
     m_shell.StopReaderThread();

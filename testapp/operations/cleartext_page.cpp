@@ -130,11 +130,7 @@ void CleartextPage::FillDisplayLists() {
 
 void CleartextPage::OpenKeyBordClick() {
     auto setControlCode = m_shell.Entries().PinPad_SetControlCode;
-    if (setControlCode == nullptr) {
-        m_shell.ShowStatus("failure in selecting function");
-        m_shell.EnableOperationButtons();
-        return;
-    }
+    if (m_shell.RefuseUnbound(setControlCode)) return;
     for (const char* code : {"035", "033"}) {
         const int result = m_shell.GuardedCall([&] { return setControlCode(code, 3); });
         if (result != 0)

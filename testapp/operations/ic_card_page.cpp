@@ -160,11 +160,7 @@ void IcCardPage::IC_ControlClick() {
     m_shell.ShowStatus("");
     CardAtr->clear();
     auto control = m_shell.Entries().PinPad_IC_Control;
-    if (control == nullptr) {
-        m_shell.ShowStatus("failure in selecting function");
-        m_shell.EnableOperationButtons();
-        return;
-    }
+    if (m_shell.RefuseUnbound(control)) return;
     const int socket = shell::StrToInt(CardSockt1->currentText());
     if (CardType->currentText() != QLatin1String(kCpuCardType)) {
         return m_shell.ShowStatus("Select Card Type Error");
@@ -186,11 +182,7 @@ void IcCardPage::IC_AccessClick() {
     RcvSW->clear();
     m_shell.keyPollActive = 0;
     auto access = m_shell.Entries().PinPad_IC_Access;
-    if (access == nullptr) {
-        m_shell.ShowStatus("failure in selecting function");
-        m_shell.EnableOperationButtons();
-        return;
-    }
+    if (m_shell.RefuseUnbound(access)) return;
     const int socket = shell::StrToInt(CardSockt2->currentText());
     const AccessText text =
         BuildAccessText(socket, {CLA->text(), INS->text(), P1->text(), P2->text(), LC->text(),

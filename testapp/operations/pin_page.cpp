@@ -302,11 +302,7 @@ void PinPage::btGetPinClick() {
     m_shell.BeginOperation();
     ClearEntryResults();
     auto getPinValue = m_shell.Entries().PinPad_GetPinValue;
-    if (getPinValue == nullptr) {
-        m_shell.ShowStatus("failure in selecting function");
-        m_shell.EnableOperationButtons();
-        return;
-    }
+    if (m_shell.RefuseUnbound(getPinValue)) return;
     PinTarget target = m_entryTarget;
     QByteArray text;
     if (m_pin2Mode) {
@@ -372,11 +368,7 @@ void PinPage::Button6Click() {
     m_shell.BeginOperation();
     ClearEntryResults();
     auto getPinValue = m_shell.Entries().PinPad_GetPinValue;
-    if (getPinValue == nullptr) {
-        m_shell.ShowStatus("failure in selecting function");
-        m_shell.EnableOperationButtons();
-        return;
-    }
+    if (m_shell.RefuseUnbound(getPinValue)) return;
     const std::optional<QByteArray> keyIndex = PinKeyIndex();
     if (!keyIndex) return;
     const int mode = ComboBox3->findText(ComboBox3->currentText());

@@ -142,11 +142,7 @@ void KeypadPage::btSetCustomerInfoClick() {
 void KeypadPage::btGetCustomerInforClick() {
     m_shell.BeginOperation();
     auto getCustInfo = m_shell.Entries().PinPad_GetCustInfo;
-    if (getCustInfo == nullptr) {
-        m_shell.ShowStatus("failure in selecting function");
-        m_shell.EnableOperationButtons();
-        return;
-    }
+    if (m_shell.RefuseUnbound(getCustInfo)) return;
     char reply[kCustInfoReplySize] = {};
     const int result = m_shell.CallAfterReader([&] { return getCustInfo(reply); });
     m_shell.EnableOperationButtons();

@@ -64,6 +64,16 @@ public:
     // the buttons back.
     void Refuse(const QString& message, QWidget* focus);
 
+    // Ends a handler whose driver entry is not bound: `message` on the status line and the
+    // buttons back. True when `entry` is missing and the handler must stop.
+    template <typename Entry>
+    bool RefuseUnbound(Entry entry, const char* message = "failure in selecting function") {
+        if (entry != nullptr) return false;
+        ShowStatus(message);
+        EnableOperationButtons();
+        return true;
+    }
+
     // The handler skeleton most operations follow, after their own checks: an unbound `entry`
     // shows "failure in selecting function"; otherwise `call(entry)` runs after the reader, the
     // buttons come back, and a nonzero result shows `failureFormat` with its result text while
@@ -162,11 +172,7 @@ int Shell::CallAfterReader(Call&& call) {
 template <typename Entry, typename Call>
 int Shell::RunOperation(Entry entry, Call&& call, const char* failureFormat,
                         const char* successText) {
-    if (entry == nullptr) {
-        ShowStatus("failure in selecting function");
-        EnableOperationButtons();
-        return kEntryUnbound;
-    }
+    if (RefuseUnbound(entry)) return kEntryUnbound;
     const int result = CallAfterReader([&] { return call(entry); });
     EnableOperationButtons();
     if (result != 0) {

@@ -131,11 +131,7 @@ void VersionPage::btGetVersionClick() {
                                  edSoftwareVersion, edDate,        edProductNO};
     for (QLineEdit* field : fields) field->clear();
     auto getCustInfo = m_shell.Entries().PinPad_GetCustInfo;
-    if (getCustInfo == nullptr) {
-        m_shell.ShowStatus("invalied function");
-        m_shell.EnableOperationButtons();
-        return;
-    }
+    if (m_shell.RefuseUnbound(getCustInfo, "invalied function")) return;
     char reply[kCustInfoReplySize] = {};
     const int result = m_shell.CallAfterReader([&] { return getCustInfo(reply); });
     m_shell.EnableOperationButtons();
@@ -159,11 +155,7 @@ void VersionPage::Button1Click() {
 
 bool VersionPage::FetchChallenge(char* output) {
     auto getChallenge = m_shell.Entries().PinPad_GetChallenge;
-    if (getChallenge == nullptr) {
-        m_shell.EnableOperationButtons();
-        m_shell.ShowStatus("failure in selecting function");
-        return false;
-    }
+    if (m_shell.RefuseUnbound(getChallenge)) return false;
     const int result = m_shell.CallAfterReader([&] { return getChallenge(output); });
     m_shell.EnableOperationButtons();
     if (result != 0) {
@@ -194,11 +186,7 @@ void VersionPage::btInitAuthorizationClick() {
         return;
     }
     auto initAuthorization = m_shell.Entries().PinPad_InitAuthorization;
-    if (initAuthorization == nullptr) {
-        m_shell.EnableOperationButtons();
-        m_shell.ShowStatus("failure in selecting function");
-        return;
-    }
+    if (m_shell.RefuseUnbound(initAuthorization)) return;
     char output[256] = {};
     const int result =
         m_shell.GuardedCall([&] { return initAuthorization(data, kAuthTextLength, output); });
@@ -237,11 +225,7 @@ void VersionPage::btBidirectionAuthorizationClick() {
         return;
     }
     auto authorize = m_shell.Entries().PinPad_BidirectionalAuthorization;
-    if (authorize == nullptr) {
-        m_shell.EnableOperationButtons();
-        m_shell.ShowStatus("failure in selecting function");
-        return;
-    }
+    if (m_shell.RefuseUnbound(authorize)) return;
     char output[256] = {};
     const int result = m_shell.GuardedCall(
         [&] { return authorize(data, randomLength, keyIndex, random, output); });
@@ -274,11 +258,7 @@ void VersionPage::Button7Click() {
         return;
     }
     auto setPassword = m_shell.Entries().PinPad_SetPassword;
-    if (setPassword == nullptr) {
-        m_shell.EnableOperationButtons();
-        m_shell.ShowStatus("failure in selecting function");
-        return;
-    }
+    if (m_shell.RefuseUnbound(setPassword)) return;
     char output[256] = {};
     const int result =
         m_shell.GuardedCall([&] { return setPassword(index, password, kAuthTextLength, output); });
