@@ -20,10 +20,7 @@ using test::ReplyFrame;
 using test::ReplyFrameWithLength;
 using test::TempWorkDir;
 using Clock = std::chrono::steady_clock;
-
-long long MsSince(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
+using test::MsSince;
 
 std::string Frame(char command, const std::string& payload) {
     std::vector<char> frame(payload.size() + 8);

@@ -4,6 +4,7 @@
 
 #include <termios.h>
 
+#include <chrono>
 #include <cstddef>
 #include <mutex>
 #include <string>
@@ -77,5 +78,12 @@ std::string ReadFileText(const std::string& path);
 
 // Writes ./sysconfig.ini mapping COM`port` to `device`, with DEBUG and further lines as given.
 void WriteSysconfig(int port, const std::string& device, const std::string& extraLines = "");
+
+// Milliseconds since `start` on the steady clock.
+inline long long MsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 start)
+        .count();
+}
 
 }  // namespace lumenord::test

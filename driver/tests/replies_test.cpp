@@ -21,10 +21,7 @@ using test::Output;
 using test::ReplyFrame;
 using test::ReplyFrameWithLength;
 using Clock = std::chrono::steady_clock;
-
-long long MsSince(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
+using test::MsSince;
 
 // The frame with its two check characters replaced.
 std::string WithCheck(std::string frame, const std::string& check) {

@@ -20,10 +20,7 @@ namespace {
 using test::PtyPeer;
 using test::TempWorkDir;
 using Clock = std::chrono::steady_clock;
-
-long long MsSince(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
+using test::MsSince;
 
 class SerialChannelTest : public ::testing::Test {
 protected:

@@ -28,12 +28,9 @@ using lumenord::test::ReplyFrame;
 using lumenord::test::ReplyFrameWithLength;
 using lumenord::test::TempWorkDir;
 using Clock = std::chrono::steady_clock;
+using lumenord::test::MsSince;
 
 constexpr char kChildVariable[] = "LUMENORD_SETUP_CHILD";
-
-long long MsSince(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
 
 int Enable(const char* name, int baud = 9600, const char* parity = "N", const char* data = "8",
            const char* stop = "1") {
