@@ -3,12 +3,7 @@
 # hook, by their plain names (no @N), and imports from system DLLs only (no MinGW runtime DLL).
 set -euo pipefail
 dll=$1
-expected=$(printf '%s\n' Lumenord_SetMessagePump PinPad_BidirectionalAuthorization \
-    PinPad_DisablePort PinPad_DispInfoLcd PinPad_DownloadEncryptKey PinPad_DownloadKey \
-    PinPad_EnablePin PinPad_EnablePort PinPad_EncryptData PinPad_GetChallenge \
-    PinPad_GetCustInfo PinPad_GetPinValue PinPad_IC_Access PinPad_IC_Control \
-    PinPad_InitAuthorization PinPad_MakeMac PinPad_ReadOneByte PinPad_SetControlCode \
-    PinPad_SetCustInfo PinPad_SetKeyboardValue PinPad_TriUntriDes | sort)
+expected=$(sort "$(dirname "$0")/../../driver/tests/expected_exports.txt")
 dump=$(objdump -p "$dll")
 exports=$(sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$dump" | awk '/\[/ && NR > 1 {print $NF}' | sort)
 if [ "$expected" != "$exports" ]; then
