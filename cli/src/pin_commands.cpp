@@ -1,5 +1,6 @@
 // PIN entry with its star echo, PIN block read and decoding, PIN renew and verify, MAC, data
 // encryption and decryption.
+#include <cstring>
 #include <map>
 #include <ostream>
 
@@ -166,6 +167,20 @@ void AddPinStartCommands(CLI::App& pin, StepSlot& slot) {
         });
 }
 
+// Asks the pad for the PIN reply to `request` (waiting at most `wait` seconds) and records the
+// track and length fields every PIN reply starts with; `text` receives the whole reply.
+StepOutcome ReadPinReply(const std::string& request, int wait, std::string& text) {
+    char reply[kPinReplySize] = {};
+    StepOutcome outcome = DriverOutcome(
+        request,
+        PinPad_GetPinValue(request.c_str(), static_cast<unsigned>(request.size()), wait, reply));
+    if (!outcome.ok) return outcome;
+    text.assign(reply, strnlen(reply, sizeof reply));
+    outcome.reply["track"] = text.substr(0, 2);
+    outcome.reply["length"] = text.size() > 2 ? text.substr(2, 2) : "";
+    return outcome;
+}
+
 void AddPinReadCommand(CLI::App& pin, StepSlot& slot) {
     struct Read {
         std::string index, format, account, key;
@@ -200,15 +215,9 @@ void AddPinReadCommand(CLI::App& pin, StepSlot& slot) {
             }
             PinDecoding decoding{padlogic::ToUpper(s.key), format, s.account};
             return Step{"pin read", true, [request, decoding, wait = s.wait](StepContext&) {
-                            char reply[kPinReplySize] = {};
-                            StepOutcome outcome = DriverOutcome(
-                                request, PinPad_GetPinValue(request.c_str(),
-                                                            static_cast<unsigned>(request.size()),
-                                                            wait, reply));
+                            std::string text;
+                            StepOutcome outcome = ReadPinReply(request, wait, text);
                             if (!outcome.ok) return outcome;
-                            const std::string text = reply;
-                            outcome.reply["track"] = text.substr(0, 2);
-                            outcome.reply["length"] = text.size() > 2 ? text.substr(2, 2) : "";
                             outcome.reply["pin_block"] = text.size() > 4 ? text.substr(4, 16) : "";
                             if (!decoding.key.empty()) DecodePinReply(outcome, decoding);
                             return outcome;
@@ -247,16 +256,10 @@ void AddPinRenewCommands(CLI::App& pin, StepSlot& slot) {
                                         padlogic::ToUpper(s.data) + s.table + s.offset;
             return Step{verify ? "pin verify" : "pin renew", true,
                         [request, verify, wait = s.wait](StepContext&) {
-                            char reply[kPinReplySize] = {};
-                            StepOutcome outcome = DriverOutcome(
-                                request, PinPad_GetPinValue(request.c_str(),
-                                                            static_cast<unsigned>(request.size()),
-                                                            wait, reply));
+                            std::string text;
+                            StepOutcome outcome = ReadPinReply(request, wait, text);
                             if (!outcome.ok) return outcome;
-                            const std::string text = reply;
                             const std::string rest = text.size() > 4 ? text.substr(4) : "";
-                            outcome.reply["track"] = text.substr(0, 2);
-                            outcome.reply["length"] = text.size() > 2 ? text.substr(2, 2) : "";
                             if (!verify) {
                                 outcome.reply["offset"] = rest;
                                 return outcome;
