@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTimer>
 #include <chrono>
 #include <memory>
 
@@ -20,6 +21,8 @@ namespace testsupport {
 
 class PadRig {
 public:
+    static constexpr int kClickDeadlineSeconds = 60;
+
     explicit PadRig(padsim::PadOptions options = {})
         : pad(std::make_unique<padsim::PtyPad>(std::move(options))) {
         QFile config(folder.file("sysconfig.ini"));
@@ -42,7 +45,16 @@ public:
     W* control(const char* name) const {
         return Find<W>(window.get(), name);
     }
+    // Clicks `name`. A click still running after a minute (an entry loop that nothing ends) is
+    // ended as another operation would end it, so that the case fails instead of hanging.
     void click(const char* name) const {
+        QTimer deadline;
+        deadline.setSingleShot(true);
+        QObject::connect(&deadline, &QTimer::timeout, [this, name] {
+            qWarning("%s still ran after %d s: its loop is ended", name, kClickDeadlineSeconds);
+            shared().BeginOperation();
+        });
+        deadline.start(kClickDeadlineSeconds * 1000);
         QTest::mouseClick(control<QPushButton>(name), Qt::LeftButton);
     }
     void setText(const char* name, const QString& text) const {
