@@ -14,7 +14,7 @@
 #include "pad_entry.h"
 #include "page_layout.h"
 #include "pin_page.h"
-#include "star_echo.h"
+#include "star_echo_entry.h"
 
 namespace keys {
 namespace {
@@ -746,48 +746,20 @@ void KeyManagementPage::EnterPasswordClick() {
     m_pinPage.SetPin2Mode(true);
     m_shell.EnableOperationButtons();
     if (result != 0) {
-        m_shell.ShowFailure("failure in starting the PIN,the failure reason is:%s", result);
+        m_shell.ShowFailure(operations::kPinEntryStartFailure, result);
         return;
     }
-    m_shell.ShowStatus("succeed in starting PIN ,please input your password in the keyboard");
-    m_shell.keyPollActive = 1;
-    m_shell.SetClosePortEnabled(false);
-    RunPasswordEntry(digitLimit, clearCode);
-}
-
-void KeyManagementPage::RunPasswordEntry(int digitLimit, int clearCode) {
+    m_shell.ShowStatus(operations::kPinEntryStarted);
     using operations::StarEcho;
     StarEcho echo(StarEcho::BackspaceForClearCode(clearCode), digitLimit);
-    const bool ended = m_shell.PollKeys(
-        [this] { return m_shell.keyPollActive == 0 || m_shell.padInputClosed == 1; },
-        [&](unsigned char byte) {
-            const StarEcho::Step step = echo.Take(byte);
-            if (step.show) PWD->setText(echo.Stars());
-            switch (step.end) {
-                case StarEcho::End::kNone:
-                    return Shell::KeyStep::kMore;
-                case StarEcho::End::kCancelled:
-                    m_shell.ShowStatus("user has cancelled  the password input");
-                    break;
-                case StarEcho::End::kFinished:
-                    // Enter, or the digit limit reached.
-                    m_shell.ShowStatus(byte == StarEcho::kEnterByte
-                                           ? "user finish inputting the password ,and then "
-                                             "password encryption text can be selected"
-                                           : "user finish inputting the password ");
-                    break;
-                case StarEcho::End::kTimedOut:
-                    m_shell.ShowStatus("user inputting the password time out");
-                    break;
-            }
-            m_shell.SetClosePortEnabled(true);
-            return Shell::KeyStep::kDone;
-        });
-    // Another operation that cleared keyPollActive gives the port's close back; without a read
-    // entry there was no loop at all.
-    if (!ended && (m_shell.keyPollActive == 0 || m_shell.Entries().PinPad_ReadOneByte == nullptr)) {
-        m_shell.SetClosePortEnabled(true);
-    }
+    // Enter finishes the entry, and so does the digit limit reached.
+    operations::RunStarEchoEntry(m_shell, echo, PWD,
+                                 {[](unsigned char byte) {
+                                      return QString(byte == StarEcho::kEnterByte
+                                                         ? operations::kPinEntryFinished
+                                                         : "user finish inputting the password ");
+                                  },
+                                  {}});
 }
 
 }  // namespace keys

@@ -59,7 +59,6 @@ private:
     // Mirrors the part typed on the pad into its field until Enter, Escape, the pad's time-out
     // or another operation; `timeoutCancels` makes the time-out end it like Escape.
     void RunPadKeyEntry(const ClearKeyDownload& download, bool timeoutCancels);
-    void RunPasswordEntry(int digitLimit, int clearCode);
     // The part check values and the combined key's, beside the part fields.
     void UpdateCheckValues();
     void ReportVerifyCodeMismatch(const ClearKeyDownload& download, const QString& verifyCode);

@@ -11,6 +11,7 @@
 #include "data_requests.h"
 #include "key_store.h"
 #include "page_layout.h"
+#include "star_echo_entry.h"
 
 namespace operations {
 namespace {
@@ -26,10 +27,7 @@ constexpr int kDefaultRenewWait = 30;
 constexpr char kRenewMode = 'a';
 constexpr char kVerifyMode = 'b';
 constexpr const char* kKeyIndexRefusal = "invalid PIN key no. value range:30-7F";
-constexpr const char* kStartFailure = "failure in starting the PIN,the failure reason is:%s";
 constexpr const char* kReadFailure = "failure in reading the PIN ,the failure reason is:%s";
-constexpr const char* kEntryFinished =
-    "user finish inputting the password ,and then password encryption text can be selected";
 // A key store value that stands for a key entered on the pad, which the program does not know.
 constexpr const char* kKeyMask = "********";
 
@@ -248,7 +246,7 @@ void PinPage::StartPinEntry(const QByteArray& text, const std::optional<PinTarge
         [&](auto enablePin) {
             return enablePin(text.constData(), static_cast<unsigned int>(text.size()));
         },
-        kStartFailure, nullptr);
+        kPinEntryStartFailure, nullptr);
     if (result == shell::kEntryUnbound) return;
     // "startup PIN2" has told the pad nothing of key and type, whatever the outcome, so the read
     // must send them.
@@ -258,44 +256,18 @@ void PinPage::StartPinEntry(const QByteArray& text, const std::optional<PinTarge
         m_pin2Mode = false;
         m_entryTarget = *target;
     }
-    m_shell.ShowStatus("succeed in starting PIN ,please input your password in the keyboard");
+    m_shell.ShowStatus(kPinEntryStarted);
     RunStarEcho(std::move(echo));
 }
 
 void PinPage::RunStarEcho(StarEcho echo) {
-    using Step = shell::Shell::KeyStep;
     btGetPin->setEnabled(false);
-    m_shell.keyPollActive = 1;
-    m_shell.SetClosePortEnabled(false);
-    const bool ended = m_shell.PollKeys(
-        [this] { return m_shell.keyPollActive == 0 || m_shell.padInputClosed == 1; },
-        [&](unsigned char byte) {
-            const StarEcho::Step step = echo.Take(byte);
-            if (step.show) PinPadKey->setText(echo.Stars());
-            switch (step.end) {
-                case StarEcho::End::kNone:
-                    return Step::kMore;
-                case StarEcho::End::kCancelled:
-                    m_shell.ShowStatus("user has cancelled  the password input");
-                    break;
-                case StarEcho::End::kFinished:
-                    m_shell.ShowStatus(kEntryFinished);
-                    btGetPin->setEnabled(true);
-                    break;
-                case StarEcho::End::kTimedOut:
-                    m_shell.ShowStatus("user inputting the password time out");
-                    btGetPin->setEnabled(true);
-                    break;
-            }
-            m_shell.SetClosePortEnabled(true);
-            return Step::kDone;
-        });
-    // Ended by another operation: that operation restores the buttons, except that a cleared
-    // keyPollActive gives the port's close back as the loop leaves. Without a read entry there
-    // was no loop to wait for.
-    if (!ended && (m_shell.keyPollActive == 0 || m_shell.Entries().PinPad_ReadOneByte == nullptr)) {
-        m_shell.SetClosePortEnabled(true);
-    }
+    // A finished or timed-out entry leaves a PIN block to read; a cancelled one does not.
+    RunStarEchoEntry(m_shell, echo, PinPadKey,
+                     {[](unsigned char) { return QString(kPinEntryFinished); },
+                      [this](StarEcho::End end) {
+                          if (end != StarEcho::End::kCancelled) btGetPin->setEnabled(true);
+                      }});
 }
 
 void PinPage::btGetPinClick() {
