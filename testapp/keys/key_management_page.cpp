@@ -695,18 +695,8 @@ void KeyManagementPage::Button4Click() {
 
 void KeyManagementPage::AuthenticateClick() {
     // The key-loop flags stay as they are: an entry running on the pad goes on.
-    auto getChallenge = m_shell.Entries().PinPad_GetChallenge;
-    if (m_shell.RefuseUnbound(getChallenge)) return;
     char challenge[128] = {};
-    int result = m_shell.CallAfterReader([&] { return getChallenge(challenge); });
-    m_shell.EnableOperationButtons();
-    challenge[sizeof challenge - 1] = '\0';
-    if (result != 0) {
-        m_shell.ShowFailure("get challenge failure,failure reason is:%s", result);
-        m_shell.EnableOperationButtons();
-        return;
-    }
-    m_shell.ShowStatus("get challenge succeed");
+    if (!m_shell.FetchChallenge(challenge, sizeof challenge)) return;
     const std::string authKey =
         shell::ReadKeyStore("INIT_AUTH", "AUTH", 100).toLatin1().toStdString();
     char response[100] = {};
@@ -716,7 +706,8 @@ void KeyManagementPage::AuthenticateClick() {
     auto loadKeyAuthenticate = m_shell.Entries().PinPad_LoadKeyAuthenticate;
     if (m_shell.RefuseUnbound(loadKeyAuthenticate)) return;
     char reply[256] = {};
-    result = m_shell.GuardedCall([&] { return loadKeyAuthenticate(response, 32, reply); });
+    const int result =
+        m_shell.GuardedCall([&] { return loadKeyAuthenticate(response, 32, reply); });
     m_shell.EnableOperationButtons();
     if (result != 0) {
         m_shell.ShowFailure(" LoadKey authorization failure,failure reason is:%s", result);

@@ -115,6 +115,20 @@ void Shell::Refuse(const QString& message, QWidget* focus) {
     EnableOperationButtons();
 }
 
+bool Shell::FetchChallenge(char* buffer, std::size_t size) {
+    auto getChallenge = Entries().PinPad_GetChallenge;
+    if (RefuseUnbound(getChallenge)) return false;
+    const int result = CallAfterReader([&] { return getChallenge(buffer); });
+    EnableOperationButtons();
+    buffer[size - 1] = '\0';
+    if (result != 0) {
+        ShowFailure("get challenge failure,failure reason is:%s", result);
+        return false;
+    }
+    ShowStatus("get challenge succeed");
+    return true;
+}
+
 QString Shell::StatusText() const { return m_statusPanel ? m_statusPanel->text() : QString(); }
 
 QPushButton* Shell::MakeOperationButton(const char* name, const QString& caption, QWidget* parent) {

@@ -81,6 +81,11 @@ public:
     template <typename Entry, typename Call>
     int RunOperation(Entry entry, Call&& call, const char* failureFormat, const char* successText);
 
+    // Asks the pad for a challenge into `buffer` (`size` bytes, kept terminated); the buttons
+    // come back. True with "get challenge succeed" shown; false with the refusal or the failure
+    // shown.
+    bool FetchChallenge(char* buffer, std::size_t size);
+
     // Creates an operation button with its name and caption and adds it to the registry.
     QPushButton* MakeOperationButton(const char* name, const QString& caption, QWidget* parent);
     void DisableOperationButtons();

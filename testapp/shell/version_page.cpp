@@ -153,19 +153,6 @@ void VersionPage::Button1Click() {
     }
 }
 
-bool VersionPage::FetchChallenge(char* output) {
-    auto getChallenge = m_shell.Entries().PinPad_GetChallenge;
-    if (m_shell.RefuseUnbound(getChallenge)) return false;
-    const int result = m_shell.CallAfterReader([&] { return getChallenge(output); });
-    m_shell.EnableOperationButtons();
-    if (result != 0) {
-        m_shell.ShowFailure("get challenge failure,failure reason is:%s", result);
-        return false;
-    }
-    m_shell.ShowStatus("get challenge succeed");
-    return true;
-}
-
 void VersionPage::btInitAuthorizationClick() {
     m_shell.padInputClosed = 1;
     char data[128] = {};
@@ -173,7 +160,7 @@ void VersionPage::btInitAuthorizationClick() {
     if (std::strlen(data) != kAuthTextLength) {
         // The pad's challenge serves as authorization data when none was typed.
         std::memset(data, 0, sizeof data);
-        if (!FetchChallenge(data)) return;
+        if (!m_shell.FetchChallenge(data, sizeof data)) return;
     }
     edAuthorizationData->setText(QString::fromLatin1(data));
     m_shell.keyPollActive = 0;
@@ -205,7 +192,7 @@ void VersionPage::btBidirectionAuthorizationClick() {
     char data[128] = {};
     std::strncpy(data, edAuthorizationData->text().toLatin1().constData(), sizeof data - 1);
     char random[128] = {};
-    if (!FetchChallenge(random)) return;
+    if (!m_shell.FetchChallenge(random, sizeof random)) return;
     AuthRandom->setText(QString::fromLatin1(random));
     const unsigned int randomLength = static_cast<unsigned int>(std::strlen(random));
     if (randomLength != kAuthTextLength) {

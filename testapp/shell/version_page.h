@@ -27,8 +27,6 @@ public:
 private:
     QWidget* BuildVersionGroup();
     QWidget* BuildAuthenticationGroup();
-    // Fetches the pad's challenge into `output` (33+ bytes); false with the message shown.
-    bool FetchChallenge(char* output);
 
     Shell& m_shell;
     QLineEdit* edRemark;
