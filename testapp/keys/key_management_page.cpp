@@ -641,26 +641,11 @@ void KeyManagementPage::btDownloadEncryptClick() {
     if (download.cipherField) edEncrypKey->setText(FromLatin1(*download.cipherField));
     if (download.refusal) return Refuse(*download.refusal);
 
-    auto downloadEncryptKey = m_shell.Entries().PinPad_DownloadEncryptKey;
-    if (m_shell.RefuseUnbound(downloadEncryptKey,
-                              "failure in selecting function PinPad_DownloadEncryptKey()"))
+    if (!SendEncryptKeyRequest(download.request,
+                               "failure in downloading encryption text key,thefailure reason is:%s",
+                               download.erase ? "succeed in clear the encryption text key"
+                                              : "succeed in downloading the encryption text key"))
         return;
-    char reply[128] = {};
-    const int result = m_shell.CallAfterReader([&] {
-        return downloadEncryptKey(download.request.c_str(),
-                                  static_cast<unsigned int>(download.request.size()), reply);
-    });
-    m_shell.EnableOperationButtons();
-    reply[sizeof reply - 1] = '\0';
-    if (result != 0) {
-        Edit15->clear();
-        m_shell.ShowFailure("failure in downloading encryption text key,thefailure reason is:%s",
-                            result);
-        return;
-    }
-    m_shell.ShowStatus(download.erase ? "succeed in clear the encryption text key"
-                                      : "succeed in downloading the encryption text key");
-    Edit15->setText(QString::fromLatin1(reply));
     WriteStore(CipherKeyStoreWrites(download, input.tagText,
                                     ReadStore("KEY_MINWEN", download.decryptionIndex + "_1")));
 }
@@ -672,11 +657,17 @@ void KeyManagementPage::Button4Click() {
     Edit15->clear();
     const auto plan = PlanVerifyCodeRead(Text(comboDecipherNo), Text(comboEncryptNo));
     if (const auto* refusal = std::get_if<Refusal>(&plan)) return Refuse(*refusal);
-    const std::string& request = std::get<std::string>(plan);
+    SendEncryptKeyRequest(std::get<std::string>(plan),
+                          "failure in Read Key Verify Code,thefailure reason is:%s",
+                          "succeed in Read Key Verify Code");
+}
+
+bool KeyManagementPage::SendEncryptKeyRequest(const std::string& request, const char* failureFormat,
+                                              const char* successText) {
     auto downloadEncryptKey = m_shell.Entries().PinPad_DownloadEncryptKey;
     if (m_shell.RefuseUnbound(downloadEncryptKey,
                               "failure in selecting function PinPad_DownloadEncryptKey()"))
-        return;
+        return false;
     char reply[128] = {};
     const int result = m_shell.CallAfterReader([&] {
         return downloadEncryptKey(request.c_str(), static_cast<unsigned int>(request.size()),
@@ -685,12 +676,14 @@ void KeyManagementPage::Button4Click() {
     m_shell.EnableOperationButtons();
     reply[sizeof reply - 1] = '\0';
     if (result != 0) {
+        // The operator may have typed into the field while the pad was being waited for.
         Edit15->clear();
-        m_shell.ShowFailure("failure in Read Key Verify Code,thefailure reason is:%s", result);
-        return;
+        m_shell.ShowFailure(failureFormat, result);
+        return false;
     }
-    m_shell.ShowStatus("succeed in Read Key Verify Code");
+    m_shell.ShowStatus(successText);
     Edit15->setText(QString::fromLatin1(reply));
+    return true;
 }
 
 void KeyManagementPage::AuthenticateClick() {

@@ -56,6 +56,10 @@ private:
     ClearKeyInput ReadClearKeyInput(bool onPad) const;
     // The clear-text download of both buttons; `onPad` is "Manually input Key".
     void DownloadClearKey(bool onPad);
+    // Sends `request` with PinPad_DownloadEncryptKey; the reply is the verify code, shown in
+    // Edit15. False with the refusal or `failureFormat` shown; true with `successText` shown.
+    bool SendEncryptKeyRequest(const std::string& request, const char* failureFormat,
+                               const char* successText);
     // Mirrors the part typed on the pad into its field until Enter, Escape, the pad's time-out
     // or another operation; `timeoutCancels` makes the time-out end it like Escape.
     void RunPadKeyEntry(const ClearKeyDownload& download, bool timeoutCancels);
