@@ -127,12 +127,8 @@ void KeypadPage::btSetCustomerInfoClick() {
     std::strncpy(info, memoCustInof->toPlainText().toLatin1().constData(), kCustomerInfoLimit);
     if (info[0] == '\0') return m_shell.Refuse("no user information is forbidden", memoCustInof);
     auto setCustInfo = m_shell.Entries().PinPad_SetCustInfo;
-    if (setCustInfo == nullptr) {
-        // This handler's own message for an unbound entry.
-        m_shell.ShowStatus("failure in selecting 'DLL' function");
-        m_shell.EnableOperationButtons();
-        return;
-    }
+    // This handler has its own message for an unbound entry.
+    if (m_shell.RefuseUnbound(setCustInfo, "failure in selecting 'DLL' function")) return;
     const auto length = static_cast<unsigned int>(std::strlen(info));
     m_shell.RunOperation(
         setCustInfo, [&](auto entry) { return entry(info, length); },

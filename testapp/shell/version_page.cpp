@@ -167,10 +167,7 @@ void VersionPage::btInitAuthorizationClick() {
     m_shell.DisableOperationButtons();
     m_shell.ShowStatus("");
     if (std::strlen(data) != kAuthTextLength) {
-        m_shell.ShowStatus("authorization  data must be 16-bytes");
-        edAuthorizationData->setFocus();
-        m_shell.EnableOperationButtons();
-        return;
+        return m_shell.Refuse("authorization  data must be 16-bytes", edAuthorizationData);
     }
     auto initAuthorization = m_shell.Entries().PinPad_InitAuthorization;
     if (m_shell.RefuseUnbound(initAuthorization)) return;
@@ -196,10 +193,7 @@ void VersionPage::btBidirectionAuthorizationClick() {
     AuthRandom->setText(QString::fromLatin1(random));
     const unsigned int randomLength = static_cast<unsigned int>(std::strlen(random));
     if (randomLength != kAuthTextLength) {
-        m_shell.ShowStatus("authorization  data must be 16-bytes");
-        edAuthorizationData->setFocus();
-        m_shell.EnableOperationButtons();
-        return;
+        return m_shell.Refuse("authorization  data must be 16-bytes", edAuthorizationData);
     }
     char keyIndex[3] = {};
     std::strncpy(keyIndex, ComboInitKey->currentText().toLatin1().constData(), 2);
@@ -239,10 +233,7 @@ void VersionPage::Button7Click() {
     m_shell.DisableOperationButtons();
     m_shell.ShowStatus("");
     if (std::strlen(password) != kAuthTextLength) {
-        m_shell.ShowStatus("authorization  data must be 16-bytes");
-        auth_password->setFocus();
-        m_shell.EnableOperationButtons();
-        return;
+        return m_shell.Refuse("authorization  data must be 16-bytes", auth_password);
     }
     auto setPassword = m_shell.Entries().PinPad_SetPassword;
     if (m_shell.RefuseUnbound(setPassword)) return;
