@@ -212,9 +212,7 @@ CipherKeyDownload PlanCipherKeyDownload(
         if (des == nullptr) return refuse("failure in selecting function PinPad_TriUntriDes()", {});
         cipher = padlogic::Encipher(des, clear, decryptionValue);
         download.cipherField = cipher;
-        if (input.withVerify) {
-            verifyCode = padlogic::Encipher(des, "0000000000000000", clear).substr(0, 8);
-        }
+        if (input.withVerify) verifyCode = padlogic::CheckValue(des, clear);
     } else {
         cipher = Cut(input.cipherText, kPartLimit);
         if (input.withVerify) {

@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "data_requests.h"
+#include "key_parts.h"
 #include "key_store.h"
 #include "page_layout.h"
 #include "star_echo_entry.h"
@@ -28,8 +29,6 @@ constexpr char kRenewMode = 'a';
 constexpr char kVerifyMode = 'b';
 constexpr const char* kKeyIndexRefusal = "invalid PIN key no. value range:30-7F";
 constexpr const char* kReadFailure = "failure in reading the PIN ,the failure reason is:%s";
-// A key store value that stands for a key entered on the pad, which the program does not know.
-constexpr const char* kKeyMask = "********";
 
 QLineEdit* MakeResultEdit(const char* name, QWidget* parent) {
     QLineEdit* edit = MakeEdit(name, parent);
@@ -312,7 +311,8 @@ QString PinPage::DecipherLocally(const QString& block, const QByteArray& keyInde
     auto triUntriDes = m_shell.Entries().PinPad_TriUntriDes;
     // A key entered on the pad is on record only as its mask; deciphering with the mask would
     // show a block that means nothing.
-    if (triUntriDes == nullptr || key.startsWith(kKeyMask)) return QString();
+    if (triUntriDes == nullptr || padlogic::IsMasked(std::string_view(key.constData(), key.size())))
+        return QString();
     const QByteArray data = block.toLatin1();
     char clear[49] = {};
     m_shell.GuardedCall([&] { return triUntriDes(data.constData(), key.constData(), clear, 1); });
