@@ -11,6 +11,7 @@
 #include "check_value.h"
 #include "key_parts.h"
 #include "key_store.h"
+#include "pad_bytes.h"
 #include "pad_entry.h"
 #include "page_layout.h"
 #include "pin_page.h"
@@ -739,7 +740,7 @@ void KeyManagementPage::EnterPasswordClick() {
     // Enter finishes the entry, and so does the digit limit reached.
     operations::RunStarEchoEntry(m_shell, echo, PWD,
                                  {[](unsigned char byte) {
-                                      return QString(byte == StarEcho::kEnterByte
+                                      return QString(byte == shell::kPadEnter
                                                          ? operations::kPinEntryFinished
                                                          : "user finish inputting the password ");
                                   },

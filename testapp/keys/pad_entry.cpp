@@ -1,17 +1,19 @@
 #include "pad_entry.h"
 
+#include "pad_bytes.h"
+
 namespace keys {
 
 EntryStep KeyPartEntry::Take(unsigned char byte) {
     switch (byte) {
-        case kPadEscape:
+        case shell::kPadEscape:
             return EntryStep::kCancelled;
-        case kPadEnter:
+        case shell::kPadEnter:
             return EntryStep::kConfirmed;
-        case kPadTimeout:
+        case shell::kPadTimeout:
             m_text.clear();
             return EntryStep::kTimedOut;
-        case kPadBackspace:
+        case shell::kPadBackspace:
             if (!m_text.empty()) m_text.pop_back();
             return EntryStep::kChanged;
         default:

@@ -7,11 +7,6 @@
 
 namespace keys {
 
-inline constexpr unsigned char kPadBackspace = 0x08;
-inline constexpr unsigned char kPadEnter = 0x0D;
-inline constexpr unsigned char kPadEscape = 0x1B;
-inline constexpr unsigned char kPadTimeout = 0x80;
-
 enum class EntryStep {
     kChanged,    // the text to show changed
     kIgnored,    // nothing to show

@@ -16,8 +16,6 @@ using namespace std::chrono_literals;
 // While the window thread holds the port the reader steps aside in short pauses instead of
 // spinning.
 constexpr auto kPortRequestPause = 1ms;
-// A read that fails at once (port closed, line gone) is repeated after this long at the earliest.
-constexpr auto kFailedReadPause = 100ms;
 constexpr int kReadBufferSize = 10;
 
 // The name shows in debuggers and process lists.
@@ -84,8 +82,8 @@ void KeypadReader::Run() {
             readOneByte == nullptr ? -1 : m_shell.GuardedCall([&] { return readOneByte(buffer); });
         m_shell.readerBusy = 0;
         if (result != 0) {
-            const auto spent = std::chrono::steady_clock::now() - start;
-            if (spent < kFailedReadPause) std::this_thread::sleep_for(kFailedReadPause - spent);
+            const auto rest = shell::FailedReadRest(start);
+            if (rest > rest.zero()) std::this_thread::sleep_for(rest);
             continue;
         }
         const bool emptyFirst = ++shown > kKeyEchoLimit;

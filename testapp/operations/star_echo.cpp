@@ -1,30 +1,32 @@
 #include "star_echo.h"
 
+#include "pad_bytes.h"
+
 namespace operations {
 
 StarEcho::Step StarEcho::Take(unsigned char byte) {
     switch (byte) {
-        case kBackspaceByte:
+        case shell::kPadBackspace:
             if (m_backspace == Backspace::kAllStars) {
                 m_stars.clear();
             } else if (!m_stars.isEmpty()) {
                 m_stars.chop(1);
             }
             return {End::kNone, true};
-        case kEscapeByte:
+        case shell::kPadEscape:
             // The box keeps what it shows; the next entry starts from an empty echo.
             m_stars.clear();
             return {End::kCancelled, false};
-        case kEnterByte:
+        case shell::kPadEnter:
             return {End::kFinished, false};
-        case kTimeoutByte:
+        case shell::kPadTimeout:
             m_stars.clear();
             return {End::kTimedOut, true};
         default:
             break;
     }
     Step step;
-    if (byte == kDigitByte && Count() < kMaxStars) {
+    if (byte == shell::kPadStar && Count() < kMaxStars) {
         m_stars += QLatin1Char('*');
         step.show = true;
     }

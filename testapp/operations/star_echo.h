@@ -31,11 +31,6 @@ public:
     const QString& Stars() const { return m_stars; }
     int Count() const { return static_cast<int>(m_stars.size()); }
 
-    static constexpr unsigned char kBackspaceByte = 0x08;
-    static constexpr unsigned char kEnterByte = 0x0D;
-    static constexpr unsigned char kEscapeByte = 0x1B;
-    static constexpr unsigned char kDigitByte = 0x2A;
-    static constexpr unsigned char kTimeoutByte = 0x80;
     // The echo holds 99 stars; an entry without a length limit stops growing there.
     static constexpr int kMaxStars = 99;
 

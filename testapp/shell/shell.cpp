@@ -18,7 +18,6 @@ using namespace std::chrono_literals;
 // lasts a little over a second.
 constexpr auto kReaderDeadline = 5s;
 constexpr auto kPumpSlice = 5ms;
-constexpr auto kFailedReadPause = 100ms;
 
 struct ButtonStates {
     const char* name;
@@ -190,8 +189,7 @@ bool Shell::PollKeys(const std::function<bool()>& stopped,
         if (result != 0) {
             // A read that failed at once (port closed, line gone) must not turn the loop into
             // a spin: keep handling events for the rest of a short pause.
-            const auto spent = std::chrono::steady_clock::now() - start;
-            if (spent < kFailedReadPause) PumpFor(kFailedReadPause - spent);
+            if (const auto rest = FailedReadRest(start); rest > rest.zero()) PumpFor(rest);
             continue;
         }
         if (ended()) return false;

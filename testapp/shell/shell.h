@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QString>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -26,6 +27,17 @@ namespace shell {
 inline constexpr int kDriverBusy = -5;
 // Result of RunOperation when the page's driver entry is not bound.
 inline constexpr int kEntryUnbound = std::numeric_limits<int>::min();
+
+// A read of the pad that failed at once (port closed, line gone) is repeated after this long at
+// the earliest, so that a loop around it does not spin.
+inline constexpr std::chrono::milliseconds kFailedReadPause{100};
+// What is left of kFailedReadPause after a failed read that began at `start`; zero once spent.
+inline std::chrono::steady_clock::duration FailedReadRest(
+    std::chrono::steady_clock::time_point start) {
+    const auto spent = std::chrono::steady_clock::now() - start;
+    return spent < kFailedReadPause ? kFailedReadPause - spent
+                                    : std::chrono::steady_clock::duration::zero();
+}
 
 class Shell {
 public:
