@@ -88,9 +88,7 @@ bool StartsWith(const std::string& text, const char* prefix) { return text.rfind
 }  // namespace
 
 std::optional<int> ParseIndex(const std::string& text) {
-    const std::string index = text.substr(0, 2);
-    if (index.size() != 2 || !padlogic::IsHex(index)) return std::nullopt;
-    return static_cast<int>(padlogic::HexByteAt(index, 0));
+    return ParseCombinationCode(text.substr(0, 2));
 }
 
 std::optional<int> ParseCombinationCode(const std::string& text) {

@@ -5,7 +5,6 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 #include <QValidator>
-#include <cstring>
 
 #include "hex_digits.h"
 #include "ic_card_requests.h"

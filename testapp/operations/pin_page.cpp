@@ -6,7 +6,6 @@
 #include <QLabel>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
-#include <algorithm>
 
 #include "data_requests.h"
 #include "key_parts.h"

@@ -5,7 +5,6 @@
 #include <QThread>
 #include <QTimer>
 #include <chrono>
-#include <cstring>
 
 #include "result_text.h"
 
