@@ -21,7 +21,7 @@ namespace testsupport {
 
 class PadRig {
 public:
-    static constexpr int kClickDeadlineSeconds = 60;
+    static constexpr std::chrono::milliseconds kClickDeadline{60000};
 
     explicit PadRig(padsim::PadOptions options = {})
         : pad(std::make_unique<padsim::PtyPad>(std::move(options))) {
@@ -45,17 +45,24 @@ public:
     W* control(const char* name) const {
         return Find<W>(window.get(), name);
     }
-    // Clicks `name`. A click still running after a minute (an entry loop that nothing ends) is
-    // ended as another operation would end it, so that the case fails instead of hanging.
-    void click(const char* name) const {
-        QTimer deadline;
-        deadline.setSingleShot(true);
-        QObject::connect(&deadline, &QTimer::timeout, [this, name] {
-            qWarning("%s still ran after %d s: its loop is ended", name, kClickDeadlineSeconds);
+    // Clicks `name`. A click still running after `deadline` (an entry loop that nothing ends) is
+    // ended as another operation would end it, and the case fails instead of hanging.
+    void click(const char* name, std::chrono::milliseconds deadline = kClickDeadline) const {
+        click(control<QPushButton>(name), deadline);
+    }
+    void click(QPushButton* button, std::chrono::milliseconds deadline = kClickDeadline) const {
+        bool overran = false;
+        QTimer timer;
+        timer.setSingleShot(true);
+        QObject::connect(&timer, &QTimer::timeout, [this, &overran] {
+            overran = true;
             shared().BeginOperation();
         });
-        deadline.start(kClickDeadlineSeconds * 1000);
-        QTest::mouseClick(control<QPushButton>(name), Qt::LeftButton);
+        timer.start(deadline);
+        QTest::mouseClick(button, Qt::LeftButton);
+        QVERIFY2(!overran, qPrintable(QString("%1 still ran after %2 ms: its loop was ended")
+                                          .arg(button->objectName())
+                                          .arg(deadline.count())));
     }
     void setText(const char* name, const QString& text) const {
         if (auto* edit = window->findChild<QLineEdit*>(name)) return edit->setText(text);
