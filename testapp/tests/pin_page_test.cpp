@@ -8,8 +8,8 @@
 #include <QTimer>
 #include <QtTest>
 
+#include "key_page_support.h"
 #include "key_store.h"
-#include "pad_rig.h"
 #include "reference_crypto.h"
 
 using namespace testsupport;
@@ -450,7 +450,7 @@ void PinPageTest::anotherOperationEndsTheEntry() {
     QVERIFY(rig.portOpen);
     rig.setText("edPinLength", "00");  // this entry would wait for Enter
     rig.setText("memoMakeMacData", "0102030405060708");
-    QTimer::singleShot(200ms, rig.w(), [&] {
+    WhenEntryRuns second(rig, padsim::Mode::PinEntry, kStarted, [&] {
         if (!newEntry) return rig.click("btMakeMAC");
         rig.setText("edPinLength", "04");
         // The pad is in PIN entry already, so no scripted keys start: press them once the pad
