@@ -78,27 +78,16 @@ public:
 };
 
 // The test's own MACs over hexadecimal data under a double-length key.
-std::string ZeroPadded(std::string hex) {
-    while (hex.size() % 16 != 0) hex += '0';
-    return hex;
-}
-
-std::string LastBlock(const std::string& hex) { return hex.substr(hex.size() - 16); }
-
 std::string ExpectedMac(int type, const std::string& key, const std::string& data) {
-    const std::string k1 = key.substr(0, 16), k2 = key.substr(16, 16);
-    auto retail = [&](const std::string& padded) {
-        return ref::RefEncrypt(k1, ref::RefDecrypt(k2, LastBlock(ref::RefCbcEncrypt(k1, padded))));
-    };
     switch (type) {
         case 0:  // PBOC: 80 00.. always added, retail
-            return retail(ZeroPadded(data + "80"));
+            return ref::RefRetailMac(key, data + "80");
         case 1:  // ANSI X9.9: single DES under the left half
-            return LastBlock(ref::RefCbcEncrypt(k1, ZeroPadded(data)));
+            return ref::RefCbcMac(key.substr(0, 16), data);
         case 2:  // ANSI X9.19
-            return retail(ZeroPadded(data));
+            return ref::RefRetailMac(key, data);
         default:  // ISO 16609: triple DES on every block
-            return LastBlock(ref::RefCbcEncrypt(key, ZeroPadded(data)));
+            return ref::RefCbcMac(key, data);
     }
 }
 
@@ -361,15 +350,8 @@ void PinPageTest::renewAndVerify() {
         return;
     }
     QCOMPARE(rig.status(), QString("succeed in PIN Renew/verify"));
-    // IBM 3624 offset: the validation data enciphered, decimalised through the table, and each
-    // PIN digit minus its natural digit, modulo 10.
-    const std::string enciphered = ref::RefEncrypt(kPinKey, "0006502105278100");
-    const std::string table = "0123456789012345", pin = "4321";
-    std::string offset;
-    for (std::size_t i = 0; i < pin.size(); ++i) {
-        const int natural = table[std::stoi(enciphered.substr(i, 1), nullptr, 16)] - '0';
-        offset += static_cast<char>('0' + (pin[i] - '0' - natural + 10) % 10);
-    }
+    const std::string offset =
+        ref::RefIbm3624Offset(kPinKey, "0006502105278100", "0123456789012345", "4321");
     QCOMPARE(rig.text("Edit3").toStdString(), offset);
     QCOMPARE(rig.text("edPinSerialNo"), QString("01"));
     QCOMPARE(rig.text("edPinRevLength"), QString("04"));
