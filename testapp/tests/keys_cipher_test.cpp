@@ -428,25 +428,18 @@ void KeysCipherTest::secondPasswordEntrySupersedesTheFirst() {
     PadRig rig;
     QVERIFY(rig.openPort());
     const QString started = "succeed in starting PIN ,please input your password in the keyboard";
-    auto entryOpen = [&] {
-        return rig.status() == started && rig.pad->With([](padsim::PadSimulator& sim) {
-            return sim.mode();
-        }) == padsim::Mode::PinEntry;
-    };
     // While the first entry runs, the operator starts another; its 16 digits end it, and the
     // first loop must not go on reading once it resumes.
-    QTimer startSecond, typeDigits;
-    connect(&startSecond, &QTimer::timeout, [&] {
-        if (!entryOpen()) return;
-        startSecond.stop();
-        rig.click("EnterPassword");
-    });
+    WhenEntryRuns startSecond(rig, padsim::Mode::PinEntry, started,
+                              [&] { rig.click("EnterPassword"); });
+    QTimer typeDigits;
     connect(&typeDigits, &QTimer::timeout, [&] {
-        if (rig.countPayload("601600") < 2 || !entryOpen()) return;
+        if (rig.countPayload("601600") < 2 || rig.status() != started ||
+            rig.mode() != padsim::Mode::PinEntry)
+            return;
         typeDigits.stop();
         rig.pad->PressKeys("1234567890123456");
     });
-    startSecond.start(5);
     typeDigits.start(5);
     rig.click("EnterPassword", std::chrono::seconds(20));
     QCOMPARE(rig.status(), QString("user finish inputting the password "));

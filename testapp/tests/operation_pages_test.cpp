@@ -227,8 +227,7 @@ void OperationPagesTest::dataRefusals() {
     QFETCH(QByteArray, focus);
     PadRig rig;
     QVERIFY(rig.openPort());
-    rig.window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(rig.w()));
+    QVERIFY(ShowActive(rig));
     rig.setText("comboKeyIndex", keyIndex);
     rig.setText("memoInputData", data);
     rig.setText("memoOutput", "earlier result");

@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <chrono>
+#include <functional>
 #include <memory>
 
 #include "test_support.h"
@@ -103,6 +104,9 @@ public:
         const auto log = payloads();
         return static_cast<std::size_t>(std::count(log.begin(), log.end(), payload));
     }
+    padsim::Mode mode() const {
+        return pad->With([](padsim::PadSimulator& sim) { return sim.mode(); });
+    }
     std::uint64_t requests() const {
         return pad->With([](padsim::PadSimulator& sim) { return sim.requestCount(); });
     }
@@ -111,6 +115,38 @@ public:
     DialogRecorder dialogs;
     std::unique_ptr<padsim::PtyPad> pad;
     std::unique_ptr<shell::TfmTestQm731> window;
+};
+
+// Chooses the entry `text` of a list, which runs the list's change handler.
+inline void Choose(const PadRig& rig, const char* combo, const QString& text) {
+    auto* box = rig.control<QComboBox>(combo);
+    const int index = box->findText(text);
+    if (index < 0) qWarning("%s has no entry %s", combo, qPrintable(text));
+    box->setCurrentIndex(index);
+}
+
+inline bool ShowActive(const PadRig& rig) {
+    rig.window->show();
+    rig.window->activateWindow();
+    return QTest::qWaitForWindowActive(rig.w());
+}
+
+// Runs `action` once the pad is in `mode` and the page's entry loop runs (its status is shown),
+// from inside the loop that a click started: the loop keeps handling the window's events.
+class WhenEntryRuns : public QObject {
+public:
+    WhenEntryRuns(const PadRig& rig, padsim::Mode mode, const QString& status,
+                  std::function<void()> action) {
+        auto* timer = new QTimer(this);
+        timer->setInterval(5);
+        connect(timer, &QTimer::timeout, this, [&rig, mode, status, action, timer] {
+            if (rig.status() != status) return;
+            if (rig.mode() != mode) return;
+            timer->stop();
+            action();
+        });
+        timer->start();
+    }
 };
 
 inline QString KeyStoreText(const WorkingFolder& folder) {

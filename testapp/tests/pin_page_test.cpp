@@ -296,14 +296,12 @@ void PinPageTest::refusals() {
     QFETCH(QByteArray, focus);
     PinRig rig;
     QVERIFY(rig.portOpen);
-    rig.window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(rig.w()));
+    QVERIFY(ShowActive(rig));
     for (const QString& setting : settings) {
         const QString name = setting.section('=', 0, 0);
         const QString value = setting.section('=', 1);
         if (name == "comboPinType") {
-            auto* combo = rig.control<QComboBox>("comboPinType");
-            combo->setCurrentIndex(combo->findText(value));
+            Choose(rig, "comboPinType", value);
         } else {
             rig.setText(name.toLatin1().constData(), value);
         }
