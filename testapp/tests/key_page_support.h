@@ -7,6 +7,9 @@
 
 namespace testsupport {
 
+// What the key store and the key boxes show for a key typed on the pad.
+inline const QString kMask = "****************";
+
 inline std::string Latin1(const QString& text) { return text.toLatin1().toStdString(); }
 inline QString Q(const std::string& text) { return QString::fromStdString(text); }
 // The check value as OpenSSL computes it.

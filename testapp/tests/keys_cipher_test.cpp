@@ -20,7 +20,6 @@ const QString kAdjusted = "010102020404070708080B0B0D0D0E0E";
 const QString kOdd1 = "0E0E0D0D0B0B08080707040402020101";
 const QString kOdd2 = "01010101010101010202020202020202";
 const QString kOdd3 = "1010101010101010";
-const QString kMask = "****************";
 
 QString Encrypt(const QString& key, const QString& data) {
     return Q(RefEncrypt(Latin1(key), Latin1(data)));
@@ -405,12 +404,10 @@ void KeysCipherTest::passwordEntry() {
     rig.setText("edPinRevEncrypt", "0123456789ABCDEF");
     rig.setText("PWD", "old");
     bool closeDisabledDuringEntry = false;
-    WhenEntryRuns pressKeys(rig, padsim::Mode::PinEntry,
-                            "succeed in starting PIN ,please input your password in the keyboard",
-                            [&] {
-                                closeDisabledDuringEntry = !rig.control("btCloseCom")->isEnabled();
-                                rig.pad->PressKeys(keys.toStdString());
-                            });
+    WhenEntryRuns pressKeys(rig, padsim::Mode::PinEntry, kEntryStarted, [&] {
+        closeDisabledDuringEntry = !rig.control("btCloseCom")->isEnabled();
+        rig.pad->PressKeys(keys.toStdString());
+    });
     rig.click("EnterPassword");
     QCOMPARE(rig.status(), status);
     QCOMPARE(rig.text("PWD"), stars);
@@ -427,14 +424,13 @@ void KeysCipherTest::passwordEntry() {
 void KeysCipherTest::secondPasswordEntrySupersedesTheFirst() {
     PadRig rig;
     QVERIFY(rig.openPort());
-    const QString started = "succeed in starting PIN ,please input your password in the keyboard";
     // While the first entry runs, the operator starts another; its 16 digits end it, and the
     // first loop must not go on reading once it resumes.
-    WhenEntryRuns startSecond(rig, padsim::Mode::PinEntry, started,
+    WhenEntryRuns startSecond(rig, padsim::Mode::PinEntry, kEntryStarted,
                               [&] { rig.click("EnterPassword"); });
     QTimer typeDigits;
     connect(&typeDigits, &QTimer::timeout, [&] {
-        if (rig.countPayload("601600") < 2 || rig.status() != started ||
+        if (rig.countPayload("601600") < 2 || rig.status() != kEntryStarted ||
             rig.mode() != padsim::Mode::PinEntry)
             return;
         typeDigits.stop();

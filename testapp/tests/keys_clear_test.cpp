@@ -13,7 +13,6 @@ namespace {
 const QString a16 = "0123456789ABCDEF", b16 = "FEDCBA9876543210", c16 = "89ABCDEF01234567";
 const QString a32 = a16 + b16, b32 = c16 + a16, c32 = b16 + c16;
 const QString a48 = a32 + c16, b48 = b32 + b16;
-const QString kMask = "****************";
 const QString kEntryRuns = "Please input the clear text key from EPP";
 const QString kUnsupported =
     "at present ,don't support this combination code please other combination code";

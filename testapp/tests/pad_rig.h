@@ -20,6 +20,10 @@
 
 namespace testsupport {
 
+// The status while a PIN or password entry waits for keys on the pad.
+inline const QString kEntryStarted =
+    "succeed in starting PIN ,please input your password in the keyboard";
+
 class PadRig {
 public:
     static constexpr std::chrono::milliseconds kClickDeadline{60000};

@@ -22,7 +22,6 @@ constexpr char kPinKey[] = "0123456789ABCDEFFEDCBA9876543210";
 constexpr char kMacKey7F[] = "89ABCDEF0123456776543210FEDCBA98";
 const QString kFinished =
     "user finish inputting the password ,and then password encryption text can be selected";
-const QString kStarted = "succeed in starting PIN ,please input your password in the keyboard";
 
 // Scripted keys follow each other quickly, each still on its own.
 padsim::PadOptions FastKeys() {
@@ -430,7 +429,7 @@ void PinPageTest::anotherOperationEndsTheEntry() {
     QVERIFY(rig.portOpen);
     rig.setText("edPinLength", "00");  // this entry would wait for Enter
     rig.setText("memoMakeMacData", "0102030405060708");
-    WhenEntryRuns second(rig, padsim::Mode::PinEntry, kStarted, [&] {
+    WhenEntryRuns second(rig, padsim::Mode::PinEntry, kEntryStarted, [&] {
         if (!newEntry) return rig.click("btMakeMAC");
         rig.setText("edPinLength", "04");
         // The pad is in PIN entry already, so no scripted keys start: press them once the pad
