@@ -106,11 +106,8 @@ void CleartextIcDeviceTest::pageDefaults() {
     QWidget* control = rig.control(name.constData());
     QVERIFY(control != nullptr);
     QCOMPARE(control->accessibleName(), caption);
-    bool labelled = false;
-    for (const QLabel* label : rig.w()->findChildren<QLabel*>()) {
-        labelled = labelled || (label->buddy() == control && label->text() == caption);
-    }
-    QVERIFY(labelled);
+    QVERIFY(CaptionOf(control) != nullptr);
+    QCOMPARE(CaptionOf(control)->text(), caption);
     QCOMPARE(rig.text(name.constData()), text);
     QCOMPARE(control->isEnabled(), enabled);
     QCOMPARE(rig.control<QComboBox>("TS8_Combox")->count(), 67);
