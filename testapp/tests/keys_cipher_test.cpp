@@ -397,7 +397,7 @@ void KeysCipherTest::passwordEntry() {
     QFETCH(QString, status);
     PadRig rig;
     QVERIFY(rig.openPort());
-    if (padTimeOut) QCOMPARE(rig.shared().Entries().PinPad_SetControlCode("201", 3), 0);
+    if (padTimeOut) QVERIFY(rig.enablePadEntryTimeOut());
     const bool readerOpen = QByteArray(QTest::currentDataTag()) == "keypad reader open";
     if (readerOpen) rig.click("OpenKeyBord");
     auto* pinPage = rig.control<operations::PinPage>("TabSheet5");

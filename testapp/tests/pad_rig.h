@@ -108,6 +108,10 @@ public:
         const auto log = payloads();
         return static_cast<std::size_t>(std::count(log.begin(), log.end(), payload));
     }
+    // Has the pad end an entry with its time-out byte one second after the entry opened.
+    bool enablePadEntryTimeOut() const {
+        return shared().Entries().PinPad_SetControlCode("201", 3) == 0;
+    }
     padsim::Mode mode() const {
         return pad->With([](padsim::PadSimulator& sim) { return sim.mode(); });
     }
