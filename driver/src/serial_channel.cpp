@@ -166,7 +166,6 @@ std::uint16_t SerialChannel::ReplyComplete(int length) {
         std::memset(m_receiveBuffer + length, 0, static_cast<std::size_t>(behind));
     }
     m_receivedCount = length;
-    m_endSeen = true;
     // No purge here: the reply shows that the request went out, and the next command purges
     // both queues before it writes anyway.
     FrameTrace(TraceDirection::kReceive, m_receiveBuffer, m_receivedCount, TraceEnabled());
@@ -182,8 +181,7 @@ bool SerialChannel::DrainToEnd(char endByte, std::uint64_t start, std::uint32_t 
         WaitResult ready = m_port->WaitForInput(wait);
         if (ready == WaitResult::kHangUp) return false;
         if (ready == WaitResult::kIdle) continue;
-        int got = 0;
-        m_port->Read(chunk, kDrainChunk, &got);
+        int got = m_port->Read(chunk, kDrainChunk);
         if (got == 0) {
             if (m_port->HungUp()) return false;
             m_port->Pause(wait);  // woken with nothing to take: no spinning
@@ -204,7 +202,6 @@ std::uint16_t SerialChannel::ReadByEndChar(char endByte, int timeoutSeconds, Rep
     const std::uint32_t limitMs = LimitMs(timeoutSeconds);
     const std::uint64_t start = platform::MonotonicMs();
     ClearReceiveBuffer();
-    m_endSeen = false;
     if (!m_port) return LineGone();
     TakeKept(m_keptCount);
     for (;;) {
@@ -230,9 +227,8 @@ std::uint16_t SerialChannel::ReadByEndChar(char endByte, int timeoutSeconds, Rep
         if (ready == WaitResult::kHangUp) return LineGone();
         if (ready == WaitResult::kIdle) continue;
         // One read takes everything queued, as far as the buffer has room.
-        int got = 0;
-        m_port->Read(AsBytes(m_receiveBuffer + m_receivedCount), kBufferSize - m_receivedCount,
-                     &got);
+        int got =
+            m_port->Read(AsBytes(m_receiveBuffer + m_receivedCount), kBufferSize - m_receivedCount);
         if (got == 0) {
             if (m_port->HungUp()) return LineGone();
             m_port->Pause(wait);  // woken with nothing to take: no spinning
@@ -246,11 +242,9 @@ std::uint16_t SerialChannel::PollReadCount(std::uint16_t count, std::int16_t tim
     const std::uint32_t limitMs = LimitMs(timeoutSeconds);
     const std::uint64_t start = platform::MonotonicMs();
     ClearReceiveBuffer();
-    m_endSeen = false;
     for (;;) {
         if (m_keptCount >= wanted) {
             TakeKept(wanted);
-            m_endSeen = true;
             return static_cast<std::uint16_t>(wanted);
         }
         PumpMessages();
@@ -261,9 +255,9 @@ std::uint16_t SerialChannel::PollReadCount(std::uint16_t count, std::int16_t tim
         int wait = PassWait(start, limitMs, kCountPollMs);
         WaitResult ready = m_port->WaitForInput(wait);
         if (ready == WaitResult::kIdle) continue;
-        int got = 0;
-        if (ready == WaitResult::kReady)
-            m_port->Read(AsBytes(m_kept + m_keptCount), kBufferSize - m_keptCount, &got);
+        int got = ready == WaitResult::kReady
+                      ? m_port->Read(AsBytes(m_kept + m_keptCount), kBufferSize - m_keptCount)
+                      : 0;
         m_keptCount += got;
         // A gone line (or a wake-up with nothing to take) waits out the pass instead of spinning.
         if (got == 0) m_port->Pause(wait);

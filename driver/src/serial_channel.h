@@ -82,7 +82,6 @@ private:
     char m_sentCopy[kBufferSize + 1] = {};
     int m_receivedCount = 0;
     int m_sentLength = 0;
-    bool m_endSeen = false;
     std::unique_ptr<SerialPort> m_port;
     std::uint8_t m_open = 0;
     std::uint8_t m_stopBitsCode = 0;

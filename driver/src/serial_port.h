@@ -35,7 +35,6 @@ enum class WaitResult {
     kHangUp,  // the other end is gone; nothing more will come
 };
 
-enum class ReadResult { kByte, kNone, kFailed };
 enum class WriteResult { kWritten, kFull, kFailed };
 
 class SerialPort {
@@ -49,8 +48,9 @@ public:
 
     // Waits at most `maxMs` for input; returns as soon as a byte is queued or the line is gone.
     WaitResult WaitForInput(int maxMs);
-    // Takes up to `max` queued bytes in one call; `*got` tells how many (kNone: none queued).
-    ReadResult Read(std::uint8_t* bytes, int max, int* got);
+    // Takes up to `max` queued bytes in one call and returns how many; 0 when none could be
+    // taken (HungUp tells whether the line is gone).
+    int Read(std::uint8_t* bytes, int max);
     // Writes as many of the bytes as the output queue takes at once (`*written`), or reports
     // that it has no room for any.
     WriteResult Write(const std::uint8_t* bytes, int length, int* written);

@@ -161,21 +161,16 @@ WaitResult SerialPort::WaitForInput(int maxMs) {
     return WaitResult::kReady;
 }
 
-ReadResult SerialPort::Read(std::uint8_t* bytes, int max, int* got) {
-    *got = 0;
-    if (m_hungUp) return ReadResult::kFailed;
+int SerialPort::Read(std::uint8_t* bytes, int max) {
+    if (m_hungUp) return 0;
     for (;;) {
         ssize_t n = Calls().read(m_device->fd, bytes, static_cast<std::size_t>(max));
-        if (n > 0) {
-            *got = static_cast<int>(n);
-            return ReadResult::kByte;
-        }
+        if (n > 0) return static_cast<int>(n);
         // With VMIN = VTIME = 0 a read of an empty queue gives 0; a gone line shows in the poll.
-        if (n == 0) return ReadResult::kNone;
+        if (n == 0) return 0;
         if (errno == EINTR) continue;
-        if (errno == EAGAIN) return ReadResult::kNone;
         if (errno == EIO || errno == ENXIO || errno == ENODEV) m_hungUp = true;
-        return ReadResult::kFailed;
+        return 0;
     }
 }
 
