@@ -41,14 +41,6 @@ std::uint32_t LimitMs(int timeoutSeconds) {
     return static_cast<std::uint32_t>(std::clamp(timeoutSeconds, 0, kMaxTimeoutSeconds)) * 1000u;
 }
 
-// The reply end when the caller gives none: the end byte and two more bytes.
-int EndByteAndTwoMore(const char* bytes, int count, char endByte) {
-    const void* end = std::memchr(bytes, endByte, static_cast<std::size_t>(count));
-    if (end == nullptr) return 0;
-    int length = static_cast<int>(static_cast<const char*>(end) - bytes) + 3;
-    return length <= count ? length : 0;
-}
-
 std::uint8_t* AsBytes(char* bytes) { return reinterpret_cast<std::uint8_t*>(bytes); }
 
 }  // namespace
@@ -203,12 +195,9 @@ std::uint16_t SerialChannel::ReadByEndChar(char endByte, int timeoutSeconds, Rep
     const std::uint64_t start = platform::MonotonicMs();
     ClearReceiveBuffer();
     if (!m_port) return LineGone();
-    TakeKept(m_keptCount);
     for (;;) {
         if (m_receivedCount > 0) {
-            int end = replyEnd != nullptr
-                          ? replyEnd(m_receiveBuffer, m_receivedCount)
-                          : EndByteAndTwoMore(m_receiveBuffer, m_receivedCount, endByte);
+            int end = replyEnd(m_receiveBuffer, m_receivedCount);
             if (end > 0) return ReplyComplete(end);
             if (m_receivedCount == kBufferSize) {
                 // Too long for the buffer: the rest is read and dropped, so that it cannot pass
