@@ -16,6 +16,10 @@ struct LineSettings {
     std::uint8_t stopBitsCode = 0;  // 2 two, other one
 };
 
+// The baud rates a port opens at as requested; every other rate opens at 9600.
+inline constexpr int kListedBaudRates[] = {300,   600,   1200,  2400,  4800,  9600,
+                                           19200, 38400, 56000, 57600, 115200};
+
 // The rate a requested baud rate opens at: the listed rates unchanged, every other one 9600.
 int EffectiveBaudRate(int requested);
 

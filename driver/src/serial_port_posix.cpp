@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <iterator>
 
 #include "serial_port.h"
 #include "serial_port_posix_calls.h"
@@ -57,6 +58,15 @@ constexpr BaudEntry kBaudRates[] = {
     {4800, B4800}, {9600, B9600},   {19200, B19200},   {38400, B38400},
     {56000, 0},    {57600, B57600}, {115200, B115200},
 };
+
+// The table gives each listed rate its speed, in the list's order, so that the two cannot drift.
+constexpr bool CoversTheListedRates() {
+    if (std::size(kBaudRates) != std::size(kListedBaudRates)) return false;
+    for (std::size_t i = 0; i < std::size(kBaudRates); ++i)
+        if (kBaudRates[i].rate != kListedBaudRates[i]) return false;
+    return true;
+}
+static_assert(CoversTheListedRates());
 
 speed_t SpeedConstant(int rate) {
     for (const BaudEntry& entry : kBaudRates)
