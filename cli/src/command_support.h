@@ -31,8 +31,6 @@ std::string DescribeParseError(const CLI::App& app, const CLI::ParseError& error
 // A usage error raised after parsing, naming the argument at fault.
 [[noreturn]] void RefuseArgument(const std::string& argument, const std::string& message);
 
-int ParseHexByte(const std::string& twoDigits);
-
 // Adds a subcommand whose options live in a `State` kept alive by the subcommand's callback;
 // `build(state)` makes the step once parsing has succeeded.
 template <typename State, typename Declare, typename Build>

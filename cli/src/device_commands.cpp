@@ -139,7 +139,7 @@ void AddControlCommand(CLI::App& app, StepSlot& slot) {
         },
         [](Control& s) {
             const int code = std::stoi(s.code, nullptr, 16);
-            int value = ParseHexByte(s.value);
+            int value = static_cast<int>(padlogic::HexByteAt(s.value, 0));
             if (s.invalidate && code != kKeyLockCode)
                 RefuseArgument("--invalidate", "applies to control code 1 only");
             if (s.invalidate) value |= 0x80;
@@ -232,7 +232,7 @@ void AddDisplayCommand(CLI::App& app, StepSlot& slot) {
             command.add_option("--text", s.text, "mode 30: the text itself instead of hex bytes");
         },
         [](Display& s) {
-            const int mode = ParseHexByte(s.mode);
+            const int mode = static_cast<int>(padlogic::HexByteAt(s.mode, 0));
             std::string record(1, static_cast<char>(mode));
             if (!s.text.empty() && mode != 0x30) RefuseArgument("--text", "is for mode 30 only");
             if (!s.text.empty() && !s.data.empty())

@@ -194,7 +194,7 @@ void AddClearKeyCommand(CLI::App& key, StepSlot& slot) {
                 ->capture_default_str();
         },
         [](Clear& s) {
-            const int code = ParseHexByte(s.code);
+            const int code = static_cast<int>(padlogic::HexByteAt(s.code, 0));
             std::vector<KeyPart> parts;
             for (const std::string& text : s.parts) parts.push_back(SplitPart(text));
             const int lengthCode = LengthCodeOf(code, s.lengthBytes, parts);
