@@ -1,6 +1,6 @@
 #include "command_support.h"
 
-#include <cstring>
+#include <cstdio>
 
 #include "hex_text.h"
 #include "key_parts.h"
@@ -82,12 +82,6 @@ std::string DescribeParseError(const CLI::App& app, const CLI::ParseError& error
 
 void RefuseArgument(const std::string& argument, const std::string& message) {
     throw CLI::ValidationError(argument, message);
-}
-
-std::string ReplyField(const char* reply, std::size_t offset, std::size_t length) {
-    const char* start = reply + offset;
-    const void* nul = std::memchr(start, '\0', length);
-    return std::string(start, nul ? static_cast<const char*>(nul) - start : length);
 }
 
 }  // namespace cli

@@ -43,7 +43,4 @@ CLI::App* AddStepCommand(CLI::App& parent, StepSlot& slot, const std::string& na
     return command;
 }
 
-// The text of a fixed range of a reply up to its first NUL inside that range.
-std::string ReplyField(const char* reply, std::size_t offset, std::size_t length);
-
 }  // namespace cli
