@@ -43,12 +43,6 @@ bool FrameComplete(const std::string& frame) {
 
 }  // namespace
 
-std::uint64_t NowNs() {
-    using namespace std::chrono;
-    return static_cast<std::uint64_t>(
-        duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count());
-}
-
 Responder::Responder() {
     m_master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (m_master < 0 || grantpt(m_master) != 0 || unlockpt(m_master) != 0)

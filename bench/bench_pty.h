@@ -9,9 +9,9 @@
 #include <string_view>
 #include <thread>
 
-namespace bench {
+#include "bench_table.h"
 
-std::uint64_t NowNs();
+namespace bench {
 
 class Responder {
 public:

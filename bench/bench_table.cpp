@@ -21,6 +21,12 @@ std::string Format(const char* format, double value) {
     return text;
 }
 
+std::uint64_t NowNs() {
+    using namespace std::chrono;
+    return static_cast<std::uint64_t>(
+        duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
 double CpuSeconds() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);

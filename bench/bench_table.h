@@ -2,6 +2,7 @@
 // measurements the rows share.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -17,6 +18,8 @@ struct Row {
 
 double Median(std::vector<double> values);
 std::string Format(const char* format, double value);
+// The steady clock in nanoseconds.
+std::uint64_t NowNs();
 // CPU time of the whole process (all threads), in seconds.
 double CpuSeconds();
 // CPU time over wall time while `work` runs, in percent.

@@ -95,17 +95,12 @@ struct KeyLoop {
     std::function<void()> close;  // ends a reader after its round, when set
 };
 
-std::int64_t NowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
-        .count();
-}
-
 // What the window thread and the pressing thread share.
 struct Probe : QObject {
     const KeyLoop& loop;
     std::atomic<bool> running{false};
     std::atomic<int> press{-1};  // the press whose showing is awaited
-    std::atomic<std::int64_t> seenNs{0};
+    std::atomic<std::uint64_t> seenNs{0};
     QTimer watch;
 
     explicit Probe(const KeyLoop& keyLoop) : loop(keyLoop) {
@@ -152,7 +147,7 @@ struct Probe : QObject {
         const int awaited = press;
         if (object == loop.field && event->type() == QEvent::Paint && awaited >= 0 && seenNs == 0 &&
             loop.shows(awaited)) {
-            seenNs = NowNs();
+            seenNs = bench::NowNs();
         }
         return false;
     }
@@ -201,13 +196,13 @@ std::vector<double> KeyToFieldLatencies(padsim::PtyPad& pad, const KeyLoop& loop
                 std::this_thread::sleep_for(std::chrono::milliseconds(20 + random() % 40));
                 probe.seenNs = 0;
                 probe.press = n;
-                const std::int64_t sent = NowNs();
+                const std::uint64_t sent = bench::NowNs();
                 pad.PressKeys(loop.keys[n % loop.keys.size()]);
                 if (!probe.WaitFor([&] { return probe.seenNs.load() != 0; }, 2s)) {
                     std::fprintf(stderr, "a key press did not show\n");
                     break;
                 }
-                latencies.push_back((probe.seenNs - sent) / 1e6);
+                latencies.push_back(static_cast<double>(probe.seenNs - sent) / 1e6);
             }
             probe.press = -1;
             EndLoop(pad, loop);

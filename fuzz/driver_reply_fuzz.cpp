@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -197,8 +198,14 @@ void CallExport(unsigned which) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    char dir[] = "/tmp/lumenord-fuzz-XXXXXX";
+    static char dir[] = "/tmp/lumenord-fuzz-XXXXXX";
     if (mkdtemp(dir) == nullptr || chdir(dir) != 0) std::abort();
+    // The working folder (sysconfig.ini, time-out logs) goes with the process.
+    std::atexit([] {
+        std::error_code ignored;
+        std::filesystem::current_path("/", ignored);
+        std::filesystem::remove_all(dir, ignored);
+    });
     int master = -1, slave = -1;
     char name[256] = {};
     if (openpty(&master, &slave, name, nullptr, nullptr) != 0) std::abort();

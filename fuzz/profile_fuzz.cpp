@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "profile.h"
@@ -16,8 +17,13 @@ std::string g_path;
 }
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    char dir[] = "/tmp/lumenord-profile-fuzz-XXXXXX";
+    static char dir[] = "/tmp/lumenord-profile-fuzz-XXXXXX";
     if (mkdtemp(dir) == nullptr) std::abort();
+    // The key store's folder goes with the process.
+    std::atexit([] {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir, ignored);
+    });
     g_path = std::string(dir) + "/KeyStock.txt";
     return 0;
 }

@@ -8,13 +8,6 @@
 namespace padlogic {
 namespace {
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
 void AppendHexByte(std::string& out, unsigned value) {
     static constexpr char kDigits[] = "0123456789ABCDEF";
     out += kDigits[(value >> 4) & 0xF];
@@ -40,7 +33,46 @@ int XorParts(const std::string_view* parts, int count, int lengthCode, std::stri
     return kCombinedOk;
 }
 
+// Bytewise XOR of three (or two) parts into upper-case hex. With length code L of 1 to 3 every
+// part must be 16·L characters long; with another length code the parts combine over the length
+// of part 1, and a part shorter than part 1 is refused rather than read past its end.
+int XorThreeParts(std::string_view part1, std::string_view part2, std::string_view part3,
+                  int lengthCode, std::string& combined) {
+    const std::array<std::string_view, 3> parts = {part1, part2, part3};
+    return XorParts(parts.data(), 3, lengthCode, combined);
+}
+
+int XorTwoParts(std::string_view part1, std::string_view part2, int lengthCode,
+                std::string& combined) {
+    const std::array<std::string_view, 2> parts = {part1, part2};
+    return XorParts(parts.data(), 2, lengthCode, combined);
+}
+
+// 8-character chunks of the two parts taken alternately, characters as typed. Both parts must be
+// 8·L characters long for L of 1 to 3; another length code checks nothing and combines nothing.
+int InterleaveTwoParts(std::string_view part1, std::string_view part2, int lengthCode,
+                       std::string& combined) {
+    if (lengthCode < 1 || lengthCode > 3) return kCombinedOk;
+    const std::size_t size = 8u * static_cast<unsigned>(lengthCode);
+    if (part1.size() != size) return -1;
+    if (part2.size() != size) return -2;
+    std::string out;
+    for (std::size_t at = 0; at < size; at += 8) {
+        out += part1.substr(at, 8);
+        out += part2.substr(at, 8);
+    }
+    combined = std::move(out);
+    return kCombinedOk;
+}
+
 }  // namespace
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
 
 bool IsMasked(std::string_view key) { return key.substr(0, 8) == kKeyMask.substr(0, 8); }
 
@@ -68,33 +100,6 @@ unsigned HexByteAt(std::string_view text, std::size_t at) {
         value = value * 16 + static_cast<unsigned>(digit);
     }
     return value;
-}
-
-int XorThreeParts(std::string_view part1, std::string_view part2, std::string_view part3,
-                  int lengthCode, std::string& combined) {
-    const std::array<std::string_view, 3> parts = {part1, part2, part3};
-    return XorParts(parts.data(), 3, lengthCode, combined);
-}
-
-int XorTwoParts(std::string_view part1, std::string_view part2, int lengthCode,
-                std::string& combined) {
-    const std::array<std::string_view, 2> parts = {part1, part2};
-    return XorParts(parts.data(), 2, lengthCode, combined);
-}
-
-int InterleaveTwoParts(std::string_view part1, std::string_view part2, int lengthCode,
-                       std::string& combined) {
-    if (lengthCode < 1 || lengthCode > 3) return kCombinedOk;
-    const std::size_t size = 8u * static_cast<unsigned>(lengthCode);
-    if (part1.size() != size) return -1;
-    if (part2.size() != size) return -2;
-    std::string out;
-    for (std::size_t at = 0; at < size; at += 8) {
-        out += part1.substr(at, 8);
-        out += part2.substr(at, 8);
-    }
-    combined = std::move(out);
-    return kCombinedOk;
 }
 
 int CombineParts(int code, int lengthCode, std::string_view part1, std::string_view part2,

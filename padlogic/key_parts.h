@@ -18,6 +18,8 @@ bool IsHex(std::string_view text);
 bool IsKeyText(std::string_view text);
 std::string ToUpper(std::string_view text);
 
+// The value of a hexadecimal character (either case), or -1 when it is none.
+int HexDigit(char c);
 // The byte written by the two characters at `at` (either case); characters that are not
 // hexadecimal end the number early, as a "%02X" scan does (no digit at all reads as 0).
 unsigned HexByteAt(std::string_view text, std::size_t at);
@@ -27,18 +29,6 @@ unsigned HexByteAt(std::string_view text, std::size_t at);
 inline constexpr int kCombinedOk = 0;
 // CombineParts: a combination code that does not combine typed parts.
 inline constexpr int kNotCombinable = -100;
-
-// Bytewise XOR of three (or two) parts into upper-case hex. With length code L of 1 to 3 every
-// part must be 16·L characters long; with another length code the parts combine over the length
-// of part 1, and a part shorter than part 1 is refused rather than read past its end.
-int XorThreeParts(std::string_view part1, std::string_view part2, std::string_view part3,
-                  int lengthCode, std::string& combined);
-int XorTwoParts(std::string_view part1, std::string_view part2, int lengthCode,
-                std::string& combined);
-// 8-character chunks of the two parts taken alternately, characters as typed. Both parts must be
-// 8·L characters long for L of 1 to 3; another length code checks nothing and combines nothing.
-int InterleaveTwoParts(std::string_view part1, std::string_view part2, int lengthCode,
-                       std::string& combined);
 
 // The clear key that combination code `code` (0x30-0x34) makes of the typed parts: 0x30 part 1
 // as typed, 0x31 three-part XOR, 0x32 interleave, 0x33 the three 16-character parts joined,

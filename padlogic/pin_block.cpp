@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "key_parts.h"
+
 namespace padlogic {
 namespace {
 
@@ -13,18 +15,11 @@ constexpr int kAsciiMaxDigits = 8;
 
 using Nibbles = std::array<int, kNibbles>;
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
 std::optional<Nibbles> ToNibbles(std::string_view hex) {
     if (hex.size() != kNibbles) return std::nullopt;
     Nibbles nibbles{};
     for (std::size_t i = 0; i < kNibbles; ++i) {
-        nibbles[i] = HexValue(hex[i]);
+        nibbles[i] = HexDigit(hex[i]);
         if (nibbles[i] < 0) return std::nullopt;
     }
     return nibbles;
@@ -59,7 +54,7 @@ std::optional<std::string> DecodeIsoWithAccount(const Nibbles& block, std::strin
     const auto accountField = IsoAccountField(account);
     if (!accountField) return std::nullopt;
     Nibbles field = block;
-    for (std::size_t i = 0; i < kNibbles; ++i) field[i] ^= HexValue((*accountField)[i]);
+    for (std::size_t i = 0; i < kNibbles; ++i) field[i] ^= HexDigit((*accountField)[i]);
     return DecodeIso(field, control, [lowestFill](int nibble) { return nibble >= lowestFill; });
 }
 

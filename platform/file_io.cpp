@@ -107,8 +107,6 @@ std::optional<std::string> ResolveLinks(std::string path) {
     return std::nullopt;
 }
 
-// An exclusive lock on "<target>.lock" held for the object's lifetime, shared by every writer of
-// the target in any process (flock locks are per open file, so threads exclude each other too).
 // Opens (creating it) the lock file of `target`. Readable by all, so that a lock file made by
 // one user does not shut out another user who may write the target; a read-only descriptor
 // suffices for flock.
@@ -216,27 +214,25 @@ bool WriteAndRename(const std::string& target, const std::string& content, const
 
 }  // namespace
 
-std::optional<FileContent> ReadRegularFile(const char* path, std::size_t maxSize) {
+std::optional<std::string> ReadRegularFile(const char* path, std::size_t maxSize) {
     struct stat st {};
     if (stat(path, &st) != 0) {
-        if (errno == ENOENT || errno == ENOTDIR) return FileContent{};
+        if (errno == ENOENT || errno == ENOTDIR) return std::string();
         return std::nullopt;
     }
-    if (!S_ISREG(st.st_mode)) return FileContent{};
+    if (!S_ISREG(st.st_mode)) return std::string();
     // Non-blocking, in case the file was swapped for a FIFO since the check.
     FileDescriptor fd(open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!fd.valid()) {
-        if (errno == ENOENT) return FileContent{};
+        if (errno == ENOENT) return std::string();
         return std::nullopt;
     }
-    if (!IsRegular(fd.get())) return FileContent{};
-    auto bytes = ReadAll(fd.get(), maxSize);
-    if (!bytes) return std::nullopt;
-    return FileContent{true, std::move(*bytes)};
+    if (!IsRegular(fd.get())) return std::string();
+    return ReadAll(fd.get(), maxSize);
 }
 
 bool ReplaceFile(const char* path, std::size_t maxSize,
-                 const std::function<std::optional<std::string>(const FileContent&)>& edit) {
+                 const std::function<std::string(const std::string&)>& edit) {
     if (path == nullptr || *path == '\0') return false;
     const std::optional<std::string> target = ResolveLinks(path);
     if (!target) return false;
@@ -244,22 +240,19 @@ bool ReplaceFile(const char* path, std::size_t maxSize,
     if (!lock.held()) return false;
     RemoveStaleTemporaries(*target);
 
-    FileContent current;
+    std::optional<std::string> current;  // nothing: a new file
     struct stat st {};
     if (stat(target->c_str(), &st) == 0) {
         if (!S_ISREG(st.st_mode)) return false;
         // Opening for writing too refuses a file that this process may not write.
         FileDescriptor fd(open(target->c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
         if (!fd.valid() || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-        auto bytes = ReadAll(fd.get(), maxSize);
-        if (!bytes) return false;
-        current = FileContent{true, std::move(*bytes)};
+        current = ReadAll(fd.get(), maxSize);
+        if (!current) return false;
     } else if (errno != ENOENT) {
         return false;
     }
-    const std::optional<std::string> content = edit(current);
-    if (!content) return false;
-    return WriteAndRename(*target, *content, current.exists ? &st : nullptr);
+    return WriteAndRename(*target, edit(current.value_or(std::string())), current ? &st : nullptr);
 }
 
 }  // namespace platform

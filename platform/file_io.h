@@ -14,26 +14,20 @@ namespace platform {
 // How long a write waits for the lock of another writer before it gives up.
 inline constexpr std::chrono::milliseconds kWriteLockDeadline{3000};
 
-struct FileContent {
-    bool exists = false;  // false: nothing (or nothing but a non-regular file) at the path
-    std::string bytes;
-};
-
 // Reads `path` if it is a regular file (through symbolic links), without opening anything that
-// could block: a missing file, a FIFO, a device or a directory reads as an empty file that does
-// not exist. Fails (nothing) for a regular file that cannot be read or exceeds `maxSize`.
-std::optional<FileContent> ReadRegularFile(const char* path, std::size_t maxSize);
+// could block: a missing file, a FIFO, a device or a directory reads as an empty file. Fails
+// (nothing) for a regular file that cannot be read or exceeds `maxSize`.
+std::optional<std::string> ReadRegularFile(const char* path, std::size_t maxSize);
 
-// Replaces the file at `path` with `edit(current content)`; nothing is written when `edit`
-// returns nothing. A symbolic link is written through to its target. The whole read-modify-
-// replace runs under an exclusive lock on "<target>.lock", waited for at most
-// kWriteLockDeadline; the new content goes to a temporary file "<target>.tmpXXXXXX" that is
-// flushed, renamed over the target, and the directory flushed after it. Temporary files that
-// writers killed mid-write left beside the target are removed. An existing file keeps its owner,
-// group and mode; the write is refused (false, the file untouched) where it is not a regular
-// file, where this process may not write it, or where its owner or group could not be kept. A
-// new file is readable and writable by its owner only.
+// Replaces the file at `path` with `edit(current content)` (empty for a new file). A symbolic link
+// is written through to its target. The whole read-modify-replace runs under an exclusive lock on
+// "<target>.lock", waited for at most kWriteLockDeadline; the new content goes to a temporary file
+// "<target>.tmpXXXXXX" that is flushed, renamed over the target, and the directory flushed after
+// it. Temporary files that writers killed mid-write left beside the target are removed. An existing
+// file keeps its owner, group and mode; the write is refused (false, the file untouched) where it
+// is not a regular file, where this process may not write it, or where its owner or group could not
+// be kept. A new file is readable and writable by its owner only.
 bool ReplaceFile(const char* path, std::size_t maxSize,
-                 const std::function<std::optional<std::string>(const FileContent&)>& edit);
+                 const std::function<std::string(const std::string&)>& edit);
 
 }  // namespace platform

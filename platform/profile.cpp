@@ -130,7 +130,7 @@ std::optional<std::string> ReadValue(const char* section, const char* key, const
     if (!section || !key || !path) return std::nullopt;
     auto content = ReadRegularFile(path, kMaxFileSize);
     if (!content) return std::nullopt;
-    const ProfileFile file = Parse(content->bytes);
+    const ProfileFile file = Parse(*content);
     Location where = Find(file, Trim(section), Trim(key));
     if (!where.keyLine) return std::nullopt;
     return std::string(ValueOf(file.lines[*where.keyLine]));
@@ -167,8 +167,8 @@ bool WritePrivateProfileString(const char* section, const char* key, const char*
     if (sectionName.empty() || keyName.empty()) return false;
 
     const std::string entry = std::string(keyName) + "=" + std::string(Trim(value));
-    return ReplaceFile(path, kMaxFileSize, [&](const FileContent& current) {
-        ProfileFile file = Parse(current.bytes);
+    return ReplaceFile(path, kMaxFileSize, [&](const std::string& current) {
+        ProfileFile file = Parse(current);
         const Location where = Find(file, sectionName, keyName);
         if (where.keyLine) {
             file.lines[*where.keyLine] = entry;
@@ -181,7 +181,7 @@ bool WritePrivateProfileString(const char* section, const char* key, const char*
             file.lines.push_back(entry);
             file.endsWithNewline = true;
         }
-        return std::optional<std::string>(Serialize(file));
+        return Serialize(file);
     });
 }
 

@@ -1,8 +1,9 @@
 #include "command_support.h"
 
-#include <cstring>
+#include <cstdio>
 
 #include "hex_text.h"
+#include "key_parts.h"
 
 namespace cli {
 
@@ -49,10 +50,10 @@ CLI::Validator KeyIndex(int low, int high) {
     const std::string rangeText = range;
     return CLI::Validator(
         [low, high, rangeText](std::string& value) -> std::string {
-            if (value.size() != 2 || !IsHexText(value) || ParseHexByte(value) < low ||
-                ParseHexByte(value) > high) {
+            const bool twoDigits = value.size() == 2 && IsHexText(value);
+            const int index = twoDigits ? static_cast<int>(padlogic::HexByteAt(value, 0)) : -1;
+            if (index < low || index > high)
                 return "key index '" + value + "' is not two hexadecimal digits in " + rangeText;
-            }
             return {};
         },
         "INDEX " + rangeText);
@@ -81,16 +82,6 @@ std::string DescribeParseError(const CLI::App& app, const CLI::ParseError& error
 
 void RefuseArgument(const std::string& argument, const std::string& message) {
     throw CLI::ValidationError(argument, message);
-}
-
-int ParseHexByte(const std::string& twoDigits) {
-    return std::stoi(twoDigits.substr(0, 2), nullptr, 16);
-}
-
-std::string ReplyField(const char* reply, std::size_t offset, std::size_t length) {
-    const char* start = reply + offset;
-    const void* nul = std::memchr(start, '\0', length);
-    return std::string(start, nul ? static_cast<const char*>(nul) - start : length);
 }
 
 }  // namespace cli

@@ -31,8 +31,6 @@ std::string DescribeParseError(const CLI::App& app, const CLI::ParseError& error
 // A usage error raised after parsing, naming the argument at fault.
 [[noreturn]] void RefuseArgument(const std::string& argument, const std::string& message);
 
-int ParseHexByte(const std::string& twoDigits);
-
 // Adds a subcommand whose options live in a `State` kept alive by the subcommand's callback;
 // `build(state)` makes the step once parsing has succeeded.
 template <typename State, typename Declare, typename Build>
@@ -44,8 +42,5 @@ CLI::App* AddStepCommand(CLI::App& parent, StepSlot& slot, const std::string& na
     command->callback([state, build, &slot] { slot = build(*state); });
     return command;
 }
-
-// The text of a fixed range of a reply up to its first NUL inside that range.
-std::string ReplyField(const char* reply, std::size_t offset, std::size_t length);
 
 }  // namespace cli

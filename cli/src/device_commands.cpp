@@ -2,6 +2,7 @@
 #include <ostream>
 
 #include "hex_text.h"
+#include "info_area.h"
 #include "key_parts.h"
 #include "pad_input.h"
 #include "pinpad.h"
@@ -10,31 +11,44 @@
 namespace cli {
 namespace {
 
-constexpr std::size_t kInfoAreaSize = 256;
 constexpr std::size_t kCardReplySize = 2048;
 
-struct InfoField {
-    const char* name;
-    std::size_t offset;
-    std::size_t length;
-};
-
-constexpr InfoField kVersionFields[] = {
-    {"description", 118, 8}, {"model", 126, 6},     {"hardware", 132, 3},
-    {"firmware", 135, 3},    {"date_code", 138, 4}, {"serial", 142, 4},
-};
-constexpr InfoField kCustomerFields[] = {
-    {"customer_info", 0, 50}, {"main_keys", 50, 32}, {"left_keys", 82, 8}, {"right_keys", 90, 8}};
+// The name of an information area field in the tool's JSON replies.
+const char* JsonName(padlogic::InfoField field) {
+    switch (field) {
+        case padlogic::InfoField::Remark:
+            return "description";
+        case padlogic::InfoField::ProductType:
+            return "model";
+        case padlogic::InfoField::HardwareVersion:
+            return "hardware";
+        case padlogic::InfoField::SoftwareVersion:
+            return "firmware";
+        case padlogic::InfoField::Date:
+            return "date_code";
+        case padlogic::InfoField::ProductNo:
+            return "serial";
+        case padlogic::InfoField::CustomerInfo:
+            return "customer_info";
+        case padlogic::InfoField::MainKeys:
+            return "main_keys";
+        case padlogic::InfoField::LeftKey:
+            return "left_keys";
+        case padlogic::InfoField::RightKey:
+            return "right_keys";
+    }
+    return "field";
+}
 
 // Reads the information area; 224 (low battery) still delivers it and counts as success.
 template <std::size_t N>
-StepOutcome ReadInfoArea(const InfoField (&fields)[N]) {
-    char area[kInfoAreaSize] = {};
+StepOutcome ReadInfoArea(const padlogic::InfoRange (&ranges)[N]) {
+    char area[padlogic::kInfoAreaSize] = {};
     StepOutcome outcome = DriverOutcome("", PinPad_GetCustInfo(area));
     if (*outcome.result == 224) outcome.ok = true;
     if (!outcome.ok) return outcome;
-    for (const InfoField& field : fields) {
-        outcome.reply[field.name] = ReplyField(area, field.offset, field.length);
+    for (const padlogic::InfoRange& range : ranges) {
+        outcome.reply[JsonName(range.field)] = padlogic::InfoAreaField(area, range);
     }
     if (*outcome.result == 224) outcome.reply["low_battery"] = true;
     return outcome;
@@ -46,7 +60,8 @@ void AddInfoCommands(CLI::App& app, StepSlot& slot) {
         app, slot, "version", "read the pad's model, versions, date code and serial number",
         [](CLI::App&, None&) {},
         [](None&) {
-            return Step{"version", true, [](StepContext&) { return ReadInfoArea(kVersionFields); }};
+            return Step{"version", true,
+                        [](StepContext&) { return ReadInfoArea(padlogic::kVersionRanges); }};
         });
 
     CLI::App* info = app.add_subcommand("info", "the customer information area");
@@ -56,7 +71,7 @@ void AddInfoCommands(CLI::App& app, StepSlot& slot) {
         [](CLI::App&, None&) {},
         [](None&) {
             return Step{"info read", true,
-                        [](StepContext&) { return ReadInfoArea(kCustomerFields); }};
+                        [](StepContext&) { return ReadInfoArea(padlogic::kCustomerRanges); }};
         });
 
     struct Write {
@@ -139,7 +154,7 @@ void AddControlCommand(CLI::App& app, StepSlot& slot) {
         },
         [](Control& s) {
             const int code = std::stoi(s.code, nullptr, 16);
-            int value = ParseHexByte(s.value);
+            int value = static_cast<int>(padlogic::HexByteAt(s.value, 0));
             if (s.invalidate && code != kKeyLockCode)
                 RefuseArgument("--invalidate", "applies to control code 1 only");
             if (s.invalidate) value |= 0x80;
@@ -232,7 +247,7 @@ void AddDisplayCommand(CLI::App& app, StepSlot& slot) {
             command.add_option("--text", s.text, "mode 30: the text itself instead of hex bytes");
         },
         [](Display& s) {
-            const int mode = ParseHexByte(s.mode);
+            const int mode = static_cast<int>(padlogic::HexByteAt(s.mode, 0));
             std::string record(1, static_cast<char>(mode));
             if (!s.text.empty() && mode != 0x30) RefuseArgument("--text", "is for mode 30 only");
             if (!s.text.empty() && !s.data.empty())

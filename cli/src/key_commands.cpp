@@ -194,7 +194,7 @@ void AddClearKeyCommand(CLI::App& key, StepSlot& slot) {
                 ->capture_default_str();
         },
         [](Clear& s) {
-            const int code = ParseHexByte(s.code);
+            const int code = static_cast<int>(padlogic::HexByteAt(s.code, 0));
             std::vector<KeyPart> parts;
             for (const std::string& text : s.parts) parts.push_back(SplitPart(text));
             const int lengthCode = LengthCodeOf(code, s.lengthBytes, parts);
@@ -387,8 +387,10 @@ void AddVerifyCodeCommands(CLI::App& key, StepSlot& slot) {
     };
     const auto build = [](bool erase) {
         return [erase](Indexes& s) {
-            const std::string request = padlogic::ToUpper(s.decryptIndex + s.saveIndex) +
-                                        (erase ? "010000000000000000" : "00");
+            const std::string dd = padlogic::ToUpper(s.decryptIndex);
+            const std::string ss = padlogic::ToUpper(s.saveIndex);
+            const std::string request =
+                erase ? padlogic::EraseKeyRequest(dd, ss) : padlogic::VerifyCodeRequest(dd, ss);
             return Step{erase ? "key erase" : "key verify-code", true,
                         [request, kcv = s.kcv](StepContext&) {
                             return DownloadEncryptKeyChecked(request, kcv);

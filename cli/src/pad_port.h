@@ -25,10 +25,8 @@ public:
     // Closes and opens again at another speed (after the pad's own speed was changed).
     int Reopen(int baudRate);
     void Close();
-    bool isOpen() const { return m_open; }
     // What the port is, for messages: "com2" or the device path.
     std::string Describe() const;
-    int baudRate() const { return m_target.baudRate; }
 
 private:
     int OpenNamed(const char* portName);

@@ -34,7 +34,6 @@ public:
     Reporter(std::ostream& out, bool json) : m_out(out), m_json(json) {}
     void Step(const StepRecord& record);
     void Summary(const RunSummary& summary);
-    bool json() const { return m_json; }
 
 private:
     std::ostream& m_out;

@@ -19,8 +19,9 @@ using padsim::test::ChildProcess;
 using padsim::test::Finished;
 using Json = nlohmann::json;
 using padsim::test::RefCbcEncrypt;
-using padsim::test::RefDecrypt;
 using padsim::test::RefEncrypt;
+using padsim::test::RefIbm3624Offset;
+using padsim::test::RefRetailMac;
 using padsim::test::RefVerifyCode;
 
 std::vector<Json> JsonLines(const std::string& out) {
@@ -28,15 +29,6 @@ std::vector<Json> JsonLines(const std::string& out) {
     std::istringstream in(out);
     for (std::string line; std::getline(in, line);) lines.push_back(Json::parse(line));
     return lines;
-}
-
-// ANSI X9.19 retail MAC of hex data under a double key, zero padded: CBC under the left half,
-// the last block deciphered under the right half and enciphered under the left again.
-std::string RetailMac(const std::string& key, std::string data) {
-    while (data.size() % 16 != 0) data += '0';
-    const std::string left = key.substr(0, 16), right = key.substr(16, 16);
-    const std::string chained = RefCbcEncrypt(left, data);
-    return RefEncrypt(left, RefDecrypt(right, chained.substr(chained.size() - 16)));
 }
 
 class Lumenord : public ::testing::Test {
@@ -125,7 +117,7 @@ TEST_F(Lumenord, AcceptanceScriptRunsThroughADeviceWithoutSettingsFile) {
          {{"cipher", RefEncrypt(kTerminalKey, kMacKey)}, {"verify_code", RefVerifyCode(kMacKey)}}},
         {"key verify-code", "001000", {{"verify_code", RefVerifyCode(kTerminalKey)}}},
         {"key verify-code", "103000", {{"verify_code", RefVerifyCode(kPinKey)}}},
-        {"mac", "313" + kMacData, {{"mac", RetailMac(kMacKey, kMacData)}}},
+        {"mac", "313" + kMacData, {{"mac", RefRetailMac(kMacKey, kMacData)}}},
         {"pin start",
          "30 004"
          "4000001234567899",
@@ -160,19 +152,6 @@ TEST_F(Lumenord, AcceptanceScriptRunsThroughADeviceWithoutSettingsFile) {
     EXPECT_EQ(lines.back()["summary"]["skipped"], 0);
 }
 
-// IBM 3624 offset of `pin`: the validation data enciphered under the key, its first digits
-// decimalised through the table, each offset digit the PIN digit less the natural one, mod 10.
-std::string PinOffset(const std::string& key, const std::string& data, const std::string& table,
-                      const std::string& pin) {
-    const std::string natural = RefEncrypt(key, data);
-    std::string offset;
-    for (std::size_t i = 0; i < pin.size(); ++i) {
-        const int digit = table[std::stoi(natural.substr(i, 1), nullptr, 16)] - '0';
-        offset += static_cast<char>('0' + (pin[i] - '0' - digit + 10) % 10);
-    }
-    return offset;
-}
-
 // The steps the acceptance script leaves out, each accepted by the pad and its reply checked
 // against an independent computation where there is one.
 TEST_F(Lumenord, TheOtherStepsReachThePadInItsOwnFormat) {
@@ -180,7 +159,7 @@ TEST_F(Lumenord, TheOtherStepsReachThePadInItsOwnFormat) {
     const std::string dataKey = "0E1F2A3B4C5D6E7F8091A2B3C4D5E6F7";
     const std::string clear = "00112233445566778899AABBCCDDEEFF";
     const std::string validation = "0006502105278100", table = "0123456789012345";
-    const std::string offset = PinOffset(kPinKey, validation, table, "1234");
+    const std::string offset = RefIbm3624Offset(kPinKey, validation, table, "1234");
     const std::string authData = "A1B2C3D4E5F60718293A4B5C6D7E8F90";
     const std::string steps = WriteFile(
         "steps.txt",

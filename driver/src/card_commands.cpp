@@ -7,16 +7,15 @@
 namespace lumenord {
 namespace {
 
-// Where a card reply keeps its done flag ('0' = done) and where the card's answer starts. When
-// the flag is not '0', the card status is the fourth data character in both layouts.
+// Where a card reply keeps its done flag ('0' = done); the card's answer follows it. When the
+// flag is not '0', the card status is the fourth data character in both layouts.
 struct CardReplyLayout {
     char command;
     char successByte;
     std::size_t doneFlag;
-    std::size_t answerFrom;
 };
-constexpr CardReplyLayout kControlReply{'@', 'p', 3, 4};  // three header characters, status
-constexpr CardReplyLayout kAccessReply{'A', 'q', 0, 1};   // flag, answer
+constexpr CardReplyLayout kControlReply{'@', 'p', 3};  // three header characters, status
+constexpr CardReplyLayout kAccessReply{'A', 'q', 0};   // flag, answer
 constexpr std::size_t kCardStatus = 3;
 
 // Sends a card request, a text sent with its string length, and takes the card's answer.
@@ -37,8 +36,9 @@ int CardCommand(const CardReplyLayout& layout, const char* request, char* output
         auto status = static_cast<unsigned char>(data[kCardStatus]);
         return status == 0 ? kNoReply : status;
     }
-    std::size_t answerLength = dataLength - layout.answerFrom;
-    CopyReplyData(reply, sizeof reply, layout.answerFrom, answerLength, output);
+    // The flag is inside the data (checked above), so the answer's length cannot wrap.
+    const std::size_t answerFrom = layout.doneFlag + 1;
+    CopyReplyData(reply, sizeof reply, answerFrom, dataLength - answerFrom, output);
     return 0;
 }
 

@@ -115,12 +115,10 @@ ExchangeResult Exchange(SerialChannel& channel, char command, const char* payloa
     std::memset(reply, 0, replySize);
     char frame[kFrameWorkArea];
     int frameLength = BuildFrame(command, payload, length, frame);
-    channel.ClearReceiveBuffer();
     // A reply that came after its own request gave up must not answer this one.
     channel.DiscardPending();
     if (channel.WriteFrame(frame, frameLength) == 0) return Failure(2);
     std::uint16_t read = channel.ReadByEndChar(kEtx, timeoutSeconds, &ReplyFrameEnd);
-    if (read == 0) return Failure(3);
     // A time-out does not end the exchange: whatever arrived is looked at.
     ReplyFrame found;
     char why[96];

@@ -3,15 +3,9 @@
 #include "serial_port.h"
 
 namespace lumenord {
-namespace {
-
-constexpr int kListedRates[] = {300,   600,   1200,  2400,  4800,  9600,
-                                19200, 38400, 56000, 57600, 115200};
-
-}  // namespace
 
 int EffectiveBaudRate(int requested) {
-    for (int rate : kListedRates)
+    for (int rate : kListedBaudRates)
         if (rate == requested) return requested;
     return 9600;
 }

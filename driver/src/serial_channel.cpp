@@ -41,14 +41,6 @@ std::uint32_t LimitMs(int timeoutSeconds) {
     return static_cast<std::uint32_t>(std::clamp(timeoutSeconds, 0, kMaxTimeoutSeconds)) * 1000u;
 }
 
-// The reply end when the caller gives none: the end byte and two more bytes.
-int EndByteAndTwoMore(const char* bytes, int count, char endByte) {
-    const void* end = std::memchr(bytes, endByte, static_cast<std::size_t>(count));
-    if (end == nullptr) return 0;
-    int length = static_cast<int>(static_cast<const char*>(end) - bytes) + 3;
-    return length <= count ? length : 0;
-}
-
 std::uint8_t* AsBytes(char* bytes) { return reinterpret_cast<std::uint8_t*>(bytes); }
 
 }  // namespace
@@ -166,7 +158,6 @@ std::uint16_t SerialChannel::ReplyComplete(int length) {
         std::memset(m_receiveBuffer + length, 0, static_cast<std::size_t>(behind));
     }
     m_receivedCount = length;
-    m_endSeen = true;
     // No purge here: the reply shows that the request went out, and the next command purges
     // both queues before it writes anyway.
     FrameTrace(TraceDirection::kReceive, m_receiveBuffer, m_receivedCount, TraceEnabled());
@@ -182,8 +173,7 @@ bool SerialChannel::DrainToEnd(char endByte, std::uint64_t start, std::uint32_t 
         WaitResult ready = m_port->WaitForInput(wait);
         if (ready == WaitResult::kHangUp) return false;
         if (ready == WaitResult::kIdle) continue;
-        int got = 0;
-        m_port->Read(chunk, kDrainChunk, &got);
+        int got = m_port->Read(chunk, kDrainChunk);
         if (got == 0) {
             if (m_port->HungUp()) return false;
             m_port->Pause(wait);  // woken with nothing to take: no spinning
@@ -204,14 +194,10 @@ std::uint16_t SerialChannel::ReadByEndChar(char endByte, int timeoutSeconds, Rep
     const std::uint32_t limitMs = LimitMs(timeoutSeconds);
     const std::uint64_t start = platform::MonotonicMs();
     ClearReceiveBuffer();
-    m_endSeen = false;
     if (!m_port) return LineGone();
-    TakeKept(m_keptCount);
     for (;;) {
         if (m_receivedCount > 0) {
-            int end = replyEnd != nullptr
-                          ? replyEnd(m_receiveBuffer, m_receivedCount)
-                          : EndByteAndTwoMore(m_receiveBuffer, m_receivedCount, endByte);
+            int end = replyEnd(m_receiveBuffer, m_receivedCount);
             if (end > 0) return ReplyComplete(end);
             if (m_receivedCount == kBufferSize) {
                 // Too long for the buffer: the rest is read and dropped, so that it cannot pass
@@ -230,9 +216,8 @@ std::uint16_t SerialChannel::ReadByEndChar(char endByte, int timeoutSeconds, Rep
         if (ready == WaitResult::kHangUp) return LineGone();
         if (ready == WaitResult::kIdle) continue;
         // One read takes everything queued, as far as the buffer has room.
-        int got = 0;
-        m_port->Read(AsBytes(m_receiveBuffer + m_receivedCount), kBufferSize - m_receivedCount,
-                     &got);
+        int got =
+            m_port->Read(AsBytes(m_receiveBuffer + m_receivedCount), kBufferSize - m_receivedCount);
         if (got == 0) {
             if (m_port->HungUp()) return LineGone();
             m_port->Pause(wait);  // woken with nothing to take: no spinning
@@ -246,11 +231,9 @@ std::uint16_t SerialChannel::PollReadCount(std::uint16_t count, std::int16_t tim
     const std::uint32_t limitMs = LimitMs(timeoutSeconds);
     const std::uint64_t start = platform::MonotonicMs();
     ClearReceiveBuffer();
-    m_endSeen = false;
     for (;;) {
         if (m_keptCount >= wanted) {
             TakeKept(wanted);
-            m_endSeen = true;
             return static_cast<std::uint16_t>(wanted);
         }
         PumpMessages();
@@ -261,9 +244,9 @@ std::uint16_t SerialChannel::PollReadCount(std::uint16_t count, std::int16_t tim
         int wait = PassWait(start, limitMs, kCountPollMs);
         WaitResult ready = m_port->WaitForInput(wait);
         if (ready == WaitResult::kIdle) continue;
-        int got = 0;
-        if (ready == WaitResult::kReady)
-            m_port->Read(AsBytes(m_kept + m_keptCount), kBufferSize - m_keptCount, &got);
+        int got = ready == WaitResult::kReady
+                      ? m_port->Read(AsBytes(m_kept + m_keptCount), kBufferSize - m_keptCount)
+                      : 0;
         m_keptCount += got;
         // A gone line (or a wake-up with nothing to take) waits out the pass instead of spinning.
         if (got == 0) m_port->Pause(wait);

@@ -38,13 +38,14 @@ public:
     void DiscardPending();
     // Writes the frame; returns its length, or 0 when closed or the length is not positive.
     int WriteFrame(const char* frame, int length);
-    // Reads until `replyEnd` finds a complete reply (by default: the end byte and two more
-    // bytes), or until `timeoutSeconds` have passed since the call (0 or less: at once). Returns
-    // the reply's length; bytes that came behind it are kept for PollReadCount. On time-out
-    // returns kEndTimeout, the bytes that came staying in the receive buffer. A line that has
-    // hung up ends the read at once, as a time-out with nothing received. A reply that outgrows
-    // the receive buffer is read on to its end byte and two more, and returned cut.
-    std::uint16_t ReadByEndChar(char endByte, int timeoutSeconds, ReplyEnd replyEnd = nullptr);
+    // Reads until `replyEnd` finds a complete reply, or until `timeoutSeconds` have passed since
+    // the call (0 or less: at once). Returns the reply's length; bytes that came behind it are
+    // kept for PollReadCount. On time-out returns kEndTimeout, the bytes that came staying in the
+    // receive buffer. A line that has hung up ends the read at once, as a time-out with nothing
+    // received. A reply that outgrows the receive buffer is read on to its end byte and two
+    // more, and returned cut. Bytes kept from earlier reads are not looked at: the caller
+    // discards them before it writes the request.
+    std::uint16_t ReadByEndChar(char endByte, int timeoutSeconds, ReplyEnd replyEnd);
     // Waits until `count` bytes (at least one) have come, bytes kept by ReadByEndChar first, and
     // puts them in the receive buffer; kCountTimeout when the time-out passes first. A line that
     // has hung up waits out the time-out all the same, so that a polling caller cannot spin.
@@ -82,7 +83,6 @@ private:
     char m_sentCopy[kBufferSize + 1] = {};
     int m_receivedCount = 0;
     int m_sentLength = 0;
-    bool m_endSeen = false;
     std::unique_ptr<SerialPort> m_port;
     std::uint8_t m_open = 0;
     std::uint8_t m_stopBitsCode = 0;

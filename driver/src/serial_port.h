@@ -16,6 +16,10 @@ struct LineSettings {
     std::uint8_t stopBitsCode = 0;  // 2 two, other one
 };
 
+// The baud rates a port opens at as requested; every other rate opens at 9600.
+inline constexpr int kListedBaudRates[] = {300,   600,   1200,  2400,  4800,  9600,
+                                           19200, 38400, 56000, 57600, 115200};
+
 // The rate a requested baud rate opens at: the listed rates unchanged, every other one 9600.
 int EffectiveBaudRate(int requested);
 
@@ -35,7 +39,6 @@ enum class WaitResult {
     kHangUp,  // the other end is gone; nothing more will come
 };
 
-enum class ReadResult { kByte, kNone, kFailed };
 enum class WriteResult { kWritten, kFull, kFailed };
 
 class SerialPort {
@@ -49,8 +52,9 @@ public:
 
     // Waits at most `maxMs` for input; returns as soon as a byte is queued or the line is gone.
     WaitResult WaitForInput(int maxMs);
-    // Takes up to `max` queued bytes in one call; `*got` tells how many (kNone: none queued).
-    ReadResult Read(std::uint8_t* bytes, int max, int* got);
+    // Takes up to `max` queued bytes in one call and returns how many; 0 when none could be
+    // taken (HungUp tells whether the line is gone).
+    int Read(std::uint8_t* bytes, int max);
     // Writes as many of the bytes as the output queue takes at once (`*written`), or reports
     // that it has no room for any.
     WriteResult Write(const std::uint8_t* bytes, int length, int* written);

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <iterator>
 
 #include "serial_port.h"
 #include "serial_port_posix_calls.h"
@@ -57,6 +58,15 @@ constexpr BaudEntry kBaudRates[] = {
     {4800, B4800}, {9600, B9600},   {19200, B19200},   {38400, B38400},
     {56000, 0},    {57600, B57600}, {115200, B115200},
 };
+
+// The table gives each listed rate its speed, in the list's order, so that the two cannot drift.
+constexpr bool CoversTheListedRates() {
+    if (std::size(kBaudRates) != std::size(kListedBaudRates)) return false;
+    for (std::size_t i = 0; i < std::size(kBaudRates); ++i)
+        if (kBaudRates[i].rate != kListedBaudRates[i]) return false;
+    return true;
+}
+static_assert(CoversTheListedRates());
 
 speed_t SpeedConstant(int rate) {
     for (const BaudEntry& entry : kBaudRates)
@@ -161,21 +171,16 @@ WaitResult SerialPort::WaitForInput(int maxMs) {
     return WaitResult::kReady;
 }
 
-ReadResult SerialPort::Read(std::uint8_t* bytes, int max, int* got) {
-    *got = 0;
-    if (m_hungUp) return ReadResult::kFailed;
+int SerialPort::Read(std::uint8_t* bytes, int max) {
+    if (m_hungUp) return 0;
     for (;;) {
         ssize_t n = Calls().read(m_device->fd, bytes, static_cast<std::size_t>(max));
-        if (n > 0) {
-            *got = static_cast<int>(n);
-            return ReadResult::kByte;
-        }
+        if (n > 0) return static_cast<int>(n);
         // With VMIN = VTIME = 0 a read of an empty queue gives 0; a gone line shows in the poll.
-        if (n == 0) return ReadResult::kNone;
+        if (n == 0) return 0;
         if (errno == EINTR) continue;
-        if (errno == EAGAIN) return ReadResult::kNone;
         if (errno == EIO || errno == ENXIO || errno == ENODEV) m_hungUp = true;
-        return ReadResult::kFailed;
+        return 0;
     }
 }
 

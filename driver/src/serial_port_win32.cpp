@@ -22,6 +22,9 @@ constexpr DWORD kCancelMs = 1000;
 constexpr int kReadArea = 4096;
 constexpr int kWriteArea = 4096;
 
+// How a read of the device ended.
+enum class ReadResult { kByte, kNone, kFailed };
+
 // A read returns at once with what is queued; a write may take five seconds in all.
 COMMTIMEOUTS StandingTimeouts() {
     COMMTIMEOUTS t{};
@@ -238,23 +241,21 @@ WaitResult SerialPort::WaitForInput(int maxMs) {
     return WaitResult::kIdle;
 }
 
-ReadResult SerialPort::Read(std::uint8_t* bytes, int max, int* got) {
-    *got = 0;
-    if (m_hungUp) return ReadResult::kFailed;
-    if (max <= 0) return ReadResult::kNone;
+int SerialPort::Read(std::uint8_t* bytes, int max) {
+    if (m_hungUp || max <= 0) return 0;
     Device& port = *m_device;
+    int got = 0;
     if (port.holding) {
-        bytes[(*got)++] = port.heldByte;
+        bytes[got++] = port.heldByte;
         port.holding = false;
     }
-    if (*got == max) return ReadResult::kByte;
+    if (got == max) return got;
     DWORD count = 0;
-    const ReadResult read = port.ReadQueued(std::min(max - *got, kReadArea), &count);
-    std::memcpy(bytes + *got, port.readArea, count);
-    *got += static_cast<int>(count);
-    if (*got > 0) return ReadResult::kByte;
-    if (read == ReadResult::kFailed) m_hungUp = true;
-    return read;
+    const ReadResult read = port.ReadQueued(std::min(max - got, kReadArea), &count);
+    std::memcpy(bytes + got, port.readArea, count);
+    got += static_cast<int>(count);
+    if (got == 0 && read == ReadResult::kFailed) m_hungUp = true;
+    return got;
 }
 
 WriteResult SerialPort::Write(const std::uint8_t* bytes, int length, int* written) {

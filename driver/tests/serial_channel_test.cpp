@@ -10,6 +10,7 @@
 #include <string>
 
 #include "driver_context.h"
+#include "frame_exchange.h"
 #include "pty_peer.h"
 #include "serial_port.h"
 #include "settings.h"
@@ -156,7 +157,7 @@ TEST_F(SerialChannelTest, EndByteReadTakesEndAndTwoMoreAndSkipsNothing) {
         "\x7f\x02"
         "002cX\x03"
         "4A");
-    std::uint16_t result = channel.ReadByEndChar(0x03, 4);
+    std::uint16_t result = channel.ReadByEndChar(0x03, 4, &ReplyFrameEnd);
     EXPECT_EQ(result, 10);
     EXPECT_EQ(std::string(channel.ReceiveBuffer(), channel.ReceivedCount()),
               "\x7f\x02"
@@ -173,7 +174,7 @@ TEST_F(SerialChannelTest, ReplyStoppingAfterItsEndWaitsForTheTimeOut) {
         "001c\x03"
         "6");  // one check character short
     auto start = Clock::now();
-    EXPECT_EQ(channel.ReadByEndChar(0x03, 1), SerialChannel::kEndTimeout);
+    EXPECT_EQ(channel.ReadByEndChar(0x03, 1, &ReplyFrameEnd), SerialChannel::kEndTimeout);
     EXPECT_GE(MsSince(start), 1000);
     // The bytes that came stay for the caller; the missing log directory is not created.
     EXPECT_EQ(std::string(channel.ReceiveBuffer(), channel.ReceivedCount()),
@@ -191,7 +192,7 @@ TEST_F(SerialChannelTest, OverlongReplyStaysInsideTheReceiveBuffer) {
                    "\x03"
                    "00");
     });
-    std::uint16_t result = channel.ReadByEndChar(0x03, 8);
+    std::uint16_t result = channel.ReadByEndChar(0x03, 8, &ReplyFrameEnd);
     writer.join();
     EXPECT_EQ(result, SerialChannel::kBufferSize);
     EXPECT_EQ(channel.ReceivedCount(), SerialChannel::kBufferSize);
@@ -217,7 +218,7 @@ TEST_F(SerialChannelTest, PadVanishingMidReplyEndsTheReadAtOnce) {
         "\x02"
         "021cABCDE");
     auto start = Clock::now();
-    std::uint16_t result = channel.ReadByEndChar(0x03, 4);
+    std::uint16_t result = channel.ReadByEndChar(0x03, 4, &ReplyFrameEnd);
     Lumenord_SetMessagePump(nullptr);
     EXPECT_EQ(g_vanishPeer, nullptr) << "the half reply never arrived";
     EXPECT_EQ(result, SerialChannel::kEndTimeout);
@@ -225,7 +226,7 @@ TEST_F(SerialChannelTest, PadVanishingMidReplyEndsTheReadAtOnce) {
     EXPECT_LT(MsSince(start), 3000);
     // The line stays gone: a reply read ends at once, a counted read waits out its time-out.
     start = Clock::now();
-    EXPECT_EQ(channel.ReadByEndChar(0x03, 4), SerialChannel::kEndTimeout);
+    EXPECT_EQ(channel.ReadByEndChar(0x03, 4, &ReplyFrameEnd), SerialChannel::kEndTimeout);
     EXPECT_LT(MsSince(start), 900);
     EXPECT_EQ(channel.PollReadCount(1, 1), SerialChannel::kCountTimeout);
     EXPECT_GE(MsSince(start), 1000);
@@ -258,7 +259,7 @@ TEST_F(SerialChannelTest, BytesBehindAReplyWaitForTheCountedReadUntilDiscarded) 
         "\x02"
         "001e\x03"
         "57#6");
-    EXPECT_EQ(channel.ReadByEndChar(0x03, 4), 8);
+    EXPECT_EQ(channel.ReadByEndChar(0x03, 4, &ReplyFrameEnd), 8);
     EXPECT_EQ(channel.ReceivedCount(), 8);
     EXPECT_EQ(channel.ReceiveBuffer()[8], '\0');
     EXPECT_EQ(channel.PollReadCount(1, 1), 1);

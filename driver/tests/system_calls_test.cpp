@@ -2,9 +2,7 @@
 // purge, write, poll and read when the reply comes in one piece, one poll and one read more for
 // each further piece, and a poll and a read for a key press.
 #include <gtest/gtest.h>
-#include <sys/ioctl.h>
 
-#include <chrono>
 #include <string>
 
 #include "export_fixture.h"
@@ -20,8 +18,14 @@ using test::ReplyFrame;
 // Counts the calls made through the table while it lives, by kind.
 class CallCounter {
 public:
-    explicit CallCounter(int awaitQueued = 0, int readLimit = 0)
-        : m_saved(posix::Calls()), m_awaitQueued(awaitQueued), m_readLimit(readLimit) {
+    CallCounter() : CallCounter(nullptr, 0, 0) {}
+    // The first wait for input first lets `awaitQueued` bytes from `peer` reach the driver's
+    // queue; reads take at most `readLimit` bytes (0: as many as asked for).
+    CallCounter(const test::PtyPeer* peer, int awaitQueued, int readLimit)
+        : m_saved(posix::Calls()),
+          m_peer(peer),
+          m_awaitQueued(awaitQueued),
+          m_readLimit(readLimit) {
         s_active = this;
         posix::Calls() = {&Poll, &Read, &Write, &Ioctl, &Flush};
     }
@@ -40,8 +44,9 @@ private:
         CallCounter& self = *s_active;
         ++self.polls;
         // The first wait for input lets the whole reply come first, so that it is one piece.
+        // The peer counts the queue with its own calls, which this table does not see.
         if (self.m_awaitQueued > 0 && count == 1 && fds[0].fd >= 0) {
-            self.AwaitQueued(fds[0].fd);
+            self.m_peer->WaitQueuedForDriver(self.m_awaitQueued, 3000);
             self.m_awaitQueued = 0;
         }
         return self.m_saved.poll(fds, count, timeoutMs);
@@ -67,17 +72,9 @@ private:
         return s_active->m_saved.tcflush(fd, queues);
     }
 
-    void AwaitQueued(int fd) {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-        int queued = 0;
-        while (std::chrono::steady_clock::now() < deadline) {
-            if (m_saved.ioctl(fd, FIONREAD, &queued) == 0 && queued >= m_awaitQueued) return;
-            m_saved.poll(nullptr, 0, 1);
-        }
-    }
-
     static CallCounter* s_active;
     posix::SystemCalls m_saved;
+    const test::PtyPeer* m_peer;
     int m_awaitQueued;
     int m_readLimit;
 };
@@ -103,7 +100,7 @@ TEST_F(CommandCalls, ACommandIsPurgeWritePollAndReadPerPiece) {
         int result = 0, polls = 0, reads = 0, writes = 0, ioctls = 0, flushes = 0, total = 0;
         peer.Serve({reply});
         {
-            CallCounter counter(static_cast<int>(reply.size()), c.readLimit);
+            CallCounter counter(&peer, static_cast<int>(reply.size()), c.readLimit);
             result = PinPad_GetChallenge(output);
             polls = counter.polls;
             reads = counter.reads;

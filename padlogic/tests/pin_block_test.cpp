@@ -7,21 +7,13 @@
 #include <cstdio>
 #include <string>
 
+#include "reference_crypto.h"
+
 namespace {
 
 using padlogic::DecodePinBlock;
 using padlogic::PinBlockFormat;
-
-// Nibble-wise XOR of two 16-character upper-case hex texts.
-std::string Xor(const std::string& a, const std::string& b) {
-    std::string out;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        const int x =
-            std::stoi(a.substr(i, 1), nullptr, 16) ^ std::stoi(b.substr(i, 1), nullptr, 16);
-        out += "0123456789ABCDEF"[x];
-    }
-    return out;
-}
+using padsim::test::XorHex;
 
 std::string Length(std::size_t n) { return std::string(1, "0123456789ABCDEF"[n]); }
 
@@ -35,12 +27,12 @@ std::string AccountField(const std::string& account) {
 std::string Iso0(const std::string& pin, const std::string& account) {
     std::string field = "0" + Length(pin.size()) + pin;
     field.append(16 - field.size(), 'F');
-    return Xor(field, AccountField(account));
+    return XorHex(field, AccountField(account));
 }
 
 std::string Iso3(const std::string& pin, const std::string& account, const std::string& fill) {
     std::string field = "3" + Length(pin.size()) + pin + fill;
-    return Xor(field.substr(0, 16), AccountField(account));
+    return XorHex(field.substr(0, 16), AccountField(account));
 }
 
 std::string Iso1(const std::string& pin, const std::string& transcode) {
@@ -87,7 +79,7 @@ TEST(PinBlock, Decode) {
         {"format 0, 3 digits", PinBlockFormat::kIso0, Iso0("123", account), account, 0,
          std::nullopt},
         {"format 0, fill not F", PinBlockFormat::kIso0,
-         Xor("041234FFFFFFFFFE", AccountField(account)), account, 0, std::nullopt},
+         XorHex("041234FFFFFFFFFE", AccountField(account)), account, 0, std::nullopt},
         {"format 0 read as 3", PinBlockFormat::kIso3, Iso0("1234", account), account, 0,
          std::nullopt},
         {"format 3", PinBlockFormat::kIso3, Iso3("4321", account, "ABCDEFABCD"), account, 0,

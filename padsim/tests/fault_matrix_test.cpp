@@ -277,6 +277,17 @@ void WriteTable(const std::vector<std::vector<Cell>>& results, const char* docPa
     std::ofstream(docPath) << doc;
 }
 
+// What each export gives against a sound pad: success, except "no byte" for the key read and the
+// pad's own answers where the call lacks the state it needs (no authentication key for the index,
+// no PIN entered, card not powered).
+int FaultFreeResult(const std::string& name) {
+    if (name == "PinPad_ReadOneByte") return -1;
+    if (name == "PinPad_BidirectionalAuthorization") return 228;
+    if (name == "PinPad_GetPinValue") return 235;
+    if (name == "PinPad_IC_Access") return 67;
+    return 0;
+}
+
 TEST(FaultMatrix, EveryExportEndsWithADefinedResultWithinItsTimeOut) {
     const auto& exports = Exports();
     const auto& faults = FaultList();
@@ -293,6 +304,9 @@ TEST(FaultMatrix, EveryExportEndsWithADefinedResultWithinItsTimeOut) {
             EXPECT_LE(cell.result, 255) << where;
             EXPECT_LE(cell.seconds, exports[e].timeoutSeconds + 1.0) << where;
             const bool sendsRequest = std::string(exports[e].name) != "PinPad_ReadOneByte";
+            if (fault == "none") {
+                EXPECT_EQ(cell.result, FaultFreeResult(exports[e].name)) << where;
+            }
             if (fault == "line noise" || fault == "delay below") {
                 EXPECT_EQ(cell.result, baseline[e].result) << where;
             }

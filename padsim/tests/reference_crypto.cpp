@@ -126,4 +126,28 @@ std::string XorHex(std::string_view a, std::string_view b) {
     return Hex(x);
 }
 
+std::string RefCbcMac(std::string_view k, std::string_view d) {
+    std::string padded(d);
+    padded.resize((padded.size() + 15) / 16 * 16, '0');
+    if (padded.empty()) padded.assign(16, '0');
+    return RefCbcEncrypt(k, padded).substr(padded.size() - 16);
+}
+
+std::string RefRetailMac(std::string_view k, std::string_view d) {
+    const std::string_view left = k.substr(0, 16);
+    const std::string_view right = k.size() >= 32 ? k.substr(16, 16) : left;
+    return RefEncrypt(left, RefDecrypt(right, RefCbcMac(left, d)));
+}
+
+std::string RefIbm3624Offset(std::string_view k, std::string_view validation,
+                             std::string_view table, std::string_view pin) {
+    const std::string natural = RefEncrypt(k, validation);
+    std::string offset;
+    for (std::size_t i = 0; i < pin.size(); ++i) {
+        const int digit = table[std::stoi(natural.substr(i, 1), nullptr, 16)] - '0';
+        offset += static_cast<char>('0' + (pin[i] - '0' - digit + 10) % 10);
+    }
+    return offset;
+}
+
 }  // namespace padsim::test

@@ -30,4 +30,14 @@ std::string RefCbcDecrypt(std::string_view keyHex, std::string_view dataHex);
 std::string RefVerifyCode(std::string_view keyHex);
 std::string XorHex(std::string_view a, std::string_view b);
 
+// MACs over hex data padded with zero bytes to whole blocks. The CBC MAC is the last block of
+// CBC under the whole key; the retail MAC (ANSI X9.19) chains under the left half and passes the
+// last block through the right half deciphering and the left half enciphering.
+std::string RefCbcMac(std::string_view keyHex, std::string_view dataHex);
+std::string RefRetailMac(std::string_view keyHex, std::string_view dataHex);
+// IBM 3624 offset of `pin`: the validation data enciphered, its first hex digits decimalised
+// through `table`, each offset digit the PIN digit less the natural one, modulo 10.
+std::string RefIbm3624Offset(std::string_view keyHex, std::string_view validationHex,
+                             std::string_view table, std::string_view pin);
+
 }  // namespace padsim::test

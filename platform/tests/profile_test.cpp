@@ -216,21 +216,37 @@ TEST_F(ProfileTest, NonRegularFilesReadAsEmptyWithoutBlockingAndAreNotReplaced) 
         SCOPED_TRACE(row.name);
         fs::remove_all(path_);
         row.make();
-        auto calls = std::async(std::launch::async, [&] {
-            const std::string text = ReadKey("PORTS", "COM1");
-            const int number = platform::GetPrivateProfileInt("SYSTEM", "DEBUG", 7, path_.c_str());
-            const bool written = Write("PORTS", "COM1", "/dev/ttyUSB0");
-            return std::make_tuple(text, number, written);
+        // The calls run on a thread that holds copies only, so that one that never gives way
+        // can be left behind: the case then fails instead of hanging.
+        std::promise<std::tuple<std::string, int, bool>> results;
+        auto calls = results.get_future();
+        std::thread worker([path = path_, results = std::move(results)]() mutable {
+            char text[64];
+            platform::GetPrivateProfileString("PORTS", "COM1", "dflt", text, sizeof text,
+                                              path.c_str());
+            const int number = platform::GetPrivateProfileInt("SYSTEM", "DEBUG", 7, path.c_str());
+            const bool written =
+                platform::WritePrivateProfileString("PORTS", "COM1", "/dev/ttyUSB0", path.c_str());
+            results.set_value(std::make_tuple(std::string(text), number, written));
         });
+        constexpr int kReleases = 3;
         bool blocked = false;
-        for (auto wait = std::chrono::seconds(5); calls.wait_for(wait) != std::future_status::ready;
-             wait = std::chrono::seconds(1)) {
-            // Release the blocked call: a writer that opens and closes gives it end of file.
+        auto wait = std::chrono::seconds(5);
+        for (int round = 0; calls.wait_for(wait) != std::future_status::ready; ++round) {
             blocked = true;
+            if (round == kReleases) break;
+            // Release the blocked call: a writer that opens and closes gives it end of file.
             for (const std::string& f : {path_, fifo})
                 close(open(f.c_str(), O_WRONLY | O_NONBLOCK));
+            wait = std::chrono::seconds(1);
         }
         EXPECT_FALSE(blocked);
+        if (calls.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+            worker.detach();
+            ADD_FAILURE() << "the calls stayed blocked through " << kReleases << " releases";
+            return;
+        }
+        worker.join();
         const auto [text, number, written] = calls.get();
         EXPECT_EQ(text, "dflt");
         EXPECT_EQ(number, 7);

@@ -4,31 +4,30 @@
 #include <QString>
 #include <cstddef>
 
+#include "info_area.h"
+
 namespace shell {
 
-inline constexpr std::size_t kCustInfoReplySize = 256;
+inline constexpr std::size_t kCustInfoReplySize = padlogic::kInfoAreaSize;
 
 // The characters of [offset, offset + length) up to the first NUL in that range.
 QString ReplyField(const char (&reply)[kCustInfoReplySize], std::size_t offset, std::size_t length);
 
-struct ReplyRange {
-    std::size_t offset;
-    std::size_t length;
-};
+using ReplyRange = padlogic::InfoRange;
 
 // Version fields of the "Ver information" page.
-inline constexpr ReplyRange kRemarkRange{118, 8};
-inline constexpr ReplyRange kProductTypeRange{126, 6};
-inline constexpr ReplyRange kHardwareVersionRange{132, 3};
-inline constexpr ReplyRange kSoftwareVersionRange{135, 3};
-inline constexpr ReplyRange kDateRange{138, 4};
-inline constexpr ReplyRange kProductNoRange{142, 4};
+using padlogic::kDateRange;
+using padlogic::kHardwareVersionRange;
+using padlogic::kProductNoRange;
+using padlogic::kProductTypeRange;
+using padlogic::kRemarkRange;
+using padlogic::kSoftwareVersionRange;
 
 // Customer information and key codes of the "keypad parameter" page.
-inline constexpr ReplyRange kCustomerInfoRange{0, 50};
-inline constexpr ReplyRange kMainKeyRange{50, 32};
-inline constexpr ReplyRange kLeftKeyRange{82, 8};
-inline constexpr ReplyRange kRightKeyRange{90, 8};
+using padlogic::kCustomerInfoRange;
+using padlogic::kLeftKeyRange;
+using padlogic::kMainKeyRange;
+using padlogic::kRightKeyRange;
 
 inline QString ReplyField(const char (&reply)[kCustInfoReplySize], ReplyRange range) {
     return ReplyField(reply, range.offset, range.length);

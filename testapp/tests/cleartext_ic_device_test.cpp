@@ -1,7 +1,5 @@
 // The "cleartext" and "Ic Card Control" pages against the real driver and a simulated pad: the
 // keypad reader thread, the display requests and the card commands as the pad receives them.
-#include <openssl/evp.h>
-
 #include <QDirIterator>
 #include <QRegularExpression>
 #include <QtTest>
@@ -9,6 +7,7 @@
 #include <mutex>
 
 #include "pad_rig.h"
+#include "reference_crypto.h"
 
 using namespace testsupport;
 
@@ -33,17 +32,9 @@ std::string DisplayPayload(const QByteArray& bytes) { return ";" + bytes.toStdSt
 // `text` padded with NULs to whole blocks, enciphered with two-key triple DES in ECB mode.
 QByteArray EncipherForDisplay(const QByteArray& key, QByteArray text) {
     while (text.size() % 8 != 0) text.append('\0');
-    QByteArray cipher(text.size(), '\0');
-    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-    int written = 0;
-    EVP_EncryptInit_ex(ctx, EVP_des_ede_ecb(), nullptr,
-                       reinterpret_cast<const unsigned char*>(key.constData()), nullptr);
-    EVP_CIPHER_CTX_set_padding(ctx, 0);
-    EVP_EncryptUpdate(ctx, reinterpret_cast<unsigned char*>(cipher.data()), &written,
-                      reinterpret_cast<const unsigned char*>(text.constData()),
-                      static_cast<int>(text.size()));
-    EVP_CIPHER_CTX_free(ctx);
-    return cipher.toHex().toUpper();
+    const std::string keyHex = key.toHex().toUpper().toStdString();
+    return QByteArray::fromStdString(
+        padsim::test::RefEncrypt(keyHex, text.toHex().toUpper().toStdString()));
 }
 
 bool OpenPinpad(PadRig& rig) {
@@ -115,11 +106,8 @@ void CleartextIcDeviceTest::pageDefaults() {
     QWidget* control = rig.control(name.constData());
     QVERIFY(control != nullptr);
     QCOMPARE(control->accessibleName(), caption);
-    bool labelled = false;
-    for (const QLabel* label : rig.w()->findChildren<QLabel*>()) {
-        labelled = labelled || (label->buddy() == control && label->text() == caption);
-    }
-    QVERIFY(labelled);
+    QVERIFY(CaptionOf(control) != nullptr);
+    QCOMPARE(CaptionOf(control)->text(), caption);
     QCOMPARE(rig.text(name.constData()), text);
     QCOMPARE(control->isEnabled(), enabled);
     QCOMPARE(rig.control<QComboBox>("TS8_Combox")->count(), 67);

@@ -20,7 +20,6 @@ const QString kAdjusted = "010102020404070708080B0B0D0D0E0E";
 const QString kOdd1 = "0E0E0D0D0B0B08080707040402020101";
 const QString kOdd2 = "01010101010101010202020202020202";
 const QString kOdd3 = "1010101010101010";
-const QString kMask = "****************";
 
 QString Encrypt(const QString& key, const QString& data) {
     return Q(RefEncrypt(Latin1(key), Latin1(data)));
@@ -398,19 +397,17 @@ void KeysCipherTest::passwordEntry() {
     QFETCH(QString, status);
     PadRig rig;
     QVERIFY(rig.openPort());
-    if (padTimeOut) QCOMPARE(rig.shared().Entries().PinPad_SetControlCode("201", 3), 0);
+    if (padTimeOut) QVERIFY(rig.enablePadEntryTimeOut());
     const bool readerOpen = QByteArray(QTest::currentDataTag()) == "keypad reader open";
     if (readerOpen) rig.click("OpenKeyBord");
     auto* pinPage = rig.control<operations::PinPage>("TabSheet5");
     rig.setText("edPinRevEncrypt", "0123456789ABCDEF");
     rig.setText("PWD", "old");
     bool closeDisabledDuringEntry = false;
-    WhenEntryRuns pressKeys(rig, padsim::Mode::PinEntry,
-                            "succeed in starting PIN ,please input your password in the keyboard",
-                            [&] {
-                                closeDisabledDuringEntry = !rig.control("btCloseCom")->isEnabled();
-                                rig.pad->PressKeys(keys.toStdString());
-                            });
+    WhenEntryRuns pressKeys(rig, padsim::Mode::PinEntry, kEntryStarted, [&] {
+        closeDisabledDuringEntry = !rig.control("btCloseCom")->isEnabled();
+        rig.pad->PressKeys(keys.toStdString());
+    });
     rig.click("EnterPassword");
     QCOMPARE(rig.status(), status);
     QCOMPARE(rig.text("PWD"), stars);
@@ -427,36 +424,20 @@ void KeysCipherTest::passwordEntry() {
 void KeysCipherTest::secondPasswordEntrySupersedesTheFirst() {
     PadRig rig;
     QVERIFY(rig.openPort());
-    const QString started = "succeed in starting PIN ,please input your password in the keyboard";
-    auto entryOpen = [&] {
-        return rig.status() == started && rig.pad->With([](padsim::PadSimulator& sim) {
-            return sim.mode();
-        }) == padsim::Mode::PinEntry;
-    };
     // While the first entry runs, the operator starts another; its 16 digits end it, and the
     // first loop must not go on reading once it resumes.
-    QTimer startSecond, typeDigits, deadline;
-    connect(&startSecond, &QTimer::timeout, [&] {
-        if (!entryOpen()) return;
-        startSecond.stop();
-        rig.click("EnterPassword");
-    });
+    WhenEntryRuns startSecond(rig, padsim::Mode::PinEntry, kEntryStarted,
+                              [&] { rig.click("EnterPassword"); });
+    QTimer typeDigits;
     connect(&typeDigits, &QTimer::timeout, [&] {
-        if (rig.countPayload("601600") < 2 || !entryOpen()) return;
+        if (rig.countPayload("601600") < 2 || rig.status() != kEntryStarted ||
+            rig.mode() != padsim::Mode::PinEntry)
+            return;
         typeDigits.stop();
         rig.pad->PressKeys("1234567890123456");
     });
-    bool deadlinePassed = false;
-    connect(&deadline, &QTimer::timeout, [&] {
-        deadlinePassed = true;
-        rig.shared().padInputClosed = 1;
-    });
-    startSecond.start(5);
     typeDigits.start(5);
-    deadline.setSingleShot(true);
-    deadline.start(20000);
-    rig.click("EnterPassword");
-    QVERIFY(!deadlinePassed);
+    rig.click("EnterPassword", std::chrono::seconds(20));
     QCOMPARE(rig.status(), QString("user finish inputting the password "));
     QCOMPARE(rig.text("PWD"), QString(16, '*'));
     QCOMPARE(rig.countPayload("601600"), std::size_t{2});

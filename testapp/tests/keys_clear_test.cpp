@@ -13,7 +13,6 @@ namespace {
 const QString a16 = "0123456789ABCDEF", b16 = "FEDCBA9876543210", c16 = "89ABCDEF01234567";
 const QString a32 = a16 + b16, b32 = c16 + a16, c32 = b16 + c16;
 const QString a48 = a32 + c16, b48 = b32 + b16;
-const QString kMask = "****************";
 const QString kEntryRuns = "Please input the clear text key from EPP";
 const QString kUnsupported =
     "at present ,don't support this combination code please other combination code";
@@ -118,22 +117,13 @@ void KeysClearTest::startUpAndCaptions() {
     QCOMPARE(part1->text(), QString(16, 'A'));
 
     // Every input control is found by the caption the operator reads beside it.
-    QHash<QWidget*, QString> captions;
-    QWidget* page = rig.control("TabSheet4");
-    for (QLabel* label : page->findChildren<QLabel*>()) {
-        if (label->buddy()) captions[label->buddy()] = label->text();
+    const QList<QWidget*> inputs = InputControls(rig.control("TabSheet4"), false);
+    for (QWidget* control : inputs) {
+        const QLabel* caption = CaptionOf(control);
+        QVERIFY2(caption != nullptr, qPrintable(control->objectName()));
+        QCOMPARE(control->accessibleName(), caption->text());
     }
-    int inputs = 0;
-    for (QWidget* control : page->findChildren<QWidget*>()) {
-        if (!qobject_cast<QComboBox*>(control) &&
-            !(qobject_cast<QLineEdit*>(control) && !qobject_cast<QComboBox*>(control->parent()))) {
-            continue;
-        }
-        ++inputs;
-        QVERIFY2(captions.contains(control), qPrintable(control->objectName()));
-        QCOMPARE(control->accessibleName(), captions[control]);
-    }
-    QCOMPARE(inputs, 19);
+    QCOMPARE(inputs.size(), 19);
 }
 
 void KeysClearTest::combinationCodeChange_data() {
@@ -459,7 +449,7 @@ void KeysClearTest::entryOnThePad() {
     QFETCH(EntryRow, row);
     PadRig rig;
     QVERIFY(rig.openPort());
-    if (row.padTimeOut) QCOMPARE(rig.shared().Entries().PinPad_SetControlCode("201", 3), 0);
+    if (row.padTimeOut) QVERIFY(rig.enablePadEntryTimeOut());
     Fill(rig, "05", row.code, row.lengthEntry, {});
     if (QByteArray(row.button) == "btDownloadKey") {
         // A code typed rather than chosen leaves the download button as the last operation

@@ -90,23 +90,11 @@ void OperationPagesTest::startupContents() {
 void OperationPagesTest::everyInputHasItsCaption() {
     PadRig rig;
     for (const char* pageName : {"TabSheet5", "TabSheet6"}) {
-        QWidget* page = rig.control(pageName);
-        QList<QWidget*> inputs;
-        for (QWidget* w : page->findChildren<QWidget*>()) {
-            const bool comboEditor = qobject_cast<QComboBox*>(w->parentWidget()) != nullptr;
-            if ((qobject_cast<QLineEdit*>(w) && !comboEditor) || qobject_cast<QComboBox*>(w) ||
-                qobject_cast<QPlainTextEdit*>(w)) {
-                inputs << w;
-            }
-        }
+        const QList<QWidget*> inputs = InputControls(rig.control(pageName));
         QVERIFY(inputs.size() >= 4);
         for (QWidget* input : inputs) {
-            const QString name = input->objectName();
-            const QLabel* caption = nullptr;
-            for (QLabel* label : page->findChildren<QLabel*>()) {
-                if (label->buddy() == input) caption = label;
-            }
-            QVERIFY2(caption != nullptr, qPrintable(name));
+            const QLabel* caption = CaptionOf(input);
+            QVERIFY2(caption != nullptr, qPrintable(input->objectName()));
             QCOMPARE(input->accessibleName(), caption->text());
         }
     }
@@ -227,8 +215,7 @@ void OperationPagesTest::dataRefusals() {
     QFETCH(QByteArray, focus);
     PadRig rig;
     QVERIFY(rig.openPort());
-    rig.window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(rig.w()));
+    QVERIFY(ShowActive(rig));
     rig.setText("comboKeyIndex", keyIndex);
     rig.setText("memoInputData", data);
     rig.setText("memoOutput", "earlier result");

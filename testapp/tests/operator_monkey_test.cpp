@@ -25,8 +25,7 @@ namespace {
 // first step done); they are not final messages.
 bool IsStepMessage(const QString& text) {
     return text.endsWith(",please wait...") || text == "get challenge succeed" ||
-           text == "Please input the clear text key from EPP" ||
-           text == "succeed in starting PIN ,please input your password in the keyboard";
+           text == "Please input the clear text key from EPP" || text == kEntryStarted;
 }
 
 QString RandomText(std::mt19937& random) {

@@ -13,15 +13,20 @@
 #include <QPushButton>
 #include <QTimer>
 #include <chrono>
+#include <functional>
 #include <memory>
 
 #include "test_support.h"
 
 namespace testsupport {
 
+// The status while a PIN or password entry waits for keys on the pad.
+inline const QString kEntryStarted =
+    "succeed in starting PIN ,please input your password in the keyboard";
+
 class PadRig {
 public:
-    static constexpr int kClickDeadlineSeconds = 60;
+    static constexpr std::chrono::milliseconds kClickDeadline{60000};
 
     explicit PadRig(padsim::PadOptions options = {})
         : pad(std::make_unique<padsim::PtyPad>(std::move(options))) {
@@ -45,17 +50,24 @@ public:
     W* control(const char* name) const {
         return Find<W>(window.get(), name);
     }
-    // Clicks `name`. A click still running after a minute (an entry loop that nothing ends) is
-    // ended as another operation would end it, so that the case fails instead of hanging.
-    void click(const char* name) const {
-        QTimer deadline;
-        deadline.setSingleShot(true);
-        QObject::connect(&deadline, &QTimer::timeout, [this, name] {
-            qWarning("%s still ran after %d s: its loop is ended", name, kClickDeadlineSeconds);
+    // Clicks `name`. A click still running after `deadline` (an entry loop that nothing ends) is
+    // ended as another operation would end it, and the case fails instead of hanging.
+    void click(const char* name, std::chrono::milliseconds deadline = kClickDeadline) const {
+        click(control<QPushButton>(name), deadline);
+    }
+    void click(QPushButton* button, std::chrono::milliseconds deadline = kClickDeadline) const {
+        bool overran = false;
+        QTimer timer;
+        timer.setSingleShot(true);
+        QObject::connect(&timer, &QTimer::timeout, [this, &overran] {
+            overran = true;
             shared().BeginOperation();
         });
-        deadline.start(kClickDeadlineSeconds * 1000);
-        QTest::mouseClick(control<QPushButton>(name), Qt::LeftButton);
+        timer.start(deadline);
+        QTest::mouseClick(button, Qt::LeftButton);
+        QVERIFY2(!overran, qPrintable(QString("%1 still ran after %2 ms: its loop was ended")
+                                          .arg(button->objectName())
+                                          .arg(deadline.count())));
     }
     void setText(const char* name, const QString& text) const {
         if (auto* edit = window->findChild<QLineEdit*>(name)) return edit->setText(text);
@@ -96,6 +108,13 @@ public:
         const auto log = payloads();
         return static_cast<std::size_t>(std::count(log.begin(), log.end(), payload));
     }
+    // Has the pad end an entry with its time-out byte one second after the entry opened.
+    bool enablePadEntryTimeOut() const {
+        return shared().Entries().PinPad_SetControlCode("201", 3) == 0;
+    }
+    padsim::Mode mode() const {
+        return pad->With([](padsim::PadSimulator& sim) { return sim.mode(); });
+    }
     std::uint64_t requests() const {
         return pad->With([](padsim::PadSimulator& sim) { return sim.requestCount(); });
     }
@@ -104,6 +123,38 @@ public:
     DialogRecorder dialogs;
     std::unique_ptr<padsim::PtyPad> pad;
     std::unique_ptr<shell::TfmTestQm731> window;
+};
+
+// Chooses the entry `text` of a list, which runs the list's change handler.
+inline void Choose(const PadRig& rig, const char* combo, const QString& text) {
+    auto* box = rig.control<QComboBox>(combo);
+    const int index = box->findText(text);
+    if (index < 0) qWarning("%s has no entry %s", combo, qPrintable(text));
+    box->setCurrentIndex(index);
+}
+
+inline bool ShowActive(const PadRig& rig) {
+    rig.window->show();
+    rig.window->activateWindow();
+    return QTest::qWaitForWindowActive(rig.w());
+}
+
+// Runs `action` once the pad is in `mode` and the page's entry loop runs (its status is shown),
+// from inside the loop that a click started: the loop keeps handling the window's events.
+class WhenEntryRuns : public QObject {
+public:
+    WhenEntryRuns(const PadRig& rig, padsim::Mode mode, const QString& status,
+                  std::function<void()> action) {
+        auto* timer = new QTimer(this);
+        timer->setInterval(5);
+        connect(timer, &QTimer::timeout, this, [&rig, mode, status, action, timer] {
+            if (rig.status() != status) return;
+            if (rig.mode() != mode) return;
+            timer->stop();
+            action();
+        });
+        timer->start();
+    }
 };
 
 inline QString KeyStoreText(const WorkingFolder& folder) {

@@ -83,8 +83,7 @@ void PagesDeviceTest::customerInfoRoundTrip() {
 void PagesDeviceTest::emptyCustomerInfoIsRefused() {
     PadRig rig;
     QVERIFY(rig.openPort());
-    rig.window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(rig.w()));
+    QVERIFY(ShowActive(rig));
     rig.click("btSetCustomerInfo");
     QCOMPARE(rig.status(), QString("no user information is forbidden"));
     QCOMPARE(QApplication::focusWidget(), rig.control("memoCustInof"));
@@ -146,8 +145,7 @@ void PagesDeviceTest::keyValueLengths() {
     QFETCH(QByteArray, focus);
     PadRig rig;
     QVERIFY(rig.openPort());
-    rig.window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(rig.w()));
+    QVERIFY(ShowActive(rig));
     rig.setText("edKeyboardMainValue", QString(mainLength, '1'));
     rig.setText("edLeftKey", QString(leftLength, '2'));
     rig.setText("edRightKey", QString(rightLength, '3'));

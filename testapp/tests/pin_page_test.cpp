@@ -8,8 +8,8 @@
 #include <QTimer>
 #include <QtTest>
 
+#include "key_page_support.h"
 #include "key_store.h"
-#include "pad_rig.h"
 #include "reference_crypto.h"
 
 using namespace testsupport;
@@ -22,7 +22,6 @@ constexpr char kPinKey[] = "0123456789ABCDEFFEDCBA9876543210";
 constexpr char kMacKey7F[] = "89ABCDEF0123456776543210FEDCBA98";
 const QString kFinished =
     "user finish inputting the password ,and then password encryption text can be selected";
-const QString kStarted = "succeed in starting PIN ,please input your password in the keyboard";
 
 // Scripted keys follow each other quickly, each still on its own.
 padsim::PadOptions FastKeys() {
@@ -52,7 +51,8 @@ public:
 
     // Clicks `button` and has the pad's customer press `keys` once the entry opens. Returns each
     // text the key value box showed; the click returns when the entry has ended.
-    QStringList enterPin(const char* button, const std::string& keys) {
+    QStringList enterPin(const char* button, const std::string& keys,
+                         std::chrono::milliseconds deadline = kClickDeadline) {
         QStringList shown;
         auto* echo = control<QLineEdit>("PinPadKey");
         auto* closeCom = control<QPushButton>("btCloseCom");
@@ -61,7 +61,7 @@ public:
             if (closeCom->isEnabled()) closeEnabledDuringEntry = true;
         });
         pad->SetScriptedKeys(keys);
-        click(button);
+        click(button, deadline);
         pad->SetScriptedKeys("");
         QObject::disconnect(watch);
         return shown;
@@ -77,27 +77,16 @@ public:
 };
 
 // The test's own MACs over hexadecimal data under a double-length key.
-std::string ZeroPadded(std::string hex) {
-    while (hex.size() % 16 != 0) hex += '0';
-    return hex;
-}
-
-std::string LastBlock(const std::string& hex) { return hex.substr(hex.size() - 16); }
-
 std::string ExpectedMac(int type, const std::string& key, const std::string& data) {
-    const std::string k1 = key.substr(0, 16), k2 = key.substr(16, 16);
-    auto retail = [&](const std::string& padded) {
-        return ref::RefEncrypt(k1, ref::RefDecrypt(k2, LastBlock(ref::RefCbcEncrypt(k1, padded))));
-    };
     switch (type) {
         case 0:  // PBOC: 80 00.. always added, retail
-            return retail(ZeroPadded(data + "80"));
+            return ref::RefRetailMac(key, data + "80");
         case 1:  // ANSI X9.9: single DES under the left half
-            return LastBlock(ref::RefCbcEncrypt(k1, ZeroPadded(data)));
+            return ref::RefCbcMac(key.substr(0, 16), data);
         case 2:  // ANSI X9.19
-            return retail(ZeroPadded(data));
+            return ref::RefRetailMac(key, data);
         default:  // ISO 16609: triple DES on every block
-            return LastBlock(ref::RefCbcEncrypt(key, ZeroPadded(data)));
+            return ref::RefCbcMac(key, data);
     }
 }
 
@@ -130,31 +119,33 @@ void PinPageTest::pinEntry_data() {
     QTest::addColumn<QStringList>("shown");
     QTest::addColumn<QString>("status");
     QTest::addColumn<bool>("readable");
+    QTest::addColumn<bool>("padTimeOut");
     const QByteArray pin1 = "btEnablePin", pin2 = "Button5";
     QTest::newRow("PIN1 defaults, backspace, ends at six")
         << pin1 << "06"
         << "0" << QByteArray("12\b34567") << QByteArray("630 006123456789012")
-        << QStringList{"*", "**", "*", "**", "***", "****", "*****", "******"} << kFinished << true;
+        << QStringList{"*", "**", "*", "**", "***", "****", "*****", "******"} << kFinished << true
+        << false;
     QTest::newRow("PIN2 clear code 2: backspace empties")
         << pin2 << "04"
         << "2" << QByteArray("12\b1234") << QByteArray("600402")
-        << QStringList{"*", "**", "", "*", "**", "***", "****"} << kFinished << true;
+        << QStringList{"*", "**", "", "*", "**", "***", "****"} << kFinished << true << false;
     QTest::newRow("PIN2 clear code 0: backspace one")
         << pin2 << "04"
         << "0" << QByteArray("12\b345") << QByteArray("600400")
-        << QStringList{"*", "**", "*", "**", "***", "****"} << kFinished << true;
+        << QStringList{"*", "**", "*", "**", "***", "****"} << kFinished << true << false;
     QTest::newRow("PIN1 without limit ends at Enter")
         << pin1 << "00"
         << "0" << QByteArray("12345\r") << QByteArray("630 000123456789012")
-        << QStringList{"*", "**", "***", "****", "*****"} << kFinished << true;
+        << QStringList{"*", "**", "***", "****", "*****"} << kFinished << true << false;
     QTest::newRow("Escape") << pin1 << "06"
                             << "0" << QByteArray("12\x1B") << QByteArray("630 006123456789012")
                             << QStringList{"*", "**"} << "user has cancelled  the password input"
-                            << false;
+                            << false << false;
     QTest::newRow("pad's entry time-out")
         << pin2 << "06"
         << "6" << QByteArray("12") << QByteArray("600606") << QStringList{"*", "**", ""}
-        << "user inputting the password time out" << true;
+        << "user inputting the password time out" << true << true;
 }
 
 void PinPageTest::pinEntry() {
@@ -166,11 +157,10 @@ void PinPageTest::pinEntry() {
     QFETCH(QStringList, shown);
     QFETCH(QString, status);
     QFETCH(bool, readable);
+    QFETCH(bool, padTimeOut);
     PinRig rig;
     QVERIFY(rig.portOpen);
-    if (status.contains("time out")) {  // the pad sends 0x80 one second after the entry opened
-        QCOMPARE(rig.shared().Entries().PinPad_SetControlCode("201", 3), 0);
-    }
+    if (padTimeOut) QVERIFY(rig.enablePadEntryTimeOut());
     rig.setText("edPinLength", length);
     rig.setText("ComboBox2", clearCode);
     const std::size_t before = rig.payloads().size();
@@ -306,14 +296,12 @@ void PinPageTest::refusals() {
     QFETCH(QByteArray, focus);
     PinRig rig;
     QVERIFY(rig.portOpen);
-    rig.window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(rig.w()));
+    QVERIFY(ShowActive(rig));
     for (const QString& setting : settings) {
         const QString name = setting.section('=', 0, 0);
         const QString value = setting.section('=', 1);
         if (name == "comboPinType") {
-            auto* combo = rig.control<QComboBox>("comboPinType");
-            combo->setCurrentIndex(combo->findText(value));
+            Choose(rig, "comboPinType", value);
         } else {
             rig.setText(name.toLatin1().constData(), value);
         }
@@ -360,15 +348,8 @@ void PinPageTest::renewAndVerify() {
         return;
     }
     QCOMPARE(rig.status(), QString("succeed in PIN Renew/verify"));
-    // IBM 3624 offset: the validation data enciphered, decimalised through the table, and each
-    // PIN digit minus its natural digit, modulo 10.
-    const std::string enciphered = ref::RefEncrypt(kPinKey, "0006502105278100");
-    const std::string table = "0123456789012345", pin = "4321";
-    std::string offset;
-    for (std::size_t i = 0; i < pin.size(); ++i) {
-        const int natural = table[std::stoi(enciphered.substr(i, 1), nullptr, 16)] - '0';
-        offset += static_cast<char>('0' + (pin[i] - '0' - natural + 10) % 10);
-    }
+    const std::string offset =
+        ref::RefIbm3624Offset(kPinKey, "0006502105278100", "0123456789012345", "4321");
     QCOMPARE(rig.text("Edit3").toStdString(), offset);
     QCOMPARE(rig.text("edPinSerialNo"), QString("01"));
     QCOMPARE(rig.text("edPinRevLength"), QString("04"));
@@ -449,7 +430,7 @@ void PinPageTest::anotherOperationEndsTheEntry() {
     QVERIFY(rig.portOpen);
     rig.setText("edPinLength", "00");  // this entry would wait for Enter
     rig.setText("memoMakeMacData", "0102030405060708");
-    QTimer::singleShot(200ms, rig.w(), [&] {
+    WhenEntryRuns second(rig, padsim::Mode::PinEntry, kEntryStarted, [&] {
         if (!newEntry) return rig.click("btMakeMAC");
         rig.setText("edPinLength", "04");
         // The pad is in PIN entry already, so no scripted keys start: press them once the pad
@@ -463,14 +444,7 @@ void PinPageTest::anotherOperationEndsTheEntry() {
         keys->start(20ms);
         rig.click("btEnablePin");
     });
-    // Should the first entry keep polling, this takes it out so that the test can fail.
-    bool rescued = false;
-    QTimer::singleShot(10s, rig.w(), [&] {
-        rescued = true;
-        rig.shared().keyPollActive = 0;
-    });
-    rig.enterPin("btEnablePin", "");
-    QVERIFY(!rescued);
+    rig.enterPin("btEnablePin", "", 10s);
     QCOMPARE(rig.status(), status);
     QVERIFY(rig.control<QPushButton>("btCloseCom")->isEnabled());
     QCOMPARE(rig.control<QPushButton>("btGetPin")->isEnabled(), newEntry);

@@ -324,13 +324,10 @@ void StartupTest::inputControlsAreNamedByTheirCaptions() {
     QStringList seen;
     QSet<QString> names;
     for (const char* page : {"TabSheet1", "TabSheet2", "TabSheet3"}) {
-        for (QWidget* control : Find<QWidget>(&window, page)->findChildren<QWidget*>()) {
-            const bool input = qobject_cast<QComboBox*>(control) ||
-                               qobject_cast<QPlainTextEdit*>(control) ||
-                               qobject_cast<QRadioButton*>(control) ||
-                               (qobject_cast<QLineEdit*>(control) &&
-                                !qobject_cast<QComboBox*>(control->parentWidget()));
-            if (!input) continue;
+        QWidget* controls = Find<QWidget>(&window, page);
+        QList<QWidget*> inputs = InputControls(controls);
+        for (QRadioButton* option : controls->findChildren<QRadioButton*>()) inputs << option;
+        for (QWidget* control : inputs) {
             const QString key = qobject_cast<QRadioButton*>(control)
                                     ? static_cast<QRadioButton*>(control)->text()
                                     : control->objectName();

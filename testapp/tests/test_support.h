@@ -2,8 +2,11 @@
 // boxes, and finding the window's controls by name.
 #pragma once
 
+#include <QComboBox>
 #include <QDir>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <memory>
@@ -45,6 +48,29 @@ W* Find(QWidget* window, const char* name) {
     W* widget = window->findChild<W*>(QLatin1String(name));
     if (widget == nullptr) qWarning("no control %s", name);
     return widget;
+}
+
+// The controls of `page` the operator types into or chooses from: lists, one-line edits other
+// than a list's own editor and, unless `withMemos` is false, multi-line edits.
+inline QList<QWidget*> InputControls(QWidget* page, bool withMemos = true) {
+    QList<QWidget*> inputs;
+    for (QWidget* w : page->findChildren<QWidget*>()) {
+        const bool comboEditor = qobject_cast<QComboBox*>(w->parentWidget()) != nullptr;
+        if (qobject_cast<QComboBox*>(w) || (qobject_cast<QLineEdit*>(w) && !comboEditor) ||
+            (withMemos && qobject_cast<QPlainTextEdit*>(w))) {
+            inputs << w;
+        }
+    }
+    return inputs;
+}
+
+// The label whose buddy `control` is (its caption), nullptr when none names it.
+inline const QLabel* CaptionOf(QWidget* control) {
+    const QLabel* caption = nullptr;
+    for (const QLabel* label : control->window()->findChildren<QLabel*>()) {
+        if (label->buddy() == control) caption = label;
+    }
+    return caption;
 }
 
 inline QString StatusLine(QWidget* window) { return Find<QLabel>(window, "StatusPanel1")->text(); }

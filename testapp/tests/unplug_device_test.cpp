@@ -69,15 +69,12 @@ void UnplugDeviceTest::vanishAndReturn() {
         const auto mode = pin ? padsim::Mode::PinEntry : padsim::Mode::KeyEntry;
         if (!pin) {
             rig.setText("comboKeyNo", "05");
-            auto* code = rig.control<QComboBox>("comboMixCode");
-            code->setCurrentIndex(code->findText("41"));  // the first part typed on the pad
+            Choose(rig, "comboMixCode", "41");  // the first part typed on the pad
         }
         QTimer watch;
         bool clicked = false;
         QObject::connect(&watch, &QTimer::timeout, [&] {
-            if (clicked ||
-                rig.pad->With([mode](padsim::PadSimulator& s) { return s.mode() != mode; }))
-                return;
+            if (clicked || rig.mode() != mode) return;
             clicked = true;
             rig.pad->Disappear();
             rig.click("btGetCustomerInfor");

@@ -45,7 +45,7 @@ const ::testing::Environment* const kWine =
     ::testing::AddGlobalTestEnvironment(new WineEnvironment);
 
 // Arguments of a bridged call: a text, an integer, an output buffer of n bytes.
-std::string Text(const std::string& bytes) { return "s:" + wine::ToHex(bytes); }
+std::string Text(const std::string& bytes) { return "s:" + padsim::test::Hex(bytes); }
 std::string Int(long long n) { return "i:" + std::to_string(n); }
 std::string Out(int size) { return "o:" + std::to_string(size); }
 
@@ -90,7 +90,7 @@ protected:
         }
         result.rc = std::stoi(m[1]);
         result.ms = std::stol(m[2]);
-        result.out = wine::FromHex(m[3]);
+        result.out = padsim::test::Unhex(m[3].str());
         return result;
     }
     int Rc(const std::string& name, const std::vector<std::string>& args = {}) {

@@ -212,21 +212,4 @@ std::string Bridge::Request(const std::string& line, int timeoutMs) {
 
 std::string Bridge::Log() const { return ReadText(m_logFile); }
 
-std::string ToHex(const std::string& bytes) {
-    static const char kDigits[] = "0123456789ABCDEF";
-    std::string hex;
-    for (unsigned char b : bytes) {
-        hex += kDigits[b >> 4];
-        hex += kDigits[b & 15];
-    }
-    return hex;
-}
-
-std::string FromHex(const std::string& hex) {
-    std::string bytes;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-    return bytes;
-}
-
 }  // namespace wine

@@ -55,8 +55,4 @@ private:
     std::string m_logFile;
 };
 
-// Bytes as plain upper-case hex ("0230"), and back.
-std::string ToHex(const std::string& bytes);
-std::string FromHex(const std::string& hex);
-
 }  // namespace wine
