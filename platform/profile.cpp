@@ -159,6 +159,10 @@ std::size_t GetPrivateProfileString(const char* section, const char* key, const 
     return n;
 }
 
+bool IsProfileReadable(const char* path) {
+    return path != nullptr && ReadRegularFile(path, kMaxFileSize).has_value();
+}
+
 bool WritePrivateProfileString(const char* section, const char* key, const char* value,
                                const char* path) {
     if (!section || !key || !value || !path) return false;

@@ -17,6 +17,11 @@ int GetPrivateProfileInt(const char* section, const char* key, int defaultValue,
 std::size_t GetPrivateProfileString(const char* section, const char* key, const char* defaultValue,
                                     char* buffer, std::size_t size, const char* path);
 
+// Whether `path` reads whole. False for a regular file that cannot be read or exceeds the size
+// limit of profile files: the reads above take such a file for a missing one, so a caller for
+// whom a missing value means a default it must not fall back to asks this first.
+bool IsProfileReadable(const char* path);
+
 // Sets `key` in `section` to `value`, creating the file, the section or the key as needed; every
 // other line stays as it was. The file (a symbolic link's target) is replaced atomically under a
 // lock that concurrent writers share, keeping its owner, group and mode; a new file is readable
