@@ -47,6 +47,18 @@ std::size_t GetPrivateProfileString(const char* section, const char* key, const 
                                       NativePath(path).c_str());
 }
 
+bool IsProfileReadable(const char* path) {
+    if (!path) return false;
+    const std::string native = NativePath(path);
+    // A missing file is not an unreadable one: the system's reads give their defaults for it.
+    if (::GetFileAttributesA(native.c_str()) == INVALID_FILE_ATTRIBUTES) return true;
+    HANDLE file = ::CreateFileA(native.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    ::CloseHandle(file);
+    return true;
+}
+
 bool WritePrivateProfileString(const char* section, const char* key, const char* value,
                                const char* path) {
     if (!section || !key || !value || !path) return false;
