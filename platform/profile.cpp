@@ -1,5 +1,7 @@
 #include "profile.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -160,7 +162,10 @@ std::size_t GetPrivateProfileString(const char* section, const char* key, const 
 }
 
 bool IsProfileReadable(const char* path) {
-    return path != nullptr && ReadRegularFile(path, kMaxFileSize).has_value();
+    if (path == nullptr) return false;
+    struct stat st {};
+    if (stat(path, &st) != 0) return errno == ENOENT || errno == ENOTDIR;
+    return S_ISREG(st.st_mode) && ReadRegularFile(path, kMaxFileSize).has_value();
 }
 
 bool WritePrivateProfileString(const char* section, const char* key, const char* value,

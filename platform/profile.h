@@ -17,8 +17,9 @@ int GetPrivateProfileInt(const char* section, const char* key, int defaultValue,
 std::size_t GetPrivateProfileString(const char* section, const char* key, const char* defaultValue,
                                     char* buffer, std::size_t size, const char* path);
 
-// Whether `path` reads whole. False for a regular file that cannot be read or exceeds the size
-// limit of profile files: the reads above take such a file for a missing one, so a caller for
+// Whether `path` is missing or reads whole. False for something that is there but is not a
+// regular file (a FIFO, a device, a folder) and for a regular file that cannot be read or exceeds
+// the size limit of profile files: the reads above take those for a missing file, so a caller for
 // whom a missing value means a default it must not fall back to asks this first.
 bool IsProfileReadable(const char* path);
 

@@ -51,7 +51,9 @@ bool IsProfileReadable(const char* path) {
     if (!path) return false;
     const std::string native = NativePath(path);
     // A missing file is not an unreadable one: the system's reads give their defaults for it.
-    if (::GetFileAttributesA(native.c_str()) == INVALID_FILE_ATTRIBUTES) return true;
+    const DWORD attributes = ::GetFileAttributesA(native.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return true;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return false;
     HANDLE file = ::CreateFileA(native.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
