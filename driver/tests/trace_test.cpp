@@ -1,10 +1,17 @@
 // The frame trace as a host sees it: the built shared library loaded at run time in a fresh
 // working directory, since the trace switch is read from ./sysconfig.ini when it is loaded.
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <future>
 #include <regex>
 #include <stdexcept>
 #include <string>
@@ -28,6 +35,7 @@ public:
         enablePort = Bind<decltype(&PinPad_EnablePort)>("PinPad_EnablePort");
         disablePort = Bind<decltype(&PinPad_DisablePort)>("PinPad_DisablePort");
         setCustInfo = Bind<decltype(&PinPad_SetCustInfo)>("PinPad_SetCustInfo");
+        getPinValue = Bind<decltype(&PinPad_GetPinValue)>("PinPad_GetPinValue");
     }
     ~Library() {
         disablePort();
@@ -41,6 +49,7 @@ public:
     decltype(&PinPad_EnablePort) enablePort;
     decltype(&PinPad_DisablePort) disablePort;
     decltype(&PinPad_SetCustInfo) setCustInfo;
+    decltype(&PinPad_GetPinValue) getPinValue;
 
 private:
     template <typename F>
@@ -175,6 +184,101 @@ TEST_F(TraceTest, StaysOffUnlessDebugIsOne) {
         ASSERT_EQ(library.Enable(), 0);
         EXPECT_EQ(Write(library, "QUIET"), 0);  // frames still flow
         EXPECT_FALSE(std::filesystem::exists("logbuf.txt"));
+    }
+}
+
+// The dated time-out log's name for the current UTC date.
+std::string TimeoutLogName() {
+    std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    char name[32];
+    std::snprintf(name, sizeof name, "debug%02d%02d.log", utc.tm_mon + 1, utc.tm_mday);
+    return name;
+}
+
+// Everything under `path` (a file's content and mode, a folder's entries), to see that nothing
+// was written, created, emptied or changed there.
+std::string Snapshot(const std::filesystem::path& path) {
+    std::string shot;
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(path, ignored)) {
+        struct stat info {};
+        lstat(entry.path().c_str(), &info);
+        shot += entry.path().string() + " " + std::to_string(info.st_mode) + " " +
+                (S_ISREG(info.st_mode) ? ReadFileText(entry.path().string()) : "") + "\n";
+    }
+    return shot;
+}
+
+TEST_F(TraceTest, ALogThatIsNoRegularFileIsLeftAloneAndTheCommandRunsOn) {
+    const std::string logs = dir.Path() + "/logs";
+    const std::string elsewhere = dir.Path() + "/elsewhere";
+    const std::string readOnly = elsewhere + "/kept.txt";
+    std::filesystem::create_directory(logs);
+    WriteSettings("DEBUG=1\nTIMEOUTLOGDIR=" + logs + "\n");
+    using Type = std::filesystem::file_type;
+    struct Plant {
+        const char* name;
+        std::function<int(const char* path)> make;
+        Type typeAfter;  // what the log's path still leads to afterwards
+    };
+    const Plant plants[] = {
+        {"FIFO", [](const char* path) { return mkfifo(path, 0666); }, Type::fifo},
+        {"link to a read-only file",
+         [&](const char* path) { return symlink(readOnly.c_str(), path); }, Type::regular},
+        {"link to a directory",
+         [&](const char* path) { return symlink((elsewhere + "/folder").c_str(), path); },
+         Type::directory},
+        {"dangling link",
+         [&](const char* path) { return symlink((elsewhere + "/created").c_str(), path); },
+         Type::not_found},
+        {"directory", [](const char* path) { return mkdir(path, 0777); }, Type::directory},
+    };
+    for (const Plant& plant : plants) {
+        for (bool trace : {true, false}) {
+            SCOPED_TRACE(std::string(plant.name) +
+                         (trace ? " as logbuf.txt" : " as the dated log"));
+            std::filesystem::remove_all("logbuf.txt");
+            std::filesystem::remove_all(logs);
+            std::filesystem::create_directory(logs);
+            std::filesystem::remove_all(elsewhere);
+            std::filesystem::create_directories(elsewhere + "/folder");
+            std::ofstream(readOnly) << "kept as it is\n";
+            chmod(readOnly.c_str(), 0444);
+            const std::string logName = logs + "/" + TimeoutLogName();
+            const std::string path = trace ? "logbuf.txt" : logName;
+            ASSERT_EQ(plant.make(path.c_str()), 0);
+            const std::string before = Snapshot(elsewhere);
+            // Loaded afresh, so that the trace's first entry, which empties the file, goes there.
+            Library library;
+            ASSERT_EQ(library.Enable(), 0);
+
+            // A silent pad: the request goes out (a trace entry), the read times out (a note).
+            peer.Serve({""});
+            std::vector<char> output(256, 'x');
+            auto call = std::async(std::launch::async,
+                                   [&] { return library.getPinValue("", 0, 1, output.data()); });
+            const bool ended = call.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+            // A reader lets a writer go that waits for one, and shows what it wrote.
+            int reader =
+                plant.typeAfter == Type::fifo ? open(path.c_str(), O_RDONLY | O_NONBLOCK) : -1;
+            EXPECT_TRUE(ended) << "the command hung on the log";
+            EXPECT_EQ(call.get(), -4);
+            EXPECT_EQ(peer.Requests().size(), 1u);
+            if (reader >= 0) {
+                char byte = 0;
+                EXPECT_LE(read(reader, &byte, 1), 0) << "an entry went into the FIFO";
+                close(reader);
+            }
+            EXPECT_EQ(Snapshot(elsewhere), before);
+            EXPECT_EQ(std::filesystem::status(path).type(), plant.typeAfter);
+            // The other log is written as ever.
+            if (trace)
+                EXPECT_NE(ReadFileText(logName).find("TimeOut"), std::string::npos);
+            else
+                EXPECT_NE(TraceWithoutStamps().find("Send To POS"), std::string::npos);
+        }
     }
 }
 
