@@ -25,6 +25,7 @@ namespace {
 using lumenord::test::PtyPeer;
 using lumenord::test::ReadFileText;
 using lumenord::test::ReplyFrame;
+using lumenord::test::ReplyFrameWithLength;
 using lumenord::test::TempWorkDir;
 
 // The driver loaded for the lifetime of the object.
@@ -36,6 +37,10 @@ public:
         disablePort = Bind<decltype(&PinPad_DisablePort)>("PinPad_DisablePort");
         setCustInfo = Bind<decltype(&PinPad_SetCustInfo)>("PinPad_SetCustInfo");
         getPinValue = Bind<decltype(&PinPad_GetPinValue)>("PinPad_GetPinValue");
+        getCustInfo = Bind<decltype(&PinPad_GetCustInfo)>("PinPad_GetCustInfo");
+        encryptData = Bind<decltype(&PinPad_EncryptData)>("PinPad_EncryptData");
+        icControl = Bind<decltype(&PinPad_IC_Control)>("PinPad_IC_Control");
+        icAccess = Bind<decltype(&PinPad_IC_Access)>("PinPad_IC_Access");
     }
     ~Library() {
         disablePort();
@@ -50,6 +55,10 @@ public:
     decltype(&PinPad_DisablePort) disablePort;
     decltype(&PinPad_SetCustInfo) setCustInfo;
     decltype(&PinPad_GetPinValue) getPinValue;
+    decltype(&PinPad_GetCustInfo) getCustInfo;
+    decltype(&PinPad_EncryptData) encryptData;
+    decltype(&PinPad_IC_Control) icControl;
+    decltype(&PinPad_IC_Access) icAccess;
 
 private:
     template <typename F>
@@ -279,6 +288,76 @@ TEST_F(TraceTest, ALogThatIsNoRegularFileIsLeftAloneAndTheCommandRunsOn) {
             else
                 EXPECT_NE(TraceWithoutStamps().find("Send To POS"), std::string::npos);
         }
+    }
+}
+
+// Every export that hands on reply data of the reply's own length, against replies just within
+// and just beyond what it can hold: a reply it would have to cut gives -4, leaves the output
+// as it was, and the trace says why after the received frame.
+TEST_F(TraceTest, ARepliesDataThatDoNotFitTheOutputAreRefused) {
+    WriteSettings("DEBUG=1\n");
+    Library library;
+    ASSERT_EQ(library.Enable(), 0);
+    auto digits = [](std::size_t n) {
+        std::string text;
+        while (text.size() < n) text += "0123456789ABCDEF";
+        return text.substr(0, n);
+    };
+    const std::string cardAnswer = digits(2986) + "6A82";  // a card's 2990-byte answer
+    struct Case {
+        const char* name;
+        std::function<int(Library&, char*)> call;
+        std::size_t outputSize;  // as the header documents it
+        std::string reply;
+        int result;
+        std::string output;  // what the output holds from the front (for 0)
+        std::string note;    // the trace's note after the received frame, if any
+    };
+    auto custInfo = [](Library& l, char* o) { return l.getCustInfo(o); };
+    auto pinValue = [](Library& l, char* o) { return l.getPinValue("", 0, 5, o); };
+    auto data = [](Library& l, char* o) { return l.encryptData("301", 3, o); };
+    auto control = [](Library& l, char* o) { return l.icControl("1", o); };
+    auto access = [](Library& l, char* o) { return l.icAccess("00B2010C00", o); };
+    const Case cases[] = {
+        {"customer information that fills the reply", custInfo, 256, Frame('c', digits(250)), 0,
+         digits(250) + "x", ""},
+        {"customer information one byte longer", custInfo, 256, Frame('c', digits(251)), -4, "",
+         "Reply refused: 251 data bytes, more than the 250 it can take"},
+        {"PIN value of 122 characters", pinValue, 256, Frame('g', digits(122)), 0,
+         digits(122) + '\0', ""},
+        {"PIN value of 123 characters", pinValue, 256, Frame('g', digits(123)), -4, "",
+         "Reply refused: 123 data bytes, more than the 122 it can take"},
+        {"PIN value of 1200 characters, length field 000", pinValue, 256,
+         ReplyFrameWithLength("000", 'g', digits(1200)), -4, "",
+         "Reply refused: 1200 data bytes, more than the 122 it can take"},
+        {"data as long as the receive buffer allows", data, 4096, Frame('i', digits(4088)), 0,
+         digits(4088) + '\0', ""},
+        {"data beyond the receive buffer", data, 4096,
+         ReplyFrameWithLength("000", 'i', digits(5000)), -4, "",
+         "Reply refused: longer than the receive buffer"},
+        {"card control answer of 2038 characters", control, 2048, Frame('p', "0000" + digits(2038)),
+         0, digits(2038) + '\0', ""},
+        {"card control answer of 2039 characters", control, 2048, Frame('p', "0000" + digits(2039)),
+         -4, "", "Reply refused: 2043 data bytes, more than the 2042 it can take"},
+        {"card access answer of 2041 characters", access, 2048, Frame('q', "0" + digits(2041)), 0,
+         digits(2041) + '\0', ""},
+        {"card answer of 2990 characters ending in 6A82", access, 2048, Frame('q', "0" + cardAnswer), -4,
+         "", "Reply refused: 2991 data bytes, more than the 2042 it can take"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<char> output(c.outputSize, 'x');  // exactly the documented size, for ASan
+        peer.Serve({c.reply});
+        EXPECT_EQ(c.call(library, output.data()), c.result);
+        peer.Requests();
+        if (c.result == 0)
+            EXPECT_EQ(std::string(output.data(), c.output.size()), c.output);
+        else
+            EXPECT_EQ(std::string(output.begin(), output.end()), std::string(c.outputSize, 'x'));
+        const std::string trace = TraceWithoutStamps();
+        const std::string afterFrame = "]\n\n" + (c.note.empty() ? "" : c.note + "\n\n");
+        EXPECT_EQ(trace.substr(trace.size() - std::min(trace.size(), afterFrame.size())),
+                  afterFrame);
     }
 }
 
