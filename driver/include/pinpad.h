@@ -65,6 +65,10 @@ extern "C" {
  *                value opens at 9600.
  * [in] parity, dataBits, stopBits  the first byte of each is a numeric code: parity 1 odd, 2 even,
  *                other none; data bits 7 seven, other eight; stop bits 2 two, other one.
+ * Port N opens the device that key COMN of section [PORTS] in ./sysconfig.ini names, else the
+ * system's own device for it. A mapping longer than 511 characters, or a ./sysconfig.ini that
+ * exists but cannot be read whole (unreadable, or over 1 MiB), opens nothing: -1, with a note in
+ * the time-out log; the system's device never stands in for a mapping that could not be read.
  * Returns 0 opened, -1 open failed (the port flag is set all the same, so device commands then
  * answer 2), -3 bad argument or a name longer than 15 characters. */
 PINPAD_API int PINPAD_CALL PinPad_EnablePort(const char* portName, int baudRate, const char* parity,
