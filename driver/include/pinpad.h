@@ -21,7 +21,9 @@
  * default 1), which leaves the check characters unverified. A reply is judged by its status
  * byte alone: only the command's success byte is success, a status byte 0 gives -4, any other
  * is returned as it is. Bytes before the reply's STX are skipped; a reply that does not fit the
- * 4096-byte receive buffer gives -4.
+ * 4096-byte receive buffer gives -4, and so does a reply whose data would have to be cut to fit
+ * the output that a function fills with them (the output is then left as it was; the frame
+ * trace says why).
  *
  * Each command first discards whatever the line has queued, so that a reply that came after its
  * own command gave up cannot answer the next one. Bytes that come right behind a reply (a key
@@ -63,6 +65,10 @@ extern "C" {
  *                value opens at 9600.
  * [in] parity, dataBits, stopBits  the first byte of each is a numeric code: parity 1 odd, 2 even,
  *                other none; data bits 7 seven, other eight; stop bits 2 two, other one.
+ * Port N opens the device that key COMN of section [PORTS] in ./sysconfig.ini names, else the
+ * system's own device for it. A mapping longer than 511 characters, or a ./sysconfig.ini that
+ * exists but cannot be read whole (unreadable, or over 1 MiB), opens nothing: -1, with a note in
+ * the time-out log; the system's device never stands in for a mapping that could not be read.
  * Returns 0 opened, -1 open failed (the port flag is set all the same, so device commands then
  * answer 2), -3 bad argument or a name longer than 15 characters. */
 PINPAD_API int PINPAD_CALL PinPad_EnablePort(const char* portName, int baudRate, const char* parity,
@@ -78,9 +84,9 @@ PINPAD_API int PINPAD_CALL PinPad_DisablePort(void);
 PINPAD_API int PINPAD_CALL PinPad_SetCustInfo(const char* info, unsigned int length);
 
 /* Reads the pad's customer information area.
- * [out] output  at least 256 bytes; receives the reply data (at most 251 bytes), not terminated.
- * Returns 0, or 224 with valid data and the pad's low-battery status; -1, -3, -4, 2, 3 or the
- * pad's status otherwise (output untouched). */
+ * [out] output  at least 256 bytes; receives the reply data (at most 250 bytes), not terminated.
+ * Returns 0, or 224 with valid data and the pad's low-battery status; -1, -3, -4 (also for reply
+ * data over 250 bytes), 2, 3 or the pad's status otherwise (output untouched). */
 PINPAD_API int PINPAD_CALL PinPad_GetCustInfo(char* output);
 
 /* Sets the codes the pad's keys report (command '4').
@@ -143,7 +149,8 @@ PINPAD_API int PINPAD_CALL PinPad_EnablePin(const char* params, unsigned int len
  * [in] params, length  may be empty; at most 256 bytes.
  * [in] timeoutSeconds  how long to wait for the reply, 1 to 255 (the pad's own entry time-out
  *                      goes up to 255 seconds); other values give -3 before anything is sent.
- * [out] output  256 bytes: the reply data as a terminated text (at most 122 characters). */
+ * [out] output  256 bytes: the reply data as a terminated text (at most 122 characters; a longer
+ *                reply gives -4). */
 PINPAD_API int PINPAD_CALL PinPad_GetPinValue(const char* params, unsigned int length,
                                               int timeoutSeconds, char* output);
 
@@ -155,7 +162,8 @@ PINPAD_API int PINPAD_CALL PinPad_MakeMac(const char* input, unsigned int length
 
 /* Has the pad encrypt or decrypt data (command '9').
  * [in] request, length  non-empty, at most 4088 bytes.
- * [out] output  4096 bytes: the reply data as a terminated text. */
+ * [out] output  4096 bytes: the reply data as a terminated text (at most 4088 characters, all
+ *               that the receive buffer holds). */
 PINPAD_API int PINPAD_CALL PinPad_EncryptData(const char* request, unsigned int length,
                                               char* output);
 
@@ -163,14 +171,16 @@ PINPAD_API int PINPAD_CALL PinPad_EncryptData(const char* request, unsigned int 
 
 /* Sends a card control request (command '@').
  * [in] request  a text of at most 2048 bytes, sent with its string length (may be empty).
- * [out] output  2048 bytes: the card's answer after the four-character header.
+ * [out] output  2048 bytes: the card's answer after the four-character header, as a terminated
+ *               text (at most 2038 characters; a longer answer gives -4).
  * Returns 0, a card status character (such as 'B', 66), or the codes above; -4 also when the
  * reply lacks the card status character. */
 PINPAD_API int PINPAD_CALL PinPad_IC_Control(const char* request, char* output);
 
 /* Sends a command to the card (command 'A'), for instance an APDU as hexadecimal text.
  * [in] request  a text of at most 2048 bytes, sent with its string length.
- * [out] output  2048 bytes: the card's answer after the status character.
+ * [out] output  2048 bytes: the card's answer after the status character, as a terminated text
+ *               (at most 2041 characters; a longer answer gives -4).
  * Returns 0, the fourth reply character (the card status) when the first is not '0', or the
  * codes above; -4 also when the reply lacks that status character. */
 PINPAD_API int PINPAD_CALL PinPad_IC_Access(const char* request, char* output);

@@ -28,6 +28,7 @@ int CardCommand(const CardReplyLayout& layout, const char* request, char* output
     ExchangeResult exchange = Transact(layout.command, payload.Bytes(), payload.Length(), reply);
     int result = ParseStatus(exchange, layout.successByte);
     if (result != 0) return result;
+    if (!ReplyDataWhole(exchange, sizeof reply)) return kNoReply;
     const char* data = reply + kReplyData;
     const auto dataLength = static_cast<std::size_t>(exchange.dataLength);
     if (dataLength <= layout.doneFlag || data[layout.doneFlag] != '0') {

@@ -1,13 +1,16 @@
 // What the key, PIN, MAC, data, card and display exports share: the request buffer that each
-// copies its payload into, and bounded copies of reply data out of the cut reply.
+// copies its payload into, the check that a reply's data reached the export whole, and bounded
+// copies of reply data out of the cut reply.
 #pragma once
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
 
 #include "driver_context.h"
 #include "frame_exchange.h"
+#include "trace.h"
 
 namespace lumenord {
 
@@ -44,6 +47,21 @@ private:
 // (its last byte is always the terminating zero).
 constexpr std::size_t ReplyDataCapacity(std::size_t replySize) {
     return replySize - 1 - kReplyData;
+}
+
+// Whether the reply buffer of `replySize` bytes holds every data byte of the reply. An export
+// that hands on the reply's data as long as they come refuses a reply that it would have to cut
+// (kNoReply: a cut answer must never pass for the whole one); the frame trace then says why,
+// right after the received frame.
+inline bool ReplyDataWhole(const ExchangeResult& exchange, std::size_t replySize) {
+    const std::size_t capacity = ReplyDataCapacity(replySize);
+    const auto dataLength = static_cast<std::size_t>(exchange.dataLength);
+    if (dataLength <= capacity) return true;
+    char note[96];
+    std::snprintf(note, sizeof note, "Reply refused: %zu data bytes, more than the %zu it can take",
+                  dataLength, capacity);
+    FrameTraceNote(note, Context().channel.TraceEnabled());
+    return false;
 }
 
 // Copies at most `count` reply data bytes from data offset `skip` into `output` and terminates

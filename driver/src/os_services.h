@@ -1,8 +1,10 @@
 // What the driver takes from the operating system besides the serial port: the device behind a
-// port number, where the time-out log goes by default, the wall clock, and the calling thread's
-// own window messages. One implementation per system (os_services_posix.cpp, _win32.cpp).
+// port number, where the time-out log goes by default, log files opened safely, the wall clock,
+// and the calling thread's own window messages. One implementation per system
+// (os_services_posix.cpp, _win32.cpp).
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 namespace lumenord::os {
@@ -12,6 +14,12 @@ std::string PortDevice(int portNumber);
 
 // The time-out log's directory when the settings name none: /var/log/halmstrom, C:\halmstrom\.
 const char* DefaultTimeoutLogDirectory();
+
+// Opens the log file `path` to append entries (created when missing; emptied first when `fresh`).
+// Only a regular file is used, and only one reached without following a symbolic link at `path`
+// itself: for a FIFO, device, directory or link, or a file that cannot be opened, the result is
+// null, at once and with nothing at `path` or behind it changed.
+std::FILE* OpenLogFile(const char* path, bool fresh);
 
 struct ClockReading {
     int year = 0;
@@ -39,5 +47,11 @@ public:
     CallScope(const CallScope&) = delete;
     CallScope& operator=(const CallScope&) = delete;
 };
+
+namespace testing {
+// Makes DefaultTimeoutLogDirectory name `directory` instead (null: the system's own again), so
+// that tests can see what the driver logs there.
+void SetDefaultTimeoutLogDirectory(const char* directory);
+}  // namespace testing
 
 }  // namespace lumenord::os

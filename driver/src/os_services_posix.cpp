@@ -1,5 +1,8 @@
 // POSIX side of the driver's operating-system services.
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/time.h>
+#include <unistd.h>
 
 #include <ctime>
 
@@ -7,6 +10,9 @@
 
 namespace lumenord::os {
 namespace {
+
+// Set by tests only; empty: the system's own directory.
+std::string g_defaultLogDirectory;
 
 ClockReading Read(bool utc) {
     timeval now{};
@@ -31,7 +37,28 @@ ClockReading Read(bool utc) {
 
 std::string PortDevice(int portNumber) { return "/dev/ttyS" + std::to_string(portNumber - 1); }
 
-const char* DefaultTimeoutLogDirectory() { return "/var/log/halmstrom"; }
+const char* DefaultTimeoutLogDirectory() {
+    return g_defaultLogDirectory.empty() ? "/var/log/halmstrom" : g_defaultLogDirectory.c_str();
+}
+
+std::FILE* OpenLogFile(const char* path, bool fresh) {
+    // What is already there and no regular file is not even opened: opening a FIFO or a device
+    // can wait or have effects of its own.
+    struct stat info {};
+    if (lstat(path, &info) == 0 && !S_ISREG(info.st_mode)) return nullptr;
+    // Something else may take its place meanwhile: the open neither waits nor follows a link,
+    // and what it opened is looked at again before anything is written or emptied.
+    int fd = open(
+        path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd < 0) return nullptr;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || (fresh && ftruncate(fd, 0) != 0)) {
+        close(fd);
+        return nullptr;
+    }
+    std::FILE* file = fdopen(fd, "a");
+    if (file == nullptr) close(fd);
+    return file;
+}
 
 ClockReading LocalClock() { return Read(false); }
 ClockReading UtcClock() { return Read(true); }
@@ -40,5 +67,9 @@ void DispatchThreadMessage() {}
 
 CallScope::CallScope() = default;
 CallScope::~CallScope() = default;
+
+void testing::SetDefaultTimeoutLogDirectory(const char* directory) {
+    g_defaultLogDirectory = directory != nullptr ? directory : "";
+}
 
 }  // namespace lumenord::os

@@ -40,6 +40,7 @@ int GetPinValue(const char* params, unsigned int length, int timeoutSeconds, cha
                          reply, sizeof reply);
     int result = ParseStatus(exchange, 'g');
     if (result != 0) return result;
+    if (!ReplyDataWhole(exchange, sizeof reply)) return kNoReply;
     CopyReplyData(reply, sizeof reply, 0, static_cast<std::size_t>(exchange.dataLength), output);
     return 0;
 }
@@ -85,6 +86,7 @@ int EncryptData(const char* request, unsigned int length, char* output) {
     ExchangeResult exchange = Transact('9', payload.Bytes(), payload.Length(), reply);
     int result = ParseStatus(exchange, 'i');
     if (result != 0) return result;
+    if (!ReplyDataWhole(exchange, sizeof reply)) return kNoReply;
     CopyReplyData(reply, sizeof reply, 0, static_cast<std::size_t>(exchange.dataLength), output);
     return 0;
 }

@@ -43,6 +43,12 @@ std::uint32_t LimitMs(int timeoutSeconds) {
 
 std::uint8_t* AsBytes(char* bytes) { return reinterpret_cast<std::uint8_t*>(bytes); }
 
+// The time-out log's note for a device that the settings forbid to open.
+const char* RefusalNote(DeviceRefusal refusal) {
+    return refusal == DeviceRefusal::kPathTooLong ? "EnablePort:DevicePathTooLong"
+                                                  : "EnablePort:SettingsUnreadable";
+}
+
 }  // namespace
 
 SerialChannel::SerialChannel() : m_traceEnabled(ReadTraceSetting()) {}
@@ -61,7 +67,12 @@ void SerialChannel::SetParameters(int portNumber, int baudRate, std::uint8_t par
 int SerialChannel::Open() {
     if (m_open) return 1;
     // The settings are read now, so that a changed sysconfig.ini takes effect at the next open.
-    std::string device = DevicePathForPort(m_portNumber);
+    DeviceRefusal refusal = DeviceRefusal::kNone;
+    std::string device = DevicePathForPort(m_portNumber, &refusal);
+    if (refusal != DeviceRefusal::kNone) {
+        TimeoutLog(RefusalNote(refusal), 0);
+        return 0;
+    }
     m_verifyChecks = ReadVerifyCheckSetting();
     LineSettings settings{m_baudRate, m_parityCode, m_dataBitsCode, m_stopBitsCode};
     m_port = SerialPort::Open(device.c_str(), settings);

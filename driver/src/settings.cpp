@@ -28,14 +28,30 @@ bool ReadVerifyCheckSetting() {
     return platform::GetPrivateProfileInt("SYSTEM", "VERIFYCHECK", 1, kSettingsFile) != 0;
 }
 
-std::string DevicePathForPort(int portNumber) {
+std::string DevicePathForPort(int portNumber, DeviceRefusal* refusal) {
+    DeviceRefusal unused = DeviceRefusal::kNone;
+    DeviceRefusal& why = refusal != nullptr ? *refusal : unused;
+    why = DeviceRefusal::kNone;
     if (portNumber < 1) return {};
     std::string key = "COM" + std::to_string(portNumber);
-    std::string mapped = ReadString("PORTS", key.c_str(), "");
-    if (!mapped.empty()) return mapped;
+    // Room for one character more than a path may have, so that a longer one shows.
+    char mapped[kMaxDevicePathLength + 2];
+    std::size_t length = platform::GetPrivateProfileString("PORTS", key.c_str(), "", mapped,
+                                                           sizeof mapped, kSettingsFile);
+    if (length > kMaxDevicePathLength) {
+        why = DeviceRefusal::kPathTooLong;
+        return {};
+    }
+    if (length > 0) return mapped;
+    // An unreadable file reads as a missing one; it may well map this port elsewhere.
+    if (!platform::IsProfileReadable(kSettingsFile)) {
+        why = DeviceRefusal::kSettingsUnreadable;
+        return {};
+    }
     return os::PortDevice(portNumber);
 }
 
+// An unreadable settings file gives the default too: a note about it still has somewhere to go.
 std::string TimeoutLogDirectory() {
     const char* fallback = os::DefaultTimeoutLogDirectory();
     std::string dir = ReadString("SYSTEM", "TIMEOUTLOGDIR", fallback);

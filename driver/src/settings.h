@@ -3,6 +3,7 @@
 // number.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace lumenord {
@@ -17,9 +18,22 @@ int ReadTraceSetting();
 // SYSTEM/VERIFYCHECK: whether replies' check characters are verified; on unless the value is 0.
 bool ReadVerifyCheckSetting();
 
+// The longest device path that a port may be mapped to.
+constexpr std::size_t kMaxDevicePathLength = 511;
+
+// Why a port number's device is not to be opened although the number is valid.
+enum class DeviceRefusal {
+    kNone,
+    kPathTooLong,         // its mapping is longer than kMaxDevicePathLength
+    kSettingsUnreadable,  // ./sysconfig.ini exists but does not read whole: it may map the port
+};
+
 // The device that port number `portNumber` opens: key COMn of section PORTS, else the system's
 // own name for the port (/dev/ttyS(n-1), \\.\COMn); empty for numbers below 1, which open nothing.
-std::string DevicePathForPort(int portNumber);
+// Empty too where the settings forbid any device, and `refusal` (when given) then says why: a
+// mapping is never cut, and the system's name never stands in for a mapping that could not be
+// read.
+std::string DevicePathForPort(int portNumber, DeviceRefusal* refusal = nullptr);
 
 // SYSTEM/TIMEOUTLOGDIR, by default /var/log/halmstrom (C:\halmstrom\ on Windows). The directory
 // is never created.

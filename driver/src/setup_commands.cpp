@@ -1,8 +1,8 @@
 // The port, customer information, keyboard value, control code and single-byte exports.
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
+#include "command_support.h"
 #include "driver_context.h"
 #include "frame_exchange.h"
 #include "pinpad.h"
@@ -13,8 +13,6 @@ namespace {
 
 constexpr int kPayloadBuffer = 256;
 constexpr int kReplyBuffer = 256;
-// Reply data the customer information read can deliver: the reply buffer after its head.
-constexpr int kMaxCustInfo = kReplyBuffer - 5;
 constexpr unsigned char kLowBattery = 0xE0;
 
 // One setting command: the export's own copy of the payload, the exchange, the status rule.
@@ -54,9 +52,9 @@ int GetCustInfo(char* output) {
         int result = ParseStatus(exchange, 'c');
         if (result != 0) return result;
     }
-    // The copy stays within what the reply buffer holds (its closing zero included).
-    int dataLength = std::min(exchange.dataLength, kMaxCustInfo);
-    std::memcpy(output, reply + 5, static_cast<std::size_t>(dataLength));
+    if (!ReplyDataWhole(exchange, sizeof reply)) return kNoReply;
+    // The data as they came, without a terminating zero.
+    std::memcpy(output, reply + kReplyData, static_cast<std::size_t>(exchange.dataLength));
     return exchange.status == kLowBattery ? kLowBattery : 0;
 }
 

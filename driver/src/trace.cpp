@@ -33,8 +33,9 @@ void WriteBytes(std::FILE* file, const char* bytes, int length) {
 }
 
 // Opens logbuf.txt for the next entry: afresh for the first one since the library was loaded.
+// Where it is no regular file, the entry is left out.
 std::FILE* OpenTrace() {
-    std::FILE* file = std::fopen(kTraceFile, g_traceOpenedOnce ? "a" : "w");
+    std::FILE* file = os::OpenLogFile(kTraceFile, !g_traceOpenedOnce);
     if (file != nullptr) g_traceOpenedOnce = true;
     return file;
 }
@@ -73,7 +74,7 @@ void TimeoutLog(const char* message, int length) {
     char name[32];
     std::snprintf(name, sizeof name, "debug%02d%02d.log", now.month, now.day);
     path += name;
-    std::FILE* file = std::fopen(path.c_str(), "a+");
+    std::FILE* file = os::OpenLogFile(path.c_str(), false);
     if (file == nullptr) return;
     std::fprintf(file, "---%s---\n", stamp);
     std::fprintf(file, "Data=[%s]  Len=[%d]\n", message, length);

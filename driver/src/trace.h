@@ -1,5 +1,7 @@
 // Records for service staff: the frame trace "logbuf.txt" (every frame sent and received, when
-// the trace is switched on) and the dated time-out log. Writing them never changes a result.
+// the trace is switched on) and the dated time-out log. Writing them never changes a result, and
+// neither waits for nor writes through what stands at a log's name when it is no regular file
+// (a FIFO, a device, a directory, a symbolic link): that log's entry is left out.
 #pragma once
 
 namespace lumenord {

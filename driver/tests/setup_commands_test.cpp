@@ -1,6 +1,9 @@
 // The port and setup exports against a scripted pad on a pseudo-terminal: request frames, result
 // codes, argument checks, the port flag, exclusive use, single-byte reads, the time-out log.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -15,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "os_services.h"
 #include "pinpad.h"
 #include "pty_peer.h"
 #include "serial_channel.h"
@@ -114,8 +118,8 @@ TEST_F(SetupTest, CustomerInformationReadOutcomes) {
         {"low battery, data valid", ReplyFrame('\xE0', data), 224, 200},
         {"pad error '2'", ReplyFrame('2', data), 50, 0},
         {"length field 000", ReplyFrameWithLength("000", 'c', data), 0, 200},
-        // More than the 256-byte reply buffer holds: 250 data bytes and its closing zero.
-        {"oversized reply", ReplyFrame('c', std::string(300, 'V')), 0, 251},
+        // More than the 256-byte reply buffer holds (250 data bytes): refused, not cut.
+        {"oversized reply", ReplyFrame('c', std::string(300, 'V')), -4, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -124,9 +128,6 @@ TEST_F(SetupTest, CustomerInformationReadOutcomes) {
         std::size_t replaced = 0;
         while (replaced < output.size() && output[replaced] != '\x55') ++replaced;
         EXPECT_EQ(replaced, c.written);
-        if (c.written == 251) {
-            EXPECT_EQ(output[250], '\0');
-        }
         if (c.written > 0) {
             EXPECT_EQ(output[0], 'V');
         }
@@ -311,6 +312,79 @@ TEST_F(SilentPadTest, NoReplyAfterTheTimeOutAndANoteInTheDatedLog) {
         << log;
     EXPECT_TRUE(m[1] == after.yearMonth || m[1] == before.yearMonth);
     EXPECT_TRUE(m[2] == after.day || m[2] == before.day);
+}
+
+// Whether another opener could claim `device` as the driver claims its port.
+bool Claimable(const std::string& device) {
+    int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool free = flock(fd, LOCK_EX | LOCK_NB) == 0;
+    close(fd);
+    return free;
+}
+
+// Every time-out log entry under `dir`.
+std::string LogsIn(const std::string& dir) {
+    std::string all;
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+        all += ReadFileText(entry.path().string());
+    return all;
+}
+
+TEST_F(SetupTest, SettingsThatCannotBeFollowedOpenNothing) {
+    const std::string logs = dir.Path() + "/logs";
+    const std::string defaultLogs = dir.Path() + "/default-logs";
+    lumenord::os::testing::SetDefaultTimeoutLogDirectory(defaultLogs.c_str());
+    const std::string pty = peer.SlavePath();
+    // Paths that name the pty in their first 511 characters: extra slashes change nothing.
+    const std::string longest = std::string(511 - pty.size(), '/') + pty;
+    const std::string settings = "[SYSTEM]\nTIMEOUTLOGDIR=" + logs + "\n[PORTS]\nCOM1=";
+    struct Case {
+        const char* name;
+        std::string content;
+        mode_t mode;
+        int result;
+        std::string note;    // the time-out log's entry, if any
+        bool noteInDefault;  // there, not in the folder that the settings name
+    };
+    const Case cases[] = {
+        {"device path of 511 characters", settings + longest + "\n", 0644, 0, "", false},
+        {"device path of 600 characters", settings + longest + std::string(89, 'X') + "\n", 0644,
+         -1, "EnablePort:DevicePathTooLong", false},
+        {"settings over the size limit", settings + pty + "\n" + std::string(1 << 20, ';') + "\n",
+         0644, -1, "EnablePort:SettingsUnreadable", true},
+        {"settings this user may not read", settings + pty + "\n", 0, -1,
+         "EnablePort:SettingsUnreadable", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.mode == 0 && geteuid() == 0) continue;  // root reads every file
+        std::filesystem::remove_all(logs);
+        std::filesystem::remove_all(defaultLogs);
+        std::filesystem::create_directory(logs);
+        std::filesystem::create_directory(defaultLogs);
+        std::filesystem::remove("sysconfig.ini");
+        std::ofstream("sysconfig.ini") << c.content;
+        chmod("sysconfig.ini", c.mode);
+
+        EXPECT_EQ(Enable("com1"), c.result);
+        if (c.result == 0) {
+            EXPECT_FALSE(Claimable(pty));
+        } else {
+            // Nothing open: the command is not written anywhere.
+            EXPECT_EQ(PinPad_SetControlCode("032", 3), 2);
+            EXPECT_EQ(peer.Read(64, 100), "");
+            EXPECT_TRUE(Claimable(pty));
+        }
+        const std::string entry = "Data=[" + c.note + "]  Len=[0]";
+        const std::string named = LogsIn(logs), fallback = LogsIn(defaultLogs);
+        EXPECT_EQ(named.find(entry) != std::string::npos, !c.note.empty() && !c.noteInDefault)
+            << named;
+        EXPECT_EQ(fallback.find(entry) != std::string::npos, !c.note.empty() && c.noteInDefault)
+            << fallback;
+    }
+    chmod("sysconfig.ini", 0644);
+    lumenord::os::testing::SetDefaultTimeoutLogDirectory(nullptr);
 }
 
 }  // namespace

@@ -1,10 +1,17 @@
 // The frame trace as a host sees it: the built shared library loaded at run time in a fresh
 // working directory, since the trace switch is read from ./sysconfig.ini when it is loaded.
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <future>
 #include <regex>
 #include <stdexcept>
 #include <string>
@@ -18,6 +25,7 @@ namespace {
 using lumenord::test::PtyPeer;
 using lumenord::test::ReadFileText;
 using lumenord::test::ReplyFrame;
+using lumenord::test::ReplyFrameWithLength;
 using lumenord::test::TempWorkDir;
 
 // The driver loaded for the lifetime of the object.
@@ -28,6 +36,11 @@ public:
         enablePort = Bind<decltype(&PinPad_EnablePort)>("PinPad_EnablePort");
         disablePort = Bind<decltype(&PinPad_DisablePort)>("PinPad_DisablePort");
         setCustInfo = Bind<decltype(&PinPad_SetCustInfo)>("PinPad_SetCustInfo");
+        getPinValue = Bind<decltype(&PinPad_GetPinValue)>("PinPad_GetPinValue");
+        getCustInfo = Bind<decltype(&PinPad_GetCustInfo)>("PinPad_GetCustInfo");
+        encryptData = Bind<decltype(&PinPad_EncryptData)>("PinPad_EncryptData");
+        icControl = Bind<decltype(&PinPad_IC_Control)>("PinPad_IC_Control");
+        icAccess = Bind<decltype(&PinPad_IC_Access)>("PinPad_IC_Access");
     }
     ~Library() {
         disablePort();
@@ -41,6 +54,11 @@ public:
     decltype(&PinPad_EnablePort) enablePort;
     decltype(&PinPad_DisablePort) disablePort;
     decltype(&PinPad_SetCustInfo) setCustInfo;
+    decltype(&PinPad_GetPinValue) getPinValue;
+    decltype(&PinPad_GetCustInfo) getCustInfo;
+    decltype(&PinPad_EncryptData) encryptData;
+    decltype(&PinPad_IC_Control) icControl;
+    decltype(&PinPad_IC_Access) icAccess;
 
 private:
     template <typename F>
@@ -175,6 +193,171 @@ TEST_F(TraceTest, StaysOffUnlessDebugIsOne) {
         ASSERT_EQ(library.Enable(), 0);
         EXPECT_EQ(Write(library, "QUIET"), 0);  // frames still flow
         EXPECT_FALSE(std::filesystem::exists("logbuf.txt"));
+    }
+}
+
+// The dated time-out log's name for the current UTC date.
+std::string TimeoutLogName() {
+    std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    char name[32];
+    std::snprintf(name, sizeof name, "debug%02d%02d.log", utc.tm_mon + 1, utc.tm_mday);
+    return name;
+}
+
+// Everything under `path` (a file's content and mode, a folder's entries), to see that nothing
+// was written, created, emptied or changed there.
+std::string Snapshot(const std::filesystem::path& path) {
+    std::string shot;
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(path, ignored)) {
+        struct stat info {};
+        lstat(entry.path().c_str(), &info);
+        shot += entry.path().string() + " " + std::to_string(info.st_mode) + " " +
+                (S_ISREG(info.st_mode) ? ReadFileText(entry.path().string()) : "") + "\n";
+    }
+    return shot;
+}
+
+TEST_F(TraceTest, ALogThatIsNoRegularFileIsLeftAloneAndTheCommandRunsOn) {
+    const std::string logs = dir.Path() + "/logs";
+    const std::string elsewhere = dir.Path() + "/elsewhere";
+    const std::string readOnly = elsewhere + "/kept.txt";
+    std::filesystem::create_directory(logs);
+    WriteSettings("DEBUG=1\nTIMEOUTLOGDIR=" + logs + "\n");
+    using Type = std::filesystem::file_type;
+    struct Plant {
+        const char* name;
+        std::function<int(const char* path)> make;
+        Type typeAfter;  // what the log's path still leads to afterwards
+    };
+    const Plant plants[] = {
+        {"FIFO", [](const char* path) { return mkfifo(path, 0666); }, Type::fifo},
+        {"link to a read-only file",
+         [&](const char* path) { return symlink(readOnly.c_str(), path); }, Type::regular},
+        {"link to a directory",
+         [&](const char* path) { return symlink((elsewhere + "/folder").c_str(), path); },
+         Type::directory},
+        {"dangling link",
+         [&](const char* path) { return symlink((elsewhere + "/created").c_str(), path); },
+         Type::not_found},
+        {"directory", [](const char* path) { return mkdir(path, 0777); }, Type::directory},
+    };
+    for (const Plant& plant : plants) {
+        for (bool trace : {true, false}) {
+            SCOPED_TRACE(std::string(plant.name) +
+                         (trace ? " as logbuf.txt" : " as the dated log"));
+            std::filesystem::remove_all("logbuf.txt");
+            std::filesystem::remove_all(logs);
+            std::filesystem::create_directory(logs);
+            std::filesystem::remove_all(elsewhere);
+            std::filesystem::create_directories(elsewhere + "/folder");
+            std::ofstream(readOnly) << "kept as it is\n";
+            chmod(readOnly.c_str(), 0444);
+            const std::string logName = logs + "/" + TimeoutLogName();
+            const std::string path = trace ? "logbuf.txt" : logName;
+            ASSERT_EQ(plant.make(path.c_str()), 0);
+            const std::string before = Snapshot(elsewhere);
+            // Loaded afresh, so that the trace's first entry, which empties the file, goes there.
+            Library library;
+            ASSERT_EQ(library.Enable(), 0);
+
+            // A silent pad: the request goes out (a trace entry), the read times out (a note).
+            peer.Serve({""});
+            std::vector<char> output(256, 'x');
+            auto call = std::async(std::launch::async,
+                                   [&] { return library.getPinValue("", 0, 1, output.data()); });
+            const bool ended = call.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+            // A reader lets a writer go that waits for one, and shows what it wrote.
+            int reader =
+                plant.typeAfter == Type::fifo ? open(path.c_str(), O_RDONLY | O_NONBLOCK) : -1;
+            EXPECT_TRUE(ended) << "the command hung on the log";
+            EXPECT_EQ(call.get(), -4);
+            EXPECT_EQ(peer.Requests().size(), 1u);
+            if (reader >= 0) {
+                char byte = 0;
+                EXPECT_LE(read(reader, &byte, 1), 0) << "an entry went into the FIFO";
+                close(reader);
+            }
+            EXPECT_EQ(Snapshot(elsewhere), before);
+            EXPECT_EQ(std::filesystem::status(path).type(), plant.typeAfter);
+            // The other log is written as ever.
+            if (trace)
+                EXPECT_NE(ReadFileText(logName).find("TimeOut"), std::string::npos);
+            else
+                EXPECT_NE(TraceWithoutStamps().find("Send To POS"), std::string::npos);
+        }
+    }
+}
+
+// Every export that hands on reply data of the reply's own length, against replies just within
+// and just beyond what it can hold: a reply it would have to cut gives -4, leaves the output
+// as it was, and the trace says why after the received frame.
+TEST_F(TraceTest, ARepliesDataThatDoNotFitTheOutputAreRefused) {
+    WriteSettings("DEBUG=1\n");
+    Library library;
+    ASSERT_EQ(library.Enable(), 0);
+    auto digits = [](std::size_t n) {
+        std::string text;
+        while (text.size() < n) text += "0123456789ABCDEF";
+        return text.substr(0, n);
+    };
+    const std::string cardAnswer = digits(2986) + "6A82";  // a card's 2990-byte answer
+    struct Case {
+        const char* name;
+        std::function<int(Library&, char*)> call;
+        std::size_t outputSize;  // as the header documents it
+        std::string reply;
+        int result;
+        std::string output;  // what the output holds from the front (for 0)
+        std::string note;    // the trace's note after the received frame, if any
+    };
+    auto custInfo = [](Library& l, char* o) { return l.getCustInfo(o); };
+    auto pinValue = [](Library& l, char* o) { return l.getPinValue("", 0, 5, o); };
+    auto data = [](Library& l, char* o) { return l.encryptData("301", 3, o); };
+    auto control = [](Library& l, char* o) { return l.icControl("1", o); };
+    auto access = [](Library& l, char* o) { return l.icAccess("00B2010C00", o); };
+    const Case cases[] = {
+        {"customer information that fills the reply", custInfo, 256, Frame('c', digits(250)), 0,
+         digits(250) + "x", ""},
+        {"customer information one byte longer", custInfo, 256, Frame('c', digits(251)), -4, "",
+         "Reply refused: 251 data bytes, more than the 250 it can take"},
+        {"PIN value of 122 characters", pinValue, 256, Frame('g', digits(122)), 0,
+         digits(122) + '\0', ""},
+        {"PIN value of 123 characters", pinValue, 256, Frame('g', digits(123)), -4, "",
+         "Reply refused: 123 data bytes, more than the 122 it can take"},
+        {"PIN value of 1200 characters, length field 000", pinValue, 256,
+         ReplyFrameWithLength("000", 'g', digits(1200)), -4, "",
+         "Reply refused: 1200 data bytes, more than the 122 it can take"},
+        {"data as long as the receive buffer allows", data, 4096, Frame('i', digits(4088)), 0,
+         digits(4088) + '\0', ""},
+        {"data beyond the receive buffer", data, 4096,
+         ReplyFrameWithLength("000", 'i', digits(5000)), -4, "",
+         "Reply refused: longer than the receive buffer"},
+        {"card control answer of 2038 characters", control, 2048, Frame('p', "0000" + digits(2038)),
+         0, digits(2038) + '\0', ""},
+        {"card control answer of 2039 characters", control, 2048, Frame('p', "0000" + digits(2039)),
+         -4, "", "Reply refused: 2043 data bytes, more than the 2042 it can take"},
+        {"card access answer of 2041 characters", access, 2048, Frame('q', "0" + digits(2041)), 0,
+         digits(2041) + '\0', ""},
+        {"card answer of 2990 characters ending in 6A82", access, 2048, Frame('q', "0" + cardAnswer), -4,
+         "", "Reply refused: 2991 data bytes, more than the 2042 it can take"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<char> output(c.outputSize, 'x');  // exactly the documented size, for ASan
+        peer.Serve({c.reply});
+        EXPECT_EQ(c.call(library, output.data()), c.result);
+        peer.Requests();
+        if (c.result == 0)
+            EXPECT_EQ(std::string(output.data(), c.output.size()), c.output);
+        else
+            EXPECT_EQ(std::string(output.begin(), output.end()), std::string(c.outputSize, 'x'));
+        const std::string trace = TraceWithoutStamps();
+        const std::string afterFrame = "]\n\n" + (c.note.empty() ? "" : c.note + "\n\n");
+        EXPECT_EQ(trace.substr(trace.size() - std::min(trace.size(), afterFrame.size())),
+                  afterFrame);
     }
 }
 
