@@ -45,8 +45,14 @@ std::uint8_t* AsBytes(char* bytes) { return reinterpret_cast<std::uint8_t*>(byte
 
 // The time-out log's note for a device that the settings forbid to open.
 const char* RefusalNote(DeviceRefusal refusal) {
-    return refusal == DeviceRefusal::kPathTooLong ? "EnablePort:DevicePathTooLong"
-                                                  : "EnablePort:SettingsUnreadable";
+    switch (refusal) {
+        case DeviceRefusal::kPathTooLong:
+            return "EnablePort:DevicePathTooLong";
+        case DeviceRefusal::kPathHoldsNul:
+            return "EnablePort:DevicePathHoldsNul";
+        default:
+            return "EnablePort:SettingsUnreadable";
+    }
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 #include "os_services.h"
 #include "profile.h"
@@ -11,11 +12,22 @@
 namespace lumenord {
 namespace {
 
-std::string ReadString(const char* section, const char* key, const char* defaultValue) {
-    char value[512];
-    platform::GetPrivateProfileString(section, key, defaultValue, value, sizeof value,
-                                      kSettingsFile);
-    return value;
+// A value that is used whole or not at all: nothing, and `why` says so, when it is longer than
+// kMaxDevicePathLength or holds a NUL byte, where the text before it would name another file.
+std::optional<std::string> ReadWhole(const char* section, const char* key, const char* defaultValue,
+                                     DeviceRefusal& why) {
+    // Room for one character more than a value may have, so that a longer one shows.
+    char value[kMaxDevicePathLength + 2];
+    const std::size_t length = platform::GetPrivateProfileString(section, key, defaultValue, value,
+                                                                 sizeof value, kSettingsFile);
+    if (length > kMaxDevicePathLength) {
+        why = DeviceRefusal::kPathTooLong;
+    } else if (std::strlen(value) != length) {
+        why = DeviceRefusal::kPathHoldsNul;
+    } else {
+        return std::string(value, length);
+    }
+    return std::nullopt;
 }
 
 }  // namespace
@@ -34,15 +46,9 @@ std::string DevicePathForPort(int portNumber, DeviceRefusal* refusal) {
     why = DeviceRefusal::kNone;
     if (portNumber < 1) return {};
     std::string key = "COM" + std::to_string(portNumber);
-    // Room for one character more than a path may have, so that a longer one shows.
-    char mapped[kMaxDevicePathLength + 2];
-    std::size_t length = platform::GetPrivateProfileString("PORTS", key.c_str(), "", mapped,
-                                                           sizeof mapped, kSettingsFile);
-    if (length > kMaxDevicePathLength) {
-        why = DeviceRefusal::kPathTooLong;
-        return {};
-    }
-    if (length > 0) return mapped;
+    const std::optional<std::string> mapped = ReadWhole("PORTS", key.c_str(), "", why);
+    if (!mapped) return {};
+    if (!mapped->empty()) return *mapped;
     // An unreadable file reads as a missing one; it may well map this port elsewhere.
     if (!platform::IsProfileReadable(kSettingsFile)) {
         why = DeviceRefusal::kSettingsUnreadable;
@@ -54,8 +60,10 @@ std::string DevicePathForPort(int portNumber, DeviceRefusal* refusal) {
 // An unreadable settings file gives the default too: a note about it still has somewhere to go.
 std::string TimeoutLogDirectory() {
     const char* fallback = os::DefaultTimeoutLogDirectory();
-    std::string dir = ReadString("SYSTEM", "TIMEOUTLOGDIR", fallback);
-    return dir.empty() ? fallback : dir;
+    DeviceRefusal ignored = DeviceRefusal::kNone;
+    const std::optional<std::string> dir = ReadWhole("SYSTEM", "TIMEOUTLOGDIR", fallback, ignored);
+    if (!dir) return {};
+    return dir->empty() ? fallback : *dir;
 }
 
 int PortNumberFromName(const char* name) {

@@ -18,13 +18,14 @@ int ReadTraceSetting();
 // SYSTEM/VERIFYCHECK: whether replies' check characters are verified; on unless the value is 0.
 bool ReadVerifyCheckSetting();
 
-// The longest device path that a port may be mapped to.
+// The longest device path that a port may be mapped to, and the longest time-out log directory.
 constexpr std::size_t kMaxDevicePathLength = 511;
 
 // Why a port number's device is not to be opened although the number is valid.
 enum class DeviceRefusal {
     kNone,
     kPathTooLong,         // its mapping is longer than kMaxDevicePathLength
+    kPathHoldsNul,        // its mapping holds a NUL byte: the text before it is another path
     kSettingsUnreadable,  // ./sysconfig.ini exists but does not read whole: it may map the port
 };
 
@@ -36,7 +37,8 @@ enum class DeviceRefusal {
 std::string DevicePathForPort(int portNumber, DeviceRefusal* refusal = nullptr);
 
 // SYSTEM/TIMEOUTLOGDIR, by default /var/log/halmstrom (C:\halmstrom\ on Windows). The directory
-// is never created.
+// is never created. Empty, so that nothing is logged, when the value is too long or holds a NUL
+// byte: the cut text would name another directory.
 std::string TimeoutLogDirectory();
 
 // The number in "comN": the text from the fourth character on, read the way atol reads it

@@ -70,7 +70,8 @@ void TimeoutLog(const char* message, int length) {
     std::snprintf(stamp, sizeof stamp, "%02d-%02d %02d:%02d:%2d", now.year, now.month, now.day,
                   now.hour, now.milliseconds);
     std::string path = TimeoutLogDirectory();
-    if (!path.empty() && path.back() != '/' && path.back() != '\\') path += '/';
+    if (path.empty()) return;
+    if (path.back() != '/' && path.back() != '\\') path += '/';
     char name[32];
     std::snprintf(name, sizeof name, "debug%02d%02d.log", now.month, now.day);
     path += name;
