@@ -203,10 +203,12 @@ void KeypadPage::btSetControlCodeClick() {
         ReopenAtNewSpeed(command->value);
         return;
     }
-    if (*position == kPinTimeoutCode) {
-        WriteKeyStore("PINRENEW", "TIMEOUT", QByteArray::number(command->value).constData());
-    }
     m_shell.ShowStatus("set the control code ok");
+    if (*position == kPinTimeoutCode) {
+        const QByteArray seconds = QByteArray::number(command->value);
+        RecordKeys("The PIN time-out was set on the pad",
+                   {{"PINRENEW", "TIMEOUT", seconds.toStdString()}});
+    }
 }
 
 void KeypadPage::ReopenAtNewSpeed(int value) {
