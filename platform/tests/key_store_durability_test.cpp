@@ -1,4 +1,5 @@
-// The key store survives a writer killed at any moment, and any file content at its path.
+// The key store survives a writer killed at any moment, any file content at its path, and
+// several writers at once.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
@@ -12,7 +13,6 @@
 #include <map>
 #include <random>
 #include <set>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
