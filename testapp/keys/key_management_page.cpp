@@ -25,6 +25,8 @@ using shell::Shell;
 constexpr const char* kTestKey = "7E4D19C0A2F6385D0C9E7F2A64F3D8350A6E2C97F4D3836E";
 constexpr int kLongestKey = 48;
 constexpr int kKeyStoreKeyBuffer = 49;
+// What a key store record that failed was to keep.
+const QString kKeyLoaded = "The key was loaded into the pad";
 
 const QStringList kMixCodes = {"30", "31", "32", "33", "34", "40", "41", "42", "43"};
 const QStringList kKeyLengths = {"8", "16", "24"};
@@ -89,8 +91,6 @@ std::vector<platform::ProfileEntry> Entries(const std::vector<StoreWrite>& write
 void WriteStore(const QString& done, const std::vector<StoreWrite>& writes) {
     shell::RecordKeys(done, Entries(writes));
 }
-
-const QString kKeyLoaded = "The key was loaded into the pad";
 
 // Hex keys are read and compared column by column: a fixed-width font, wide enough for a
 // triple-length key.

@@ -6,6 +6,7 @@
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 #include <cstring>
+#include <string>
 
 #include "control_codes.h"
 #include "key_store.h"
@@ -205,9 +206,8 @@ void KeypadPage::btSetControlCodeClick() {
     }
     m_shell.ShowStatus("set the control code ok");
     if (*position == kPinTimeoutCode) {
-        const QByteArray seconds = QByteArray::number(command->value);
-        RecordKeys("The PIN time-out was set on the pad",
-                   {{"PINRENEW", "TIMEOUT", seconds.toStdString()}});
+        const std::string seconds = std::to_string(command->value);
+        RecordKeys("The PIN time-out was set on the pad", {{"PINRENEW", "TIMEOUT", seconds}});
     }
 }
 
