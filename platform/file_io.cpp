@@ -7,9 +7,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <string_view>
+#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -17,14 +23,16 @@
 namespace platform {
 namespace {
 
-using namespace std::chrono_literals;
-
 // A chain of symbolic links longer than this is treated as a loop, as the kernel does.
 constexpr int kMaxLinkHops = 40;
 // mkstemp replaces the six X of the temporary file name with letters and digits.
 constexpr std::string_view kTemporarySuffix = ".tmp";
 constexpr std::size_t kTemporaryRandomLength = 6;
-constexpr auto kLockRetryLongest = 16ms;
+// Threads still waiting for locks that their writers gave up on. A lock that another process
+// never releases would keep each such thread for ever; past this many, a write that finds the
+// lock taken fails at once instead of adding another.
+constexpr int kMostAbandonedLockWaits = 8;
+std::atomic<int> g_abandonedLockWaits{0};
 
 class FileDescriptor {
 public:
@@ -36,6 +44,8 @@ public:
     FileDescriptor& operator=(const FileDescriptor&) = delete;
     int get() const { return m_fd; }
     bool valid() const { return m_fd >= 0; }
+    // Hands the descriptor over to another owner.
+    int Release() { return std::exchange(m_fd, -1); }
     // Closes now and reports whether the close succeeded (a late write error shows up here).
     bool Close() {
         const int fd = std::exchange(m_fd, -1);
@@ -54,12 +64,35 @@ std::pair<std::string, std::string> SplitPath(const std::string& path) {
     return {path.substr(0, slash), path.substr(slash + 1)};
 }
 
+// The failure that the errno `error` of a failing step stands for.
+WriteResult Failure(int error) {
+    switch (error) {
+        case EACCES:
+        case EPERM:
+            return {WriteError::kPermission, error};
+        case EROFS:
+            return {WriteError::kReadOnlyFileSystem, error};
+        case ENOSPC:
+        case EDQUOT:
+            return {WriteError::kDiskFull, error};
+        case EFBIG:
+            return {WriteError::kTooLarge, error};
+        case ENOENT:
+        case ENOTDIR:
+            return {WriteError::kMissingFolder, error};
+        case ELOOP:
+            return {WriteError::kLinkLoop, error};
+        default:
+            return {WriteError::kSystemError, error};
+    }
+}
+
 bool IsRegular(int fd) {
     struct stat st {};
     return fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// Reads what is left of `fd`; fails beyond `maxSize` bytes.
+// Reads what is left of `fd`; fails beyond `maxSize` bytes (errno EFBIG) or with the read's errno.
 std::optional<std::string> ReadAll(int fd, std::size_t maxSize) {
     std::string content;
     char chunk[4096];
@@ -68,7 +101,10 @@ std::optional<std::string> ReadAll(int fd, std::size_t maxSize) {
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) return std::nullopt;
         if (got == 0) return content;
-        if (content.size() + static_cast<std::size_t>(got) > maxSize) return std::nullopt;
+        if (content.size() + static_cast<std::size_t>(got) > maxSize) {
+            errno = EFBIG;
+            return std::nullopt;
+        }
         content.append(chunk, static_cast<std::size_t>(got));
     }
 }
@@ -79,6 +115,7 @@ bool WriteAll(int fd, const std::string& content) {
     while (left > 0) {
         const ssize_t n = write(fd, data, left);
         if (n < 0 && errno == EINTR) continue;
+        if (n == 0) errno = EIO;
         if (n <= 0) return false;
         data += n;
         left -= static_cast<std::size_t>(n);
@@ -87,23 +124,28 @@ bool WriteAll(int fd, const std::string& content) {
 }
 
 // The file that writing `path` must replace: the end of its chain of symbolic links (which may
-// not exist yet). Nothing for a loop or an unreadable link.
-std::optional<std::string> ResolveLinks(std::string path) {
+// not exist yet). Nothing for a loop or an unreadable link, with the errno in `error`.
+std::optional<std::string> ResolveLinks(std::string path, int& error) {
     for (int hop = 0; hop < kMaxLinkHops; ++hop) {
         struct stat st {};
         if (lstat(path.c_str(), &st) != 0) {
             if (errno == ENOENT) return path;
+            error = errno;
             return std::nullopt;
         }
         if (!S_ISLNK(st.st_mode)) return path;
         std::vector<char> link(static_cast<std::size_t>(st.st_size) + 2);
         const ssize_t n = readlink(path.c_str(), link.data(), link.size());
         // A link that grew since lstat is retried on the next hop with its new size.
-        if (n < 0) return std::nullopt;
+        if (n < 0) {
+            error = errno;
+            return std::nullopt;
+        }
         if (static_cast<std::size_t>(n) >= link.size()) continue;
         std::string target(link.data(), static_cast<std::size_t>(n));
         path = target.front() == '/' ? target : SplitPath(path).first + "/" + target;
     }
+    error = ELOOP;
     return std::nullopt;
 }
 
@@ -114,8 +156,63 @@ int OpenLockFile(const std::string& target) {
     const std::string path = target + ".lock";
     constexpr int kFlags = O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
     const int fd = open(path.c_str(), O_RDWR | O_CREAT | kFlags, 0644);
-    if (fd < 0 && errno == EACCES) return open(path.c_str(), O_RDONLY | kFlags);
-    return fd;
+    if (fd >= 0 || errno != EACCES) return fd;
+    const int readOnly = open(path.c_str(), O_RDONLY | kFlags);
+    if (readOnly < 0) errno = EACCES;  // a lock file that cannot be made: the folder is closed
+    return readOnly;
+}
+
+// One blocking flock, run on a thread of its own so that the writer can stop waiting at its
+// deadline: flock has no timed wait, and no signal may be installed in the host process to
+// interrupt it. Whoever comes second owns the descriptor: the writer when the flock returned in
+// time, the thread when the writer had given up (it then closes it, releasing the lock it got).
+struct LockWait {
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    int error = 0;  // errno of a failed flock
+    bool abandoned = false;
+};
+
+void WaitForLock(const std::shared_ptr<LockWait>& wait, int fd) {
+    int error = 0;
+    while (flock(fd, LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            error = errno;
+            break;
+        }
+    }
+    const std::lock_guard lock(wait->mutex);
+    wait->done = true;
+    wait->error = error;
+    if (wait->abandoned) {
+        close(fd);
+        --g_abandonedLockWaits;
+    } else {
+        wait->finished.notify_one();
+    }
+}
+
+// Takes the exclusive lock on `fd`, waiting in turn with the other writers until `deadline` at
+// the latest. A writer that gives up leaves the descriptor to the waiting thread.
+WriteResult LockBefore(FileDescriptor& fd, std::chrono::steady_clock::time_point deadline) {
+    if (flock(fd.get(), LOCK_EX | LOCK_NB) == 0) return {};
+    if (errno != EWOULDBLOCK && errno != EINTR) return Failure(errno);
+    if (g_abandonedLockWaits.load() >= kMostAbandonedLockWaits) return {WriteError::kLockTimeout};
+    auto wait = std::make_shared<LockWait>();
+    try {
+        std::thread(WaitForLock, wait, fd.get()).detach();
+    } catch (const std::system_error& error) {
+        return {WriteError::kSystemError, error.code().value()};
+    }
+    std::unique_lock lock(wait->mutex);
+    if (wait->finished.wait_until(lock, deadline, [&] { return wait->done; })) {
+        return wait->error == 0 ? WriteResult{} : Failure(wait->error);
+    }
+    wait->abandoned = true;
+    ++g_abandonedLockWaits;
+    fd.Release();
+    return {WriteError::kLockTimeout};
 }
 
 // An exclusive lock on "<target>.lock" held for the object's lifetime, shared by every writer of
@@ -124,28 +221,19 @@ int OpenLockFile(const std::string& target) {
 class WriterLock {
 public:
     explicit WriterLock(const std::string& target) : m_fd(OpenLockFile(target)) {
-        if (!m_fd.valid() || !IsRegular(m_fd.get())) return;
-        const auto deadline = std::chrono::steady_clock::now() + kWriteLockDeadline;
-        auto pause = 1ms;
-        for (;;) {
-            if (flock(m_fd.get(), LOCK_EX | LOCK_NB) == 0) {
-                m_held = true;
-                return;
-            }
-            if (errno != EWOULDBLOCK && errno != EINTR) return;
-            const auto now = std::chrono::steady_clock::now();
-            if (now >= deadline) return;
-            // flock has no timed wait: retry after a short pause that grows, up to the deadline.
-            std::this_thread::sleep_for(
-                std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
-            pause = std::min<std::chrono::milliseconds>(pause * 2, kLockRetryLongest);
+        if (!m_fd.valid()) {
+            m_result = Failure(errno);
+        } else if (!IsRegular(m_fd.get())) {
+            m_result = {WriteError::kNotRegularFile};
+        } else {
+            m_result = LockBefore(m_fd, std::chrono::steady_clock::now() + kWriteLockDeadline);
         }
     }
-    bool held() const { return m_held; }
+    const WriteResult& result() const { return m_result; }
 
 private:
     FileDescriptor m_fd;  // closing it releases the lock
-    bool m_held = false;
+    WriteResult m_result;
 };
 
 bool IsTemporaryOf(std::string_view name, std::string_view base) {
@@ -196,20 +284,25 @@ void SyncFolder(const std::string& folder) {
     if (dir.valid()) fsync(dir.get());
 }
 
-bool WriteAndRename(const std::string& target, const std::string& content, const struct stat* old) {
+WriteResult WriteAndRename(const std::string& target, const std::string& content,
+                           const struct stat* old) {
     std::string name = target + std::string(kTemporarySuffix) + "XXXXXX";
     FileDescriptor fd(mkostemp(name.data(), O_CLOEXEC));  // created with mode 0600
-    if (!fd.valid()) return false;
-    bool ok = old == nullptr || KeepOwnerAndMode(fd.get(), *old);
-    ok = ok && WriteAll(fd.get(), content) && fsync(fd.get()) == 0;
-    ok = fd.Close() && ok;
-    ok = ok && rename(name.c_str(), target.c_str()) == 0;
-    if (!ok) {
+    if (!fd.valid()) return Failure(errno);
+    WriteResult result;
+    if (old != nullptr && !KeepOwnerAndMode(fd.get(), *old)) {
+        result = {WriteError::kOwnerNotKept, errno};
+    } else if (!WriteAll(fd.get(), content) || fsync(fd.get()) != 0) {
+        result = Failure(errno);
+    }
+    if (!fd.Close() && result.ok()) result = Failure(errno);
+    if (result.ok() && rename(name.c_str(), target.c_str()) != 0) result = Failure(errno);
+    if (!result.ok()) {
         unlink(name.c_str());
-        return false;
+        return result;
     }
     SyncFolder(SplitPath(target).first);
-    return true;
+    return {};
 }
 
 }  // namespace
@@ -231,28 +324,36 @@ std::optional<std::string> ReadRegularFile(const char* path, std::size_t maxSize
     return ReadAll(fd.get(), maxSize);
 }
 
-bool ReplaceFile(const char* path, std::size_t maxSize,
-                 const std::function<std::string(const std::string&)>& edit) {
-    if (path == nullptr || *path == '\0') return false;
-    const std::optional<std::string> target = ResolveLinks(path);
-    if (!target) return false;
+WriteResult ReplaceFile(const char* path, std::size_t maxSize,
+                        const std::function<std::string(const std::string&)>& edit) {
+    if (path == nullptr || *path == '\0') return {WriteError::kNoPath};
+    int error = 0;
+    const std::optional<std::string> target = ResolveLinks(path, error);
+    if (!target) return Failure(error);
     const WriterLock lock(*target);
-    if (!lock.held()) return false;
+    if (!lock.result().ok()) return lock.result();
     RemoveStaleTemporaries(*target);
 
     std::optional<std::string> current;  // nothing: a new file
     struct stat st {};
     if (stat(target->c_str(), &st) == 0) {
-        if (!S_ISREG(st.st_mode)) return false;
+        if (!S_ISREG(st.st_mode)) return {WriteError::kNotRegularFile};
+        // A file that nobody may write is kept as it is, by root too (as Windows keeps a file
+        // with the read-only attribute).
+        if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return {WriteError::kReadOnlyFile};
         // Opening for writing too refuses a file that this process may not write.
         FileDescriptor fd(open(target->c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-        if (!fd.valid() || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+        if (!fd.valid() || fstat(fd.get(), &st) != 0) return Failure(errno);
+        if (!S_ISREG(st.st_mode)) return {WriteError::kNotRegularFile};
         current = ReadAll(fd.get(), maxSize);
-        if (!current) return false;
+        if (!current) return Failure(errno);
     } else if (errno != ENOENT) {
-        return false;
+        return Failure(errno);
     }
-    return WriteAndRename(*target, edit(current.value_or(std::string())), current ? &st : nullptr);
+    const std::string content = edit(current.value_or(std::string()));
+    // Readers refuse a file beyond the limit: writing one would lock every later write out.
+    if (content.size() > maxSize) return {WriteError::kTooLarge};
+    return WriteAndRename(*target, content, current ? &st : nullptr);
 }
 
 }  // namespace platform

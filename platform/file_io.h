@@ -3,16 +3,14 @@
 // concurrent writers in other processes or threads never lose each other's changes.
 #pragma once
 
-#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <optional>
 #include <string>
 
-namespace platform {
+#include "write_result.h"
 
-// How long a write waits for the lock of another writer before it gives up.
-inline constexpr std::chrono::milliseconds kWriteLockDeadline{3000};
+namespace platform {
 
 // Reads `path` if it is a regular file (through symbolic links), without opening anything that
 // could block: a missing file, a FIFO, a device or a directory reads as an empty file. Fails
@@ -21,13 +19,15 @@ std::optional<std::string> ReadRegularFile(const char* path, std::size_t maxSize
 
 // Replaces the file at `path` with `edit(current content)` (empty for a new file). A symbolic link
 // is written through to its target. The whole read-modify-replace runs under an exclusive lock on
-// "<target>.lock", waited for at most kWriteLockDeadline; the new content goes to a temporary file
-// "<target>.tmpXXXXXX" that is flushed, renamed over the target, and the directory flushed after
-// it. Temporary files that writers killed mid-write left beside the target are removed. An existing
-// file keeps its owner, group and mode; the write is refused (false, the file untouched) where it
-// is not a regular file, where this process may not write it, or where its owner or group could not
-// be kept. A new file is readable and writable by its owner only.
-bool ReplaceFile(const char* path, std::size_t maxSize,
-                 const std::function<std::string(const std::string&)>& edit);
+// "<target>.lock": a writer that finds it taken waits in turn (a blocking lock, not polling) for
+// at most kWriteLockDeadline. The new content goes to a temporary file "<target>.tmpXXXXXX" that
+// is flushed, renamed over the target, and the directory flushed after it. Temporary files that
+// writers killed mid-write left beside the target are removed. An existing file keeps its owner,
+// group and mode. The write is refused, the file untouched, where it is not a regular file, is
+// read-only (no write permission for anyone, which holds for root too), this process may not
+// write it, its owner or group could not be kept, or it or the edited content exceeds `maxSize`;
+// the result says why. A new file is readable and writable by its owner only.
+WriteResult ReplaceFile(const char* path, std::size_t maxSize,
+                        const std::function<std::string(const std::string&)>& edit);
 
 }  // namespace platform

@@ -128,6 +128,28 @@ Location Find(const ProfileFile& file, std::string_view section, std::string_vie
     return where;
 }
 
+// Sets the entry's key in `file`: in place when the key exists, else at the end of its section,
+// else in a new section at the end of the file.
+void Set(ProfileFile& file, const ProfileEntry& entry) {
+    const std::string_view section = Trim(entry.section);
+    const std::string_view key = Trim(entry.key);
+    std::string line(key);
+    line.append("=").append(Trim(entry.value));
+    const Location where = Find(file, section, key);
+    if (where.keyLine) {
+        file.lines[*where.keyLine] = std::move(line);
+    } else if (where.sectionLine) {
+        file.lines.insert(file.lines.begin() + static_cast<long>(where.sectionEnd),
+                          std::move(line));
+    } else {
+        std::string header(1, '[');
+        header.append(section).push_back(']');
+        file.lines.push_back(std::move(header));
+        file.lines.push_back(std::move(line));
+        file.endsWithNewline = true;
+    }
+}
+
 std::optional<std::string> ReadValue(const char* section, const char* key, const char* path) {
     if (!section || !key || !path) return std::nullopt;
     auto content = ReadRegularFile(path, kMaxFileSize);
@@ -168,30 +190,26 @@ bool IsProfileReadable(const char* path) {
     return S_ISREG(st.st_mode) && ReadRegularFile(path, kMaxFileSize).has_value();
 }
 
+WriteResult WriteProfileEntries(const std::vector<ProfileEntry>& entries, const char* path) {
+    for (const ProfileEntry& entry : entries) {
+        if (WriteResult checked = CheckProfileEntry(entry); !checked.ok()) return checked;
+    }
+    if (entries.empty()) return {};
+    return ReplaceFile(path, kMaxFileSize, [&](const std::string& current) {
+        ProfileFile file = Parse(current);
+        for (const ProfileEntry& entry : entries) Set(file, entry);
+        return Serialize(file);
+    });
+}
+
+WriteResult WriteProfileEntry(const ProfileEntry& entry, const char* path) {
+    return WriteProfileEntries({entry}, path);
+}
+
 bool WritePrivateProfileString(const char* section, const char* key, const char* value,
                                const char* path) {
     if (!section || !key || !value || !path) return false;
-    std::string_view sectionName = Trim(section);
-    std::string_view keyName = Trim(key);
-    if (sectionName.empty() || keyName.empty()) return false;
-
-    const std::string entry = std::string(keyName) + "=" + std::string(Trim(value));
-    return ReplaceFile(path, kMaxFileSize, [&](const std::string& current) {
-        ProfileFile file = Parse(current);
-        const Location where = Find(file, sectionName, keyName);
-        if (where.keyLine) {
-            file.lines[*where.keyLine] = entry;
-        } else if (where.sectionLine) {
-            file.lines.insert(file.lines.begin() + static_cast<long>(where.sectionEnd), entry);
-        } else {
-            std::string header(1, '[');
-            header.append(sectionName).push_back(']');
-            file.lines.push_back(std::move(header));
-            file.lines.push_back(entry);
-            file.endsWithNewline = true;
-        }
-        return Serialize(file);
-    });
+    return WriteProfileEntry({section, key, value}, path).ok();
 }
 
 }  // namespace platform

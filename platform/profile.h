@@ -5,6 +5,10 @@
 #pragma once
 
 #include <cstddef>
+#include <string_view>
+#include <vector>
+
+#include "write_result.h"
 
 namespace platform {
 
@@ -23,12 +27,31 @@ std::size_t GetPrivateProfileString(const char* section, const char* key, const 
 // whom a missing value means a default it must not fall back to asks this first.
 bool IsProfileReadable(const char* path);
 
-// Sets `key` in `section` to `value`, creating the file, the section or the key as needed; every
-// other line stays as it was. The file (a symbolic link's target) is replaced atomically under a
-// lock that concurrent writers share, keeping its owner, group and mode; a new file is readable
-// by its owner only (see ReplaceFile in file_io.h). Returns false when the file could not be
-// read or written: a file this process may not write, or that is not a regular file, is left
-// as it is.
+// One key and its value in a section.
+struct ProfileEntry {
+    std::string_view section;
+    std::string_view key;
+    std::string_view value;
+};
+
+// kBadText when writing `entry` could add or forge lines: a CR, LF or NUL anywhere in its texts
+// (checked whole, past any embedded NUL), a '[' or ']' in the section name, an '=' in the key, a
+// key beginning with '[' or ';', or a name that is empty once blanks are trimmed.
+WriteResult CheckProfileEntry(const ProfileEntry& entry);
+
+// Sets each entry's key in its section to its value, creating the file, the section or the key
+// as needed; every other line stays as it was. All entries go into one replacement of the file:
+// either all are written or none. The file (a symbolic link's target) is replaced atomically
+// under a lock that concurrent writers share, keeping its owner, group and mode; a new file is
+// readable by its owner only (see ReplaceFile in file_io.h). A failure says why; nothing is
+// written when any entry fails CheckProfileEntry, or to a file that is not a regular file, is
+// read-only (no write permission for anyone) or this process may not write. On Windows the
+// entries go to the system one after the other, the first failure stops them, and its reason is
+// coarser.
+WriteResult WriteProfileEntries(const std::vector<ProfileEntry>& entries, const char* path);
+WriteResult WriteProfileEntry(const ProfileEntry& entry, const char* path);
+
+// WriteProfileEntry for NUL-terminated texts: false on any failure or a null argument.
 bool WritePrivateProfileString(const char* section, const char* key, const char* value,
                                const char* path);
 

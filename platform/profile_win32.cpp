@@ -1,5 +1,5 @@
 // Private-profile files on Windows: the system's own calls, which already have the semantics
-// that profile.h describes.
+// that profile.h describes; writes are checked as everywhere else first.
 #include "profile.h"
 // After profile.h: <windows.h> maps these names to their A/W variants with macros.
 #include <windows.h>
@@ -21,6 +21,25 @@ std::string NativePath(const char* path) {
     std::string native(path);
     std::replace(native.begin(), native.end(), '/', '\\');
     return native;
+}
+
+// The failure that the system's last error stands for; coarser than the POSIX reasons.
+WriteResult LastFailure() {
+    const DWORD code = ::GetLastError();
+    const int error = static_cast<int>(code);
+    switch (code) {
+        case ERROR_ACCESS_DENIED:
+            return {WriteError::kPermission, error};
+        case ERROR_WRITE_PROTECT:
+            return {WriteError::kReadOnlyFileSystem, error};
+        case ERROR_PATH_NOT_FOUND:
+            return {WriteError::kMissingFolder, error};
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL:
+            return {WriteError::kDiskFull, error};
+        default:
+            return {WriteError::kSystemError, error};
+    }
 }
 
 }  // namespace
@@ -61,10 +80,30 @@ bool IsProfileReadable(const char* path) {
     return true;
 }
 
+WriteResult WriteProfileEntries(const std::vector<ProfileEntry>& entries, const char* path) {
+    if (path == nullptr || *path == '\0') return {WriteError::kNoPath};
+    for (const ProfileEntry& entry : entries) {
+        if (WriteResult checked = CheckProfileEntry(entry); !checked.ok()) return checked;
+    }
+    const std::string native = NativePath(path);
+    for (const ProfileEntry& entry : entries) {
+        const std::string section(entry.section), key(entry.key), value(entry.value);
+        if (!::WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(),
+                                          native.c_str())) {
+            return LastFailure();
+        }
+    }
+    return {};
+}
+
+WriteResult WriteProfileEntry(const ProfileEntry& entry, const char* path) {
+    return WriteProfileEntries({entry}, path);
+}
+
 bool WritePrivateProfileString(const char* section, const char* key, const char* value,
                                const char* path) {
     if (!section || !key || !value || !path) return false;
-    return ::WritePrivateProfileStringA(section, key, value, NativePath(path).c_str()) != FALSE;
+    return WriteProfileEntry({section, key, value}, path).ok();
 }
 
 }  // namespace platform

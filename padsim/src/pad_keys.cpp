@@ -169,10 +169,12 @@ PadSimulator::Reply PadSimulator::CipherKeyDownload(std::string_view payload) {
 // part once the count is complete.
 std::string PadSimulator::KeyEntryKey(char key) {
     const char upper = static_cast<char>(::toupper(static_cast<unsigned char>(key)));
-    if (crypto::IsHex(std::string_view(&upper, 1))) {
+    const bool hex = crypto::IsHex(std::string_view(&upper, 1));
+    const bool control = key == kBackspace || key == kEscape || key == kEnter;
+    if (hex || (m_faults.anyKeyInEntry && !control)) {
         if (m_entryText.size() >= m_entryLength) return {};
-        m_entryText += upper;
-        return std::string(1, upper);
+        m_entryText += hex ? upper : key;
+        return std::string(1, m_entryText.back());
     }
     switch (key) {
         case kBackspace:
@@ -187,7 +189,7 @@ std::string PadSimulator::KeyEntryKey(char key) {
             if (m_entryPart == 1) {
                 m_keyParts[m_entryKeyIndex].erase(2);
                 m_keyParts[m_entryKeyIndex].erase(3);
-                if (WholeKey(m_entryText.size()))
+                if (WholeKey(m_entryText.size()) && crypto::IsHex(m_entryText))
                     m_keys[m_entryKeyIndex] = StoredKey{m_entryText, "IMK"};
             }
             CloseEntry();

@@ -137,6 +137,8 @@ std::string PadSimulator::Answer(char command, std::string_view payload, bool lo
     if (m_faults.silent) return {};
     auto forced = m_faults.forcedStatus.find(command);
     if (forced != m_faults.forcedStatus.end()) return Frame(command, Reply{forced->second, {}});
+    auto data = m_faults.forcedData.find(command);
+    if (data != m_faults.forcedData.end()) return Frame(command, Reply{status::kOk, data->second});
     const Reply reply = Dispatch(command, payload, longFrame);
     return reply.deferred ? std::string() : Frame(command, reply);
 }

@@ -2,7 +2,11 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <signal.h>
 #include <sys/file.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -75,6 +79,13 @@ protected:
         return buffer.substr(0, n);
     }
 
+    // What is at the path: its type and, for a regular file, its content.
+    std::string Snapshot() {
+        struct stat st {};
+        if (lstat(path_.c_str(), &st) != 0) return "missing";
+        return std::to_string(st.st_mode & S_IFMT) + ":" + (S_ISREG(st.st_mode) ? ReadFile() : "");
+    }
+
     std::string ReadKey(const char* section, const char* key) {
         char buffer[64];
         platform::GetPrivateProfileString(section, key, "dflt", buffer, sizeof buffer,
@@ -87,6 +98,7 @@ protected:
 
     fs::path dir_;
     std::string path_;
+    int held_ = -1;  // a descriptor of the lock file that another writer holds
 };
 
 TEST_F(ProfileTest, ReadsMatchNamesWithoutCaseAndTrimBlanks) {
@@ -352,6 +364,210 @@ TEST_F(ProfileTest, ConcurrentWritersLoseNothing) {
     for (auto& e : fs::directory_iterator(dir_)) {
         EXPECT_EQ(e.path().filename().string().find(".tmp"), std::string::npos) << e.path();
     }
+}
+
+// A value or name that would add lines to the file, or forge a section or a key, is refused and
+// the file stays byte for byte as it was; a NUL is found wherever it is in the text. Ordinary
+// values, brackets and '=' inside a value included, are still written.
+TEST_F(ProfileTest, WriteRefusesTextsThatWouldAddOrForgeLines) {
+    using namespace std::string_literals;
+    struct Row {
+        const char* name;
+        std::string section, key, value;
+        bool written;
+    } rows[] = {
+        {"LF in the value", "KEY", "K", "AAAA\n[INIT_AUTH]\nAUTH=EVIL", false},
+        {"CR LF in the value", "KEY", "K", "AAAA\r\n[INIT_AUTH]\r\nAUTH=EVIL", false},
+        {"CR in the value", "KEY", "K", "AAAA\r[INIT_AUTH]\rAUTH=EVIL", false},
+        {"NUL ahead of the break", "KEY", "K", "AAAA\0\n[INIT_AUTH]\nAUTH=EVIL"s, false},
+        {"NUL alone", "KEY", "K",
+         "0123\0"
+         "4567"s,
+         false},
+        {"trailing LF", "KEY", "K", "0123\n", false},
+        {"LF in the section", "KEY]\n[INIT_AUTH", "AUTH", "EVIL", false},
+        {"bracket ends the section early", "INIT_AUTH]X", "AUTH", "EVIL", false},
+        {"bracket opens the section", "[INIT_AUTH", "AUTH", "EVIL", false},
+        {"LF in the key", "KEY", "K=1\n[INIT_AUTH]\nAUTH", "EVIL", false},
+        {"'=' in the key", "INIT_AUTH", "AUTH=EVIL", "", false},
+        {"key that is a section line", "KEY", "[INIT_AUTH]", "", false},
+        {"key that is a comment", "KEY", ";K", "1", false},
+        {"NUL in the key", "KEY", "K\0X"s, "1", false},
+        {"blank key", "KEY", " \t", "1", false},
+        {"blank section", " ", "K", "1", false},
+        {"key text", "KEY_MINWEN", "05_V", "0123456789ABCDEF", true},
+        {"key mask", "KEY_MINWEN", "05_1", "****************", true},
+        {"empty value", "KEY_MINWEN", "05_2", "", true},
+        {"brackets and '=' inside a value", "KEY", "K", "a=b;[c]", true},
+        {"bracket inside a key", "KEY", "a]b", "1", true},
+    };
+    const std::string before = "[KEY]\nK=1\n";
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        WriteFile(before);
+        const platform::WriteResult result =
+            platform::WriteProfileEntry({row.section, row.key, row.value}, path_.c_str());
+        EXPECT_EQ(result.error,
+                  row.written ? platform::WriteError::kNone : platform::WriteError::kBadText);
+        EXPECT_EQ(ReadKey("INIT_AUTH", "AUTH"), "dflt");
+        if (!row.written) {
+            EXPECT_EQ(ReadFile(), before);
+            EXPECT_FALSE(result.Reason().empty());
+            continue;
+        }
+        EXPECT_EQ(ReadKey(row.section.c_str(), row.key.c_str()), row.value);
+        // The same through the call for NUL-terminated texts.
+        WriteFile(before);
+        EXPECT_TRUE(Write(row.section.c_str(), row.key.c_str(), (row.value + "x").c_str()));
+        EXPECT_EQ(ReadKey(row.section.c_str(), row.key.c_str()), row.value + "x");
+    }
+}
+
+// A write that cannot be made leaves the file (or whatever is at the path) as it was, leaves no
+// temporary file, and says why. Each case writes from a child process, which may drop its
+// privileges, limit its file size or see a full file system of its own.
+TEST_F(ProfileTest, RefusedWritesSayWhyAndLeaveTheFileAsItWas) {
+    using platform::WriteError;
+    const bool root = geteuid() == 0;
+    const std::string full = (dir_ / "full").string();
+    struct Row {
+        const char* name;
+        std::function<void()> make;     // in the test process
+        std::function<bool()> inChild;  // before the write; false: could not be set up
+        WriteError error;
+        const char* reason;  // a part of the reason text
+        bool needsRoot;      // to write as another user (nobody), or to mount a file system
+    } rows[] = {
+        {"read-only file (no write permission for anyone)",
+         [&] { chmod(path_.c_str(), 0444); },
+         {},
+         WriteError::kReadOnlyFile,
+         "the file is read-only",
+         false},
+        {"another user's file",
+         [&] { chmod(path_.c_str(), 0644); },
+         {},
+         WriteError::kPermission,
+         "permission denied",
+         true},
+        {"new file in another user's folder",
+         [&] { unlink(path_.c_str()); },
+         {},
+         WriteError::kPermission,
+         "permission denied",
+         true},
+        {"directory at the path",
+         [&] {
+             unlink(path_.c_str());
+             fs::create_directory(path_);
+         },
+         {},
+         WriteError::kNotRegularFile,
+         "not a regular file",
+         false},
+        {"FIFO at the path",
+         [&] {
+             unlink(path_.c_str());
+             mkfifo(path_.c_str(), 0600);
+         },
+         {},
+         WriteError::kNotRegularFile,
+         "not a regular file",
+         false},
+        {"store beyond the size limit",
+         [&] { WriteFile("[KEY]\nK=1\n" + std::string(1 << 20, '#')); },
+         {},
+         WriteError::kTooLarge,
+         "too large",
+         false},
+        {"store the write would take past the size limit",
+         [&] { WriteFile("[KEY]\nK=1\n;" + std::string((1 << 20) - 12, '#')); },
+         {},
+         WriteError::kTooLarge,
+         "too large",
+         false},
+        {"lock held by another writer beyond the deadline",
+         [&] { ASSERT_EQ(flock(held_, LOCK_EX), 0); },
+         {},
+         WriteError::kLockTimeout,
+         "locked for more than 3 s",
+         false},
+        {"missing folder",
+         [&] { path_ = (dir_ / "none" / "settings.ini").string(); },
+         {},
+         WriteError::kMissingFolder,
+         "folder does not exist",
+         false},
+        {"loop of symbolic links",
+         [&] {
+             unlink(path_.c_str());
+             fs::create_symlink("settings.ini", path_);
+         },
+         {},
+         WriteError::kLinkLoop,
+         "lead nowhere",
+         false},
+        {"file size limit of the process",
+         {},
+         [] {
+             signal(SIGXFSZ, SIG_IGN);
+             const rlimit limit{8, 8};
+             return setrlimit(RLIMIT_FSIZE, &limit) == 0;
+         },
+         WriteError::kTooLarge,
+         "too large",
+         false},
+        {"disk full",
+         {},
+         [&] {
+             // A small file system of the child's own, filled up after the file was made.
+             if (unshare(CLONE_NEWNS) != 0 ||
+                 mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                 mount("tmpfs", dir_.c_str(), "tmpfs", 0, "size=64k") != 0)
+                 return false;
+             std::ofstream(path_) << "[KEY]\nK=1\n";
+             std::ofstream filler(full);
+             const std::string block(4096, '#');
+             while (filler.write(block.data(), block.size())) filler.flush();
+             return true;
+         },
+         WriteError::kDiskFull,
+         "disk is full",
+         true},
+    };
+    const std::string original = path_;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        if (row.needsRoot && !root) continue;
+        fs::remove_all(dir_);
+        fs::create_directory(dir_);
+        path_ = original;
+        WriteFile("[KEY]\nK=1\n");
+        held_ = open((path_ + ".lock").c_str(), O_RDWR | O_CREAT, 0644);
+        if (row.make) row.make();
+        const bool asNobody = row.needsRoot && row.error == WriteError::kPermission;
+        const int result = InChild([&] {
+            if (asNobody && (setgid(kNobody) != 0 || setuid(kNobody) != 0)) return 100;
+            if (row.inChild && !row.inChild()) return 101;
+            const auto before = Snapshot();
+            const platform::WriteResult written =
+                platform::WriteProfileEntry({"KEY", "K", std::string(40, '2')}, path_.c_str());
+            if (Snapshot() != before) return 102;
+            if (written.Reason().find(row.reason) == std::string::npos) return 103;
+            for (auto& e : fs::directory_iterator(dir_)) {
+                if (e.path().filename().string().find(".tmp") != std::string::npos) return 104;
+            }
+            return static_cast<int>(written.error);
+        });
+        close(held_);
+        if (result == 101 && row.needsRoot) {
+            std::printf("%s: not set up here (no mount namespace)\n", row.name);
+            continue;
+        }
+        EXPECT_EQ(result, static_cast<int>(row.error))
+            << "100-104: no privileges to drop, no set-up, file changed, reason, litter";
+    }
+    path_ = original;
 }
 
 TEST_F(ProfileTest, WriteGivesUpWhenAnotherWriterKeepsTheLock) {

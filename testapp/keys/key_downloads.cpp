@@ -113,6 +113,7 @@ std::variant<Refusal, ClearKeyDownload> PlanClearKeyDownload(const ClearKeyInput
     if (!code) return Refusal{kUnsupportedCode, Field::kNone};
     download.code = *code;
     const int lengthCode = LengthCode(*code, input.lengthPosition);
+    download.lengthCode = lengthCode;
 
     for (int i = 0; i < 3; ++i) download.parts[i] = Cut(input.parts[i], kPartLimit);
     const std::string& part1 = download.parts[0];
@@ -151,6 +152,10 @@ std::vector<StoreWrite> ClearKeyStoreWrites(const ClearKeyDownload& download) {
 int EntryPart(int code) {
     if (code == 0x40 || code == 0x41) return 1;
     return code == 0x42 ? 2 : 3;
+}
+
+std::size_t PadEntryLength(int lengthCode) {
+    return lengthCode > 0 ? 8 * static_cast<std::size_t>(lengthCode) : 0;
 }
 
 std::vector<StoreWrite> PadEntryStoreWrites(const std::string& keyIndex, int part,

@@ -3,6 +3,7 @@
 // (request, texts shown, key store records). The checks run in the page's fixed order.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <optional>
 #include <string>
@@ -60,6 +61,7 @@ struct ClearKeyInput {
 struct ClearKeyDownload {
     std::string keyIndex;  // KK
     int code = 0;
+    int lengthCode = 0;
     std::string request;
     std::string parts[3];  // as sent, or the key mask; shown in the part fields afterwards
     std::string combined;  // the combined clear value (upper-case), or the key mask
@@ -73,6 +75,9 @@ std::vector<StoreWrite> ClearKeyStoreWrites(const ClearKeyDownload& download);
 
 // The part (1 to 3) that an entry on the pad fills for a combination code.
 int EntryPart(int code);
+// The characters of a part typed on the pad for a length code: the length entry chosen, "8"
+// (code 1) to "48" (code 6).
+std::size_t PadEntryLength(int lengthCode);
 // The records of a part confirmed on the pad: the part itself and the key mask as the value.
 std::vector<StoreWrite> PadEntryStoreWrites(const std::string& keyIndex, int part,
                                             const std::string& text);

@@ -25,6 +25,8 @@ using shell::Shell;
 constexpr const char* kTestKey = "7E4D19C0A2F6385D0C9E7F2A64F3D8350A6E2C97F4D3836E";
 constexpr int kLongestKey = 48;
 constexpr int kKeyStoreKeyBuffer = 49;
+// What a key store record that failed was to keep.
+const QString kKeyLoaded = "The key was loaded into the pad";
 
 const QStringList kMixCodes = {"30", "31", "32", "33", "34", "40", "41", "42", "43"};
 const QStringList kKeyLengths = {"8", "16", "24"};
@@ -78,10 +80,16 @@ std::string ReadStore(const char* section, const std::string& key) {
     return shell::ReadKeyStore(section, key.c_str(), kKeyStoreKeyBuffer).toLatin1().toStdString();
 }
 
-void WriteStore(const std::vector<StoreWrite>& writes) {
-    for (const StoreWrite& write : writes) {
-        shell::WriteKeyStore(write.section.c_str(), write.key.c_str(), write.value.c_str());
-    }
+std::vector<platform::ProfileEntry> Entries(const std::vector<StoreWrite>& writes) {
+    std::vector<platform::ProfileEntry> entries;
+    for (const StoreWrite& write : writes)
+        entries.push_back({write.section, write.key, write.value});
+    return entries;
+}
+
+// The records of one operation, written together; a failure is reported once.
+void WriteStore(const QString& done, const std::vector<StoreWrite>& writes) {
+    shell::RecordKeys(done, Entries(writes));
 }
 
 // Hex keys are read and compared column by column: a fixed-width font, wide enough for a
@@ -484,9 +492,9 @@ void KeyManagementPage::DownloadClearKey(bool onPad) {
     if (download.code < 0x40) {
         m_shell.ShowStatus("succeed in downloading the clear text key");
         edDownLoadKeyRetValue->setText(QString::fromLatin1(reply));
-        WriteStore(ClearKeyStoreWrites(download));
         m_shell.EnableOperationButtons();
         ReportVerifyCodeMismatch(download, QString::fromLatin1(reply));
+        WriteStore(kKeyLoaded, ClearKeyStoreWrites(download));
         return;
     }
     if (onPad) return RunPadKeyEntry(download, false);
@@ -526,8 +534,12 @@ void KeyManagementPage::RunPadKeyEntry(const ClearKeyDownload& download, bool ti
                 case EntryStep::kConfirmed:
                     m_shell.SetClosePortEnabled(true);
                     m_shell.ShowStatus("succeed in the clear text key");
-                    WriteStore(PadEntryStoreWrites(download.keyIndex, part, entry.text()));
                     m_shell.EnableOperationButtons();
+                    // The characters came from the pad: only a key value is kept.
+                    shell::RecordPadKeys(
+                        "The key part typed on the pad was loaded",
+                        Entries(PadEntryStoreWrites(download.keyIndex, part, entry.text())),
+                        PadEntryLength(download.lengthCode));
                     return Shell::KeyStep::kDone;
                 default:
                     return Shell::KeyStep::kMore;
@@ -647,7 +659,8 @@ void KeyManagementPage::btDownloadEncryptClick() {
                                download.erase ? "succeed in clear the encryption text key"
                                               : "succeed in downloading the encryption text key"))
         return;
-    WriteStore(CipherKeyStoreWrites(download, input.tagText,
+    WriteStore(download.erase ? "The key was cleared in the pad" : kKeyLoaded,
+               CipherKeyStoreWrites(download, input.tagText,
                                     ReadStore("KEY_MINWEN", download.decryptionIndex + "_1")));
 }
 

@@ -6,6 +6,7 @@
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 #include <cstring>
+#include <string>
 
 #include "control_codes.h"
 #include "key_store.h"
@@ -203,10 +204,11 @@ void KeypadPage::btSetControlCodeClick() {
         ReopenAtNewSpeed(command->value);
         return;
     }
-    if (*position == kPinTimeoutCode) {
-        WriteKeyStore("PINRENEW", "TIMEOUT", QByteArray::number(command->value).constData());
-    }
     m_shell.ShowStatus("set the control code ok");
+    if (*position == kPinTimeoutCode) {
+        const std::string seconds = std::to_string(command->value);
+        RecordKeys("The PIN time-out was set on the pad", {{"PINRENEW", "TIMEOUT", seconds}});
+    }
 }
 
 void KeypadPage::ReopenAtNewSpeed(int value) {

@@ -181,7 +181,9 @@ void VersionPage::btInitAuthorizationClick() {
     }
     m_shell.ShowStatus("initial authorization succeed");
     output[sizeof output - 1] = '\0';
-    WriteKeyStore("INIT_AUTH", "AUTH", output);
+    // The next start fills the field from this record: only a key value is kept.
+    RecordPadKeys("The authorization data was initialized on the pad",
+                  {{"INIT_AUTH", "AUTH", output}}, kAuthTextLength);
 }
 
 void VersionPage::btBidirectionAuthorizationClick() {

@@ -73,12 +73,36 @@ struct EntryRow {
     int storedPart;  // 0: the key store is unchanged
 };
 
+// An operation whose record the key store did not take.
+struct UnrecordedRow {
+    const char* name;
+    std::function<void(const PadRig&)> prepare;  // with the port open
+    const char* button;
+    std::string keys;  // pressed once an entry on the pad runs; "" when there is none
+    QString status;    // the operation's own, kept
+    QString box;       // the message box
+};
+
+const QString kReadOnly = ": the file is read-only.";
+const QString kNotAKeyValue =
+    ": the pad's reply is not a key value (%1 hexadecimal characters "
+    "expected).";
+
+void MakeStoreReadOnly(const PadRig&) {
+    QFile store("KeyStock.txt");
+    QVERIFY(store.open(QIODevice::WriteOnly));
+    store.write("[PINRENEW]\nTIMEOUT=45\n");
+    store.close();
+    QVERIFY(store.setPermissions(QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+}
+
 }  // namespace
 
 Q_DECLARE_METATYPE(CodeRow)
 Q_DECLARE_METATYPE(DownloadRow)
 Q_DECLARE_METATYPE(RefusalRow)
 Q_DECLARE_METATYPE(EntryRow)
+Q_DECLARE_METATYPE(UnrecordedRow)
 
 class KeysClearTest : public QObject {
     Q_OBJECT
@@ -96,6 +120,8 @@ private slots:
     void entryOnThePad();
     void anotherOperationEndsTheEntry();
     void partsTypedOnThePadCombine();
+    void unrecordedKeysAreReported_data();
+    void unrecordedKeysAreReported();
 };
 
 void KeysClearTest::startUpAndCaptions() {
@@ -521,6 +547,83 @@ void KeysClearTest::partsTypedOnThePadCombine() {
     for (const char* key : {"05_1", "05_2", "05_3", "05_V"})
         QCOMPARE(Stored("KEY_MINWEN", key), kMask);
     QCOMPARE(rig.text("edPin2"), kMask);
+}
+
+// What the pad took but the key store did not: the operation's own status stays, one box per
+// operation names the file and the reason, and the store stays as it was. Texts from the pad
+// are recorded only as key values.
+void KeysClearTest::unrecordedKeysAreReported_data() {
+    QTest::addColumn<UnrecordedRow>("row");
+    const QString authData = "00112233445566778899AABBCCDDEEFF";
+    const QString initialized =
+        "The authorization data was initialized on the pad, but could "
+        "not be recorded in ./KeyStock.txt";
+    const QString typed =
+        "The key part typed on the pad was loaded, but could not be recorded in ./KeyStock.txt";
+    const auto typeOnThePad = [](const PadRig& rig) {
+        rig.pad->With([](padsim::PadSimulator& sim) { sim.faults().anyKeyInEntry = true; });
+        Fill(rig, "05", "41", 1, {});
+    };
+    const auto authReply = [authData](std::string reply) {
+        return [authData, reply](const PadRig& rig) {
+            rig.pad->With([&](padsim::PadSimulator& sim) { sim.faults().forcedData[':'] = reply; });
+            rig.setText("edAuthorizationData", authData);
+        };
+    };
+    const UnrecordedRow rows[] = {
+        {"read-only store, clear-text key of four records",
+         [](const PadRig& rig) {
+             MakeStoreReadOnly(rig);
+             Fill(rig, "05", "31", 0, {a16, b16, c16});
+         },
+         "btDownloadKey", "", kLoaded,
+         "The key was loaded into the pad, but could not be recorded in ./KeyStock.txt" +
+             kReadOnly},
+        {"read-only store, authorization data",
+         [authData](const PadRig& rig) {
+             MakeStoreReadOnly(rig);
+             rig.setText("edAuthorizationData", authData);
+         },
+         "btInitAuthorization", "", "initial authorization succeed", initialized + kReadOnly},
+        {"read-only store, PIN time-out",
+         [](const PadRig& rig) {
+             MakeStoreReadOnly(rig);
+             rig.control<QComboBox>("comboControlCode")->setCurrentIndex(2);
+             rig.setText("edControlCode", "3C");
+         },
+         "btSetControlCode", "", "set the control code ok",
+         "The PIN time-out was set on the pad, but could not be recorded in ./KeyStock.txt" +
+             kReadOnly},
+        {"authorization data with line breaks", authReply("AAAAAAAAAA\n[INIT_AUTH]\nAUTH=EVIL"),
+         "btInitAuthorization", "", "initial authorization succeed",
+         initialized + kNotAKeyValue.arg(32)},
+        {"authorization data that is no hex", authReply(std::string(32, 'G')),
+         "btInitAuthorization", "", "initial authorization succeed",
+         initialized + kNotAKeyValue.arg(32)},
+        {"key part typed with line breaks", typeOnThePad, "Button3", "0123\n[05]=EVIL\n1\r",
+         "succeed in the clear text key", typed + kNotAKeyValue.arg(16)},
+        {"key part typed with a NUL", typeOnThePad, "Button3",
+         std::string("0123456789ABCDE\0\r", 17), "succeed in the clear text key",
+         typed + kNotAKeyValue.arg(16)},
+    };
+    for (const UnrecordedRow& row : rows) QTest::newRow(row.name) << row;
+}
+
+void KeysClearTest::unrecordedKeysAreReported() {
+    QFETCH(UnrecordedRow, row);
+    PadRig rig;
+    QVERIFY(rig.openPort());
+    row.prepare(rig);
+    const QString storeBefore = KeyStoreText(rig.folder);
+    WhenEntryRuns pressKeys(rig, padsim::Mode::KeyEntry, kEntryRuns,
+                            [&] { rig.pad->PressKeys(row.keys); });
+    rig.click(row.button);
+    QCOMPARE(rig.status(), row.status);
+    QCOMPARE(rig.dialogs.requests.size(), std::size_t{1});
+    QCOMPARE(rig.dialogs.requests[0].text, row.box);
+    QCOMPARE(rig.dialogs.requests[0].icon, QMessageBox::Warning);
+    QCOMPARE(KeyStoreText(rig.folder), storeBefore);
+    QVERIFY(rig.control("btGetVersion")->isEnabled());
 }
 
 QTEST_MAIN(KeysClearTest)

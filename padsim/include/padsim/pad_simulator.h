@@ -37,7 +37,8 @@ struct StoredKey {
     std::string tag;    // "IMK" (loaded in clear or on the pad), "TMK", "TPK", "TAK", "TDK", ...
 };
 
-// Misbehaviour on purpose. Everything here applies to reply frames only, never to key echoes.
+// Misbehaviour on purpose. Everything here but anyKeyInEntry applies to reply frames only, never
+// to key echoes.
 struct Faults {
     bool silent = false;                 // read requests, answer nothing
     std::string noise;                   // bytes sent ahead of each reply's STX
@@ -46,6 +47,11 @@ struct Faults {
     std::size_t oversizeData = 0;        // pad each reply's data up to this many bytes (0: off)
     std::chrono::milliseconds delay{0};  // hold each reply this long (applied by PtyPad)
     std::map<char, std::uint8_t> forcedStatus;  // command byte -> status byte replied instead
+    // command byte -> data of a success reply sent instead of the command's own (the command
+    // itself is not carried out)
+    std::map<char, std::string> forcedData;
+    // A key typed on the pad takes and echoes every key pressed, not only hexadecimal digits.
+    bool anyKeyInEntry = false;
     bool lowBattery = false;  // status 224 where the pad reports it ('3' read, ';')
     // PtyPad: when request number `disappearAtRequest` (counted from 1 since the start; 0: the
     // next one) is complete, write this many bytes of its reply (0: none) and then close the

@@ -1,0 +1,35 @@
+// The check every profile write makes first, on every system: a text that would add lines or
+// forge a section or key is refused before the file is touched.
+#include "profile.h"
+
+namespace platform {
+namespace {
+
+constexpr std::string_view kLineBreakOrNul("\r\n\0", 3);
+
+std::string_view TrimBlanks(std::string_view text) {
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos) return {};
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+}  // namespace
+
+WriteResult CheckProfileEntry(const ProfileEntry& entry) {
+    const WriteResult bad{WriteError::kBadText};
+    for (std::string_view text : {entry.section, entry.key, entry.value}) {
+        if (text.find_first_of(kLineBreakOrNul) != std::string_view::npos) return bad;
+    }
+    const std::string_view section = TrimBlanks(entry.section);
+    const std::string_view key = TrimBlanks(entry.key);
+    if (section.empty() || key.empty()) return bad;
+    // A bracket would end the section's header early or start another one; an '=' would end
+    // the key early, and a leading '[' or ';' makes the line a header or a comment.
+    if (section.find_first_of("[]") != std::string_view::npos) return bad;
+    if (key.find('=') != std::string_view::npos || key.front() == '[' || key.front() == ';') {
+        return bad;
+    }
+    return {};
+}
+
+}  // namespace platform
