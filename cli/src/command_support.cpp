@@ -38,12 +38,14 @@ bool HasKind(const std::string& value, FieldKind kind) {
 
 }  // namespace
 
-CLI::Validator HexText(std::initializer_list<std::size_t> lengths) {
+CLI::Validator HexText(std::initializer_list<std::size_t> lengths, bool secret) {
     std::string description = "HEX";
     std::vector<std::size_t> allowed(lengths);
     return CLI::Validator(
-        [allowed](std::string& value) -> std::string {
-            if (!IsHexText(value)) return Quoted(value) + " is not hexadecimal text";
+        [allowed, secret](std::string& value) -> std::string {
+            if (!IsHexText(value))
+                return secret ? "is not hexadecimal text"
+                              : Quoted(value) + " is not hexadecimal text";
             if (allowed.empty()) {
                 if (value.empty() || value.size() % 2 != 0)
                     return "needs a non-empty, even number of hexadecimal characters";

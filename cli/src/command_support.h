@@ -17,7 +17,10 @@ namespace cli {
 using StepSlot = std::optional<Step>;
 
 // Hexadecimal text of one of the given lengths (any non-empty even length when none is given).
-CLI::Validator HexText(std::initializer_list<std::size_t> lengths = {});
+// A `secret` text (a key) is never repeated in the message.
+CLI::Validator HexText(std::initializer_list<std::size_t> lengths = {}, bool secret = false);
+// A key in clear: 16, 32 or 48 hexadecimal characters, never repeated in a message.
+inline CLI::Validator KeyText() { return HexText({16, 32, 48}, true); }
 // Hexadecimal text, a whole number of 16-character blocks, at most `maxLength` characters
 // (`allowEmpty`: the empty text passes too).
 CLI::Validator HexBlocks(std::size_t maxLength, bool allowEmpty = false);

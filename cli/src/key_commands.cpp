@@ -98,8 +98,7 @@ CLI::Validator KeyPartText() {
     return CLI::Validator(
         [](std::string& value) -> std::string {
             const KeyPart part = SplitPart(value);
-            if (part.hex.empty() || !IsHexText(part.hex))
-                return Quoted(value) + " is not a hexadecimal key part";
+            if (part.hex.empty() || !IsHexText(part.hex)) return "is not a hexadecimal key part";
             const bool hasKcv = value.find(':') != std::string::npos;
             if (hasKcv && ((part.kcv.size() != 6 && part.kcv.size() != 8) || !IsHexText(part.kcv)))
                 return "the check value after ':' needs 6 or 8 hex characters";
@@ -314,12 +313,12 @@ void AddCipherKeyCommand(CLI::App& key, StepSlot& slot) {
             command.add_option("TAG", s.tag, "TMK, TPK, TAK, TDK, TDEK, TDDK or TDSK")
                 ->required()
                 ->check(OneOf({"TMK", "TPK", "TAK", "TDK", "TDEK", "TDDK", "TDSK"}, true));
-            CLI::Option* clear = command.add_option("--key", s.key, "the new key in clear")
-                                     ->check(HexText({16, 32, 48}));
+            CLI::Option* clear =
+                command.add_option("--key", s.key, "the new key in clear")->check(KeyText());
             CLI::Option* under =
                 command
                     .add_option("--decrypt-key", s.decryptKey, "the decryption key's clear value")
-                    ->check(HexText({16, 32, 48}));
+                    ->check(KeyText());
             CLI::Option* cipher =
                 command.add_option("--cipher", s.cipher, "the new key already enciphered")
                     ->check(HexText({16, 32, 48}));
@@ -428,7 +427,7 @@ void AddAuthCommands(CLI::App& app, StepSlot& slot) {
         [](CLI::App& command, Init& s) {
             command.add_option("DATA", s.data, "authorization data, 32 hex characters")
                 ->required()
-                ->check(HexText({32}));
+                ->check(HexText({32}, true));
         },
         [](Init& s) {
             return Step{"auth init", true, [data = padlogic::ToUpper(s.data)](StepContext&) {
@@ -470,7 +469,7 @@ void AddAuthCommands(CLI::App& app, StepSlot& slot) {
                 ->check(KeyIndex(0x00, 0x7F));
             command.add_option("DATA", s.key, "authorization data (16, 32 or 48 hex characters)")
                 ->required()
-                ->check(HexText({16, 32, 48}));
+                ->check(KeyText());
         },
         [](Mutual& s) {
             return Step{

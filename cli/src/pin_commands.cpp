@@ -222,7 +222,7 @@ void AddPinReadCommand(CLI::App& pin, StepSlot& slot) {
             AddPinFormatOption(command, s.format, false);
             AddAccountOption(command, s.account);
             command.add_option("--key", s.key, "the PIN key in clear, to decipher the block")
-                ->check(HexText({16, 32, 48}));
+                ->check(KeyText());
             command.add_option("--wait", s.wait, "seconds to wait for the pad's reply (1-255)")
                 ->check(WholeNumber(1, 255))
                 ->capture_default_str();

@@ -325,6 +325,7 @@ TEST_F(Lumenord, HostileArgumentsAndRunFilesAreUsageErrors) {
     lumenord::test::PtyPeer pad;
     const std::string device = pad.SlavePath();
     const std::string filler(300, 'Z');
+    const std::string badKey = kPart1.substr(0, 31) + "G";  // a key is never repeated
     const std::string folder = m_dir + "/folder";
     std::filesystem::create_directory(folder);
     const std::string nul = WriteFile("nul.txt", std::string("info write A\0B\n", 15));
@@ -354,6 +355,9 @@ TEST_F(Lumenord, HostileArgumentsAndRunFilesAreUsageErrors) {
         {{"--device", device, "pin", "start-short", "--length", "17"},
          "--length: the pad takes PIN lengths 00 to 16"},
         {{"--device", device, "mac", "30", "x9.9", filler}, "DATA: 'ZZZZ"},
+        {{"des", "encrypt", kPart2, badKey}, "KEY: is not hexadecimal text"},
+        {{"--device", device, "key", "clear", "00", "30", "--part", badKey},
+         "--part: is not a hexadecimal key part"},
         {{"--device", device, "run", numbers}, numbers + ":2: --count: '4294967297'"},
         {{"--device", device, "run", folder}, "FILE: '" + folder + "' is a directory"},
         {{"--device", device, "run", nul}, nul + ":1: holds a NUL byte"},
@@ -370,6 +374,7 @@ TEST_F(Lumenord, HostileArgumentsAndRunFilesAreUsageErrors) {
         EXPECT_NE(run.err.find(row.text), std::string::npos);
         EXPECT_TRUE(run.out.empty());
         EXPECT_EQ(run.err.find(std::string(81, 'Z')), std::string::npos);
+        EXPECT_EQ(run.err.find(badKey), std::string::npos);
         EXPECT_FALSE(HasControlCharacters(run.err));
         ExpectNothingSent(pad);
     }
