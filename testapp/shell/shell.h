@@ -208,6 +208,7 @@ public:
     // The pump the driver calls while it waits: processes the window thread's pending events.
     static void PINPAD_CALL PumpMessages();
 
+private:
     // Raises portRequest and keeps the window responsive until the reader is out of the driver.
     void WaitForReader();
     // Runs `call` inside the driver lock. Refuses (kDriverBusy) when this thread is already in a
@@ -220,19 +221,17 @@ public:
     // Shows the skeleton's result texts: `failureFormat` for a nonzero result, else
     // `successText` unless null.
     void ShowResult(int result, const char* failureFormat, const char* successText);
+    bool AcquireDriver();
+    // Runs the handlers deferred during a driver call of the window thread.
+    void RunDeferredHandlers();
+    static void ReportException(std::exception_ptr error);
+
     // The shared flags; the reader thread reads and writes them too.
     std::atomic<int> keyPollActive{0};
     std::atomic<int> padInputClosed{0};
     std::atomic<int> portRequest{0};
     std::atomic<int> readerBusy{0};
     std::thread readerThread;  // joinable = the clear-text keypad reader runs
-
-private:
-    bool AcquireDriver();
-    // Runs the handlers deferred during a driver call of the window thread.
-    void RunDeferredHandlers();
-    static void ReportException(std::exception_ptr error);
-
     DriverEntries m_entries;
     QPointer<QLabel> m_statusPanel;
     std::function<void(const QString&)> m_statusObserver;
