@@ -65,7 +65,8 @@ private:
     void RunPadKeyEntry(const ClearKeyDownload& download, bool timeoutCancels);
     // The part check values and the combined key's, beside the part fields.
     void UpdateCheckValues();
-    void ReportVerifyCodeMismatch(const ClearKeyDownload& download, const QString& verifyCode);
+    // The combination code chosen or typed; nullopt for typed text that is no hexadecimal byte.
+    std::optional<int> MixCode() const;
 
     shell::Shell& m_shell;
     operations::PinPage& m_pinPage;

@@ -1,4 +1,4 @@
-#include "key_store.h"
+#include "key_recording.h"
 
 #include <QCoreApplication>
 
@@ -12,7 +12,7 @@ namespace {
 void ReportUnrecorded(const QString& done, const QString& reason) {
     ShowDialog({QCoreApplication::applicationName(),
                 QString("%1, but could not be recorded in %2: %3.")
-                    .arg(done, QString::fromLatin1(kKeyStorePath), reason),
+                    .arg(done, QString::fromStdString(padlogic::KeyStore().path()), reason),
                 QMessageBox::Warning, QMessageBox::Ok});
 }
 
@@ -22,39 +22,22 @@ bool IsPadKeyValue(std::string_view text, std::size_t length) {
 
 }  // namespace
 
-platform::WriteResult WriteKeyStore(const char* section, const char* key, std::string_view value) {
-    if (section == nullptr || key == nullptr) return {platform::WriteError::kBadText};
-    return platform::WriteProfileEntry({section, key, value}, kKeyStorePath);
-}
-
-bool RecordKeys(const QString& done, const std::vector<platform::ProfileEntry>& entries) {
-    const platform::WriteResult result = platform::WriteProfileEntries(entries, kKeyStorePath);
+bool RecordKeys(const QString& done, const padlogic::KeyRecords& records) {
+    const platform::WriteResult result = padlogic::KeyStore().Write(records);
     if (!result.ok()) ReportUnrecorded(done, QString::fromStdString(result.Reason()));
     return result.ok();
 }
 
-bool RecordPadKeys(const QString& done, const std::vector<platform::ProfileEntry>& entries,
-                   std::size_t length) {
-    for (const platform::ProfileEntry& entry : entries) {
-        if (!IsPadKeyValue(entry.value, length)) {
+bool RecordPadKeys(const QString& done, const padlogic::KeyRecords& records, std::size_t length) {
+    for (const padlogic::KeyRecords::Record& record : records.records()) {
+        if (!IsPadKeyValue(record.value, length)) {
             ReportUnrecorded(done, QString("the pad's reply is not a key value (%1 hexadecimal "
                                            "characters expected)")
                                        .arg(length));
             return false;
         }
     }
-    return RecordKeys(done, entries);
-}
-
-QString ReadKeyStore(const char* section, const char* key, std::size_t bufferSize) {
-    std::vector<char> buffer(bufferSize, '\0');
-    platform::GetPrivateProfileString(section, key, "", buffer.data(), buffer.size(),
-                                      kKeyStorePath);
-    return QString::fromLatin1(buffer.data());
-}
-
-int ReadKeyStoreInt(const char* section, const char* key, int defaultValue) {
-    return platform::GetPrivateProfileInt(section, key, defaultValue, kKeyStorePath);
+    return RecordKeys(done, records);
 }
 
 }  // namespace shell
