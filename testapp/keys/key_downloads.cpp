@@ -140,17 +140,18 @@ ClearKeyLayout LayoutOfCode(int code) {
         layout.enabled[i] = layout.onPad ? i + 1 == EntryPart(code) : i < used;
         layout.cleared[i] = layout.onPad || i >= used;
     }
-    if (code == padlogic::kConcatenationCode) {
-        layout.keyLengths = {24};
-        layout.partLimit = 16;
-        return layout;
-    }
-    layout.keyLengths.assign(padlogic::kKeyLengths.begin(), padlogic::kKeyLengths.end());
-    if (padlogic::IsPadEntryCode(code)) {
-        layout.keyLengths.insert(layout.keyLengths.end(), padlogic::kPadEntryKeyLengths.begin(),
-                                 padlogic::kPadEntryKeyLengths.end());
-    }
+    if (code == padlogic::kConcatenationCode) layout.partLimit = 16;
     return layout;
+}
+
+std::vector<int> KeyLengthsOfCode(std::optional<int> code) {
+    if (code == padlogic::kConcatenationCode) return {24};
+    std::vector<int> lengths(padlogic::kKeyLengths.begin(), padlogic::kKeyLengths.end());
+    if (code && padlogic::IsPadEntryCode(*code)) {
+        lengths.insert(lengths.end(), padlogic::kPadEntryKeyLengths.begin(),
+                       padlogic::kPadEntryKeyLengths.end());
+    }
+    return lengths;
 }
 
 int PartTypingLimit(std::optional<int> code, int lengthEntry) {

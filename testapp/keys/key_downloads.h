@@ -51,10 +51,12 @@ struct ClearKeyLayout {
     bool onPad = false;  // "Manually input Key" instead of the download
     std::array<bool, 3> enabled{};
     std::array<bool, 3> cleared{};
-    std::vector<int> keyLengths;  // the key length list, in bytes
-    int partLimit = 0;            // a fixed typing limit of the parts; 0: the key length's
+    int partLimit = 0;  // a fixed typing limit of the parts; 0: the key length's
 };
 ClearKeyLayout LayoutOfCode(int code);
+
+// The key length list (in bytes) for the chosen code; nullopt (typed) gets the usual one.
+std::vector<int> KeyLengthsOfCode(std::optional<int> code);
 
 // The typing limit of the part fields for the chosen code (nullopt: typed) and length entry.
 int PartTypingLimit(std::optional<int> code, int lengthEntry);
