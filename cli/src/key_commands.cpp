@@ -29,6 +29,9 @@ void CompareVerifyCode(StepOutcome& outcome, const std::string& verifyCode,
 
 CLI::Validator CheckValueText() { return HexText({6, 8}); }
 
+constexpr std::size_t kVerifyCodeLength = 8;
+constexpr std::size_t kAuthDataLength = 32;
+
 // Sends a cipher-text key record (or a verify-code read or erase) and records the verify code
 // the pad returns.
 StepOutcome DownloadEncryptKey(const std::string& request) {
@@ -36,7 +39,25 @@ StepOutcome DownloadEncryptKey(const std::string& request) {
     StepOutcome outcome = DriverOutcome(
         request, PinPad_DownloadEncryptKey(request.c_str(), static_cast<unsigned>(request.size()),
                                            verifyCode));
-    if (outcome.ok) outcome.reply["verify_code"] = std::string(verifyCode);
+    if (outcome.ok)
+        TakeReplyField(outcome, "verify_code", verifyCode,
+                       Exactly(FieldKind::Hex, kVerifyCodeLength));
+    return outcome;
+}
+
+// Sends a clear-text key record. The pad may answer it without a verify code; one it sends
+// has all its characters.
+StepOutcome DownloadClearKey(const std::string& request, bool readsVerifyCode) {
+    char verifyCode[kKeyReplySize] = {};
+    StepOutcome outcome = DriverOutcome(
+        request,
+        PinPad_DownloadKey(request.c_str(), static_cast<unsigned>(request.size()), verifyCode, 0));
+    if (outcome.ok && readsVerifyCode) {
+        const std::string code = verifyCode;
+        TakeReplyField(outcome, "verify_code", code,
+                       code.empty() ? FieldShape{FieldKind::Hex, 0, 0}
+                                    : Exactly(FieldKind::Hex, kVerifyCodeLength));
+    }
     return outcome;
 }
 
@@ -77,8 +98,7 @@ CLI::Validator KeyPartText() {
     return CLI::Validator(
         [](std::string& value) -> std::string {
             const KeyPart part = SplitPart(value);
-            if (part.hex.empty() || !IsHexText(part.hex))
-                return "'" + value + "' is not a hexadecimal key part";
+            if (part.hex.empty() || !IsHexText(part.hex)) return "is not a hexadecimal key part";
             const bool hasKcv = value.find(':') != std::string::npos;
             if (hasKcv && ((part.kcv.size() != 6 && part.kcv.size() != 8) || !IsHexText(part.kcv)))
                 return "the check value after ':' needs 6 or 8 hex characters";
@@ -172,11 +192,11 @@ void AddClearKeyCommand(CLI::App& key, StepSlot& slot) {
                 ->check(KeyIndex(0x00, 0x1F));
             command.add_option("CODE", s.code, "combination code")
                 ->required()
-                ->check(CLI::IsMember({"30", "31", "32", "33", "34", "41", "42", "43"}));
+                ->check(OneOf({"30", "31", "32", "33", "34", "41", "42", "43"}));
             command
                 .add_option("--length", s.lengthBytes,
                             "key length in bytes (taken from the parts when not given)")
-                ->check(CLI::IsMember({8, 16, 24, 32, 40, 48}));
+                ->check(OneOf({"8", "16", "24", "32", "40", "48"}));
             command
                 .add_option("--part", s.parts,
                             "a key part in hex, ':' and its check value optional (repeat per part)")
@@ -190,7 +210,7 @@ void AddClearKeyCommand(CLI::App& key, StepSlot& slot) {
             command
                 .add_option("--entry-timeout", s.seconds,
                             "codes 41-43: seconds to wait for the entry on the pad")
-                ->check(CLI::Range(1, 3600))
+                ->check(WholeNumber(1, 3600))
                 ->capture_default_str();
         },
         [](Clear& s) {
@@ -209,16 +229,12 @@ void AddClearKeyCommand(CLI::App& key, StepSlot& slot) {
                 return Step{
                     "key clear", true,
                     [request, code, kcv = s.kcv, seconds = s.seconds](StepContext& context) {
-                        char verifyCode[kKeyReplySize] = {};
-                        StepOutcome outcome = DriverOutcome(
-                            request, PinPad_DownloadKey(request.c_str(),
-                                                        static_cast<unsigned>(request.size()),
-                                                        verifyCode, 0));
+                        const bool padEntry = code >= kFirstPadEntryCode;
+                        StepOutcome outcome = DownloadClearKey(request, !padEntry);
                         if (!outcome.ok) return outcome;
-                        if (code >= kFirstPadEntryCode)
-                            return EchoKeyEntry(std::move(outcome), context, seconds);
-                        outcome.reply["verify_code"] = std::string(verifyCode);
-                        CompareVerifyCode(outcome, verifyCode, kcv, "the expected check value");
+                        if (padEntry) return EchoKeyEntry(std::move(outcome), context, seconds);
+                        CompareVerifyCode(outcome, outcome.reply["verify_code"].get<std::string>(),
+                                          kcv, "the expected check value");
                         return outcome;
                     }};
             }
@@ -262,16 +278,12 @@ void AddClearKeyCommand(CLI::App& key, StepSlot& slot) {
                                 padlogic::CheckValue(PinPad_TriUntriDes, combined);
                             if (!CheckValueMatches(outcome, checkValue, kcv, "the combined key"))
                                 return outcome;
-                            char verifyCode[kKeyReplySize] = {};
-                            outcome = DriverOutcome(
-                                request, PinPad_DownloadKey(request.c_str(),
-                                                            static_cast<unsigned>(request.size()),
-                                                            verifyCode, 0));
+                            outcome = DownloadClearKey(request, true);
                             if (!outcome.ok) return outcome;
-                            outcome.reply["verify_code"] = std::string(verifyCode);
                             if (!checkValue.empty()) outcome.reply["check_value"] = checkValue;
-                            CompareVerifyCode(outcome, verifyCode, checkValue,
-                                              "the combined key's check value");
+                            CompareVerifyCode(outcome,
+                                              outcome.reply["verify_code"].get<std::string>(),
+                                              checkValue, "the combined key's check value");
                             return outcome;
                         }};
         });
@@ -300,14 +312,13 @@ void AddCipherKeyCommand(CLI::App& key, StepSlot& slot) {
                 ->check(KeyIndex(0x00, 0x7F));
             command.add_option("TAG", s.tag, "TMK, TPK, TAK, TDK, TDEK, TDDK or TDSK")
                 ->required()
-                ->check(CLI::IsMember({"TMK", "TPK", "TAK", "TDK", "TDEK", "TDDK", "TDSK"},
-                                      CLI::ignore_case));
-            CLI::Option* clear = command.add_option("--key", s.key, "the new key in clear")
-                                     ->check(HexText({16, 32, 48}));
+                ->check(OneOf({"TMK", "TPK", "TAK", "TDK", "TDEK", "TDDK", "TDSK"}, true));
+            CLI::Option* clear =
+                command.add_option("--key", s.key, "the new key in clear")->check(KeyText());
             CLI::Option* under =
                 command
                     .add_option("--decrypt-key", s.decryptKey, "the decryption key's clear value")
-                    ->check(HexText({16, 32, 48}));
+                    ->check(KeyText());
             CLI::Option* cipher =
                 command.add_option("--cipher", s.cipher, "the new key already enciphered")
                     ->check(HexText({16, 32, 48}));
@@ -416,7 +427,7 @@ void AddAuthCommands(CLI::App& app, StepSlot& slot) {
         [](CLI::App& command, Init& s) {
             command.add_option("DATA", s.data, "authorization data, 32 hex characters")
                 ->required()
-                ->check(HexText({32}));
+                ->check(HexText({32}, true));
         },
         [](Init& s) {
             return Step{"auth init", true, [data = padlogic::ToUpper(s.data)](StepContext&) {
@@ -424,7 +435,9 @@ void AddAuthCommands(CLI::App& app, StepSlot& slot) {
                             StepOutcome outcome = DriverOutcome(
                                 data, PinPad_InitAuthorization(
                                           data.c_str(), static_cast<unsigned>(data.size()), reply));
-                            if (outcome.ok) outcome.reply["data"] = std::string(reply);
+                            if (outcome.ok)
+                                TakeReplyField(outcome, "data", reply,
+                                               Exactly(FieldKind::Hex, kAuthDataLength));
                             return outcome;
                         }};
         });
@@ -436,7 +449,9 @@ void AddAuthCommands(CLI::App& app, StepSlot& slot) {
             return Step{"auth challenge", true, [](StepContext&) {
                             char challenge[kAuthReplySize] = {};
                             StepOutcome outcome = DriverOutcome("", PinPad_GetChallenge(challenge));
-                            if (outcome.ok) outcome.reply["challenge"] = std::string(challenge);
+                            if (outcome.ok)
+                                TakeReplyField(outcome, "challenge", challenge,
+                                               Exactly(FieldKind::Hex, kAuthDataLength));
                             return outcome;
                         }};
         });
@@ -454,7 +469,7 @@ void AddAuthCommands(CLI::App& app, StepSlot& slot) {
                 ->check(KeyIndex(0x00, 0x7F));
             command.add_option("DATA", s.key, "authorization data (16, 32 or 48 hex characters)")
                 ->required()
-                ->check(HexText({16, 32, 48}));
+                ->check(KeyText());
         },
         [](Mutual& s) {
             return Step{
@@ -462,16 +477,20 @@ void AddAuthCommands(CLI::App& app, StepSlot& slot) {
                 [index = padlogic::ToUpper(s.index), key = padlogic::ToUpper(s.key)](StepContext&) {
                     char challenge[kAuthReplySize] = {};
                     StepOutcome outcome = DriverOutcome("", PinPad_GetChallenge(challenge));
-                    if (!outcome.ok) return outcome;
+                    // A cut challenge is not answered: the second exchange is not sent.
+                    if (!outcome.ok || !TakeReplyField(outcome, "challenge", challenge,
+                                                       Exactly(FieldKind::Hex, kAuthDataLength)))
+                        return outcome;
                     const std::string random = challenge;
-                    outcome.reply["challenge"] = random;
                     char reply[kAuthReplySize] = {};
                     outcome.request = index + random;
                     outcome.result = PinPad_BidirectionalAuthorization(
                         key.c_str(), static_cast<unsigned>(random.size()), index.c_str(),
                         random.c_str(), reply);
                     outcome.ok = *outcome.result == 0;
-                    if (outcome.ok) outcome.reply["data"] = std::string(reply);
+                    if (outcome.ok)
+                        TakeReplyField(outcome, "data", reply,
+                                       Exactly(FieldKind::Hex, kAuthDataLength));
                     return outcome;
                 }};
         });
