@@ -172,7 +172,8 @@ QWidget* KeyManagementPage::BuildCipherKeyGroup() {
     comboEncryptNo = MakeTextCombo("comboEncryptNo", group, shell::HexItems(0x10, 0x3F), "10");
     shell::LimitTyping(comboDecipherNo->lineEdit(), 2);
     shell::LimitTyping(comboEncryptNo->lineEdit(), 2);
-    comboEncryptMark = MakeCodeCombo("comboEncryptMark", group, KeyTagEntries(), "TMK");
+    comboEncryptMark = MakeCodeCombo("comboEncryptMark", group, KeyTagEntries(),
+                                     QString::fromLatin1(padlogic::kMasterKeyTag));
     comboEnryptLength =
         MakeTextCombo("comboEnryptLength", group, KeyLengthItems(padlogic::kKeyLengths), "8");
     edInputKeyToEncrypt = MakeKeyEdit("edInputKeyToEncrypt", group);

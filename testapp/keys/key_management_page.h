@@ -1,5 +1,7 @@
 // The "key management" page: clear-text keys in parts or typed on the pad, cipher-text keys
-// enciphered locally, verify codes, load-key authentication and password entry.
+// enciphered locally, verify codes, load-key authentication and password entry. Its controls are
+// built in key_management_form.cpp, its handlers are in key_management_page.cpp, and its rules
+// in key_downloads.
 #pragma once
 
 #include <QCheckBox>
@@ -47,6 +49,7 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    // key_management_form.cpp
     QWidget* BuildClearKeyGroup();
     QWidget* BuildCipherKeyGroup();
     QWidget* BuildPasswordGroup();
