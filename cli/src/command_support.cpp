@@ -1,18 +1,51 @@
 #include "command_support.h"
 
+#include <charconv>
 #include <cstdio>
 
 #include "hex_text.h"
 #include "key_parts.h"
 
 namespace cli {
+namespace {
 
-CLI::Validator HexText(std::initializer_list<std::size_t> lengths) {
+std::string CountText(std::size_t minLength, std::size_t maxLength) {
+    if (minLength == maxLength) return std::to_string(minLength);
+    if (maxLength == std::numeric_limits<std::size_t>::max())
+        return "at least " + std::to_string(minLength);
+    return std::to_string(minLength) + " to " + std::to_string(maxLength);
+}
+
+std::string DescribeShape(const FieldShape& shape) {
+    static const char* const kKinds[] = {"hex characters", "hex characters in whole bytes",
+                                         "decimal digits", "printable characters"};
+    return CountText(shape.minLength, shape.maxLength) + " " + kKinds[static_cast<int>(shape.kind)];
+}
+
+bool HasKind(const std::string& value, FieldKind kind) {
+    switch (kind) {
+        case FieldKind::Hex:
+            return IsHexText(value);
+        case FieldKind::HexBytes:
+            return IsHexText(value) && value.size() % 2 == 0;
+        case FieldKind::Digits:
+            return IsDecimalText(value);
+        case FieldKind::Text:
+            return IsPrintable(value);
+    }
+    return false;
+}
+
+}  // namespace
+
+CLI::Validator HexText(std::initializer_list<std::size_t> lengths, bool secret) {
     std::string description = "HEX";
     std::vector<std::size_t> allowed(lengths);
     return CLI::Validator(
-        [allowed](std::string& value) -> std::string {
-            if (!IsHexText(value)) return "'" + value + "' is not hexadecimal text";
+        [allowed, secret](std::string& value) -> std::string {
+            if (!IsHexText(value))
+                return secret ? "is not hexadecimal text"
+                              : Quoted(value) + " is not hexadecimal text";
             if (allowed.empty()) {
                 if (value.empty() || value.size() % 2 != 0)
                     return "needs a non-empty, even number of hexadecimal characters";
@@ -32,7 +65,7 @@ CLI::Validator HexText(std::initializer_list<std::size_t> lengths) {
 CLI::Validator HexBlocks(std::size_t maxLength, bool allowEmpty) {
     return CLI::Validator(
         [maxLength, allowEmpty](std::string& value) -> std::string {
-            if (!IsHexText(value)) return "'" + value + "' is not hexadecimal text";
+            if (!IsHexText(value)) return Quoted(value) + " is not hexadecimal text";
             if (value.empty() && !allowEmpty) return "must not be empty";
             if (value.size() % 16 != 0)
                 return "needs whole blocks of 16 hexadecimal characters, not " +
@@ -53,7 +86,8 @@ CLI::Validator KeyIndex(int low, int high) {
             const bool twoDigits = value.size() == 2 && IsHexText(value);
             const int index = twoDigits ? static_cast<int>(padlogic::HexByteAt(value, 0)) : -1;
             if (index < low || index > high)
-                return "key index '" + value + "' is not two hexadecimal digits in " + rangeText;
+                return "key index " + Quoted(value) + " is not two hexadecimal digits in " +
+                       rangeText;
             return {};
         },
         "INDEX " + rangeText);
@@ -62,26 +96,75 @@ CLI::Validator KeyIndex(int low, int high) {
 CLI::Validator DecimalText(std::size_t minLength, std::size_t maxLength) {
     return CLI::Validator(
         [minLength, maxLength](std::string& value) -> std::string {
-            const bool digits = value.find_first_not_of("0123456789") == std::string::npos;
-            if (!digits || value.size() < minLength || value.size() > maxLength) {
-                return "needs " + std::to_string(minLength) +
-                       (minLength == maxLength ? "" : " to " + std::to_string(maxLength)) +
-                       " decimal digits";
-            }
+            if (!IsDecimalText(value) || value.size() < minLength || value.size() > maxLength)
+                return "needs " + CountText(minLength, maxLength) + " decimal digits";
             return {};
         },
         "DIGITS");
 }
 
+std::optional<long long> ParseWholeNumber(const std::string& text, long long low, long long high) {
+    long long number = 0;
+    const char* end = text.data() + text.size();
+    if (text.empty() || !IsDecimalText(text)) return std::nullopt;
+    const auto [stop, error] = std::from_chars(text.data(), end, number);
+    if (error != std::errc() || stop != end || number < low || number > high) return std::nullopt;
+    return number;
+}
+
+CLI::Validator WholeNumber(long long low, long long high) {
+    return CLI::Validator(
+        [low, high](std::string& value) -> std::string {
+            if (ParseWholeNumber(value, low, high)) return {};
+            return Quoted(value) + " is not a whole number from " + std::to_string(low) + " to " +
+                   std::to_string(high);
+        },
+        "NUMBER");
+}
+
+CLI::Validator OneOf(std::vector<std::string> members, bool ignoreCase) {
+    std::string list;
+    for (const std::string& member : members) list += (list.empty() ? "" : ", ") + member;
+    return CLI::Validator(
+        [members, list, ignoreCase](std::string& value) -> std::string {
+            const std::string given = ignoreCase ? CLI::detail::to_lower(value) : value;
+            for (const std::string& member : members) {
+                if (given == (ignoreCase ? CLI::detail::to_lower(member) : member)) return {};
+            }
+            return Quoted(value) + " is not one of " + list;
+        },
+        "{" + list + "}");
+}
+
 std::string DescribeParseError(const CLI::App& app, const CLI::ParseError& error) {
     const std::vector<std::string> unknown = app.remaining();
     if (app.get_subcommands().empty() && !unknown.empty())
-        return "'" + unknown.front() + "' is not a step; the steps are listed by --help";
+        return Quoted(unknown.front()) + " is not a step; the steps are listed by --help";
+    if (dynamic_cast<const CLI::ExtrasError*>(&error) != nullptr && !unknown.empty()) {
+        std::string message = Quoted(unknown.front()) + " was not expected";
+        if (unknown.size() > 1)
+            message += " (nor the " + std::to_string(unknown.size() - 1) + " words after it)";
+        return message;
+    }
     return error.what();
 }
 
 void RefuseArgument(const std::string& argument, const std::string& message) {
     throw CLI::ValidationError(argument, message);
+}
+
+bool TakeReplyField(StepOutcome& outcome, const std::string& name, const std::string& value,
+                    FieldShape shape) {
+    outcome.reply[name] = value;
+    const bool shortValue = value.size() < shape.minLength;
+    if (!shortValue && value.size() <= shape.maxLength && HasKind(value, shape.kind)) return true;
+    if (outcome.ok) {
+        outcome.message = std::string(shortValue ? "reply too short: " : "reply malformed: ") +
+                          name + " " + Quoted(value) + " (" + std::to_string(value.size()) +
+                          " characters, " + DescribeShape(shape) + " expected)";
+    }
+    outcome.ok = false;
+    return false;
 }
 
 }  // namespace cli

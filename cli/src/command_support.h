@@ -4,6 +4,7 @@
 
 #include <CLI/CLI.hpp>
 #include <initializer_list>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,7 +17,10 @@ namespace cli {
 using StepSlot = std::optional<Step>;
 
 // Hexadecimal text of one of the given lengths (any non-empty even length when none is given).
-CLI::Validator HexText(std::initializer_list<std::size_t> lengths = {});
+// A `secret` text (a key) is never repeated in the message.
+CLI::Validator HexText(std::initializer_list<std::size_t> lengths = {}, bool secret = false);
+// A key in clear: 16, 32 or 48 hexadecimal characters, never repeated in a message.
+inline CLI::Validator KeyText() { return HexText({16, 32, 48}, true); }
 // Hexadecimal text, a whole number of 16-character blocks, at most `maxLength` characters
 // (`allowEmpty`: the empty text passes too).
 CLI::Validator HexBlocks(std::size_t maxLength, bool allowEmpty = false);
@@ -24,6 +28,14 @@ CLI::Validator HexBlocks(std::size_t maxLength, bool allowEmpty = false);
 CLI::Validator KeyIndex(int low, int high);
 // Decimal digits, between `minLength` and `maxLength` of them.
 CLI::Validator DecimalText(std::size_t minLength, std::size_t maxLength);
+// Decimal digits only (no sign, no other base) for a number from `low` to `high`; checked before
+// the text is converted, so that no conversion can overflow.
+CLI::Validator WholeNumber(long long low, long long high);
+// One of the given words.
+CLI::Validator OneOf(std::vector<std::string> words, bool ignoreCase = false);
+
+// The whole number of decimal text, when it is one from `low` to `high`.
+std::optional<long long> ParseWholeNumber(const std::string& text, long long low, long long high);
 
 // The parser's message, or for words that no step takes, a message that names them.
 std::string DescribeParseError(const CLI::App& app, const CLI::ParseError& error);
@@ -42,5 +54,25 @@ CLI::App* AddStepCommand(CLI::App& parent, StepSlot& slot, const std::string& na
     command->callback([state, build, &slot] { slot = build(*state); });
     return command;
 }
+
+// What a reply field holds when the pad sent the whole of it.
+enum class FieldKind {
+    Hex,       // hexadecimal characters
+    HexBytes,  // hexadecimal characters, two a byte
+    Digits,    // decimal digits
+    Text,      // printable ASCII
+};
+struct FieldShape {
+    FieldKind kind;
+    std::size_t minLength;
+    std::size_t maxLength = std::numeric_limits<std::size_t>::max();
+};
+inline FieldShape Exactly(FieldKind kind, std::size_t length) { return {kind, length, length}; }
+
+// Records `value` as the reply field `name`. When the value lacks its shape the step fails:
+// "reply too short: ..." with fewer characters than the shape takes, else "reply malformed:
+// ...". The first failing field's message is kept. True when the field has its shape.
+bool TakeReplyField(StepOutcome& outcome, const std::string& name, const std::string& value,
+                    FieldShape shape);
 
 }  // namespace cli

@@ -40,6 +40,22 @@ const char* JsonName(padlogic::InfoField field) {
     return "field";
 }
 
+// What a field of the information area holds when the pad sent the area whole: the pad's
+// identification fills its ranges with text, the key values with hex; the customer information
+// is whatever was written (nothing, too).
+std::optional<FieldShape> ShapeOf(const padlogic::InfoRange& range) {
+    switch (range.field) {
+        case padlogic::InfoField::CustomerInfo:
+            return std::nullopt;
+        case padlogic::InfoField::MainKeys:
+        case padlogic::InfoField::LeftKey:
+        case padlogic::InfoField::RightKey:
+            return Exactly(FieldKind::Hex, range.length);
+        default:
+            return Exactly(FieldKind::Text, range.length);
+    }
+}
+
 // Reads the information area; 224 (low battery) still delivers it and counts as success.
 template <std::size_t N>
 StepOutcome ReadInfoArea(const padlogic::InfoRange (&ranges)[N]) {
@@ -48,7 +64,11 @@ StepOutcome ReadInfoArea(const padlogic::InfoRange (&ranges)[N]) {
     if (*outcome.result == 224) outcome.ok = true;
     if (!outcome.ok) return outcome;
     for (const padlogic::InfoRange& range : ranges) {
-        outcome.reply[JsonName(range.field)] = padlogic::InfoAreaField(area, range);
+        const std::string value = padlogic::InfoAreaField(area, range);
+        if (const std::optional<FieldShape> shape = ShapeOf(range))
+            TakeReplyField(outcome, JsonName(range.field), value, *shape);
+        else
+            outcome.reply[JsonName(range.field)] = value;
     }
     if (*outcome.result == 224) outcome.reply["low_battery"] = true;
     return outcome;
@@ -144,7 +164,7 @@ void AddControlCommand(CLI::App& app, StepSlot& slot) {
                         return v.size() == 1 &&
                                        std::string("0123456789ABab").find(v) != std::string::npos
                                    ? ""
-                                   : "control code '" + v + "' is not one of 0-9, A, B";
+                                   : "control code " + Quoted(v) + " is not one of 0-9, A, B";
                     },
                     "CODE"));
             command.add_option("VALUE", s.value, "two hex digits")->required()->check(HexText({2}));
@@ -194,9 +214,9 @@ void AddKeypadCommand(CLI::App& app, StepSlot& slot) {
         "keys)",
         [](CLI::App& command, Keypad& s) {
             command.add_option("--count", s.count, "stop after this many keys")
-                ->check(CLI::Range(1, 255));
+                ->check(WholeNumber(1, 255));
             command.add_option("--entry-timeout", s.seconds, "seconds to wait for the keys")
-                ->check(CLI::Range(1, 3600))
+                ->check(WholeNumber(1, 3600))
                 ->capture_default_str();
         },
         [](Keypad& s) {
@@ -241,7 +261,7 @@ void AddDisplayCommand(CLI::App& app, StepSlot& slot) {
             command.add_option("DATA", s.data, "the mode's data as hex")
                 ->check(CLI::Validator(
                     [](std::string& v) {
-                        return IsHexText(v) ? "" : "'" + v + "' is not hexadecimal text";
+                        return IsHexText(v) ? "" : Quoted(v) + " is not hexadecimal text";
                     },
                     "HEX"));
             command.add_option("--text", s.text, "mode 30: the text itself instead of hex bytes");
@@ -268,7 +288,7 @@ void AddDisplayCommand(CLI::App& app, StepSlot& slot) {
                 record += padlogic::ToUpper(s.data);
             } else {
                 RefuseArgument("MODE",
-                               "'" + s.mode + "' is not a display mode (30, 31, 32, 40-7F)");
+                               Quoted(s.mode) + " is not a display mode (30, 31, 32, 40-7F)");
             }
             return Step{"display", true, [record](StepContext&) {
                             return DriverOutcome(
@@ -278,12 +298,17 @@ void AddDisplayCommand(CLI::App& app, StepSlot& slot) {
         });
 }
 
-// Socket number and card type "88" (CPU card), then the action.
+constexpr int kPowerOnAction = 1;
+
+// Socket number and card type "88" (CPU card), then the action. The answer is the card's bytes
+// as hex: its answer to reset after a power-on, which has at least two bytes.
 StepOutcome CardControl(int socket, int action) {
     const std::string request = std::to_string(socket) + "88" + std::to_string(action);
     char answer[kCardReplySize] = {};
     StepOutcome outcome = DriverOutcome(request, PinPad_IC_Control(request.c_str(), answer));
-    if (outcome.ok) outcome.reply["answer"] = std::string(answer);
+    if (outcome.ok)
+        TakeReplyField(outcome, "answer", answer,
+                       {FieldKind::HexBytes, action == kPowerOnAction ? 4u : 0u});
     return outcome;
 }
 
@@ -305,7 +330,7 @@ void AddCardCommands(CLI::App& app, StepSlot& slot) {
             *card, slot, action.name, action.description,
             [](CLI::App& command, Control& s) {
                 command.add_option("--socket", s.socket, "socket 1-8")
-                    ->check(CLI::Range(1, 8))
+                    ->check(WholeNumber(1, 8))
                     ->capture_default_str();
             },
             [name = std::string(action.name), code = action.action](Control& s) {
@@ -327,7 +352,7 @@ void AddCardCommands(CLI::App& app, StepSlot& slot) {
                 ->required()
                 ->check(HexText());
             command.add_option("--socket", s.socket, "socket 1-8")
-                ->check(CLI::Range(1, 8))
+                ->check(WholeNumber(1, 8))
                 ->capture_default_str();
         },
         [](Apdu& s) {
@@ -348,15 +373,13 @@ void AddCardCommands(CLI::App& app, StepSlot& slot) {
                             StepOutcome outcome =
                                 DriverOutcome(request, PinPad_IC_Access(request.c_str(), answer));
                             if (!outcome.ok) return outcome;
+                            // The card's response data, then its two-byte status word.
                             const std::string reply = answer;
-                            if (reply.size() < 4) {
-                                outcome.ok = false;
-                                outcome.message =
-                                    "the card's reply '" + reply + "' has no status word";
-                                return outcome;
-                            }
-                            outcome.reply["data"] = reply.substr(0, reply.size() - 4);
-                            outcome.reply["sw"] = reply.substr(reply.size() - 4);
+                            const std::size_t split = reply.size() < 4 ? 0 : reply.size() - 4;
+                            TakeReplyField(outcome, "data", reply.substr(0, split),
+                                           {FieldKind::HexBytes, 0});
+                            TakeReplyField(outcome, "sw", reply.substr(split),
+                                           Exactly(FieldKind::Hex, 4));
                             return outcome;
                         }};
         });

@@ -1,5 +1,5 @@
-// Hexadecimal text as the pad's requests carry it: the check that lets the empty text pass, and
-// byte conversion.
+// Text as the pad's requests carry it (hexadecimal checks and byte conversion), and text from
+// the pad or a run file made fit for a terminal line or a message.
 #pragma once
 
 #include <string>
@@ -9,11 +9,24 @@ namespace cli {
 
 // Only the characters 0-9, A-F, a-f (the empty text too).
 bool IsHexText(std::string_view text);
+// Only the characters 0-9 (the empty text too).
+bool IsDecimalText(std::string_view text);
 // Two hexadecimal characters a byte; the caller has checked the text with IsHexText and an
 // even length.
 std::string HexToBytes(std::string_view hex);
 std::string BytesToHex(std::string_view bytes);
 // Every byte printable ASCII.
 bool IsPrintable(std::string_view bytes);
+
+// C-style escapes for what a terminal would act on: backslash as \\, newline, carriage return
+// and tab as \n, \r, \t, every other control character (C0, DEL, C1) and every byte that is
+// not part of a UTF-8 character as \xHH.
+std::string EscapeText(std::string_view text);
+
+// How many characters of someone else's text a message repeats.
+inline constexpr std::size_t kQuotedCharacters = 80;
+// `text` in single quotes for a message, cut after kQuotedCharacters characters ("...' (N
+// characters)" then follows). Not escaped: the message is, where it is printed.
+std::string Quoted(std::string_view text);
 
 }  // namespace cli

@@ -1,11 +1,11 @@
 // Key loading in clear and in cipher text, verify-code read and erase, authentication.
-#include <map>
 #include <ostream>
 
 #include "check_value.h"
 #include "hex_text.h"
 #include "key_parts.h"
 #include "key_requests.h"
+#include "key_tables.h"
 #include "pad_input.h"
 #include "pinpad.h"
 #include "step_commands.h"
@@ -29,6 +29,9 @@ void CompareVerifyCode(StepOutcome& outcome, const std::string& verifyCode,
 
 CLI::Validator CheckValueText() { return HexText({6, 8}); }
 
+constexpr std::size_t kVerifyCodeLength = 8;
+constexpr std::size_t kAuthDataLength = 32;
+
 // Sends a cipher-text key record (or a verify-code read or erase) and records the verify code
 // the pad returns.
 StepOutcome DownloadEncryptKey(const std::string& request) {
@@ -36,7 +39,25 @@ StepOutcome DownloadEncryptKey(const std::string& request) {
     StepOutcome outcome = DriverOutcome(
         request, PinPad_DownloadEncryptKey(request.c_str(), static_cast<unsigned>(request.size()),
                                            verifyCode));
-    if (outcome.ok) outcome.reply["verify_code"] = std::string(verifyCode);
+    if (outcome.ok)
+        TakeReplyField(outcome, "verify_code", verifyCode,
+                       Exactly(FieldKind::Hex, kVerifyCodeLength));
+    return outcome;
+}
+
+// Sends a clear-text key record. The pad may answer it without a verify code; one it sends
+// has all its characters.
+StepOutcome DownloadClearKey(const std::string& request, bool readsVerifyCode) {
+    char verifyCode[kKeyReplySize] = {};
+    StepOutcome outcome = DriverOutcome(
+        request,
+        PinPad_DownloadKey(request.c_str(), static_cast<unsigned>(request.size()), verifyCode, 0));
+    if (outcome.ok && readsVerifyCode) {
+        const std::string code = verifyCode;
+        TakeReplyField(outcome, "verify_code", code,
+                       code.empty() ? FieldShape{FieldKind::Hex, 0, 0}
+                                    : Exactly(FieldKind::Hex, kVerifyCodeLength));
+    }
     return outcome;
 }
 
@@ -77,8 +98,7 @@ CLI::Validator KeyPartText() {
     return CLI::Validator(
         [](std::string& value) -> std::string {
             const KeyPart part = SplitPart(value);
-            if (part.hex.empty() || !IsHexText(part.hex))
-                return "'" + value + "' is not a hexadecimal key part";
+            if (part.hex.empty() || !IsHexText(part.hex)) return "is not a hexadecimal key part";
             const bool hasKcv = value.find(':') != std::string::npos;
             if (hasKcv && ((part.kcv.size() != 6 && part.kcv.size() != 8) || !IsHexText(part.kcv)))
                 return "the check value after ':' needs 6 or 8 hex characters";
@@ -87,27 +107,41 @@ CLI::Validator KeyPartText() {
         "HEX[:KCV]");
 }
 
-// How many parts each combination code takes when they are typed on the host.
-const std::map<int, std::size_t> kPartsOfCode = {
-    {0x30, 1}, {0x31, 3}, {0x32, 2}, {0x33, 3}, {0x34, 2}};
-constexpr int kConcatenationCode = 0x33;
-constexpr int kInterleaveCode = 0x32;
-constexpr int kFirstPadEntryCode = 0x41;
+using padlogic::IsPadEntryCode;
+
+// The combination codes the tool loads with: all but the one that takes neither parts nor an
+// entry on the pad.
+std::vector<std::string> CombinationCodeWords() {
+    std::vector<std::string> words;
+    for (const padlogic::CombinationCode& entry : padlogic::kCombinationCodes) {
+        if (entry.code != padlogic::kNoPartsCode)
+            words.push_back(BytesToHex(std::string(1, static_cast<char>(entry.code))));
+    }
+    return words;
+}
+
+// Key lengths in bytes, of parts typed on the host and of keys typed on the pad.
+std::vector<std::string> KeyLengthWords() {
+    std::vector<std::string> words;
+    for (int bytes : padlogic::kKeyLengths) words.push_back(std::to_string(bytes));
+    for (int bytes : padlogic::kPadEntryKeyLengths) words.push_back(std::to_string(bytes));
+    return words;
+}
 
 // The length code (1 = 8 bytes ... 6 = 48 bytes) of --length, or of the parts when it is not given.
 int LengthCodeOf(int code, int lengthBytes, const std::vector<KeyPart>& parts) {
-    if (code == kConcatenationCode) {
+    if (code == padlogic::kConcatenationCode) {
         if (lengthBytes != 0 && lengthBytes != 24)
             RefuseArgument("--length", "code 33 makes a 24-byte key");
         return 3;
     }
     if (lengthBytes != 0) {
-        if (lengthBytes > 24 && code < kFirstPadEntryCode)
+        if (lengthBytes > padlogic::kKeyLengths.back() && !IsPadEntryCode(code))
             RefuseArgument("--length", "32, 40 and 48 are for keys typed on the pad (codes 41-43)");
         return lengthBytes / 8;
     }
     if (parts.empty()) RefuseArgument("--length", "is needed when no parts are given");
-    const std::size_t unit = code == kInterleaveCode ? 8 : 16;
+    const std::size_t unit = code == padlogic::kInterleaveCode ? 8 : 16;
     const std::size_t size = parts.front().hex.size();
     if (size % unit != 0 || size / unit < 1 || size / unit > 3)
         RefuseArgument("--part", "part 1 of " + std::to_string(size) +
@@ -172,11 +206,11 @@ void AddClearKeyCommand(CLI::App& key, StepSlot& slot) {
                 ->check(KeyIndex(0x00, 0x1F));
             command.add_option("CODE", s.code, "combination code")
                 ->required()
-                ->check(CLI::IsMember({"30", "31", "32", "33", "34", "41", "42", "43"}));
+                ->check(OneOf(CombinationCodeWords()));
             command
                 .add_option("--length", s.lengthBytes,
                             "key length in bytes (taken from the parts when not given)")
-                ->check(CLI::IsMember({8, 16, 24, 32, 40, 48}));
+                ->check(OneOf(KeyLengthWords()));
             command
                 .add_option("--part", s.parts,
                             "a key part in hex, ':' and its check value optional (repeat per part)")
@@ -190,7 +224,7 @@ void AddClearKeyCommand(CLI::App& key, StepSlot& slot) {
             command
                 .add_option("--entry-timeout", s.seconds,
                             "codes 41-43: seconds to wait for the entry on the pad")
-                ->check(CLI::Range(1, 3600))
+                ->check(WholeNumber(1, 3600))
                 ->capture_default_str();
         },
         [](Clear& s) {
@@ -200,8 +234,9 @@ void AddClearKeyCommand(CLI::App& key, StepSlot& slot) {
             const int lengthCode = LengthCodeOf(code, s.lengthBytes, parts);
             const std::string index = padlogic::ToUpper(s.index);
             if (parts.empty()) {
-                if (code == 0x30) RefuseArgument("--part", "code 30 loads the part given with it");
-                if (code >= kFirstPadEntryCode && !s.kcv.empty())
+                if (code == padlogic::kSinglePartCode)
+                    RefuseArgument("--part", "code 30 loads the part given with it");
+                if (IsPadEntryCode(code) && !s.kcv.empty())
                     RefuseArgument("--kcv",
                                    "a part typed on the pad has no check value to compare");
                 const std::string request =
@@ -209,24 +244,20 @@ void AddClearKeyCommand(CLI::App& key, StepSlot& slot) {
                 return Step{
                     "key clear", true,
                     [request, code, kcv = s.kcv, seconds = s.seconds](StepContext& context) {
-                        char verifyCode[kKeyReplySize] = {};
-                        StepOutcome outcome = DriverOutcome(
-                            request, PinPad_DownloadKey(request.c_str(),
-                                                        static_cast<unsigned>(request.size()),
-                                                        verifyCode, 0));
+                        const bool padEntry = IsPadEntryCode(code);
+                        StepOutcome outcome = DownloadClearKey(request, !padEntry);
                         if (!outcome.ok) return outcome;
-                        if (code >= kFirstPadEntryCode)
-                            return EchoKeyEntry(std::move(outcome), context, seconds);
-                        outcome.reply["verify_code"] = std::string(verifyCode);
-                        CompareVerifyCode(outcome, verifyCode, kcv, "the expected check value");
+                        if (padEntry) return EchoKeyEntry(std::move(outcome), context, seconds);
+                        CompareVerifyCode(outcome, outcome.reply["verify_code"].get<std::string>(),
+                                          kcv, "the expected check value");
                         return outcome;
                     }};
             }
-            if (code >= kFirstPadEntryCode)
+            if (IsPadEntryCode(code))
                 RefuseArgument("--part", "codes 41-43 take their part on the pad");
-            if (parts.size() != kPartsOfCode.at(code))
-                RefuseArgument("--part", "code " + s.code + " needs " +
-                                             std::to_string(kPartsOfCode.at(code)) +
+            const std::size_t needed = static_cast<std::size_t>(padlogic::HostParts(code));
+            if (parts.size() != needed)
+                RefuseArgument("--part", "code " + s.code + " needs " + std::to_string(needed) +
                                              " parts, not " + std::to_string(parts.size()));
             parts.resize(3);
             std::string combined;
@@ -262,24 +293,22 @@ void AddClearKeyCommand(CLI::App& key, StepSlot& slot) {
                                 padlogic::CheckValue(PinPad_TriUntriDes, combined);
                             if (!CheckValueMatches(outcome, checkValue, kcv, "the combined key"))
                                 return outcome;
-                            char verifyCode[kKeyReplySize] = {};
-                            outcome = DriverOutcome(
-                                request, PinPad_DownloadKey(request.c_str(),
-                                                            static_cast<unsigned>(request.size()),
-                                                            verifyCode, 0));
+                            outcome = DownloadClearKey(request, true);
                             if (!outcome.ok) return outcome;
-                            outcome.reply["verify_code"] = std::string(verifyCode);
                             if (!checkValue.empty()) outcome.reply["check_value"] = checkValue;
-                            CompareVerifyCode(outcome, verifyCode, checkValue,
-                                              "the combined key's check value");
+                            CompareVerifyCode(outcome,
+                                              outcome.reply["verify_code"].get<std::string>(),
+                                              checkValue, "the combined key's check value");
                             return outcome;
                         }};
         });
 }
 
-// The tag digits of the cipher-text record.
-const std::map<std::string, int> kTagDigits = {{"TMK", 2},  {"TPK", 3},  {"TAK", 5}, {"TDK", 6},
-                                               {"TDEK", 7}, {"TDDK", 8}, {"TDSK", 9}};
+std::vector<std::string> TagWords() {
+    std::vector<std::string> words;
+    for (const padlogic::KeyTag& tag : padlogic::kKeyTags) words.emplace_back(tag.name);
+    return words;
+}
 
 void AddCipherKeyCommand(CLI::App& key, StepSlot& slot) {
     struct Cipher {
@@ -300,14 +329,13 @@ void AddCipherKeyCommand(CLI::App& key, StepSlot& slot) {
                 ->check(KeyIndex(0x00, 0x7F));
             command.add_option("TAG", s.tag, "TMK, TPK, TAK, TDK, TDEK, TDDK or TDSK")
                 ->required()
-                ->check(CLI::IsMember({"TMK", "TPK", "TAK", "TDK", "TDEK", "TDDK", "TDSK"},
-                                      CLI::ignore_case));
-            CLI::Option* clear = command.add_option("--key", s.key, "the new key in clear")
-                                     ->check(HexText({16, 32, 48}));
+                ->check(OneOf(TagWords(), true));
+            CLI::Option* clear =
+                command.add_option("--key", s.key, "the new key in clear")->check(KeyText());
             CLI::Option* under =
                 command
                     .add_option("--decrypt-key", s.decryptKey, "the decryption key's clear value")
-                    ->check(HexText({16, 32, 48}));
+                    ->check(KeyText());
             CLI::Option* cipher =
                 command.add_option("--cipher", s.cipher, "the new key already enciphered")
                     ->check(HexText({16, 32, 48}));
@@ -333,7 +361,7 @@ void AddCipherKeyCommand(CLI::App& key, StepSlot& slot) {
                 RefuseArgument("--verify-code", "is needed with --cipher (or give --no-verify)");
             const std::string decryptIndex = padlogic::ToUpper(s.decryptIndex),
                               saveIndex = padlogic::ToUpper(s.saveIndex);
-            const int tagDigit = kTagDigits.at(padlogic::ToUpper(s.tag));
+            const int tagDigit = padlogic::TagDigit(padlogic::ToUpper(s.tag)).value();
             if (!s.cipher.empty()) {
                 const std::string request = padlogic::CipherKeyRequest(
                     decryptIndex, saveIndex, tagDigit, static_cast<int>(s.cipher.size() / 16),
@@ -416,7 +444,7 @@ void AddAuthCommands(CLI::App& app, StepSlot& slot) {
         [](CLI::App& command, Init& s) {
             command.add_option("DATA", s.data, "authorization data, 32 hex characters")
                 ->required()
-                ->check(HexText({32}));
+                ->check(HexText({32}, true));
         },
         [](Init& s) {
             return Step{"auth init", true, [data = padlogic::ToUpper(s.data)](StepContext&) {
@@ -424,7 +452,9 @@ void AddAuthCommands(CLI::App& app, StepSlot& slot) {
                             StepOutcome outcome = DriverOutcome(
                                 data, PinPad_InitAuthorization(
                                           data.c_str(), static_cast<unsigned>(data.size()), reply));
-                            if (outcome.ok) outcome.reply["data"] = std::string(reply);
+                            if (outcome.ok)
+                                TakeReplyField(outcome, "data", reply,
+                                               Exactly(FieldKind::Hex, kAuthDataLength));
                             return outcome;
                         }};
         });
@@ -436,7 +466,9 @@ void AddAuthCommands(CLI::App& app, StepSlot& slot) {
             return Step{"auth challenge", true, [](StepContext&) {
                             char challenge[kAuthReplySize] = {};
                             StepOutcome outcome = DriverOutcome("", PinPad_GetChallenge(challenge));
-                            if (outcome.ok) outcome.reply["challenge"] = std::string(challenge);
+                            if (outcome.ok)
+                                TakeReplyField(outcome, "challenge", challenge,
+                                               Exactly(FieldKind::Hex, kAuthDataLength));
                             return outcome;
                         }};
         });
@@ -454,7 +486,7 @@ void AddAuthCommands(CLI::App& app, StepSlot& slot) {
                 ->check(KeyIndex(0x00, 0x7F));
             command.add_option("DATA", s.key, "authorization data (16, 32 or 48 hex characters)")
                 ->required()
-                ->check(HexText({16, 32, 48}));
+                ->check(KeyText());
         },
         [](Mutual& s) {
             return Step{
@@ -462,16 +494,20 @@ void AddAuthCommands(CLI::App& app, StepSlot& slot) {
                 [index = padlogic::ToUpper(s.index), key = padlogic::ToUpper(s.key)](StepContext&) {
                     char challenge[kAuthReplySize] = {};
                     StepOutcome outcome = DriverOutcome("", PinPad_GetChallenge(challenge));
-                    if (!outcome.ok) return outcome;
+                    // A cut challenge is not answered: the second exchange is not sent.
+                    if (!outcome.ok || !TakeReplyField(outcome, "challenge", challenge,
+                                                       Exactly(FieldKind::Hex, kAuthDataLength)))
+                        return outcome;
                     const std::string random = challenge;
-                    outcome.reply["challenge"] = random;
                     char reply[kAuthReplySize] = {};
                     outcome.request = index + random;
                     outcome.result = PinPad_BidirectionalAuthorization(
                         key.c_str(), static_cast<unsigned>(random.size()), index.c_str(),
                         random.c_str(), reply);
                     outcome.ok = *outcome.result == 0;
-                    if (outcome.ok) outcome.reply["data"] = std::string(reply);
+                    if (outcome.ok)
+                        TakeReplyField(outcome, "data", reply,
+                                       Exactly(FieldKind::Hex, kAuthDataLength));
                     return outcome;
                 }};
         });

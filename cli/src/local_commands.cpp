@@ -23,7 +23,7 @@ void AddLocalCommands(CLI::App& app, StepSlot& slot) {
                     ->check(HexText({16, 32, 48}));
                 command.add_option("KEY", s.key, "16, 32 or 48 hex characters")
                     ->required()
-                    ->check(HexText({16, 32, 48}));
+                    ->check(KeyText());
             },
             [encrypt](Des& s) {
                 return Step{

@@ -1,6 +1,9 @@
 #include "pad_input.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <chrono>
 
@@ -9,21 +12,42 @@
 namespace cli {
 namespace {
 
-volatile sig_atomic_t g_interrupted = 0;
+volatile sig_atomic_t g_signal = 0;
+int g_wakeRead = -1;
+int g_wakeWrite = -1;
 
-void OnInterrupt(int) { g_interrupted = 1; }
+void OnInterrupt(int signal) {
+    const int savedErrno = errno;
+    if (g_signal == 0) g_signal = signal;
+    // Only write() is safe here; a full pipe already wakes every reader.
+    if (g_wakeWrite >= 0) {
+        const ssize_t written = write(g_wakeWrite, "!", 1);
+        static_cast<void>(written);
+    }
+    errno = savedErrno;
+}
 
 }  // namespace
 
 void CatchInterrupt() {
+    int wake[2];
+    if (g_wakeRead < 0 && pipe2(wake, O_CLOEXEC | O_NONBLOCK) == 0) {
+        g_wakeRead = wake[0];
+        g_wakeWrite = wake[1];
+    }
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;  // no SA_RESTART: a blocked read returns EINTR
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 }
 
-bool InterruptRequested() { return g_interrupted != 0; }
+bool InterruptRequested() { return g_signal != 0; }
+
+int InterruptSignal() { return g_signal; }
+
+int InterruptFd() { return g_wakeRead; }
 
 bool CollectPadBytes(int seconds, const std::function<bool(unsigned char)>& onByte) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);

@@ -1,5 +1,5 @@
 // Collecting the bytes the pad sends on its own while one of its input modes is open (PIN
-// entry, key entry, clear-text keypad).
+// entry, key entry, clear-text keypad), and the interrupt that ends such a wait.
 #pragma once
 
 #include <functional>
@@ -23,9 +23,15 @@ inline char EchoCharacter(unsigned char byte) {
 bool CollectPadBytes(int seconds, const std::function<bool(unsigned char)>& onByte);
 
 // Ctrl-C (SIGINT) or SIGTERM ends a running collection at its next poll and stops the run
-// after the current step, so that the pad's input mode is closed before the tool exits.
+// after the current step, so that the pad's input mode is closed before the tool exits. The
+// handlers do not restart system calls, and each signal also makes InterruptFd() readable, so
+// that a wait in poll() ends at once however the signal and the wait interleave.
 void CatchInterrupt();
 bool InterruptRequested();
+// SIGINT or SIGTERM when one arrived, else 0.
+int InterruptSignal();
+// Readable once an interrupt arrived; -1 before CatchInterrupt ran.
+int InterruptFd();
 
 // Ends whatever input mode the pad may still have open (control code "032").
 void EndPadInput();

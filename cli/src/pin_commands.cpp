@@ -1,5 +1,6 @@
 // PIN entry with its star echo, PIN block read and decoding, PIN renew and verify, MAC, data
 // encryption and decryption.
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <ostream>
@@ -17,6 +18,8 @@ namespace {
 constexpr std::size_t kPinReplySize = 256;
 constexpr std::size_t kDataReplySize = 4096;
 constexpr std::size_t kMacReplySize = 128;
+constexpr std::size_t kMacLength = 16;
+constexpr std::size_t kPinBlockLength = 16;
 
 // How a backspace acts on the echo: one star, or all of them (clear codes 2 and 6 of the short
 // start).
@@ -86,11 +89,28 @@ struct PinStart {
 // The entry settings both PIN starts take.
 void AddSoundAndLengthOptions(CLI::App& command, std::string& sound, std::string& length) {
     command.add_option("--sound", sound, "sound setting 0-2")
-        ->check(CLI::IsMember({"0", "1", "2"}))
+        ->check(OneOf({"0", "1", "2"}))
         ->capture_default_str();
-    command.add_option("--length", length, "PIN length, two decimal digits; 00: no length")
+    command
+        .add_option("--length", length,
+                    "PIN length, two decimal digits; 00: no length (ascii up to 08, iso up to 12, "
+                    "ibm3624 up to 16)")
         ->check(DecimalText(2, 2))
         ->capture_default_str();
+}
+
+// The stated PIN length as a number, refused when the pad takes no PIN that long in `format`
+// ("": whichever format the read names).
+int PinLengthFor(const std::string& length, int maxLength, const std::string& format) {
+    const std::optional<long long> digits = ParseWholeNumber(length, 0, maxLength);
+    if (!digits) {
+        char range[16];
+        std::snprintf(range, sizeof range, "00 to %02d", maxLength);
+        RefuseArgument("--length", (format.empty() ? "the pad takes" : format + " takes") +
+                                       std::string(" PIN lengths ") + range + ", not " +
+                                       Quoted(length));
+    }
+    return static_cast<int>(*digits);
 }
 
 void AddPinStartCommands(CLI::App& pin, StepSlot& slot) {
@@ -106,16 +126,16 @@ void AddPinStartCommands(CLI::App& pin, StepSlot& slot) {
             AddSoundAndLengthOptions(command, s.sound, s.length);
             command
                 .add_option("--entry-timeout", s.seconds, "seconds the tool waits for the entry")
-                ->check(CLI::Range(1, 3600))
+                ->check(WholeNumber(1, 3600))
                 ->capture_default_str();
         },
         [](PinStart& s) {
             const PinFormat format = PinFormatNamed(s.format);
             CheckAccount(format, s.account);
+            const int length = PinLengthFor(s.length, format.maxPinLength, format.name);
             const std::string request = padlogic::ToUpper(s.index) + format.typeCharacter +
                                         s.sound + s.length +
                                         (format.sendsAccount ? s.account : std::string());
-            const int length = std::stoi(s.length);
             return Step{
                 "pin start", true, [request, length, seconds = s.seconds](StepContext& context) {
                     StepOutcome outcome = DriverOutcome(
@@ -138,21 +158,22 @@ void AddPinStartCommands(CLI::App& pin, StepSlot& slot) {
         [](CLI::App& command, ShortStart& s) {
             AddSoundAndLengthOptions(command, s.sound, s.length);
             command.add_option("--enter-code", s.enter, "enter-key code 0-2")
-                ->check(CLI::IsMember({"0", "1", "2"}))
+                ->check(OneOf({"0", "1", "2"}))
                 ->capture_default_str();
             command
                 .add_option("--clear-code", s.clear,
                             "clear-key code 0, 1, 2, 4, 5, 6 (2 and 6: backspace clears all)")
-                ->check(CLI::IsMember({"0", "1", "2", "4", "5", "6"}))
+                ->check(OneOf({"0", "1", "2", "4", "5", "6"}))
                 ->capture_default_str();
             command
                 .add_option("--entry-timeout", s.seconds, "seconds the tool waits for the entry")
-                ->check(CLI::Range(1, 3600))
+                ->check(WholeNumber(1, 3600))
                 ->capture_default_str();
         },
         [](ShortStart& s) {
+            // The format comes with the read: any length some format takes.
+            const int length = PinLengthFor(s.length, kMaxPinLength, "");
             const std::string request = s.sound + s.length + s.enter + s.clear;
-            const int length = std::stoi(s.length);
             const Backspace backspace =
                 s.clear == "2" || s.clear == "6" ? Backspace::ClearsAll : Backspace::RemovesOne;
             const int seconds = s.seconds;
@@ -168,16 +189,19 @@ void AddPinStartCommands(CLI::App& pin, StepSlot& slot) {
 }
 
 // Asks the pad for the PIN reply to `request` (waiting at most `wait` seconds) and records the
-// track and length fields every PIN reply starts with; `text` receives the whole reply.
-StepOutcome ReadPinReply(const std::string& request, int wait, std::string& text) {
+// two-digit track and length fields every PIN reply starts with; `rest` receives what follows
+// them. Not ok when the reply fails, or when either field is short or no number.
+StepOutcome ReadPinReply(const std::string& request, int wait, std::string& rest) {
     char reply[kPinReplySize] = {};
     StepOutcome outcome = DriverOutcome(
         request,
         PinPad_GetPinValue(request.c_str(), static_cast<unsigned>(request.size()), wait, reply));
     if (!outcome.ok) return outcome;
-    text.assign(reply, strnlen(reply, sizeof reply));
-    outcome.reply["track"] = text.substr(0, 2);
-    outcome.reply["length"] = text.size() > 2 ? text.substr(2, 2) : "";
+    const std::string text(reply, strnlen(reply, sizeof reply));
+    TakeReplyField(outcome, "track", text.substr(0, 2), Exactly(FieldKind::Digits, 2));
+    TakeReplyField(outcome, "length", text.size() > 2 ? text.substr(2, 2) : "",
+                   Exactly(FieldKind::Digits, 2));
+    rest = text.size() > 4 ? text.substr(4) : "";
     return outcome;
 }
 
@@ -198,9 +222,9 @@ void AddPinReadCommand(CLI::App& pin, StepSlot& slot) {
             AddPinFormatOption(command, s.format, false);
             AddAccountOption(command, s.account);
             command.add_option("--key", s.key, "the PIN key in clear, to decipher the block")
-                ->check(HexText({16, 32, 48}));
+                ->check(KeyText());
             command.add_option("--wait", s.wait, "seconds to wait for the pad's reply (1-255)")
-                ->check(CLI::Range(1, 255))
+                ->check(WholeNumber(1, 255))
                 ->capture_default_str();
         },
         [](Read& s) {
@@ -214,14 +238,16 @@ void AddPinReadCommand(CLI::App& pin, StepSlot& slot) {
                           (format->sendsAccount ? s.account : "");
             }
             PinDecoding decoding{padlogic::ToUpper(s.key), format, s.account};
-            return Step{"pin read", true, [request, decoding, wait = s.wait](StepContext&) {
-                            std::string text;
-                            StepOutcome outcome = ReadPinReply(request, wait, text);
-                            if (!outcome.ok) return outcome;
-                            outcome.reply["pin_block"] = text.size() > 4 ? text.substr(4, 16) : "";
-                            if (!decoding.key.empty()) DecodePinReply(outcome, decoding);
-                            return outcome;
-                        }};
+            return Step{
+                "pin read", true, [request, decoding, wait = s.wait](StepContext&) {
+                    std::string rest;
+                    StepOutcome outcome = ReadPinReply(request, wait, rest);
+                    if (!outcome.ok || !TakeReplyField(outcome, "pin_block", rest,
+                                                       Exactly(FieldKind::Hex, kPinBlockLength)))
+                        return outcome;
+                    if (!decoding.key.empty()) DecodePinReply(outcome, decoding);
+                    return outcome;
+                }};
         });
 }
 
@@ -246,7 +272,7 @@ void AddPinRenewCommands(CLI::App& pin, StepSlot& slot) {
                     ->required()
                     ->check(DecimalText(1, 16));
             command.add_option("--wait", s.wait, "seconds to wait for the pad's reply (1-255)")
-                ->check(CLI::Range(1, 255))
+                ->check(WholeNumber(1, 255))
                 ->capture_default_str();
         };
     };
@@ -254,25 +280,38 @@ void AddPinRenewCommands(CLI::App& pin, StepSlot& slot) {
         return [verify](Renew& s) {
             const std::string request = padlogic::ToUpper(s.index) + (verify ? 'b' : 'a') +
                                         padlogic::ToUpper(s.data) + s.table + s.offset;
-            return Step{verify ? "pin verify" : "pin renew", true,
-                        [request, verify, wait = s.wait](StepContext&) {
-                            std::string text;
-                            StepOutcome outcome = ReadPinReply(request, wait, text);
-                            if (!outcome.ok) return outcome;
-                            const std::string rest = text.size() > 4 ? text.substr(4) : "";
-                            if (!verify) {
-                                outcome.reply["offset"] = rest;
-                                return outcome;
-                            }
-                            // The pad's verdict is the last character: 1 the PIN matches, 0 not.
-                            const bool match = !rest.empty() && rest.back() == '1';
-                            outcome.reply["match"] = match;
-                            if (!match) {
-                                outcome.ok = false;
-                                outcome.message = "the PIN does not match the offset";
-                            }
-                            return outcome;
-                        }};
+            return Step{
+                verify ? "pin verify" : "pin renew", true,
+                [request, verify, wait = s.wait](StepContext&) {
+                    std::string rest;
+                    StepOutcome outcome = ReadPinReply(request, wait, rest);
+                    if (!outcome.ok) return outcome;
+                    if (!verify) {
+                        // One offset digit for each PIN digit.
+                        const auto digits =
+                            ParseWholeNumber(outcome.reply["length"].get<std::string>(), 0, 99);
+                        TakeReplyField(outcome, "offset", rest,
+                                       Exactly(FieldKind::Digits,
+                                               static_cast<std::size_t>(digits.value_or(0))));
+                        return outcome;
+                    }
+                    // The pad's verdict is the last character: 1 the PIN matches, 0 not.
+                    const char verdict = rest.empty() ? '\0' : rest.back();
+                    if (verdict != '0' && verdict != '1') {
+                        outcome.ok = false;
+                        outcome.message =
+                            std::string(rest.empty() ? "reply too short" : "reply malformed") +
+                            ": verdict " + Quoted(rest) + " does not end in 0 or 1";
+                        return outcome;
+                    }
+                    const bool match = verdict == '1';
+                    outcome.reply["match"] = match;
+                    if (!match) {
+                        outcome.ok = false;
+                        outcome.message = "the PIN does not match the offset";
+                    }
+                    return outcome;
+                }};
         };
     };
     AddStepCommand<Renew>(pin, slot, "renew",
@@ -297,7 +336,7 @@ void AddMacCommand(CLI::App& app, StepSlot& slot) {
                 ->check(KeyIndex(0x30, 0x7F));
             command.add_option("TYPE", s.type, "pboc, x9.9, x9.19 or iso16609")
                 ->required()
-                ->check(CLI::IsMember({"pboc", "x9.9", "x9.19", "iso16609"}, CLI::ignore_case));
+                ->check(OneOf({"pboc", "x9.9", "x9.19", "iso16609"}, true));
             command.add_option("DATA", s.data, "the message as hex")->required()->check(HexText());
         },
         [](Mac& s) {
@@ -313,7 +352,8 @@ void AddMacCommand(CLI::App& app, StepSlot& slot) {
                     StepOutcome outcome = DriverOutcome(
                         shown,
                         PinPad_MakeMac(input.data(), static_cast<unsigned>(input.size()), mac));
-                    if (outcome.ok) outcome.reply["mac"] = std::string(mac);
+                    if (outcome.ok)
+                        TakeReplyField(outcome, "mac", mac, Exactly(FieldKind::Hex, kMacLength));
                     return outcome;
                 }};
         });
@@ -336,7 +376,7 @@ void AddDataCommands(CLI::App& app, StepSlot& slot) {
                     ->check(KeyIndex(0x30, 0x7F));
                 command.add_option("MODE", s.mode, "ecb or cbc")
                     ->required()
-                    ->check(CLI::IsMember({"ecb", "cbc"}, CLI::ignore_case));
+                    ->check(OneOf({"ecb", "cbc"}, true));
                 command.add_option("DATA", s.data, "hex, whole 16-character blocks")
                     ->required()
                     ->check(HexBlocks(2048));
@@ -346,16 +386,21 @@ void AddDataCommands(CLI::App& app, StepSlot& slot) {
                 const char mode = encrypt ? (cbc ? '2' : '1') : (cbc ? 'B' : 'A');
                 const std::string request =
                     padlogic::ToUpper(s.index) + mode + padlogic::ToUpper(s.data);
-                return Step{
-                    encrypt ? "data encrypt" : "data decrypt", true, [request](StepContext&) {
-                        std::string reply(kDataReplySize, '\0');
-                        StepOutcome outcome = DriverOutcome(
-                            request, PinPad_EncryptData(request.c_str(),
-                                                        static_cast<unsigned>(request.size()),
-                                                        reply.data()));
-                        if (outcome.ok) outcome.reply["data"] = std::string(reply.c_str());
-                        return outcome;
-                    }};
+                // ECB and CBC without padding: as many blocks come back as went.
+                const std::size_t length = s.data.size();
+                return Step{encrypt ? "data encrypt" : "data decrypt", true,
+                            [request, length](StepContext&) {
+                                std::string reply(kDataReplySize, '\0');
+                                StepOutcome outcome = DriverOutcome(
+                                    request,
+                                    PinPad_EncryptData(request.c_str(),
+                                                       static_cast<unsigned>(request.size()),
+                                                       reply.data()));
+                                if (outcome.ok)
+                                    TakeReplyField(outcome, "data", reply.c_str(),
+                                                   Exactly(FieldKind::Hex, length));
+                                return outcome;
+                            }};
             });
     }
 }

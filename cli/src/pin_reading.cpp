@@ -9,9 +9,11 @@ namespace {
 using padlogic::PinBlockFormat;
 
 const PinFormat kPinFormats[] = {
-    {"ascii", '@', false, PinBlockFormat::kAscii},     {"iso0", ' ', true, PinBlockFormat::kIso0},
-    {"iso1", '!', true, PinBlockFormat::kIso1},        {"iso3", '#', true, PinBlockFormat::kIso3},
-    {"ibm3624", '0', false, PinBlockFormat::kIbm3624},
+    {"ascii", '@', false, PinBlockFormat::kAscii, 8},
+    {"iso0", ' ', true, PinBlockFormat::kIso0, 12},
+    {"iso1", '!', true, PinBlockFormat::kIso1, 12},
+    {"iso3", '#', true, PinBlockFormat::kIso3, 12},
+    {"ibm3624", '0', false, PinBlockFormat::kIbm3624, kMaxPinLength},
 };
 
 }  // namespace
@@ -21,13 +23,13 @@ PinFormat PinFormatNamed(const std::string& name) {
     for (const PinFormat& format : kPinFormats) {
         if (format.name == lower) return format;
     }
-    RefuseArgument("--format", "'" + name + "' is not a PIN block format");
+    RefuseArgument("--format", Quoted(name) + " is not a PIN block format");
 }
 
 void AddPinFormatOption(CLI::App& command, std::string& format, bool withDefault) {
     CLI::Option* option =
         command.add_option("--format", format, "ascii, iso0, iso1, iso3 or ibm3624")
-            ->check(CLI::IsMember({"ascii", "iso0", "iso1", "iso3", "ibm3624"}, CLI::ignore_case));
+            ->check(OneOf({"ascii", "iso0", "iso1", "iso3", "ibm3624"}, true));
     if (withDefault) option->capture_default_str();
 }
 

@@ -15,7 +15,11 @@ struct PinFormat {
     char typeCharacter;  // what the request carries: '@', ' ', '!', '#', '0'
     bool sendsAccount;   // ISO formats 0, 1 and 3 carry an account or transcode number
     padlogic::PinBlockFormat block;
+    int maxPinLength;  // the most digits the pad takes for a PIN in this format
 };
+
+// The most digits the pad takes for a PIN in any format.
+inline constexpr int kMaxPinLength = 16;
 
 // The format of a name checked by AddPinFormatOption.
 PinFormat PinFormatNamed(const std::string& name);

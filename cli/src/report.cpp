@@ -2,6 +2,7 @@
 
 #include <ostream>
 
+#include "hex_text.h"
 #include "result_code_text.h"
 
 namespace cli {
@@ -52,15 +53,16 @@ void Reporter::Step(const StepRecord& record) {
         m_out << Dump(StepJson(record)) << '\n';
     } else {
         const StepOutcome& outcome = record.outcome;
+        // Pad texts and run-file words are escaped: one step stays one line on a terminal.
         if (record.line) m_out << "line " << *record.line << ": ";
         m_out << (outcome.ok ? "ok   " : "FAIL ") << record.step->operation;
         if (outcome.ok) {
             const std::string fields = ReplyText(outcome.reply);
-            if (!fields.empty()) m_out << ": " << fields;
+            if (!fields.empty()) m_out << ": " << EscapeText(fields);
             if (outcome.result && *outcome.result != 0)
-                m_out << " [" << ResultTextOf(outcome) << ']';
+                m_out << " [" << EscapeText(ResultTextOf(outcome)) << ']';
         } else {
-            m_out << ": " << ResultTextOf(outcome);
+            m_out << ": " << EscapeText(ResultTextOf(outcome));
             if (outcome.result && *outcome.result != 0)
                 m_out << " (result " << *outcome.result << ')';
         }

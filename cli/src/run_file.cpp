@@ -1,12 +1,95 @@
 #include "run_file.h"
 
-#include <algorithm>
-#include <istream>
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cstring>
+#include <sstream>
+
+#include "hex_text.h"
+#include "pad_input.h"
 #include "step_commands.h"
 
 namespace cli {
 namespace {
+
+[[noreturn]] void RefuseFile(const std::string& message) {
+    throw CLI::ValidationError("FILE", message);
+}
+
+[[noreturn]] void RefuseLine(const std::string& name, int line, const std::string& message) {
+    throw CLI::ParseError(name + ":" + std::to_string(line) + ": " + message,
+                          CLI::ExitCodes::ValidationError);
+}
+
+void StopIfInterrupted() {
+    if (InterruptRequested()) throw RunFileInterrupted{InterruptSignal()};
+}
+
+// The run file's descriptor, closed when it was opened here.
+class RunFileSource {
+public:
+    explicit RunFileSource(const std::string& name) {
+        if (name == "-") {
+            m_fd = STDIN_FILENO;
+            return;
+        }
+        // Not blocking: opening a FIFO waits for no writer; the reads wait in poll().
+        m_fd = open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+        if (m_fd < 0) RefuseFile("cannot read " + Quoted(name) + ": " + std::strerror(errno));
+        m_owned = true;
+    }
+    ~RunFileSource() {
+        if (m_owned) close(m_fd);
+    }
+    RunFileSource(const RunFileSource&) = delete;
+    RunFileSource& operator=(const RunFileSource&) = delete;
+    int fd() const { return m_fd; }
+
+private:
+    int m_fd = -1;
+    bool m_owned = false;
+};
+
+// Waits until `fd` has bytes or an end to report; an interrupt ends the wait at once.
+void WaitReadable(int fd, const std::string& name) {
+    for (;;) {
+        StopIfInterrupted();
+        pollfd fds[2] = {{fd, POLLIN, 0}, {InterruptFd(), POLLIN, 0}};
+        const int ready = poll(fds, InterruptFd() >= 0 ? 2 : 1, -1);
+        StopIfInterrupted();
+        if (ready > 0 && fds[0].revents != 0) return;
+        if (ready < 0 && errno != EINTR)
+            RefuseFile("cannot read " + Quoted(name) + ": " + std::strerror(errno));
+    }
+}
+
+// Checks the bytes just read: no NUL, no line over its bound. `line` and `lineLength` carry
+// the position on from one piece to the next.
+void CheckPiece(std::string_view piece, const std::string& name, int& line,
+                std::size_t& lineLength) {
+    for (const char c : piece) {
+        if (c == '\0')
+            RefuseLine(name, line, "holds a NUL byte; a run file is text, one step a line");
+        if (c == '\n') {
+            ++line;
+            lineLength = 0;
+        } else if (c != '\r' && ++lineLength > kMaxRunFileLine) {
+            RefuseLine(name, line,
+                       "is longer than " + std::to_string(kMaxRunFileLine) +
+                           " characters, the most a run-file line may have");
+        }
+    }
+}
+
+std::string TooLarge(const std::string& name) {
+    return Quoted(name) + " is larger than " + std::to_string(kMaxRunFileBytes) +
+           " bytes (1 MiB), the most a run file may hold";
+}
 
 std::vector<std::string> WordsOf(const std::string& line) {
     std::vector<std::string> words = CLI::detail::split_up(line);
@@ -32,10 +115,43 @@ Step ParseLine(std::vector<std::string> words) {
 
 }  // namespace
 
-std::vector<PlannedStep> ParseRunFile(std::istream& in, const std::string& name) {
+std::string ReadRunFile(const std::string& name) {
+    const RunFileSource source(name);
+    struct stat status {};
+    if (fstat(source.fd(), &status) != 0)
+        RefuseFile("cannot read " + Quoted(name) + ": " + std::strerror(errno));
+    if (S_ISDIR(status.st_mode)) RefuseFile(Quoted(name) + " is a directory, not a run file");
+    if (S_ISREG(status.st_mode) && static_cast<std::size_t>(status.st_size) > kMaxRunFileBytes)
+        RefuseFile(TooLarge(name));
+
+    std::string text;
+    int line = 1;
+    std::size_t lineLength = 0;
+    char buffer[64 * 1024];
+    for (;;) {
+        WaitReadable(source.fd(), name);
+        // One byte past the bound is enough to know the file is over it.
+        const std::size_t room = std::min(sizeof buffer, kMaxRunFileBytes + 1 - text.size());
+        const ssize_t got = read(source.fd(), buffer, room);
+        if (got < 0) {
+            if (errno == EINTR || errno == EAGAIN) continue;
+            RefuseFile("cannot read " + Quoted(name) + ": " + std::strerror(errno));
+        }
+        if (got == 0) break;
+        const std::string_view piece(buffer, static_cast<std::size_t>(got));
+        CheckPiece(piece, name, line, lineLength);
+        text.append(piece);
+        if (text.size() > kMaxRunFileBytes) RefuseFile(TooLarge(name));
+    }
+    return text;
+}
+
+std::vector<PlannedStep> ParseRunFile(const std::string& text, const std::string& name) {
     std::vector<PlannedStep> steps;
+    std::istringstream in(text);
     std::string line;
     for (int number = 1; std::getline(in, line); ++number) {
+        StopIfInterrupted();
         if (!line.empty() && line.back() == '\r') line.pop_back();
         std::vector<std::string> words;
         try {
@@ -47,6 +163,7 @@ std::vector<PlannedStep> ParseRunFile(std::istream& in, const std::string& name)
                                   error.get_exit_code());
         }
     }
+    StopIfInterrupted();
     return steps;
 }
 

@@ -1,9 +1,10 @@
 #include "tool.h"
 
 #include <chrono>
-#include <fstream>
-#include <iostream>
+#include <limits>
+#include <ostream>
 
+#include "hex_text.h"
 #include "pad_input.h"
 #include "report.h"
 #include "result_code_text.h"
@@ -26,14 +27,19 @@ struct GlobalOptions {
     bool keepGoing = false;
 };
 
+// The driver takes port names of at most 15 characters and reads their number as an int.
+constexpr std::size_t kMaxPortName = 15;
+constexpr long long kMaxPortNumber = std::numeric_limits<int>::max();
+
 CLI::Validator PortName() {
     return CLI::Validator(
         [](std::string& value) -> std::string {
-            const bool named = value.size() > 3 && value.size() <= 15 &&
+            const bool named = value.size() > 3 && value.size() <= kMaxPortName &&
                                CLI::detail::to_lower(value.substr(0, 3)) == "com" &&
-                               value.find_first_not_of("0123456789", 3) == std::string::npos &&
-                               std::stoi(value.substr(3)) > 0;
-            return named ? "" : "'" + value + "' is not a port name comN (N from 1)";
+                               ParseWholeNumber(value.substr(3), 1, kMaxPortNumber);
+            return named ? ""
+                         : Quoted(value) + " is not a port name comN (N from 1 to " +
+                               std::to_string(kMaxPortNumber) + ")";
         },
         "comN");
 }
@@ -44,7 +50,7 @@ CLI::Validator DevicePath() {
             // The path goes into a settings line: no line breaks, no blanks at its ends.
             if (value.empty() || value.find_first_of("\r\n") != std::string::npos ||
                 value.front() == ' ' || value.back() == ' ')
-                return "'" + value + "' cannot name a device";
+                return Quoted(value) + " cannot name a device";
             return {};
         },
         "PATH");
@@ -62,13 +68,33 @@ void DeclareGlobalOptions(CLI::App& app, GlobalOptions& options) {
         ->check(DevicePath())
         ->excludes(port);
     app.add_option("--baud", options.target.baudRate, "line speed")
-        ->check(
-            CLI::IsMember({300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 56000, 57600, 115200}))
+        ->check(OneOf({"300", "600", "1200", "2400", "4800", "9600", "19200", "38400", "56000",
+                       "57600", "115200"}))
         ->capture_default_str();
     app.add_flag("--json", options.json, "one JSON object per step instead of a line");
 }
 
-// Runs the steps in order and reports each; stops at the first failure unless keepGoing.
+// Opens the port when the step needs it and runs the step. Whatever the step throws fails the
+// step, not the run: the summary and the exit code still follow.
+StepOutcome RunOneStep(const Step& step, PadPort& port, StepContext& context) {
+    try {
+        const int opened = step.needsPad ? port.EnsureOpen() : 0;
+        if (opened == 0) return step.run(context);
+        char text[100] = {};
+        StepOutcome outcome;
+        outcome.result = opened;
+        outcome.message =
+            "cannot open " + port.Describe() + ": " + padlogic::ResultCodeToText(opened, text);
+        return outcome;
+    } catch (const std::exception& error) {
+        return LocalFailure("", std::string("internal error: ") + error.what());
+    } catch (...) {
+        return LocalFailure("", "internal error");
+    }
+}
+
+// Runs the steps in order and reports each; stops at the first failure unless keepGoing, and
+// at an interrupt.
 int RunSteps(const std::vector<PlannedStep>& steps, const GlobalOptions& options, std::ostream& out,
              std::ostream& err, bool summarize) {
     Reporter reporter(out, options.json);
@@ -78,44 +104,40 @@ int RunSteps(const std::vector<PlannedStep>& steps, const GlobalOptions& options
     const auto runStart = Clock::now();
     RunSummary summary;
     for (const PlannedStep& planned : steps) {
+        if (InterruptRequested()) {
+            summary.skipped += static_cast<int>(steps.size()) - summary.steps - summary.skipped;
+            break;
+        }
         if (summary.failures > 0 && !options.keepGoing) {
             ++summary.skipped;
             continue;
         }
         const auto start = Clock::now();
-        StepOutcome outcome;
-        const int opened = planned.step.needsPad ? port.EnsureOpen() : 0;
-        if (opened != 0) {
-            char text[100] = {};
-            outcome.result = opened;
-            outcome.message =
-                "cannot open " + port.Describe() + ": " + padlogic::ResultCodeToText(opened, text);
-        } else {
-            outcome = planned.step.run(context);
-        }
+        StepOutcome outcome = RunOneStep(planned.step, port, context);
         StepRecord record{++summary.steps,
                           planned.line ? std::optional<int>(planned.line) : std::nullopt,
                           &planned.step, std::move(outcome), MillisecondsSince(start)};
         if (!record.outcome.ok) ++summary.failures;
         reporter.Step(record);
-        if (InterruptRequested()) {
-            summary.skipped += static_cast<int>(steps.size()) - summary.steps - summary.skipped;
-            break;
-        }
     }
     summary.milliseconds = MillisecondsSince(runStart);
     if (summarize) reporter.Summary(summary);
     return summary.failures == 0 && summary.skipped == 0 ? kExitSuccess : kExitStepFailed;
 }
 
+// A usage message may repeat what was typed or read: it is escaped, and bounded.
+constexpr std::size_t kMaxUsageMessage = 400;
+
 int UsageError(const std::string& message, std::ostream& err) {
-    err << "lumenord: " << message << "\nRun 'lumenord --help' for the commands and options.\n";
+    std::string text = EscapeText(message);
+    if (text.size() > kMaxUsageMessage) text = text.substr(0, kMaxUsageMessage) + "...";
+    err << "lumenord: " << text << "\nRun 'lumenord --help' for the commands and options.\n";
     return kExitUsage;
 }
 
-}  // namespace
+int Interrupted(int signal) { return kExitInterruptedBase + signal; }
 
-int RunTool(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
+int RunToolUnguarded(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
     CLI::App app{
         "Drives an encrypting PIN pad through the Lumenord driver: every pad operation as "
         "one step, reported as a line or as JSON.",
@@ -135,17 +157,14 @@ int RunTool(int argc, const char* const* argv, std::ostream& out, std::ostream& 
     try {
         app.parse(argc, argv);
         if (run->parsed()) {
-            std::ifstream file;
-            if (options.runFile != "-") {
-                file.open(options.runFile);
-                if (!file) return UsageError("FILE: cannot read '" + options.runFile + "'", err);
-            }
-            steps = ParseRunFile(options.runFile == "-" ? std::cin : file, options.runFile);
+            steps = ParseRunFile(ReadRunFile(options.runFile), options.runFile);
             if (steps.empty())
-                return UsageError("FILE: '" + options.runFile + "' holds no steps", err);
+                return UsageError("FILE: " + Quoted(options.runFile) + " holds no steps", err);
         } else {
             steps.push_back({std::move(*slot), 0});
         }
+    } catch (const RunFileInterrupted& interrupted) {
+        return Interrupted(interrupted.signal);
     } catch (const CLI::CallForHelp&) {
         out << app.help();
         return kExitSuccess;
@@ -155,7 +174,22 @@ int RunTool(int argc, const char* const* argv, std::ostream& out, std::ostream& 
     } catch (const CLI::ParseError& error) {
         return UsageError(DescribeParseError(app, error), err);
     }
+    // An interrupt before the first step: nothing reaches the pad.
+    if (InterruptRequested()) return Interrupted(InterruptSignal());
     return RunSteps(steps, options, out, err, run->parsed());
+}
+
+}  // namespace
+
+int RunTool(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
+    try {
+        return RunToolUnguarded(argc, argv, out, err);
+    } catch (const std::exception& error) {
+        err << "lumenord: internal error: " << EscapeText(error.what()) << '\n';
+    } catch (...) {
+        err << "lumenord: internal error\n";
+    }
+    return kExitInternalError;
 }
 
 }  // namespace cli

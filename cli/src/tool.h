@@ -1,5 +1,6 @@
 // The lumenord program: global options, one step from the command line or the steps of a run
-// file, and the exit code (0 every step succeeded, 1 a step failed, 2 usage error).
+// file, and the exit code (0 every step succeeded, 1 a step failed, 2 usage error, 128 + the
+// signal for SIGINT or SIGTERM before the first step, 70 an internal error).
 #pragma once
 
 #include <iosfwd>
@@ -9,6 +10,8 @@ namespace cli {
 inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitStepFailed = 1;
 inline constexpr int kExitUsage = 2;
+inline constexpr int kExitInternalError = 70;  // nothing in the tool expected what happened
+inline constexpr int kExitInterruptedBase = 128;
 
 int RunTool(int argc, const char* const* argv, std::ostream& out, std::ostream& err);
 

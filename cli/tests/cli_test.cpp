@@ -1,16 +1,21 @@
 // lumenord as a process against padsim as a process: the acceptance script of examples/ with
 // its JSON checked field by field, exit codes, run files and the two ways to name the port.
+// Against a scripted pad on a pty: hostile arguments, run files, replies and signals.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <thread>
 
 #include "child_process.h"
+#include "pty_peer.h"
 #include "reference_crypto.h"
 
 namespace {
@@ -299,6 +304,213 @@ TEST_F(Lumenord, PortNameOpensTheDeviceThatSysconfigIniMapsIt) {
     EXPECT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_EQ(run.out.rfind("ok   version: description=PADSIM01 model=SIM731 hardware=R4K", 0), 0u)
         << run.out;
+}
+
+// Bytes a terminal would act on, other than the line ends.
+bool HasControlCharacters(const std::string& text) {
+    return std::any_of(text.begin(), text.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return (byte < 0x20 && byte != '\n') || byte == 0x7F;
+    });
+}
+
+// Nothing reached the pad: not a byte is waiting on its side of the line.
+void ExpectNothingSent(lumenord::test::PtyPeer& pad) {
+    EXPECT_EQ(lumenord::test::Hex(pad.Read(1, 0)), "");
+}
+
+// Refused before the pad is touched, with exit code 2 and a message that names the argument or
+// the bound at fault and repeats at most 80 characters of what it got.
+TEST_F(Lumenord, HostileArgumentsAndRunFilesAreUsageErrors) {
+    lumenord::test::PtyPeer pad;
+    const std::string device = pad.SlavePath();
+    const std::string filler(300, 'Z');
+    const std::string badKey = kPart1.substr(0, 31) + "G";  // a key is never repeated
+    const std::string folder = m_dir + "/folder";
+    std::filesystem::create_directory(folder);
+    const std::string nul = WriteFile("nul.txt", std::string("info write A\0B\n", 15));
+    const std::string longLine =
+        WriteFile("long.txt", "info write X\n# " + std::string(5000, 'Z') + "\n");
+    std::string big;
+    while (big.size() <= 1024 * 1024) big += "# " + std::string(1000, 'Z') + "\n";
+    const std::string oversized = WriteFile("big.txt", "info write X\n" + big);
+    const std::string numbers =
+        WriteFile("numbers.txt", "info write X\nkeypad --count 4294967297\n");
+    const std::string badWord = WriteFile("word.txt", "info write X\nmac 30 x9.9 " + filler + "\n");
+    const std::string control = WriteFile("control.txt", "info write X\nfrobnicate\x1b[2J\n");
+    const struct {
+        std::vector<std::string> args;
+        std::string text;  // on stderr
+    } rows[] = {
+        {{"--port", "com2147483648", "version"}, "--port: 'com2147483648' is not a port name"},
+        {{"--device", device, "--baud", "99999999999999999999", "version"},
+         "--baud: '99999999999999999999' is not one of"},
+        {{"--device", device, "keypad", "--count", "0x5"}, "--count: '0x5' is not a whole number"},
+        {{"--device", device, "card", "status", "--socket", "-1"}, "--socket: '-1'"},
+        {{"--device", device, "pin", "start", "30", "--account", "4000001234567899", "--length",
+          "99"},
+         "--length: iso0 takes PIN lengths 00 to 12, not '99'"},
+        {{"--device", device, "pin", "start", "30", "--format", "ascii", "--length", "09"},
+         "--length: ascii takes PIN lengths 00 to 08"},
+        {{"--device", device, "pin", "start-short", "--length", "17"},
+         "--length: the pad takes PIN lengths 00 to 16"},
+        {{"--device", device, "mac", "30", "x9.9", filler}, "DATA: 'ZZZZ"},
+        {{"des", "encrypt", kPart2, badKey}, "KEY: is not hexadecimal text"},
+        {{"--device", device, "key", "clear", "00", "30", "--part", badKey},
+         "--part: is not a hexadecimal key part"},
+        {{"--device", device, "run", numbers}, numbers + ":2: --count: '4294967297'"},
+        {{"--device", device, "run", folder}, "FILE: '" + folder + "' is a directory"},
+        {{"--device", device, "run", nul}, nul + ":1: holds a NUL byte"},
+        {{"--device", device, "run", "/dev/zero"}, "/dev/zero:1: holds a NUL byte"},
+        {{"--device", device, "run", longLine}, longLine + ":2: is longer than 4096 characters"},
+        {{"--device", device, "run", oversized}, "is larger than 1048576 bytes (1 MiB)"},
+        {{"--device", device, "run", badWord}, badWord + ":2: DATA: 'ZZZZ"},
+        {{"--device", device, "run", control}, "'frobnicate\\x1B[2J' is not a step"},
+    };
+    for (const auto& row : rows) {
+        const Finished run = Tool(row.args);
+        SCOPED_TRACE(row.args.back().substr(0, 80) + "\n" + run.out + run.err.substr(0, 2000));
+        EXPECT_EQ(run.status, 2);
+        EXPECT_NE(run.err.find(row.text), std::string::npos);
+        EXPECT_TRUE(run.out.empty());
+        EXPECT_EQ(run.err.find(std::string(81, 'Z')), std::string::npos);
+        EXPECT_EQ(run.err.find(badKey), std::string::npos);
+        EXPECT_FALSE(HasControlCharacters(run.err));
+        ExpectNothingSent(pad);
+    }
+}
+
+// The information area as the pad sends it: customer information, key values, identification.
+std::string InfoArea(const std::string& customer, const std::string& model = "SIM731") {
+    std::string area = customer;
+    area.resize(50, '\0');
+    area +=
+        "303132333435363738392E2A0D1B0800"
+        "41424344"
+        "45464748";
+    area.resize(118, '\0');
+    return area + "PADSIM01" + model + "R4K" + "110" + "2612" + "0001";
+}
+
+// A step succeeds only with every field its reply promises, each of its length and characters;
+// pad text reaches the line output escaped, one step one line.
+TEST_F(Lumenord, ShortRepliesFailTheStepAndPadTextIsEscaped) {
+    using lumenord::test::ReplyFrame;
+    const std::string authData = "A1B2C3D4E5F60718293A4B5C6D7E8F90";
+    const std::string validation = "0006502105278100", table = "0123456789012345";
+    const struct {
+        std::vector<std::string> step;
+        std::vector<std::string> replies;  // one frame for each request the step sends
+        int status;
+        std::string text;  // in the step's line
+    } rows[] = {
+        {{"mac", "30", "x9.9", "0102"},
+         {ReplyFrame('h', "1234")},
+         1,
+         "FAIL mac: reply too short: mac '1234' (4 characters, 16 hex characters expected)"},
+        {{"mac", "30", "x9.9", "0102"},
+         {ReplyFrame('h', std::string(16, '\0'))},
+         1,
+         "reply too short: mac ''"},
+        {{"mac", "30", "x9.9", "0102"},
+         {ReplyFrame('h', "\x1b[2J\x1b[31m1234567")},
+         1,
+         "reply malformed: mac '\\x1B[2J\\x1B[31m1234567'"},
+        {{"auth", "challenge"}, {ReplyFrame('j', "")}, 1, "reply too short: challenge ''"},
+        {{"auth", "init", authData},
+         {ReplyFrame('j', "ABCDEF")},
+         1,
+         "reply too short: data 'ABCDEF'"},
+        // A cut challenge is never answered: no second request follows.
+        {{"auth", "mutual", "00", authData},
+         {ReplyFrame('j', "0123")},
+         1,
+         "reply too short: challenge '0123'"},
+        {{"version"}, {ReplyFrame('c', "")}, 1, "reply too short: description ''"},
+        {{"version"},
+         {ReplyFrame('c', InfoArea("", "\x1b[31mA"))},
+         1,
+         "reply malformed: model '\\x1B[31mA'"},
+        {{"info", "read"},
+         {ReplyFrame('c', InfoArea("").substr(0, 60))},
+         1,
+         "reply too short: main_keys '3031323334' (10 characters"},
+        {{"info", "read"},
+         {ReplyFrame('c', InfoArea("A\nline 9: ok   version\r\\"))},
+         0,
+         "ok   info read: customer_info=A\\nline 9: ok   version\\r\\\\ main_keys="},
+        {{"data", "encrypt", "30", "ecb", "0011223344556677"},
+         {ReplyFrame('i', "")},
+         1,
+         "reply too short: data ''"},
+        {{"data", "decrypt", "30", "cbc", "0011223344556677"},
+         {ReplyFrame('i', "AB")},
+         1,
+         "reply too short: data 'AB' (2 characters, 16 hex characters expected)"},
+        {{"key", "verify-code", "00", "10"},
+         {ReplyFrame('b', "")},
+         1,
+         "reply too short: verify_code ''"},
+        {{"key", "clear", "00", "30", "--part", kPart1.substr(0, 16)},
+         {ReplyFrame('a', "1234567\x07")},
+         1,
+         "reply malformed: verify_code '1234567\\x07'"},
+        {{"pin", "read"}, {ReplyFrame('g', "01")}, 1, "reply too short: length ''"},
+        {{"pin", "read"}, {ReplyFrame('g', "0104")}, 1, "reply too short: pin_block ''"},
+        {{"pin", "renew", "30", validation, table},
+         {ReplyFrame('g', "010412")},
+         1,
+         "reply too short: offset '12' (2 characters, 4 decimal digits expected)"},
+        {{"pin", "verify", "30", validation, table, "1234"},
+         {ReplyFrame('g', "0104")},
+         1,
+         "reply too short: verdict ''"},
+        {{"card", "power-on"}, {ReplyFrame('p', "1880")}, 1, "reply too short: answer ''"},
+        {{"card", "apdu", "00A40000023F00"},
+         {ReplyFrame('q', "090")},
+         1,
+         "reply too short: sw '90'"},
+    };
+    for (const auto& row : rows) {
+        lumenord::test::PtyPeer pad;
+        pad.Serve(row.replies);
+        std::vector<std::string> args{"--device", pad.SlavePath()};
+        args.insert(args.end(), row.step.begin(), row.step.end());
+        const Finished run = Tool(args);
+        SCOPED_TRACE(row.step.front() + " " + row.step.back() + "\n" + run.out + run.err);
+        EXPECT_EQ(run.status, row.status);
+        EXPECT_NE(run.out.find(row.text), std::string::npos);
+        EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 1);
+        EXPECT_FALSE(HasControlCharacters(run.out));
+        EXPECT_EQ(pad.Requests().size(), row.replies.size());
+        ExpectNothingSent(pad);
+    }
+}
+
+// Ctrl-C or SIGTERM while the steps are still being read from a pipe ends the tool at once: the
+// steps read so far never run.
+TEST_F(Lumenord, InterruptWhileReadingStepsSendsNothing) {
+    const struct {
+        int signal;
+        int status;
+    } rows[] = {{SIGINT, 130}, {SIGTERM, 143}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.signal);
+        lumenord::test::PtyPeer pad;
+        ChildProcess tool({LUMENORD_PROGRAM, "--device", pad.SlavePath(), "run", "-"},
+                          padsim::test::ChildOptions{m_dir, true});
+        ASSERT_TRUE(tool.Write("info write NEVER\n"));
+        // The pipe stays open; once the tool has taken the line it waits for the next one.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (tool.UnreadInput() > 0 && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::yield();
+        ASSERT_EQ(tool.UnreadInput(), 0u);
+        tool.Signal(row.signal);
+        EXPECT_EQ(tool.WaitForExit(std::chrono::seconds(30)), row.status)
+            << tool.out() << tool.err();
+        EXPECT_TRUE(tool.out().empty());
+        ExpectNothingSent(pad);
+    }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -113,6 +114,12 @@ void ChildProcess::Signal(int signal) { kill(m_pid, signal); }
 bool ChildProcess::Write(const std::string& text) {
     return m_inPipe >= 0 &&
            write(m_inPipe, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+}
+
+std::size_t ChildProcess::UnreadInput() const {
+    int queued = 0;
+    if (m_inPipe < 0 || ioctl(m_inPipe, FIONREAD, &queued) != 0) return 0;
+    return static_cast<std::size_t>(queued);
 }
 
 void ChildProcess::CloseInput() {

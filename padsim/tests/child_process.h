@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,8 @@ public:
     void Signal(int signal);
     // Writes to the program's standard input (a pipe); false when not all of it went.
     bool Write(const std::string& text);
+    // How many bytes written to standard input the program has not read yet.
+    std::size_t UnreadInput() const;
     void CloseInput();
 
     const std::string& out() const { return m_out; }
