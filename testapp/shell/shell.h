@@ -238,7 +238,7 @@ private:
     std::vector<QPointer<QPushButton>> m_buttons;
     std::timed_mutex m_driverMutex;
     std::vector<std::function<void()>> m_deferred;  // window thread only
-    unsigned long m_operationSerial = 0;            // counts BeginOperation, window thread only
+    unsigned long m_operationSerial = 0;            // counts the operations begun; window thread
     std::uint64_t m_pollGeneration = 0;             // counts the key-press loops started
     static thread_local bool t_inDriverCall;
 };
