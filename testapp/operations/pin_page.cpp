@@ -23,7 +23,6 @@ using shell::Named;
 
 constexpr int kMemoLimit = 2048;
 constexpr int kPinReadWaitSeconds = 5;
-constexpr int kDefaultRenewWait = 30;
 constexpr char kRenewMode = 'a';
 constexpr char kVerifyMode = 'b';
 constexpr const char* kKeyIndexRefusal = "invalid PIN key no. value range:30-7F";
@@ -212,7 +211,7 @@ std::optional<PinTarget> PinPage::PinTargetFromPage(int typeIndex) {
 void PinPage::btEnablePinClick() {
     const int typeIndex = comboPinType->currentIndex();
     m_shell.BeginOperation();
-    m_shell.padInputClosed = 0;
+    m_shell.MarkPadInputOpen();
     PinPadKey->clear();
     ClearEntryResults();
     const std::optional<PinTarget> target = PinTargetFromPage(typeIndex);
@@ -225,7 +224,7 @@ void PinPage::btEnablePinClick() {
 
 void PinPage::Button5Click() {
     m_shell.BeginOperation();
-    m_shell.padInputClosed = 0;
+    m_shell.MarkPadInputOpen();
     PinPadKey->clear();
     ClearEntryResults();
     const QString clearCode = ComboBox2->currentText().left(1);
@@ -306,7 +305,7 @@ void PinPage::ShowPinBlock(const PinReplyFields& fields, const PinTarget& target
 
 QString PinPage::DecipherLocally(const QString& block, const QByteArray& keyIndex) {
     const QByteArray key =
-        shell::ReadKeyStore("KEY_ENCRYPT", keyIndex.left(2).constData(), 49).toLatin1();
+        QByteArray::fromStdString(padlogic::KeyStore().CipherKey(keyIndex.left(2).toStdString()));
     auto triUntriDes = m_shell.Entries().PinPad_TriUntriDes;
     // A key entered on the pad is on record only as its mask; deciphering with the mask would
     // show a block that means nothing.
@@ -314,7 +313,8 @@ QString PinPage::DecipherLocally(const QString& block, const QByteArray& keyInde
         return QString();
     const QByteArray data = block.toLatin1();
     char clear[49] = {};
-    m_shell.GuardedCall([&] { return triUntriDes(data.constData(), key.constData(), clear, 1); });
+    m_shell.CallWithoutReaderWait(
+        triUntriDes, [&](auto des) { return des(data.constData(), key.constData(), clear, 1); });
     clear[sizeof clear - 1] = '\0';
     return QString::fromLatin1(clear);
 }
@@ -356,7 +356,7 @@ void PinPage::Button6Click() {
                                                   validation, Edit2->text().toLatin1(), offset);
     // The driver waits 1 to 255 seconds, the range control code 2 can store, and refuses
     // anything else with its bad-argument result.
-    const int wait = shell::ReadKeyStoreInt("PINRENEW", "TIMEOUT", kDefaultRenewWait);
+    const int wait = padlogic::KeyStore().PinTimeout();
     char reply[kPinReplySize] = {};
     const int result = m_shell.RunOperation(
         getPinValue,
