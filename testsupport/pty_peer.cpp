@@ -7,7 +7,6 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -37,16 +36,7 @@ std::string ReplyFrame(char status, std::string_view data) {
     return padsim::test::RequestFrame(status, data);
 }
 
-std::string Hex(std::string_view bytes) {
-    std::string out;
-    char b[4];
-    for (unsigned char c : bytes) {
-        std::snprintf(b, sizeof b, "%02X ", c);
-        out += b;
-    }
-    if (!out.empty()) out.pop_back();
-    return out;
-}
+std::string Hex(std::string_view bytes) { return padsim::test::Hex(bytes, " "); }
 
 PtyPeer::PtyPeer() {
     m_master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
