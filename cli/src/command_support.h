@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <type_traits>
 
 #include "step.h"
 
@@ -43,17 +44,23 @@ std::string DescribeParseError(const CLI::App& app, const CLI::ParseError& error
 // A usage error raised after parsing, naming the argument at fault.
 [[noreturn]] void RefuseArgument(const std::string& argument, const std::string& message);
 
-// Adds a subcommand whose options live in a `State` kept alive by the subcommand's callback;
-// `build(state)` makes the step once parsing has succeeded.
-template <typename State, typename Declare, typename Build>
+// Adds a subcommand whose options live in a `State`, which starts as `initial` and is kept alive
+// by the subcommand's callback: `declare` adds the options, `build` makes the step once parsing
+// has succeeded (or refuses an argument).
+template <typename State>
 CLI::App* AddStepCommand(CLI::App& parent, StepSlot& slot, const std::string& name,
-                         const std::string& description, Declare declare, Build build) {
-    auto state = std::make_shared<State>();
+                         const std::string& description, void (*declare)(CLI::App&, State&),
+                         Step (*build)(const State&), std::type_identity_t<State> initial = {}) {
+    auto state = std::make_shared<State>(std::move(initial));
     CLI::App* command = parent.add_subcommand(name, description);
     declare(*command, *state);
     command->callback([state, build, &slot] { slot = build(*state); });
     return command;
 }
+
+// The state of a step that takes no arguments.
+struct NoArguments {};
+inline void DeclareNoArguments(CLI::App&, NoArguments&) {}
 
 // What a reply field holds when the pad sent the whole of it.
 enum class FieldKind {

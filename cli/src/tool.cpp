@@ -77,20 +77,20 @@ void DeclareGlobalOptions(CLI::App& app, GlobalOptions& options) {
 // Opens the port when the step needs it and runs the step. Whatever the step throws fails the
 // step, not the run: the summary and the exit code still follow.
 StepOutcome RunOneStep(const Step& step, PadPort& port, StepContext& context) {
+    StepOutcome failure;  // nothing was sent
     try {
         const int opened = step.needsPad ? port.EnsureOpen() : 0;
         if (opened == 0) return step.run(context);
         char text[100] = {};
-        StepOutcome outcome;
-        outcome.result = opened;
-        outcome.message =
+        failure.message =
             "cannot open " + port.Describe() + ": " + padlogic::ResultCodeToText(opened, text);
-        return outcome;
+        failure.result = opened;
     } catch (const std::exception& error) {
-        return LocalFailure("", std::string("internal error: ") + error.what());
+        failure.message = std::string("internal error: ") + error.what();
     } catch (...) {
-        return LocalFailure("", "internal error");
+        failure.message = "internal error";
     }
+    return failure;
 }
 
 // Runs the steps in order and reports each; stops at the first failure unless keepGoing, and
