@@ -22,9 +22,9 @@ using StepSlot = std::optional<Step>;
 CLI::Validator HexText(std::initializer_list<std::size_t> lengths = {}, bool secret = false);
 // A key in clear: 16, 32 or 48 hexadecimal characters, never repeated in a message.
 inline CLI::Validator KeyText() { return HexText({16, 32, 48}, true); }
-// Hexadecimal text, a whole number of 16-character blocks, at most `maxLength` characters
-// (`allowEmpty`: the empty text passes too).
-CLI::Validator HexBlocks(std::size_t maxLength, bool allowEmpty = false);
+// Hexadecimal text, a whole number of 16-character blocks (at least one), at most `maxLength`
+// characters.
+CLI::Validator HexBlocks(std::size_t maxLength);
 // Two hexadecimal digits from `low` to `high`.
 CLI::Validator KeyIndex(int low, int high);
 // Decimal digits, between `minLength` and `maxLength` of them.
