@@ -137,6 +137,24 @@ int UsageError(const std::string& message, std::ostream& err) {
 
 int Interrupted(int signal) { return kExitInterruptedBase + signal; }
 
+// Adds the run subcommand, whose FILE and --keep-going land in `options`.
+CLI::App* AddRunCommand(CLI::App& app, GlobalOptions& options) {
+    CLI::App* run =
+        app.add_subcommand("run", "run the steps of FILE, one per line ('-': standard input)");
+    run->add_option("FILE", options.runFile, "the run file")->required();
+    run->add_flag("--keep-going", options.keepGoing, "run every step even after a failure");
+    return run;
+}
+
+// The steps of the run file, every one parsed, or the one step of the command line.
+std::vector<PlannedStep> PlanSteps(const CLI::App& run, const GlobalOptions& options,
+                                   StepSlot& slot) {
+    if (!run.parsed()) return {{std::move(*slot), 0}};
+    std::vector<PlannedStep> steps = ParseRunFile(ReadRunFile(options.runFile), options.runFile);
+    if (steps.empty()) RefuseArgument("FILE", Quoted(options.runFile) + " holds no steps");
+    return steps;
+}
+
 int RunToolUnguarded(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
     CLI::App app{
         "Drives an encrypting PIN pad through the Lumenord driver: every pad operation as "
@@ -148,21 +166,12 @@ int RunToolUnguarded(int argc, const char* const* argv, std::ostream& out, std::
     DeclareGlobalOptions(app, options);
     StepSlot slot;
     AddStepCommands(app, slot);
-    CLI::App* run =
-        app.add_subcommand("run", "run the steps of FILE, one per line ('-': standard input)");
-    run->add_option("FILE", options.runFile, "the run file")->required();
-    run->add_flag("--keep-going", options.keepGoing, "run every step even after a failure");
+    const CLI::App* run = AddRunCommand(app, options);
 
     std::vector<PlannedStep> steps;
     try {
         app.parse(argc, argv);
-        if (run->parsed()) {
-            steps = ParseRunFile(ReadRunFile(options.runFile), options.runFile);
-            if (steps.empty())
-                return UsageError("FILE: " + Quoted(options.runFile) + " holds no steps", err);
-        } else {
-            steps.push_back({std::move(*slot), 0});
-        }
+        steps = PlanSteps(*run, options, slot);
     } catch (const RunFileInterrupted& interrupted) {
         return Interrupted(interrupted.signal);
     } catch (const CLI::CallForHelp&) {
