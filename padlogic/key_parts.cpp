@@ -5,6 +5,8 @@
 #include <bit>
 #include <cctype>
 
+#include "key_tables.h"
+
 namespace padlogic {
 namespace {
 
@@ -105,14 +107,14 @@ unsigned HexByteAt(std::string_view text, std::size_t at) {
 int CombineParts(int code, int lengthCode, std::string_view part1, std::string_view part2,
                  std::string_view part3, std::string& combined) {
     switch (code) {
-        case 0x30:
+        case kSinglePartCode:
             combined = std::string(part1);
             return kCombinedOk;
-        case 0x31:
+        case kThreePartXorCode:
             return XorThreeParts(part1, part2, part3, lengthCode, combined);
-        case 0x32:
+        case kInterleaveCode:
             return InterleaveTwoParts(part1, part2, lengthCode, combined);
-        case 0x33: {
+        case kConcatenationCode: {
             const std::array<std::string_view, 3> parts = {part1, part2, part3};
             for (int i = 0; i < 3; ++i) {
                 if (parts[i].size() != 16) return -(i + 1);
@@ -120,7 +122,7 @@ int CombineParts(int code, int lengthCode, std::string_view part1, std::string_v
             combined = std::string(part1) + std::string(part2) + std::string(part3);
             return kCombinedOk;
         }
-        case 0x34:
+        case kTwoPartXorCode:
             return XorTwoParts(part1, part2, lengthCode, combined);
         default:
             return kNotCombinable;

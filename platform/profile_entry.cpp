@@ -1,5 +1,5 @@
-// The check every profile write makes first, on every system: a text that would add lines or
-// forge a section or key is refused before the file is touched.
+// What profile writes share on every system: the check each makes first (a text that would add
+// lines or forge a section or key is refused before the file is touched) and the one-entry forms.
 #include "profile.h"
 
 namespace platform {
@@ -30,6 +30,16 @@ WriteResult CheckProfileEntry(const ProfileEntry& entry) {
         return bad;
     }
     return {};
+}
+
+WriteResult WriteProfileEntry(const ProfileEntry& entry, const char* path) {
+    return WriteProfileEntries({entry}, path);
+}
+
+bool WritePrivateProfileString(const char* section, const char* key, const char* value,
+                               const char* path) {
+    if (!section || !key || !value || !path) return false;
+    return WriteProfileEntry({section, key, value}, path).ok();
 }
 
 }  // namespace platform

@@ -96,14 +96,4 @@ WriteResult WriteProfileEntries(const std::vector<ProfileEntry>& entries, const 
     return {};
 }
 
-WriteResult WriteProfileEntry(const ProfileEntry& entry, const char* path) {
-    return WriteProfileEntries({entry}, path);
-}
-
-bool WritePrivateProfileString(const char* section, const char* key, const char* value,
-                               const char* path) {
-    if (!section || !key || !value || !path) return false;
-    return WriteProfileEntry({section, key, value}, path).ok();
-}
-
 }  // namespace platform

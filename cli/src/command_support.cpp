@@ -121,8 +121,7 @@ CLI::Validator WholeNumber(long long low, long long high) {
         "NUMBER");
 }
 
-CLI::Validator OneOf(std::initializer_list<const char*> words, bool ignoreCase) {
-    std::vector<std::string> members(words.begin(), words.end());
+CLI::Validator OneOf(std::vector<std::string> members, bool ignoreCase) {
     std::string list;
     for (const std::string& member : members) list += (list.empty() ? "" : ", ") + member;
     return CLI::Validator(

@@ -1,11 +1,11 @@
 // Key loading in clear and in cipher text, verify-code read and erase, authentication.
-#include <map>
 #include <ostream>
 
 #include "check_value.h"
 #include "hex_text.h"
 #include "key_parts.h"
 #include "key_requests.h"
+#include "key_tables.h"
 #include "pad_input.h"
 #include "pinpad.h"
 #include "step_commands.h"
@@ -107,27 +107,41 @@ CLI::Validator KeyPartText() {
         "HEX[:KCV]");
 }
 
-// How many parts each combination code takes when they are typed on the host.
-const std::map<int, std::size_t> kPartsOfCode = {
-    {0x30, 1}, {0x31, 3}, {0x32, 2}, {0x33, 3}, {0x34, 2}};
-constexpr int kConcatenationCode = 0x33;
-constexpr int kInterleaveCode = 0x32;
-constexpr int kFirstPadEntryCode = 0x41;
+using padlogic::IsPadEntryCode;
+
+// The combination codes the tool loads with: all but the one that takes neither parts nor an
+// entry on the pad.
+std::vector<std::string> CombinationCodeWords() {
+    std::vector<std::string> words;
+    for (const padlogic::CombinationCode& entry : padlogic::kCombinationCodes) {
+        if (entry.code != padlogic::kNoPartsCode)
+            words.push_back(BytesToHex(std::string(1, static_cast<char>(entry.code))));
+    }
+    return words;
+}
+
+// Key lengths in bytes, of parts typed on the host and of keys typed on the pad.
+std::vector<std::string> KeyLengthWords() {
+    std::vector<std::string> words;
+    for (int bytes : padlogic::kKeyLengths) words.push_back(std::to_string(bytes));
+    for (int bytes : padlogic::kPadEntryKeyLengths) words.push_back(std::to_string(bytes));
+    return words;
+}
 
 // The length code (1 = 8 bytes ... 6 = 48 bytes) of --length, or of the parts when it is not given.
 int LengthCodeOf(int code, int lengthBytes, const std::vector<KeyPart>& parts) {
-    if (code == kConcatenationCode) {
+    if (code == padlogic::kConcatenationCode) {
         if (lengthBytes != 0 && lengthBytes != 24)
             RefuseArgument("--length", "code 33 makes a 24-byte key");
         return 3;
     }
     if (lengthBytes != 0) {
-        if (lengthBytes > 24 && code < kFirstPadEntryCode)
+        if (lengthBytes > padlogic::kKeyLengths.back() && !IsPadEntryCode(code))
             RefuseArgument("--length", "32, 40 and 48 are for keys typed on the pad (codes 41-43)");
         return lengthBytes / 8;
     }
     if (parts.empty()) RefuseArgument("--length", "is needed when no parts are given");
-    const std::size_t unit = code == kInterleaveCode ? 8 : 16;
+    const std::size_t unit = code == padlogic::kInterleaveCode ? 8 : 16;
     const std::size_t size = parts.front().hex.size();
     if (size % unit != 0 || size / unit < 1 || size / unit > 3)
         RefuseArgument("--part", "part 1 of " + std::to_string(size) +
@@ -189,11 +203,11 @@ void DeclareClearKey(CLI::App& command, ClearKeyArguments& s) {
         ->check(KeyIndex(0x00, 0x1F));
     command.add_option("CODE", s.code, "combination code")
         ->required()
-        ->check(OneOf({"30", "31", "32", "33", "34", "41", "42", "43"}));
+        ->check(OneOf(CombinationCodeWords()));
     command
         .add_option("--length", s.lengthBytes,
                     "key length in bytes (taken from the parts when not given)")
-        ->check(OneOf({"8", "16", "24", "32", "40", "48"}));
+        ->check(OneOf(KeyLengthWords()));
     command
         .add_option("--part", s.parts,
                     "a key part in hex, ':' and its check value optional (repeat per part)")
@@ -221,7 +235,7 @@ struct PadPartsPlan {
 };
 
 StepOutcome RunClearKeyFromPad(const PadPartsPlan& plan, StepContext& context) {
-    const bool padEntry = plan.code >= kFirstPadEntryCode;
+    const bool padEntry = IsPadEntryCode(plan.code);
     StepOutcome outcome = DownloadClearKey(plan.request, !padEntry);
     if (!outcome.ok) return outcome;
     if (padEntry) return EchoKeyEntry(std::move(outcome), context, plan.seconds);
@@ -231,8 +245,9 @@ StepOutcome RunClearKeyFromPad(const PadPartsPlan& plan, StepContext& context) {
 }
 
 Step BuildClearKeyFromPad(const ClearKeyArguments& s, int code, int lengthCode) {
-    if (code == 0x30) RefuseArgument("--part", "code 30 loads the part given with it");
-    if (code >= kFirstPadEntryCode && !s.kcv.empty())
+    if (code == padlogic::kSinglePartCode)
+        RefuseArgument("--part", "code 30 loads the part given with it");
+    if (IsPadEntryCode(code) && !s.kcv.empty())
         RefuseArgument("--kcv", "a part typed on the pad has no check value to compare");
     const std::string request = padlogic::ClearKeyRequest(
         padlogic::ToUpper(s.index), static_cast<unsigned char>(code), lengthCode);
@@ -288,12 +303,11 @@ void CheckValuesComputable(const ClearKeyArguments& s, const std::vector<KeyPart
 
 Step BuildClearKeyFromParts(const ClearKeyArguments& s, int code, int lengthCode,
                             std::vector<KeyPart> parts) {
-    if (code >= kFirstPadEntryCode)
-        RefuseArgument("--part", "codes 41-43 take their part on the pad");
-    if (parts.size() != kPartsOfCode.at(code))
-        RefuseArgument("--part", "code " + s.code + " needs " +
-                                     std::to_string(kPartsOfCode.at(code)) + " parts, not " +
-                                     std::to_string(parts.size()));
+    if (IsPadEntryCode(code)) RefuseArgument("--part", "codes 41-43 take their part on the pad");
+    const std::size_t needed = static_cast<std::size_t>(padlogic::HostParts(code));
+    if (parts.size() != needed)
+        RefuseArgument("--part", "code " + s.code + " needs " + std::to_string(needed) +
+                                     " parts, not " + std::to_string(parts.size()));
     parts.resize(3);
     std::string combined;
     const int combinedResult = padlogic::CombineParts(code, lengthCode, parts[0].hex, parts[1].hex,
@@ -318,9 +332,11 @@ Step BuildClearKey(const ClearKeyArguments& s) {
     return BuildClearKeyFromParts(s, code, lengthCode, std::move(parts));
 }
 
-// The tag digits of the cipher-text record.
-const std::map<std::string, int> kTagDigits = {{"TMK", 2},  {"TPK", 3},  {"TAK", 5}, {"TDK", 6},
-                                               {"TDEK", 7}, {"TDDK", 8}, {"TDSK", 9}};
+std::vector<std::string> TagWords() {
+    std::vector<std::string> words;
+    for (const padlogic::KeyTag& tag : padlogic::kKeyTags) words.emplace_back(tag.name);
+    return words;
+}
 
 struct CipherKeyArguments {
     std::string decryptIndex, saveIndex, tag, key, decryptKey, cipher, verifyCode, kcv;
@@ -336,7 +352,7 @@ void DeclareCipherKey(CLI::App& command, CipherKeyArguments& s) {
         ->check(KeyIndex(0x00, 0x7F));
     command.add_option("TAG", s.tag, "TMK, TPK, TAK, TDK, TDEK, TDDK or TDSK")
         ->required()
-        ->check(OneOf({"TMK", "TPK", "TAK", "TDK", "TDEK", "TDDK", "TDSK"}, true));
+        ->check(OneOf(TagWords(), true));
     CLI::Option* clear =
         command.add_option("--key", s.key, "the new key in clear")->check(KeyText());
     CLI::Option* under =
@@ -400,7 +416,7 @@ Step BuildCipherKey(const CipherKeyArguments& s) {
         RefuseArgument("--verify-code", "is needed with --cipher (or give --no-verify)");
     const std::string decryptIndex = padlogic::ToUpper(s.decryptIndex),
                       saveIndex = padlogic::ToUpper(s.saveIndex);
-    const int tagDigit = kTagDigits.at(padlogic::ToUpper(s.tag));
+    const int tagDigit = padlogic::TagDigit(padlogic::ToUpper(s.tag)).value();
     if (!s.cipher.empty()) {
         const std::string request = padlogic::CipherKeyRequest(
             decryptIndex, saveIndex, tagDigit, static_cast<int>(s.cipher.size() / 16),

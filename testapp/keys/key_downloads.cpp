@@ -2,6 +2,7 @@
 
 #include "key_parts.h"
 #include "key_requests.h"
+#include "key_tables.h"
 
 namespace keys {
 namespace {
@@ -11,11 +12,38 @@ using padlogic::kKeyMask;
 // Fields are read into fixed buffers of 128 bytes: longer texts are cut, never overrun.
 constexpr std::size_t kPartLimit = 127;
 constexpr std::size_t kRequestLimit = 255;
+// Clear keys sit at 00-1F; a master key loaded there serves as a clear decryption key too.
+constexpr int kLastClearKeyIndex = 0x1F;
+// A tag typed rather than chosen stands at no position of the tag list, and the record has
+// always carried the digit of position -1 for it.
+constexpr int kTypedTagDigit = 1;
 
 const char* const kPartNames[3] = {"first", "second", "third"};
 const Field kPartFields[3] = {Field::kPart1, Field::kPart2, Field::kPart3};
 
+// The save indexes per tag, by the beginning of the tag text; the last row takes every other
+// tag. A master key keeps the index shown when it is below the end of its list, every other tag
+// when it is from the start of its list on.
+struct TagIndexes {
+    std::string_view prefix;
+    int first;
+    int last;
+};
+constexpr TagIndexes kTagIndexes[] = {{padlogic::kMasterKeyTag, 0x10, 0x3F},
+                                      {"TDSK", 0x40, 0x7F},
+                                      {padlogic::kEraseTag, 0x20, 0x7F},
+                                      {"", 0x30, 0x7F}};
+
 std::string Cut(const std::string& text, std::size_t limit) { return text.substr(0, limit); }
+
+bool StartsWith(const std::string& text, std::string_view prefix) {
+    return std::string_view(text).substr(0, prefix.size()) == prefix;
+}
+
+std::string HexIndex(int index) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    return {kDigits[(index >> 4) & 0xF], kDigits[index & 0xF]};
+}
 
 Refusal NotLongEnough(int part) {
     return {std::string("in the ") + kPartNames[part] + (part == 0 ? " part" : "  part") +
@@ -43,47 +71,51 @@ Refusal SixteenCharacters(int part) {
     return {kTexts[part], Field::kNone};
 }
 
-// The checks and combination of the parts that travel in the request.
-std::optional<Refusal> CheckParts(int code, int lengthCode, std::string (&parts)[3],
-                                  std::string& combined) {
+// The refusal of a part that the code needs and the operator left out.
+std::optional<Refusal> MissingPart(int code, const std::array<std::string, 3>& parts) {
     switch (code) {
-        case 0x30:
-            parts[1].clear();
-            parts[2].clear();
-            break;
-        case 0x31:
+        case padlogic::kThreePartXorCode:
             if (parts[1].empty()) return CantBeVacant(1, Field::kPart2);
             if (parts[2].empty()) return CantBeVacant(2, Field::kPart3);
             break;
-        case 0x32:
+        case padlogic::kInterleaveCode:
             if (parts[1].empty()) return CantBeVacant(1, Field::kNone);
-            parts[2].clear();
             break;
-        case 0x33:
+        case padlogic::kConcatenationCode:
             for (int i = 0; i < 3; ++i) {
                 if (parts[i].size() != 16) return SixteenCharacters(i);
             }
             break;
-        case 0x34:
+        case padlogic::kTwoPartXorCode:
             if (parts[1].empty()) return NotLongEnough(1);
-            parts[2].clear();
             break;
-        default:
-            return Refusal{kUnsupportedCode, Field::kNone};
     }
+    return std::nullopt;
+}
+
+// The checks and combination of the parts that travel in the request; the parts a code does
+// not take travel empty.
+std::optional<Refusal> CheckParts(int code, int lengthCode, std::array<std::string, 3>& parts,
+                                  std::string& combined) {
+    const int used = padlogic::HostParts(code);
+    if (used == 0) return Refusal{kUnsupportedCode, Field::kNone};
+    for (int i = used; i < 3; ++i) parts[i].clear();
+    if (auto refusal = MissingPart(code, parts)) return refusal;
     const int result =
         padlogic::CombineParts(code, lengthCode, parts[0], parts[1], parts[2], combined);
     if (result < 0) {
         const int part = -result - 1;
-        return code == 0x34 ? LengthError(part) : NotLongEnough(part);
+        return code == padlogic::kTwoPartXorCode ? LengthError(part) : NotLongEnough(part);
     }
     combined = padlogic::ToUpper(combined);
     return std::nullopt;
 }
 
-int TagDigit(int tagPosition) { return tagPosition < 2 ? tagPosition + 2 : tagPosition + 3; }
-
-bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
+// The announcement of a key typed on the pad: codes the pad cannot take that way are refused.
+bool TakesNoParts(int code, bool onPad) {
+    if (code == padlogic::kNoPartsCode || code == padlogic::kSinglePartCode) return false;
+    return !onPad || (code != padlogic::kThreePartXorCode && code != padlogic::kInterleaveCode);
+}
 
 }  // namespace
 
@@ -96,7 +128,64 @@ std::optional<int> ParseCombinationCode(const std::string& text) {
     return static_cast<int>(padlogic::HexByteAt(text, 0));
 }
 
-int LengthCode(int code, int lengthPosition) { return lengthPosition + (code == 0x33 ? 3 : 1); }
+int LengthCode(int code, int lengthPosition) {
+    return lengthPosition + (code == padlogic::kConcatenationCode ? 3 : 1);
+}
+
+ClearKeyLayout LayoutOfCode(int code) {
+    ClearKeyLayout layout;
+    const int used = padlogic::HostParts(code);
+    layout.onPad = used == 0;
+    for (int i = 0; i < 3; ++i) {
+        layout.enabled[i] = layout.onPad ? i + 1 == EntryPart(code) : i < used;
+        layout.cleared[i] = layout.onPad || i >= used;
+    }
+    if (code == padlogic::kConcatenationCode) layout.partLimit = 16;
+    return layout;
+}
+
+std::vector<int> KeyLengthsOfCode(std::optional<int> code) {
+    if (code == padlogic::kConcatenationCode) return {24};
+    std::vector<int> lengths(padlogic::kKeyLengths.begin(), padlogic::kKeyLengths.end());
+    if (code && padlogic::IsPadEntryCode(*code)) {
+        lengths.insert(lengths.end(), padlogic::kPadEntryKeyLengths.begin(),
+                       padlogic::kPadEntryKeyLengths.end());
+    }
+    return lengths;
+}
+
+int PartTypingLimit(std::optional<int> code, int lengthEntry) {
+    const bool listed = lengthEntry >= 0 && lengthEntry <= 2;
+    if (code == padlogic::kConcatenationCode) return 16;
+    if (code == padlogic::kInterleaveCode) return listed ? 8 * (lengthEntry + 1) : 16;
+    return listed ? 16 * (lengthEntry + 1) : 48;
+}
+
+RecalledKey RecallClearKey(const std::array<std::string, 3>& parts) {
+    RecalledKey key{padlogic::kSinglePartCode, 0, 0};
+    if (!parts[0].empty() && !parts[1].empty() && !parts[2].empty()) {
+        key = {padlogic::kThreePartXorCode, 3, 0};
+    } else if (!parts[0].empty() && !parts[1].empty()) {
+        key = {padlogic::kInterleaveCode, 2, 0};
+    }
+    // Part 1's length tells the key length: 16, 32 or 48 characters, 8 to 24 for interleaved.
+    const std::size_t unit = key.code == padlogic::kInterleaveCode ? 8 : 16;
+    const std::size_t size = parts[0].size();
+    key.lengthEntry = size == unit ? 0 : size == 2 * unit ? 1 : 2;
+    return key;
+}
+
+PartCheckValues CheckValuesOf(padlogic::DesFunction des, std::optional<int> code,
+                              int lengthPosition, const std::array<std::string, 3>& parts) {
+    PartCheckValues values;
+    for (int i = 0; i < 3; ++i) values.parts[i] = padlogic::CheckValue(des, parts[i]);
+    std::string combined;
+    if (code && padlogic::CombineParts(*code, LengthCode(*code, lengthPosition), parts[0], parts[1],
+                                       parts[2], combined) == padlogic::kCombinedOk) {
+        values.combined = padlogic::CheckValue(des, combined);
+    }
+    return values;
+}
 
 std::variant<Refusal, ClearKeyDownload> PlanClearKeyDownload(const ClearKeyInput& input) {
     ClearKeyDownload download;
@@ -109,64 +198,86 @@ std::variant<Refusal, ClearKeyDownload> PlanClearKeyDownload(const ClearKeyInput
                             ((kk[1] >= '0' && kk[1] <= '9') || (kk[1] >= 'A' && kk[1] <= 'F'));
     if (!validIndex) return Refusal{"invalid key no.(value range:00-1F)", Field::kKeyNo};
     // A code text that is no hexadecimal byte names no combination the pad knows.
-    const std::optional<int> code = ParseCombinationCode(input.codeText);
-    if (!code) return Refusal{kUnsupportedCode, Field::kNone};
-    download.code = *code;
-    const int lengthCode = LengthCode(*code, input.lengthPosition);
-    download.lengthCode = lengthCode;
+    if (!input.code) return Refusal{kUnsupportedCode, Field::kNone};
+    const int code = *input.code;
+    download.code = code;
+    download.lengthCode = LengthCode(code, input.lengthPosition);
+    download.recorded = code < padlogic::kNoPartsCode;
 
     for (int i = 0; i < 3; ++i) download.parts[i] = Cut(input.parts[i], kPartLimit);
     const std::string& part1 = download.parts[0];
-    download.withParts = !part1.empty() && !padlogic::IsMasked(part1) && *code < 0x40;
+    download.withParts = !part1.empty() && !padlogic::IsMasked(part1) && download.recorded;
+    const auto codeCharacter = static_cast<unsigned char>(code);
     if (download.withParts) {
-        if (input.onPad && *code == 0x30) return Refusal{kUnsupportedCode, Field::kNone};
-        if (auto refusal = CheckParts(*code, lengthCode, download.parts, download.combined)) {
-            return *refusal;
+        if (input.onPad && code == padlogic::kSinglePartCode) {
+            return Refusal{kUnsupportedCode, Field::kNone};
         }
+        if (auto refusal = CheckParts(code, download.lengthCode, download.parts, download.combined))
+            return *refusal;
         download.request =
-            padlogic::ClearKeyRequest(kk, static_cast<unsigned char>(*code), lengthCode,
-                                      download.parts[0], download.parts[1], download.parts[2]);
+            padlogic::ClearKeyRequest(kk, codeCharacter, download.lengthCode, download.parts[0],
+                                      download.parts[1], download.parts[2]);
         if (download.request.size() > kRequestLimit) {
             return Refusal{"the key parts are too long for one request(at most 255 characters)",
                            Field::kPart1};
         }
         return download;
     }
-    const bool unsupported =
-        *code == 0x40 || *code == 0x30 || (input.onPad && (*code == 0x31 || *code == 0x32));
-    if (unsupported) return Refusal{kUnsupportedCode, Field::kNone};
-    download.request = padlogic::ClearKeyRequest(kk, static_cast<unsigned char>(*code), lengthCode);
+    if (!TakesNoParts(code, input.onPad)) return Refusal{kUnsupportedCode, Field::kNone};
+    download.request = padlogic::ClearKeyRequest(kk, codeCharacter, download.lengthCode);
     for (std::string& part : download.parts) part = kKeyMask;
     download.combined = kKeyMask;
     return download;
 }
 
-std::vector<StoreWrite> ClearKeyStoreWrites(const ClearKeyDownload& download) {
-    const std::string& kk = download.keyIndex;
-    return {{"KEY_MINWEN", kk + "_1", download.parts[0]},
-            {"KEY_MINWEN", kk + "_2", download.parts[1]},
-            {"KEY_MINWEN", kk + "_3", download.parts[2]},
-            {"KEY_MINWEN", kk + "_V", download.combined}};
+padlogic::KeyRecords ClearKeyRecords(const ClearKeyDownload& download) {
+    return padlogic::KeyRecords().ClearKey(download.keyIndex, download.parts, download.combined);
+}
+
+std::string VerifyCodeMismatch(padlogic::DesFunction des, const ClearKeyDownload& download,
+                               const std::string& verifyCode) {
+    if (!download.withParts || verifyCode.empty()) return {};
+    const std::string expected = padlogic::CheckValue(des, download.combined);
+    if (expected.empty() || padlogic::ToUpper(verifyCode) == expected) return {};
+    return "the clear text key was downloaded, but the verify code " + verifyCode +
+           " from the EPP differs from the check value " + expected + " of the combined key";
 }
 
 int EntryPart(int code) {
-    if (code == 0x40 || code == 0x41) return 1;
-    return code == 0x42 ? 2 : 3;
+    if (code == padlogic::kNoPartsCode || code == padlogic::kFirstPadEntryCode) return 1;
+    return code == padlogic::kFirstPadEntryCode + 1 ? 2 : 3;
 }
 
 std::size_t PadEntryLength(int lengthCode) {
     return lengthCode > 0 ? 8 * static_cast<std::size_t>(lengthCode) : 0;
 }
 
-std::vector<StoreWrite> PadEntryStoreWrites(const std::string& keyIndex, int part,
-                                            const std::string& text) {
-    return {{"KEY_MINWEN", keyIndex + "_" + std::to_string(part), text},
-            {"KEY_MINWEN", keyIndex + "_V", std::string(kKeyMask)}};
+padlogic::KeyRecords PadEntryRecords(const std::string& keyIndex, int part,
+                                     const std::string& text) {
+    return padlogic::KeyRecords().ClearPart(keyIndex, part, text).ClearValue(keyIndex, kKeyMask);
 }
 
-CipherKeyDownload PlanCipherKeyDownload(
-    const CipherKeyInput& input, padlogic::DesFunction des,
-    const std::function<std::string(const std::string&)>& decryptionKey) {
+SaveIndexes SaveIndexesOf(const std::string& tagText, const std::string& shownIndex) {
+    const std::string shown = shownIndex.substr(0, 2);
+    const std::optional<int> index = ParseIndex(shown);
+    const TagIndexes* row = std::begin(kTagIndexes);
+    while (!StartsWith(tagText, row->prefix)) ++row;
+    const bool kept = index && (row->prefix == padlogic::kMasterKeyTag ? *index <= row->last
+                                                                       : *index >= row->first);
+    return {row->first, row->last, kept ? shown : HexIndex(row->first),
+            row->prefix == padlogic::kEraseTag};
+}
+
+int CipherLengthEntry(std::size_t keyCharacters) {
+    return keyCharacters == 32 ? 1 : keyCharacters == 48 ? 2 : 0;
+}
+
+int CipherTypingLimit(int lengthEntry) {
+    return lengthEntry == 0 ? 16 : lengthEntry == 2 ? 48 : 32;
+}
+
+CipherKeyDownload PlanCipherKeyDownload(const CipherKeyInput& input, padlogic::DesFunction des,
+                                        const padlogic::KeyStore& store) {
     CipherKeyDownload download;
     auto refuse = [&download](std::string message, Field focus) {
         download.refusal = Refusal{std::move(message), focus};
@@ -189,7 +300,7 @@ CipherKeyDownload PlanCipherKeyDownload(
     if (!ssValue || *ssValue > 0x7F) {
         return refuse("invalid decryption key no value range:00-7F", Field::kEncryptNo);
     }
-    if (StartsWith(input.tagText, "NOK")) {
+    if (StartsWith(input.tagText, padlogic::kEraseTag)) {
         download.erase = true;
         download.request = padlogic::EraseKeyRequest(dd, ss);
         return download;
@@ -208,7 +319,7 @@ CipherKeyDownload PlanCipherKeyDownload(
     std::string cipher;
     std::string verifyCode;
     if (!clear.empty()) {
-        const std::string decryptionValue = decryptionKey(dd);
+        const std::string decryptionValue = store.ClearValue(dd);
         if (decryptionValue.empty() || padlogic::IsMasked(decryptionValue)) {
             return refuse("No input cleartext Key,must be input ciphertext key", Field::kCipherKey);
         }
@@ -231,30 +342,29 @@ CipherKeyDownload PlanCipherKeyDownload(
     if (cipher.size() != 16u * static_cast<unsigned>(input.lengthPosition + 1)) {
         return refuse("key length is not enough", Field::kCipherKey);
     }
-    download.request = padlogic::CipherKeyRequest(dd, ss, TagDigit(input.tagPosition),
+    download.request = padlogic::CipherKeyRequest(dd, ss, input.tagDigit.value_or(kTypedTagDigit),
                                                   input.lengthPosition + 1, cipher, verifyCode);
     download.storedClear = clear;
     return download;
 }
 
-std::vector<StoreWrite> CipherKeyStoreWrites(const CipherKeyDownload& download,
-                                             const std::string& tagText,
-                                             const std::string& decryptionFirstPart) {
+padlogic::KeyRecords CipherKeyRecords(const CipherKeyDownload& download, const std::string& tagText,
+                                      const padlogic::KeyStore& store) {
     const std::string& dd = download.decryptionIndex;
     const std::string& ss = download.saveIndex;
-    std::vector<StoreWrite> writes = {{"KEY_ENCRYPT", ss, download.storedClear}};
-    if (ParseIndex(ss) == ParseIndex(dd) && !decryptionFirstPart.empty()) {
-        for (const char* suffix : {"_1", "_2", "_3"})
-            writes.push_back({"KEY_MINWEN", dd + suffix, ""});
+    padlogic::KeyRecords records;
+    records.CipherKey(ss, download.storedClear);
+    // The clear parts of the decryption key no longer describe the key that replaced it.
+    if (ParseIndex(ss) == ParseIndex(dd) && !store.ClearPart(dd, 1).empty()) {
+        for (int part = 1; part <= 3; ++part) records.ClearPart(dd, part, "");
     }
-    // A terminal master key at 00-1F also serves as a decryption key held in clear.
-    if (ParseIndex(ss).value_or(0x80) <= 0x1F && tagText == "TMK") {
-        writes.push_back({"KEY_MINWEN", ss + "_1", download.storedClear});
-        writes.push_back({"KEY_MINWEN", ss + "_V", download.storedClear});
-        writes.push_back({"KEY_MINWEN", ss + "_2", ""});
-        writes.push_back({"KEY_MINWEN", ss + "_3", ""});
+    if (ParseIndex(ss).value_or(0x80) <= kLastClearKeyIndex && tagText == padlogic::kMasterKeyTag) {
+        records.ClearPart(ss, 1, download.storedClear)
+            .ClearValue(ss, download.storedClear)
+            .ClearPart(ss, 2, "")
+            .ClearPart(ss, 3, "");
     }
-    return writes;
+    return records;
 }
 
 std::variant<Refusal, std::string> PlanVerifyCodeRead(const std::string& decryptionNo,

@@ -1,16 +1,18 @@
-// What the key management page's downloads send and record, as plain functions: the page reads
-// its fields into these inputs, and applies the refusal (message and focus) or the download
-// (request, texts shown, key store records). The checks run in the page's fixed order.
+// The rules of the key management page as plain functions: how each combination code and tag
+// sets up the fields, what the downloads send and record. The page reads its fields into these
+// inputs, and applies the refusal (message and focus) or the download (request, texts shown, key
+// store records). The checks run in the page's fixed order.
 #pragma once
 
+#include <array>
 #include <cstddef>
-#include <functional>
 #include <optional>
 #include <string>
 #include <variant>
 #include <vector>
 
 #include "check_value.h"
+#include "key_store.h"
 
 namespace keys {
 
@@ -32,29 +34,56 @@ struct Refusal {
     Field focus = Field::kNone;
 };
 
-struct StoreWrite {
-    std::string section;
-    std::string key;
-    std::string value;
-};
-
 inline constexpr const char* kUnsupportedCode =
     "at present ,don't support this combination code please other combination code";
 
 // The two characters of an index field as a number; nullopt unless both are hex digits.
 std::optional<int> ParseIndex(const std::string& text);
-// A combination code text as its byte: exactly two hex digits, either case.
+// A combination code typed rather than chosen, as its byte: exactly two hex digits, either case.
 std::optional<int> ParseCombinationCode(const std::string& text);
 // The length code of the selected key length entry (-1: none) for a combination code.
 int LengthCode(int code, int lengthPosition);
 
 // ---- Clear-text keys ----
 
+// How a chosen combination code sets up the clear-key half.
+struct ClearKeyLayout {
+    bool onPad = false;  // "Manually input Key" instead of the download
+    std::array<bool, 3> enabled{};
+    std::array<bool, 3> cleared{};
+    int partLimit = 0;  // a fixed typing limit of the parts; 0: the key length's
+};
+ClearKeyLayout LayoutOfCode(int code);
+
+// The key length list (in bytes) for the chosen code; nullopt (typed) gets the usual one.
+std::vector<int> KeyLengthsOfCode(std::optional<int> code);
+
+// The typing limit of the part fields for the chosen code (nullopt: typed) and length entry.
+int PartTypingLimit(std::optional<int> code, int lengthEntry);
+
+// What the recalled parts of a key index choose: the code, how many part fields to enable (0:
+// leave them) and the key length entry.
+struct RecalledKey {
+    int code = 0;
+    int enabledParts = 0;
+    int lengthEntry = 0;
+};
+RecalledKey RecallClearKey(const std::array<std::string, 3>& parts);
+
+// The check values beside the part fields: each part's, and the combined key's when the code
+// (nullopt: none) combines the parts at this length.
+struct PartCheckValues {
+    std::array<std::string, 3> parts;
+    std::string combined;
+};
+PartCheckValues CheckValuesOf(padlogic::DesFunction des, std::optional<int> code,
+                              int lengthPosition, const std::array<std::string, 3>& parts);
+
 struct ClearKeyInput {
-    std::string keyNo;     // key index field
-    std::string codeText;  // combination code field
+    std::string keyNo;        // key index field
+    std::optional<int> code;  // combination code; nullopt for text that is no hex byte
     int lengthPosition = -1;
-    std::string parts[3];
+    std::array<std::string, 3> parts;
     bool onPad = false;  // "Manually input Key": an entry on the pad follows the announcement
 };
 
@@ -63,15 +92,21 @@ struct ClearKeyDownload {
     int code = 0;
     int lengthCode = 0;
     std::string request;
-    std::string parts[3];  // as sent, or the key mask; shown in the part fields afterwards
-    std::string combined;  // the combined clear value (upper-case), or the key mask
+    std::array<std::string, 3> parts;  // as sent, or the key mask; shown in the fields afterwards
+    std::string combined;              // the combined clear value (upper-case), or the key mask
     bool withParts = false;
+    bool recorded = false;  // the key store keeps it; a key typed on the pad is kept by its entry
 };
 
 std::variant<Refusal, ClearKeyDownload> PlanClearKeyDownload(const ClearKeyInput& input);
 
-// The KEY_MINWEN records of a successful clear-text download.
-std::vector<StoreWrite> ClearKeyStoreWrites(const ClearKeyDownload& download);
+// The records of a successful clear-text download: the parts and the combined value.
+padlogic::KeyRecords ClearKeyRecords(const ClearKeyDownload& download);
+
+// The status text when the pad's verify code differs from the check value of the combined key;
+// "" when they agree or either is unknown.
+std::string VerifyCodeMismatch(padlogic::DesFunction des, const ClearKeyDownload& download,
+                               const std::string& verifyCode);
 
 // The part (1 to 3) that an entry on the pad fills for a combination code.
 int EntryPart(int code);
@@ -79,16 +114,31 @@ int EntryPart(int code);
 // (code 1) to "48" (code 6).
 std::size_t PadEntryLength(int lengthCode);
 // The records of a part confirmed on the pad: the part itself and the key mask as the value.
-std::vector<StoreWrite> PadEntryStoreWrites(const std::string& keyIndex, int part,
-                                            const std::string& text);
+padlogic::KeyRecords PadEntryRecords(const std::string& keyIndex, int part,
+                                     const std::string& text);
 
 // ---- Cipher-text keys ----
+
+// The save indexes a tag may use, and the index shown after the tag changed: the one shown
+// before when it is one of them.
+struct SaveIndexes {
+    int first = 0;
+    int last = 0;
+    std::string shown;
+    bool erase = false;  // the erase choice: no key fields
+};
+SaveIndexes SaveIndexesOf(const std::string& tagText, const std::string& shownIndex);
+
+// The key length entry that fits a recalled clear key, and the typing limit of the key fields
+// for a key length entry.
+int CipherLengthEntry(std::size_t keyCharacters);
+int CipherTypingLimit(int lengthEntry);
 
 struct CipherKeyInput {
     std::string decryptionNo;  // DD field
     std::string saveNo;        // SS field
     std::string tagText;
-    int tagPosition = -1;
+    std::optional<int> tagDigit;  // of the chosen tag; nullopt for a tag typed rather than chosen
     int lengthPosition = -1;
     std::string clearKey;
     std::string cipherText;
@@ -107,18 +157,16 @@ struct CipherKeyDownload {
     std::string saveIndex;        // SS
     std::string request;
     bool erase = false;
-    std::string storedClear;  // what KEY_ENCRYPT records for SS
+    std::string storedClear;  // the clear value recorded for SS
 };
 
-// `decryptionKey(DD)` is the stored clear value of the decryption key (KEY_MINWEN DD_V).
-CipherKeyDownload PlanCipherKeyDownload(
-    const CipherKeyInput& input, padlogic::DesFunction des,
-    const std::function<std::string(const std::string&)>& decryptionKey);
+// The clear value of the decryption key comes from `store`.
+CipherKeyDownload PlanCipherKeyDownload(const CipherKeyInput& input, padlogic::DesFunction des,
+                                        const padlogic::KeyStore& store);
 
-// The records after a successful cipher-text download; `decryptionFirstPart` is DD_1 as stored.
-std::vector<StoreWrite> CipherKeyStoreWrites(const CipherKeyDownload& download,
-                                             const std::string& tagText,
-                                             const std::string& decryptionFirstPart);
+// The records after a successful cipher-text download, by what `store` holds for DD.
+padlogic::KeyRecords CipherKeyRecords(const CipherKeyDownload& download, const std::string& tagText,
+                                      const padlogic::KeyStore& store);
 
 // The verify-code read of the key at the save index.
 std::variant<Refusal, std::string> PlanVerifyCodeRead(const std::string& decryptionNo,

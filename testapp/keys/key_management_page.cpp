@@ -1,16 +1,11 @@
 #include "key_management_page.h"
 
-#include <QCompleter>
-#include <QFontDatabase>
-#include <QGridLayout>
-#include <QGroupBox>
-#include <QHBoxLayout>
 #include <QSignalBlocker>
-#include <QVBoxLayout>
 
 #include "check_value.h"
-#include "key_parts.h"
-#include "key_store.h"
+#include "key_controls.h"
+#include "key_recording.h"
+#include "key_tables.h"
 #include "pad_bytes.h"
 #include "pad_entry.h"
 #include "page_layout.h"
@@ -22,328 +17,18 @@ namespace {
 
 using shell::Shell;
 
-constexpr const char* kTestKey = "7E4D19C0A2F6385D0C9E7F2A64F3D8350A6E2C97F4D3836E";
-constexpr int kLongestKey = 48;
-constexpr int kKeyStoreKeyBuffer = 49;
 // What a key store record that failed was to keep.
 const QString kKeyLoaded = "The key was loaded into the pad";
 
-const QStringList kMixCodes = {"30", "31", "32", "33", "34", "40", "41", "42", "43"};
-const QStringList kKeyLengths = {"8", "16", "24"};
-const QStringList kPadKeyLengths = {"32", "40", "48"};
-const QStringList kKeyTags = {"TMK", "TPK", "TAK", "TDK", "TDEK", "TDDK", "TDSK", "NOK"};
-
-// How each combination code entry sets up the part fields.
-struct MixCodeRow {
-    bool enabled[3];
-    bool cleared[3];
-    bool onPad;  // the key is typed on the pad: "Manually input Key" instead of the download
-};
-const MixCodeRow kMixCodeRows[] = {
-    {{true, false, false}, {false, true, true}, false},  // 30
-    {{true, true, true}, {false, false, false}, false},  // 31
-    {{true, true, false}, {false, false, true}, false},  // 32
-    {{true, true, true}, {false, false, false}, false},  // 33
-    {{true, true, false}, {false, false, true}, false},  // 34
-    {{true, false, false}, {true, true, true}, true},    // 40
-    {{true, false, false}, {true, true, true}, true},    // 41
-    {{false, true, false}, {true, true, true}, true},    // 42
-    {{false, false, true}, {true, true, true}, true},    // 43
-};
-
-// The entry the combo shows, or -1 when its text was typed rather than chosen from the list.
-int SelectedEntry(const QComboBox* combo) {
-    const int index = combo->currentIndex();
-    return index >= 0 && combo->itemText(index) == combo->currentText() ? index : -1;
-}
-
-QString SelectedEntryText(const QComboBox* combo) {
-    const int entry = SelectedEntry(combo);
-    return entry >= 0 ? combo->itemText(entry) : QString();
-}
-
-// Shows `text`: its entry when the list has one, else as typed text.
-void ShowComboText(QComboBox* combo, const QString& text) {
-    const int index = combo->findText(text);
-    combo->setCurrentIndex(index);
-    if (index < 0) combo->setEditText(text);
-}
-
-std::string Text(const QLineEdit* edit) { return edit->text().toLatin1().toStdString(); }
-std::string Text(const QComboBox* combo) { return combo->currentText().toLatin1().toStdString(); }
-QString FromLatin1(const std::string& text) {
-    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-std::string ReadStore(const char* section, const std::string& key) {
-    if (key.empty()) return {};
-    return shell::ReadKeyStore(section, key.c_str(), kKeyStoreKeyBuffer).toLatin1().toStdString();
-}
-
-std::vector<platform::ProfileEntry> Entries(const std::vector<StoreWrite>& writes) {
-    std::vector<platform::ProfileEntry> entries;
-    for (const StoreWrite& write : writes)
-        entries.push_back({write.section, write.key, write.value});
-    return entries;
-}
-
-// The records of one operation, written together; a failure is reported once.
-void WriteStore(const QString& done, const std::vector<StoreWrite>& writes) {
-    shell::RecordKeys(done, Entries(writes));
-}
-
-// Hex keys are read and compared column by column: a fixed-width font, wide enough for a
-// triple-length key.
-void ShowAsKeyText(QWidget* widget, int characters) {
-    widget->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    widget->setMinimumWidth(widget->fontMetrics().horizontalAdvance(QString(characters, '0')) + 12);
-}
-
-// Typed text stays as typed: leaving the list does not turn "1f" into its entry "1F".
-void KeepTypedCase(QComboBox* combo) { combo->completer()->setCaseSensitivity(Qt::CaseSensitive); }
-
-QLineEdit* MakeKeyEdit(const char* name, QWidget* parent, int characters = kLongestKey) {
-    QLineEdit* edit = shell::MakeEdit(name, parent);
-    ShowAsKeyText(edit, characters);
-    return edit;
-}
-
-QLabel* MakeCheckValueLabel(const char* name, QWidget* parent) {
-    auto* label = shell::Named<QLabel>(name, parent);
-    ShowAsKeyText(label, 8);
-    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    return label;
-}
-
 }  // namespace
 
-KeyManagementPage::KeyManagementPage(Shell& shell, operations::PinPage& pinPage, QWidget* parent)
-    : QWidget(parent), m_shell(shell), m_pinPage(pinPage) {
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(6, 6, 6, 6);
-    layout->addWidget(BuildClearKeyGroup());
-    auto* lower = new QHBoxLayout;
-    lower->addWidget(BuildCipherKeyGroup(), 1);
-    lower->addWidget(BuildPasswordGroup());
-    layout->addLayout(lower);
-    layout->addStretch();
-}
-
-QWidget* KeyManagementPage::BuildClearKeyGroup() {
-    auto* group = new QGroupBox("clear text key", this);
-    comboKeyNo = shell::MakeCombo("comboKeyNo", group, shell::HexItems(0x00, 0x1F), "00");
-    shell::LimitTyping(comboKeyNo->lineEdit(), 2);
-    comboMixCode = shell::MakeCombo("comboMixCode", group, kMixCodes, "30");
-    comboPinLength = shell::MakeCombo("comboPinLength", group, kKeyLengths, "8");
-    for (QComboBox* combo : {comboKeyNo, comboMixCode, comboPinLength}) KeepTypedCase(combo);
-    edPin1 = MakeKeyEdit("edPin1", group);
-    edPin2 = MakeKeyEdit("edPin2", group);
-    edPin3 = MakeKeyEdit("edPin3", group);
-    edPin1->setText(kTestKey);
-    for (QLineEdit* part : {edPin1, edPin2, edPin3}) shell::LimitTyping(part, 16);
-    edDownLoadKeyRetValue = MakeKeyEdit("edDownLoadKeyRetValue", group, 8);
-    edDownLoadKeyRetValue->setReadOnly(true);
-    btDownloadKey = m_shell.MakeOperationButton("btDownloadKey", "Download cleartext Key", group);
-    Button3 = shell::Named<QPushButton>("Button3", group, "Manually input Key");
-    Button3->setEnabled(false);
-    const char* const checkNames[3] = {"CheckValue1", "CheckValue2", "CheckValue3"};
-    for (int i = 0; i < 3; ++i) m_partCheckValues[i] = MakeCheckValueLabel(checkNames[i], group);
-    m_keyCheckValue = MakeCheckValueLabel("CheckValueKey", group);
-
-    connect(comboMixCode, &QComboBox::currentTextChanged, this,
-            m_shell.Handler(this, &KeyManagementPage::comboMixCodeChange));
-    connect(comboPinLength, &QComboBox::currentTextChanged, this,
-            m_shell.Handler(this, &KeyManagementPage::comboPinLengthChange));
-    connect(comboKeyNo, &QComboBox::currentTextChanged, this,
-            m_shell.Handler(this, &KeyManagementPage::comboKeyNoChange));
-    connect(btDownloadKey, &QPushButton::clicked, this,
-            m_shell.Handler(this, &KeyManagementPage::btDownloadKeyClick));
-    connect(Button3, &QPushButton::clicked, this,
-            m_shell.Handler(this, &KeyManagementPage::Button3Click));
-    for (QLineEdit* part : {edPin1, edPin2, edPin3}) {
-        connect(part, &QLineEdit::textChanged, this,
-                m_shell.Handler(this, &KeyManagementPage::UpdateCheckValues));
-    }
-
-    auto* top = new QHBoxLayout;
-    top->addWidget(shell::MakeCaption("key no.:", comboKeyNo, group));
-    top->addWidget(comboKeyNo);
-    top->addSpacing(12);
-    Label23 = shell::MakeCaption("combined code:", comboMixCode, group);
-    Label23->setObjectName("Label23");
-    top->addWidget(Label23);
-    top->addWidget(comboMixCode);
-    top->addSpacing(12);
-    top->addWidget(shell::MakeCaption("key length:", comboPinLength, group));
-    top->addWidget(comboPinLength);
-    top->addStretch();
-    top->addWidget(btDownloadKey);
-    top->addWidget(Button3);
-
-    auto* grid = new QGridLayout;
-    grid->addWidget(new QLabel("check value", group), 0, 2);
-    const char* const captions[3] = {"key part 1:", "key part 2:", "key part 3:"};
-    QLineEdit* const parts[3] = {edPin1, edPin2, edPin3};
-    for (int i = 0; i < 3; ++i) {
-        grid->addWidget(shell::MakeCaption(captions[i], parts[i], group), i + 1, 0);
-        grid->addWidget(parts[i], i + 1, 1);
-        grid->addWidget(m_partCheckValues[i], i + 1, 2);
-    }
-    // The pad's verify code sits in the row of the combined key's check value it must equal.
-    grid->addWidget(shell::MakeCaption("verify code from EPP:", edDownLoadKeyRetValue, group), 4,
-                    0);
-    auto* result = new QHBoxLayout;
-    result->addWidget(edDownLoadKeyRetValue);
-    result->addStretch();
-    result->addWidget(new QLabel("check value of the combined key:", group));
-    grid->addLayout(result, 4, 1);
-    grid->addWidget(m_keyCheckValue, 4, 2);
-    grid->setColumnStretch(3, 1);
-
-    auto* layout = new QVBoxLayout(group);
-    layout->addLayout(top);
-    layout->addLayout(grid);
-    return group;
-}
-
-QWidget* KeyManagementPage::BuildCipherKeyGroup() {
-    auto* group = new QGroupBox("ciphertext key", this);
-    comboDecipherNo = shell::MakeCombo("comboDecipherNo", group, shell::HexItems(0x00, 0x3F), "00");
-    comboEncryptNo = shell::MakeCombo("comboEncryptNo", group, shell::HexItems(0x10, 0x3F), "10");
-    shell::LimitTyping(comboDecipherNo->lineEdit(), 2);
-    shell::LimitTyping(comboEncryptNo->lineEdit(), 2);
-    comboEncryptMark = shell::MakeCombo("comboEncryptMark", group, kKeyTags, "TMK");
-    comboEnryptLength = shell::MakeCombo("comboEnryptLength", group, kKeyLengths, "8");
-    for (QComboBox* combo :
-         {comboDecipherNo, comboEncryptNo, comboEncryptMark, comboEnryptLength}) {
-        KeepTypedCase(combo);
-    }
-    edInputKeyToEncrypt = MakeKeyEdit("edInputKeyToEncrypt", group);
-    edEncrypKey = MakeKeyEdit("edEncrypKey", group);
-    shell::LimitTyping(edInputKeyToEncrypt, 16);
-    shell::LimitTyping(edEncrypKey, 16);
-    Edit15 = MakeKeyEdit("Edit15", group, 8);
-    CheckBox1 = shell::Named<QCheckBox>("CheckBox1", group, "Parity bit");
-    IsVerify = shell::Named<QCheckBox>("IsVerify", group, "With verify code");
-    CheckBox1->setChecked(true);
-    IsVerify->setChecked(true);
-    btDownloadEncrypt =
-        m_shell.MakeOperationButton("btDownloadEncrypt", "Download ciphertext key", group);
-    Button4 = m_shell.MakeOperationButton("Button4", "Read Key Verify Code", group);
-
-    connect(comboEncryptMark, &QComboBox::currentTextChanged, this,
-            m_shell.Handler(this, &KeyManagementPage::comboEncryptMarkChange));
-    connect(comboEncryptNo, &QComboBox::currentTextChanged, this,
-            m_shell.Handler(this, &KeyManagementPage::comboEncryptNoChange));
-    connect(comboEnryptLength, &QComboBox::currentTextChanged, this,
-            m_shell.Handler(this, &KeyManagementPage::comboEnryptLengthChange));
-    connect(btDownloadEncrypt, &QPushButton::clicked, this,
-            m_shell.Handler(this, &KeyManagementPage::btDownloadEncryptClick));
-    connect(Button4, &QPushButton::clicked, this,
-            m_shell.Handler(this, &KeyManagementPage::Button4Click));
-
-    auto* grid = new QGridLayout(group);
-    const std::pair<const char*, QComboBox*> indexes[] = {
-        {"decryption key no.:", comboDecipherNo},
-        {"save key no.:", comboEncryptNo},
-        {"key tag:", comboEncryptMark},
-        {"cipher key length:", comboEnryptLength}};
-    auto* choices = new QHBoxLayout;
-    for (const auto& [caption, combo] : indexes) {
-        choices->addWidget(shell::MakeCaption(caption, combo, group));
-        choices->addWidget(combo);
-    }
-    choices->addStretch();
-    grid->addLayout(choices, 0, 0, 1, 3);
-    grid->addWidget(shell::MakeCaption("clear text key:", edInputKeyToEncrypt, group), 1, 0);
-    grid->addWidget(edInputKeyToEncrypt, 1, 1);
-    grid->addWidget(CheckBox1, 1, 2);
-    grid->addWidget(shell::MakeCaption("ciphertext key:", edEncrypKey, group), 2, 0);
-    grid->addWidget(edEncrypKey, 2, 1);
-    grid->addWidget(IsVerify, 2, 2);
-    grid->addWidget(shell::MakeCaption("verify code:", Edit15, group), 3, 0);
-    auto* buttons = new QHBoxLayout;
-    buttons->addWidget(Edit15);
-    buttons->addStretch();
-    buttons->addWidget(btDownloadEncrypt);
-    buttons->addWidget(Button4);
-    grid->addLayout(buttons, 3, 1, 1, 2);
-    grid->setColumnStretch(1, 1);
-    return group;
-}
-
-QWidget* KeyManagementPage::BuildPasswordGroup() {
-    auto* group = new QGroupBox("password on EPP", this);
-    Hint = shell::MakeCombo("Hint", group, {}, "0", false);
-    KeyLength = shell::MakeCombo("KeyLength", group, {}, "16", false);
-    CR = shell::MakeCombo("CR", group, {}, "0", false);
-    Clear = shell::MakeCombo("Clear", group, {}, "0", false);
-    for (QComboBox* combo : {Hint, KeyLength, CR, Clear}) combo->setEnabled(false);
-    PWD = shell::MakeEdit("PWD", group);
-    PWD->setReadOnly(true);
-    EnterPassword = shell::Named<QPushButton>("EnterPassword", group, "Enter Password");
-    Authenticate =
-        shell::Named<QPushButton>("Authenticate", group, "Authenticate(For LoadKey only)");
-    connect(EnterPassword, &QPushButton::clicked, this,
-            m_shell.Handler(this, &KeyManagementPage::EnterPasswordClick));
-    connect(Authenticate, &QPushButton::clicked, this,
-            m_shell.Handler(this, &KeyManagementPage::AuthenticateClick));
-
-    auto* grid = new QGridLayout(group);
-    const std::pair<const char*, QComboBox*> settings[] = {
-        {"Hint", Hint}, {"Key Length", KeyLength}, {"CR Code", CR}, {"Clear Code", Clear}};
-    int index = 0;
-    for (const auto& [caption, combo] : settings) {
-        grid->addWidget(shell::MakeCaption(caption, combo, group), index / 2, (index % 2) * 2);
-        grid->addWidget(combo, index / 2, (index % 2) * 2 + 1);
-        ++index;
-    }
-    grid->addWidget(shell::MakeCaption("PWD", PWD, group), 2, 0);
-    grid->addWidget(PWD, 2, 1, 1, 3);
-    grid->addWidget(EnterPassword, 3, 0, 1, 4);
-    grid->addWidget(Authenticate, 4, 0, 1, 4);
-    return group;
-}
-
-void KeyManagementPage::InitPageDefaults() {
-    const std::pair<QComboBox*, int> selections[] = {{comboMixCode, 0},     {comboPinLength, 0},
-                                                     {comboEncryptMark, 0}, {comboEnryptLength, 0},
-                                                     {comboDecipherNo, 0},  {comboEncryptNo, 0}};
-    for (const auto& [combo, entry] : selections) {
-        const QSignalBlocker blocker(combo);
-        combo->setCurrentIndex(entry);
-    }
-    UpdateCheckValues();
-}
-
-void KeyManagementPage::showEvent(QShowEvent* event) {
-    QWidget::showEvent(event);
-    // The DES entry is bound after the page was built: the test key's check value shows now.
-    UpdateCheckValues();
-}
-
 QWidget* KeyManagementPage::FocusOf(Field field) const {
-    switch (field) {
-        case Field::kKeyNo:
-            return comboKeyNo;
-        case Field::kPart1:
-            return edPin1;
-        case Field::kPart2:
-            return edPin2;
-        case Field::kPart3:
-            return edPin3;
-        case Field::kDecipherNo:
-            return comboDecipherNo;
-        case Field::kEncryptNo:
-            return comboEncryptNo;
-        case Field::kClearKey:
-            return edInputKeyToEncrypt;
-        case Field::kCipherKey:
-            return edEncrypKey;
-        case Field::kNone:
-            break;
-    }
-    return nullptr;
+    // In the order Field names them.
+    QWidget* const controls[] = {nullptr,    comboKeyNo,      edPin1,         edPin2,
+                                 edPin3,     comboDecipherNo, comboEncryptNo, edInputKeyToEncrypt,
+                                 edEncrypKey};
+    static_assert(sizeof controls / sizeof controls[0] == static_cast<int>(Field::kCipherKey) + 1);
+    return controls[static_cast<int>(field)];
 }
 
 void KeyManagementPage::Refuse(const Refusal& refusal) {
@@ -353,104 +38,69 @@ void KeyManagementPage::Refuse(const Refusal& refusal) {
 // ---- Clear-text keys ----
 
 void KeyManagementPage::comboMixCodeChange() {
-    {
-        const QSignalBlocker blocker(comboPinLength);
-        comboPinLength->clear();
-        comboPinLength->addItems(kKeyLengths);
-        comboPinLength->setCurrentIndex(0);
-    }
+    const std::optional<int> code = ChosenCode(comboMixCode);
+    ShowKeyLengths(comboPinLength, KeyLengthsOfCode(code));
     QLineEdit* const parts[3] = {edPin1, edPin2, edPin3};
-    const int entry = SelectedEntry(comboMixCode);
-    if (entry < 0) {
+    if (!code) {
         for (QLineEdit* part : parts) part->setEnabled(false);
         m_shell.ShowStatus("this combination code has been cancelled in  use");
         comboPinLengthChange();
         return;
     }
-    const MixCodeRow& row = kMixCodeRows[entry];
-    btDownloadKey->setEnabled(!row.onPad);
-    Button3->setEnabled(row.onPad);
-    const QString caption = row.onPad ? "Manually Input:" : "combined code:";
+    const ClearKeyLayout layout = LayoutOfCode(*code);
+    btDownloadKey->setEnabled(!layout.onPad);
+    Button3->setEnabled(layout.onPad);
+    const QString caption = layout.onPad ? "Manually Input:" : "combined code:";
     Label23->setText(caption);
     comboMixCode->setAccessibleName(caption);
     for (int i = 0; i < 3; ++i) {
-        parts[i]->setEnabled(row.enabled[i]);
-        if (row.cleared[i]) parts[i]->clear();
+        parts[i]->setEnabled(layout.enabled[i]);
+        if (layout.cleared[i]) parts[i]->clear();
     }
-    const QString code = comboMixCode->itemText(entry);
-    if (code == "33") {
-        const QSignalBlocker blocker(comboPinLength);
-        comboPinLength->clear();
-        comboPinLength->addItem("24");
-        comboPinLength->setCurrentIndex(0);
-        for (QLineEdit* part : parts) shell::LimitTyping(part, 16);
+    if (layout.partLimit > 0) {
+        for (QLineEdit* part : parts) shell::LimitTyping(part, layout.partLimit);
         UpdateCheckValues();
         return;
-    }
-    if (code >= "41") {
-        const QSignalBlocker blocker(comboPinLength);
-        comboPinLength->addItems(kPadKeyLengths);
     }
     comboPinLengthChange();
 }
 
 void KeyManagementPage::comboPinLengthChange() {
-    const QString code = SelectedEntryText(comboMixCode);
-    const int length = SelectedEntry(comboPinLength);
-    int limit = 0;
-    if (code == "33") {
-        limit = 16;
-    } else if (code == "32") {
-        limit = length >= 0 && length <= 2 ? 8 * (length + 1) : 16;
-    } else {
-        limit = length >= 0 && length <= 2 ? 16 * (length + 1) : 48;
-    }
+    const int limit = PartTypingLimit(ChosenCode(comboMixCode), SelectedEntry(comboPinLength));
     for (QLineEdit* part : {edPin1, edPin2, edPin3}) shell::LimitTyping(part, limit);
     UpdateCheckValues();
 }
 
 void KeyManagementPage::comboKeyNoChange() {
-    const std::string kk = Text(comboKeyNo).substr(0, 2);
+    const std::array<std::string, 3> parts =
+        padlogic::KeyStore().ClearParts(Text(comboKeyNo).substr(0, 2));
     QLineEdit* const fields[3] = {edPin1, edPin2, edPin3};
-    std::string parts[3];
-    for (int i = 0; i < 3; ++i) {
-        parts[i] = ReadStore("KEY_MINWEN", kk + "_" + std::to_string(i + 1));
-        fields[i]->setText(FromLatin1(parts[i]));
-    }
-    QString code = "30";
-    if (!parts[0].empty() && !parts[1].empty() && !parts[2].empty()) {
-        for (QLineEdit* field : fields) field->setEnabled(true);
-        code = "31";
-    } else if (!parts[0].empty() && !parts[1].empty()) {
-        edPin1->setEnabled(true);
-        edPin2->setEnabled(true);
-        code = "32";
-    }
-    const std::size_t size = parts[0].size();
-    int length = 2;
-    if (code == "32") {
-        length = size == 8 ? 0 : size == 16 ? 1 : 2;
-    } else {
-        length = size == 16 ? 0 : size == 32 ? 1 : 2;
-    }
+    for (int i = 0; i < 3; ++i) fields[i]->setText(FromLatin1(parts[i]));
+    const RecalledKey key = RecallClearKey(parts);
+    for (int i = 0; i < key.enabledParts; ++i) fields[i]->setEnabled(true);
     {
         const QSignalBlocker codeBlocker(comboMixCode);
         const QSignalBlocker lengthBlocker(comboPinLength);
-        comboMixCode->setCurrentIndex(comboMixCode->findText(code));
-        comboPinLength->setCurrentIndex(length < comboPinLength->count() ? length : -1);
+        comboMixCode->setCurrentIndex(comboMixCode->findData(key.code));
+        comboPinLength->setCurrentIndex(key.lengthEntry < comboPinLength->count() ? key.lengthEntry
+                                                                                  : -1);
     }
     // The typing limits follow the length shown (they never cut the recalled parts).
     comboPinLengthChange();
 }
 
+std::optional<int> KeyManagementPage::MixCode() const {
+    // A chosen entry carries its code; a typed one is read as a hexadecimal byte.
+    const std::optional<int> chosen = ChosenCode(comboMixCode);
+    return chosen ? chosen : ParseCombinationCode(Text(comboMixCode));
+}
+
 ClearKeyInput KeyManagementPage::ReadClearKeyInput(bool onPad) const {
     ClearKeyInput input;
     input.keyNo = Text(comboKeyNo);
-    input.codeText = Text(comboMixCode);
+    input.code = MixCode();
     input.lengthPosition = SelectedEntry(comboPinLength);
-    input.parts[0] = Text(edPin1);
-    input.parts[1] = Text(edPin2);
-    input.parts[2] = Text(edPin3);
+    input.parts = {Text(edPin1), Text(edPin2), Text(edPin3)};
     input.onPad = onPad;
     return input;
 }
@@ -489,16 +139,18 @@ void KeyManagementPage::DownloadClearKey(bool onPad) {
                             result);
         return;
     }
-    if (download.code < 0x40) {
+    if (download.recorded) {
         m_shell.ShowStatus("succeed in downloading the clear text key");
         edDownLoadKeyRetValue->setText(QString::fromLatin1(reply));
         m_shell.EnableOperationButtons();
-        ReportVerifyCodeMismatch(download, QString::fromLatin1(reply));
-        WriteStore(kKeyLoaded, ClearKeyStoreWrites(download));
+        const std::string mismatch =
+            VerifyCodeMismatch(m_shell.Entries().PinPad_TriUntriDes, download, reply);
+        if (!mismatch.empty()) m_shell.ShowStatus(FromLatin1(mismatch));
+        shell::RecordKeys(kKeyLoaded, ClearKeyRecords(download));
         return;
     }
     if (onPad) return RunPadKeyEntry(download, false);
-    if (download.code >= 0x41 && download.code <= 0x43) {
+    if (padlogic::IsPadEntryCode(download.code)) {
         m_shell.padInputClosed = 0;
         RunPadKeyEntry(download, true);
     }
@@ -536,10 +188,9 @@ void KeyManagementPage::RunPadKeyEntry(const ClearKeyDownload& download, bool ti
                     m_shell.ShowStatus("succeed in the clear text key");
                     m_shell.EnableOperationButtons();
                     // The characters came from the pad: only a key value is kept.
-                    shell::RecordPadKeys(
-                        "The key part typed on the pad was loaded",
-                        Entries(PadEntryStoreWrites(download.keyIndex, part, entry.text())),
-                        PadEntryLength(download.lengthCode));
+                    shell::RecordPadKeys("The key part typed on the pad was loaded",
+                                         PadEntryRecords(download.keyIndex, part, entry.text()),
+                                         PadEntryLength(download.lengthCode));
                     return Shell::KeyStep::kDone;
                 default:
                     return Shell::KeyStep::kMore;
@@ -552,83 +203,44 @@ void KeyManagementPage::RunPadKeyEntry(const ClearKeyDownload& download, bool ti
 }
 
 void KeyManagementPage::UpdateCheckValues() {
-    const padlogic::DesFunction des = m_shell.Entries().PinPad_TriUntriDes;
-    const std::string parts[3] = {Text(edPin1), Text(edPin2), Text(edPin3)};
-    for (int i = 0; i < 3; ++i) {
-        m_partCheckValues[i]->setText(QString::fromStdString(padlogic::CheckValue(des, parts[i])));
-    }
-    std::string combined;
-    const std::optional<int> code = ParseCombinationCode(Text(comboMixCode));
-    const bool combines =
-        code && padlogic::CombineParts(*code, LengthCode(*code, SelectedEntry(comboPinLength)),
-                                       parts[0], parts[1], parts[2], combined) == 0;
-    m_keyCheckValue->setText(combines ? QString::fromStdString(padlogic::CheckValue(des, combined))
-                                      : QString());
-}
-
-void KeyManagementPage::ReportVerifyCodeMismatch(const ClearKeyDownload& download,
-                                                 const QString& verifyCode) {
-    if (!download.withParts || verifyCode.isEmpty()) return;
-    const QString expected = QString::fromStdString(
-        padlogic::CheckValue(m_shell.Entries().PinPad_TriUntriDes, download.combined));
-    if (expected.isEmpty() || verifyCode.compare(expected, Qt::CaseInsensitive) == 0) return;
-    m_shell.ShowStatus(QString("the clear text key was downloaded, but the verify code %1 from the "
-                               "EPP differs from the check value %2 of the combined key")
-                           .arg(verifyCode, expected));
+    const PartCheckValues values =
+        CheckValuesOf(m_shell.Entries().PinPad_TriUntriDes, MixCode(),
+                      SelectedEntry(comboPinLength), {Text(edPin1), Text(edPin2), Text(edPin3)});
+    for (int i = 0; i < 3; ++i) m_partCheckValues[i]->setText(FromLatin1(values.parts[i]));
+    m_keyCheckValue->setText(FromLatin1(values.combined));
 }
 
 // ---- Cipher-text keys ----
 
 void KeyManagementPage::comboEncryptMarkChange() {
-    for (QWidget* control : std::initializer_list<QWidget*>{comboDecipherNo, comboEnryptLength,
-                                                            edInputKeyToEncrypt, edEncrypKey}) {
-        control->setEnabled(true);
-    }
-    const QString remembered = comboEncryptNo->currentText().left(2);
-    const std::optional<int> index = ParseIndex(remembered.toLatin1().toStdString());
-    const QString tag = comboEncryptMark->currentText();
-    // The save indexes a tag may use; the index shown stays when it is one of them.
-    QString text;
-    QStringList items;
-    if (tag.startsWith("TMK")) {
-        text = index && *index < 0x40 ? remembered : "10";
-        items = shell::HexItems(0x10, 0x3F);
-    } else if (tag.startsWith("TDSK")) {
-        text = index && *index > 0x3F ? remembered : "40";
-        items = shell::HexItems(0x40, 0x7F);
-    } else if (tag.startsWith("NOK")) {
-        for (QWidget* control : std::initializer_list<QWidget*>{comboDecipherNo, comboEnryptLength,
-                                                                edInputKeyToEncrypt, edEncrypKey}) {
-            control->setEnabled(false);
-        }
+    QWidget* const keyControls[] = {comboDecipherNo, comboEnryptLength, edInputKeyToEncrypt,
+                                    edEncrypKey};
+    for (QWidget* control : keyControls) control->setEnabled(true);
+    const SaveIndexes indexes = SaveIndexesOf(Text(comboEncryptMark), Text(comboEncryptNo));
+    if (indexes.erase) {
+        for (QWidget* control : keyControls) control->setEnabled(false);
         edInputKeyToEncrypt->clear();
         edEncrypKey->clear();
-        text = index && *index > 0x1F ? remembered : "20";
-        items = shell::HexItems(0x20, 0x7F);
-    } else {
-        text = index && *index > 0x2F ? remembered : "30";
-        items = shell::HexItems(0x30, 0x7F);
     }
     const QSignalBlocker blocker(comboEncryptNo);
     comboEncryptNo->clear();
-    comboEncryptNo->addItems(items);
-    ShowComboText(comboEncryptNo, text);
+    comboEncryptNo->addItems(shell::HexItems(indexes.first, indexes.last));
+    ShowComboText(comboEncryptNo, FromLatin1(indexes.shown));
 }
 
 void KeyManagementPage::comboEncryptNoChange() {
     const QString value =
-        QString::fromLatin1(ReadStore("KEY_ENCRYPT", Text(comboEncryptNo).substr(0, 2)).c_str());
+        FromLatin1(padlogic::KeyStore().CipherKey(Text(comboEncryptNo).substr(0, 2)));
     edInputKeyToEncrypt->setText(value);
     {
         const QSignalBlocker blocker(comboEnryptLength);
-        comboEnryptLength->setCurrentIndex(value.size() == 32 ? 1 : value.size() == 48 ? 2 : 0);
+        comboEnryptLength->setCurrentIndex(CipherLengthEntry(value.size()));
     }
     comboEnryptLengthChange();
 }
 
 void KeyManagementPage::comboEnryptLengthChange() {
-    const int entry = SelectedEntry(comboEnryptLength);
-    const int limit = entry == 0 ? 16 : entry == 2 ? 48 : 32;
+    const int limit = CipherTypingLimit(SelectedEntry(comboEnryptLength));
     shell::LimitTyping(edInputKeyToEncrypt, limit);
     shell::LimitTyping(edEncrypKey, limit);
 }
@@ -636,7 +248,7 @@ void KeyManagementPage::comboEnryptLengthChange() {
 void KeyManagementPage::btDownloadEncryptClick() {
     CipherKeyInput input;
     input.lengthPosition = SelectedEntry(comboEnryptLength);
-    input.tagPosition = SelectedEntry(comboEncryptMark);
+    input.tagDigit = ChosenCode(comboEncryptMark);
     input.tagText = Text(comboEncryptMark);
     input.operatorVerifyCode = Text(Edit15);
     m_shell.BeginOperation();
@@ -647,9 +259,8 @@ void KeyManagementPage::btDownloadEncryptClick() {
     input.cipherText = Text(edEncrypKey);
     input.parity = CheckBox1->isChecked();
     input.withVerify = IsVerify->isChecked();
-    const CipherKeyDownload download = PlanCipherKeyDownload(
-        input, m_shell.Entries().PinPad_TriUntriDes,
-        [](const std::string& dd) { return ReadStore("KEY_MINWEN", dd + "_V"); });
+    const CipherKeyDownload download =
+        PlanCipherKeyDownload(input, m_shell.Entries().PinPad_TriUntriDes, padlogic::KeyStore());
     if (download.clearKeyField) edInputKeyToEncrypt->setText(FromLatin1(*download.clearKeyField));
     if (download.cipherField) edEncrypKey->setText(FromLatin1(*download.cipherField));
     if (download.refusal) return Refuse(*download.refusal);
@@ -659,9 +270,8 @@ void KeyManagementPage::btDownloadEncryptClick() {
                                download.erase ? "succeed in clear the encryption text key"
                                               : "succeed in downloading the encryption text key"))
         return;
-    WriteStore(download.erase ? "The key was cleared in the pad" : kKeyLoaded,
-               CipherKeyStoreWrites(download, input.tagText,
-                                    ReadStore("KEY_MINWEN", download.decryptionIndex + "_1")));
+    shell::RecordKeys(download.erase ? "The key was cleared in the pad" : kKeyLoaded,
+                      CipherKeyRecords(download, input.tagText, padlogic::KeyStore()));
 }
 
 // ---- Verify code, load-key authentication, password ----
@@ -704,8 +314,7 @@ void KeyManagementPage::AuthenticateClick() {
     // The key-loop flags stay as they are: an entry running on the pad goes on.
     char challenge[128] = {};
     if (!m_shell.FetchChallenge(challenge, sizeof challenge)) return;
-    const std::string authKey =
-        shell::ReadKeyStore("INIT_AUTH", "AUTH", 100).toLatin1().toStdString();
+    const std::string authKey = padlogic::KeyStore().AuthData();
     char response[100] = {};
     const std::string enciphered =
         padlogic::Encipher(m_shell.Entries().PinPad_TriUntriDes, challenge, authKey);

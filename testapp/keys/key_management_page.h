@@ -1,5 +1,7 @@
 // The "key management" page: clear-text keys in parts or typed on the pad, cipher-text keys
-// enciphered locally, verify codes, load-key authentication and password entry.
+// enciphered locally, verify codes, load-key authentication and password entry. Its controls are
+// built in key_management_form.cpp, its handlers are in key_management_page.cpp, and its rules
+// in key_downloads.
 #pragma once
 
 #include <QCheckBox>
@@ -47,6 +49,7 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    // key_management_form.cpp
     QWidget* BuildClearKeyGroup();
     QWidget* BuildCipherKeyGroup();
     QWidget* BuildPasswordGroup();
@@ -65,7 +68,8 @@ private:
     void RunPadKeyEntry(const ClearKeyDownload& download, bool timeoutCancels);
     // The part check values and the combined key's, beside the part fields.
     void UpdateCheckValues();
-    void ReportVerifyCodeMismatch(const ClearKeyDownload& download, const QString& verifyCode);
+    // The combination code chosen or typed; nullopt for typed text that is no hexadecimal byte.
+    std::optional<int> MixCode() const;
 
     shell::Shell& m_shell;
     operations::PinPage& m_pinPage;

@@ -23,7 +23,6 @@ using shell::Named;
 
 constexpr int kMemoLimit = 2048;
 constexpr int kPinReadWaitSeconds = 5;
-constexpr int kDefaultRenewWait = 30;
 constexpr char kRenewMode = 'a';
 constexpr char kVerifyMode = 'b';
 constexpr const char* kKeyIndexRefusal = "invalid PIN key no. value range:30-7F";
@@ -306,7 +305,7 @@ void PinPage::ShowPinBlock(const PinReplyFields& fields, const PinTarget& target
 
 QString PinPage::DecipherLocally(const QString& block, const QByteArray& keyIndex) {
     const QByteArray key =
-        shell::ReadKeyStore("KEY_ENCRYPT", keyIndex.left(2).constData(), 49).toLatin1();
+        QByteArray::fromStdString(padlogic::KeyStore().CipherKey(keyIndex.left(2).toStdString()));
     auto triUntriDes = m_shell.Entries().PinPad_TriUntriDes;
     // A key entered on the pad is on record only as its mask; deciphering with the mask would
     // show a block that means nothing.
@@ -356,7 +355,7 @@ void PinPage::Button6Click() {
                                                   validation, Edit2->text().toLatin1(), offset);
     // The driver waits 1 to 255 seconds, the range control code 2 can store, and refuses
     // anything else with its bad-argument result.
-    const int wait = shell::ReadKeyStoreInt("PINRENEW", "TIMEOUT", kDefaultRenewWait);
+    const int wait = padlogic::KeyStore().PinTimeout();
     char reply[kPinReplySize] = {};
     const int result = m_shell.RunOperation(
         getPinValue,

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "control_codes.h"
-#include "key_store.h"
+#include "key_recording.h"
 #include "page_layout.h"
 #include "reply_fields.h"
 
@@ -206,8 +206,8 @@ void KeypadPage::btSetControlCodeClick() {
     }
     m_shell.ShowStatus("set the control code ok");
     if (*position == kPinTimeoutCode) {
-        const std::string seconds = std::to_string(command->value);
-        RecordKeys("The PIN time-out was set on the pad", {{"PINRENEW", "TIMEOUT", seconds}});
+        RecordKeys("The PIN time-out was set on the pad",
+                   padlogic::KeyRecords().PinTimeout(command->value));
     }
 }
 

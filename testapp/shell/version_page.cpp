@@ -8,7 +8,7 @@
 #include <QVBoxLayout>
 #include <cstring>
 
-#include "key_store.h"
+#include "key_recording.h"
 #include "page_layout.h"
 #include "reply_fields.h"
 
@@ -122,7 +122,7 @@ QWidget* VersionPage::BuildAuthenticationGroup() {
 }
 
 void VersionPage::LoadAuthorizationData() {
-    edAuthorizationData->setText(ReadKeyStore("INIT_AUTH", "AUTH", 100));
+    edAuthorizationData->setText(QString::fromLatin1(padlogic::KeyStore().AuthData()));
 }
 
 void VersionPage::btGetVersionClick() {
@@ -183,7 +183,7 @@ void VersionPage::btInitAuthorizationClick() {
     output[sizeof output - 1] = '\0';
     // The next start fills the field from this record: only a key value is kept.
     RecordPadKeys("The authorization data was initialized on the pad",
-                  {{"INIT_AUTH", "AUTH", output}}, kAuthTextLength);
+                  padlogic::KeyRecords().AuthData(output), kAuthTextLength);
 }
 
 void VersionPage::btBidirectionAuthorizationClick() {
@@ -199,9 +199,7 @@ void VersionPage::btBidirectionAuthorizationClick() {
     }
     char keyIndex[3] = {};
     std::strncpy(keyIndex, ComboInitKey->currentText().toLatin1().constData(), 2);
-    const QByteArray firstPart = QStringLiteral("%1_1").arg(keyIndex).toLatin1();
-    if (ReadKeyStore("KEY_MINWEN", firstPart.constData(), 49).isEmpty() &&
-        ReadKeyStore("KEY_ENCRYPT", keyIndex, 49).isEmpty()) {
+    if (!padlogic::KeyStore().HoldsKey(keyIndex)) {
         m_shell.ShowStatus(
             "matched key which hasn't been downloaded,please download the matched key");
         m_shell.EnableOperationButtons();

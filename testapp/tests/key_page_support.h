@@ -1,7 +1,6 @@
 // Helpers the key management page's tests share: check values, the pad's keys and the key store.
 #pragma once
 
-#include "key_store.h"
 #include "pad_rig.h"
 #include "reference_crypto.h"
 
@@ -16,7 +15,7 @@ inline QString Q(const std::string& text) { return QString::fromStdString(text);
 inline QString Kcv(const QString& key) { return Q(padsim::test::RefVerifyCode(Latin1(key))); }
 
 inline QString Stored(const char* section, const QString& key) {
-    return shell::ReadKeyStore(section, key.toLatin1().constData(), 100);
+    return ReadKeyStore(section, key.toLatin1().constData());
 }
 
 // The key the pad holds at `index` as "value/tag", "" for none.

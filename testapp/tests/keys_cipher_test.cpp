@@ -269,7 +269,7 @@ void KeysCipherTest::refusals() {
     QVERIFY(rig.openPort());
     QVERIFY(ShowActive(rig));
     if (!row.storedDecryptionKey.isEmpty()) {
-        shell::WriteKeyStore("KEY_MINWEN", "00_V", Latin1(row.storedDecryptionKey).c_str());
+        WriteKeyStore("KEY_MINWEN", "00_V", Latin1(row.storedDecryptionKey).c_str());
     }
     Fill(rig, row.form);
     rig.control("comboEncryptMark")->setFocus();
@@ -354,7 +354,7 @@ void KeysCipherTest::loadKeyAuthentication() {
     PadRig rig;
     QVERIFY(rig.openPort());
     const QString authKey = "00112233445566778899AABBCCDDEEFF";
-    shell::WriteKeyStore("INIT_AUTH", "AUTH", Latin1(authKey).c_str());
+    WriteKeyStore("INIT_AUTH", "AUTH", Latin1(authKey).c_str());
     g_authenticate = {};
     g_authenticate.status = rig.control<QLabel>("StatusPanel1");
     if (bound) rig.shared().Entries().PinPad_LoadKeyAuthenticate = &RecordLoadKeyAuthenticate;

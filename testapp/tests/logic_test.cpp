@@ -1,13 +1,9 @@
 // Widget-free logic of the shell: result texts, conversion, open arguments, reply fields,
-// control-code commands and the key store file.
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
+// control-code commands.
 #include <QtTest>
 #include <cstring>
 
 #include "control_codes.h"
-#include "key_store.h"
 #include "port_args.h"
 #include "reply_fields.h"
 #include "result_text.h"
@@ -32,7 +28,6 @@ private slots:
     void controlCodeCommand();
     void controlCodeTable_data();
     void controlCodeTable();
-    void keyStoreRoundTrip();
 };
 
 void LogicTest::resultText_data() {
@@ -318,24 +313,6 @@ void LogicTest::controlCodeTable() {
     if (code == "6") QCOMPARE(info.values.mid(7, 2), QStringList({"37", "41"}));
     QVERIFY(!ParseControlCode("C"));
     QVERIFY(!ParseControlCode("x"));
-}
-
-void LogicTest::keyStoreRoundTrip() {
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const QString previous = QDir::currentPath();
-    QVERIFY(QDir::setCurrent(dir.path()));
-    QCOMPARE(ReadKeyStore("INIT_AUTH", "AUTH", 100), QString());
-    QCOMPARE(ReadKeyStoreInt("PINRENEW", "TIMEOUT", 30), 30);
-    WriteKeyStore("INIT_AUTH", "AUTH", "0123456789ABCDEF0123456789ABCDEF");
-    WriteKeyStore("PINRENEW", "TIMEOUT", "60");
-    WriteKeyStore("KEY_MINWEN", "05_1", QByteArray(60, 'A').constData());
-    QVERIFY(QFile::exists(dir.filePath("KeyStock.txt")));
-    QCOMPARE(ReadKeyStore("init_auth", "auth", 100), QString("0123456789ABCDEF0123456789ABCDEF"));
-    QCOMPARE(ReadKeyStoreInt("PINRENEW", "TIMEOUT", 30), 60);
-    // A stored value longer than the reader's buffer is cut to what the buffer holds.
-    QCOMPARE(ReadKeyStore("KEY_MINWEN", "05_1", 49), QString(48, 'A'));
-    QVERIFY(QDir::setCurrent(previous));
 }
 
 QTEST_GUILESS_MAIN(LogicTest)

@@ -4,7 +4,6 @@
 #include <QRadioButton>
 #include <QtTest>
 
-#include "key_store.h"
 #include "pad_rig.h"
 
 using namespace testsupport;
@@ -213,7 +212,7 @@ void PagesDeviceTest::controlCodes() {
     QCOMPARE(rig.payloads(), std::vector<std::string>{"5" + sent.toStdString()});
     QCOMPARE(int(rig.lineSpeed()), int(B115200));
     QCOMPARE(rig.text("comboBoundRate"), QString("115200"));
-    const QString timeout = shell::ReadKeyStore("PINRENEW", "TIMEOUT", 100);
+    const QString timeout = ReadKeyStore("PINRENEW", "TIMEOUT");
     QCOMPARE(timeout, position == 2 ? QString("60") : QString());
     QVERIFY(rig.control<QPushButton>("btSetControlCode")->isEnabled());
 }
@@ -271,7 +270,7 @@ void PagesDeviceTest::initAttestationFetchesAChallenge() {
     QCOMPARE(rig.text("edAuthorizationData"), QString::fromStdString(challenge));
     QCOMPARE(rig.payloads(),
              (std::vector<std::string>{":A030303030303030303030303030303030", ":80" + challenge}));
-    QCOMPARE(shell::ReadKeyStore("INIT_AUTH", "AUTH", 100), QString::fromStdString(challenge));
+    QCOMPARE(ReadKeyStore("INIT_AUTH", "AUTH"), QString::fromStdString(challenge));
     QVERIFY(KeyStoreText(rig.folder).contains("[INIT_AUTH]"));
 
     // The next start shows the recorded data in the field.
@@ -288,7 +287,7 @@ void PagesDeviceTest::initAttestationWithTypedData() {
     rig.click("btInitAuthorization");
     QCOMPARE(rig.status(), QString("initial authorization succeed"));
     QCOMPARE(rig.payloads(), std::vector<std::string>{":80" + data.toStdString()});
-    QCOMPARE(shell::ReadKeyStore("INIT_AUTH", "AUTH", 100), data);
+    QCOMPARE(ReadKeyStore("INIT_AUTH", "AUTH"), data);
 }
 
 void PagesDeviceTest::mutualAuthentication() {
@@ -296,7 +295,7 @@ void PagesDeviceTest::mutualAuthentication() {
     QVERIFY(rig.openPort());
     const std::string key = "0123456789ABCDEFFEDCBA9876543210";
     rig.pad->With([&](padsim::PadSimulator& sim) { sim.SetKey(5, {key, "IMK"}); });
-    shell::WriteKeyStore("KEY_MINWEN", "05_1", key.c_str());
+    WriteKeyStore("KEY_MINWEN", "05_1", key.c_str());
     const QString authData = "00112233445566778899AABBCCDDEEFF";
     rig.setText("edAuthorizationData", authData);
     rig.click("btInitAuthorization");
@@ -329,8 +328,8 @@ void PagesDeviceTest::mutualAuthenticationWithoutKeyOnRecord() {
     rig.pad->With([](padsim::PadSimulator& sim) {
         sim.SetKey(5, {"0123456789ABCDEFFEDCBA9876543210", "IMK"});
     });
-    shell::WriteKeyStore("KEY_MINWEN", "05_1", "");
-    shell::WriteKeyStore("KEY_ENCRYPT", "06", "0123456789ABCDEF");
+    WriteKeyStore("KEY_MINWEN", "05_1", "");
+    WriteKeyStore("KEY_ENCRYPT", "06", "0123456789ABCDEF");
     rig.setText("ComboInitKey", "05");
     rig.click("btBidirectionAuthorization");
     QCOMPARE(rig.status(),
@@ -343,7 +342,7 @@ void PagesDeviceTest::mutualAuthenticationWithoutKeyOnRecord() {
 
     // A cipher-text record counts as well: the driver is asked, and refuses the empty
     // authorization data before it sends anything.
-    shell::WriteKeyStore("KEY_ENCRYPT", "05", "0123456789ABCDEFFEDCBA9876543210");
+    WriteKeyStore("KEY_ENCRYPT", "05", "0123456789ABCDEFFEDCBA9876543210");
     rig.click("btBidirectionAuthorization");
     QCOMPARE(rig.status(), QString("bi-directonal authorization failure,failure reason is:wrong "
                                    "parameter fed into"));

@@ -9,7 +9,6 @@
 #include <QtTest>
 
 #include "key_page_support.h"
-#include "key_store.h"
 #include "reference_crypto.h"
 
 using namespace testsupport;
@@ -39,7 +38,7 @@ public:
             sim.SetKey(0x30, {kPinKey, "TPK"});
             sim.SetKey(0x7F, {kMacKey7F, "TAK"});
         });
-        shell::WriteKeyStore("KEY_ENCRYPT", "30", kPinKey);
+        WriteKeyStore("KEY_ENCRYPT", "30", kPinKey);
         portOpen = openPort();
     }
 
@@ -336,7 +335,7 @@ void PinPageTest::renewAndVerify() {
     rig.setText("edPinLength", "04");
     rig.enterPin("btEnablePin", "4321");
     if (!storedTimeout.isEmpty()) {
-        shell::WriteKeyStore("PINRENEW", "TIMEOUT", storedTimeout.toLatin1().constData());
+        WriteKeyStore("PINRENEW", "TIMEOUT", storedTimeout.toLatin1().constData());
     }
     rig.pad->With([](padsim::PadSimulator& sim) { sim.faults().delay = 1500ms; });
     rig.click("Button6");

@@ -65,8 +65,8 @@ void FillOperationPages(Window& window, padsim::PtyPad& pad) {
         sim.SetKey(0x30, {pinKey, "TPK"});
         sim.SetKey(0x40, {dataKey, "TDK"});
     });
-    shell::WriteKeyStore("KEY_ENCRYPT", "30", pinKey);
-    shell::WriteKeyStore("KEY_ENCRYPT", "40", dataKey);
+    padlogic::KeyStore().Write(
+        padlogic::KeyRecords().CipherKey("30", pinKey).CipherKey("40", dataKey));
     pad.SetScriptedKeys("123456");
     Click(window, "btEnablePin");
     Click(window, "Button6");  // the offset of that PIN; it empties the PIN results

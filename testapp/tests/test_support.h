@@ -14,6 +14,7 @@
 
 #include "dialogs.h"
 #include "main_window.h"
+#include "profile.h"
 
 namespace testsupport {
 
@@ -29,6 +30,17 @@ private:
     QTemporaryDir m_dir;
     QString m_previous;
 };
+
+// The key store file of the working folder, read and written by section and key name as its
+// format gives them, beside the program's own records.
+inline QString ReadKeyStore(const char* section, const char* key) {
+    char value[100] = {};
+    platform::GetPrivateProfileString(section, key, "", value, sizeof value, "./KeyStock.txt");
+    return QString::fromLatin1(value);
+}
+inline void WriteKeyStore(const char* section, const char* key, const char* value) {
+    QVERIFY(platform::WritePrivateProfileString(section, key, value, "./KeyStock.txt"));
+}
 
 // Records every box shown through the dialog function and answers it with OK.
 class DialogRecorder {

@@ -1,0 +1,98 @@
+#include "key_store.h"
+
+#include "profile.h"
+
+namespace padlogic {
+namespace {
+
+// The file's sections and the names of their keys.
+constexpr const char* kClearKeys = "KEY_MINWEN";    // KK_1, KK_2, KK_3 and KK_V per index KK
+constexpr const char* kCipherKeys = "KEY_ENCRYPT";  // KK per index KK
+constexpr const char* kAuthorization = "INIT_AUTH";
+constexpr const char* kAuthDataKey = "AUTH";
+constexpr const char* kPinRenew = "PINRENEW";
+constexpr const char* kPinTimeoutKey = "TIMEOUT";
+
+std::string PartKey(std::string_view index, int part) {
+    return std::string(index) + "_" + std::to_string(part);
+}
+std::string ValueKey(std::string_view index) { return std::string(index) + "_V"; }
+
+}  // namespace
+
+KeyRecords& KeyRecords::Add(const char* section, std::string key, std::string_view value) {
+    m_records.push_back({section, std::move(key), std::string(value)});
+    return *this;
+}
+
+KeyRecords& KeyRecords::ClearPart(std::string_view index, int part, std::string_view value) {
+    return Add(kClearKeys, PartKey(index, part), value);
+}
+
+KeyRecords& KeyRecords::ClearValue(std::string_view index, std::string_view value) {
+    return Add(kClearKeys, ValueKey(index), value);
+}
+
+KeyRecords& KeyRecords::ClearKey(std::string_view index, const std::array<std::string, 3>& parts,
+                                 std::string_view value) {
+    for (int part = 1; part <= 3; ++part) ClearPart(index, part, parts[part - 1]);
+    return ClearValue(index, value);
+}
+
+KeyRecords& KeyRecords::CipherKey(std::string_view index, std::string_view value) {
+    return Add(kCipherKeys, std::string(index), value);
+}
+
+KeyRecords& KeyRecords::AuthData(std::string_view text) {
+    return Add(kAuthorization, kAuthDataKey, text);
+}
+
+KeyRecords& KeyRecords::PinTimeout(int seconds) {
+    return Add(kPinRenew, kPinTimeoutKey, std::to_string(seconds));
+}
+
+std::string KeyStore::Read(const char* section, const std::string& key, std::size_t buffer) const {
+    if (key.empty()) return {};
+    std::vector<char> text(buffer, '\0');
+    platform::GetPrivateProfileString(section, key.c_str(), "", text.data(), text.size(),
+                                      m_path.c_str());
+    return text.data();
+}
+
+std::string KeyStore::ClearPart(std::string_view index, int part) const {
+    return index.empty() ? std::string() : Read(kClearKeys, PartKey(index, part), kKeyValueBuffer);
+}
+
+std::array<std::string, 3> KeyStore::ClearParts(std::string_view index) const {
+    return {ClearPart(index, 1), ClearPart(index, 2), ClearPart(index, 3)};
+}
+
+std::string KeyStore::ClearValue(std::string_view index) const {
+    return index.empty() ? std::string() : Read(kClearKeys, ValueKey(index), kKeyValueBuffer);
+}
+
+std::string KeyStore::CipherKey(std::string_view index) const {
+    return Read(kCipherKeys, std::string(index), kKeyValueBuffer);
+}
+
+std::string KeyStore::AuthData() const {
+    return Read(kAuthorization, kAuthDataKey, kAuthDataBuffer);
+}
+
+int KeyStore::PinTimeout() const {
+    return platform::GetPrivateProfileInt(kPinRenew, kPinTimeoutKey, kDefaultPinTimeout,
+                                          m_path.c_str());
+}
+
+bool KeyStore::HoldsKey(std::string_view index) const {
+    return !ClearPart(index, 1).empty() || !CipherKey(index).empty();
+}
+
+platform::WriteResult KeyStore::Write(const KeyRecords& records) const {
+    std::vector<platform::ProfileEntry> entries;
+    for (const KeyRecords::Record& record : records.records())
+        entries.push_back({record.section, record.key, record.value});
+    return platform::WriteProfileEntries(entries, m_path.c_str());
+}
+
+}  // namespace padlogic

@@ -1,0 +1,80 @@
+// The key store: what the host loaded into the pad, kept across runs in a private-profile file,
+// since the pad never gives a key back. Clear keys keep their parts and combined value per index,
+// keys loaded in cipher text their clear value, and beside them the authorization data of the
+// last initialisation and the PIN time-out last set. Nothing is cached: every read goes to the
+// file, so a value written by one operation is what the next one reads.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "write_result.h"
+
+namespace padlogic {
+
+// KeyStock.txt in the working folder.
+inline constexpr const char* kKeyStoreFile = "./KeyStock.txt";
+// The buffers values are read into: a key value holds at most 48 characters, the authorization
+// data at most 99; a longer stored text is cut to that.
+inline constexpr std::size_t kKeyValueBuffer = 49;
+inline constexpr std::size_t kAuthDataBuffer = 100;
+// The PIN time-out in seconds while none was set.
+inline constexpr int kDefaultPinTimeout = 30;
+
+// Records that go into the store together, all of them or none, named by what they hold.
+// `index` is the two-character key index text (e.g. "05").
+class KeyRecords {
+public:
+    struct Record {
+        const char* section;
+        std::string key;
+        std::string value;
+    };
+
+    // Part 1, 2 or 3 of the clear key at `index`.
+    KeyRecords& ClearPart(std::string_view index, int part, std::string_view value);
+    // The combined clear value of the key at `index`.
+    KeyRecords& ClearValue(std::string_view index, std::string_view value);
+    // The three parts, then the combined value.
+    KeyRecords& ClearKey(std::string_view index, const std::array<std::string, 3>& parts,
+                         std::string_view value);
+    // The clear value of the key loaded in cipher text at `index`.
+    KeyRecords& CipherKey(std::string_view index, std::string_view value);
+    KeyRecords& AuthData(std::string_view text);
+    KeyRecords& PinTimeout(int seconds);
+
+    const std::vector<Record>& records() const { return m_records; }
+
+private:
+    KeyRecords& Add(const char* section, std::string key, std::string_view value);
+    std::vector<Record> m_records;
+};
+
+// The store in one file. Reads give "" (or the default time-out) when the file, the section or
+// the key is missing, or when `index` is empty.
+class KeyStore {
+public:
+    explicit KeyStore(std::string path = kKeyStoreFile) : m_path(std::move(path)) {}
+    const std::string& path() const { return m_path; }
+
+    std::string ClearPart(std::string_view index, int part) const;
+    std::array<std::string, 3> ClearParts(std::string_view index) const;
+    std::string ClearValue(std::string_view index) const;
+    std::string CipherKey(std::string_view index) const;
+    std::string AuthData() const;
+    int PinTimeout() const;
+    // Whether a key at `index` is on record: a clear first part or a cipher-text key's value.
+    bool HoldsKey(std::string_view index) const;
+
+    // Writes all of `records` in one replacement of the file, or none; the result says why not.
+    platform::WriteResult Write(const KeyRecords& records) const;
+
+private:
+    std::string Read(const char* section, const std::string& key, std::size_t buffer) const;
+    std::string m_path;
+};
+
+}  // namespace padlogic
