@@ -92,6 +92,11 @@ CLI::Validator KeyIndex(int low, int high) {
         "INDEX " + rangeText);
 }
 
+void AddIndexArgument(CLI::App& command, const std::string& name, std::string& index,
+                      const std::string& description, int low, int high) {
+    command.add_option(name, index, description)->required()->check(KeyIndex(low, high));
+}
+
 CLI::Validator DecimalText(std::size_t minLength, std::size_t maxLength) {
     return CLI::Validator(
         [minLength, maxLength](std::string& value) -> std::string {

@@ -27,6 +27,9 @@ inline CLI::Validator KeyText() { return HexText({16, 32, 48}, true); }
 CLI::Validator HexBlocks(std::size_t maxLength);
 // Two hexadecimal digits from `low` to `high`.
 CLI::Validator KeyIndex(int low, int high);
+// Adds the required argument `name`: a key index (two hexadecimal digits) from `low` to `high`.
+void AddIndexArgument(CLI::App& command, const std::string& name, std::string& index,
+                      const std::string& description, int low, int high);
 // Decimal digits, between `minLength` and `maxLength` of them.
 CLI::Validator DecimalText(std::size_t minLength, std::size_t maxLength);
 // Decimal digits only (no sign, no other base) for a number from `low` to `high`; checked before

@@ -276,9 +276,7 @@ struct Display {
 };
 
 void DeclareDisplay(CLI::App& command, Display& s) {
-    command.add_option("MODE", s.mode, "display mode, two hex digits")
-        ->required()
-        ->check(KeyIndex(0x30, 0x7F));
+    AddIndexArgument(command, "MODE", s.mode, "display mode, two hex digits", 0x30, 0x7F);
     command.add_option("DATA", s.data, "the mode's data as hex")->check(AnyHexText());
     command.add_option("--text", s.text, "mode 30: the text itself instead of hex bytes");
 }

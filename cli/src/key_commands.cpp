@@ -198,9 +198,7 @@ struct ClearKeyArguments {
 };
 
 void DeclareClearKey(CLI::App& command, ClearKeyArguments& s) {
-    command.add_option("INDEX", s.index, "key index 00-1F")
-        ->required()
-        ->check(KeyIndex(0x00, 0x1F));
+    AddIndexArgument(command, "INDEX", s.index, "key index 00-1F", 0x00, 0x1F);
     command.add_option("CODE", s.code, "combination code")
         ->required()
         ->check(OneOf(CombinationCodeWords()));
@@ -344,12 +342,10 @@ struct CipherKeyArguments {
 };
 
 void DeclareCipherKey(CLI::App& command, CipherKeyArguments& s) {
-    command.add_option("DECRYPT_INDEX", s.decryptIndex, "index of the decryption key 00-3F")
-        ->required()
-        ->check(KeyIndex(0x00, 0x3F));
-    command.add_option("SAVE_INDEX", s.saveIndex, "index the key is stored at 00-7F")
-        ->required()
-        ->check(KeyIndex(0x00, 0x7F));
+    AddIndexArgument(command, "DECRYPT_INDEX", s.decryptIndex, "index of the decryption key 00-3F",
+                     0x00, 0x3F);
+    AddIndexArgument(command, "SAVE_INDEX", s.saveIndex, "index the key is stored at 00-7F", 0x00,
+                     0x7F);
     command.add_option("TAG", s.tag, "TMK, TPK, TAK, TDK, TDEK, TDDK or TDSK")
         ->required()
         ->check(OneOf(TagWords(), true));
@@ -436,12 +432,9 @@ struct KeyIndexes {
 };
 
 void DeclareKeyIndexes(CLI::App& command, KeyIndexes& s) {
-    command.add_option("DECRYPT_INDEX", s.decryptIndex, "decryption key index 00-3F")
-        ->required()
-        ->check(KeyIndex(0x00, 0x3F));
-    command.add_option("SAVE_INDEX", s.saveIndex, "index of the key 00-7F")
-        ->required()
-        ->check(KeyIndex(0x00, 0x7F));
+    AddIndexArgument(command, "DECRYPT_INDEX", s.decryptIndex, "decryption key index 00-3F", 0x00,
+                     0x3F);
+    AddIndexArgument(command, "SAVE_INDEX", s.saveIndex, "index of the key 00-7F", 0x00, 0x7F);
     if (!s.erase)
         command.add_option("--kcv", s.kcv, "expected check value (6 or 8 hex characters)")
             ->check(CheckValueText());
@@ -511,9 +504,7 @@ struct AuthMutual {
 };
 
 void DeclareAuthMutual(CLI::App& command, AuthMutual& s) {
-    command.add_option("INDEX", s.index, "key index 00-7F")
-        ->required()
-        ->check(KeyIndex(0x00, 0x7F));
+    AddIndexArgument(command, "INDEX", s.index, "key index 00-7F", 0x00, 0x7F);
     command.add_option("DATA", s.key, "authorization data (16, 32 or 48 hex characters)")
         ->required()
         ->check(KeyText());

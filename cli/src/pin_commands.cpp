@@ -141,9 +141,7 @@ struct PinStart {
 };
 
 void DeclarePinStart(CLI::App& command, PinStart& s) {
-    command.add_option("INDEX", s.index, "PIN key index 30-7F")
-        ->required()
-        ->check(KeyIndex(0x30, 0x7F));
+    AddIndexArgument(command, "INDEX", s.index, "PIN key index 30-7F", 0x30, 0x7F);
     AddPinFormatOption(command, s.format, true);
     AddAccountOption(command, s.account);
     AddSoundAndLengthOptions(command, s.sound, s.length);
@@ -270,9 +268,7 @@ struct PinOffset {
 };
 
 void DeclarePinOffset(CLI::App& command, PinOffset& s) {
-    command.add_option("INDEX", s.index, "PIN key index 30-7F")
-        ->required()
-        ->check(KeyIndex(0x30, 0x7F));
+    AddIndexArgument(command, "INDEX", s.index, "PIN key index 30-7F", 0x30, 0x7F);
     command.add_option("DATA", s.data, "validation data, 16 hex characters")
         ->required()
         ->check(HexText({16}));
@@ -331,9 +327,7 @@ struct Mac {
 };
 
 void DeclareMac(CLI::App& command, Mac& s) {
-    command.add_option("INDEX", s.index, "MAC key index 30-7F")
-        ->required()
-        ->check(KeyIndex(0x30, 0x7F));
+    AddIndexArgument(command, "INDEX", s.index, "MAC key index 30-7F", 0x30, 0x7F);
     command.add_option("TYPE", s.type, "pboc, x9.9, x9.19 or iso16609")
         ->required()
         ->check(OneOf({"pboc", "x9.9", "x9.19", "iso16609"}, true));
@@ -371,9 +365,7 @@ struct DataCipher {
 };
 
 void DeclareDataCipher(CLI::App& command, DataCipher& s) {
-    command.add_option("INDEX", s.index, "key index 30-7F")
-        ->required()
-        ->check(KeyIndex(0x30, 0x7F));
+    AddIndexArgument(command, "INDEX", s.index, "key index 30-7F", 0x30, 0x7F);
     command.add_option("MODE", s.mode, "ecb or cbc")
         ->required()
         ->check(OneOf({"ecb", "cbc"}, true));
