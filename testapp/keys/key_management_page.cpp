@@ -113,23 +113,21 @@ void KeyManagementPage::DownloadClearKey(bool onPad) {
     const ClearKeyInput input = ReadClearKeyInput(onPad);
     m_shell.BeginOperation();
     // The announcement of a key typed on the pad opens an input mode on the pad.
-    if (onPad) m_shell.padInputClosed = 0;
+    if (onPad) m_shell.MarkPadInputOpen();
     edDownLoadKeyRetValue->clear();
     const auto plan = PlanClearKeyDownload(input);
     if (const auto* refusal = std::get_if<Refusal>(&plan)) return Refuse(*refusal);
     const ClearKeyDownload& download = std::get<ClearKeyDownload>(plan);
 
-    auto downloadKey = m_shell.Entries().PinPad_DownloadKey;
-    if (m_shell.RefuseUnbound(downloadKey, "failure in selecting function PinPad_DownloadKey()"))
-        return;
-    m_shell.WaitForReader();
-    m_shell.EnableOperationButtons();
     char reply[128] = {};
-    const int result = m_shell.GuardedCall([&] {
-        return downloadKey(download.request.c_str(),
-                           static_cast<unsigned int>(download.request.size()), reply, 0);
-    });
-    m_shell.portRequest = 0;
+    const int result = m_shell.RunOperationButtonsBeforeCall(
+        m_shell.Entries().PinPad_DownloadKey,
+        [&](auto downloadKey) {
+            return downloadKey(download.request.c_str(),
+                               static_cast<unsigned int>(download.request.size()), reply, 0);
+        },
+        "failure in selecting function PinPad_DownloadKey()");
+    if (result == shell::kEntryUnbound) return;
     reply[sizeof reply - 1] = '\0';
     QLineEdit* const fields[3] = {edPin1, edPin2, edPin3};
     for (int i = 0; i < 3; ++i) fields[i]->setText(FromLatin1(download.parts[i]));
@@ -151,7 +149,7 @@ void KeyManagementPage::DownloadClearKey(bool onPad) {
     }
     if (onPad) return RunPadKeyEntry(download, false);
     if (padlogic::IsPadEntryCode(download.code)) {
-        m_shell.padInputClosed = 0;
+        m_shell.MarkPadInputOpen();
         RunPadKeyEntry(download, true);
     }
 }
@@ -169,7 +167,7 @@ void KeyManagementPage::RunPadKeyEntry(const ClearKeyDownload& download, bool ti
     };
     KeyPartEntry entry;
     const bool ended = m_shell.PollKeys(
-        [this] { return m_shell.padInputClosed == 1; },
+        [this] { return m_shell.PadInputClosed(); },
         [&](unsigned char byte) {
             switch (entry.Take(byte)) {
                 case EntryStep::kChanged:
@@ -288,16 +286,15 @@ void KeyManagementPage::Button4Click() {
 
 bool KeyManagementPage::SendEncryptKeyRequest(const std::string& request, const char* failureFormat,
                                               const char* successText) {
-    auto downloadEncryptKey = m_shell.Entries().PinPad_DownloadEncryptKey;
-    if (m_shell.RefuseUnbound(downloadEncryptKey,
-                              "failure in selecting function PinPad_DownloadEncryptKey()"))
-        return false;
     char reply[128] = {};
-    const int result = m_shell.CallAfterReader([&] {
-        return downloadEncryptKey(request.c_str(), static_cast<unsigned int>(request.size()),
-                                  reply);
-    });
-    m_shell.EnableOperationButtons();
+    const int result = m_shell.RunOperationForResult(
+        m_shell.Entries().PinPad_DownloadEncryptKey,
+        [&](auto downloadEncryptKey) {
+            return downloadEncryptKey(request.c_str(), static_cast<unsigned int>(request.size()),
+                                      reply);
+        },
+        "failure in selecting function PinPad_DownloadEncryptKey()");
+    if (result == shell::kEntryUnbound) return false;
     reply[sizeof reply - 1] = '\0';
     if (result != 0) {
         // The operator may have typed into the field while the pad was being waited for.
@@ -319,21 +316,15 @@ void KeyManagementPage::AuthenticateClick() {
     const std::string enciphered =
         padlogic::Encipher(m_shell.Entries().PinPad_TriUntriDes, challenge, authKey);
     enciphered.copy(response, sizeof response - 1);
-    auto loadKeyAuthenticate = m_shell.Entries().PinPad_LoadKeyAuthenticate;
-    if (m_shell.RefuseUnbound(loadKeyAuthenticate)) return;
     char reply[256] = {};
-    const int result =
-        m_shell.GuardedCall([&] { return loadKeyAuthenticate(response, 32, reply); });
-    m_shell.EnableOperationButtons();
-    if (result != 0) {
-        m_shell.ShowFailure(" LoadKey authorization failure,failure reason is:%s", result);
-        return;
-    }
-    m_shell.ShowStatus("LoadKey authorization succeed");
+    m_shell.RunOperationWithoutReaderWait(
+        m_shell.Entries().PinPad_LoadKeyAuthenticate,
+        [&](auto loadKeyAuthenticate) { return loadKeyAuthenticate(response, 32, reply); },
+        " LoadKey authorization failure,failure reason is:%s", "LoadKey authorization succeed");
 }
 
 void KeyManagementPage::EnterPasswordClick() {
-    m_shell.padInputClosed = 0;
+    m_shell.MarkPadInputOpen();
     m_shell.ShowStatus("");
     m_shell.DisableOperationButtons();
     PWD->clear();
@@ -342,16 +333,15 @@ void KeyManagementPage::EnterPasswordClick() {
                             CR->currentText().left(1) + Clear->currentText().left(1);
     const int clearCode = Clear->currentText().toInt();
     const int digitLimit = KeyLength->currentText().toInt();
-    auto enablePin = m_shell.Entries().PinPad_EnablePin;
-    if (m_shell.RefuseUnbound(enablePin)) return;
     // The password entry leaves the other loops' flags alone, so an open clear-text reader
     // would go on reading and take the entry's key presses: it ends before the pad is asked.
-    m_shell.StopReaderThread();
     const QByteArray text = request.toLatin1();
-    const int result = m_shell.CallAfterReader(
-        [&] { return enablePin(text.constData(), static_cast<unsigned int>(text.size())); });
+    const int result = m_shell.RunOperationAfterStoppingReader(
+        m_shell.Entries().PinPad_EnablePin, [&](auto enablePin) {
+            return enablePin(text.constData(), static_cast<unsigned int>(text.size()));
+        });
+    if (result == shell::kEntryUnbound) return;
     m_pinPage.SetPin2Mode(true);
-    m_shell.EnableOperationButtons();
     if (result != 0) {
         m_shell.ShowFailure(operations::kPinEntryStartFailure, result);
         return;

@@ -132,7 +132,8 @@ void CleartextPage::OpenKeyBordClick() {
     auto setControlCode = m_shell.Entries().PinPad_SetControlCode;
     if (m_shell.RefuseUnbound(setControlCode)) return;
     for (const char* code : {"035", "033"}) {
-        const int result = m_shell.GuardedCall([&] { return setControlCode(code, 3); });
+        const int result = m_shell.CallWithoutReaderWait(
+            setControlCode, [&](auto entry) { return entry(code, 3); });
         if (result != 0)
             return m_shell.ShowFailure("failure in Open Pinpad,failure reason is:%s", result);
     }
@@ -147,11 +148,7 @@ void CleartextPage::OpenKeyBordClick() {
 
 void CleartextPage::CloseKeyBordClick() {
     // The reader must be out of the driver and gone before the closing code goes out.
-    m_shell.StopReaderThread();
-    m_shell.portRequest = 0;
-    m_shell.readerBusy = 0;
-    m_shell.padInputClosed = 1;
-    m_shell.keyPollActive = 0;
+    m_shell.CloseKeypadMode();
     m_shell.RunOperation(
         m_shell.Entries().PinPad_SetControlCode,
         [](auto setControlCode) { return setControlCode("032", 3); },
@@ -189,10 +186,11 @@ void CleartextPage::TabSheet8_DisplayClick() {
         focus->setFocus();
         return;
     }
-    auto display = m_shell.Entries().PinPad_DispInfoLcd;
-    if (display == nullptr) return m_shell.ShowStatus("failure in selecting function");
-    const int result = m_shell.CallAfterReader(
-        [&] { return display(request.bytes.constData(), static_cast<int>(request.bytes.size())); });
+    const int result =
+        m_shell.RunOperationKeepingButtons(m_shell.Entries().PinPad_DispInfoLcd, [&](auto display) {
+            return display(request.bytes.constData(), static_cast<int>(request.bytes.size()));
+        });
+    if (result == shell::kEntryUnbound) return;
     if (result == 0) return m_shell.ShowStatus("success");
     TS8_Memo3->clear();
     m_shell.ShowFailure("failure in displaying ,the failure reason is:%s", result);

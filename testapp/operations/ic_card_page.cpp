@@ -155,7 +155,7 @@ void IcCardPage::ClearCardFields() {
 }
 
 void IcCardPage::IC_ControlClick() {
-    m_shell.padInputClosed = 1;
+    m_shell.MarkPadInputClosed();
     m_shell.ShowStatus("");
     CardAtr->clear();
     auto control = m_shell.Entries().PinPad_IC_Control;
@@ -176,10 +176,9 @@ void IcCardPage::IC_ControlClick() {
 }
 
 void IcCardPage::IC_AccessClick() {
-    m_shell.padInputClosed = 1;
+    m_shell.EndPadInput();
     DataRcv->clear();
     RcvSW->clear();
-    m_shell.keyPollActive = 0;
     auto access = m_shell.Entries().PinPad_IC_Access;
     if (m_shell.RefuseUnbound(access)) return;
     const int socket = shell::StrToInt(CardSockt2->currentText());

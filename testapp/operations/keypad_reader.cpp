@@ -1,11 +1,7 @@
 #include "keypad_reader.h"
 
-#if defined(__linux__)
-#include <pthread.h>
-#endif
-
 #include <chrono>
-#include <system_error>
+#include <optional>
 #include <thread>
 
 namespace operations {
@@ -18,15 +14,6 @@ using namespace std::chrono_literals;
 constexpr auto kPortRequestPause = 1ms;
 constexpr int kReadBufferSize = 10;
 
-// The name shows in debuggers and process lists.
-void NameThread(std::thread& thread) {
-#if defined(__linux__)
-    pthread_setname_np(thread.native_handle(), "keypad reader");
-#else
-    (void)thread;
-#endif
-}
-
 }  // namespace
 
 KeypadReader::KeypadReader(shell::Shell& shell, Events events)
@@ -35,34 +22,27 @@ KeypadReader::KeypadReader(shell::Shell& shell, Events events)
 KeypadReader::OpenResult KeypadReader::Open() {
     {
         std::lock_guard lock(m_mutex);
-        m_shell.padInputClosed = 0;
-        m_shell.keyPollActive = 1;
-        if (m_shell.readerThread.joinable() && !m_left) return OpenResult::kAlreadyRunning;
+        m_shell.OpenKeypadMode();
+        if (m_shell.ReaderThreadExists() && !m_left) return OpenResult::kAlreadyRunning;
     }
-    // A thread that decided to leave returns at once.
-    if (m_shell.readerThread.joinable()) m_shell.readerThread.join();
-    m_shell.portRequest = 0;
-    m_shell.readerBusy = 0;
+    // A thread that has decided to leave no longer takes the lock: the shell may join it here.
     std::lock_guard lock(m_mutex);
     m_left = false;
-    try {
-        m_shell.readerThread = std::thread(&KeypadReader::Run, this);
-    } catch (const std::system_error&) {
+    if (!m_shell.StartReaderThread([this] { Run(); })) {
         m_left = true;
         return OpenResult::kNotCreated;
     }
-    NameThread(m_shell.readerThread);
     return OpenResult::kStarted;
 }
 
 bool KeypadReader::Running() {
     std::lock_guard lock(m_mutex);
-    return m_shell.readerThread.joinable() && !m_left;
+    return m_shell.ReaderThreadExists() && !m_left;
 }
 
 bool KeypadReader::Leaving() {
     std::lock_guard lock(m_mutex);
-    if (m_shell.keyPollActive == 0 || m_shell.padInputClosed == 1) m_left = true;
+    if (m_shell.KeyPollingEnded()) m_left = true;
     return m_left;
 }
 
@@ -70,18 +50,16 @@ void KeypadReader::Run() {
     auto readOneByte = m_shell.Entries().PinPad_ReadOneByte;
     int shown = 0;  // bytes shown since this thread last emptied the memos
     while (!Leaving()) {
-        if (m_shell.portRequest == 1) {
-            m_shell.readerBusy = 0;
+        unsigned char buffer[kReadBufferSize] = {};
+        const auto start = std::chrono::steady_clock::now();
+        const std::optional<int> result = m_shell.ReaderDriverCall(
+            [&] { return readOneByte == nullptr ? -1 : readOneByte(buffer); });
+        if (!result) {
+            // The window thread holds the port.
             std::this_thread::sleep_for(kPortRequestPause);
             continue;
         }
-        unsigned char buffer[kReadBufferSize] = {};
-        const auto start = std::chrono::steady_clock::now();
-        m_shell.readerBusy = 1;
-        const int result =
-            readOneByte == nullptr ? -1 : m_shell.GuardedCall([&] { return readOneByte(buffer); });
-        m_shell.readerBusy = 0;
-        if (result != 0) {
+        if (*result != 0) {
             const auto rest = shell::FailedReadRest(start);
             if (rest > rest.zero()) std::this_thread::sleep_for(rest);
             continue;

@@ -20,12 +20,12 @@ public:
         std::function<void()> onEnd;  // the thread leaves; the buttons may come back
     };
 
-    // The thread itself is kept in shell.readerThread, which the shell stops and joins.
+    // The thread itself is kept by the shell, which starts, stops and joins it.
     KeypadReader(shell::Shell& shell, Events events);
 
     enum class OpenResult { kStarted, kAlreadyRunning, kNotCreated };
-    // Marks the keypad mode open (padInputClosed 0, keyPollActive 1) and starts the reader thread
-    // unless one is still reading. A thread that has left its loop is joined first.
+    // Marks the keypad mode open (Shell::OpenKeypadMode) and starts the reader thread unless one
+    // is still reading. A thread that has left its loop is joined first.
     OpenResult Open();
 
     // True while a reader thread runs and has not decided to leave.

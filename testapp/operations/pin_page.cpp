@@ -211,7 +211,7 @@ std::optional<PinTarget> PinPage::PinTargetFromPage(int typeIndex) {
 void PinPage::btEnablePinClick() {
     const int typeIndex = comboPinType->currentIndex();
     m_shell.BeginOperation();
-    m_shell.padInputClosed = 0;
+    m_shell.MarkPadInputOpen();
     PinPadKey->clear();
     ClearEntryResults();
     const std::optional<PinTarget> target = PinTargetFromPage(typeIndex);
@@ -224,7 +224,7 @@ void PinPage::btEnablePinClick() {
 
 void PinPage::Button5Click() {
     m_shell.BeginOperation();
-    m_shell.padInputClosed = 0;
+    m_shell.MarkPadInputOpen();
     PinPadKey->clear();
     ClearEntryResults();
     const QString clearCode = ComboBox2->currentText().left(1);
@@ -313,7 +313,8 @@ QString PinPage::DecipherLocally(const QString& block, const QByteArray& keyInde
         return QString();
     const QByteArray data = block.toLatin1();
     char clear[49] = {};
-    m_shell.GuardedCall([&] { return triUntriDes(data.constData(), key.constData(), clear, 1); });
+    m_shell.CallWithoutReaderWait(
+        triUntriDes, [&](auto des) { return des(data.constData(), key.constData(), clear, 1); });
     clear[sizeof clear - 1] = '\0';
     return QString::fromLatin1(clear);
 }

@@ -69,17 +69,13 @@ void CommuParaPage::SelectBaudRateEntry(int index) {
 
 int CommuParaPage::OpenPort() {
     const PortOpenArgs args = OpenArgs();
-    auto enablePort = m_shell.Entries().PinPad_EnablePort;
-    if (!enablePort) return 0;
-    return m_shell.GuardedCall([&] {
+    return m_shell.CallWithoutReaderWait(m_shell.Entries().PinPad_EnablePort, [&](auto enablePort) {
         return enablePort(args.portName, args.baudRate, args.parity, args.dataBits, args.stopBits);
     });
 }
 
 void CommuParaPage::btOpenComClick() {
-    m_shell.padInputClosed = 1;
-    m_shell.keyPollActive = 0;
-    m_shell.ShowStatus("");
+    m_shell.BeginOperationKeepingButtons();
     if (OpenPort() != 0) {
         m_shell.ShowStatus("fail in opening the serial port");
         return;
@@ -89,13 +85,9 @@ void CommuParaPage::btOpenComClick() {
 }
 
 void CommuParaPage::btCloseComClick() {
-    m_shell.padInputClosed = 1;
-    m_shell.keyPollActive = 0;
-    m_shell.ShowStatus("");
-    int result = 0;
-    if (auto disablePort = m_shell.Entries().PinPad_DisablePort) {
-        result = m_shell.GuardedCall([&] { return disablePort(); });
-    }
+    m_shell.BeginOperationKeepingButtons();
+    const int result = m_shell.CallWithoutReaderWait(
+        m_shell.Entries().PinPad_DisablePort, [](auto disablePort) { return disablePort(); });
     if (result != 0) {
         m_shell.ShowStatus("failure in closing the serial");
         return;

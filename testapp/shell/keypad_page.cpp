@@ -138,11 +138,10 @@ void KeypadPage::btSetCustomerInfoClick() {
 
 void KeypadPage::btGetCustomerInforClick() {
     m_shell.BeginOperation();
-    auto getCustInfo = m_shell.Entries().PinPad_GetCustInfo;
-    if (m_shell.RefuseUnbound(getCustInfo)) return;
     char reply[kCustInfoReplySize] = {};
-    const int result = m_shell.CallAfterReader([&] { return getCustInfo(reply); });
-    m_shell.EnableOperationButtons();
+    const int result = m_shell.RunOperationForResult(
+        m_shell.Entries().PinPad_GetCustInfo, [&](auto getCustInfo) { return getCustInfo(reply); });
+    if (result == kEntryUnbound) return;
     if (result == 0) {
         m_shell.ShowStatus("implementation ok");
     } else if (result == kLowBattery) {
@@ -212,13 +211,12 @@ void KeypadPage::btSetControlCodeClick() {
 }
 
 void KeypadPage::ReopenAtNewSpeed(int value) {
-    if (auto disablePort = m_shell.Entries().PinPad_DisablePort) {
-        m_shell.GuardedCall([&] { return disablePort(); });
-    }
+    m_shell.CallWithoutReaderWait(m_shell.Entries().PinPad_DisablePort,
+                                  [](auto disablePort) { return disablePort(); });
     // The port is closed now; the buttons say so until the reopen succeeds.
     m_shell.DisableOperationButtons();
     m_commu.SelectBaudRateEntry(BaudEntryForSpeedValue(value));
-    m_shell.keyPollActive = 0;
+    m_shell.StopKeyLoops();
     m_shell.ShowStatus("");
     if (m_commu.OpenPort() != 0) {
         m_shell.ShowStatus("set the control code ok but fail in opening the serial port");

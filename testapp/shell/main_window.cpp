@@ -142,13 +142,13 @@ void TfmTestQm731::closeEvent(QCloseEvent* event) {
 }
 
 void TfmTestQm731::FormClose() {
-    if (m_shell.padInputClosed == 1) return;
-    m_shell.padInputClosed = 1;
+    if (m_shell.PadInputClosed()) return;
+    m_shell.MarkPadInputClosed();
     // The keypad reader leaves at once now; wait for it so the closing code goes out alone.
     m_shell.StopReaderThread();
-    auto setControlCode = m_shell.Entries().PinPad_SetControlCode;
-    if (setControlCode == nullptr) return;
-    const int result = m_shell.GuardedCall([&] { return setControlCode("032", 3); });
+    const int result =
+        m_shell.CallWithoutReaderWait(m_shell.Entries().PinPad_SetControlCode,
+                                      [](auto setControlCode) { return setControlCode("032", 3); });
     if (result != 0) m_shell.ShowFailure("failure in Close Pinpad,failure reason is:%s", result);
 }
 

@@ -5,6 +5,11 @@
 #include <QThread>
 #include <QTimer>
 #include <chrono>
+#include <system_error>
+
+#if defined(__linux__)
+#include <pthread.h>
+#endif
 
 #include "result_text.h"
 
@@ -76,6 +81,16 @@ void PumpFor(std::chrono::steady_clock::duration duration) {
     loop.exec();
 }
 
+// The name shows in debuggers and process lists.
+void NameThread(std::thread& thread, const char* name) {
+#if defined(__linux__)
+    pthread_setname_np(thread.native_handle(), name);
+#else
+    (void)thread;
+    (void)name;
+#endif
+}
+
 }  // namespace
 
 thread_local bool Shell::t_inDriverCall = false;
@@ -84,18 +99,58 @@ Shell::Shell() = default;
 
 Shell::~Shell() { StopReaderThread(); }
 
-void Shell::StopReaderThread() {
-    if (!readerThread.joinable()) return;
-    keyPollActive = 0;
-    readerThread.join();
+void Shell::EndPadInput() {
+    MarkPadInputClosed();
+    StopKeyLoops();
 }
 
 void Shell::BeginOperation() {
+    MarkPadInputClosed();
+    BeginOperationKeepingPadInput();
+}
+
+void Shell::BeginOperationKeepingButtons() {
+    EndPadInput();
+    ShowStatus("");
+}
+
+void Shell::BeginOperationKeepingPadInput() {
     ++m_operationSerial;
-    padInputClosed = 1;
-    keyPollActive = 0;
+    StopKeyLoops();
     DisableOperationButtons();
     ShowStatus("");
+}
+
+void Shell::OpenKeypadMode() {
+    MarkPadInputOpen();
+    keyPollActive = 1;
+}
+
+void Shell::CloseKeypadMode() {
+    StopReaderThread();
+    portRequest = 0;
+    readerBusy = 0;
+    EndPadInput();
+}
+
+bool Shell::StartReaderThread(std::function<void()> body) {
+    // A reader that has left its loop returns at once.
+    if (readerThread.joinable()) readerThread.join();
+    portRequest = 0;
+    readerBusy = 0;
+    try {
+        readerThread = std::thread(std::move(body));
+    } catch (const std::system_error&) {
+        return false;
+    }
+    NameThread(readerThread, "keypad reader");
+    return true;
+}
+
+void Shell::StopReaderThread() {
+    if (!readerThread.joinable()) return;
+    StopKeyLoops();
+    readerThread.join();
 }
 
 void Shell::ShowStatus(const QString& text) {
@@ -107,6 +162,14 @@ void Shell::ShowFailure(const char* format, int result) {
     ShowStatus(FormatResultMessage(format, result));
 }
 
+void Shell::ShowResult(int result, const char* failureFormat, const char* successText) {
+    if (result != 0) {
+        ShowFailure(failureFormat, result);
+    } else if (successText != nullptr) {
+        ShowStatus(successText);
+    }
+}
+
 void Shell::Refuse(const QString& message, QWidget* focus) {
     ShowStatus(message);
     if (focus != nullptr) focus->setFocus();
@@ -114,17 +177,11 @@ void Shell::Refuse(const QString& message, QWidget* focus) {
 }
 
 bool Shell::FetchChallenge(char* buffer, std::size_t size) {
-    auto getChallenge = Entries().PinPad_GetChallenge;
-    if (RefuseUnbound(getChallenge)) return false;
-    const int result = CallAfterReader([&] { return getChallenge(buffer); });
-    EnableOperationButtons();
+    const int result = RunOperation(
+        Entries().PinPad_GetChallenge, [&](auto getChallenge) { return getChallenge(buffer); },
+        "get challenge failure,failure reason is:%s", "get challenge succeed");
     buffer[size - 1] = '\0';
-    if (result != 0) {
-        ShowFailure("get challenge failure,failure reason is:%s", result);
-        return false;
-    }
-    ShowStatus("get challenge succeed");
-    return true;
+    return result == 0;
 }
 
 QString Shell::StatusText() const { return m_statusPanel ? m_statusPanel->text() : QString(); }
@@ -166,6 +223,11 @@ void Shell::WaitForReader() {
         // The reader holds the driver lock while it is busy: wait on the lock, not in a spin.
         if (m_driverMutex.try_lock_for(kPumpSlice)) m_driverMutex.unlock();
     } while (std::chrono::steady_clock::now() < deadline);
+}
+
+bool Shell::PollKeysWhileActive(const std::function<KeyStep(unsigned char)>& onByte) {
+    keyPollActive = 1;
+    return PollKeys([this] { return KeyPollingEnded(); }, onByte);
 }
 
 bool Shell::PollKeys(const std::function<bool()>& stopped,

@@ -1,5 +1,6 @@
-// What the pages share: the driver entry table, the five flags, the status line, the operation
-// button registry, the reader handshake and the guarded driver call.
+// What the pages share: the driver entry table, the five flags and their transitions, the status
+// line, the operation button registry, the reader handshake and the guarded driver call with the
+// handler skeletons built on it.
 #pragma once
 
 #include <QLabel>
@@ -13,6 +14,7 @@
 #include <functional>
 #include <limits>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -25,8 +27,10 @@ namespace shell {
 // Result of a guarded call that could not enter the driver (a call of this thread is still
 // running, or another thread kept the driver too long). Shown as "Other error".
 inline constexpr int kDriverBusy = -5;
-// Result of RunOperation when the page's driver entry is not bound.
+// Result of RunOperation and its variants when the page's driver entry is not bound.
 inline constexpr int kEntryUnbound = std::numeric_limits<int>::min();
+// What most handlers show for an unbound driver entry.
+inline constexpr const char* kUnboundEntryText = "failure in selecting function";
 
 // A read of the pad that failed at once (port closed, line gone) is repeated after this long at
 // the earliest, so that a loop around it does not spin.
@@ -49,20 +53,54 @@ public:
     DriverEntries& Entries() { return m_entries; }
     const DriverEntries& Entries() const { return m_entries; }
 
-    // The five shared flags; the reader thread reads and writes them too.
-    std::atomic<int> keyPollActive{0};
-    std::atomic<int> padInputClosed{0};
-    std::atomic<int> portRequest{0};
-    std::atomic<int> readerBusy{0};
-    std::thread readerThread;  // joinable = the clear-text keypad reader runs
+    // ---- The five shared flags: anyone reads them, only these transitions change them ----
 
+    // No pad input mode is known to be open; every key-press loop and the reader leave then.
+    bool PadInputClosed() const { return padInputClosed == 1; }
+    // A loop that watches keyPollActive (the reader, a star echo entry) is meant to run.
+    bool KeyPollActive() const { return keyPollActive == 1; }
+    // What ends the reader and the star echo loops: key polling off or the pad input closed.
+    bool KeyPollingEnded() const { return keyPollActive == 0 || padInputClosed == 1; }
+    // A reader thread exists; it may have decided to leave and wait for its join.
+    bool ReaderThreadExists() const { return readerThread.joinable(); }
+
+    // The pad input mode an operation opened is over, or no longer of interest: padInputClosed 1.
+    void MarkPadInputClosed() { padInputClosed = 1; }
+    // An operation has put the pad into an input mode (padInputClosed 0); closing the window
+    // then sends the code that ends it.
+    void MarkPadInputOpen() { padInputClosed = 0; }
+    // Ends the loops that watch keyPollActive: keyPollActive 0.
+    void StopKeyLoops() { keyPollActive = 0; }
+    // Both: every key-press loop and the reader end at their next pass.
+    void EndPadInput();
+
+    // The start of every operation that talks to the pad: ends any pad input and key-press
+    // loop, switches the buttons to the busy state and clears the status line.
+    void BeginOperation();
+    // The same for the port's open and close, which leave the buttons as they are.
+    void BeginOperationKeepingButtons();
+    // The same for a handler that marked the pad input closed earlier and let the window run
+    // since (the authorization set-up fetches a challenge in between): padInputClosed is left as
+    // whatever ran meanwhile left it.
+    void BeginOperationKeepingPadInput();
+
+    // The clear-text keypad mode is open: pad input open and key polling on.
+    void OpenKeypadMode();
+    // Ends the clear-text keypad mode: the reader stops and is joined, the port handshake is
+    // reset, and every key-press loop ends.
+    void CloseKeypadMode();
+    // Starts `body` as the reader thread with a fresh port handshake (portRequest and readerBusy
+    // 0); a reader that has left its loop is joined first. False when no thread can be created.
+    bool StartReaderThread(std::function<void()> body);
     // Stops the reader thread: ends its loop through keyPollActive and joins it.
     void StopReaderThread();
+    // The reader thread's turn in the driver: while the window thread wants the port
+    // (portRequest) the reader steps aside and gets nothing; otherwise it is busy (readerBusy)
+    // for the guarded `call` and gets its result.
+    template <typename Call>
+    std::optional<int> ReaderDriverCall(Call&& call);
 
     void SetStatusPanel(QLabel* panel) { m_statusPanel = panel; }
-    // The start of every operation that talks to the pad: ends any key-press polling loop,
-    // switches the buttons to the busy state and clears the status line.
-    void BeginOperation();
     void ShowStatus(const QString& text);
     // Called with every text the status line is given, in order, whether or not it differs from
     // the one shown: automation follows the messages of an operation through it.
@@ -79,19 +117,50 @@ public:
     // Ends a handler whose driver entry is not bound: `message` on the status line and the
     // buttons back. True when `entry` is missing and the handler must stop.
     template <typename Entry>
-    bool RefuseUnbound(Entry entry, const char* message = "failure in selecting function") {
+    bool RefuseUnbound(Entry entry, const char* message = kUnboundEntryText) {
         if (entry != nullptr) return false;
         ShowStatus(message);
         EnableOperationButtons();
         return true;
     }
 
-    // The handler skeleton most operations follow, after their own checks: an unbound `entry`
-    // shows "failure in selecting function"; otherwise `call(entry)` runs after the reader, the
+    // ---- The handler skeleton and its variants; each makes its driver call as `call(entry)` ----
+
+    // The skeleton most operations follow, after their own checks: an unbound `entry` shows
+    // "failure in selecting function"; otherwise `call(entry)` runs after the reader, the
     // buttons come back, and a nonzero result shows `failureFormat` with its result text while
     // zero shows `successText` (nothing when null). Returns the result, or kEntryUnbound.
     template <typename Entry, typename Call>
     int RunOperation(Entry entry, Call&& call, const char* failureFormat, const char* successText);
+    // The skeleton up to the buttons coming back; the handler shows the result. An unbound
+    // entry shows `unboundText`.
+    template <typename Entry, typename Call>
+    int RunOperationForResult(Entry entry, Call&& call,
+                              const char* unboundText = kUnboundEntryText);
+    // The skeleton without waiting for the reader: the authentication calls.
+    template <typename Entry, typename Call>
+    int RunOperationWithoutReaderWait(Entry entry, Call&& call, const char* failureFormat,
+                                      const char* successText);
+    // The buttons come back once the reader is out of the way, before the call; the handler
+    // shows the result (the clear-text key download, whose call may start an entry on the pad).
+    template <typename Entry, typename Call>
+    int RunOperationButtonsBeforeCall(Entry entry, Call&& call, const char* unboundText);
+    // The reader thread is stopped and joined after the entry check, before the call; the
+    // handler shows the result. For an entry that leaves the reader's flags alone (the password
+    // entry), which must not share the pad's key presses with a reader.
+    template <typename Entry, typename Call>
+    int RunOperationAfterStoppingReader(Entry entry, Call&& call);
+    // The call after the reader for a handler that leaves the buttons alone (the display
+    // request); an unbound entry shows "failure in selecting function". The handler shows the
+    // result.
+    template <typename Entry, typename Call>
+    int RunOperationKeepingButtons(Entry entry, Call&& call);
+    // A bare call without waiting for the reader, buttons and status untouched: the port's open
+    // and close, the control codes that open the keypad or close it with the window, local
+    // cipher work. An unbound entry is not called and counts as 0: the port handlers take a
+    // missing driver for success.
+    template <typename Entry, typename Call>
+    int CallWithoutReaderWait(Entry entry, Call&& call);
 
     // Asks the pad for a challenge into `buffer` (`size` bytes, kept terminated); the buttons
     // come back. True with "get challenge succeed" shown; false with the refusal or the failure
@@ -107,17 +176,6 @@ public:
     void SetClosePortEnabled(bool enabled);
     const std::vector<QPointer<QPushButton>>& OperationButtons() const { return m_buttons; }
 
-    // Raises portRequest and keeps the window responsive until the reader is out of the driver.
-    void WaitForReader();
-
-    // Runs `call` inside the driver lock. Refuses (kDriverBusy) when this thread is already in a
-    // driver call, which happens when a click is dispatched from inside a driver wait.
-    template <typename Call>
-    int GuardedCall(Call&& call);
-    // The usual handler sequence: WaitForReader, the guarded call, portRequest back to 0.
-    template <typename Call>
-    int CallAfterReader(Call&& call);
-
     // What a key-press loop does after one byte from the pad.
     enum class KeyStep { kMore, kDone };
     // The key-press polling loop of the window thread (entries typed on the pad, star echoes):
@@ -131,6 +189,9 @@ public:
     // operation or a newer loop did, or the read entry is not bound.
     bool PollKeys(const std::function<bool()>& stopped,
                   const std::function<KeyStep(unsigned char)>& onByte);
+    // The star echo loop of a PIN or password entry: raises keyPollActive and polls until
+    // `onByte` ends the loop or KeyPollingEnded().
+    bool PollKeysWhileActive(const std::function<KeyStep(unsigned char)>& onByte);
 
     // True while this thread is inside (or waiting to enter) a guarded driver call.
     static bool InDriverCall();
@@ -148,18 +209,36 @@ public:
     static void PINPAD_CALL PumpMessages();
 
 private:
+    // Raises portRequest and keeps the window responsive until the reader is out of the driver.
+    void WaitForReader();
+    // Runs `call` inside the driver lock. Refuses (kDriverBusy) when this thread is already in a
+    // driver call, which happens when a click is dispatched from inside a driver wait.
+    template <typename Call>
+    int GuardedCall(Call&& call);
+    // The guarded call of a handler: WaitForReader, the guarded call, portRequest back to 0.
+    template <typename Call>
+    int CallAfterReader(Call&& call);
+    // Shows the skeleton's result texts: `failureFormat` for a nonzero result, else
+    // `successText` unless null.
+    void ShowResult(int result, const char* failureFormat, const char* successText);
     bool AcquireDriver();
     // Runs the handlers deferred during a driver call of the window thread.
     void RunDeferredHandlers();
     static void ReportException(std::exception_ptr error);
 
+    // The shared flags; the reader thread reads and writes them too.
+    std::atomic<int> keyPollActive{0};
+    std::atomic<int> padInputClosed{0};
+    std::atomic<int> portRequest{0};
+    std::atomic<int> readerBusy{0};
+    std::thread readerThread;  // joinable = the clear-text keypad reader runs
     DriverEntries m_entries;
     QPointer<QLabel> m_statusPanel;
     std::function<void(const QString&)> m_statusObserver;
     std::vector<QPointer<QPushButton>> m_buttons;
     std::timed_mutex m_driverMutex;
     std::vector<std::function<void()>> m_deferred;  // window thread only
-    unsigned long m_operationSerial = 0;            // counts BeginOperation, window thread only
+    unsigned long m_operationSerial = 0;            // counts the operations begun; window thread
     std::uint64_t m_pollGeneration = 0;             // counts the key-press loops started
     static thread_local bool t_inDriverCall;
 };
@@ -186,18 +265,76 @@ int Shell::CallAfterReader(Call&& call) {
     return result;
 }
 
+template <typename Call>
+std::optional<int> Shell::ReaderDriverCall(Call&& call) {
+    if (portRequest == 1) {
+        readerBusy = 0;
+        return std::nullopt;
+    }
+    readerBusy = 1;
+    const int result = GuardedCall(std::forward<Call>(call));
+    readerBusy = 0;
+    return result;
+}
+
 template <typename Entry, typename Call>
 int Shell::RunOperation(Entry entry, Call&& call, const char* failureFormat,
                         const char* successText) {
-    if (RefuseUnbound(entry)) return kEntryUnbound;
+    const int result = RunOperationForResult(entry, std::forward<Call>(call));
+    if (result != kEntryUnbound) ShowResult(result, failureFormat, successText);
+    return result;
+}
+
+template <typename Entry, typename Call>
+int Shell::RunOperationForResult(Entry entry, Call&& call, const char* unboundText) {
+    if (RefuseUnbound(entry, unboundText)) return kEntryUnbound;
     const int result = CallAfterReader([&] { return call(entry); });
     EnableOperationButtons();
-    if (result != 0) {
-        ShowFailure(failureFormat, result);
-    } else if (successText != nullptr) {
-        ShowStatus(successText);
-    }
     return result;
+}
+
+template <typename Entry, typename Call>
+int Shell::RunOperationWithoutReaderWait(Entry entry, Call&& call, const char* failureFormat,
+                                         const char* successText) {
+    if (RefuseUnbound(entry)) return kEntryUnbound;
+    const int result = GuardedCall([&] { return call(entry); });
+    EnableOperationButtons();
+    ShowResult(result, failureFormat, successText);
+    return result;
+}
+
+template <typename Entry, typename Call>
+int Shell::RunOperationButtonsBeforeCall(Entry entry, Call&& call, const char* unboundText) {
+    if (RefuseUnbound(entry, unboundText)) return kEntryUnbound;
+    WaitForReader();
+    EnableOperationButtons();
+    const int result = GuardedCall([&] { return call(entry); });
+    portRequest = 0;
+    return result;
+}
+
+template <typename Entry, typename Call>
+int Shell::RunOperationAfterStoppingReader(Entry entry, Call&& call) {
+    if (RefuseUnbound(entry)) return kEntryUnbound;
+    StopReaderThread();
+    const int result = CallAfterReader([&] { return call(entry); });
+    EnableOperationButtons();
+    return result;
+}
+
+template <typename Entry, typename Call>
+int Shell::RunOperationKeepingButtons(Entry entry, Call&& call) {
+    if (entry == nullptr) {
+        ShowStatus(kUnboundEntryText);
+        return kEntryUnbound;
+    }
+    return CallAfterReader([&] { return call(entry); });
+}
+
+template <typename Entry, typename Call>
+int Shell::CallWithoutReaderWait(Entry entry, Call&& call) {
+    if (entry == nullptr) return 0;
+    return GuardedCall([&] { return call(entry); });
 }
 
 template <typename Page>

@@ -130,11 +130,11 @@ void VersionPage::btGetVersionClick() {
     QLineEdit* const fields[] = {edRemark,          edProductType, edHardwareVersion,
                                  edSoftwareVersion, edDate,        edProductNO};
     for (QLineEdit* field : fields) field->clear();
-    auto getCustInfo = m_shell.Entries().PinPad_GetCustInfo;
-    if (m_shell.RefuseUnbound(getCustInfo, "invalied function")) return;
     char reply[kCustInfoReplySize] = {};
-    const int result = m_shell.CallAfterReader([&] { return getCustInfo(reply); });
-    m_shell.EnableOperationButtons();
+    const int result = m_shell.RunOperationForResult(
+        m_shell.Entries().PinPad_GetCustInfo, [&](auto getCustInfo) { return getCustInfo(reply); },
+        "invalied function");
+    if (result == kEntryUnbound) return;
     if (result != 0 && result != kLowBattery) {
         m_shell.ShowFailure("failure in user information reading,the failure reason is:%s", result);
         return;
@@ -154,7 +154,7 @@ void VersionPage::Button1Click() {
 }
 
 void VersionPage::btInitAuthorizationClick() {
-    m_shell.padInputClosed = 1;
+    m_shell.MarkPadInputClosed();
     char data[128] = {};
     std::strncpy(data, edAuthorizationData->text().toLatin1().constData(), sizeof data - 1);
     if (std::strlen(data) != kAuthTextLength) {
@@ -163,23 +163,16 @@ void VersionPage::btInitAuthorizationClick() {
         if (!m_shell.FetchChallenge(data, sizeof data)) return;
     }
     edAuthorizationData->setText(QString::fromLatin1(data));
-    m_shell.keyPollActive = 0;
-    m_shell.DisableOperationButtons();
-    m_shell.ShowStatus("");
+    m_shell.BeginOperationKeepingPadInput();
     if (std::strlen(data) != kAuthTextLength) {
         return m_shell.Refuse("authorization  data must be 16-bytes", edAuthorizationData);
     }
-    auto initAuthorization = m_shell.Entries().PinPad_InitAuthorization;
-    if (m_shell.RefuseUnbound(initAuthorization)) return;
     char output[256] = {};
-    const int result =
-        m_shell.GuardedCall([&] { return initAuthorization(data, kAuthTextLength, output); });
-    m_shell.EnableOperationButtons();
-    if (result != 0) {
-        m_shell.ShowFailure(" initial authorization failure,failure reason is:%s", result);
-        return;
-    }
-    m_shell.ShowStatus("initial authorization succeed");
+    const int result = m_shell.RunOperationWithoutReaderWait(
+        m_shell.Entries().PinPad_InitAuthorization,
+        [&](auto initAuthorization) { return initAuthorization(data, kAuthTextLength, output); },
+        " initial authorization failure,failure reason is:%s", "initial authorization succeed");
+    if (result != 0) return;
     output[sizeof output - 1] = '\0';
     // The next start fills the field from this record: only a key value is kept.
     RecordPadKeys("The authorization data was initialized on the pad",
@@ -205,17 +198,13 @@ void VersionPage::btBidirectionAuthorizationClick() {
         m_shell.EnableOperationButtons();
         return;
     }
-    auto authorize = m_shell.Entries().PinPad_BidirectionalAuthorization;
-    if (m_shell.RefuseUnbound(authorize)) return;
     char output[256] = {};
-    const int result = m_shell.GuardedCall(
-        [&] { return authorize(data, randomLength, keyIndex, random, output); });
-    m_shell.EnableOperationButtons();
-    if (result != 0) {
-        m_shell.ShowFailure("bi-directonal authorization failure,failure reason is:%s", result);
-        return;
-    }
-    m_shell.ShowStatus("bi-directonal authorization ok");
+    const int result = m_shell.RunOperationWithoutReaderWait(
+        m_shell.Entries().PinPad_BidirectionalAuthorization,
+        [&](auto authorize) { return authorize(data, randomLength, keyIndex, random, output); },
+        "bi-directonal authorization failure,failure reason is:%s",
+        "bi-directonal authorization ok");
+    if (result != 0) return;
     output[sizeof output - 1] = '\0';
     edReturnAuthorization->setText(QString::fromLatin1(output));
 }
@@ -226,26 +215,17 @@ void VersionPage::Button7Click() {
         m_shell.ShowStatus("Invalid password index");
         return;
     }
-    m_shell.padInputClosed = 1;
+    m_shell.BeginOperation();
     char password[128] = {};
     std::strncpy(password, auth_password->text().toLatin1().constData(), sizeof password - 1);
-    m_shell.keyPollActive = 0;
-    m_shell.DisableOperationButtons();
-    m_shell.ShowStatus("");
     if (std::strlen(password) != kAuthTextLength) {
         return m_shell.Refuse("authorization  data must be 16-bytes", auth_password);
     }
-    auto setPassword = m_shell.Entries().PinPad_SetPassword;
-    if (m_shell.RefuseUnbound(setPassword)) return;
     char output[256] = {};
-    const int result =
-        m_shell.GuardedCall([&] { return setPassword(index, password, kAuthTextLength, output); });
-    m_shell.EnableOperationButtons();
-    if (result != 0) {
-        m_shell.ShowFailure(" initial authorization failure,failure reason is:%s", result);
-        return;
-    }
-    m_shell.ShowStatus("initial authorization succeed");
+    m_shell.RunOperationWithoutReaderWait(
+        m_shell.Entries().PinPad_SetPassword,
+        [&](auto setPassword) { return setPassword(index, password, kAuthTextLength, output); },
+        " initial authorization failure,failure reason is:%s", "initial authorization succeed");
 }
 
 }  // namespace shell

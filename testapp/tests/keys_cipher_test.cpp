@@ -418,7 +418,7 @@ void KeysCipherTest::passwordEntry() {
     QCOMPARE(rig.text("edPinRevEncrypt"), QString());  // the PIN page's results are emptied
     QVERIFY(pinPage->Pin2Mode());
     QCOMPARE(rig.text("Memo1"), QString());
-    QVERIFY(!rig.shared().readerThread.joinable());
+    QVERIFY(!rig.shared().ReaderThreadExists());
 }
 
 void KeysCipherTest::secondPasswordEntrySupersedesTheFirst() {

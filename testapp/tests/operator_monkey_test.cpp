@@ -184,7 +184,7 @@ void OperatorMonkeyTest::randomActionsOnEveryPage() {
                     if (closed || !enabledWhenOpen) continue;
                     // While the clear-text reader runs, "Open Pinpad" stays off until it is closed.
                     if (std::string(buttonName) == "OpenKeyBord" &&
-                        rig.shared().readerThread.joinable())
+                        rig.shared().ReaderThreadExists())
                         continue;
                     // A combination code typed on the pad offers "Manually input Key" instead.
                     if (std::string(buttonName) == "btDownloadKey" &&

@@ -187,10 +187,11 @@ void ShellDeviceTest::clickDuringADriverCallDoesNotEnterTheDriver() {
         QVERIFY(rig.control<QPushButton>("btOpenCom")->isEnabled());
         rig.click("btOpenCom");
         speedAfterNestedClick = rig.lineSpeed();
-        nestedResult = rig.shared().GuardedCall([&] {
-            nestedEntered = true;
-            return 0;
-        });
+        nestedResult = rig.shared().CallWithoutReaderWait(rig.shared().Entries().PinPad_GetCustInfo,
+                                                          [&](auto) {
+                                                              nestedEntered = true;
+                                                              return 0;
+                                                          });
     });
     rig.click("btGetVersion");
     QVERIFY(nestedRan);
@@ -212,7 +213,7 @@ void ShellDeviceTest::closeDuringADriverCallWaitsForIt() {
     rig.window->show();
     rig.pad->With([](padsim::PadSimulator& sim) { sim.faults().delay = 400ms; });
     // The clear-text keypad may be open: the close then sends its control code.
-    rig.shared().padInputClosed = 0;
+    rig.shared().MarkPadInputOpen();
     bool visibleAfterCloseRequest = false;
     QTimer::singleShot(100, rig.w(), [&] {
         rig.window->close();
@@ -220,7 +221,9 @@ void ShellDeviceTest::closeDuringADriverCallWaitsForIt() {
     });
     char reply[256] = {};
     auto getCustInfo = rig.shared().Entries().PinPad_GetCustInfo;
-    QCOMPARE(rig.shared().GuardedCall([&] { return getCustInfo(reply); }), 0);
+    QCOMPARE(
+        rig.shared().CallWithoutReaderWait(getCustInfo, [&](auto entry) { return entry(reply); }),
+        0);
     QVERIFY(visibleAfterCloseRequest);
     QVERIFY(!rig.window->isVisible());
     QCOMPARE(rig.payloads(), (std::vector<std::string>{"3", "5032"}));
