@@ -39,7 +39,6 @@ bool HasKind(const std::string& value, FieldKind kind) {
 }  // namespace
 
 CLI::Validator HexText(std::initializer_list<std::size_t> lengths, bool secret) {
-    std::string description = "HEX";
     std::vector<std::size_t> allowed(lengths);
     return CLI::Validator(
         [allowed, secret](std::string& value) -> std::string {
@@ -59,14 +58,14 @@ CLI::Validator HexText(std::initializer_list<std::size_t> lengths, bool secret) 
             return "needs " + sizes + " hexadecimal characters, not " +
                    std::to_string(value.size());
         },
-        description);
+        "HEX");
 }
 
-CLI::Validator HexBlocks(std::size_t maxLength, bool allowEmpty) {
+CLI::Validator HexBlocks(std::size_t maxLength) {
     return CLI::Validator(
-        [maxLength, allowEmpty](std::string& value) -> std::string {
+        [maxLength](std::string& value) -> std::string {
             if (!IsHexText(value)) return Quoted(value) + " is not hexadecimal text";
-            if (value.empty() && !allowEmpty) return "must not be empty";
+            if (value.empty()) return "must not be empty";
             if (value.size() % 16 != 0)
                 return "needs whole blocks of 16 hexadecimal characters, not " +
                        std::to_string(value.size());
@@ -91,6 +90,11 @@ CLI::Validator KeyIndex(int low, int high) {
             return {};
         },
         "INDEX " + rangeText);
+}
+
+void AddIndexArgument(CLI::App& command, const std::string& name, std::string& index,
+                      const std::string& description, int low, int high) {
+    command.add_option(name, index, description)->required()->check(KeyIndex(low, high));
 }
 
 CLI::Validator DecimalText(std::size_t minLength, std::size_t maxLength) {

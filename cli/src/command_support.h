@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <type_traits>
 
 #include "step.h"
 
@@ -21,11 +22,14 @@ using StepSlot = std::optional<Step>;
 CLI::Validator HexText(std::initializer_list<std::size_t> lengths = {}, bool secret = false);
 // A key in clear: 16, 32 or 48 hexadecimal characters, never repeated in a message.
 inline CLI::Validator KeyText() { return HexText({16, 32, 48}, true); }
-// Hexadecimal text, a whole number of 16-character blocks, at most `maxLength` characters
-// (`allowEmpty`: the empty text passes too).
-CLI::Validator HexBlocks(std::size_t maxLength, bool allowEmpty = false);
+// Hexadecimal text, a whole number of 16-character blocks (at least one), at most `maxLength`
+// characters.
+CLI::Validator HexBlocks(std::size_t maxLength);
 // Two hexadecimal digits from `low` to `high`.
 CLI::Validator KeyIndex(int low, int high);
+// Adds the required argument `name`: a key index (two hexadecimal digits) from `low` to `high`.
+void AddIndexArgument(CLI::App& command, const std::string& name, std::string& index,
+                      const std::string& description, int low, int high);
 // Decimal digits, between `minLength` and `maxLength` of them.
 CLI::Validator DecimalText(std::size_t minLength, std::size_t maxLength);
 // Decimal digits only (no sign, no other base) for a number from `low` to `high`; checked before
@@ -43,17 +47,23 @@ std::string DescribeParseError(const CLI::App& app, const CLI::ParseError& error
 // A usage error raised after parsing, naming the argument at fault.
 [[noreturn]] void RefuseArgument(const std::string& argument, const std::string& message);
 
-// Adds a subcommand whose options live in a `State` kept alive by the subcommand's callback;
-// `build(state)` makes the step once parsing has succeeded.
-template <typename State, typename Declare, typename Build>
+// Adds a subcommand whose options live in a `State`, which starts as `initial` and is kept alive
+// by the subcommand's callback: `declare` adds the options, `build` makes the step once parsing
+// has succeeded (or refuses an argument).
+template <typename State>
 CLI::App* AddStepCommand(CLI::App& parent, StepSlot& slot, const std::string& name,
-                         const std::string& description, Declare declare, Build build) {
-    auto state = std::make_shared<State>();
+                         const std::string& description, void (*declare)(CLI::App&, State&),
+                         Step (*build)(const State&), std::type_identity_t<State> initial = {}) {
+    auto state = std::make_shared<State>(std::move(initial));
     CLI::App* command = parent.add_subcommand(name, description);
     declare(*command, *state);
     command->callback([state, build, &slot] { slot = build(*state); });
     return command;
 }
+
+// The state of a step that takes no arguments.
+struct NoArguments {};
+inline void DeclareNoArguments(CLI::App&, NoArguments&) {}
 
 // What a reply field holds when the pad sent the whole of it.
 enum class FieldKind {

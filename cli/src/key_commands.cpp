@@ -149,159 +149,185 @@ int LengthCodeOf(int code, int lengthBytes, const std::vector<KeyPart>& parts) {
     return static_cast<int>(size / unit);
 }
 
+// The echo of a key part typed on the pad: one character a key, a backspace takes the last
+// back; Enter, Escape or the pad's time-out end it.
+struct KeyEntryEcho {
+    std::ostream& echo;
+    int characters = 0;
+    std::string end{};
+
+    bool Take(unsigned char byte) {
+        if (const char* ending = EntryEndOf(byte)) {
+            end = ending;
+            return true;
+        }
+        if (byte != kBackspaceByte) {
+            ++characters;
+            echo << EchoCharacter(byte) << std::flush;
+        } else if (characters > 0) {
+            --characters;
+            echo << "\b \b" << std::flush;
+        }
+        return false;
+    }
+};
+
 // Echoes a key part typed on the pad until Enter, Escape, the pad's time-out or the deadline.
 StepOutcome EchoKeyEntry(StepOutcome outcome, StepContext& context, int seconds) {
-    int characters = 0;
-    std::string end;
-    const bool ended = CollectPadBytes(seconds, [&](unsigned char byte) {
-        switch (byte) {
-            case kEnterByte:
-                end = "enter";
-                return true;
-            case kEscapeByte:
-                end = "escape";
-                return true;
-            case kPadTimeoutByte:
-                end = "pad time-out";
-                return true;
-            case kBackspaceByte:
-                if (characters > 0) {
-                    --characters;
-                    context.echo << "\b \b" << std::flush;
-                }
-                return false;
-            default:
-                ++characters;
-                context.echo << EchoCharacter(byte) << std::flush;
-                return false;
-        }
-    });
+    KeyEntryEcho entry{.echo = context.echo};
+    const bool ended =
+        CollectPadBytes(seconds, [&entry](unsigned char byte) { return entry.Take(byte); });
     context.echo << '\n' << std::flush;
-    outcome.reply["characters"] = characters;
-    outcome.reply["end"] = ended ? end : "deadline";
+    outcome.reply["characters"] = entry.characters;
+    outcome.reply["end"] = ended ? entry.end : "deadline";
     if (!ended) EndPadInput();
-    if (end != "enter") {
+    if (entry.end != "enter") {
         outcome.ok = false;
         outcome.message =
-            ended ? "the key entry on the pad ended with " + end
+            ended ? "the key entry on the pad ended with " + entry.end
                   : "the key entry did not end within " + std::to_string(seconds) + " s";
     }
     return outcome;
 }
 
-void AddClearKeyCommand(CLI::App& key, StepSlot& slot) {
-    struct Clear {
-        std::string index, code, kcv;
-        int lengthBytes = 0;
-        std::vector<std::string> parts;
-        int seconds = 120;
-    };
-    AddStepCommand<Clear>(
-        key, slot, "clear",
-        "load a clear key from its parts (codes 30-34), or announce parts typed on the pad (31-34 "
-        "without parts combine them; 41-43 take one)",
-        [](CLI::App& command, Clear& s) {
-            command.add_option("INDEX", s.index, "key index 00-1F")
-                ->required()
-                ->check(KeyIndex(0x00, 0x1F));
-            command.add_option("CODE", s.code, "combination code")
-                ->required()
-                ->check(OneOf(CombinationCodeWords()));
-            command
-                .add_option("--length", s.lengthBytes,
-                            "key length in bytes (taken from the parts when not given)")
-                ->check(OneOf(KeyLengthWords()));
-            command
-                .add_option("--part", s.parts,
-                            "a key part in hex, ':' and its check value optional (repeat per part)")
-                ->check(KeyPartText())
-                ->expected(1, 3)
-                ->allow_extra_args(false);
-            command
-                .add_option("--kcv", s.kcv,
-                            "expected check value of the combined key (6 or 8 hex characters)")
-                ->check(CheckValueText());
-            command
-                .add_option("--entry-timeout", s.seconds,
-                            "codes 41-43: seconds to wait for the entry on the pad")
-                ->check(WholeNumber(1, 3600))
-                ->capture_default_str();
-        },
-        [](Clear& s) {
-            const int code = static_cast<int>(padlogic::HexByteAt(s.code, 0));
-            std::vector<KeyPart> parts;
-            for (const std::string& text : s.parts) parts.push_back(SplitPart(text));
-            const int lengthCode = LengthCodeOf(code, s.lengthBytes, parts);
-            const std::string index = padlogic::ToUpper(s.index);
-            if (parts.empty()) {
-                if (code == padlogic::kSinglePartCode)
-                    RefuseArgument("--part", "code 30 loads the part given with it");
-                if (IsPadEntryCode(code) && !s.kcv.empty())
-                    RefuseArgument("--kcv",
-                                   "a part typed on the pad has no check value to compare");
-                const std::string request =
-                    padlogic::ClearKeyRequest(index, static_cast<unsigned char>(code), lengthCode);
-                return Step{
-                    "key clear", true,
-                    [request, code, kcv = s.kcv, seconds = s.seconds](StepContext& context) {
-                        const bool padEntry = IsPadEntryCode(code);
-                        StepOutcome outcome = DownloadClearKey(request, !padEntry);
-                        if (!outcome.ok) return outcome;
-                        if (padEntry) return EchoKeyEntry(std::move(outcome), context, seconds);
-                        CompareVerifyCode(outcome, outcome.reply["verify_code"].get<std::string>(),
-                                          kcv, "the expected check value");
-                        return outcome;
-                    }};
-            }
-            if (IsPadEntryCode(code))
-                RefuseArgument("--part", "codes 41-43 take their part on the pad");
-            const std::size_t needed = static_cast<std::size_t>(padlogic::HostParts(code));
-            if (parts.size() != needed)
-                RefuseArgument("--part", "code " + s.code + " needs " + std::to_string(needed) +
-                                             " parts, not " + std::to_string(parts.size()));
-            parts.resize(3);
-            std::string combined;
-            const int combinedResult = padlogic::CombineParts(code, lengthCode, parts[0].hex,
-                                                              parts[1].hex, parts[2].hex, combined);
-            if (combinedResult != padlogic::kCombinedOk)
-                RefuseArgument("--part", "part " + std::to_string(-combinedResult) +
-                                             " has the wrong length for code " + s.code +
-                                             " and this key length");
-            for (std::size_t i = 0; i < parts.size(); ++i) {
-                if (!parts[i].kcv.empty() && !padlogic::IsKeyText(parts[i].hex))
-                    RefuseArgument("--part", "part " + std::to_string(i + 1) +
-                                                 " is no whole key and has no check value");
-            }
-            if (!s.kcv.empty() && !padlogic::IsKeyText(combined))
-                RefuseArgument("--kcv", "the combined key is no whole key and has no check value");
-            const std::string request =
-                padlogic::ClearKeyRequest(index, static_cast<unsigned char>(code), lengthCode,
-                                          parts[0].hex, parts[1].hex, parts[2].hex);
-            return Step{"key clear", true, [request, parts, combined, kcv = s.kcv](StepContext&) {
-                            // Every check value is compared before anything is sent.
-                            StepOutcome outcome;
-                            outcome.request = request;
-                            for (std::size_t i = 0; i < parts.size(); ++i) {
-                                if (parts[i].kcv.empty()) continue;
-                                const std::string partValue =
-                                    padlogic::CheckValue(PinPad_TriUntriDes, parts[i].hex);
-                                if (!CheckValueMatches(outcome, partValue, parts[i].kcv,
-                                                       "part " + std::to_string(i + 1)))
-                                    return outcome;
-                            }
-                            const std::string checkValue =
-                                padlogic::CheckValue(PinPad_TriUntriDes, combined);
-                            if (!CheckValueMatches(outcome, checkValue, kcv, "the combined key"))
-                                return outcome;
-                            outcome = DownloadClearKey(request, true);
-                            if (!outcome.ok) return outcome;
-                            if (!checkValue.empty()) outcome.reply["check_value"] = checkValue;
-                            CompareVerifyCode(outcome,
-                                              outcome.reply["verify_code"].get<std::string>(),
-                                              checkValue, "the combined key's check value");
-                            return outcome;
-                        }};
-        });
+struct ClearKeyArguments {
+    std::string index, code, kcv;
+    int lengthBytes = 0;
+    std::vector<std::string> parts;
+    int seconds = 120;
+};
+
+void DeclareClearKey(CLI::App& command, ClearKeyArguments& s) {
+    AddIndexArgument(command, "INDEX", s.index, "key index 00-1F", 0x00, 0x1F);
+    command.add_option("CODE", s.code, "combination code")
+        ->required()
+        ->check(OneOf(CombinationCodeWords()));
+    command
+        .add_option("--length", s.lengthBytes,
+                    "key length in bytes (taken from the parts when not given)")
+        ->check(OneOf(KeyLengthWords()));
+    command
+        .add_option("--part", s.parts,
+                    "a key part in hex, ':' and its check value optional (repeat per part)")
+        ->check(KeyPartText())
+        ->expected(1, 3)
+        ->allow_extra_args(false);
+    command
+        .add_option("--kcv", s.kcv,
+                    "expected check value of the combined key (6 or 8 hex characters)")
+        ->check(CheckValueText());
+    command
+        .add_option("--entry-timeout", s.seconds,
+                    "codes 41-43: seconds to wait for the entry on the pad")
+        ->check(WholeNumber(1, 3600))
+        ->capture_default_str();
+}
+
+// A clear key whose parts are typed on the pad: announced, then echoed (41-43) or combined there
+// (31-34).
+struct PadPartsPlan {
+    std::string request;
+    int code;
+    std::string kcv;
+    int seconds;
+};
+
+StepOutcome RunClearKeyFromPad(const PadPartsPlan& plan, StepContext& context) {
+    const bool padEntry = IsPadEntryCode(plan.code);
+    StepOutcome outcome = DownloadClearKey(plan.request, !padEntry);
+    if (!outcome.ok) return outcome;
+    if (padEntry) return EchoKeyEntry(std::move(outcome), context, plan.seconds);
+    CompareVerifyCode(outcome, outcome.reply["verify_code"].get<std::string>(), plan.kcv,
+                      "the expected check value");
+    return outcome;
+}
+
+Step BuildClearKeyFromPad(const ClearKeyArguments& s, int code, int lengthCode) {
+    if (code == padlogic::kSinglePartCode)
+        RefuseArgument("--part", "code 30 loads the part given with it");
+    if (IsPadEntryCode(code) && !s.kcv.empty())
+        RefuseArgument("--kcv", "a part typed on the pad has no check value to compare");
+    const std::string request = padlogic::ClearKeyRequest(
+        padlogic::ToUpper(s.index), static_cast<unsigned char>(code), lengthCode);
+    return MakeStep("key clear", RunClearKeyFromPad, {request, code, s.kcv, s.seconds});
+}
+
+// A clear key from parts typed on the host, each with the check value it may carry.
+struct HostPartsPlan {
+    std::string request;
+    std::vector<KeyPart> parts;
+    std::string combined, kcv;
+};
+
+// Compares every check value given, the parts' and the combined key's, before anything is
+// sent; the combined key's check value when all match.
+std::optional<std::string> CheckValuesMatch(StepOutcome& outcome, const HostPartsPlan& plan) {
+    for (std::size_t i = 0; i < plan.parts.size(); ++i) {
+        const KeyPart& part = plan.parts[i];
+        if (part.kcv.empty()) continue;
+        if (!CheckValueMatches(outcome, padlogic::CheckValue(PinPad_TriUntriDes, part.hex),
+                               part.kcv, "part " + std::to_string(i + 1)))
+            return std::nullopt;
+    }
+    const std::string checkValue = padlogic::CheckValue(PinPad_TriUntriDes, plan.combined);
+    if (!CheckValueMatches(outcome, checkValue, plan.kcv, "the combined key")) return std::nullopt;
+    return checkValue;
+}
+
+StepOutcome RunClearKeyFromParts(const HostPartsPlan& plan, StepContext&) {
+    StepOutcome outcome;
+    outcome.request = plan.request;
+    const std::optional<std::string> checkValue = CheckValuesMatch(outcome, plan);
+    if (!checkValue) return outcome;
+    outcome = DownloadClearKey(plan.request, true);
+    if (!outcome.ok) return outcome;
+    if (!checkValue->empty()) outcome.reply["check_value"] = *checkValue;
+    CompareVerifyCode(outcome, outcome.reply["verify_code"].get<std::string>(), *checkValue,
+                      "the combined key's check value");
+    return outcome;
+}
+
+// Refuses a check value where there is no whole key to compute one of.
+void CheckValuesComputable(const ClearKeyArguments& s, const std::vector<KeyPart>& parts,
+                           const std::string& combined) {
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        if (!parts[i].kcv.empty() && !padlogic::IsKeyText(parts[i].hex))
+            RefuseArgument("--part", "part " + std::to_string(i + 1) +
+                                         " is no whole key and has no check value");
+    }
+    if (!s.kcv.empty() && !padlogic::IsKeyText(combined))
+        RefuseArgument("--kcv", "the combined key is no whole key and has no check value");
+}
+
+Step BuildClearKeyFromParts(const ClearKeyArguments& s, int code, int lengthCode,
+                            std::vector<KeyPart> parts) {
+    if (IsPadEntryCode(code)) RefuseArgument("--part", "codes 41-43 take their part on the pad");
+    const std::size_t needed = static_cast<std::size_t>(padlogic::HostParts(code));
+    if (parts.size() != needed)
+        RefuseArgument("--part", "code " + s.code + " needs " + std::to_string(needed) +
+                                     " parts, not " + std::to_string(parts.size()));
+    parts.resize(3);
+    std::string combined;
+    const int combinedResult = padlogic::CombineParts(code, lengthCode, parts[0].hex, parts[1].hex,
+                                                      parts[2].hex, combined);
+    if (combinedResult != padlogic::kCombinedOk)
+        RefuseArgument("--part", "part " + std::to_string(-combinedResult) +
+                                     " has the wrong length for code " + s.code +
+                                     " and this key length");
+    CheckValuesComputable(s, parts, combined);
+    const std::string request =
+        padlogic::ClearKeyRequest(padlogic::ToUpper(s.index), static_cast<unsigned char>(code),
+                                  lengthCode, parts[0].hex, parts[1].hex, parts[2].hex);
+    return MakeStep("key clear", RunClearKeyFromParts, {request, parts, combined, s.kcv});
+}
+
+Step BuildClearKey(const ClearKeyArguments& s) {
+    const int code = static_cast<int>(padlogic::HexByteAt(s.code, 0));
+    std::vector<KeyPart> parts;
+    for (const std::string& text : s.parts) parts.push_back(SplitPart(text));
+    const int lengthCode = LengthCodeOf(code, s.lengthBytes, parts);
+    if (parts.empty()) return BuildClearKeyFromPad(s, code, lengthCode);
+    return BuildClearKeyFromParts(s, code, lengthCode, std::move(parts));
 }
 
 std::vector<std::string> TagWords() {
@@ -310,207 +336,212 @@ std::vector<std::string> TagWords() {
     return words;
 }
 
-void AddCipherKeyCommand(CLI::App& key, StepSlot& slot) {
-    struct Cipher {
-        std::string decryptIndex, saveIndex, tag, key, decryptKey, cipher, verifyCode, kcv;
-        bool noParity = false, noVerify = false;
-    };
-    AddStepCommand<Cipher>(
-        key, slot, "cipher",
-        "load a key enciphered under the key at DECRYPT_INDEX: given in clear with --key and "
-        "--decrypt-key (parity adjusted, enciphered and checked here) or as --cipher text",
-        [](CLI::App& command, Cipher& s) {
-            command
-                .add_option("DECRYPT_INDEX", s.decryptIndex, "index of the decryption key 00-3F")
-                ->required()
-                ->check(KeyIndex(0x00, 0x3F));
-            command.add_option("SAVE_INDEX", s.saveIndex, "index the key is stored at 00-7F")
-                ->required()
-                ->check(KeyIndex(0x00, 0x7F));
-            command.add_option("TAG", s.tag, "TMK, TPK, TAK, TDK, TDEK, TDDK or TDSK")
-                ->required()
-                ->check(OneOf(TagWords(), true));
-            CLI::Option* clear =
-                command.add_option("--key", s.key, "the new key in clear")->check(KeyText());
-            CLI::Option* under =
-                command
-                    .add_option("--decrypt-key", s.decryptKey, "the decryption key's clear value")
-                    ->check(KeyText());
-            CLI::Option* cipher =
-                command.add_option("--cipher", s.cipher, "the new key already enciphered")
-                    ->check(HexText({16, 32, 48}));
-            command
-                .add_option("--verify-code", s.verifyCode,
-                            "with --cipher: the key's verify code, 8 hex characters")
-                ->check(HexText({8}))
-                ->needs(cipher);
-            clear->needs(under)->excludes(cipher);
-            under->needs(clear);
-            command.add_flag("--no-parity", s.noParity,
-                             "send the clear key without odd parity adjustment");
-            command.add_flag("--no-verify", s.noVerify, "send no verify code with the key");
-            command
-                .add_option("--kcv", s.kcv,
-                            "expected check value of the key (6 or 8 hex characters)")
-                ->check(CheckValueText());
-        },
-        [](Cipher& s) {
-            if (s.key.empty() && s.cipher.empty())
-                RefuseArgument("--key", "give the key with --key or --cipher");
-            if (!s.cipher.empty() && !s.noVerify && s.verifyCode.empty())
-                RefuseArgument("--verify-code", "is needed with --cipher (or give --no-verify)");
-            const std::string decryptIndex = padlogic::ToUpper(s.decryptIndex),
-                              saveIndex = padlogic::ToUpper(s.saveIndex);
-            const int tagDigit = padlogic::TagDigit(padlogic::ToUpper(s.tag)).value();
-            if (!s.cipher.empty()) {
-                const std::string request = padlogic::CipherKeyRequest(
-                    decryptIndex, saveIndex, tagDigit, static_cast<int>(s.cipher.size() / 16),
-                    padlogic::ToUpper(s.cipher), s.noVerify ? "" : padlogic::ToUpper(s.verifyCode));
-                return Step{"key cipher", true, [request, kcv = s.kcv](StepContext&) {
-                                return DownloadEncryptKeyChecked(request, kcv);
-                            }};
-            }
-            const std::string clearKey =
-                s.noParity ? padlogic::ToUpper(s.key) : padlogic::OddParity(s.key);
-            return Step{
-                "key cipher", true,
-                [=, decryptKey = padlogic::ToUpper(s.decryptKey), noVerify = s.noVerify,
-                 kcv = s.kcv](StepContext&) {
-                    StepOutcome outcome;
-                    const std::string checkValue =
-                        padlogic::CheckValue(PinPad_TriUntriDes, clearKey);
-                    if (!CheckValueMatches(outcome, checkValue, kcv, "the key")) return outcome;
-                    const std::string cipher =
-                        padlogic::Encipher(PinPad_TriUntriDes, clearKey, decryptKey);
-                    const std::string request = padlogic::CipherKeyRequest(
-                        decryptIndex, saveIndex, tagDigit, static_cast<int>(clearKey.size() / 16),
-                        cipher, noVerify ? "" : checkValue);
-                    outcome = DownloadEncryptKey(request);
-                    if (!outcome.ok) return outcome;
-                    outcome.reply["cipher"] = cipher;
-                    outcome.reply["check_value"] = checkValue;
-                    CompareVerifyCode(outcome, outcome.reply["verify_code"].get<std::string>(),
-                                      checkValue, "the key's check value");
-                    return outcome;
-                }};
-        });
+struct CipherKeyArguments {
+    std::string decryptIndex, saveIndex, tag, key, decryptKey, cipher, verifyCode, kcv;
+    bool noParity = false, noVerify = false;
+};
+
+void DeclareCipherKey(CLI::App& command, CipherKeyArguments& s) {
+    AddIndexArgument(command, "DECRYPT_INDEX", s.decryptIndex, "index of the decryption key 00-3F",
+                     0x00, 0x3F);
+    AddIndexArgument(command, "SAVE_INDEX", s.saveIndex, "index the key is stored at 00-7F", 0x00,
+                     0x7F);
+    command.add_option("TAG", s.tag, "TMK, TPK, TAK, TDK, TDEK, TDDK or TDSK")
+        ->required()
+        ->check(OneOf(TagWords(), true));
+    CLI::Option* clear =
+        command.add_option("--key", s.key, "the new key in clear")->check(KeyText());
+    CLI::Option* under =
+        command.add_option("--decrypt-key", s.decryptKey, "the decryption key's clear value")
+            ->check(KeyText());
+    CLI::Option* cipher =
+        command.add_option("--cipher", s.cipher, "the new key already enciphered")
+            ->check(HexText({16, 32, 48}));
+    command
+        .add_option("--verify-code", s.verifyCode,
+                    "with --cipher: the key's verify code, 8 hex characters")
+        ->check(HexText({8}))
+        ->needs(cipher);
+    clear->needs(under)->excludes(cipher);
+    under->needs(clear);
+    command.add_flag("--no-parity", s.noParity, "send the clear key without odd parity adjustment");
+    command.add_flag("--no-verify", s.noVerify, "send no verify code with the key");
+    command.add_option("--kcv", s.kcv, "expected check value of the key (6 or 8 hex characters)")
+        ->check(CheckValueText());
+}
+
+// A key record ready to send, and the check value its verify code is to begin with ("": any).
+struct CheckedRecord {
+    std::string request{}, kcv{};
+};
+
+StepOutcome RunCheckedRecord(const CheckedRecord& plan, StepContext&) {
+    return DownloadEncryptKeyChecked(plan.request, plan.kcv);
+}
+
+// A key given in clear, enciphered here under the decryption key's clear value.
+struct ClearCipherPlan {
+    std::string decryptIndex, saveIndex;
+    int tagDigit;
+    std::string clearKey, decryptKey, kcv;
+    bool noVerify;
+};
+
+StepOutcome RunCipherKeyFromClear(const ClearCipherPlan& plan, StepContext&) {
+    StepOutcome outcome;
+    const std::string checkValue = padlogic::CheckValue(PinPad_TriUntriDes, plan.clearKey);
+    if (!CheckValueMatches(outcome, checkValue, plan.kcv, "the key")) return outcome;
+    const std::string cipher =
+        padlogic::Encipher(PinPad_TriUntriDes, plan.clearKey, plan.decryptKey);
+    const std::string request = padlogic::CipherKeyRequest(
+        plan.decryptIndex, plan.saveIndex, plan.tagDigit,
+        static_cast<int>(plan.clearKey.size() / 16), cipher, plan.noVerify ? "" : checkValue);
+    outcome = DownloadEncryptKey(request);
+    if (!outcome.ok) return outcome;
+    outcome.reply["cipher"] = cipher;
+    outcome.reply["check_value"] = checkValue;
+    CompareVerifyCode(outcome, outcome.reply["verify_code"].get<std::string>(), checkValue,
+                      "the key's check value");
+    return outcome;
+}
+
+Step BuildCipherKey(const CipherKeyArguments& s) {
+    if (s.key.empty() && s.cipher.empty())
+        RefuseArgument("--key", "give the key with --key or --cipher");
+    if (!s.cipher.empty() && !s.noVerify && s.verifyCode.empty())
+        RefuseArgument("--verify-code", "is needed with --cipher (or give --no-verify)");
+    const std::string decryptIndex = padlogic::ToUpper(s.decryptIndex),
+                      saveIndex = padlogic::ToUpper(s.saveIndex);
+    const int tagDigit = padlogic::TagDigit(padlogic::ToUpper(s.tag)).value();
+    if (!s.cipher.empty()) {
+        const std::string request = padlogic::CipherKeyRequest(
+            decryptIndex, saveIndex, tagDigit, static_cast<int>(s.cipher.size() / 16),
+            padlogic::ToUpper(s.cipher), s.noVerify ? "" : padlogic::ToUpper(s.verifyCode));
+        return MakeStep("key cipher", RunCheckedRecord, {request, s.kcv});
+    }
+    const std::string clearKey = s.noParity ? padlogic::ToUpper(s.key) : padlogic::OddParity(s.key);
+    return MakeStep("key cipher", RunCipherKeyFromClear,
+                    {decryptIndex, saveIndex, tagDigit, clearKey, padlogic::ToUpper(s.decryptKey),
+                     s.kcv, s.noVerify});
+}
+
+// The verify-code read (with the check value it may be compared with) and the erase.
+struct KeyIndexes {
+    bool erase = false;
+    std::string decryptIndex{}, saveIndex{}, kcv{};
+};
+
+void DeclareKeyIndexes(CLI::App& command, KeyIndexes& s) {
+    AddIndexArgument(command, "DECRYPT_INDEX", s.decryptIndex, "decryption key index 00-3F", 0x00,
+                     0x3F);
+    AddIndexArgument(command, "SAVE_INDEX", s.saveIndex, "index of the key 00-7F", 0x00, 0x7F);
+    if (!s.erase)
+        command.add_option("--kcv", s.kcv, "expected check value (6 or 8 hex characters)")
+            ->check(CheckValueText());
+}
+
+Step BuildKeyIndexes(const KeyIndexes& s) {
+    const std::string dd = padlogic::ToUpper(s.decryptIndex);
+    const std::string ss = padlogic::ToUpper(s.saveIndex);
+    if (s.erase)
+        return MakeStep("key erase", RunCheckedRecord,
+                        {.request = padlogic::EraseKeyRequest(dd, ss)});
+    return MakeStep("key verify-code", RunCheckedRecord,
+                    {padlogic::VerifyCodeRequest(dd, ss), s.kcv});
 }
 
 void AddVerifyCodeCommands(CLI::App& key, StepSlot& slot) {
-    struct Indexes {
-        std::string decryptIndex, saveIndex, kcv;
-    };
-    const auto declare = [](bool withKcv) {
-        return [withKcv](CLI::App& command, Indexes& s) {
-            command.add_option("DECRYPT_INDEX", s.decryptIndex, "decryption key index 00-3F")
-                ->required()
-                ->check(KeyIndex(0x00, 0x3F));
-            command.add_option("SAVE_INDEX", s.saveIndex, "index of the key 00-7F")
-                ->required()
-                ->check(KeyIndex(0x00, 0x7F));
-            if (withKcv)
-                command.add_option("--kcv", s.kcv, "expected check value (6 or 8 hex characters)")
-                    ->check(CheckValueText());
-        };
-    };
-    const auto build = [](bool erase) {
-        return [erase](Indexes& s) {
-            const std::string dd = padlogic::ToUpper(s.decryptIndex);
-            const std::string ss = padlogic::ToUpper(s.saveIndex);
-            const std::string request =
-                erase ? padlogic::EraseKeyRequest(dd, ss) : padlogic::VerifyCodeRequest(dd, ss);
-            return Step{erase ? "key erase" : "key verify-code", true,
-                        [request, kcv = s.kcv](StepContext&) {
-                            return DownloadEncryptKeyChecked(request, kcv);
-                        }};
-        };
-    };
-    AddStepCommand<Indexes>(key, slot, "verify-code",
-                            "read the verify code of the key at SAVE_INDEX", declare(true),
-                            build(false));
-    AddStepCommand<Indexes>(key, slot, "erase", "erase the key at SAVE_INDEX", declare(false),
-                            build(true));
+    AddStepCommand(key, slot, "verify-code", "read the verify code of the key at SAVE_INDEX",
+                   DeclareKeyIndexes, BuildKeyIndexes, {.erase = false});
+    AddStepCommand(key, slot, "erase", "erase the key at SAVE_INDEX", DeclareKeyIndexes,
+                   BuildKeyIndexes, {.erase = true});
+}
+
+struct AuthInit {
+    std::string data;
+};
+
+void DeclareAuthInit(CLI::App& command, AuthInit& s) {
+    command.add_option("DATA", s.data, "authorization data, 32 hex characters")
+        ->required()
+        ->check(HexText({32}, true));
+}
+
+StepOutcome RunAuthInit(const AuthInit& plan, StepContext&) {
+    char reply[kAuthReplySize] = {};
+    StepOutcome outcome = DriverOutcome(
+        plan.data, PinPad_InitAuthorization(plan.data.c_str(),
+                                            static_cast<unsigned>(plan.data.size()), reply));
+    if (outcome.ok)
+        TakeReplyField(outcome, "data", reply, Exactly(FieldKind::Hex, kAuthDataLength));
+    return outcome;
+}
+
+Step BuildAuthInit(const AuthInit& s) {
+    return MakeStep("auth init", RunAuthInit, {padlogic::ToUpper(s.data)});
+}
+
+// Fetches the pad's challenge into the reply; false when it failed or came short.
+bool TakeChallenge(StepOutcome& outcome) {
+    char challenge[kAuthReplySize] = {};
+    outcome = DriverOutcome("", PinPad_GetChallenge(challenge));
+    return outcome.ok && TakeReplyField(outcome, "challenge", challenge,
+                                        Exactly(FieldKind::Hex, kAuthDataLength));
+}
+
+StepOutcome RunAuthChallenge(const NoArguments&, StepContext&) {
+    StepOutcome outcome;
+    TakeChallenge(outcome);
+    return outcome;
+}
+
+Step BuildAuthChallenge(const NoArguments& s) {
+    return MakeStep("auth challenge", RunAuthChallenge, s);
+}
+
+struct AuthMutual {
+    std::string index, key;
+};
+
+void DeclareAuthMutual(CLI::App& command, AuthMutual& s) {
+    AddIndexArgument(command, "INDEX", s.index, "key index 00-7F", 0x00, 0x7F);
+    command.add_option("DATA", s.key, "authorization data (16, 32 or 48 hex characters)")
+        ->required()
+        ->check(KeyText());
+}
+
+StepOutcome RunAuthMutual(const AuthMutual& plan, StepContext&) {
+    StepOutcome outcome;
+    // A cut challenge is not answered: the second exchange is not sent.
+    if (!TakeChallenge(outcome)) return outcome;
+    const std::string random = outcome.reply["challenge"].get<std::string>();
+    char reply[kAuthReplySize] = {};
+    outcome.request = plan.index + random;
+    outcome.result =
+        PinPad_BidirectionalAuthorization(plan.key.c_str(), static_cast<unsigned>(random.size()),
+                                          plan.index.c_str(), random.c_str(), reply);
+    outcome.ok = *outcome.result == 0;
+    if (outcome.ok)
+        TakeReplyField(outcome, "data", reply, Exactly(FieldKind::Hex, kAuthDataLength));
+    return outcome;
+}
+
+Step BuildAuthMutual(const AuthMutual& s) {
+    return MakeStep("auth mutual", RunAuthMutual,
+                    {padlogic::ToUpper(s.index), padlogic::ToUpper(s.key)});
 }
 
 void AddAuthCommands(CLI::App& app, StepSlot& slot) {
     CLI::App* auth = app.add_subcommand("auth", "authentication set-up and mutual authentication");
     auth->require_subcommand(1);
-
-    struct Init {
-        std::string data;
-    };
-    AddStepCommand<Init>(
-        *auth, slot, "init", "set up authentication with 16 bytes of authorization data",
-        [](CLI::App& command, Init& s) {
-            command.add_option("DATA", s.data, "authorization data, 32 hex characters")
-                ->required()
-                ->check(HexText({32}, true));
-        },
-        [](Init& s) {
-            return Step{"auth init", true, [data = padlogic::ToUpper(s.data)](StepContext&) {
-                            char reply[kAuthReplySize] = {};
-                            StepOutcome outcome = DriverOutcome(
-                                data, PinPad_InitAuthorization(
-                                          data.c_str(), static_cast<unsigned>(data.size()), reply));
-                            if (outcome.ok)
-                                TakeReplyField(outcome, "data", reply,
-                                               Exactly(FieldKind::Hex, kAuthDataLength));
-                            return outcome;
-                        }};
-        });
-
-    struct None {};
-    AddStepCommand<None>(
-        *auth, slot, "challenge", "fetch the pad's random challenge", [](CLI::App&, None&) {},
-        [](None&) {
-            return Step{"auth challenge", true, [](StepContext&) {
-                            char challenge[kAuthReplySize] = {};
-                            StepOutcome outcome = DriverOutcome("", PinPad_GetChallenge(challenge));
-                            if (outcome.ok)
-                                TakeReplyField(outcome, "challenge", challenge,
-                                               Exactly(FieldKind::Hex, kAuthDataLength));
-                            return outcome;
-                        }};
-        });
-
-    struct Mutual {
-        std::string index, key;
-    };
-    AddStepCommand<Mutual>(
-        *auth, slot, "mutual",
-        "fetch a challenge and run the mutual authentication with the key at INDEX and the "
-        "authorization data",
-        [](CLI::App& command, Mutual& s) {
-            command.add_option("INDEX", s.index, "key index 00-7F")
-                ->required()
-                ->check(KeyIndex(0x00, 0x7F));
-            command.add_option("DATA", s.key, "authorization data (16, 32 or 48 hex characters)")
-                ->required()
-                ->check(KeyText());
-        },
-        [](Mutual& s) {
-            return Step{
-                "auth mutual", true,
-                [index = padlogic::ToUpper(s.index), key = padlogic::ToUpper(s.key)](StepContext&) {
-                    char challenge[kAuthReplySize] = {};
-                    StepOutcome outcome = DriverOutcome("", PinPad_GetChallenge(challenge));
-                    // A cut challenge is not answered: the second exchange is not sent.
-                    if (!outcome.ok || !TakeReplyField(outcome, "challenge", challenge,
-                                                       Exactly(FieldKind::Hex, kAuthDataLength)))
-                        return outcome;
-                    const std::string random = challenge;
-                    char reply[kAuthReplySize] = {};
-                    outcome.request = index + random;
-                    outcome.result = PinPad_BidirectionalAuthorization(
-                        key.c_str(), static_cast<unsigned>(random.size()), index.c_str(),
-                        random.c_str(), reply);
-                    outcome.ok = *outcome.result == 0;
-                    if (outcome.ok)
-                        TakeReplyField(outcome, "data", reply,
-                                       Exactly(FieldKind::Hex, kAuthDataLength));
-                    return outcome;
-                }};
-        });
+    AddStepCommand(*auth, slot, "init", "set up authentication with 16 bytes of authorization data",
+                   DeclareAuthInit, BuildAuthInit);
+    AddStepCommand(*auth, slot, "challenge", "fetch the pad's random challenge", DeclareNoArguments,
+                   BuildAuthChallenge);
+    AddStepCommand(*auth, slot, "mutual",
+                   "fetch a challenge and run the mutual authentication with the key at INDEX and "
+                   "the authorization data",
+                   DeclareAuthMutual, BuildAuthMutual);
 }
 
 }  // namespace
@@ -518,8 +549,15 @@ void AddAuthCommands(CLI::App& app, StepSlot& slot) {
 void AddKeyCommands(CLI::App& app, StepSlot& slot) {
     CLI::App* key = app.add_subcommand("key", "key loading and verify codes");
     key->require_subcommand(1);
-    AddClearKeyCommand(*key, slot);
-    AddCipherKeyCommand(*key, slot);
+    AddStepCommand(*key, slot, "clear",
+                   "load a clear key from its parts (codes 30-34), or announce parts typed on the "
+                   "pad (31-34 without parts combine them; 41-43 take one)",
+                   DeclareClearKey, BuildClearKey);
+    AddStepCommand(
+        *key, slot, "cipher",
+        "load a key enciphered under the key at DECRYPT_INDEX: given in clear with --key and "
+        "--decrypt-key (parity adjusted, enciphered and checked here) or as --cipher text",
+        DeclareCipherKey, BuildCipherKey);
     AddVerifyCodeCommands(*key, slot);
     AddAuthCommands(app, slot);
 }

@@ -5,39 +5,47 @@
 #include "step_commands.h"
 
 namespace cli {
+namespace {
+
+struct Des {
+    bool encrypt = true;
+    std::string data{}, key{};
+};
+
+void DeclareDes(CLI::App& command, Des& s) {
+    command.add_option("DATA", s.data, "16, 32 or 48 hex characters")
+        ->required()
+        ->check(HexText({16, 32, 48}));
+    command.add_option("KEY", s.key, "16, 32 or 48 hex characters")->required()->check(KeyText());
+}
+
+StepOutcome RunDes(const Des& s, StepContext&) {
+    char output[49] = {};
+    StepOutcome outcome;
+    outcome.request = padlogic::ToUpper(s.data);
+    outcome.ok = true;
+    PinPad_TriUntriDes(s.data.c_str(), s.key.c_str(), output, s.encrypt ? 0 : 1);
+    outcome.reply["data"] = std::string(output);
+    return outcome;
+}
+
+Step BuildDes(const Des& s) {
+    Step step = MakeStep(s.encrypt ? "des encrypt" : "des decrypt", RunDes, s);
+    step.needsPad = false;
+    return step;
+}
+
+}  // namespace
 
 void AddLocalCommands(CLI::App& app, StepSlot& slot) {
     CLI::App* des = app.add_subcommand("des", "local DES / triple DES (ECB), no pad needed");
     des->require_subcommand(1);
-    struct Des {
-        std::string data, key;
-    };
-    for (const bool encrypt : {true, false}) {
-        AddStepCommand<Des>(
-            *des, slot, encrypt ? "encrypt" : "decrypt",
-            encrypt ? "encipher 1-3 blocks under a single, double or triple key"
-                    : "decipher 1-3 blocks under a single, double or triple key",
-            [](CLI::App& command, Des& s) {
-                command.add_option("DATA", s.data, "16, 32 or 48 hex characters")
-                    ->required()
-                    ->check(HexText({16, 32, 48}));
-                command.add_option("KEY", s.key, "16, 32 or 48 hex characters")
-                    ->required()
-                    ->check(KeyText());
-            },
-            [encrypt](Des& s) {
-                return Step{
-                    encrypt ? "des encrypt" : "des decrypt", false, [s, encrypt](StepContext&) {
-                        char output[49] = {};
-                        StepOutcome outcome;
-                        outcome.request = padlogic::ToUpper(s.data);
-                        outcome.ok = true;
-                        PinPad_TriUntriDes(s.data.c_str(), s.key.c_str(), output, encrypt ? 0 : 1);
-                        outcome.reply["data"] = std::string(output);
-                        return outcome;
-                    }};
-            });
-    }
+    AddStepCommand(*des, slot, "encrypt",
+                   "encipher 1-3 blocks under a single, double or triple key", DeclareDes, BuildDes,
+                   {.encrypt = true});
+    AddStepCommand(*des, slot, "decrypt",
+                   "decipher 1-3 blocks under a single, double or triple key", DeclareDes, BuildDes,
+                   {.encrypt = false});
 }
 
 }  // namespace cli

@@ -18,6 +18,21 @@ inline char EchoCharacter(unsigned char byte) {
     return byte >= 0x20 && byte < 0x7F ? static_cast<char>(byte) : '?';
 }
 
+// The end of an input that `byte` reports: "enter", "escape" or "pad time-out"; nullptr for
+// any other byte.
+inline const char* EntryEndOf(unsigned char byte) {
+    switch (byte) {
+        case kEnterByte:
+            return "enter";
+        case kEscapeByte:
+            return "escape";
+        case kPadTimeoutByte:
+            return "pad time-out";
+        default:
+            return nullptr;
+    }
+}
+
 // Hands every byte the pad sends to `onByte` until it returns true (done: true is returned) or
 // `seconds` have passed or an interrupt arrived (false). Each poll waits about a second at most.
 bool CollectPadBytes(int seconds, const std::function<bool(unsigned char)>& onByte);

@@ -1,5 +1,6 @@
 // PIN entry with its star echo, PIN block read and decoding, PIN renew and verify, MAC, data
 // encryption and decryption.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -25,66 +26,81 @@ constexpr std::size_t kPinBlockLength = 16;
 // start).
 enum class Backspace { RemovesOne, ClearsAll };
 
-// Echoes the pad's PIN entry until it ends: Enter, the stated length, Escape, the pad's
-// time-out or the tool's own deadline.
-StepOutcome EchoPinEntry(StepOutcome outcome, StepContext& context, int expectedLength,
-                         Backspace backspace, int seconds) {
+// A PIN entry as the pad is asked to start it, and how its echo goes.
+struct PinEntryPlan {
+    std::string request;
+    int expectedLength;  // the entry ends after this many digits (0: at Enter)
+    Backspace backspace;
+    int seconds;  // the tool's own deadline
+};
+
+// The echo of a PIN entry: a star for each digit; Enter, the stated length, Escape or the pad's
+// time-out end it.
+struct PinEntryEcho {
+    std::ostream& echo;
+    const PinEntryPlan& plan;
     int digits = 0;
-    std::string end;
-    const bool ended = CollectPadBytes(seconds, [&](unsigned char byte) {
-        switch (byte) {
-            case kBackspaceByte: {
-                const int removed =
-                    backspace == Backspace::ClearsAll ? digits : (digits > 0 ? 1 : 0);
-                for (int i = 0; i < removed; ++i) context.echo << "\b \b";
-                digits -= removed;
-                context.echo << std::flush;
-                return false;
-            }
-            case kEscapeByte:
-                end = "escape";
-                return true;
-            case kEnterByte:
-                end = "enter";
-                return true;
-            case kPadTimeoutByte:
-                end = "pad time-out";
-                return true;
-            case kDigitByte:
-                ++digits;
-                context.echo << '*' << std::flush;
-                break;
-            default:
-                break;
+    std::string end{};
+
+    bool Take(unsigned char byte) {
+        if (const char* ending = EntryEndOf(byte)) {
+            end = ending;
+            return true;
         }
-        if (expectedLength > 0 && digits >= expectedLength) {
+        if (byte == kBackspaceByte) {
+            Erase();
+            return false;
+        }
+        if (byte == kDigitByte) {
+            ++digits;
+            echo << '*' << std::flush;
+        }
+        if (plan.expectedLength > 0 && digits >= plan.expectedLength) {
             end = "length";
             return true;
         }
         return false;
-    });
+    }
+
+    void Erase() {
+        const int removed = plan.backspace == Backspace::ClearsAll ? digits : std::min(digits, 1);
+        for (int i = 0; i < removed; ++i) echo << "\b \b";
+        digits -= removed;
+        echo << std::flush;
+    }
+};
+
+// Echoes the pad's PIN entry until it ends: Enter, the stated length, Escape, the pad's
+// time-out or the tool's own deadline.
+StepOutcome EchoPinEntry(StepOutcome outcome, StepContext& context, const PinEntryPlan& plan) {
+    PinEntryEcho entry{.echo = context.echo, .plan = plan};
+    const bool ended =
+        CollectPadBytes(plan.seconds, [&entry](unsigned char byte) { return entry.Take(byte); });
     context.echo << '\n' << std::flush;
-    outcome.reply["digits"] = digits;
+    outcome.reply["digits"] = entry.digits;
     if (!ended) {
         EndPadInput();
         outcome.reply["end"] = "deadline";
         outcome.ok = false;
-        outcome.message = "the PIN entry did not end within " + std::to_string(seconds) + " s";
+        outcome.message = "the PIN entry did not end within " + std::to_string(plan.seconds) + " s";
         return outcome;
     }
-    outcome.reply["end"] = end;
-    if (end == "escape" || end == "pad time-out") {
+    outcome.reply["end"] = entry.end;
+    if (entry.end == "escape" || entry.end == "pad time-out") {
         outcome.ok = false;
-        outcome.message = end == "escape" ? "the customer cancelled the PIN entry"
-                                          : "the pad ended the PIN entry: time-out";
+        outcome.message = entry.end == "escape" ? "the customer cancelled the PIN entry"
+                                                : "the pad ended the PIN entry: time-out";
     }
     return outcome;
 }
 
-struct PinStart {
-    std::string index, format = "iso0", account, sound = "0", length = "06";
-    int seconds = 60;
-};
+StepOutcome RunPinEntry(const PinEntryPlan& plan, StepContext& context) {
+    StepOutcome outcome = DriverOutcome(
+        plan.request,
+        PinPad_EnablePin(plan.request.c_str(), static_cast<unsigned>(plan.request.size())));
+    if (!outcome.ok) return outcome;
+    return EchoPinEntry(std::move(outcome), context, plan);
+}
 
 // The entry settings both PIN starts take.
 void AddSoundAndLengthOptions(CLI::App& command, std::string& sound, std::string& length) {
@@ -96,6 +112,12 @@ void AddSoundAndLengthOptions(CLI::App& command, std::string& sound, std::string
                     "PIN length, two decimal digits; 00: no length (ascii up to 08, iso up to 12, "
                     "ibm3624 up to 16)")
         ->check(DecimalText(2, 2))
+        ->capture_default_str();
+}
+
+void AddEntryTimeoutOption(CLI::App& command, int& seconds) {
+    command.add_option("--entry-timeout", seconds, "seconds the tool waits for the entry")
+        ->check(WholeNumber(1, 3600))
         ->capture_default_str();
 }
 
@@ -113,89 +135,70 @@ int PinLengthFor(const std::string& length, int maxLength, const std::string& fo
     return static_cast<int>(*digits);
 }
 
-void AddPinStartCommands(CLI::App& pin, StepSlot& slot) {
-    AddStepCommand<PinStart>(
-        pin, slot, "start",
-        "start PIN entry with key index, block format and account; echo the stars until it ends",
-        [](CLI::App& command, PinStart& s) {
-            command.add_option("INDEX", s.index, "PIN key index 30-7F")
-                ->required()
-                ->check(KeyIndex(0x30, 0x7F));
-            AddPinFormatOption(command, s.format, true);
-            AddAccountOption(command, s.account);
-            AddSoundAndLengthOptions(command, s.sound, s.length);
-            command
-                .add_option("--entry-timeout", s.seconds, "seconds the tool waits for the entry")
-                ->check(WholeNumber(1, 3600))
-                ->capture_default_str();
-        },
-        [](PinStart& s) {
-            const PinFormat format = PinFormatNamed(s.format);
-            CheckAccount(format, s.account);
-            const int length = PinLengthFor(s.length, format.maxPinLength, format.name);
-            const std::string request = padlogic::ToUpper(s.index) + format.typeCharacter +
-                                        s.sound + s.length +
-                                        (format.sendsAccount ? s.account : std::string());
-            return Step{
-                "pin start", true, [request, length, seconds = s.seconds](StepContext& context) {
-                    StepOutcome outcome = DriverOutcome(
-                        request,
-                        PinPad_EnablePin(request.c_str(), static_cast<unsigned>(request.size())));
-                    if (!outcome.ok) return outcome;
-                    return EchoPinEntry(std::move(outcome), context, length, Backspace::RemovesOne,
-                                        seconds);
-                }};
-        });
+struct PinStart {
+    std::string index, format = "iso0", account, sound = "0", length = "06";
+    int seconds = 60;
+};
 
-    struct ShortStart {
-        std::string sound = "0", length = "06", enter = "0", clear = "0";
-        int seconds = 60;
-    };
-    AddStepCommand<ShortStart>(
-        pin, slot, "start-short",
-        "start PIN entry with the entry settings only (key and format come with 'pin read "
-        "--index')",
-        [](CLI::App& command, ShortStart& s) {
-            AddSoundAndLengthOptions(command, s.sound, s.length);
-            command.add_option("--enter-code", s.enter, "enter-key code 0-2")
-                ->check(OneOf({"0", "1", "2"}))
-                ->capture_default_str();
-            command
-                .add_option("--clear-code", s.clear,
-                            "clear-key code 0, 1, 2, 4, 5, 6 (2 and 6: backspace clears all)")
-                ->check(OneOf({"0", "1", "2", "4", "5", "6"}))
-                ->capture_default_str();
-            command
-                .add_option("--entry-timeout", s.seconds, "seconds the tool waits for the entry")
-                ->check(WholeNumber(1, 3600))
-                ->capture_default_str();
-        },
-        [](ShortStart& s) {
-            // The format comes with the read: any length some format takes.
-            const int length = PinLengthFor(s.length, kMaxPinLength, "");
-            const std::string request = s.sound + s.length + s.enter + s.clear;
-            const Backspace backspace =
-                s.clear == "2" || s.clear == "6" ? Backspace::ClearsAll : Backspace::RemovesOne;
-            const int seconds = s.seconds;
-            return Step{
-                "pin start-short", true, [=](StepContext& context) {
-                    StepOutcome outcome = DriverOutcome(
-                        request,
-                        PinPad_EnablePin(request.c_str(), static_cast<unsigned>(request.size())));
-                    if (!outcome.ok) return outcome;
-                    return EchoPinEntry(std::move(outcome), context, length, backspace, seconds);
-                }};
-        });
+void DeclarePinStart(CLI::App& command, PinStart& s) {
+    AddIndexArgument(command, "INDEX", s.index, "PIN key index 30-7F", 0x30, 0x7F);
+    AddPinFormatOption(command, s.format, true);
+    AddAccountOption(command, s.account);
+    AddSoundAndLengthOptions(command, s.sound, s.length);
+    AddEntryTimeoutOption(command, s.seconds);
 }
 
-// Asks the pad for the PIN reply to `request` (waiting at most `wait` seconds) and records the
-// two-digit track and length fields every PIN reply starts with; `rest` receives what follows
-// them. Not ok when the reply fails, or when either field is short or no number.
-StepOutcome ReadPinReply(const std::string& request, int wait, std::string& rest) {
+Step BuildPinStart(const PinStart& s) {
+    const PinFormat format = PinFormatNamed(s.format);
+    CheckAccount(format, s.account);
+    const int length = PinLengthFor(s.length, format.maxPinLength, format.name);
+    const std::string request = padlogic::ToUpper(s.index) + format.typeCharacter + s.sound +
+                                s.length + (format.sendsAccount ? s.account : std::string());
+    return MakeStep("pin start", RunPinEntry, {request, length, Backspace::RemovesOne, s.seconds});
+}
+
+struct ShortStart {
+    std::string sound = "0", length = "06", enter = "0", clear = "0";
+    int seconds = 60;
+};
+
+void DeclareShortStart(CLI::App& command, ShortStart& s) {
+    AddSoundAndLengthOptions(command, s.sound, s.length);
+    command.add_option("--enter-code", s.enter, "enter-key code 0-2")
+        ->check(OneOf({"0", "1", "2"}))
+        ->capture_default_str();
+    command
+        .add_option("--clear-code", s.clear,
+                    "clear-key code 0, 1, 2, 4, 5, 6 (2 and 6: backspace clears all)")
+        ->check(OneOf({"0", "1", "2", "4", "5", "6"}))
+        ->capture_default_str();
+    AddEntryTimeoutOption(command, s.seconds);
+}
+
+Step BuildShortStart(const ShortStart& s) {
+    // The format comes with the read: any length some format takes.
+    const int length = PinLengthFor(s.length, kMaxPinLength, "");
+    const Backspace backspace =
+        s.clear == "2" || s.clear == "6" ? Backspace::ClearsAll : Backspace::RemovesOne;
+    return MakeStep("pin start-short", RunPinEntry,
+                    {s.sound + s.length + s.enter + s.clear, length, backspace, s.seconds});
+}
+
+// A request for a PIN reply, and how long the pad may take to give it.
+struct PinReplyPlan {
+    std::string request;
+    int wait;
+};
+
+// Asks the pad for the PIN reply (waiting at most the plan's seconds) and records the two-digit
+// track and length fields every PIN reply starts with; `rest` receives what follows them. Not
+// ok when the reply fails, or when either field is short or no number.
+StepOutcome ReadPinReply(const PinReplyPlan& plan, std::string& rest) {
     char reply[kPinReplySize] = {};
-    StepOutcome outcome = DriverOutcome(
-        request,
-        PinPad_GetPinValue(request.c_str(), static_cast<unsigned>(request.size()), wait, reply));
+    StepOutcome outcome =
+        DriverOutcome(plan.request, PinPad_GetPinValue(plan.request.c_str(),
+                                                       static_cast<unsigned>(plan.request.size()),
+                                                       plan.wait, reply));
     if (!outcome.ok) return outcome;
     const std::string text(reply, strnlen(reply, sizeof reply));
     TakeReplyField(outcome, "track", text.substr(0, 2), Exactly(FieldKind::Digits, 2));
@@ -205,204 +208,193 @@ StepOutcome ReadPinReply(const std::string& request, int wait, std::string& rest
     return outcome;
 }
 
-void AddPinReadCommand(CLI::App& pin, StepSlot& slot) {
-    struct Read {
-        std::string index, format, account, key;
-        int wait = 5;
-    };
-    AddStepCommand<Read>(
-        pin, slot, "read",
-        "read the enciphered PIN block; with --key decipher it and, with --format, decode the PIN",
-        [](CLI::App& command, Read& s) {
-            command
-                .add_option(
-                    "--index", s.index,
+void AddWaitOption(CLI::App& command, int& wait) {
+    command.add_option("--wait", wait, "seconds to wait for the pad's reply (1-255)")
+        ->check(WholeNumber(1, 255))
+        ->capture_default_str();
+}
+
+struct PinRead {
+    std::string index, format, account, key;
+    int wait = 5;
+};
+
+void DeclarePinRead(CLI::App& command, PinRead& s) {
+    command
+        .add_option("--index", s.index,
                     "send key index, format and account with the read (after 'pin start-short')")
-                ->check(KeyIndex(0x30, 0x7F));
-            AddPinFormatOption(command, s.format, false);
-            AddAccountOption(command, s.account);
-            command.add_option("--key", s.key, "the PIN key in clear, to decipher the block")
-                ->check(KeyText());
-            command.add_option("--wait", s.wait, "seconds to wait for the pad's reply (1-255)")
-                ->check(WholeNumber(1, 255))
-                ->capture_default_str();
-        },
-        [](Read& s) {
-            std::optional<PinFormat> format;
-            if (!s.format.empty()) format = PinFormatNamed(s.format);
-            if (!s.index.empty() && !format) RefuseArgument("--index", "needs --format");
-            if (format && (!s.index.empty() || !s.key.empty())) CheckAccount(*format, s.account);
-            std::string request;
-            if (!s.index.empty()) {
-                request = padlogic::ToUpper(s.index) + format->typeCharacter +
-                          (format->sendsAccount ? s.account : "");
-            }
-            PinDecoding decoding{padlogic::ToUpper(s.key), format, s.account};
-            return Step{
-                "pin read", true, [request, decoding, wait = s.wait](StepContext&) {
-                    std::string rest;
-                    StepOutcome outcome = ReadPinReply(request, wait, rest);
-                    if (!outcome.ok || !TakeReplyField(outcome, "pin_block", rest,
-                                                       Exactly(FieldKind::Hex, kPinBlockLength)))
-                        return outcome;
-                    if (!decoding.key.empty()) DecodePinReply(outcome, decoding);
-                    return outcome;
-                }};
-        });
+        ->check(KeyIndex(0x30, 0x7F));
+    AddPinFormatOption(command, s.format, false);
+    AddAccountOption(command, s.account);
+    command.add_option("--key", s.key, "the PIN key in clear, to decipher the block")
+        ->check(KeyText());
+    AddWaitOption(command, s.wait);
 }
 
-void AddPinRenewCommands(CLI::App& pin, StepSlot& slot) {
-    struct Renew {
-        std::string index, data, table, offset;
-        int wait = 30;
-    };
-    const auto declare = [](bool verify) {
-        return [verify](CLI::App& command, Renew& s) {
-            command.add_option("INDEX", s.index, "PIN key index 30-7F")
-                ->required()
-                ->check(KeyIndex(0x30, 0x7F));
-            command.add_option("DATA", s.data, "validation data, 16 hex characters")
-                ->required()
-                ->check(HexText({16}));
-            command.add_option("TABLE", s.table, "decimalisation table, 16 decimal digits")
-                ->required()
-                ->check(DecimalText(16, 16));
-            if (verify)
-                command.add_option("OFFSET", s.offset, "PIN offset, decimal digits")
-                    ->required()
-                    ->check(DecimalText(1, 16));
-            command.add_option("--wait", s.wait, "seconds to wait for the pad's reply (1-255)")
-                ->check(WholeNumber(1, 255))
-                ->capture_default_str();
-        };
-    };
-    const auto build = [](bool verify) {
-        return [verify](Renew& s) {
-            const std::string request = padlogic::ToUpper(s.index) + (verify ? 'b' : 'a') +
-                                        padlogic::ToUpper(s.data) + s.table + s.offset;
-            return Step{
-                verify ? "pin verify" : "pin renew", true,
-                [request, verify, wait = s.wait](StepContext&) {
-                    std::string rest;
-                    StepOutcome outcome = ReadPinReply(request, wait, rest);
-                    if (!outcome.ok) return outcome;
-                    if (!verify) {
-                        // One offset digit for each PIN digit.
-                        const auto digits =
-                            ParseWholeNumber(outcome.reply["length"].get<std::string>(), 0, 99);
-                        TakeReplyField(outcome, "offset", rest,
-                                       Exactly(FieldKind::Digits,
-                                               static_cast<std::size_t>(digits.value_or(0))));
-                        return outcome;
-                    }
-                    // The pad's verdict is the last character: 1 the PIN matches, 0 not.
-                    const char verdict = rest.empty() ? '\0' : rest.back();
-                    if (verdict != '0' && verdict != '1') {
-                        outcome.ok = false;
-                        outcome.message =
-                            std::string(rest.empty() ? "reply too short" : "reply malformed") +
-                            ": verdict " + Quoted(rest) + " does not end in 0 or 1";
-                        return outcome;
-                    }
-                    const bool match = verdict == '1';
-                    outcome.reply["match"] = match;
-                    if (!match) {
-                        outcome.ok = false;
-                        outcome.message = "the PIN does not match the offset";
-                    }
-                    return outcome;
-                }};
-        };
-    };
-    AddStepCommand<Renew>(pin, slot, "renew",
-                          "compute the PIN offset of the last PIN entered (IBM 3624)",
-                          declare(false), build(false));
-    AddStepCommand<Renew>(pin, slot, "verify",
-                          "check the last PIN entered against a PIN offset (IBM 3624)",
-                          declare(true), build(true));
+struct PinReadPlan {
+    PinReplyPlan reply;
+    PinDecoding decoding;
+};
+
+StepOutcome RunPinRead(const PinReadPlan& plan, StepContext&) {
+    std::string rest;
+    StepOutcome outcome = ReadPinReply(plan.reply, rest);
+    if (!outcome.ok ||
+        !TakeReplyField(outcome, "pin_block", rest, Exactly(FieldKind::Hex, kPinBlockLength)))
+        return outcome;
+    if (!plan.decoding.key.empty()) DecodePinReply(outcome, plan.decoding);
+    return outcome;
 }
 
-void AddMacCommand(CLI::App& app, StepSlot& slot) {
-    struct Mac {
-        std::string index, type, data;
-    };
+Step BuildPinRead(const PinRead& s) {
+    std::optional<PinFormat> format;
+    if (!s.format.empty()) format = PinFormatNamed(s.format);
+    if (!s.index.empty() && !format) RefuseArgument("--index", "needs --format");
+    if (format && (!s.index.empty() || !s.key.empty())) CheckAccount(*format, s.account);
+    std::string request;
+    if (!s.index.empty()) {
+        request = padlogic::ToUpper(s.index) + format->typeCharacter +
+                  (format->sendsAccount ? s.account : "");
+    }
+    return MakeStep("pin read", RunPinRead,
+                    {{request, s.wait}, {padlogic::ToUpper(s.key), format, s.account}});
+}
+
+// The IBM 3624 offset of the last PIN (renew), or its check against an offset (verify).
+struct PinOffset {
+    bool verify = false;
+    std::string index{}, data{}, table{}, offset{};
+    int wait = 30;
+};
+
+void DeclarePinOffset(CLI::App& command, PinOffset& s) {
+    AddIndexArgument(command, "INDEX", s.index, "PIN key index 30-7F", 0x30, 0x7F);
+    command.add_option("DATA", s.data, "validation data, 16 hex characters")
+        ->required()
+        ->check(HexText({16}));
+    command.add_option("TABLE", s.table, "decimalisation table, 16 decimal digits")
+        ->required()
+        ->check(DecimalText(16, 16));
+    if (s.verify)
+        command.add_option("OFFSET", s.offset, "PIN offset, decimal digits")
+            ->required()
+            ->check(DecimalText(1, 16));
+    AddWaitOption(command, s.wait);
+}
+
+StepOutcome RunPinRenew(const PinReplyPlan& plan, StepContext&) {
+    std::string rest;
+    StepOutcome outcome = ReadPinReply(plan, rest);
+    if (!outcome.ok) return outcome;
+    // One offset digit for each PIN digit.
+    const auto digits = ParseWholeNumber(outcome.reply["length"].get<std::string>(), 0, 99);
+    TakeReplyField(outcome, "offset", rest,
+                   Exactly(FieldKind::Digits, static_cast<std::size_t>(digits.value_or(0))));
+    return outcome;
+}
+
+StepOutcome RunPinVerify(const PinReplyPlan& plan, StepContext&) {
+    std::string rest;
+    StepOutcome outcome = ReadPinReply(plan, rest);
+    if (!outcome.ok) return outcome;
+    // The pad's verdict is the last character: 1 the PIN matches, 0 not.
+    const char verdict = rest.empty() ? '\0' : rest.back();
+    if (verdict != '0' && verdict != '1') {
+        outcome.ok = false;
+        outcome.message = std::string(rest.empty() ? "reply too short" : "reply malformed") +
+                          ": verdict " + Quoted(rest) + " does not end in 0 or 1";
+        return outcome;
+    }
+    const bool match = verdict == '1';
+    outcome.reply["match"] = match;
+    if (!match) {
+        outcome.ok = false;
+        outcome.message = "the PIN does not match the offset";
+    }
+    return outcome;
+}
+
+Step BuildPinOffset(const PinOffset& s) {
+    const PinReplyPlan plan{padlogic::ToUpper(s.index) + (s.verify ? 'b' : 'a') +
+                                padlogic::ToUpper(s.data) + s.table + s.offset,
+                            s.wait};
+    if (s.verify) return MakeStep("pin verify", RunPinVerify, plan);
+    return MakeStep("pin renew", RunPinRenew, plan);
+}
+
+struct Mac {
+    std::string index, type, data;
+};
+
+void DeclareMac(CLI::App& command, Mac& s) {
+    AddIndexArgument(command, "INDEX", s.index, "MAC key index 30-7F", 0x30, 0x7F);
+    command.add_option("TYPE", s.type, "pboc, x9.9, x9.19 or iso16609")
+        ->required()
+        ->check(OneOf({"pboc", "x9.9", "x9.19", "iso16609"}, true));
+    command.add_option("DATA", s.data, "the message as hex")->required()->check(HexText());
+}
+
+// The message travels as bytes; the request is shown with it in hex.
+struct MacPlan {
+    std::string input, shown;
+};
+
+StepOutcome RunMac(const MacPlan& plan, StepContext&) {
+    char mac[kMacReplySize] = {};
+    StepOutcome outcome = DriverOutcome(
+        plan.shown,
+        PinPad_MakeMac(plan.input.data(), static_cast<unsigned>(plan.input.size()), mac));
+    if (outcome.ok) TakeReplyField(outcome, "mac", mac, Exactly(FieldKind::Hex, kMacLength));
+    return outcome;
+}
+
+Step BuildMac(const Mac& s) {
     static const std::map<std::string, char> kMacCodes = {
         {"pboc", '1'}, {"x9.9", '2'}, {"x9.19", '3'}, {"iso16609", 'A'}};
-    AddStepCommand<Mac>(
-        app, slot, "mac", "have the pad compute a MAC over hex data",
-        [](CLI::App& command, Mac& s) {
-            command.add_option("INDEX", s.index, "MAC key index 30-7F")
-                ->required()
-                ->check(KeyIndex(0x30, 0x7F));
-            command.add_option("TYPE", s.type, "pboc, x9.9, x9.19 or iso16609")
-                ->required()
-                ->check(OneOf({"pboc", "x9.9", "x9.19", "iso16609"}, true));
-            command.add_option("DATA", s.data, "the message as hex")->required()->check(HexText());
-        },
-        [](Mac& s) {
-            // The driver takes at most 2045 bytes: the three header bytes and the message.
-            if (s.data.size() / 2 > 2042) RefuseArgument("DATA", "takes at most 2042 bytes");
-            const std::string header =
-                padlogic::ToUpper(s.index) + kMacCodes.at(CLI::detail::to_lower(s.type));
-            const std::string input = header + HexToBytes(s.data);
-            // The message travels as bytes; the request is shown with it in hex.
-            return Step{
-                "mac", true, [input, shown = header + padlogic::ToUpper(s.data)](StepContext&) {
-                    char mac[kMacReplySize] = {};
-                    StepOutcome outcome = DriverOutcome(
-                        shown,
-                        PinPad_MakeMac(input.data(), static_cast<unsigned>(input.size()), mac));
-                    if (outcome.ok)
-                        TakeReplyField(outcome, "mac", mac, Exactly(FieldKind::Hex, kMacLength));
-                    return outcome;
-                }};
-        });
+    // The driver takes at most 2045 bytes: the three header bytes and the message.
+    if (s.data.size() / 2 > 2042) RefuseArgument("DATA", "takes at most 2042 bytes");
+    const std::string header =
+        padlogic::ToUpper(s.index) + kMacCodes.at(CLI::detail::to_lower(s.type));
+    return MakeStep("mac", RunMac,
+                    {header + HexToBytes(s.data), header + padlogic::ToUpper(s.data)});
 }
 
-void AddDataCommands(CLI::App& app, StepSlot& slot) {
-    CLI::App* data = app.add_subcommand("data", "data encryption and decryption in the pad");
-    data->require_subcommand(1);
-    struct Cipher {
-        std::string index, mode, data;
-    };
-    for (const bool encrypt : {true, false}) {
-        AddStepCommand<Cipher>(
-            *data, slot, encrypt ? "encrypt" : "decrypt",
-            encrypt ? "encrypt hex data under a key in the pad"
-                    : "decrypt hex data under a key in the pad",
-            [](CLI::App& command, Cipher& s) {
-                command.add_option("INDEX", s.index, "key index 30-7F")
-                    ->required()
-                    ->check(KeyIndex(0x30, 0x7F));
-                command.add_option("MODE", s.mode, "ecb or cbc")
-                    ->required()
-                    ->check(OneOf({"ecb", "cbc"}, true));
-                command.add_option("DATA", s.data, "hex, whole 16-character blocks")
-                    ->required()
-                    ->check(HexBlocks(2048));
-            },
-            [encrypt](Cipher& s) {
-                const bool cbc = CLI::detail::to_lower(s.mode) == "cbc";
-                const char mode = encrypt ? (cbc ? '2' : '1') : (cbc ? 'B' : 'A');
-                const std::string request =
-                    padlogic::ToUpper(s.index) + mode + padlogic::ToUpper(s.data);
-                // ECB and CBC without padding: as many blocks come back as went.
-                const std::size_t length = s.data.size();
-                return Step{encrypt ? "data encrypt" : "data decrypt", true,
-                            [request, length](StepContext&) {
-                                std::string reply(kDataReplySize, '\0');
-                                StepOutcome outcome = DriverOutcome(
-                                    request,
-                                    PinPad_EncryptData(request.c_str(),
-                                                       static_cast<unsigned>(request.size()),
-                                                       reply.data()));
-                                if (outcome.ok)
-                                    TakeReplyField(outcome, "data", reply.c_str(),
-                                                   Exactly(FieldKind::Hex, length));
-                                return outcome;
-                            }};
-            });
-    }
+struct DataCipher {
+    bool encrypt = true;
+    std::string index{}, mode{}, data{};
+};
+
+void DeclareDataCipher(CLI::App& command, DataCipher& s) {
+    AddIndexArgument(command, "INDEX", s.index, "key index 30-7F", 0x30, 0x7F);
+    command.add_option("MODE", s.mode, "ecb or cbc")
+        ->required()
+        ->check(OneOf({"ecb", "cbc"}, true));
+    command.add_option("DATA", s.data, "hex, whole 16-character blocks")
+        ->required()
+        ->check(HexBlocks(2048));
+}
+
+// ECB and CBC without padding: as many blocks come back as went.
+struct DataCipherPlan {
+    std::string request;
+    std::size_t length;  // of the data, in hex characters
+};
+
+StepOutcome RunDataCipher(const DataCipherPlan& plan, StepContext&) {
+    std::string reply(kDataReplySize, '\0');
+    StepOutcome outcome = DriverOutcome(
+        plan.request, PinPad_EncryptData(plan.request.c_str(),
+                                         static_cast<unsigned>(plan.request.size()), reply.data()));
+    if (outcome.ok)
+        TakeReplyField(outcome, "data", reply.c_str(), Exactly(FieldKind::Hex, plan.length));
+    return outcome;
+}
+
+Step BuildDataCipher(const DataCipher& s) {
+    const bool cbc = CLI::detail::to_lower(s.mode) == "cbc";
+    const char mode = s.encrypt ? (cbc ? '2' : '1') : (cbc ? 'B' : 'A');
+    return MakeStep(s.encrypt ? "data encrypt" : "data decrypt", RunDataCipher,
+                    {padlogic::ToUpper(s.index) + mode + padlogic::ToUpper(s.data), s.data.size()});
 }
 
 }  // namespace
@@ -410,11 +402,31 @@ void AddDataCommands(CLI::App& app, StepSlot& slot) {
 void AddPinCommands(CLI::App& app, StepSlot& slot) {
     CLI::App* pin = app.add_subcommand("pin", "PIN entry, PIN block, PIN renew and verify");
     pin->require_subcommand(1);
-    AddPinStartCommands(*pin, slot);
-    AddPinReadCommand(*pin, slot);
-    AddPinRenewCommands(*pin, slot);
-    AddMacCommand(app, slot);
-    AddDataCommands(app, slot);
+    AddStepCommand(
+        *pin, slot, "start",
+        "start PIN entry with key index, block format and account; echo the stars until it ends",
+        DeclarePinStart, BuildPinStart);
+    AddStepCommand(*pin, slot, "start-short",
+                   "start PIN entry with the entry settings only (key and format come with 'pin "
+                   "read --index')",
+                   DeclareShortStart, BuildShortStart);
+    AddStepCommand(
+        *pin, slot, "read",
+        "read the enciphered PIN block; with --key decipher it and, with --format, decode the PIN",
+        DeclarePinRead, BuildPinRead);
+    AddStepCommand(*pin, slot, "renew", "compute the PIN offset of the last PIN entered (IBM 3624)",
+                   DeclarePinOffset, BuildPinOffset, {.verify = false});
+    AddStepCommand(*pin, slot, "verify",
+                   "check the last PIN entered against a PIN offset (IBM 3624)", DeclarePinOffset,
+                   BuildPinOffset, {.verify = true});
+    AddStepCommand(app, slot, "mac", "have the pad compute a MAC over hex data", DeclareMac,
+                   BuildMac);
+    CLI::App* data = app.add_subcommand("data", "data encryption and decryption in the pad");
+    data->require_subcommand(1);
+    AddStepCommand(*data, slot, "encrypt", "encrypt hex data under a key in the pad",
+                   DeclareDataCipher, BuildDataCipher, {.encrypt = true});
+    AddStepCommand(*data, slot, "decrypt", "decrypt hex data under a key in the pad",
+                   DeclareDataCipher, BuildDataCipher, {.encrypt = false});
 }
 
 }  // namespace cli

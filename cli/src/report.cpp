@@ -23,8 +23,8 @@ std::string ReplyText(const Json& reply) {
     return text;
 }
 
-}  // namespace
-
+// The text that stands for a step's result: its own message, the driver's result text, or
+// "success".
 std::string ResultTextOf(const StepOutcome& outcome) {
     if (!outcome.message.empty()) return outcome.message;
     if (outcome.result && *outcome.result != 0) {
@@ -47,6 +47,8 @@ Json StepJson(const StepRecord& record) {
     object["ms"] = record.milliseconds;
     return object;
 }
+
+}  // namespace
 
 void Reporter::Step(const StepRecord& record) {
     if (m_json) {

@@ -23,12 +23,6 @@ struct RunSummary {
     long long milliseconds = 0;
 };
 
-// The text that stands for a step's result: its own message, the driver's result text, or
-// "success".
-std::string ResultTextOf(const StepOutcome& outcome);
-
-Json StepJson(const StepRecord& record);
-
 class Reporter {
 public:
     Reporter(std::ostream& out, bool json) : m_out(out), m_json(json) {}

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <type_traits>
 
 #include "pad_port.h"
 
@@ -33,20 +34,21 @@ struct Step {
     std::function<StepOutcome(StepContext&)> run;
 };
 
+// The step `operation` that runs `run(plan, context)`: the plan holds what the step's arguments
+// made ready for it.
+template <typename Plan>
+Step MakeStep(std::string operation, StepOutcome (*run)(const Plan&, StepContext&),
+              std::type_identity_t<Plan> plan) {
+    return Step{std::move(operation), true,
+                [run, plan = std::move(plan)](StepContext& context) { return run(plan, context); }};
+}
+
 // The outcome of a driver call: ok when it returned 0.
 inline StepOutcome DriverOutcome(std::string request, int result) {
     StepOutcome outcome;
     outcome.request = std::move(request);
     outcome.result = result;
     outcome.ok = result == 0;
-    return outcome;
-}
-
-// A step refused on the host before anything reached the pad.
-inline StepOutcome LocalFailure(std::string request, std::string message) {
-    StepOutcome outcome;
-    outcome.request = std::move(request);
-    outcome.message = std::move(message);
     return outcome;
 }
 

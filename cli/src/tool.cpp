@@ -77,20 +77,20 @@ void DeclareGlobalOptions(CLI::App& app, GlobalOptions& options) {
 // Opens the port when the step needs it and runs the step. Whatever the step throws fails the
 // step, not the run: the summary and the exit code still follow.
 StepOutcome RunOneStep(const Step& step, PadPort& port, StepContext& context) {
+    StepOutcome failure;  // nothing was sent
     try {
         const int opened = step.needsPad ? port.EnsureOpen() : 0;
         if (opened == 0) return step.run(context);
         char text[100] = {};
-        StepOutcome outcome;
-        outcome.result = opened;
-        outcome.message =
+        failure.message =
             "cannot open " + port.Describe() + ": " + padlogic::ResultCodeToText(opened, text);
-        return outcome;
+        failure.result = opened;
     } catch (const std::exception& error) {
-        return LocalFailure("", std::string("internal error: ") + error.what());
+        failure.message = std::string("internal error: ") + error.what();
     } catch (...) {
-        return LocalFailure("", "internal error");
+        failure.message = "internal error";
     }
+    return failure;
 }
 
 // Runs the steps in order and reports each; stops at the first failure unless keepGoing, and
@@ -137,6 +137,24 @@ int UsageError(const std::string& message, std::ostream& err) {
 
 int Interrupted(int signal) { return kExitInterruptedBase + signal; }
 
+// Adds the run subcommand, whose FILE and --keep-going land in `options`.
+CLI::App* AddRunCommand(CLI::App& app, GlobalOptions& options) {
+    CLI::App* run =
+        app.add_subcommand("run", "run the steps of FILE, one per line ('-': standard input)");
+    run->add_option("FILE", options.runFile, "the run file")->required();
+    run->add_flag("--keep-going", options.keepGoing, "run every step even after a failure");
+    return run;
+}
+
+// The steps of the run file, every one parsed, or the one step of the command line.
+std::vector<PlannedStep> PlanSteps(const CLI::App& run, const GlobalOptions& options,
+                                   StepSlot& slot) {
+    if (!run.parsed()) return {{std::move(*slot), 0}};
+    std::vector<PlannedStep> steps = ParseRunFile(ReadRunFile(options.runFile), options.runFile);
+    if (steps.empty()) RefuseArgument("FILE", Quoted(options.runFile) + " holds no steps");
+    return steps;
+}
+
 int RunToolUnguarded(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
     CLI::App app{
         "Drives an encrypting PIN pad through the Lumenord driver: every pad operation as "
@@ -148,21 +166,12 @@ int RunToolUnguarded(int argc, const char* const* argv, std::ostream& out, std::
     DeclareGlobalOptions(app, options);
     StepSlot slot;
     AddStepCommands(app, slot);
-    CLI::App* run =
-        app.add_subcommand("run", "run the steps of FILE, one per line ('-': standard input)");
-    run->add_option("FILE", options.runFile, "the run file")->required();
-    run->add_flag("--keep-going", options.keepGoing, "run every step even after a failure");
+    const CLI::App* run = AddRunCommand(app, options);
 
     std::vector<PlannedStep> steps;
     try {
         app.parse(argc, argv);
-        if (run->parsed()) {
-            steps = ParseRunFile(ReadRunFile(options.runFile), options.runFile);
-            if (steps.empty())
-                return UsageError("FILE: " + Quoted(options.runFile) + " holds no steps", err);
-        } else {
-            steps.push_back({std::move(*slot), 0});
-        }
+        steps = PlanSteps(*run, options, slot);
     } catch (const RunFileInterrupted& interrupted) {
         return Interrupted(interrupted.signal);
     } catch (const CLI::CallForHelp&) {

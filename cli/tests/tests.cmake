@@ -8,3 +8,7 @@ target_compile_definitions(cli_tests PRIVATE
     ACCEPTANCE_SCRIPT="${PROJECT_SOURCE_DIR}/examples/acceptance.lumenord")
 add_test(NAME cli_tests COMMAND cli_tests)
 set_tests_properties(cli_tests PROPERTIES ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1")
+
+# The tool's usage errors, in this process through RunTool.
+lumenord_add_gtest(cli_usage_tests SOURCES ${CMAKE_CURRENT_LIST_DIR}/usage_test.cpp
+                   LIBS lumenord_cli driver_test_support)

@@ -110,11 +110,8 @@ void SerialChannel::DiscardPending() {
 
 int SerialChannel::WriteFrame(const char* frame, int length) {
     if (!m_open || !m_port || length <= 0) return 0;
-    int kept = std::min(length, kBufferSize);
-    std::memcpy(m_sentCopy, frame, static_cast<std::size_t>(kept));
-    m_sentCopy[kept] = '\0';
-    m_sentLength = kept;
-    FrameTrace(TraceDirection::kSend, m_sentCopy, m_sentLength, TraceEnabled());
+    // The trace keeps at most a buffer's worth of a frame.
+    FrameTrace(TraceDirection::kSend, frame, std::min(length, kBufferSize), TraceEnabled());
     WriteAll(reinterpret_cast<const std::uint8_t*>(frame), length);
     return length;
 }

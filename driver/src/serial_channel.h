@@ -56,8 +56,6 @@ public:
     const char* ReceiveBuffer() const { return m_receiveBuffer; }
     int ReceivedCount() const { return m_receivedCount; }
     void ClearReceiveBuffer();
-    const char* SentCopy() const { return m_sentCopy; }
-    int SentLength() const { return m_sentLength; }
     bool TraceEnabled() const { return m_traceEnabled == 1; }
     // Whether replies' check characters are verified (SYSTEM/VERIFYCHECK, read at each Open).
     bool VerifyChecks() const { return m_verifyChecks; }
@@ -80,9 +78,7 @@ private:
 
     int m_portNumber = 0;
     char m_receiveBuffer[kBufferSize + 1] = {};
-    char m_sentCopy[kBufferSize + 1] = {};
     int m_receivedCount = 0;
-    int m_sentLength = 0;
     std::unique_ptr<SerialPort> m_port;
     std::uint8_t m_open = 0;
     std::uint8_t m_stopBitsCode = 0;

@@ -1,0 +1,127 @@
+// The tool's argument and run-file checks, run in this process through RunTool: every usage
+// error exits with 2, names the argument or the bound at fault, and comes before the port is
+// opened, so that a scripted pad on a pty never sees a byte.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "pty_peer.h"
+#include "tool.h"
+
+namespace {
+
+struct ToolRun {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+ToolRun RunInProcess(const std::vector<std::string>& args) {
+    std::vector<const char*> argv{"lumenord"};
+    for (const std::string& arg : args) argv.push_back(arg.c_str());
+    std::ostringstream out, err;
+    const int status = cli::RunTool(static_cast<int>(argv.size()), argv.data(), out, err);
+    return {status, out.str(), err.str()};
+}
+
+std::string WriteFile(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+    return path;
+}
+
+// Bytes a terminal would act on, other than the line ends.
+bool HasControlCharacters(const std::string& text) {
+    return std::any_of(text.begin(), text.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return (byte < 0x20 && byte != '\n') || byte == 0x7F;
+    });
+}
+
+// Refused before the pad is touched, with exit code 2 and a message that names the argument or
+// the bound at fault and repeats at most 80 characters of what it got (and never a key).
+TEST(RunTool, HostileArgumentsAndRunFilesAreUsageErrors) {
+    const lumenord::test::TempWorkDir folder;  // no ./sysconfig.ini maps a port
+    lumenord::test::PtyPeer pad;
+    const std::string device = pad.SlavePath();
+    const std::string dir = folder.Path();
+    const std::string part1 = "0123456789ABCDEFFEDCBA9876543210";
+    const std::string part2 = "1F2E3D4C5B6A79880897A6B5C4D3E2F1";
+    const std::string filler(300, 'Z');
+    const std::string badKey = part1.substr(0, 31) + "G";
+    const std::string subfolder = dir + "/folder";
+    std::filesystem::create_directory(subfolder);
+    const std::string nul = WriteFile(dir + "/nul.txt", std::string("info write A\0B\n", 15));
+    const std::string longLine =
+        WriteFile(dir + "/long.txt", "info write X\n# " + std::string(5000, 'Z') + "\n");
+    std::string big;
+    while (big.size() <= 1024 * 1024) big += "# " + std::string(1000, 'Z') + "\n";
+    const std::string oversized = WriteFile(dir + "/big.txt", "info write X\n" + big);
+    const std::string numbers =
+        WriteFile(dir + "/numbers.txt", "info write X\nkeypad --count 4294967297\n");
+    const std::string badWord =
+        WriteFile(dir + "/word.txt", "info write X\nmac 30 x9.9 " + filler + "\n");
+    const std::string control =
+        WriteFile(dir + "/control.txt", "info write X\nfrobnicate\x1b[2J\n");
+    const std::string empty = WriteFile(dir + "/empty.txt", "# nothing to run\n\n");
+    const struct {
+        std::vector<std::string> args;
+        std::string text;  // on stderr
+    } rows[] = {
+        {{"--device", device, "mac", "80", "x9.9", "0102"}, "INDEX: key index '80'"},
+        {{"--device", device, "--baud", "1234", "version"}, "--baud: '1234' is not one of"},
+        {{"--device", device, "--baud", "99999999999999999999", "version"},
+         "--baud: '99999999999999999999' is not one of"},
+        {{"--port", "com2147483648", "version"}, "--port: 'com2147483648' is not a port name"},
+        {{"--port", "com1", "--device", device, "version"}, "--port excludes --device"},
+        {{"--device", device, "frobnicate"}, "'frobnicate' is not a step"},
+        {{"--device", device, "key", "clear", "00", "31", "--part", part1, "--part", part2},
+         "--part: code 31 needs 3 parts"},
+        {{"--device", device, "key", "cipher", "00", "10", "TMK", "--key", part2},
+         "--key requires --decrypt-key"},
+        {{"--device", device, "pin", "start", "30", "--format", "iso0", "--account", "12"},
+         "--account: ISO 0 and 3 need an account number of 4 to 20 digits"},
+        {{"--device", device, "keypad", "--count", "0x5"}, "--count: '0x5' is not a whole number"},
+        {{"--device", device, "card", "status", "--socket", "-1"}, "--socket: '-1'"},
+        {{"--device", device, "pin", "start", "30", "--account", "4000001234567899", "--length",
+          "99"},
+         "--length: iso0 takes PIN lengths 00 to 12, not '99'"},
+        {{"--device", device, "pin", "start", "30", "--format", "ascii", "--length", "09"},
+         "--length: ascii takes PIN lengths 00 to 08"},
+        {{"--device", device, "pin", "start-short", "--length", "17"},
+         "--length: the pad takes PIN lengths 00 to 16"},
+        {{"--device", device, "mac", "30", "x9.9", filler}, "DATA: 'ZZZZ"},
+        {{"--device", device, "des", "encrypt", part2, badKey}, "KEY: is not hexadecimal text"},
+        {{"--device", device, "key", "clear", "00", "30", "--part", badKey},
+         "--part: is not a hexadecimal key part"},
+        {{"--device", device, "run", numbers}, numbers + ":2: --count: '4294967297'"},
+        {{"--device", device, "run", subfolder}, "FILE: '" + subfolder + "' is a directory"},
+        {{"--device", device, "run", dir + "/missing.txt"},
+         "FILE: cannot read '" + dir + "/missing.txt'"},
+        {{"--device", device, "run", empty}, "FILE: '" + empty + "' holds no steps"},
+        {{"--device", device, "run", nul}, nul + ":1: holds a NUL byte"},
+        {{"--device", device, "run", "/dev/zero"}, "/dev/zero:1: holds a NUL byte"},
+        {{"--device", device, "run", longLine}, longLine + ":2: is longer than 4096 characters"},
+        {{"--device", device, "run", oversized},
+         "FILE: '" + oversized + "' is larger than 1048576 bytes (1 MiB)"},
+        {{"--device", device, "run", badWord}, badWord + ":2: DATA: 'ZZZZ"},
+        {{"--device", device, "run", control}, control + ":2: 'frobnicate\\x1B[2J' is not a step"},
+    };
+    for (const auto& row : rows) {
+        const ToolRun run = RunInProcess(row.args);
+        SCOPED_TRACE(row.args.back().substr(0, 80) + "\n" + run.out + run.err.substr(0, 2000));
+        EXPECT_EQ(run.status, cli::kExitUsage);
+        EXPECT_NE(run.err.find("lumenord: " + row.text), std::string::npos);
+        EXPECT_TRUE(run.out.empty());
+        EXPECT_EQ(run.err.find(std::string(81, 'Z')), std::string::npos);
+        EXPECT_EQ(run.err.find(badKey), std::string::npos);
+        EXPECT_FALSE(HasControlCharacters(run.err));
+        EXPECT_EQ(lumenord::test::Hex(pad.Read(1, 0)), "");  // not a byte reached the pad
+    }
+}
+
+}  // namespace
