@@ -7,7 +7,8 @@
 namespace padlogic {
 namespace {
 
-constexpr std::size_t kLongestText = 48;  // three blocks or a three-key key
+// Three blocks or a three-key key; the routine's result takes one byte more.
+constexpr std::size_t kLongestText = PINPAD_DES_RESULT_SIZE - 1;
 
 }  // namespace
 
@@ -15,7 +16,7 @@ std::string Encipher(DesFunction des, std::string_view data, std::string_view ke
     if (des == nullptr || data.size() > kLongestText || key.size() > kLongestText) return {};
     char dataText[kLongestText + 1] = {};
     char keyText[kLongestText + 1] = {};
-    char output[kLongestText + 1] = {};
+    char output[PINPAD_DES_RESULT_SIZE] = {};
     std::memcpy(dataText, data.data(), data.size());
     std::memcpy(keyText, key.data(), key.size());
     des(dataText, keyText, output, 0);

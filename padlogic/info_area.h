@@ -1,12 +1,14 @@
 // The pad's 256-byte information area: where each text field sits, and how one is read out.
 #pragma once
 
+#include <pinpad.h>
+
 #include <cstddef>
 #include <string>
 
 namespace padlogic {
 
-inline constexpr std::size_t kInfoAreaSize = 256;
+inline constexpr std::size_t kInfoAreaSize = PINPAD_CUST_INFO_SIZE;
 
 enum class InfoField {
     Remark,

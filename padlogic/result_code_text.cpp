@@ -1,5 +1,7 @@
 #include "result_code_text.h"
 
+#include <pinpad.h>
+
 #include <cstring>
 
 namespace padlogic {
@@ -11,10 +13,10 @@ struct ResultText {
 };
 
 constexpr ResultText kResultTexts[] = {
-    {-1, "the serial port remains closed  or open the serial port improperly"},
-    {-2, "close the serial port improperly"},
-    {-3, "wrong parameter fed into"},
-    {-4, "excessive time in data reading"},
+    {PINPAD_ERR_PORT, "the serial port remains closed  or open the serial port improperly"},
+    {PINPAD_ERR_CLOSE, "close the serial port improperly"},
+    {PINPAD_ERR_ARGUMENT, "wrong parameter fed into"},
+    {PINPAD_ERR_NO_REPLY, "excessive time in data reading"},
     {0x31, "Command BCC Verify Error"},
     {0x32, "Command Format Error"},
     {0x33, "Command Key Error"},
@@ -28,7 +30,7 @@ constexpr ResultText kResultTexts[] = {
     {0x52, "Write Data Error"},
     {0x53, "Verify Password lock up(Read Only)"},
     {0x61, "Access COS Error,See SW"},
-    {0xE0, "Low battery, Need to replace the battery "},
+    {PINPAD_LOW_BATTERY, "Low battery, Need to replace the battery "},
     {0xE1, "Not IMK which can't download the master key "},
     {0xE2, "Not TMK which can't download the working key"},
     {0xE3, "Wrong Key length"},

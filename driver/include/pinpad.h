@@ -1,17 +1,8 @@
 /* The Lumenord driver: host-side interface to an encrypting PIN pad on a serial line.
  *
- * Every function returns a signed result code:
- *    0  success; outputs filled as the function says
- *   -1  the port is not enabled (no PinPad_EnablePort yet, or PinPad_DisablePort since);
- *       from PinPad_EnablePort: opening or configuring the port failed;
- *       from PinPad_ReadOneByte: no byte arrived
- *   -2  from PinPad_DisablePort: closing failed
- *   -3  a required pointer is null, a required text is empty, or an input does not fit
- *   -4  no sound reply frame from the pad: a silent or absent pad, a line that has hung up, or a
- *       reply that is not sound (see below)
- *    2  the request was not written: the serial port is not open
- *    3  the read came back empty
- *   1..255 otherwise: the pad's own status byte, unchanged (224 is its low-battery status)
+ * Every function returns a signed result code: one of the PINPAD_ codes below, or 1 to 255, the
+ * pad's own status byte, unchanged. The sizes of the caller's output buffers and the limits of
+ * the inputs are named below as well; the numbers are part of the interface and never change.
  *
  * A reply is sound when its length field is three digits that place its ETX (or "000", for
  * data of 999 bytes and more, which run to the first ETX), its two check characters follow the
@@ -19,11 +10,11 @@
  * characters in either case. A pad that computes the check otherwise can be used with
  * VERIFYCHECK=0 in section [SYSTEM] of ./sysconfig.ini (read each time the port is opened;
  * default 1), which leaves the check characters unverified. A reply is judged by its status
- * byte alone: only the command's success byte is success, a status byte 0 gives -4, any other
- * is returned as it is. Bytes before the reply's STX are skipped; a reply that does not fit the
- * 4096-byte receive buffer gives -4, and so does a reply whose data would have to be cut to fit
- * the output that a function fills with them (the output is then left as it was; the frame
- * trace says why).
+ * byte alone: only the command's success byte is success, a status byte 0 gives
+ * PINPAD_ERR_NO_REPLY, any other is returned as it is. Bytes before the reply's STX are skipped;
+ * a reply that does not fit the 4096-byte receive buffer gives PINPAD_ERR_NO_REPLY, and so does a
+ * reply whose data would have to be cut to fit the output that a function fills with them (the
+ * output is then left as it was; the frame trace says why).
  *
  * Each command first discards whatever the line has queued, so that a reply that came after its
  * own command gave up cannot answer the next one. Bytes that come right behind a reply (a key
@@ -53,6 +44,50 @@
 #define PINPAD_API __attribute__((visibility("default")))
 #endif
 
+/* ---- Result codes ---- */
+
+/* Success; the outputs are filled as the function says. */
+#define PINPAD_OK 0
+/* The port is not enabled (no PinPad_EnablePort yet, or PinPad_DisablePort since); from
+ * PinPad_EnablePort: opening or configuring the port failed; from PinPad_ReadOneByte: no byte
+ * arrived. */
+#define PINPAD_ERR_PORT (-1)
+/* From PinPad_DisablePort: closing failed. */
+#define PINPAD_ERR_CLOSE (-2)
+/* A required pointer is null, a required text is empty, or an input does not fit. */
+#define PINPAD_ERR_ARGUMENT (-3)
+/* No sound reply frame from the pad: a silent or absent pad, a line that has hung up, or a reply
+ * that is not sound (see above). */
+#define PINPAD_ERR_NO_REPLY (-4)
+/* The request was not written: the serial port is not open. */
+#define PINPAD_ERR_NOT_WRITTEN 2
+/* The read came back empty. */
+#define PINPAD_ERR_EMPTY_READ 3
+/* The pad's own status for a low battery (0xE0). PinPad_GetCustInfo returns it with valid data;
+ * the other functions hand it on like any other status of the pad. */
+#define PINPAD_LOW_BATTERY 224
+
+/* ---- Buffer sizes and input limits ---- */
+
+/* Output buffers: the bytes the caller provides. */
+#define PINPAD_CUST_INFO_SIZE 256   /* PinPad_GetCustInfo */
+#define PINPAD_VERIFY_CODE_SIZE 9   /* PinPad_DownloadKey, PinPad_DownloadEncryptKey */
+#define PINPAD_AUTH_REPLY_SIZE 33   /* the two Authorization functions, PinPad_GetChallenge */
+#define PINPAD_PIN_VALUE_SIZE 256   /* PinPad_GetPinValue */
+#define PINPAD_MAC_SIZE 17          /* PinPad_MakeMac */
+#define PINPAD_DATA_REPLY_SIZE 4096 /* PinPad_EncryptData */
+#define PINPAD_CARD_REPLY_SIZE 2048 /* PinPad_IC_Control, PinPad_IC_Access */
+#define PINPAD_DES_RESULT_SIZE 49   /* PinPad_TriUntriDes */
+
+/* Inputs: the most that a function takes; more gives PINPAD_ERR_ARGUMENT. */
+#define PINPAD_PORT_NAME_MAX 15      /* characters of PinPad_EnablePort's port name */
+#define PINPAD_REQUEST_MAX 256       /* bytes of the settings, key records and PIN requests */
+#define PINPAD_AUTH_DATA_MAX 254     /* bytes of authentication data and challenges */
+#define PINPAD_PIN_TIMEOUT_MAX 255   /* seconds of PinPad_GetPinValue's wait */
+#define PINPAD_MAC_INPUT_MAX 2045    /* bytes of PinPad_MakeMac's input */
+#define PINPAD_CARD_REQUEST_MAX 2048 /* bytes of a card request */
+#define PINPAD_DATA_REQUEST_MAX 4088 /* bytes of PinPad_EncryptData and PinPad_DispInfoLcd */
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -60,81 +95,89 @@ extern "C" {
 /* ---- Port and device setup ---- */
 
 /* Opens the pad's serial port.
- * [in] portName  "comN": N is read from the fourth character on; at most 15 characters.
+ * [in] portName  "comN": N is read from the fourth character on; at most PINPAD_PORT_NAME_MAX
+ *                characters.
  * [in] baudRate  300, 600, 1200, 2400, 4800, 19200, 38400, 56000, 57600 or 115200; any other
  *                value opens at 9600.
  * [in] parity, dataBits, stopBits  the first byte of each is a numeric code: parity 1 odd, 2 even,
  *                other none; data bits 7 seven, other eight; stop bits 2 two, other one.
  * Port N opens the device that key COMN of section [PORTS] in ./sysconfig.ini names, else the
  * system's own device for it. A mapping longer than 511 characters, or a ./sysconfig.ini that
- * exists but cannot be read whole (unreadable, or over 1 MiB), opens nothing: -1, with a note in
- * the time-out log; the system's device never stands in for a mapping that could not be read.
- * Returns 0 opened, -1 open failed (the port flag is set all the same, so device commands then
- * answer 2), -3 bad argument or a name longer than 15 characters. */
+ * exists but cannot be read whole (unreadable, or over 1 MiB), opens nothing: PINPAD_ERR_PORT,
+ * with a note in the time-out log; the system's device never stands in for a mapping that could
+ * not be read.
+ * Returns PINPAD_OK opened, PINPAD_ERR_PORT open failed (the port flag is set all the same, so
+ * device commands then answer PINPAD_ERR_NOT_WRITTEN), PINPAD_ERR_ARGUMENT bad argument or a
+ * name longer than PINPAD_PORT_NAME_MAX. */
 PINPAD_API int PINPAD_CALL PinPad_EnablePort(const char* portName, int baudRate, const char* parity,
                                              const char* dataBits, const char* stopBits);
 
-/* Closes the port and clears the port flag. Returns 0 (-2 if closing reported failure). */
+/* Closes the port and clears the port flag. Returns PINPAD_OK (PINPAD_ERR_CLOSE if closing
+ * reported failure). */
 PINPAD_API int PINPAD_CALL PinPad_DisablePort(void);
 
 /* Writes the pad's customer information area (command '3').
- * [in] info, length  at most 256 bytes; length 0 sends the empty read request.
- * Returns 0, -1, -3 (null, first byte zero with a non-zero length, or over 256 bytes), -4, 2, 3,
- * or the pad's status. */
+ * [in] info, length  at most PINPAD_REQUEST_MAX bytes; length 0 sends the empty read request.
+ * Returns PINPAD_OK, PINPAD_ERR_PORT, PINPAD_ERR_ARGUMENT (null, first byte zero with a non-zero
+ * length, or over PINPAD_REQUEST_MAX bytes), PINPAD_ERR_NO_REPLY, PINPAD_ERR_NOT_WRITTEN,
+ * PINPAD_ERR_EMPTY_READ, or the pad's status. */
 PINPAD_API int PINPAD_CALL PinPad_SetCustInfo(const char* info, unsigned int length);
 
 /* Reads the pad's customer information area.
- * [out] output  at least 256 bytes; receives the reply data (at most 250 bytes), not terminated.
- * Returns 0, or 224 with valid data and the pad's low-battery status; -1, -3, -4 (also for reply
- * data over 250 bytes), 2, 3 or the pad's status otherwise (output untouched). */
+ * [out] output  PINPAD_CUST_INFO_SIZE bytes; receives the reply data (at most 250 bytes), not
+ *               terminated.
+ * Returns PINPAD_OK, or PINPAD_LOW_BATTERY with valid data; PINPAD_ERR_PORT, PINPAD_ERR_ARGUMENT,
+ * PINPAD_ERR_NO_REPLY (also for reply data over 250 bytes), PINPAD_ERR_NOT_WRITTEN,
+ * PINPAD_ERR_EMPTY_READ or the pad's status otherwise (output untouched). */
 PINPAD_API int PINPAD_CALL PinPad_GetCustInfo(char* output);
 
 /* Sets the codes the pad's keys report (command '4').
- * [in] value, length  non-empty, at most 256 bytes. */
+ * [in] value, length  non-empty, at most PINPAD_REQUEST_MAX bytes. */
 PINPAD_API int PINPAD_CALL PinPad_SetKeyboardValue(const char* value, unsigned int length);
 
 /* Sends a control code such as "032" (command '5').
- * [in] code, length  at most 256 bytes; length 0 sends an empty frame. */
+ * [in] code, length  at most PINPAD_REQUEST_MAX bytes; length 0 sends an empty frame. */
 PINPAD_API int PINPAD_CALL PinPad_SetControlCode(const char* code, unsigned int length);
 
 /* Picks up one byte that the pad sent on its own (a key press, a PIN echo '*'), bytes that came
  * right behind a command's reply first.
  * [out] output  one byte; 0 when none arrived.
  * Waits a little over one second at most, and that second also on a line that has hung up, so
- * that a polling loop does not spin. Returns 0 a byte was delivered, -1 none (at once when the
- * port is not open), -3 null. */
+ * that a polling loop does not spin. Returns PINPAD_OK a byte was delivered, PINPAD_ERR_PORT
+ * none (at once when the port is not open), PINPAD_ERR_ARGUMENT null. */
 PINPAD_API int PINPAD_CALL PinPad_ReadOneByte(unsigned char* output);
 
 /* ---- Keys and authentication ---- */
 
 /* Loads a key record laid out by the caller in clear text (command '1').
- * [in] keyRecord, length  non-empty, at most 256 bytes.
- * [out] verifyCode  at least 9 bytes: the 8-character verify code, or "" when the pad sent none.
+ * [in] keyRecord, length  non-empty, at most PINPAD_REQUEST_MAX bytes.
+ * [out] verifyCode  PINPAD_VERIFY_CODE_SIZE bytes: the 8-character verify code, or "" when the
+ *                   pad sent none.
  * [in] reserved  ignored. */
 PINPAD_API int PINPAD_CALL PinPad_DownloadKey(const char* keyRecord, unsigned int length,
                                               char* verifyCode, int reserved);
 
 /* Loads a key record in cipher text (command '2').
- * [out] verifyCode  at least 9 bytes: the 8-character verify code. */
+ * [out] verifyCode  PINPAD_VERIFY_CODE_SIZE bytes: the 8-character verify code. */
 PINPAD_API int PINPAD_CALL PinPad_DownloadEncryptKey(const char* keyRecord, unsigned int length,
                                                      char* verifyCode);
 
 /* Sets up authentication with the given data (selector "80").
- * [in] data, length  non-empty, at most 254 bytes.
- * [out] output  at least 33 bytes: the first 32 reply characters. */
+ * [in] data, length  non-empty, at most PINPAD_AUTH_DATA_MAX bytes.
+ * [out] output  PINPAD_AUTH_REPLY_SIZE bytes: the first 32 reply characters. */
 PINPAD_API int PINPAD_CALL PinPad_InitAuthorization(const char* data, unsigned int length,
                                                     char* output);
 
 /* Fetches the pad's 32-character challenge (selector "A0").
- * [out] output  at least 33 bytes. */
+ * [out] output  PINPAD_AUTH_REPLY_SIZE bytes. */
 PINPAD_API int PINPAD_CALL PinPad_GetChallenge(char* output);
 
 /* Runs the two-step mutual authentication: sends keyIndex and the challenge, enciphers the pad's
  * 32 reply characters under key (16, 32 or 48 hex characters: single, two- or three-key triple
  * DES) and sends the result after "90".
- * [in] key, challengeLength, keyIndex (two characters; a shorter text gives -3), challenge
- *      (at most 254 bytes)
- * [out] output  at least 33 bytes: the 32 characters of the second reply. */
+ * [in] key, challengeLength, keyIndex (two characters; a shorter text gives
+ *      PINPAD_ERR_ARGUMENT), challenge (at most PINPAD_AUTH_DATA_MAX bytes)
+ * [out] output  PINPAD_AUTH_REPLY_SIZE bytes: the 32 characters of the second reply. */
 PINPAD_API int PINPAD_CALL PinPad_BidirectionalAuthorization(const char* key,
                                                              unsigned int challengeLength,
                                                              const char* keyIndex,
@@ -142,59 +185,67 @@ PINPAD_API int PINPAD_CALL PinPad_BidirectionalAuthorization(const char* key,
 
 /* ---- PIN, MAC and data ---- */
 
-/* Starts PIN entry on the pad (command '6'). Every negative inner result is returned as -4. */
+/* Starts PIN entry on the pad (command '6').
+ * [in] params, length  non-empty, at most PINPAD_REQUEST_MAX bytes.
+ * Every negative inner result is returned as PINPAD_ERR_NO_REPLY. */
 PINPAD_API int PINPAD_CALL PinPad_EnablePin(const char* params, unsigned int length);
 
 /* Reads the PIN value (command '7').
- * [in] params, length  may be empty; at most 256 bytes.
- * [in] timeoutSeconds  how long to wait for the reply, 1 to 255 (the pad's own entry time-out
- *                      goes up to 255 seconds); other values give -3 before anything is sent.
- * [out] output  256 bytes: the reply data as a terminated text (at most 122 characters; a longer
- *                reply gives -4). */
+ * [in] params, length  may be empty; at most PINPAD_REQUEST_MAX bytes.
+ * [in] timeoutSeconds  how long to wait for the reply, 1 to PINPAD_PIN_TIMEOUT_MAX (the pad's
+ *                      own entry time-out goes up to 255 seconds); other values give
+ *                      PINPAD_ERR_ARGUMENT before anything is sent.
+ * [out] output  PINPAD_PIN_VALUE_SIZE bytes: the reply data as a terminated text (at most 122
+ *               characters; a longer reply gives PINPAD_ERR_NO_REPLY). */
 PINPAD_API int PINPAD_CALL PinPad_GetPinValue(const char* params, unsigned int length,
                                               int timeoutSeconds, char* output);
 
 /* Has the pad compute a MAC (command '8').
  * [in] input, length  a three-byte header and the message bytes; from 999 bytes on the message
- *                     is sent as hexadecimal text. At most 2045 bytes.
- * [out] output  at least 17 bytes: the 16-character MAC. */
+ *                     is sent as hexadecimal text. At most PINPAD_MAC_INPUT_MAX bytes.
+ * [out] output  PINPAD_MAC_SIZE bytes: the 16-character MAC. */
 PINPAD_API int PINPAD_CALL PinPad_MakeMac(const char* input, unsigned int length, char* output);
 
 /* Has the pad encrypt or decrypt data (command '9').
- * [in] request, length  non-empty, at most 4088 bytes.
- * [out] output  4096 bytes: the reply data as a terminated text (at most 4088 characters, all
- *               that the receive buffer holds). */
+ * [in] request, length  non-empty, at most PINPAD_DATA_REQUEST_MAX bytes.
+ * [out] output  PINPAD_DATA_REPLY_SIZE bytes: the reply data as a terminated text (at most 4088
+ *               characters, all that the receive buffer holds). */
 PINPAD_API int PINPAD_CALL PinPad_EncryptData(const char* request, unsigned int length,
                                               char* output);
 
 /* ---- IC card and display ---- */
 
 /* Sends a card control request (command '@').
- * [in] request  a text of at most 2048 bytes, sent with its string length (may be empty).
- * [out] output  2048 bytes: the card's answer after the four-character header, as a terminated
- *               text (at most 2038 characters; a longer answer gives -4).
- * Returns 0, a card status character (such as 'B', 66), or the codes above; -4 also when the
- * reply lacks the card status character. */
+ * [in] request  a text of at most PINPAD_CARD_REQUEST_MAX bytes, sent with its string length
+ *               (may be empty).
+ * [out] output  PINPAD_CARD_REPLY_SIZE bytes: the card's answer after the four-character header,
+ *               as a terminated text (at most 2038 characters; a longer answer gives
+ *               PINPAD_ERR_NO_REPLY).
+ * Returns PINPAD_OK, a card status character (such as 'B', 66), or the codes above;
+ * PINPAD_ERR_NO_REPLY also when the reply lacks the card status character. */
 PINPAD_API int PINPAD_CALL PinPad_IC_Control(const char* request, char* output);
 
 /* Sends a command to the card (command 'A'), for instance an APDU as hexadecimal text.
- * [in] request  a text of at most 2048 bytes, sent with its string length.
- * [out] output  2048 bytes: the card's answer after the status character, as a terminated text
- *               (at most 2041 characters; a longer answer gives -4).
- * Returns 0, the fourth reply character (the card status) when the first is not '0', or the
- * codes above; -4 also when the reply lacks that status character. */
+ * [in] request  a text of at most PINPAD_CARD_REQUEST_MAX bytes, sent with its string length.
+ * [out] output  PINPAD_CARD_REPLY_SIZE bytes: the card's answer after the status character, as a
+ *               terminated text (at most 2041 characters; a longer answer gives
+ *               PINPAD_ERR_NO_REPLY).
+ * Returns PINPAD_OK, the fourth reply character (the card status) when the first is not '0', or
+ * the codes above; PINPAD_ERR_NO_REPLY also when the reply lacks that status character. */
 PINPAD_API int PINPAD_CALL PinPad_IC_Access(const char* request, char* output);
 
 /* Writes a display record to the pad's display (command ';').
- * [in] record, length  at most 4088 bytes. Returns 0, 224, or the codes above. */
+ * [in] record, length  at most PINPAD_DATA_REQUEST_MAX bytes.
+ * Returns PINPAD_OK, PINPAD_LOW_BATTERY, or the codes above. */
 PINPAD_API int PINPAD_CALL PinPad_DispInfoLcd(const char* record, int length);
 
 /* ---- Local DES ---- */
 
 /* Single DES (16-character key) or two- or three-key triple DES (32 or 48 characters) on one,
  * two or three blocks of 16 hex characters each, electronic code book, no pad needed.
- * [out] output  at least 49 bytes: upper-case hex; nothing is written for other lengths.
- * [in] direction  0 encrypt, other values decrypt. Always returns 0. */
+ * [out] output  PINPAD_DES_RESULT_SIZE bytes: upper-case hex; nothing is written for other
+ *               lengths.
+ * [in] direction  0 encrypt, other values decrypt. Always returns PINPAD_OK. */
 PINPAD_API int PINPAD_CALL PinPad_TriUntriDes(const char* data, const char* key, char* output,
                                               int direction);
 

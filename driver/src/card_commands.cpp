@@ -20,34 +20,36 @@ constexpr std::size_t kCardStatus = 3;
 
 // Sends a card request, a text sent with its string length, and takes the card's answer.
 int CardCommand(const CardReplyLayout& layout, const char* request, char* output) {
-    if (request == nullptr || output == nullptr) return kBadArgument;
-    RequestBuffer<kCardBuffer> payload;
-    if (!payload.Append(request, strnlen(request, kCardBuffer + 1))) return kBadArgument;
-    if (PortEnabled == 0) return kPortNotEnabled;
-    char reply[kCardBuffer];
+    if (request == nullptr || output == nullptr) return PINPAD_ERR_ARGUMENT;
+    RequestBuffer<PINPAD_CARD_REQUEST_MAX> payload;
+    if (!payload.Append(request, strnlen(request, PINPAD_CARD_REQUEST_MAX + 1)))
+        return PINPAD_ERR_ARGUMENT;
+    if (PortEnabled == 0) return PINPAD_ERR_PORT;
+    char reply[kCardReplyBuffer];
     ExchangeResult exchange = Transact(layout.command, payload.Bytes(), payload.Length(), reply);
     int result = ParseStatus(exchange, layout.successByte);
-    if (result != 0) return result;
-    if (!ReplyDataWhole(exchange, sizeof reply)) return kNoReply;
+    if (result != PINPAD_OK) return result;
+    if (!ReplyDataWhole(exchange, sizeof reply)) return PINPAD_ERR_NO_REPLY;
     const char* data = reply + kReplyData;
     const auto dataLength = static_cast<std::size_t>(exchange.dataLength);
     if (dataLength <= layout.doneFlag || data[layout.doneFlag] != '0') {
         // A status character that the reply does not carry must not read as success.
-        if (dataLength <= kCardStatus) return kNoReply;
+        if (dataLength <= kCardStatus) return PINPAD_ERR_NO_REPLY;
         auto status = static_cast<unsigned char>(data[kCardStatus]);
-        return status == 0 ? kNoReply : status;
+        return status == 0 ? PINPAD_ERR_NO_REPLY : status;
     }
     // The flag is inside the data (checked above), so the answer's length cannot wrap.
     const std::size_t answerFrom = layout.doneFlag + 1;
     CopyReplyData(reply, sizeof reply, answerFrom, dataLength - answerFrom, output);
-    return 0;
+    return PINPAD_OK;
 }
 
 int DispInfoLcd(const char* record, int length) {
-    if (record == nullptr || length < 0 || length > kMaxPayload) return kBadArgument;
-    if (PortEnabled == 0) return kPortNotEnabled;
-    // The record is sent from the caller's bytes; the low-battery status 224 is handed on as is.
-    char reply[kSmallBuffer];
+    if (record == nullptr || length < 0 || length > PINPAD_DATA_REQUEST_MAX)
+        return PINPAD_ERR_ARGUMENT;
+    if (PortEnabled == 0) return PINPAD_ERR_PORT;
+    // The record is sent from the caller's bytes; PINPAD_LOW_BATTERY is handed on as it is.
+    char reply[kSmallReplyBuffer];
     return ParseStatus(Transact(';', record, length, reply), 'k');
 }
 

@@ -10,20 +10,25 @@
 
 #include "driver_context.h"
 #include "frame_exchange.h"
+#include "pinpad.h"
 #include "trace.h"
 
 namespace lumenord {
 
-constexpr int kBadArgument = -3;
-constexpr int kPortNotEnabled = -1;
-constexpr int kNoReply = -4;
 // Index of the first data byte in a cut reply: STX, three length digits, status byte.
 constexpr std::size_t kReplyData = 5;
 
-constexpr std::size_t kSmallBuffer = 256;
+// The exports' reply buffers: the reply's head, its data and a terminating zero. An export that
+// hands on the reply's data as long as they come reads into a buffer no larger than the output
+// it fills, so that data that fit the one fit the other.
+constexpr std::size_t kSmallReplyBuffer = 256;
 constexpr std::size_t kPinReplyBuffer = 128;
-constexpr std::size_t kCardBuffer = 2048;
-constexpr std::size_t kLargeBuffer = 4096;
+constexpr std::size_t kCardReplyBuffer = PINPAD_CARD_REPLY_SIZE;
+constexpr std::size_t kLargeReplyBuffer = PINPAD_DATA_REPLY_SIZE;
+static_assert(kSmallReplyBuffer <= PINPAD_CUST_INFO_SIZE);
+static_assert(kPinReplyBuffer <= PINPAD_PIN_VALUE_SIZE);
+// The longest request that a frame carries is the longest that an export takes.
+static_assert(kMaxPayload == PINPAD_DATA_REQUEST_MAX);
 
 // A request payload in the export's own buffer; appends that would not fit are refused whole.
 template <std::size_t Size>
@@ -51,8 +56,8 @@ constexpr std::size_t ReplyDataCapacity(std::size_t replySize) {
 
 // Whether the reply buffer of `replySize` bytes holds every data byte of the reply. An export
 // that hands on the reply's data as long as they come refuses a reply that it would have to cut
-// (kNoReply: a cut answer must never pass for the whole one); the frame trace then says why,
-// right after the received frame.
+// (PINPAD_ERR_NO_REPLY: a cut answer must never pass for the whole one); the frame trace then says
+// why, right after the received frame.
 inline bool ReplyDataWhole(const ExchangeResult& exchange, std::size_t replySize) {
     const std::size_t capacity = ReplyDataCapacity(replySize);
     const auto dataLength = static_cast<std::size_t>(exchange.dataLength);

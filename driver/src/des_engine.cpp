@@ -323,8 +323,8 @@ const std::uint64_t* DesEngine::ScheduleFor(int slot, const char* keyText) {
 
 bool DesEngine::TriUntriDes(const char* data, const char* key, char* output, bool encrypt) {
     if (data == nullptr || key == nullptr || output == nullptr) return false;
-    const std::size_t keyLength = strnlen(key, 49);
-    const std::size_t dataLength = strnlen(data, 49);
+    const std::size_t keyLength = strnlen(key, kLongestDesText + 1);
+    const std::size_t dataLength = strnlen(data, kLongestDesText + 1);
     if (!IsKeyOrBlockLength(keyLength) || !IsKeyOrBlockLength(dataLength)) return false;
 
     // Encryption runs E(K1) D(K2) E(K3), decryption D(K3) E(K2) D(K1); a two-key key has K3 = K1.

@@ -6,6 +6,9 @@
 
 namespace lumenord {
 
+// The longest key or data text: three blocks, or a three-key key.
+constexpr std::size_t kLongestDesText = 48;
+
 // Converts the first 2n characters of `text` (left-padded with '0' when shorter) into n bytes;
 // only the low four bits of each character's value count, so 'a' and 'A' agree.
 void HexToBytes(const char* text, std::uint8_t* bytes, std::size_t n);
@@ -23,7 +26,8 @@ public:
 
     // Single DES (16-character key), two-key (32) or three-key (48) triple DES on 16, 32 or 48
     // data characters, each block on its own. Writes the result and a zero into `output` (at
-    // least 49 bytes) and returns true; other lengths write nothing and return false.
+    // least kLongestDesText + 1 bytes) and returns true; other lengths write nothing and return
+    // false.
     bool TriUntriDes(const char* data, const char* key, char* output, bool encrypt);
 
     const char* ResultText() const { return m_resultText; }

@@ -22,7 +22,8 @@ public:
 
 DriverContext& Context();
 
-// Set by PinPad_EnablePort, cleared by PinPad_DisablePort; device commands refuse with -1 while 0.
+// Set by PinPad_EnablePort, cleared by PinPad_DisablePort; device commands refuse with
+// PINPAD_ERR_PORT while 0.
 extern int PortEnabled;
 
 // Dispatches a waiting window message of the calling thread (Windows) and calls the host's
@@ -36,7 +37,7 @@ int Guarded(Body body) noexcept {
     try {
         return body();
     } catch (...) {
-        return -3;
+        return PINPAD_ERR_ARGUMENT;
     }
 }
 

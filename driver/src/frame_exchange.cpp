@@ -109,15 +109,16 @@ ExchangeResult Failure(int code) {
 
 ExchangeResult Exchange(SerialChannel& channel, char command, const char* payload, int length,
                         int timeoutSeconds, char* reply, std::size_t replySize) {
-    if (reply == nullptr || replySize == 0) return Failure(-3);
-    if (length < 0 || length > kMaxPayload) return Failure(-3);
-    if (length >= 1 && (payload == nullptr || payload[0] == '\0')) return Failure(-3);
+    if (reply == nullptr || replySize == 0) return Failure(PINPAD_ERR_ARGUMENT);
+    if (length < 0 || length > kMaxPayload) return Failure(PINPAD_ERR_ARGUMENT);
+    if (length >= 1 && (payload == nullptr || payload[0] == '\0'))
+        return Failure(PINPAD_ERR_ARGUMENT);
     std::memset(reply, 0, replySize);
     char frame[kFrameWorkArea];
     int frameLength = BuildFrame(command, payload, length, frame);
     // A reply that came after its own request gave up must not answer this one.
     channel.DiscardPending();
-    if (channel.WriteFrame(frame, frameLength) == 0) return Failure(2);
+    if (channel.WriteFrame(frame, frameLength) == 0) return Failure(PINPAD_ERR_NOT_WRITTEN);
     std::uint16_t read = channel.ReadByEndChar(kEtx, timeoutSeconds, &ReplyFrameEnd);
     // A time-out does not end the exchange: whatever arrived is looked at.
     ReplyFrame found;
@@ -131,7 +132,7 @@ ExchangeResult Exchange(SerialChannel& channel, char command, const char* payloa
             std::snprintf(note, sizeof note, "Reply refused: %s", fault);
             FrameTraceNote(note, channel.TraceEnabled());
         }
-        return Failure(-4);
+        return Failure(PINPAD_ERR_NO_REPLY);
     }
     std::size_t copied =
         std::min(static_cast<std::size_t>(kReplyHead + found.dataLength), replySize - 1);
@@ -189,9 +190,9 @@ ExchangeResult SendCommandTimed(SerialChannel& channel, char command, const char
 }
 
 int ParseStatus(const ExchangeResult& exchange, char successByte) {
-    if (exchange.failure != 0) return exchange.failure;
-    if (exchange.status == static_cast<unsigned char>(successByte)) return 0;
-    return exchange.status == 0 ? -4 : exchange.status;
+    if (exchange.failure != PINPAD_OK) return exchange.failure;
+    if (exchange.status == static_cast<unsigned char>(successByte)) return PINPAD_OK;
+    return exchange.status == 0 ? PINPAD_ERR_NO_REPLY : exchange.status;
 }
 
 }  // namespace lumenord

@@ -4,6 +4,8 @@
 
 #include <cstddef>
 
+#include "pinpad.h"
+
 namespace lumenord {
 
 class SerialChannel;
@@ -28,10 +30,10 @@ int ReplyFrameEnd(const char* bytes, int count);
 
 // What one exchange gave: a sound reply frame, or the failure that kept it from coming.
 struct ExchangeResult {
-    // 0 when a sound reply came back; otherwise the result code of the failure: -3 bad argument
-    // (also a payload over kMaxPayload), -4 no sound reply frame, 2 request not written, 3 empty
-    // read.
-    int failure = 0;
+    // PINPAD_OK when a sound reply came back; otherwise the result code of the failure:
+    // PINPAD_ERR_ARGUMENT (also a payload over kMaxPayload), PINPAD_ERR_NO_REPLY,
+    // PINPAD_ERR_NOT_WRITTEN or PINPAD_ERR_EMPTY_READ.
+    int failure = PINPAD_OK;
     unsigned char status = 0;  // the reply's status byte
     int dataLength = 0;        // its data bytes, also those that the destination could not hold
 };
@@ -48,9 +50,9 @@ ExchangeResult SendCommand(SerialChannel& channel, char command, const char* pay
 ExchangeResult SendCommandTimed(SerialChannel& channel, char command, const char* payload,
                                 int length, int timeoutSeconds, char* reply, std::size_t replySize);
 
-// The status rule: 0 when the reply's status byte is `successByte`; otherwise the result for the
-// caller: the exchange's failure code, or the status byte as 1 to 255. A status byte 0, which
-// would read as success, is no sound reply (-4).
+// The status rule: PINPAD_OK when the reply's status byte is `successByte`; otherwise the result
+// for the caller: the exchange's failure code, or the status byte as 1 to 255. A status byte 0,
+// which would read as success, is no sound reply (PINPAD_ERR_NO_REPLY).
 int ParseStatus(const ExchangeResult& exchange, char successByte);
 
 }  // namespace lumenord

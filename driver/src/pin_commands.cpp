@@ -8,46 +8,47 @@
 namespace lumenord {
 namespace {
 
-constexpr std::size_t kMacLength = 16;
+constexpr std::size_t kMacLength = PINPAD_MAC_SIZE - 1;
 constexpr std::size_t kMacHeader = 3;
 // From this input length on, the message bytes after the header travel as hexadecimal text.
 constexpr unsigned int kMacHexFrom = 999;
-// The longest input whose expansion, 2 x length - 3 bytes, still fits the request work area.
-constexpr unsigned int kMaxMacInput = (kMaxPayload + kMacHeader) / 2;
-// The longest wait for a PIN value: the pad's own entry time-out goes up to 255 seconds.
-constexpr int kMaxPinTimeoutSeconds = 255;
+// The longest input is the longest whose expansion, 2 x length - 3 bytes, still fits a request.
+static_assert(PINPAD_MAC_INPUT_MAX == (PINPAD_DATA_REQUEST_MAX + kMacHeader) / 2);
 
 int EnablePin(const char* params, unsigned int length) {
-    if (params == nullptr || length == 0 || params[0] == '\0') return kBadArgument;
-    RequestBuffer<kSmallBuffer> payload;
-    if (!payload.Append(params, length)) return kBadArgument;
-    if (PortEnabled == 0) return kPortNotEnabled;
-    char reply[kSmallBuffer];
+    if (params == nullptr || length == 0 || params[0] == '\0') return PINPAD_ERR_ARGUMENT;
+    RequestBuffer<PINPAD_REQUEST_MAX> payload;
+    if (!payload.Append(params, length)) return PINPAD_ERR_ARGUMENT;
+    if (PortEnabled == 0) return PINPAD_ERR_PORT;
+    char reply[kSmallReplyBuffer];
     int result = ParseStatus(Transact('6', payload.Bytes(), payload.Length(), reply), 'f');
     // Whatever went wrong on the host side, the caller learns that no entry was started.
-    return result < 0 ? kNoReply : result;
+    return result < 0 ? PINPAD_ERR_NO_REPLY : result;
 }
 
 int GetPinValue(const char* params, unsigned int length, int timeoutSeconds, char* output) {
-    if (output == nullptr) return kBadArgument;
-    if (timeoutSeconds < 1 || timeoutSeconds > kMaxPinTimeoutSeconds) return kBadArgument;
-    RequestBuffer<kSmallBuffer> payload;
-    if (length > 0 && (params == nullptr || !payload.Append(params, length))) return kBadArgument;
-    if (PortEnabled == 0) return kPortNotEnabled;
+    if (output == nullptr) return PINPAD_ERR_ARGUMENT;
+    // The pad's own entry time-out goes up to PINPAD_PIN_TIMEOUT_MAX seconds.
+    if (timeoutSeconds < 1 || timeoutSeconds > PINPAD_PIN_TIMEOUT_MAX) return PINPAD_ERR_ARGUMENT;
+    RequestBuffer<PINPAD_REQUEST_MAX> payload;
+    if (length > 0 && (params == nullptr || !payload.Append(params, length)))
+        return PINPAD_ERR_ARGUMENT;
+    if (PortEnabled == 0) return PINPAD_ERR_PORT;
     char reply[kPinReplyBuffer];
     ExchangeResult exchange =
         SendCommandTimed(Context().channel, '7', payload.Bytes(), payload.Length(), timeoutSeconds,
                          reply, sizeof reply);
     int result = ParseStatus(exchange, 'g');
-    if (result != 0) return result;
-    if (!ReplyDataWhole(exchange, sizeof reply)) return kNoReply;
+    if (result != PINPAD_OK) return result;
+    if (!ReplyDataWhole(exchange, sizeof reply)) return PINPAD_ERR_NO_REPLY;
     CopyReplyData(reply, sizeof reply, 0, static_cast<std::size_t>(exchange.dataLength), output);
-    return 0;
+    return PINPAD_OK;
 }
 
 // The MAC payload: unchanged below 999 bytes, otherwise the header followed by every message
 // byte as two upper-case hexadecimal characters.
-void BuildMacPayload(const char* input, unsigned int length, RequestBuffer<kLargeBuffer>& payload) {
+void BuildMacPayload(const char* input, unsigned int length,
+                     RequestBuffer<PINPAD_DATA_REQUEST_MAX>& payload) {
     if (length < kMacHexFrom) {
         payload.Append(input, length);
         return;
@@ -63,32 +64,31 @@ void BuildMacPayload(const char* input, unsigned int length, RequestBuffer<kLarg
 
 int MakeMac(const char* input, unsigned int length, char* output) {
     if (output == nullptr || input == nullptr || length == 0 || input[0] == '\0')
-        return kBadArgument;
-    if (length > kMaxMacInput) return kBadArgument;
-    if (PortEnabled == 0) return kPortNotEnabled;
-    RequestBuffer<kLargeBuffer> payload;
+        return PINPAD_ERR_ARGUMENT;
+    if (length > PINPAD_MAC_INPUT_MAX) return PINPAD_ERR_ARGUMENT;
+    if (PortEnabled == 0) return PINPAD_ERR_PORT;
+    RequestBuffer<PINPAD_DATA_REQUEST_MAX> payload;
     BuildMacPayload(input, length, payload);
-    char reply[kLargeBuffer];
+    char reply[kLargeReplyBuffer];
     int result = ParseStatus(Transact('8', payload.Bytes(), payload.Length(), reply), 'h');
-    if (result != 0) return result;
+    if (result != PINPAD_OK) return result;
     CopyReplyData(reply, sizeof reply, 0, kMacLength, output);
-    return 0;
+    return PINPAD_OK;
 }
 
 int EncryptData(const char* request, unsigned int length, char* output) {
     if (output == nullptr || request == nullptr || length == 0 || request[0] == '\0')
-        return kBadArgument;
-    RequestBuffer<kLargeBuffer> payload;
-    if (length > static_cast<unsigned int>(kMaxPayload) || !payload.Append(request, length))
-        return kBadArgument;
-    if (PortEnabled == 0) return kPortNotEnabled;
-    char reply[kLargeBuffer];
+        return PINPAD_ERR_ARGUMENT;
+    RequestBuffer<PINPAD_DATA_REQUEST_MAX> payload;
+    if (!payload.Append(request, length)) return PINPAD_ERR_ARGUMENT;
+    if (PortEnabled == 0) return PINPAD_ERR_PORT;
+    char reply[kLargeReplyBuffer];
     ExchangeResult exchange = Transact('9', payload.Bytes(), payload.Length(), reply);
     int result = ParseStatus(exchange, 'i');
-    if (result != 0) return result;
-    if (!ReplyDataWhole(exchange, sizeof reply)) return kNoReply;
+    if (result != PINPAD_OK) return result;
+    if (!ReplyDataWhole(exchange, sizeof reply)) return PINPAD_ERR_NO_REPLY;
     CopyReplyData(reply, sizeof reply, 0, static_cast<std::size_t>(exchange.dataLength), output);
-    return 0;
+    return PINPAD_OK;
 }
 
 }  // namespace

@@ -9,8 +9,6 @@
 namespace lumenord {
 
 constexpr const char* kSettingsFile = "./sysconfig.ini";
-// Names longer than this are refused: the number part would not fit its buffer.
-constexpr int kMaxPortNameLength = 15;
 
 // SYSTEM/DEBUG; 0 when the file or key is missing. The frame trace runs only when it is 1.
 int ReadTraceSetting();

@@ -11,27 +11,21 @@
 namespace lumenord {
 namespace {
 
-constexpr int kPayloadBuffer = 256;
-constexpr int kReplyBuffer = 256;
-constexpr unsigned char kLowBattery = 0xE0;
-
 // One setting command: the export's own copy of the payload, the exchange, the status rule.
 int RunSettingCommand(char command, char successByte, const char* bytes, unsigned int length) {
-    if (length > static_cast<unsigned int>(kPayloadBuffer)) return -3;
-    if (PortEnabled == 0) return -1;
-    char payload[kPayloadBuffer];
-    std::memcpy(payload, bytes, length);
-    char reply[kReplyBuffer];
-    return ParseStatus(SendCommand(Context().channel, command, payload, static_cast<int>(length),
-                                   reply, sizeof reply),
-                       successByte);
+    RequestBuffer<PINPAD_REQUEST_MAX> payload;
+    if (!payload.Append(bytes, length)) return PINPAD_ERR_ARGUMENT;
+    if (PortEnabled == 0) return PINPAD_ERR_PORT;
+    char reply[kSmallReplyBuffer];
+    return ParseStatus(Transact(command, payload.Bytes(), payload.Length(), reply), successByte);
 }
 
 int EnablePort(const char* portName, int baudRate, const char* parity, const char* dataBits,
                const char* stopBits) {
-    if (portName == nullptr || portName[0] == '\0') return -3;
-    if (parity == nullptr || dataBits == nullptr || stopBits == nullptr) return -3;
-    if (std::strlen(portName) > static_cast<std::size_t>(kMaxPortNameLength)) return -3;
+    if (portName == nullptr || portName[0] == '\0') return PINPAD_ERR_ARGUMENT;
+    if (parity == nullptr || dataBits == nullptr || stopBits == nullptr) return PINPAD_ERR_ARGUMENT;
+    // Longer names are refused: the number part would not fit its buffer.
+    if (std::strlen(portName) > PINPAD_PORT_NAME_MAX) return PINPAD_ERR_ARGUMENT;
     SerialChannel& channel = Context().channel;
     channel.Close();
     channel.SetParameters(PortNumberFromName(portName), baudRate,
@@ -39,34 +33,35 @@ int EnablePort(const char* portName, int baudRate, const char* parity, const cha
                           static_cast<std::uint8_t>(*stopBits));
     int opened = channel.Open();
     PortEnabled = 1;
-    return opened == 1 ? 0 : -1;
+    return opened == 1 ? PINPAD_OK : PINPAD_ERR_PORT;
 }
 
 int GetCustInfo(char* output) {
-    if (output == nullptr) return -3;
-    if (PortEnabled == 0) return -1;
-    char reply[kReplyBuffer];
-    ExchangeResult exchange = SendCommand(Context().channel, '3', "", 0, reply, sizeof reply);
+    if (output == nullptr) return PINPAD_ERR_ARGUMENT;
+    if (PortEnabled == 0) return PINPAD_ERR_PORT;
+    char reply[kSmallReplyBuffer];
+    ExchangeResult exchange = Transact('3', "", 0, reply);
     // The low-battery status comes with valid data.
-    if (exchange.failure != 0 || exchange.status != kLowBattery) {
+    const bool lowBattery = exchange.failure == PINPAD_OK && exchange.status == PINPAD_LOW_BATTERY;
+    if (!lowBattery) {
         int result = ParseStatus(exchange, 'c');
-        if (result != 0) return result;
+        if (result != PINPAD_OK) return result;
     }
-    if (!ReplyDataWhole(exchange, sizeof reply)) return kNoReply;
+    if (!ReplyDataWhole(exchange, sizeof reply)) return PINPAD_ERR_NO_REPLY;
     // The data as they came, without a terminating zero.
     std::memcpy(output, reply + kReplyData, static_cast<std::size_t>(exchange.dataLength));
-    return exchange.status == kLowBattery ? kLowBattery : 0;
+    return lowBattery ? PINPAD_LOW_BATTERY : PINPAD_OK;
 }
 
 int ReadOneByte(unsigned char* output) {
-    if (output == nullptr) return -3;
+    if (output == nullptr) return PINPAD_ERR_ARGUMENT;
     SerialChannel& channel = Context().channel;
     *output = 0;
-    if (!channel.IsOpen()) return -1;
+    if (!channel.IsOpen()) return PINPAD_ERR_PORT;
     auto result = static_cast<std::int16_t>(channel.PollReadCount(1, 1));
-    if (result <= 0) return -1;
+    if (result <= 0) return PINPAD_ERR_PORT;
     *output = static_cast<unsigned char>(channel.ReceiveBuffer()[0]);
-    return 0;
+    return PINPAD_OK;
 }
 
 }  // namespace
@@ -86,12 +81,12 @@ PINPAD_API int PINPAD_CALL PinPad_DisablePort(void) {
     return Guarded([] {
         int closed = lumenord::Context().channel.Close();
         lumenord::PortEnabled = 0;
-        return closed == 1 ? 0 : -2;
+        return closed == 1 ? PINPAD_OK : PINPAD_ERR_CLOSE;
     });
 }
 
 PINPAD_API int PINPAD_CALL PinPad_SetCustInfo(const char* info, unsigned int length) {
-    if (info == nullptr) return -3;
+    if (info == nullptr) return PINPAD_ERR_ARGUMENT;
     return Guarded([&] { return lumenord::RunSettingCommand('3', 'c', info, length); });
 }
 
@@ -100,12 +95,12 @@ PINPAD_API int PINPAD_CALL PinPad_GetCustInfo(char* output) {
 }
 
 PINPAD_API int PINPAD_CALL PinPad_SetKeyboardValue(const char* value, unsigned int length) {
-    if (value == nullptr || value[0] == '\0') return -3;
+    if (value == nullptr || value[0] == '\0') return PINPAD_ERR_ARGUMENT;
     return Guarded([&] { return lumenord::RunSettingCommand('4', 'd', value, length); });
 }
 
 PINPAD_API int PINPAD_CALL PinPad_SetControlCode(const char* code, unsigned int length) {
-    if (code == nullptr) return -3;
+    if (code == nullptr) return PINPAD_ERR_ARGUMENT;
     return Guarded([&] { return lumenord::RunSettingCommand('5', 'e', code, length); });
 }
 

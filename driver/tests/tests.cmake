@@ -1,14 +1,10 @@
 # One test executable per driver layer. Tests of the exports load the shared library itself.
-add_library(driver_test_support STATIC tests/pty_peer.cpp)
-target_include_directories(driver_test_support PUBLIC tests)
-target_link_libraries(driver_test_support PUBLIC Threads::Threads)
-
-lumenord_add_gtest(serial_tests SOURCES tests/serial_channel_test.cpp LIBS lumenord_core driver_test_support)
-lumenord_add_gtest(frame_tests SOURCES tests/frame_exchange_test.cpp LIBS lumenord_core driver_test_support)
-lumenord_add_gtest(setup_tests SOURCES tests/setup_commands_test.cpp LIBS lumenord_core driver_test_support)
-lumenord_add_gtest(trace_tests SOURCES tests/trace_test.cpp LIBS driver_test_support ${CMAKE_DL_LIBS})
+lumenord_add_gtest(serial_tests SOURCES tests/serial_channel_test.cpp LIBS lumenord_core lumenord_test_support)
+lumenord_add_gtest(frame_tests SOURCES tests/frame_exchange_test.cpp LIBS lumenord_core lumenord_test_support)
+lumenord_add_gtest(setup_tests SOURCES tests/setup_commands_test.cpp LIBS lumenord_core lumenord_test_support)
+lumenord_add_gtest(trace_tests SOURCES tests/trace_test.cpp LIBS lumenord_test_support ${CMAKE_DL_LIBS})
 lumenord_add_gtest(des_tests SOURCES tests/des_engine_test.cpp LIBS lumenord_core OpenSSL::Crypto)
-lumenord_add_gtest(commands_tests SOURCES tests/commands_test.cpp tests/replies_test.cpp tests/system_calls_test.cpp LIBS lumenord_core driver_test_support OpenSSL::Crypto)
+lumenord_add_gtest(commands_tests SOURCES tests/commands_test.cpp tests/replies_test.cpp tests/system_calls_test.cpp LIBS lumenord_core lumenord_test_support OpenSSL::Crypto)
 add_dependencies(trace_tests Lumenord)
 target_compile_definitions(trace_tests PRIVATE LUMENORD_LIBRARY_PATH="$<TARGET_FILE:Lumenord>")
 

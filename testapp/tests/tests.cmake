@@ -24,7 +24,7 @@ if(TARGET Lumenord AND TARGET padsim_engine)
     testapp_add_qtest(testapp_pages_device_tests SOURCES tests/pages_device_test.cpp
         LIBS padsim_engine)
     testapp_add_qtest(testapp_cleartext_ic_device_tests SOURCES tests/cleartext_ic_device_test.cpp
-        LIBS padsim_engine padsim_test_support)
+        LIBS padsim_engine lumenord_test_support)
     add_dependencies(testapp_cleartext_ic_device_tests Lumenord)
     add_dependencies(testapp_shell_device_tests Lumenord)
     add_dependencies(testapp_pages_device_tests Lumenord)
@@ -41,7 +41,7 @@ if(TARGET Lumenord AND TARGET padsim_engine)
     # values computed with OpenSSL.
     foreach(page pin_page operation_pages keys_clear keys_cipher)
         testapp_add_qtest(testapp_${page}_tests SOURCES tests/${page}_test.cpp
-            LIBS padsim_engine padsim_test_support)
+            LIBS padsim_engine lumenord_test_support)
         add_dependencies(testapp_${page}_tests Lumenord)
     endforeach()
 endif()

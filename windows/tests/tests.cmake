@@ -10,8 +10,8 @@ find_program(LUMENORD_WINE_PROGRAM wine REQUIRED)
 find_program(LUMENORD_WINESERVER_PROGRAM wineserver REQUIRED)
 add_executable(wine_driver_tests tests/wine_driver_test.cpp tests/wine_session.cpp)
 target_include_directories(wine_driver_tests PRIVATE tests)
-target_link_libraries(wine_driver_tests PRIVATE driver_test_support padsim_engine
-                      padsim_test_support GTest::gtest GTest::gtest_main)
+target_link_libraries(wine_driver_tests PRIVATE lumenord_test_support padsim_engine
+                      GTest::gtest GTest::gtest_main)
 target_compile_definitions(wine_driver_tests PRIVATE
     LUMENORD_WINDOWS_BIN="${LUMENORD_WINDOWS_BUILD}/build-x64/bin"
     LUMENORD_WINE="${LUMENORD_WINE_PROGRAM}"

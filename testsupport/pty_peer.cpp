@@ -7,12 +7,13 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+
+#include "reference_crypto.h"
 
 namespace lumenord::test {
 namespace {
@@ -24,40 +25,18 @@ int RemainingMs(Clock::time_point deadline) {
     return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
-std::string Check(std::string_view bytesFromLength) {
-    unsigned char x = 0;
-    for (char c : bytesFromLength) x ^= static_cast<unsigned char>(c);
-    char text[3];
-    std::snprintf(text, sizeof text, "%02X", x);
-    return text;
-}
-
 }  // namespace
 
+// A reply has the layout of a request, its status byte where the request has its command.
 std::string ReplyFrameWithLength(std::string_view lengthField, char status, std::string_view data) {
-    std::string body(lengthField);
-    body += status;
-    body += data;
-    body += '\x03';
-    return "\x02" + body + Check(body);
+    return padsim::test::RequestFrameWithLength(lengthField, status, data);
 }
 
 std::string ReplyFrame(char status, std::string_view data) {
-    char length[8];
-    std::snprintf(length, sizeof length, "%03zu", (data.size() + 1) % 1000);
-    return ReplyFrameWithLength(data.size() + 1 > 999 ? "000" : length, status, data);
+    return padsim::test::RequestFrame(status, data);
 }
 
-std::string Hex(std::string_view bytes) {
-    std::string out;
-    char b[4];
-    for (unsigned char c : bytes) {
-        std::snprintf(b, sizeof b, "%02X ", c);
-        out += b;
-    }
-    if (!out.empty()) out.pop_back();
-    return out;
-}
+std::string Hex(std::string_view bytes) { return padsim::test::Hex(bytes, " "); }
 
 PtyPeer::PtyPeer() {
     m_master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);

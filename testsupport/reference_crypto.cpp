@@ -95,10 +95,11 @@ ParsedReply ParseReply(std::string_view bytes) {
     return r;
 }
 
-std::string Hex(std::string_view bytes) {
+std::string Hex(std::string_view bytes, std::string_view separator) {
     std::string out;
     char b[3];
     for (unsigned char c : bytes) {
+        if (!out.empty()) out += separator;
         std::snprintf(b, sizeof b, "%02X", c);
         out += b;
     }

@@ -19,7 +19,8 @@ struct ParsedReply {
 };
 ParsedReply ParseReply(std::string_view bytes);
 
-std::string Hex(std::string_view bytes);
+// Upper-case hex, two digits a byte, `separator` between bytes.
+std::string Hex(std::string_view bytes, std::string_view separator = "");
 std::string Unhex(std::string_view hex);
 
 // Hex text in, hex text out. Keys of 16, 32 or 48 hex characters; ECB block by block.
