@@ -11,7 +11,7 @@
 namespace cli {
 namespace {
 
-constexpr std::size_t kCardReplySize = 2048;
+constexpr std::size_t kCardReplySize = PINPAD_CARD_REPLY_SIZE;
 
 // The name of an information area field in the tool's JSON replies.
 const char* JsonName(padlogic::InfoField field) {
@@ -56,12 +56,12 @@ std::optional<FieldShape> ShapeOf(const padlogic::InfoRange& range) {
     }
 }
 
-// Reads the information area; 224 (low battery) still delivers it and counts as success.
+// Reads the information area; a low battery still delivers it and counts as success.
 template <std::size_t N>
 StepOutcome ReadInfoArea(const padlogic::InfoRange (&ranges)[N]) {
     char area[padlogic::kInfoAreaSize] = {};
     StepOutcome outcome = DriverOutcome("", PinPad_GetCustInfo(area));
-    if (*outcome.result == 224) outcome.ok = true;
+    if (*outcome.result == PINPAD_LOW_BATTERY) outcome.ok = true;
     if (!outcome.ok) return outcome;
     for (const padlogic::InfoRange& range : ranges) {
         const std::string value = padlogic::InfoAreaField(area, range);
@@ -70,7 +70,7 @@ StepOutcome ReadInfoArea(const padlogic::InfoRange (&ranges)[N]) {
         else
             outcome.reply[JsonName(range.field)] = value;
     }
-    if (*outcome.result == 224) outcome.reply["low_battery"] = true;
+    if (*outcome.result == PINPAD_LOW_BATTERY) outcome.reply["low_battery"] = true;
     return outcome;
 }
 

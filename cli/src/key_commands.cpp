@@ -13,8 +13,11 @@
 namespace cli {
 namespace {
 
+// Room to spare over the verify codes and authorization replies the driver writes.
 constexpr std::size_t kKeyReplySize = 128;
 constexpr std::size_t kAuthReplySize = 256;
+static_assert(kKeyReplySize >= PINPAD_VERIFY_CODE_SIZE);
+static_assert(kAuthReplySize >= PINPAD_AUTH_REPLY_SIZE);
 
 // Fails the step when the pad's verify code does not begin with the expected check value.
 void CompareVerifyCode(StepOutcome& outcome, const std::string& verifyCode,

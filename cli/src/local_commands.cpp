@@ -20,7 +20,7 @@ void DeclareDes(CLI::App& command, Des& s) {
 }
 
 StepOutcome RunDes(const Des& s, StepContext&) {
-    char output[49] = {};
+    char output[PINPAD_DES_RESULT_SIZE] = {};
     StepOutcome outcome;
     outcome.request = padlogic::ToUpper(s.data);
     outcome.ok = true;

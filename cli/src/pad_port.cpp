@@ -51,11 +51,11 @@ private:
 template <typename Open>
 int InFolder(const std::filesystem::path& folder, Open open) {
     const int home = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (home < 0) return -1;
-    int result = -1;
+    if (home < 0) return PINPAD_ERR_PORT;
+    int result = PINPAD_ERR_PORT;
     if (chdir(folder.c_str()) == 0) {
         result = open();
-        if (fchdir(home) != 0) result = -1;
+        if (fchdir(home) != 0) result = PINPAD_ERR_PORT;
     }
     close(home);
     return result;
@@ -101,7 +101,7 @@ int PadPort::OpenNamed(const char* portName) {
 
 int PadPort::OpenDevice() {
     PrivateSettingsFolder folder(m_target.devicePath);
-    if (!folder.ready()) return -1;
+    if (!folder.ready()) return PINPAD_ERR_PORT;
     return InFolder(folder.path(), [this] { return OpenNamed("com1"); });
 }
 

@@ -16,9 +16,11 @@
 namespace cli {
 namespace {
 
-constexpr std::size_t kPinReplySize = 256;
-constexpr std::size_t kDataReplySize = 4096;
+constexpr std::size_t kPinReplySize = PINPAD_PIN_VALUE_SIZE;
+constexpr std::size_t kDataReplySize = PINPAD_DATA_REPLY_SIZE;
+// Room to spare over the MAC the driver writes.
 constexpr std::size_t kMacReplySize = 128;
+static_assert(kMacReplySize >= PINPAD_MAC_SIZE);
 constexpr std::size_t kMacLength = 16;
 constexpr std::size_t kPinBlockLength = 16;
 

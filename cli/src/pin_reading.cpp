@@ -51,7 +51,7 @@ void CheckAccount(const PinFormat& format, const std::string& account) {
 
 void DecodePinReply(StepOutcome& outcome, const PinDecoding& decoding) {
     const std::string block = outcome.reply["pin_block"].get<std::string>();
-    char clear[49] = {};
+    char clear[PINPAD_DES_RESULT_SIZE] = {};
     PinPad_TriUntriDes(block.c_str(), decoding.key.c_str(), clear, 1);
     if (clear[0] == '\0') {
         outcome.ok = false;

@@ -8,6 +8,9 @@
 namespace cli {
 namespace {
 
+// The buffer a result code's text is copied into: every text with its NUL fits in 100 bytes.
+constexpr std::size_t kResultTextSize = 100;
+
 std::string Dump(const Json& value) {
     // Pad texts may carry bytes that are not UTF-8; they are replaced, never thrown on.
     return value.dump(-1, ' ', false, Json::error_handler_t::replace);
@@ -27,10 +30,7 @@ std::string ReplyText(const Json& reply) {
 // "success".
 std::string ResultTextOf(const StepOutcome& outcome) {
     if (!outcome.message.empty()) return outcome.message;
-    if (outcome.result && *outcome.result != 0) {
-        char text[100] = {};
-        return padlogic::ResultCodeToText(*outcome.result, text);
-    }
+    if (outcome.result && *outcome.result != 0) return ResultCodeText(*outcome.result);
     return "success";
 }
 
@@ -49,6 +49,11 @@ Json StepJson(const StepRecord& record) {
 }
 
 }  // namespace
+
+std::string ResultCodeText(int code) {
+    char text[kResultTextSize] = {};
+    return padlogic::ResultCodeToText(code, text);
+}
 
 void Reporter::Step(const StepRecord& record) {
     if (m_json) {

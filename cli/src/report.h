@@ -3,6 +3,7 @@
 
 #include <iosfwd>
 #include <optional>
+#include <string>
 
 #include "step.h"
 
@@ -22,6 +23,9 @@ struct RunSummary {
     int skipped = 0;
     long long milliseconds = 0;
 };
+
+// The operator text for a driver result code.
+std::string ResultCodeText(int code);
 
 class Reporter {
 public:

@@ -7,7 +7,6 @@
 #include "hex_text.h"
 #include "pad_input.h"
 #include "report.h"
-#include "result_code_text.h"
 #include "run_file.h"
 #include "step_commands.h"
 
@@ -81,9 +80,7 @@ StepOutcome RunOneStep(const Step& step, PadPort& port, StepContext& context) {
     try {
         const int opened = step.needsPad ? port.EnsureOpen() : 0;
         if (opened == 0) return step.run(context);
-        char text[100] = {};
-        failure.message =
-            "cannot open " + port.Describe() + ": " + padlogic::ResultCodeToText(opened, text);
+        failure.message = "cannot open " + port.Describe() + ": " + ResultCodeText(opened);
         failure.result = opened;
     } catch (const std::exception& error) {
         failure.message = std::string("internal error: ") + error.what();

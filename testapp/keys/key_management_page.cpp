@@ -15,6 +15,13 @@
 namespace keys {
 namespace {
 
+// The verify code reply, with room over the driver's PINPAD_VERIFY_CODE_SIZE for an entry library
+// that writes more.
+constexpr std::size_t kVerifyCodeReplySize = 128;
+static_assert(kVerifyCodeReplySize >= PINPAD_VERIFY_CODE_SIZE);
+// The enciphered challenge sent back to the pad.
+constexpr std::size_t kResponseTextSize = 100;
+
 using shell::Shell;
 
 // What a key store record that failed was to keep.
@@ -119,7 +126,7 @@ void KeyManagementPage::DownloadClearKey(bool onPad) {
     if (const auto* refusal = std::get_if<Refusal>(&plan)) return Refuse(*refusal);
     const ClearKeyDownload& download = std::get<ClearKeyDownload>(plan);
 
-    char reply[128] = {};
+    char reply[kVerifyCodeReplySize] = {};
     const int result = m_shell.RunOperationButtonsBeforeCall(
         m_shell.Entries().PinPad_DownloadKey,
         [&](auto downloadKey) {
@@ -286,7 +293,7 @@ void KeyManagementPage::Button4Click() {
 
 bool KeyManagementPage::SendEncryptKeyRequest(const std::string& request, const char* failureFormat,
                                               const char* successText) {
-    char reply[128] = {};
+    char reply[kVerifyCodeReplySize] = {};
     const int result = m_shell.RunOperationForResult(
         m_shell.Entries().PinPad_DownloadEncryptKey,
         [&](auto downloadEncryptKey) {
@@ -309,14 +316,14 @@ bool KeyManagementPage::SendEncryptKeyRequest(const std::string& request, const 
 
 void KeyManagementPage::AuthenticateClick() {
     // The key-loop flags stay as they are: an entry running on the pad goes on.
-    char challenge[128] = {};
+    char challenge[shell::kAuthTextSize] = {};
     if (!m_shell.FetchChallenge(challenge, sizeof challenge)) return;
     const std::string authKey = padlogic::KeyStore().AuthData();
-    char response[100] = {};
+    char response[kResponseTextSize] = {};
     const std::string enciphered =
         padlogic::Encipher(m_shell.Entries().PinPad_TriUntriDes, challenge, authKey);
     enciphered.copy(response, sizeof response - 1);
-    char reply[256] = {};
+    char reply[shell::kAuthReplySize] = {};
     m_shell.RunOperationWithoutReaderWait(
         m_shell.Entries().PinPad_LoadKeyAuthenticate,
         [&](auto loadKeyAuthenticate) { return loadKeyAuthenticate(response, 32, reply); },

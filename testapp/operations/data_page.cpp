@@ -13,7 +13,7 @@ namespace {
 
 constexpr int kMemoLimit = 2048;
 constexpr int kCipherBlockCharacters = 16;
-constexpr std::size_t kReplySize = 4096;
+constexpr std::size_t kReplySize = PINPAD_DATA_REPLY_SIZE;
 
 // The texts of one direction.
 struct CipherTexts {

@@ -14,7 +14,7 @@ namespace operations {
 namespace {
 
 // The driver cuts every card reply to this size, terminator included.
-constexpr int kCardReplySize = 2048;
+constexpr int kCardReplySize = PINPAD_CARD_REPLY_SIZE;
 constexpr int kHexBoxWidth = 44;
 
 // Header and length boxes: two hex digits at most, typed in upper case.

@@ -22,6 +22,9 @@ using shell::MakeEdit;
 using shell::Named;
 
 constexpr int kMemoLimit = 2048;
+// The MAC reply, with room over the driver's PINPAD_MAC_SIZE for an entry library that writes more.
+constexpr std::size_t kMacReplySize = 128;
+static_assert(kMacReplySize >= PINPAD_MAC_SIZE);
 constexpr int kPinReadWaitSeconds = 5;
 constexpr char kRenewMode = 'a';
 constexpr char kVerifyMode = 'b';
@@ -312,7 +315,7 @@ QString PinPage::DecipherLocally(const QString& block, const QByteArray& keyInde
     if (triUntriDes == nullptr || padlogic::IsMasked(std::string_view(key.constData(), key.size())))
         return QString();
     const QByteArray data = block.toLatin1();
-    char clear[49] = {};
+    char clear[PINPAD_DES_RESULT_SIZE] = {};
     m_shell.CallWithoutReaderWait(
         triUntriDes, [&](auto des) { return des(data.constData(), key.constData(), clear, 1); });
     clear[sizeof clear - 1] = '\0';
@@ -396,7 +399,7 @@ void PinPage::btMakeMACClick() {
     m_shell.ShowStatus("MAC calculation,please wait...");
     const QByteArray request =
         MacRequest(keyText.toLatin1(), MacTypeCode(comboMacType->currentIndex()), *message);
-    char reply[128] = {};
+    char reply[kMacReplySize] = {};
     const int result = m_shell.RunOperation(
         m_shell.Entries().PinPad_MakeMac,
         [&](auto makeMac) {

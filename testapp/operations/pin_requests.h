@@ -3,6 +3,7 @@
 #pragma once
 
 #include <pin_block.h>
+#include <pinpad.h>
 
 #include <QByteArray>
 #include <QString>
@@ -61,7 +62,7 @@ struct PinReplyFields {
     QString block;   // characters 5-20, the enciphered PIN block
     QString rest;    // characters 5 to the end (renew and verify)
 };
-inline constexpr std::size_t kPinReplySize = 256;
+inline constexpr std::size_t kPinReplySize = PINPAD_PIN_VALUE_SIZE;
 PinReplyFields SplitPinReply(const char (&reply)[kPinReplySize]);
 
 // The PIN digits of the clear block `clearBlock` built for `target`; "" when the block does not

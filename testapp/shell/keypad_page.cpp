@@ -17,7 +17,8 @@ namespace shell {
 namespace {
 
 constexpr int kCustomerInfoLimit = 50;
-constexpr int kLowBattery = 224;
+// The keyboard value: 32 main key characters, then 8 each for the left and right keys.
+constexpr int kKeyboardValueLength = 48;
 
 QStringList ControlCodeItems() {
     return {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "A", "B"};
@@ -144,7 +145,7 @@ void KeypadPage::btGetCustomerInforClick() {
     if (result == kEntryUnbound) return;
     if (result == 0) {
         m_shell.ShowStatus("implementation ok");
-    } else if (result == kLowBattery) {
+    } else if (result == PINPAD_LOW_BATTERY) {
         m_shell.ShowFailure("read user information:%s", result);
     } else {
         m_shell.ShowFailure("fail in reading user information,the failure reason is:%s", result);
@@ -174,12 +175,13 @@ void KeypadPage::btSetKeyboardClick() {
         return m_shell.Refuse("wrong right  function  keyboard value must be 8-HEX character",
                               edRightKey);
     }
-    char joined[49] = {};
+    char joined[kKeyboardValueLength + 1] = {};
     std::memcpy(joined, mainValue.constData(), 32);
     std::memcpy(joined + 32, left.constData(), 8);
     std::memcpy(joined + 40, right.constData(), 8);
     m_shell.RunOperation(
-        m_shell.Entries().PinPad_SetKeyboardValue, [&](auto entry) { return entry(joined, 48); },
+        m_shell.Entries().PinPad_SetKeyboardValue,
+        [&](auto entry) { return entry(joined, kKeyboardValueLength); },
         "failure in setting keyboard value,the failure reason is:%s",
         "succeed in setting the keyboard value");
 }

@@ -3,6 +3,8 @@
 // handler skeletons built on it.
 #pragma once
 
+#include <pinpad.h>
+
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
@@ -31,6 +33,14 @@ inline constexpr int kDriverBusy = -5;
 inline constexpr int kEntryUnbound = std::numeric_limits<int>::min();
 // What most handlers show for an unbound driver entry.
 inline constexpr const char* kUnboundEntryText = "failure in selecting function";
+
+// Text buffers of the authorization handlers: typed authorization data and passwords, and the
+// challenges the pad sends.
+inline constexpr std::size_t kAuthTextSize = 128;
+// Outputs of the authorization entries. The entries may come from another library than ours,
+// so they get more room than our driver's PINPAD_AUTH_REPLY_SIZE.
+inline constexpr std::size_t kAuthReplySize = 256;
+static_assert(kAuthTextSize >= PINPAD_AUTH_REPLY_SIZE && kAuthReplySize >= PINPAD_AUTH_REPLY_SIZE);
 
 // A read of the pad that failed at once (port closed, line gone) is repeated after this long at
 // the earliest, so that a loop around it does not spin.

@@ -16,7 +16,6 @@ namespace shell {
 namespace {
 
 constexpr int kAuthTextLength = 32;
-constexpr int kLowBattery = 224;
 
 QLineEdit* MakeDisplayEdit(const char* name, QWidget* parent) {
     QLineEdit* edit = MakeEdit(name, parent);
@@ -135,11 +134,11 @@ void VersionPage::btGetVersionClick() {
         m_shell.Entries().PinPad_GetCustInfo, [&](auto getCustInfo) { return getCustInfo(reply); },
         "invalied function");
     if (result == kEntryUnbound) return;
-    if (result != 0 && result != kLowBattery) {
+    if (result != 0 && result != PINPAD_LOW_BATTERY) {
         m_shell.ShowFailure("failure in user information reading,the failure reason is:%s", result);
         return;
     }
-    if (result == kLowBattery) m_shell.ShowFailure("read the user information:%s", result);
+    if (result == PINPAD_LOW_BATTERY) m_shell.ShowFailure("read the user information:%s", result);
     const ReplyRange ranges[] = {kRemarkRange,          kProductTypeRange, kHardwareVersionRange,
                                  kSoftwareVersionRange, kDateRange,        kProductNoRange};
     for (int i = 0; i < 6; ++i) fields[i]->setText(ReplyField(reply, ranges[i]));
@@ -155,7 +154,7 @@ void VersionPage::Button1Click() {
 
 void VersionPage::btInitAuthorizationClick() {
     m_shell.MarkPadInputClosed();
-    char data[128] = {};
+    char data[kAuthTextSize] = {};
     std::strncpy(data, edAuthorizationData->text().toLatin1().constData(), sizeof data - 1);
     if (std::strlen(data) != kAuthTextLength) {
         // The pad's challenge serves as authorization data when none was typed.
@@ -167,7 +166,7 @@ void VersionPage::btInitAuthorizationClick() {
     if (std::strlen(data) != kAuthTextLength) {
         return m_shell.Refuse("authorization  data must be 16-bytes", edAuthorizationData);
     }
-    char output[256] = {};
+    char output[kAuthReplySize] = {};
     const int result = m_shell.RunOperationWithoutReaderWait(
         m_shell.Entries().PinPad_InitAuthorization,
         [&](auto initAuthorization) { return initAuthorization(data, kAuthTextLength, output); },
@@ -181,9 +180,9 @@ void VersionPage::btInitAuthorizationClick() {
 
 void VersionPage::btBidirectionAuthorizationClick() {
     m_shell.BeginOperation();
-    char data[128] = {};
+    char data[kAuthTextSize] = {};
     std::strncpy(data, edAuthorizationData->text().toLatin1().constData(), sizeof data - 1);
-    char random[128] = {};
+    char random[kAuthTextSize] = {};
     if (!m_shell.FetchChallenge(random, sizeof random)) return;
     AuthRandom->setText(QString::fromLatin1(random));
     const unsigned int randomLength = static_cast<unsigned int>(std::strlen(random));
@@ -198,7 +197,7 @@ void VersionPage::btBidirectionAuthorizationClick() {
         m_shell.EnableOperationButtons();
         return;
     }
-    char output[256] = {};
+    char output[kAuthReplySize] = {};
     const int result = m_shell.RunOperationWithoutReaderWait(
         m_shell.Entries().PinPad_BidirectionalAuthorization,
         [&](auto authorize) { return authorize(data, randomLength, keyIndex, random, output); },
@@ -216,12 +215,12 @@ void VersionPage::Button7Click() {
         return;
     }
     m_shell.BeginOperation();
-    char password[128] = {};
+    char password[kAuthTextSize] = {};
     std::strncpy(password, auth_password->text().toLatin1().constData(), sizeof password - 1);
     if (std::strlen(password) != kAuthTextLength) {
         return m_shell.Refuse("authorization  data must be 16-bytes", auth_password);
     }
-    char output[256] = {};
+    char output[kAuthReplySize] = {};
     m_shell.RunOperationWithoutReaderWait(
         m_shell.Entries().PinPad_SetPassword,
         [&](auto setPassword) { return setPassword(index, password, kAuthTextLength, output); },
