@@ -3,6 +3,7 @@
 #include <pinpad.h>
 
 #include <cstring>
+#include <string>
 
 namespace padlogic {
 namespace {
@@ -50,6 +51,14 @@ constexpr ResultText kResultTexts[] = {
 
 constexpr const char* kOtherError = "Other error";
 
+constexpr bool EveryTextFits() {
+    for (const ResultText& entry : kResultTexts) {
+        if (std::char_traits<char>::length(entry.text) >= kResultTextSize) return false;
+    }
+    return true;
+}
+static_assert(EveryTextFits(), "a result text outgrew the callers' buffers");
+
 }  // namespace
 
 char* ResultCodeToText(int code, char* buffer) {
@@ -60,7 +69,7 @@ char* ResultCodeToText(int code, char* buffer) {
             break;
         }
     }
-    // Every text is shorter than the 100 bytes each caller supplies.
+    // Every text fits the kResultTextSize bytes each caller supplies (checked above).
     std::strcpy(buffer, text);
     return buffer;
 }

@@ -8,9 +8,6 @@
 namespace cli {
 namespace {
 
-// The buffer a result code's text is copied into: every text with its NUL fits in 100 bytes.
-constexpr std::size_t kResultTextSize = 100;
-
 std::string Dump(const Json& value) {
     // Pad texts may carry bytes that are not UTF-8; they are replaced, never thrown on.
     return value.dump(-1, ' ', false, Json::error_handler_t::replace);
@@ -51,7 +48,7 @@ Json StepJson(const StepRecord& record) {
 }  // namespace
 
 std::string ResultCodeText(int code) {
-    char text[kResultTextSize] = {};
+    char text[padlogic::kResultTextSize] = {};
     return padlogic::ResultCodeToText(code, text);
 }
 

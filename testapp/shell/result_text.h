@@ -9,7 +9,7 @@ namespace shell {
 
 using padlogic::ResultCodeToText;
 
-// `format` with the text for `code` put in place of its "%s" (a 128-byte result buffer).
+// `format` with the text for `code` put in place of its "%s".
 QString FormatResultMessage(const char* format, int code);
 
 }  // namespace shell
