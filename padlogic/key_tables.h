@@ -31,8 +31,8 @@ inline constexpr std::array<CombinationCode, 9> kCombinationCodes = {{{kSinglePa
                                                                       {kConcatenationCode, 3},
                                                                       {kTwoPartXorCode, 2},
                                                                       {kNoPartsCode, 0},
-                                                                      {0x41, 0},
-                                                                      {0x42, 0},
+                                                                      {kFirstPadEntryCode, 0},
+                                                                      {kFirstPadEntryCode + 1, 0},
                                                                       {kLastPadEntryCode, 0}}};
 
 // How many parts code `code` takes from the host; 0 for a code that takes none or is unknown.
