@@ -12,3 +12,4 @@ set_tests_properties(cli_tests PROPERTIES ENVIRONMENT "ASAN_OPTIONS=detect_leaks
 # The tool's usage errors, in this process through RunTool.
 lumenord_add_gtest(cli_usage_tests SOURCES ${CMAKE_CURRENT_LIST_DIR}/usage_test.cpp
                    LIBS lumenord_cli lumenord_test_support)
+target_compile_definitions(cli_usage_tests PRIVATE EXPECTED_VERSION="${PROJECT_VERSION}")
