@@ -135,6 +135,7 @@ TEST(RunTool, VersionHelpAndDisplayArgumentsFollowTheConventions) {
     const std::string stepHelp = WriteFile(dir + "/help.txt", "info write X\nversion --help\n");
     const std::string shortHelp =
         WriteFile(dir + "/short.txt", "# comment\nkey   clear -h 00 30\n");
+    const std::string group = WriteFile(dir + "/group.txt", "card   # power-on forgotten\n");
     const std::string versionJson =
         std::string(R"({"program":"lumenord","version":")") + EXPECTED_VERSION + "\"}\n";
     const struct {
@@ -182,6 +183,14 @@ TEST(RunTool, VersionHelpAndDisplayArgumentsFollowTheConventions) {
          {},
          shortHelp + ":2: --help is not a step; for the help of the step run 'lumenord key "
                      "clear --help'"},
+        {{"--device", device, "info"},
+         cli::kExitUsage,
+         {},
+         "'info' needs one of its steps: read, write"},
+        {{"--device", device, "run", group},
+         cli::kExitUsage,
+         {},
+         group + ":1: 'card' needs one of its steps: power-on, status, power-off, apdu"},
         {{"--device", device, "display", "33"},
          cli::kExitUsage,
          {},
