@@ -1,5 +1,6 @@
 # lumenord as a process against padsim as a process.
-add_executable(cli_tests ${CMAKE_CURRENT_LIST_DIR}/cli_test.cpp)
+add_executable(cli_tests ${CMAKE_CURRENT_LIST_DIR}/cli_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/verdict_test.cpp)
 target_link_libraries(cli_tests PRIVATE lumenord_test_support nlohmann_json::nlohmann_json GTest::gtest GTest::gtest_main)
 add_dependencies(cli_tests lumenord padsim)
 target_compile_definitions(cli_tests PRIVATE
