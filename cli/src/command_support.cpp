@@ -140,7 +140,30 @@ CLI::Validator OneOf(std::vector<std::string> members, bool ignoreCase) {
         "{" + list + "}");
 }
 
+namespace {
+
+// The group of steps given without one of its steps ("key" alone): the parser would say that a
+// "subcommand" is required.
+const CLI::App* GroupWithoutStep(const CLI::App& app) {
+    const CLI::App* command = &app;
+    while (!command->get_subcommands().empty()) command = command->get_subcommands().front();
+    if (command == &app || command->get_require_subcommand_min() == 0) return nullptr;
+    return command;
+}
+
+std::string StepsOf(const CLI::App& group) {
+    std::string names;
+    for (const CLI::App* step : group.get_subcommands(std::function<bool(const CLI::App*)>{}))
+        names += (names.empty() ? "" : ", ") + step->get_name();
+    return names;
+}
+
+}  // namespace
+
 std::string DescribeParseError(const CLI::App& app, const CLI::ParseError& error) {
+    if (const CLI::App* group = GroupWithoutStep(app);
+        group != nullptr && dynamic_cast<const CLI::RequiredError*>(&error) != nullptr)
+        return Quoted(group->get_name()) + " needs one of its steps: " + StepsOf(*group);
     const std::vector<std::string> unknown = app.remaining();
     if (app.get_subcommands().empty() && !unknown.empty())
         return Quoted(unknown.front()) + " is not a step; the steps are listed by --help";

@@ -249,11 +249,18 @@ StepOutcome RunKeypad(const Keypad& s, StepContext& context) {
     if (result == 0) result = PinPad_SetControlCode("033", 3);
     StepOutcome outcome = DriverOutcome("035 033", result);
     if (!outcome.ok) return outcome;
-    std::string keys;
-    const bool ended = CollectKeys(s, context, keys);
+    std::string bytes;
+    const bool ended = CollectKeys(s, context, bytes);
     EndPadInput();
+    // The keys are what came before Enter or Escape, which ends them and is reported apart;
+    // every byte, the end too, is in `hex`.
+    const char* end =
+        bytes.empty() ? nullptr : EntryEndOf(static_cast<unsigned char>(bytes.back()));
+    const bool endedByKey = ended && s.count == 0 && end != nullptr;
+    const std::string keys = endedByKey ? bytes.substr(0, bytes.size() - 1) : bytes;
     outcome.reply["keys"] = IsPrintable(keys) ? keys : std::string();
-    outcome.reply["hex"] = BytesToHex(keys);
+    outcome.reply["hex"] = BytesToHex(bytes);
+    outcome.reply["end"] = !ended ? "deadline" : endedByKey ? end : "count";
     if (!ended) {
         outcome.ok = false;
         outcome.message = "the keys did not end within " + std::to_string(s.seconds) + " s";
@@ -275,33 +282,69 @@ struct Display {
     std::string mode, data, text;
 };
 
+// The display modes: 30 shows bytes, 31 and 32 show one of the pad's codes, 40-7F decipher.
+constexpr int kDisplayBytesMode = 0x30;
+constexpr int kFirstDisplayCodeMode = 0x31;
+constexpr int kLastDisplayCodeMode = 0x32;
+constexpr int kFirstDecryptionMode = 0x40;
+constexpr int kLastDecryptionMode = 0x7F;
+// The codes that modes 31 and 32 show.
+constexpr int kFirstDisplayCode = 0x30;
+constexpr int kLastDisplayCode = 0x39;
+
+bool IsDisplayMode(int mode) {
+    return mode == kDisplayBytesMode ||
+           (mode >= kFirstDisplayCodeMode && mode <= kLastDisplayCodeMode) ||
+           (mode >= kFirstDecryptionMode && mode <= kLastDecryptionMode);
+}
+
+CLI::Validator DisplayModeText() {
+    return CLI::Validator(
+        [](std::string& value) -> std::string {
+            const bool twoDigits = value.size() == 2 && IsHexText(value);
+            if (twoDigits && IsDisplayMode(static_cast<int>(padlogic::HexByteAt(value, 0))))
+                return {};
+            return "display mode " + Quoted(value) + " is not one of 30, 31, 32, 40-7F";
+        },
+        "MODE");
+}
+
 void DeclareDisplay(CLI::App& command, Display& s) {
-    AddIndexArgument(command, "MODE", s.mode, "display mode, two hex digits", 0x30, 0x7F);
-    command.add_option("DATA", s.data, "the mode's data as hex")->check(AnyHexText());
+    command.add_option("MODE", s.mode, "display mode: 30 bytes, 31/32 a code, 40-7F cipher text")
+        ->required()
+        ->check(DisplayModeText());
+    command
+        .add_option(
+            "DATA", s.data,
+            "the mode's data as hex: bytes (30), a code 30-39 (31, 32), cipher text (40-7F)")
+        ->check(AnyHexText());
     command.add_option("--text", s.text, "mode 30: the text itself instead of hex bytes");
 }
 
+// The one code byte of modes 31 and 32.
+std::string DisplayCode(const Display& s) {
+    const bool oneByte = s.data.size() == 2;
+    const int code = oneByte ? static_cast<int>(padlogic::HexByteAt(s.data, 0)) : -1;
+    if (code < kFirstDisplayCode || code > kLastDisplayCode)
+        RefuseArgument("DATA", "display mode " + s.mode + " takes one code from 30 to 39, not " +
+                                   Quoted(s.data));
+    return HexToBytes(s.data);
+}
+
 // What follows the mode byte in the record: text or bytes (30), a code byte (31, 32), cipher
-// text as hex (40-7F).
+// text as hex (40-7F). The mode is one of them: its argument was checked.
 std::string DisplayData(const Display& s, int mode) {
-    if (mode == 0x30) {
+    if (mode == kDisplayBytesMode) {
         if (s.data.size() % 2 != 0)
             RefuseArgument("DATA", "needs an even number of hex characters");
         std::string data = s.text.empty() ? HexToBytes(s.data) : s.text;
         if (data.size() > 254) RefuseArgument("DATA", "takes at most 254 bytes");
         return data;
     }
-    if (mode == 0x31 || mode == 0x32) {
-        if (s.data.size() != 2)
-            RefuseArgument("DATA", "modes 31 and 32 need one code byte, two hex digits");
-        return HexToBytes(s.data);
-    }
-    if (mode >= 0x40) {
-        if (s.data.size() % 16 != 0 || s.data.size() > 64)
-            RefuseArgument("DATA", "needs whole 16-character blocks, at most 64 characters");
-        return padlogic::ToUpper(s.data);
-    }
-    RefuseArgument("MODE", Quoted(s.mode) + " is not a display mode (30, 31, 32, 40-7F)");
+    if (mode >= kFirstDisplayCodeMode && mode <= kLastDisplayCodeMode) return DisplayCode(s);
+    if (s.data.size() % 16 != 0 || s.data.size() > 64)
+        RefuseArgument("DATA", "needs whole 16-character blocks, at most 64 characters");
+    return padlogic::ToUpper(s.data);
 }
 
 // The plan is the record: the mode byte and its data.
@@ -312,7 +355,8 @@ StepOutcome RunDisplay(const std::string& record, StepContext&) {
 
 Step BuildDisplay(const Display& s) {
     const int mode = static_cast<int>(padlogic::HexByteAt(s.mode, 0));
-    if (!s.text.empty() && mode != 0x30) RefuseArgument("--text", "is for mode 30 only");
+    if (!s.text.empty() && mode != kDisplayBytesMode)
+        RefuseArgument("--text", "is for display mode 30 only");
     if (!s.text.empty() && !s.data.empty())
         RefuseArgument("--text", "replaces DATA; give one of them");
     return MakeStep("display", RunDisplay,
@@ -419,8 +463,8 @@ void AddDeviceCommands(CLI::App& app, StepSlot& slot) {
                    "COUNT keys)",
                    DeclareKeypad, BuildKeypad);
     AddStepCommand(app, slot, "display",
-                   "write to the pad's display: MODE 30 with hex bytes (or --text), 31/32 with a "
-                   "one-byte code, 40-7F with up to 64 hex characters of cipher text",
+                   "write to the pad's display: mode 30 with hex bytes (or --text), modes 31/32 "
+                   "with a code 30-39, modes 40-7F with up to 64 hex characters of cipher text",
                    DeclareDisplay, BuildDisplay);
     AddCardCommands(app, slot);
 }

@@ -53,6 +53,7 @@ std::string ResultCodeText(int code) {
 }
 
 void Reporter::Step(const StepRecord& record) {
+    if (m_quiet && record.outcome.ok) return;
     if (m_json) {
         m_out << Dump(StepJson(record)) << '\n';
     } else {

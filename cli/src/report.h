@@ -29,13 +29,16 @@ std::string ResultCodeText(int code);
 
 class Reporter {
 public:
-    Reporter(std::ostream& out, bool json) : m_out(out), m_json(json) {}
+    // A `quiet` reporter reports only the steps that failed, and the summary.
+    Reporter(std::ostream& out, bool json, bool quiet = false)
+        : m_out(out), m_json(json), m_quiet(quiet) {}
     void Step(const StepRecord& record);
     void Summary(const RunSummary& summary);
 
 private:
     std::ostream& m_out;
     bool m_json;
+    bool m_quiet;
 };
 
 }  // namespace cli

@@ -13,6 +13,7 @@
 #include "hex_text.h"
 #include "pad_input.h"
 #include "step_commands.h"
+#include "tool_help.h"
 
 namespace cli {
 namespace {
@@ -104,9 +105,13 @@ Step ParseLine(std::vector<std::string> words) {
     app.require_subcommand(1);
     StepSlot slot;
     AddStepCommands(app, slot);
+    const std::vector<std::string> lineWords = words;
     std::reverse(words.begin(), words.end());  // the parser takes its words last first
     try {
         app.parse(words);
+    } catch (const CLI::Success&) {
+        // --help: a run file prints no help, and the parser's own text is not for the user.
+        throw CLI::ParseError(HelpInRunFileMessage(lineWords), CLI::ExitCodes::ValidationError);
     } catch (const CLI::ParseError& error) {
         throw CLI::ParseError(DescribeParseError(app, error), error.get_exit_code());
     }

@@ -9,6 +9,7 @@
 #include "report.h"
 #include "run_file.h"
 #include "step_commands.h"
+#include "tool_help.h"
 
 namespace cli {
 namespace {
@@ -24,6 +25,8 @@ struct GlobalOptions {
     bool json = false;
     std::string runFile;
     bool keepGoing = false;
+    bool quiet = false;
+    bool version = false;
 };
 
 // The driver takes port names of at most 15 characters and reads their number as an int.
@@ -71,6 +74,8 @@ void DeclareGlobalOptions(CLI::App& app, GlobalOptions& options) {
                        "57600", "115200"}))
         ->capture_default_str();
     app.add_flag("--json", options.json, "one JSON object per step instead of a line");
+    app.add_flag("-q,--quiet", options.quiet, "print only the failed steps and the summary");
+    app.add_flag("--version", options.version, "print the tool's version (JSON with --json)");
 }
 
 // Opens the port when the step needs it and runs the step. Whatever the step throws fails the
@@ -94,10 +99,12 @@ StepOutcome RunOneStep(const Step& step, PadPort& port, StepContext& context) {
 // at an interrupt.
 int RunSteps(const std::vector<PlannedStep>& steps, const GlobalOptions& options, std::ostream& out,
              std::ostream& err, bool summarize) {
-    Reporter reporter(out, options.json);
+    Reporter reporter(out, options.json, options.quiet);
     PadPort port(options.target);
-    // Key presses are echoed beside the human lines, or on stderr so that stdout stays JSON.
-    StepContext context{port, options.json ? err : out};
+    // Key presses are echoed beside the human lines, or on stderr so that stdout stays JSON;
+    // --quiet echoes none (a stream without a buffer drops what it is given).
+    std::ostream noEcho(nullptr);
+    StepContext context{port, options.quiet ? noEcho : options.json ? err : out};
     const auto runStart = Clock::now();
     RunSummary summary;
     for (const PlannedStep& planned : steps) {
@@ -143,6 +150,21 @@ CLI::App* AddRunCommand(CLI::App& app, GlobalOptions& options) {
     return run;
 }
 
+// --version prints the version and runs nothing, so it comes without a step.
+int Version(const CLI::App& app, const GlobalOptions& options, std::ostream& out) {
+    if (!app.get_subcommands().empty())
+        RefuseArgument("--version", "runs no step; give it without " +
+                                        Quoted(app.get_subcommands().front()->get_name()));
+    PrintVersion(out, options.json);
+    return kExitSuccess;
+}
+
+void RequireStep(const CLI::App& app) {
+    if (app.get_subcommands().empty())
+        throw CLI::ParseError("a step (or run FILE) is required; the steps are listed by --help",
+                              CLI::ExitCodes::RequiredError);
+}
+
 // The steps of the run file, every one parsed, or the one step of the command line.
 std::vector<PlannedStep> PlanSteps(const CLI::App& run, const GlobalOptions& options,
                                    StepSlot& slot) {
@@ -157,17 +179,20 @@ int RunToolUnguarded(int argc, const char* const* argv, std::ostream& out, std::
         "Drives an encrypting PIN pad through the Lumenord driver: every pad operation as "
         "one step, reported as a line or as JSON.",
         "lumenord"};
-    app.require_subcommand(1);
+    app.require_subcommand(0, 1);  // none with --version only
     app.fallthrough();
     GlobalOptions options;
     DeclareGlobalOptions(app, options);
     StepSlot slot;
     AddStepCommands(app, slot);
     const CLI::App* run = AddRunCommand(app, options);
+    AddHelpFooters(app);
 
     std::vector<PlannedStep> steps;
     try {
         app.parse(argc, argv);
+        if (options.version) return Version(app, options, out);
+        RequireStep(app);
         steps = PlanSteps(*run, options, slot);
     } catch (const RunFileInterrupted& interrupted) {
         return Interrupted(interrupted.signal);

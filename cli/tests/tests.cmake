@@ -1,5 +1,6 @@
 # lumenord as a process against padsim as a process.
-add_executable(cli_tests ${CMAKE_CURRENT_LIST_DIR}/cli_test.cpp)
+add_executable(cli_tests ${CMAKE_CURRENT_LIST_DIR}/cli_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/verdict_test.cpp)
 target_link_libraries(cli_tests PRIVATE lumenord_test_support nlohmann_json::nlohmann_json GTest::gtest GTest::gtest_main)
 add_dependencies(cli_tests lumenord padsim)
 target_compile_definitions(cli_tests PRIVATE
@@ -12,3 +13,4 @@ set_tests_properties(cli_tests PROPERTIES ENVIRONMENT "ASAN_OPTIONS=detect_leaks
 # The tool's usage errors, in this process through RunTool.
 lumenord_add_gtest(cli_usage_tests SOURCES ${CMAKE_CURRENT_LIST_DIR}/usage_test.cpp
                    LIBS lumenord_cli lumenord_test_support)
+target_compile_definitions(cli_usage_tests PRIVATE EXPECTED_VERSION="${PROJECT_VERSION}")

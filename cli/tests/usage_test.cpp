@@ -124,4 +124,115 @@ TEST(RunTool, HostileArgumentsAndRunFilesAreUsageErrors) {
     }
 }
 
+// The conventions of a line tool: the version, help that explains exit codes, run files and the
+// global options, usage errors for help inside a run file and for display arguments, and never
+// a text of the parser library meant for its programmer. None of it reaches the pad.
+TEST(RunTool, VersionHelpAndDisplayArgumentsFollowTheConventions) {
+    const lumenord::test::TempWorkDir folder;
+    lumenord::test::PtyPeer pad;
+    const std::string device = pad.SlavePath();
+    const std::string dir = folder.Path();
+    const std::string stepHelp = WriteFile(dir + "/help.txt", "info write X\nversion --help\n");
+    const std::string shortHelp =
+        WriteFile(dir + "/short.txt", "# comment\nkey   clear -h 00 30\n");
+    const std::string group = WriteFile(dir + "/group.txt", "card   # power-on forgotten\n");
+    const std::string versionJson =
+        std::string(R"({"program":"lumenord","version":")") + EXPECTED_VERSION + "\"}\n";
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::vector<std::string> out;  // each on stdout
+        std::string err;               // on stderr, after "lumenord: "
+    } rows[] = {
+        {{"--version"},
+         cli::kExitSuccess,
+         {std::string("lumenord ") + EXPECTED_VERSION + "\n"},
+         ""},
+        {{"--json", "--version"}, cli::kExitSuccess, {versionJson}, ""},
+        {{"--version", "--device", device, "--json"}, cli::kExitSuccess, {versionJson}, ""},
+        {{"--version", "--device", device, "version"},
+         cli::kExitUsage,
+         {},
+         "--version: runs no step"},
+        {{}, cli::kExitUsage, {}, "a step (or run FILE) is required"},
+        {{"--help"},
+         cli::kExitSuccess,
+         {"Exit codes:\n  0    every step succeeded\n  1    a step failed", "\n  2    usage error",
+          "\n  70   internal error", "\n  130  Ctrl-C (SIGINT)", "\n  143  SIGTERM",
+          "a word that begins with '#' starts a\n  comment", "single or double quotes keep blanks",
+          "Blank lines are skipped", "Examples:\n  lumenord --device ./ttyPAD version\n",
+          "-q,--quiet", "--version"},
+         ""},
+        {{"key", "clear", "--help"},
+         cli::kExitSuccess,
+         {"Usage: lumenord key clear", "Global options (given before the step):\n",
+          "--device TEXT:PATH", "--json", "-q,--quiet", "--version"},
+         ""},
+        {{"display", "-h"},
+         cli::kExitSuccess,
+         {"MODE TEXT:MODE REQUIRED", "display mode: 30 bytes, 31/32 a code, 40-7F cipher text",
+          "Global options (given before the step)"},
+         ""},
+        {{"--device", device, "run", stepHelp},
+         cli::kExitUsage,
+         {},
+         stepHelp + ":2: --help is not a step; for the help of the step run 'lumenord version "
+                    "--help' on the command line"},
+        {{"--device", device, "run", shortHelp},
+         cli::kExitUsage,
+         {},
+         shortHelp + ":2: --help is not a step; for the help of the step run 'lumenord key "
+                     "clear --help'"},
+        {{"--device", device, "info"},
+         cli::kExitUsage,
+         {},
+         "'info' needs one of its steps: read, write"},
+        {{"--device", device, "run", group},
+         cli::kExitUsage,
+         {},
+         group + ":1: 'card' needs one of its steps: power-on, status, power-off, apdu"},
+        {{"--device", device, "display", "33"},
+         cli::kExitUsage,
+         {},
+         "MODE: display mode '33' is not one of 30, 31, 32, 40-7F"},
+        {{"--device", device, "display", "80", "00"},
+         cli::kExitUsage,
+         {},
+         "MODE: display mode '80' is not one of 30, 31, 32, 40-7F"},
+        {{"--device", device, "display", "31", "3A"},
+         cli::kExitUsage,
+         {},
+         "DATA: display mode 31 takes one code from 30 to 39, not '3A'"},
+        {{"--device", device, "display", "32", "2F"},
+         cli::kExitUsage,
+         {},
+         "DATA: display mode 32 takes one code from 30 to 39, not '2F'"},
+        {{"--device", device, "display", "32"},
+         cli::kExitUsage,
+         {},
+         "DATA: display mode 32 takes one code from 30 to 39, not ''"},
+        {{"--device", device, "display", "40", "--text", "HI"},
+         cli::kExitUsage,
+         {},
+         "--text: is for display mode 30 only"},
+    };
+    for (const auto& row : rows) {
+        const ToolRun run = RunInProcess(row.args);
+        SCOPED_TRACE((row.args.empty() ? "(no arguments)" : row.args.back()) + "\n" + run.out +
+                     run.err);
+        EXPECT_EQ(run.status, row.status);
+        for (const std::string& text : row.out) EXPECT_NE(run.out.find(text), std::string::npos);
+        if (row.err.empty()) {
+            EXPECT_EQ(run.err, "");
+        } else {
+            EXPECT_NE(run.err.find("lumenord: " + row.err), std::string::npos);
+        }
+        if (row.status != cli::kExitSuccess) {
+            EXPECT_EQ(run.out, "");
+        }
+        EXPECT_EQ((run.out + run.err).find("caught in your main"), std::string::npos);
+        EXPECT_EQ(lumenord::test::Hex(pad.Read(1, 0)), "");
+    }
+}
+
 }  // namespace
