@@ -27,3 +27,9 @@ foreach(arch x86 x64)
     set_tests_properties(wine_driver_tests_${arch} PROPERTIES
         ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1" SKIP_RETURN_CODE 77)
 endforeach()
+
+# The test program's own sources: no POSIX header outside *_posix.cpp, and every source without
+# Qt compiles for 32-bit Windows (no link).
+find_program(LUMENORD_MINGW32_CXX NAMES i686-w64-mingw32-g++-win32 i686-w64-mingw32-g++ REQUIRED)
+add_test(NAME windows_program_sources
+         COMMAND ${CMAKE_CURRENT_LIST_DIR}/check_program_sources.sh ${LUMENORD_MINGW32_CXX})
