@@ -45,9 +45,9 @@ WriteResult CheckProfileEntry(const ProfileEntry& entry);
 // under a lock that concurrent writers share, keeping its owner, group and mode; a new file is
 // readable by its owner only (see ReplaceFile in file_io.h). A failure says why; nothing is
 // written when any entry fails CheckProfileEntry, or to a file that is not a regular file, is
-// read-only (no write permission for anyone) or this process may not write. On Windows the
-// entries go to the system one after the other, the first failure stops them, and its reason is
-// coarser.
+// read-only (no write permission for anyone; on Windows the read-only attribute) or this process
+// may not write. On Windows the replacement keeps the file's attributes and security instead of
+// owner, group and mode, and a new file gets the folder's inherited security.
 WriteResult WriteProfileEntries(const std::vector<ProfileEntry>& entries, const char* path);
 WriteResult WriteProfileEntry(const ProfileEntry& entry, const char* path);
 

@@ -1,5 +1,6 @@
-// Private-profile files on Windows: the system's own calls, which already have the semantics
-// that profile.h describes; writes are checked as everywhere else first.
+// Private-profile files on Windows: reads are the system's own calls, which already have the
+// semantics that profile.h describes; writes edit the text as on every system and replace the
+// file under the writers' lock (file_io_win32.cpp), so that concurrent writers lose nothing.
 #include "profile.h"
 // After profile.h: <windows.h> maps these names to their A/W variants with macros.
 #include <windows.h>
@@ -11,35 +12,20 @@
 #include <cstring>
 #include <string>
 
+#include "file_io.h"
+#include "profile_text.h"
+
 namespace platform {
 namespace {
 
-// The system looks a bare file name up in the Windows directory; a name with a separator
-// ("./sysconfig.ini") is taken relative to the current directory. Forward slashes are turned
-// into the system's own.
+// The system would look a bare file name up in the Windows directory; here, as on every system
+// and as the writer takes it, it names a file in the current directory. Forward slashes are
+// turned into the system's own.
 std::string NativePath(const char* path) {
     std::string native(path);
     std::replace(native.begin(), native.end(), '/', '\\');
+    if (native.find_first_of("\\:") == std::string::npos) native.insert(0, ".\\");
     return native;
-}
-
-// The failure that the system's last error stands for; coarser than the POSIX reasons.
-WriteResult LastFailure() {
-    const DWORD code = ::GetLastError();
-    const int error = static_cast<int>(code);
-    switch (code) {
-        case ERROR_ACCESS_DENIED:
-            return {WriteError::kPermission, error};
-        case ERROR_WRITE_PROTECT:
-            return {WriteError::kReadOnlyFileSystem, error};
-        case ERROR_PATH_NOT_FOUND:
-            return {WriteError::kMissingFolder, error};
-        case ERROR_DISK_FULL:
-        case ERROR_HANDLE_DISK_FULL:
-            return {WriteError::kDiskFull, error};
-        default:
-            return {WriteError::kSystemError, error};
-    }
 }
 
 }  // namespace
@@ -81,19 +67,13 @@ bool IsProfileReadable(const char* path) {
 }
 
 WriteResult WriteProfileEntries(const std::vector<ProfileEntry>& entries, const char* path) {
-    if (path == nullptr || *path == '\0') return {WriteError::kNoPath};
     for (const ProfileEntry& entry : entries) {
         if (WriteResult checked = CheckProfileEntry(entry); !checked.ok()) return checked;
     }
-    const std::string native = NativePath(path);
-    for (const ProfileEntry& entry : entries) {
-        const std::string section(entry.section), key(entry.key), value(entry.value);
-        if (!::WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(),
-                                          native.c_str())) {
-            return LastFailure();
-        }
-    }
-    return {};
+    if (entries.empty()) return {};
+    return ReplaceFile(path, kMaxProfileFileSize, [&](const std::string& current) {
+        return SetProfileEntries(current, entries);
+    });
 }
 
 }  // namespace platform

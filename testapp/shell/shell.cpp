@@ -7,11 +7,8 @@
 #include <chrono>
 #include <system_error>
 
-#if defined(__linux__)
-#include <pthread.h>
-#endif
-
 #include "result_text.h"
+#include "thread_name.h"
 
 namespace shell {
 namespace {
@@ -81,16 +78,6 @@ void PumpFor(std::chrono::steady_clock::duration duration) {
     loop.exec();
 }
 
-// The name shows in debuggers and process lists.
-void NameThread(std::thread& thread, const char* name) {
-#if defined(__linux__)
-    pthread_setname_np(thread.native_handle(), name);
-#else
-    (void)thread;
-    (void)name;
-#endif
-}
-
 }  // namespace
 
 thread_local bool Shell::t_inDriverCall = false;
@@ -139,11 +126,13 @@ bool Shell::StartReaderThread(std::function<void()> body) {
     portRequest = 0;
     readerBusy = 0;
     try {
-        readerThread = std::thread(std::move(body));
+        readerThread = std::thread([body = std::move(body)] {
+            NameThisThread("keypad reader");
+            body();
+        });
     } catch (const std::system_error&) {
         return false;
     }
-    NameThread(readerThread, "keypad reader");
     return true;
 }
 

@@ -15,7 +15,8 @@ namespace {
 
 constexpr int kKeyWaitMs = 5000;
 
-// True while a thread named like the keypad reader exists in this process.
+// True while a thread named like the keypad reader exists in this process. The reader names
+// itself as it starts, so a check right after starting it waits for the name.
 bool ReaderThreadAlive() {
     QDirIterator tasks("/proc/self/task", QDir::Dirs | QDir::NoDotAndDotDot);
     while (tasks.hasNext()) {
@@ -125,7 +126,7 @@ void CleartextIcDeviceTest::keysShowAsCharactersAndHex() {
     QCOMPARE(rig.payloads(), (std::vector<std::string>{"5035", "5033"}));
     QVERIFY(!rig.control<QPushButton>("OpenKeyBord")->isEnabled());
     QVERIFY(rig.control<QPushButton>("CloseKeyBord")->isEnabled());
-    QVERIFY(ReaderThreadAlive());
+    QTRY_VERIFY_WITH_TIMEOUT(ReaderThreadAlive(), kKeyWaitMs);
     rig.pad->PressKeys("123");
     QTRY_COMPARE_WITH_TIMEOUT(rig.text("Memo1"), QString("123"), kKeyWaitMs);
     QCOMPARE(rig.text("Memo2"), QString("31 32 33 "));
@@ -180,7 +181,7 @@ void CleartextIcDeviceTest::otherOperations() {
     QTRY_VERIFY_WITH_TIMEOUT(rig.control<QPushButton>("OpenKeyBord")->isEnabled(), kKeyWaitMs);
     QVERIFY(rig.control<QPushButton>("btCloseCom")->isEnabled());
     QVERIFY(OpenPinpad(rig));
-    QVERIFY(ReaderThreadAlive());
+    QTRY_VERIFY_WITH_TIMEOUT(ReaderThreadAlive(), kKeyWaitMs);
     rig.pad->PressKeys("3");
     QTRY_COMPARE_WITH_TIMEOUT(rig.text("Memo1"), QString("13"), kKeyWaitMs);
 }
@@ -204,7 +205,7 @@ void CleartextIcDeviceTest::closePinpadStopsTheReaderBeforeTheClosingCode() {
     rig.click("CloseKeyBord");
     QCOMPARE(rig.status(), QString("Close Pinpad Success"));
     QVERIFY(OpenPinpad(rig));
-    QVERIFY(ReaderThreadAlive());
+    QTRY_VERIFY_WITH_TIMEOUT(ReaderThreadAlive(), kKeyWaitMs);
     // The pad reports each answered request after writing its reply: wait for the reports of
     // "032", "035" and "033", so that only the next one, the closing code's, is recorded.
     QTRY_VERIFY_WITH_TIMEOUT(padEvents >= 3, kKeyWaitMs);

@@ -1,7 +1,10 @@
-// The 64-bit Lumenord.dll under wine, driven through the console bridge that binds it with the
-// test program's own binding code: COM1 of the wine prefix is a pty with a scripted peer (byte-
-// exact frames, line settings, trace) or the simulated pad (every export, a silent pad, a pad that
-// disappears). Results are recomputed here with OpenSSL, as in the Linux driver tests.
+// Lumenord.dll of one bitness (the program's argument: x86 or x64) under wine, driven through the
+// console bridge of the same bitness that binds it with the test program's own binding code (the
+// 32-bit DLL by the plain names of its stdcall exports): COM1 of the wine prefix is a pty with a
+// scripted peer (byte-exact frames, line settings, trace) or the simulated pad (every export, a
+// silent pad, a pad that disappears). Results are recomputed here with OpenSSL, as in the Linux
+// driver tests. Where this machine cannot run programs of that bitness, the program says why and
+// ends with kSkipped, which ctest reports as a skip.
 #include <gtest/gtest.h>
 #include <termios.h>
 
@@ -66,8 +69,9 @@ protected:
                      const std::string& folder = "", bool withDll = true) {
         const std::string where = folder.empty() ? dir.Path() : folder;
         fs::create_directories(where);
-        fs::copy_file(LUMENORD_WINDOWS_BIN "/wine_bridge.exe", where + "/wine_bridge.exe");
-        if (withDll) fs::copy_file(LUMENORD_WINDOWS_BIN "/Lumenord.dll", where + "/Lumenord.dll");
+        const std::string& binaries = wine::CurrentArchitecture().binaries;
+        fs::copy_file(binaries + "/wine_bridge.exe", where + "/wine_bridge.exe");
+        if (withDll) fs::copy_file(binaries + "/Lumenord.dll", where + "/Lumenord.dll");
         if (!sysconfig.empty()) std::ofstream(where + "/sysconfig.ini") << sysconfig;
         wine::Prefix::Instance().PointCom1At(device);
         bridge = std::make_unique<wine::Bridge>(where);
@@ -389,3 +393,22 @@ TEST_F(WinePad, PadThatDisappearsEndsTheCallsWithoutSpinning) {
 }
 
 }  // namespace
+
+// The exit code that ctest takes for a skip (SKIP_RETURN_CODE).
+constexpr int kSkipped = 77;
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: wine_driver_tests [gtest options] x86|x64\n");
+        return 2;
+    }
+    const wine::Architecture architecture = wine::ArchitectureNamed(argv[1]);
+    if (const std::string why = wine::WhyCannotRun(architecture); !why.empty()) {
+        std::printf("SKIPPED: the %s DLL and key store writer are not run under wine: %s\n",
+                    architecture.bitness.c_str(), why.c_str());
+        return kSkipped;
+    }
+    wine::UseArchitecture(architecture);
+    return RUN_ALL_TESTS();
+}

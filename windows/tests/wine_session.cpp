@@ -15,6 +15,7 @@
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <utility>
 
 extern char** environ;
 
@@ -71,7 +72,56 @@ pid_t Spawn(std::vector<std::string> argv, const std::string& directory, int inp
     return pid;
 }
 
-// Waits for `pid` to end within `timeoutMs`, killing it after that; its exit status or -1.
+std::string ReadText(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+Architecture g_architecture;
+
+}  // namespace
+
+Architecture ArchitectureNamed(const std::string& name) {
+    const std::string binaries = std::string(LUMENORD_WINDOWS_BUILD) + "/build-" + name + "/bin";
+    if (name == "x64") return {name, "64-bit", LUMENORD_WINE64_LOADER, "win64", binaries};
+    if (name == "x86") return {name, "32-bit", LUMENORD_WINE32_LOADER, "win32", binaries};
+    throw std::invalid_argument("no architecture " + name + " (x86 or x64)");
+}
+
+void UseArchitecture(const Architecture& architecture) { g_architecture = architecture; }
+
+const Architecture& CurrentArchitecture() { return g_architecture; }
+
+std::string WhyCannotRun(const Architecture& architecture) {
+    const std::string& loader = architecture.loader;
+    if (access(loader.c_str(), X_OK) != 0) {
+        return "wine's loader for " + architecture.bitness + " programs (" + loader +
+               ") is not installed; scripts/setup wine installs it";
+    }
+    // The loader is itself a program of that bitness: a kernel without support for it refuses
+    // to start it.
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    std::vector<std::string> argv{loader, "--version"};
+    std::vector<char*> args = Pointers(argv);
+    pid_t pid = -1;
+    const int error = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (error != 0) {
+        return "this machine cannot run " + architecture.bitness + " programs: starting " + loader +
+               " fails with \"" + strerror(error) + "\"";
+    }
+    const int status = WaitForExit(pid, kToolMs);
+    if (status != 0) {
+        return "this machine cannot run " + architecture.bitness + " programs: " + loader +
+               " --version ends with status " + std::to_string(status);
+    }
+    return "";
+}
+
 int WaitForExit(pid_t pid, int timeoutMs) {
     const int handle = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
     if (handle >= 0) {
@@ -88,19 +138,14 @@ int WaitForExit(pid_t pid, int timeoutMs) {
     return -1;
 }
 
-std::string ReadText(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
-}  // namespace
-
 Prefix& Prefix::Instance() {
     static Prefix prefix;
     return prefix;
 }
 
-Prefix::Prefix() : m_path(LUMENORD_WINE_PREFIX), m_com1Link(m_path + "/com1-device") {}
+Prefix::Prefix()
+    : m_path(std::string(LUMENORD_WINE_PREFIX_BASE) + "-" + CurrentArchitecture().name),
+      m_com1Link(m_path + "/com1-device") {}
 
 std::vector<std::string> Prefix::Environment() const {
     std::vector<std::string> environment;
@@ -109,12 +154,16 @@ std::vector<std::string> Prefix::Environment() const {
         const std::string name = entry.substr(0, entry.find('='));
         // No display: wine runs headless, whatever the desktop of the machine.
         if (name == "WINEPREFIX" || name == "WINEDEBUG" || name == "WINEDLLOVERRIDES" ||
-            name == "WINEARCH" || name == "DISPLAY" || name == "WAYLAND_DISPLAY")
+            name == "WINEARCH" || name == "WINELOADER" || name == "DISPLAY" ||
+            name == "WAYLAND_DISPLAY")
             continue;
         environment.push_back(entry);
     }
     environment.push_back("WINEPREFIX=" + m_path);
-    environment.push_back("WINEARCH=win64");
+    environment.push_back("WINEARCH=" + CurrentArchitecture().wineArch);
+    // The loader of this bitness, also for the processes that wine starts itself: Debian's
+    // "wine" script would take the 32-bit one whenever it is installed, runnable or not.
+    environment.push_back("WINELOADER=" + CurrentArchitecture().loader);
     environment.push_back("WINEDEBUG=-all");
     // No dialogs offering to install .NET or a browser engine into a new prefix.
     environment.push_back("WINEDLLOVERRIDES=mscoree,mshtml=");
@@ -123,28 +172,29 @@ std::vector<std::string> Prefix::Environment() const {
 
 void Prefix::Start() {
     const std::string parent = fs::path(m_path).parent_path().string();
-    const std::string log = parent + "/wine-prefix.log";
+    const std::string log = m_path + ".log";
     std::error_code ignored;
     fs::remove(log, ignored);  // the wine server's notes of the last run only
     if (!fs::exists(m_path + "/system.reg") &&
-        RunToEnd({LUMENORD_WINE, "wineboot", "-i"}, parent, log, kPrefixSetupMs) != 0)
+        RunToEnd({CurrentArchitecture().loader, "wineboot", "-i"}, parent, log, kPrefixSetupMs) !=
+            0)
         throw std::runtime_error("wineboot failed; see " + log);
     // COM1 is the link that PointCom1At sets; wine's mount manager keeps dosdevices/com1 on it.
     if (ReadText(m_path + "/system.reg").find("\"COM1\"=\"" + m_com1Link + "\"") ==
             std::string::npos &&
-        RunToEnd({LUMENORD_WINE, "reg", "add", "HKLM\\Software\\Wine\\Ports", "/v", "COM1", "/t",
-                  "REG_SZ", "/d", m_com1Link, "/f"},
+        RunToEnd({CurrentArchitecture().loader, "reg", "add", "HKLM\\Software\\Wine\\Ports", "/v",
+                  "COM1", "/t", "REG_SZ", "/d", m_com1Link, "/f"},
                  parent, log, kToolMs) != 0)
         throw std::runtime_error("cannot map COM1; see " + log);
     // A server that outlives each bridge, and the prefix's services started once, here, so
     // that none of them holds a bridge's pipes.
     RunToEnd({LUMENORD_WINESERVER, "-p60"}, parent, log, kToolMs);
-    RunToEnd({LUMENORD_WINE, "cmd", "/c", "exit"}, parent, log, kToolMs);
+    RunToEnd({CurrentArchitecture().loader, "cmd", "/c", "exit"}, parent, log, kToolMs);
 }
 
 void Prefix::Stop() {
     const std::string parent = fs::path(m_path).parent_path().string();
-    RunToEnd({LUMENORD_WINESERVER, "-k"}, parent, parent + "/wine-prefix.log", kToolMs);
+    RunToEnd({LUMENORD_WINESERVER, "-k"}, parent, m_path + ".log", kToolMs);
 }
 
 void Prefix::PointCom1At(const std::string& device) {
@@ -160,11 +210,19 @@ int RunToEnd(const std::vector<std::string>& argv, const std::string& directory,
     return WaitForExit(Spawn(argv, directory, -1, -1, logFile), timeoutMs);
 }
 
+pid_t StartProgram(const std::vector<std::string>& argv, const std::string& directory,
+                   const std::string& logFile) {
+    std::vector<std::string> command{CurrentArchitecture().loader};
+    command.insert(command.end(), argv.begin(), argv.end());
+    return Spawn(command, directory, -1, -1, logFile);
+}
+
 Bridge::Bridge(const std::string& directory) : m_logFile(directory + "/wine.log") {
     int in[2], out[2];
     if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0)
         throw std::runtime_error("no pipe");
-    m_pid = Spawn({LUMENORD_WINE, "wine_bridge.exe"}, directory, in[0], out[1], m_logFile);
+    m_pid = Spawn({CurrentArchitecture().loader, "wine_bridge.exe"}, directory, in[0], out[1],
+                  m_logFile);
     close(in[0]);
     close(out[1]);
     m_toBridge = in[1];
