@@ -22,3 +22,9 @@ target_compile_definitions(cli_interrupt_tests PRIVATE
     PADSIM_PROGRAM="$<TARGET_FILE:padsim>")
 add_test(NAME cli_interrupt_tests COMMAND cli_interrupt_tests)
 set_tests_properties(cli_interrupt_tests PROPERTIES ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1")
+
+# Why the port could not be opened: the tool as a process, the error mapping in process.
+lumenord_add_gtest(cli_open_failure_tests SOURCES ${CMAKE_CURRENT_LIST_DIR}/open_failure_test.cpp
+                   LIBS lumenord_cli lumenord_test_support)
+add_dependencies(cli_open_failure_tests lumenord)
+target_compile_definitions(cli_open_failure_tests PRIVATE LUMENORD_PROGRAM="$<TARGET_FILE:lumenord>")
