@@ -19,6 +19,8 @@ int g_wakeWrite = -1;
 void OnInterrupt(int signal) {
     const int savedErrno = errno;
     if (g_signal == 0) g_signal = signal;
+    // Ends the driver's wait in progress, or the next one if none is running yet.
+    Lumenord_CancelWait(1);
     // Only write() is safe here; a full pipe already wakes every reader.
     if (g_wakeWrite >= 0) {
         const ssize_t written = write(g_wakeWrite, "!", 1);
@@ -58,6 +60,9 @@ bool CollectPadBytes(int seconds, const std::function<bool(unsigned char)>& onBy
     return false;
 }
 
-void EndPadInput() { PinPad_SetControlCode("032", 3); }
+void EndPadInput() {
+    // After an interrupt the run closes the input itself, with the driver's cancel lowered.
+    if (!InterruptRequested()) PinPad_SetControlCode("032", 3);
+}
 
 }  // namespace cli

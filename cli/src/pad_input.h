@@ -37,10 +37,11 @@ inline const char* EntryEndOf(unsigned char byte) {
 // `seconds` have passed or an interrupt arrived (false). Each poll waits about a second at most.
 bool CollectPadBytes(int seconds, const std::function<bool(unsigned char)>& onByte);
 
-// Ctrl-C (SIGINT) or SIGTERM ends a running collection at its next poll and stops the run
-// after the current step, so that the pad's input mode is closed before the tool exits. The
-// handlers do not restart system calls, and each signal also makes InterruptFd() readable, so
-// that a wait in poll() ends at once however the signal and the wait interleave.
+// Ctrl-C (SIGINT) or SIGTERM cancels the driver's waits (Lumenord_CancelWait), so that the
+// current step ends at once, and stops the run after it; the run then closes the pad's input
+// mode before the tool exits. The handlers do not restart system calls, and each signal also
+// makes InterruptFd() readable, so that a wait in poll() ends at once however the signal and
+// the wait interleave.
 void CatchInterrupt();
 bool InterruptRequested();
 // SIGINT or SIGTERM when one arrived, else 0.
@@ -48,7 +49,8 @@ int InterruptSignal();
 // Readable once an interrupt arrived; -1 before CatchInterrupt ran.
 int InterruptFd();
 
-// Ends whatever input mode the pad may still have open (control code "032").
+// Ends whatever input mode the pad may still have open (control code "032"); after an
+// interrupt it leaves that to the run.
 void EndPadInput();
 
 }  // namespace cli

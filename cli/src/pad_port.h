@@ -27,6 +27,7 @@ public:
     void Close();
     // What the port is, for messages: "com2" or the device path.
     std::string Describe() const;
+    const PortTarget& Target() const { return m_target; }
 
 private:
     int OpenNamed(const char* portName);

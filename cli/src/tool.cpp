@@ -5,6 +5,8 @@
 #include <ostream>
 
 #include "hex_text.h"
+#include "interruption.h"
+#include "open_failure.h"
 #include "pad_input.h"
 #include "report.h"
 #include "run_file.h"
@@ -85,7 +87,7 @@ StepOutcome RunOneStep(const Step& step, PadPort& port, StepContext& context) {
     try {
         const int opened = step.needsPad ? port.EnsureOpen() : 0;
         if (opened == 0) return step.run(context);
-        failure.message = "cannot open " + port.Describe() + ": " + ResultCodeText(opened);
+        failure.message = OpenFailureMessage(port.Target(), opened);
         failure.result = opened;
     } catch (const std::exception& error) {
         failure.message = std::string("internal error: ") + error.what();
@@ -118,6 +120,7 @@ int RunSteps(const std::vector<PlannedStep>& steps, const GlobalOptions& options
         }
         const auto start = Clock::now();
         StepOutcome outcome = RunOneStep(planned.step, port, context);
+        if (InterruptRequested()) SettleInterruptedStep(planned.step, outcome);
         StepRecord record{++summary.steps,
                           planned.line ? std::optional<int>(planned.line) : std::nullopt,
                           &planned.step, std::move(outcome), MillisecondsSince(start)};
@@ -126,6 +129,7 @@ int RunSteps(const std::vector<PlannedStep>& steps, const GlobalOptions& options
     }
     summary.milliseconds = MillisecondsSince(runStart);
     if (summarize) reporter.Summary(summary);
+    if (InterruptRequested()) return kExitInterruptedBase + InterruptSignal();
     return summary.failures == 0 && summary.skipped == 0 ? kExitSuccess : kExitStepFailed;
 }
 

@@ -14,3 +14,19 @@ set_tests_properties(cli_tests PROPERTIES ENVIRONMENT "ASAN_OPTIONS=detect_leaks
 lumenord_add_gtest(cli_usage_tests SOURCES ${CMAKE_CURRENT_LIST_DIR}/usage_test.cpp
                    LIBS lumenord_cli lumenord_test_support)
 target_compile_definitions(cli_usage_tests PRIVATE EXPECTED_VERSION="${PROJECT_VERSION}")
+
+# Ctrl-C and SIGTERM while the tool waits on padsim.
+add_executable(cli_interrupt_tests ${CMAKE_CURRENT_LIST_DIR}/interrupt_test.cpp)
+target_link_libraries(cli_interrupt_tests PRIVATE lumenord_test_support nlohmann_json::nlohmann_json GTest::gtest GTest::gtest_main)
+add_dependencies(cli_interrupt_tests lumenord padsim)
+target_compile_definitions(cli_interrupt_tests PRIVATE
+    LUMENORD_PROGRAM="$<TARGET_FILE:lumenord>"
+    PADSIM_PROGRAM="$<TARGET_FILE:padsim>")
+add_test(NAME cli_interrupt_tests COMMAND cli_interrupt_tests)
+set_tests_properties(cli_interrupt_tests PROPERTIES ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1")
+
+# Why the port could not be opened: the tool as a process, the error mapping in process.
+lumenord_add_gtest(cli_open_failure_tests SOURCES ${CMAKE_CURRENT_LIST_DIR}/open_failure_test.cpp
+                   LIBS lumenord_cli lumenord_test_support)
+add_dependencies(cli_open_failure_tests lumenord)
+target_compile_definitions(cli_open_failure_tests PRIVATE LUMENORD_PROGRAM="$<TARGET_FILE:lumenord>")

@@ -23,7 +23,8 @@
  *
  * Texts are single-byte; keys, data and codes are upper-case hexadecimal text (lower case is
  * accepted on input). Output buffers belong to the caller, who sizes them as documented.
- * The library serves one call at a time; it has no threads and takes no locks.
+ * The library serves one call at a time; it has no threads and takes no locks. Only
+ * Lumenord_CancelWait may be called while another call runs.
  */
 #ifndef LUMENORD_PINPAD_H
 #define LUMENORD_PINPAD_H
@@ -258,6 +259,19 @@ PINPAD_API int PINPAD_CALL PinPad_TriUntriDes(const char* data, const char* key,
  * posted again when the call returns. */
 typedef void(PINPAD_CALL* Lumenord_MessagePump)(void);
 PINPAD_API void PINPAD_CALL Lumenord_SetMessagePump(Lumenord_MessagePump pump);
+
+/* Cancels the library's waits, from any thread or from a signal handler (it makes only
+ * async-signal-safe calls: an atomic store and a write to a pipe; on Windows it sets an event).
+ * [in] cancel  non-zero raises the cancel, 0 lowers it.
+ * The cancel is sticky, so that one raised just before a wait begins still ends that wait:
+ * while it is raised, every wait in progress ends within 100 ms and every later one at once.
+ * A command then sends nothing more and returns PINPAD_ERR_NO_REPLY (PinPad_EnablePin too;
+ * PinPad_ReadOneByte returns PINPAD_ERR_NO_REPLY instead of PINPAD_ERR_PORT), with the note "Wait
+ * cancelled by the host" in the frame trace. A polling loop therefore runs at once while the
+ * cancel is raised: the host lowers it before it talks to the pad again, for instance to close
+ * an input mode with control code "032" after an interrupt. Opening and closing the port and
+ * PinPad_TriUntriDes do not wait and are not affected. */
+PINPAD_API void PINPAD_CALL Lumenord_CancelWait(int cancel);
 
 #ifdef __cplusplus
 }

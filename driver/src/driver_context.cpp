@@ -2,10 +2,16 @@
 
 #include <atomic>
 
+#include "serial_port.h"
+
 namespace lumenord {
 namespace {
 
 std::atomic<Lumenord_MessagePump> g_messagePump{nullptr};
+
+// Set from signal handlers: only a lock-free atomic may be touched there.
+std::atomic<int> g_waitsCancelled{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
 // Built when the library is loaded (reading the trace setting), destroyed at unload.
 DriverContext g_context;
@@ -26,8 +32,37 @@ void PumpMessages() {
     if (pump != nullptr) pump();
 }
 
+bool WaitsCancelled() { return g_waitsCancelled.load(std::memory_order_acquire) != 0; }
+
+namespace {
+
+// The wake-up is raised before the flag and lowered after it, so that whatever the order of a
+// raise and a lower, the wake-up is never left raised under a lowered flag (which would make
+// every wait end at once, a spinning caller).
+void RaiseCancel() {
+    RaiseCancelWake();
+    g_waitsCancelled.store(1, std::memory_order_release);
+}
+
+void LowerCancel() {
+    g_waitsCancelled.store(0, std::memory_order_release);
+    LowerCancelWake();
+    // A raise that came while the wake-up was being drained keeps its wake-up.
+    if (WaitsCancelled()) RaiseCancelWake();
+}
+
+}  // namespace
+
 }  // namespace lumenord
 
 extern "C" PINPAD_API void PINPAD_CALL Lumenord_SetMessagePump(Lumenord_MessagePump pump) {
     lumenord::g_messagePump.store(pump, std::memory_order_relaxed);
+}
+
+extern "C" PINPAD_API void PINPAD_CALL Lumenord_CancelWait(int cancel) {
+    if (cancel != 0) {
+        lumenord::RaiseCancel();
+    } else {
+        lumenord::LowerCancel();
+    }
 }

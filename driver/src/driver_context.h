@@ -30,6 +30,10 @@ extern int PortEnabled;
 // message pump, if one is installed. Every wait calls it on each pass.
 void PumpMessages();
 
+// Whether the host has cancelled the waits (Lumenord_CancelWait(1)) and not yet lowered the
+// cancel. Every wait looks at it on each pass, and a command does not send while it holds.
+bool WaitsCancelled();
+
 // Runs an export's body so that no exception crosses the C interface.
 template <typename Body>
 int Guarded(Body body) noexcept {

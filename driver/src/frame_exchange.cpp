@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "driver_context.h"
 #include "serial_channel.h"
 #include "trace.h"
 
@@ -114,6 +115,12 @@ ExchangeResult Exchange(SerialChannel& channel, char command, const char* payloa
     if (length >= 1 && (payload == nullptr || payload[0] == '\0'))
         return Failure(PINPAD_ERR_ARGUMENT);
     std::memset(reply, 0, replySize);
+    // A cancelled driver sends nothing: a request now could open an input mode on the pad
+    // that no one would close.
+    if (WaitsCancelled()) {
+        FrameTraceNote("Wait cancelled by the host: request not sent", channel.TraceEnabled());
+        return Failure(PINPAD_ERR_NO_REPLY);
+    }
     char frame[kFrameWorkArea];
     int frameLength = BuildFrame(command, payload, length, frame);
     // A reply that came after its own request gave up must not answer this one.

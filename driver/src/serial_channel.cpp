@@ -23,6 +23,8 @@ constexpr std::uint32_t kWriteWaitMs = 1000;
 constexpr int kMaxTimeoutSeconds = 24 * 60 * 60;
 // Bytes taken per read while a reply that outgrew the receive buffer is read to its end.
 constexpr int kDrainChunk = 512;
+// The frame trace's note for a wait that the host cancelled.
+constexpr const char* kCancelNote = "Wait cancelled by the host";
 
 std::uint64_t ElapsedSince(std::uint64_t start) { return platform::MonotonicMs() - start; }
 
@@ -131,9 +133,9 @@ void SerialChannel::WriteAll(const std::uint8_t* bytes, int length) {
         }
         if (result == WriteResult::kFailed) return;
         // A line that takes nothing for a whole wait loses the rest of the frame; the missing
-        // reply tells the caller.
+        // reply tells the caller. So does a cancel.
         PumpMessages();
-        if (LimitPassed(stalledSince, kWriteWaitMs)) return;
+        if (WaitsCancelled() || LimitPassed(stalledSince, kWriteWaitMs)) return;
         if (m_port->WaitForOutput(PassWait(stalledSince, kWriteWaitMs, kPassWaitMs)) ==
             WaitResult::kHangUp)
             return;
@@ -151,6 +153,13 @@ void SerialChannel::TakeKept(int count) {
 std::uint16_t SerialChannel::EndTimeout(const char* note) {
     Purge();
     TimeoutLog(note, 0);
+    return kEndTimeout;
+}
+
+std::uint16_t SerialChannel::Cancelled() {
+    Purge();
+    FrameTraceNote(kCancelNote, TraceEnabled());
+    TimeoutLog("sReadByEndChar:Cancelled", 0);
     return kEndTimeout;
 }
 
@@ -183,10 +192,11 @@ bool SerialChannel::DrainToEnd(char endByte, std::uint64_t start, std::uint32_t 
     std::uint8_t chunk[kDrainChunk];
     while (!LimitPassed(start, limitMs)) {
         PumpMessages();
+        if (WaitsCancelled()) return false;
         int wait = PassWait(start, limitMs, kPassWaitMs);
         WaitResult ready = m_port->WaitForInput(wait);
         if (ready == WaitResult::kHangUp) return false;
-        if (ready == WaitResult::kIdle) continue;
+        if (ready != WaitResult::kReady) continue;  // the next pass sees a cancel
         int got = m_port->Read(chunk, kDrainChunk);
         if (got == 0) {
             if (m_port->HungUp()) return false;
@@ -218,17 +228,19 @@ std::uint16_t SerialChannel::ReadByEndChar(char endByte, int timeoutSeconds, Rep
                 // for key presses or the next reply.
                 if (DrainToEnd(endByte, start, limitMs)) return ReplyComplete(kBufferSize);
                 if (m_port->HungUp()) return LineGone();
+                if (WaitsCancelled()) return Cancelled();
                 return EndTimeout("AsynReadByEndChar01:TimeOut");
             }
         }
         PumpMessages();
+        if (WaitsCancelled()) return Cancelled();
         if (LimitPassed(start, limitMs))
             return EndTimeout(m_receivedCount > 0 ? "AsynReadByEndChar01:TimeOut"
                                                   : "sReadByEndChar:TimeOut");
         int wait = PassWait(start, limitMs, kPassWaitMs);
         WaitResult ready = m_port->WaitForInput(wait);
         if (ready == WaitResult::kHangUp) return LineGone();
-        if (ready == WaitResult::kIdle) continue;
+        if (ready != WaitResult::kReady) continue;  // the next pass sees a cancel
         // One read takes everything queued, as far as the buffer has room.
         int got =
             m_port->Read(AsBytes(m_receiveBuffer + m_receivedCount), kBufferSize - m_receivedCount);
@@ -251,13 +263,17 @@ std::uint16_t SerialChannel::PollReadCount(std::uint16_t count, std::int16_t tim
             return static_cast<std::uint16_t>(wanted);
         }
         PumpMessages();
+        if (WaitsCancelled()) {
+            FrameTraceNote(kCancelNote, TraceEnabled());
+            return kCountTimeout;
+        }
         if (LimitPassed(start, limitMs) || !m_port) {
             Purge();
             return kCountTimeout;
         }
         int wait = PassWait(start, limitMs, kCountPollMs);
         WaitResult ready = m_port->WaitForInput(wait);
-        if (ready == WaitResult::kIdle) continue;
+        if (ready == WaitResult::kIdle || ready == WaitResult::kCancelled) continue;
         int got = ready == WaitResult::kReady
                       ? m_port->Read(AsBytes(m_kept + m_keptCount), kBufferSize - m_keptCount)
                       : 0;

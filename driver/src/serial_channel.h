@@ -44,11 +44,13 @@ public:
     // receive buffer. A line that has hung up ends the read at once, as a time-out with nothing
     // received. A reply that outgrows the receive buffer is read on to its end byte and two
     // more, and returned cut. Bytes kept from earlier reads are not looked at: the caller
-    // discards them before it writes the request.
+    // discards them before it writes the request. A cancel by the host ends it as a time-out
+    // at once, with a note in the frame trace.
     std::uint16_t ReadByEndChar(char endByte, int timeoutSeconds, ReplyEnd replyEnd);
     // Waits until `count` bytes (at least one) have come, bytes kept by ReadByEndChar first, and
     // puts them in the receive buffer; kCountTimeout when the time-out passes first. A line that
-    // has hung up waits out the time-out all the same, so that a polling caller cannot spin.
+    // has hung up waits out the time-out all the same, so that a polling caller cannot spin; a
+    // cancel by the host ends it at once.
     std::uint16_t PollReadCount(std::uint16_t count, std::int16_t timeoutSeconds);
     // Discards output not yet sent.
     void Purge();
@@ -66,6 +68,8 @@ private:
     void WriteAll(const std::uint8_t* bytes, int length);
     // Ends an end-byte read that ran out of time: purge, note, time-out code.
     std::uint16_t EndTimeout(const char* note);
+    // Ends an end-byte read that the host cancelled: purge, notes, time-out code.
+    std::uint16_t Cancelled();
     // Ends an end-byte read whose line has gone: what arrived is no reply.
     std::uint16_t LineGone();
     // Ends an end-byte read whose reply is complete after `length` bytes.

@@ -34,10 +34,17 @@ struct CharacterFrame {
 CharacterFrame CharacterFrameFor(const LineSettings& settings);
 
 enum class WaitResult {
-    kReady,   // input is queued
-    kIdle,    // the wait ran out with nothing queued
-    kHangUp,  // the other end is gone; nothing more will come
+    kReady,      // input is queued
+    kIdle,       // the wait ran out with nothing queued
+    kHangUp,     // the other end is gone; nothing more will come
+    kCancelled,  // the host cancelled the driver's waits (Lumenord_CancelWait)
 };
+
+// The wake-up behind Lumenord_CancelWait: while raised, every wait of every port ends at once.
+// Raising it is safe from a signal handler and from any thread; it stays raised until lowered,
+// so that a cancel that comes just before a wait begins still ends that wait.
+void RaiseCancelWake();
+void LowerCancelWake();
 
 enum class WriteResult { kWritten, kFull, kFailed };
 
@@ -60,7 +67,8 @@ public:
     WriteResult Write(const std::uint8_t* bytes, int length, int* written);
     // Waits at most `maxMs` for room in the output queue.
     WaitResult WaitForOutput(int maxMs);
-    // Waits `ms` whatever the line does (for waits that queued input cannot end).
+    // Waits `ms` whatever the line does (for waits that queued input cannot end); a cancel ends
+    // it early.
     void Pause(int ms);
     // Discards output not yet sent.
     void PurgeOutput();

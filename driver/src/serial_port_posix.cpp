@@ -74,17 +74,66 @@ speed_t SpeedConstant(int rate) {
     return B9600;
 }
 
-// poll() on one descriptor, retried on EINTR with what is left of `maxMs`.
-int PollOnce(int fd, short events, int maxMs, short* revents) {
+// The self-pipe behind the cancel: readable while a cancel is raised. Made when the library is
+// loaded, so that raising a cancel (from a signal handler, say) never has to make it.
+class CancelPipe {
+public:
+    CancelPipe() {
+        int ends[2];
+        if (pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) return;
+        m_readEnd = ends[0];
+        m_writeEnd = ends[1];
+    }
+    ~CancelPipe() {
+        const int readEnd = m_readEnd, writeEnd = m_writeEnd;
+        m_readEnd = m_writeEnd = -1;
+        if (readEnd >= 0) close(readEnd);
+        if (writeEnd >= 0) close(writeEnd);
+    }
+    CancelPipe(const CancelPipe&) = delete;
+    CancelPipe& operator=(const CancelPipe&) = delete;
+
+    int ReadEnd() const { return m_readEnd; }
+    // Only write(): async-signal-safe. A full pipe is readable already.
+    void Raise() {
+        const int savedErrno = errno;
+        if (m_writeEnd >= 0) {
+            const char byte = 1;
+            const ssize_t ignored = write(m_writeEnd, &byte, 1);
+            static_cast<void>(ignored);
+        }
+        errno = savedErrno;
+    }
+    void Drain() {
+        const int savedErrno = errno;
+        char bytes[64];
+        while (m_readEnd >= 0 && read(m_readEnd, bytes, sizeof bytes) > 0) {
+        }
+        errno = savedErrno;
+    }
+
+private:
+    int m_readEnd = -1;
+    int m_writeEnd = -1;
+};
+
+CancelPipe g_cancelPipe;
+
+// poll() on the port's descriptor (-1: none) and the cancel pipe, retried on EINTR with what is
+// left of `maxMs`.
+WaitResult PollOnce(int fd, short events, int maxMs) {
     const std::uint64_t deadline = platform::MonotonicMs() + static_cast<std::uint64_t>(maxMs);
     for (;;) {
-        pollfd p{fd, events, 0};
+        pollfd p[2] = {{fd, events, 0}, {g_cancelPipe.ReadEnd(), POLLIN, 0}};
         std::uint64_t now = platform::MonotonicMs();
         int left = now >= deadline ? 0 : static_cast<int>(deadline - now);
-        int ready = Calls().poll(&p, 1, left);
+        int ready = Calls().poll(p, 2, left);
         if (ready < 0 && errno == EINTR) continue;
-        *revents = ready > 0 ? p.revents : 0;
-        return ready;
+        if (ready <= 0) return WaitResult::kIdle;
+        if (p[1].revents != 0) return WaitResult::kCancelled;
+        // A hung-up tty reports POLLHUP for good; what it held can no longer be read.
+        if (p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) return WaitResult::kHangUp;
+        return WaitResult::kReady;
     }
 }
 
@@ -160,15 +209,9 @@ SerialPort::~SerialPort() {
 
 WaitResult SerialPort::WaitForInput(int maxMs) {
     if (m_hungUp) return WaitResult::kHangUp;
-    short revents = 0;
-    if (PollOnce(m_device->fd, POLLIN, maxMs < 0 ? 0 : maxMs, &revents) <= 0)
-        return WaitResult::kIdle;
-    // A hung-up tty reports POLLHUP for good; what it held can no longer be read.
-    if (revents & (POLLHUP | POLLERR | POLLNVAL)) {
-        m_hungUp = true;
-        return WaitResult::kHangUp;
-    }
-    return WaitResult::kReady;
+    const WaitResult result = PollOnce(m_device->fd, POLLIN, maxMs < 0 ? 0 : maxMs);
+    if (result == WaitResult::kHangUp) m_hungUp = true;
+    return result;
 }
 
 int SerialPort::Read(std::uint8_t* bytes, int max) {
@@ -202,23 +245,19 @@ WriteResult SerialPort::Write(const std::uint8_t* bytes, int length, int* writte
 
 WaitResult SerialPort::WaitForOutput(int maxMs) {
     if (m_hungUp) return WaitResult::kHangUp;
-    short revents = 0;
-    if (PollOnce(m_device->fd, POLLOUT, maxMs < 0 ? 0 : maxMs, &revents) <= 0)
-        return WaitResult::kIdle;
-    if (revents & (POLLHUP | POLLERR | POLLNVAL)) {
-        m_hungUp = true;
-        return WaitResult::kHangUp;
-    }
-    return WaitResult::kReady;
+    const WaitResult result = PollOnce(m_device->fd, POLLOUT, maxMs < 0 ? 0 : maxMs);
+    if (result == WaitResult::kHangUp) m_hungUp = true;
+    return result;
 }
 
-void SerialPort::Pause(int ms) {
-    short revents = 0;
-    PollOnce(-1, 0, ms, &revents);
-}
+void SerialPort::Pause(int ms) { PollOnce(-1, 0, ms); }
 
 void SerialPort::PurgeOutput() { Calls().tcflush(m_device->fd, TCOFLUSH); }
 
 void SerialPort::PurgeInputAndOutput() { Calls().tcflush(m_device->fd, TCIOFLUSH); }
+
+void RaiseCancelWake() { g_cancelPipe.Raise(); }
+
+void LowerCancelWake() { g_cancelPipe.Drain(); }
 
 }  // namespace lumenord

@@ -1,8 +1,8 @@
 // Win32 backend of SerialPort: a COM port opened for overlapped I/O with no sharing. A read takes
 // what is queued at once; a wait for input is a one-byte read that the system completes the
-// moment a byte arrives, so every wait sleeps on the port's read or write event, or on the
-// calling thread's window messages, and ends by its deadline. No request outlives the call that
-// made it, except a write in flight, whose bytes the port keeps.
+// moment a byte arrives, so every wait sleeps on the port's read or write event, the cancel
+// event, or the calling thread's window messages, and ends by its deadline. No request outlives the
+// call that made it, except a write in flight, whose bytes the port keeps.
 #include <windows.h>
 
 #include <algorithm>
@@ -54,14 +54,45 @@ BYTE ParityValue(Parity parity) {
     return NOPARITY;
 }
 
-// Waits at most `ms` for `event` (none: for nothing but the time) or a window message of the
-// calling thread, so that a host's window stays served while the driver waits.
-bool WaitForEventOrMessage(HANDLE event, int ms) {
-    const DWORD count = event != nullptr ? 1 : 0;
-    const DWORD result = MsgWaitForMultipleObjectsEx(count, event != nullptr ? &event : nullptr,
+// The event behind the cancel: set while a cancel is raised. Made when the library is loaded, so
+// that raising a cancel (from a console control handler, say) never has to make it.
+class CancelEvent {
+public:
+    CancelEvent() : m_event(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+    ~CancelEvent() {
+        if (m_event != nullptr) CloseHandle(m_event);
+    }
+    CancelEvent(const CancelEvent&) = delete;
+    CancelEvent& operator=(const CancelEvent&) = delete;
+
+    HANDLE Handle() const { return m_event; }
+    bool Raised() const {
+        return m_event != nullptr && WaitForSingleObject(m_event, 0) == WAIT_OBJECT_0;
+    }
+
+private:
+    HANDLE m_event;
+};
+
+CancelEvent g_cancelEvent;
+
+// What ended a wait for an event or a message.
+enum class Woken { kEvent, kCancel, kOther };
+
+// Waits at most `ms` for `event` (none: for nothing but the time), a cancel or a window message
+// of the calling thread, so that a host's window stays served while the driver waits.
+Woken WaitForEventOrMessage(HANDLE event, int ms) {
+    HANDLE handles[2];
+    DWORD count = 0;
+    if (event != nullptr) handles[count++] = event;
+    const DWORD cancelAt = count;
+    if (g_cancelEvent.Handle() != nullptr) handles[count++] = g_cancelEvent.Handle();
+    const DWORD result = MsgWaitForMultipleObjectsEx(count, count > 0 ? handles : nullptr,
                                                      static_cast<DWORD>(std::max(ms, 0)),
                                                      QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-    return count == 1 && result == WAIT_OBJECT_0;
+    if (event != nullptr && result == WAIT_OBJECT_0) return Woken::kEvent;
+    if (cancelAt < count && result == WAIT_OBJECT_0 + cancelAt) return Woken::kCancel;
+    return Woken::kOther;
 }
 
 bool MessagesWaiting() {
@@ -207,6 +238,7 @@ WaitResult SerialPort::WaitForInput(int maxMs) {
         return WaitResult::kHangUp;
     }
     if (queued > 0) return WaitResult::kReady;
+    if (g_cancelEvent.Raised()) return WaitResult::kCancelled;
     // A message for the host ends the wait; the caller's next pass dispatches it.
     if (maxMs <= 0 || MessagesWaiting()) return WaitResult::kIdle;
 
@@ -217,10 +249,12 @@ WaitResult SerialPort::WaitForInput(int maxMs) {
     }
     ReadResult read = ReadResult::kNone;
     DWORD count = 0;
+    Woken woken = Woken::kOther;
     if (ReadFile(port.handle, port.readArea, 1, nullptr, &port.readBlock) ||
         GetLastError() == ERROR_IO_PENDING) {
-        // Whether a byte came, the time ran out or a message is waiting, the read ends here.
-        WaitForEventOrMessage(port.readBlock.hEvent, maxMs);
+        // Whether a byte came, the time ran out, a cancel came or a message is waiting, the read
+        // ends here.
+        woken = WaitForEventOrMessage(port.readBlock.hEvent, maxMs);
         DWORD error = ERROR_SUCCESS;
         if (!port.Finish(&port.readBlock, 0, &count, &error) && count == 0)
             read = port.ReadFailure(error);
@@ -238,7 +272,7 @@ WaitResult SerialPort::WaitForInput(int maxMs) {
         m_hungUp = true;
         return WaitResult::kHangUp;
     }
-    return WaitResult::kIdle;
+    return woken == Woken::kCancel ? WaitResult::kCancelled : WaitResult::kIdle;
 }
 
 int SerialPort::Read(std::uint8_t* bytes, int max) {
@@ -284,7 +318,9 @@ WaitResult SerialPort::WaitForOutput(int maxMs) {
     if (m_hungUp) return WaitResult::kHangUp;
     Device& port = *m_device;
     if (port.CollectWrite(0)) return WaitResult::kReady;
-    if (!WaitForEventOrMessage(port.writeBlock.hEvent, maxMs)) return WaitResult::kIdle;
+    const Woken woken = WaitForEventOrMessage(port.writeBlock.hEvent, maxMs);
+    if (woken == Woken::kCancel) return WaitResult::kCancelled;
+    if (woken != Woken::kEvent) return WaitResult::kIdle;
     return port.CollectWrite(0) ? WaitResult::kReady : WaitResult::kIdle;
 }
 
@@ -295,6 +331,14 @@ void SerialPort::PurgeOutput() { PurgeComm(m_device->handle, PURGE_TXCLEAR); }
 void SerialPort::PurgeInputAndOutput() {
     m_device->holding = false;
     PurgeComm(m_device->handle, PURGE_RXCLEAR | PURGE_TXCLEAR);
+}
+
+void RaiseCancelWake() {
+    if (g_cancelEvent.Handle() != nullptr) SetEvent(g_cancelEvent.Handle());
+}
+
+void LowerCancelWake() {
+    if (g_cancelEvent.Handle() != nullptr) ResetEvent(g_cancelEvent.Handle());
 }
 
 }  // namespace lumenord

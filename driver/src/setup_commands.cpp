@@ -59,7 +59,7 @@ int ReadOneByte(unsigned char* output) {
     *output = 0;
     if (!channel.IsOpen()) return PINPAD_ERR_PORT;
     auto result = static_cast<std::int16_t>(channel.PollReadCount(1, 1));
-    if (result <= 0) return PINPAD_ERR_PORT;
+    if (result <= 0) return WaitsCancelled() ? PINPAD_ERR_NO_REPLY : PINPAD_ERR_PORT;
     *output = static_cast<unsigned char>(channel.ReceiveBuffer()[0]);
     return PINPAD_OK;
 }

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The shared library exports exactly the 20 PinPad_ functions and the message-pump hook.
+# The shared library exports exactly the 20 PinPad_ functions, the message-pump hook and the
+# wait cancel.
 set -euo pipefail
 expected=$(sort "$(dirname "$0")/expected_exports.txt")
 actual=$(nm -D --defined-only "$1" | awk '{print $3}' | sed 's/@.*//' | sort)
@@ -8,4 +9,4 @@ if [ "$expected" != "$actual" ]; then
     echo "exported names differ"
     exit 1
 fi
-echo "21 exported names as expected"
+echo "$(wc -l <<<"$expected") exported names as expected"

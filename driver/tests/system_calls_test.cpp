@@ -45,7 +45,7 @@ private:
         ++self.polls;
         // The first wait for input lets the whole reply come first, so that it is one piece.
         // The peer counts the queue with its own calls, which this table does not see.
-        if (self.m_awaitQueued > 0 && count == 1 && fds[0].fd >= 0) {
+        if (self.m_awaitQueued > 0 && count >= 1 && fds[0].fd >= 0) {
             self.m_peer->WaitQueuedForDriver(self.m_awaitQueued, 3000);
             self.m_awaitQueued = 0;
         }

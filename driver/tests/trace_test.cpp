@@ -3,6 +3,8 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +17,7 @@
 #include <regex>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "../include/pinpad.h"
@@ -41,6 +44,7 @@ public:
         encryptData = Bind<decltype(&PinPad_EncryptData)>("PinPad_EncryptData");
         icControl = Bind<decltype(&PinPad_IC_Control)>("PinPad_IC_Control");
         icAccess = Bind<decltype(&PinPad_IC_Access)>("PinPad_IC_Access");
+        cancelWait = Bind<decltype(&Lumenord_CancelWait)>("Lumenord_CancelWait");
     }
     ~Library() {
         disablePort();
@@ -59,6 +63,7 @@ public:
     decltype(&PinPad_EncryptData) encryptData;
     decltype(&PinPad_IC_Control) icControl;
     decltype(&PinPad_IC_Access) icAccess;
+    decltype(&Lumenord_CancelWait) cancelWait;
 
 private:
     template <typename F>
@@ -341,8 +346,9 @@ TEST_F(TraceTest, ARepliesDataThatDoNotFitTheOutputAreRefused) {
          -4, "", "Reply refused: 2043 data bytes, more than the 2042 it can take"},
         {"card access answer of 2041 characters", access, 2048, Frame('q', "0" + digits(2041)), 0,
          digits(2041) + '\0', ""},
-        {"card answer of 2990 characters ending in 6A82", access, 2048, Frame('q', "0" + cardAnswer), -4,
-         "", "Reply refused: 2991 data bytes, more than the 2042 it can take"},
+        {"card answer of 2990 characters ending in 6A82", access, 2048,
+         Frame('q', "0" + cardAnswer), -4, "",
+         "Reply refused: 2991 data bytes, more than the 2042 it can take"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -359,6 +365,72 @@ TEST_F(TraceTest, ARepliesDataThatDoNotFitTheOutputAreRefused) {
         EXPECT_EQ(trace.substr(trace.size() - std::min(trace.size(), afterFrame.size())),
                   afterFrame);
     }
+}
+
+// The cancel that the signal handler below raises.
+decltype(&Lumenord_CancelWait) g_cancelFromSignal = nullptr;
+
+void CancelFromSignal(int) { g_cancelFromSignal(1); }
+
+// A PIN read that would wait 255 s for a silent pad ends with -4 once the host cancels: from
+// another thread, from a signal handler, or before the call (the cancel is sticky, so it cannot
+// be lost between a check and the wait). The trace says so, and once the cancel is lowered the
+// next command runs as ever.
+TEST_F(TraceTest, ACancelEndsTheWaitAndIsNoted) {
+    WriteSettings("DEBUG=1\n");
+    Library library;
+    ASSERT_EQ(library.Enable(), 0);
+    g_cancelFromSignal = library.cancelWait;
+    struct sigaction action {};
+    struct sigaction saved {};
+    action.sa_handler = CancelFromSignal;
+    sigemptyset(&action.sa_mask);
+    ASSERT_EQ(sigaction(SIGUSR1, &action, &saved), 0);
+    const pthread_t caller = pthread_self();
+
+    enum class Cancel { kFromThread, kFromSignal, kBeforeTheCall };
+    const struct {
+        const char* name;
+        Cancel how;
+        const char* note;
+    } rows[] = {
+        {"from another thread", Cancel::kFromThread, "Wait cancelled by the host\n"},
+        {"from a signal handler", Cancel::kFromSignal, "Wait cancelled by the host\n"},
+        {"before the call", Cancel::kBeforeTheCall,
+         "Wait cancelled by the host: request not sent\n"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::filesystem::remove("logbuf.txt");
+        if (row.how == Cancel::kBeforeTheCall) library.cancelWait(1);
+        std::string request;
+        std::thread canceller([&] {
+            if (row.how == Cancel::kBeforeTheCall) return;
+            // The pad stays silent; the cancel comes once the request is out.
+            request = peer.ReadFrame(5000);
+            if (row.how == Cancel::kFromThread)
+                library.cancelWait(1);
+            else
+                pthread_kill(caller, SIGUSR1);
+        });
+        std::vector<char> output(256, 'x');
+        const auto start = std::chrono::steady_clock::now();
+        const int result = library.getPinValue("", 0, 255, output.data());
+        const long long elapsed = lumenord::test::MsSince(start);
+        canceller.join();
+        EXPECT_EQ(result, -4);
+        EXPECT_LT(elapsed, 5000) << "the 255 s wait was not cancelled";
+        const std::string trace = TraceWithoutStamps();
+        EXPECT_NE(trace.find(row.note), std::string::npos) << trace;
+        if (row.how == Cancel::kBeforeTheCall) {
+            EXPECT_EQ(lumenord::test::Hex(peer.Read(1, 150)), "");  // nothing was sent
+        } else {
+            EXPECT_EQ(request, Frame('7', ""));
+        }
+        library.cancelWait(0);
+        EXPECT_EQ(Write(library, "AFTER"), 0);
+    }
+    sigaction(SIGUSR1, &saved, nullptr);
 }
 
 }  // namespace

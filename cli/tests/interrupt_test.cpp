@@ -1,0 +1,176 @@
+// Ctrl-C and SIGTERM while the tool waits on padsim: the step ends at once with "interrupted",
+// the pad's input mode is closed ("032", seen in padsim's mode line), the steps after it do not
+// run, and the exit code is 128 + the signal.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "child_process.h"
+#include "pty_peer.h"
+
+namespace {
+
+using padsim::test::ChildOptions;
+using padsim::test::ChildProcess;
+using Json = nlohmann::json;
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+constexpr const char* kPinEntryMode = "mode: PIN entry";
+constexpr const char* kIdleMode = "mode: idle";
+
+std::vector<Json> JsonLines(const std::string& out) {
+    std::vector<Json> lines;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);) lines.push_back(Json::parse(line));
+    return lines;
+}
+
+// Sends `frame` to the pad behind `link` as any host would and reads its reply (ETX and the two
+// check characters), at most `timeout`; the reply, or what came of it.
+std::string ExchangeFrame(const std::string& link, const std::string& frame,
+                          std::chrono::milliseconds timeout) {
+    const int fd = open(link.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return {};
+    std::string reply;
+    if (write(fd, frame.data(), frame.size()) == static_cast<ssize_t>(frame.size())) {
+        const auto deadline = Clock::now() + timeout;
+        for (std::size_t etx;
+             (etx = reply.find('\x03')) == std::string::npos || reply.size() < etx + 3;) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            pollfd p{fd, POLLIN, 0};
+            if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
+            char bytes[64];
+            const ssize_t got = read(fd, bytes, sizeof bytes);
+            if (got > 0) reply.append(bytes, static_cast<std::size_t>(got));
+        }
+    }
+    close(fd);
+    return reply;
+}
+
+class Interrupt : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "lumenord-interrupt-XXXXXX").string();
+        ASSERT_TRUE(mkdtemp(pattern.data()));
+        m_dir = pattern;
+        m_link = m_dir + "/ttyPAD";
+        // The frame trace shows when the tool's request has gone out.
+        std::ofstream(m_dir + "/sysconfig.ini") << "[SYSTEM]\nDEBUG=1\n";
+        m_pad = std::make_unique<ChildProcess>(
+            std::vector<std::string>{PADSIM_PROGRAM, "--link", m_link, "--no-input"},
+            ChildOptions{m_dir});
+        ASSERT_TRUE(m_pad->WaitForOutput(kIdleMode, 10s)) << m_pad->out() << m_pad->err();
+    }
+    void TearDown() override {
+        m_pad->Signal(SIGTERM);
+        EXPECT_EQ(m_pad->WaitForExit(5s), 0) << m_pad->out();
+        std::error_code ignored;
+        std::filesystem::remove_all(m_dir, ignored);
+    }
+
+    // Where padsim's output shows `mode` at or after `from`, waiting at most `timeout` for it;
+    // npos when it did not.
+    std::size_t PadShows(const std::string& mode, std::size_t from,
+                         std::chrono::milliseconds timeout) {
+        const auto deadline = Clock::now() + timeout;
+        for (;;) {
+            const std::size_t at = m_pad->out().find(mode, from);
+            if (at != std::string::npos || Clock::now() >= deadline) return at;
+            m_pad->WaitForOutput(mode + "\x01", 20ms);  // collects what padsim prints meanwhile
+        }
+    }
+
+    // Waits until the tool's frame trace holds `text`, collecting the tool's output meanwhile.
+    bool TraceShows(ChildProcess& tool, const std::string& text,
+                    std::chrono::milliseconds timeout) {
+        const auto deadline = Clock::now() + timeout;
+        while (lumenord::test::ReadFileText(m_dir + "/logbuf.txt").find(text) ==
+               std::string::npos) {
+            if (Clock::now() >= deadline) return false;
+            tool.WaitForOutput("\x01", 20ms);
+        }
+        return true;
+    }
+
+    std::string WriteRunFile(const std::string& text) {
+        const std::string path = m_dir + "/steps.lumenord";
+        std::ofstream(path) << text;
+        return path;
+    }
+
+    std::string m_dir;
+    std::string m_link;
+    std::unique_ptr<ChildProcess> m_pad;
+};
+
+TEST_F(Interrupt, EndsTheWaitClosesThePadsInputAndSkipsTheRest) {
+    const std::string pinRead = lumenord::test::ReplyFrame('7', "");
+    const struct {
+        const char* name;
+        int signal;
+        int status;
+        std::string steps;
+        bool openEntryFirst;     // the pad is in PIN entry before the tool starts
+        std::string sentMarker;  // in the frame trace once the step's request went out
+    } rows[] = {
+        {"SIGINT during a PIN read that waits 255 s", SIGINT, 130, "pin read --wait 255\nversion\n",
+         true, "ASC[" + pinRead + "]"},
+        {"SIGTERM during a PIN entry", SIGTERM, 143,
+         "pin start-short --entry-timeout 600\nversion\n", false, ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::filesystem::remove(m_dir + "/logbuf.txt");
+        const std::size_t padShown = m_pad->out().size();
+        if (row.openEntryFirst) {
+            // Short start: no key, six digits; the PIN read then waits for the entry's end.
+            const std::string reply =
+                ExchangeFrame(m_link, lumenord::test::ReplyFrame('6', "00600"), 5s);
+            ASSERT_NE(reply.find('\x03'), std::string::npos) << lumenord::test::Hex(reply);
+        }
+        ChildProcess tool(
+            {LUMENORD_PROGRAM, "--device", m_link, "--json", "run", WriteRunFile(row.steps)},
+            ChildOptions{m_dir});
+        if (!row.sentMarker.empty()) {
+            ASSERT_TRUE(TraceShows(tool, row.sentMarker, 10s)) << tool.out() << tool.err();
+        }
+        const std::size_t entryShown = PadShows(kPinEntryMode, padShown, 10s);
+        ASSERT_NE(entryShown, std::string::npos) << m_pad->out();
+
+        const auto signalled = Clock::now();
+        tool.Signal(row.signal);
+        // Loose on purpose: the waits the signal cuts short are 255 s and 600 s.
+        EXPECT_EQ(tool.WaitForExit(5s), row.status) << tool.out() << tool.err();
+        EXPECT_LT(Clock::now() - signalled, 5s);
+
+        const std::vector<Json> lines = JsonLines(tool.out());
+        ASSERT_EQ(lines.size(), 2u) << tool.out();
+        EXPECT_EQ(lines[0]["ok"], false);
+        EXPECT_EQ(lines[0]["result_text"], "interrupted");
+        EXPECT_EQ(lines[0]["reply"]["input_closed"], true);
+        EXPECT_EQ(lines[1]["summary"]["steps"], 1);
+        EXPECT_EQ(lines[1]["summary"]["skipped"], 1);
+        EXPECT_EQ(tool.out().find("did not end within"), std::string::npos);
+        // "032" reached the pad: it left PIN entry.
+        EXPECT_NE(PadShows(kIdleMode, entryShown, 5s), std::string::npos) << m_pad->out();
+        EXPECT_NE(lumenord::test::ReadFileText(m_dir + "/logbuf.txt")
+                      .find("ASC[" + lumenord::test::ReplyFrame('5', "032") + "]"),
+                  std::string::npos);
+    }
+}
+
+}  // namespace
