@@ -29,13 +29,16 @@ std::string ResultCodeText(int code);
 
 class Reporter {
 public:
-    Reporter(std::ostream& out, bool json) : m_out(out), m_json(json) {}
+    // With `showSecrets` each step's secrets are merged over its request and reply.
+    Reporter(std::ostream& out, bool json, bool showSecrets = false)
+        : m_out(out), m_json(json), m_showSecrets(showSecrets) {}
     void Step(const StepRecord& record);
     void Summary(const RunSummary& summary);
 
 private:
     std::ostream& m_out;
     bool m_json;
+    bool m_showSecrets;
 };
 
 }  // namespace cli
