@@ -149,9 +149,10 @@ std::string ReadStandardInput(const std::string& what) {
         Refuse("standard input holds the run file: give the key with @FILE");
     std::string line;
     if (isatty(STDIN_FILENO)) {
-        WriteToTerminal("lumenord: " + what + " (not shown): ");
         {
+            // Echo goes off before the prompt shows: nothing typed after it is echoed.
             const EchoOff quiet(STDIN_FILENO);
+            WriteToTerminal("lumenord: " + what + " (not shown): ");
             try {
                 line = ReadStandardInputLine();
             } catch (...) {

@@ -3,9 +3,14 @@
 // program reads, written through the same API; a device path relative to the caller's folder.
 // Key sources that must be refused are checked in this process through RunTool.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -112,6 +117,99 @@ TEST(KeySources, FilesHoldOneKeyAndNothingElse) {
         EXPECT_NE((row.status == 0 ? run.out : run.err).find(row.text), std::string::npos);
         EXPECT_EQ((run.out + run.err).find(secret), std::string::npos);
         EXPECT_EQ((run.out + run.err).find(kPinKey), std::string::npos);
+    }
+}
+
+// The tool on a terminal of its own (a pty) that prompts for a key with "-".
+class PromptedTool {
+public:
+    explicit PromptedTool(const std::vector<std::string>& args) {
+        m_pid = forkpty(&m_terminal, nullptr, nullptr, nullptr);
+        if (m_pid == 0) {
+            std::vector<char*> argv;
+            for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+    }
+    ~PromptedTool() {
+        if (m_pid > 0 && !m_exited) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, nullptr, 0);
+        }
+        if (m_terminal >= 0) close(m_terminal);
+    }
+    // Reads until `text` came (true), or the terminal closed or 30 s passed (false).
+    bool ReadUntil(const std::string& text) {
+        return Read([&] { return m_out.find(text) != std::string::npos; });
+    }
+    // Reads until the tool closed its terminal.
+    void ReadToEnd() {
+        Read([] { return false; });
+    }
+    bool Echoes() const {
+        termios settings{};
+        tcgetattr(m_terminal, &settings);
+        return (settings.c_lflag & ECHO) != 0;
+    }
+    void Type(const std::string& text) {
+        ASSERT_EQ(write(m_terminal, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    }
+    // The exit status once the terminal closed.
+    int Exit() {
+        ReadToEnd();
+        int status = 0;
+        waitpid(m_pid, &status, 0);
+        m_exited = true;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    const std::string& out() const { return m_out; }
+
+private:
+    pid_t m_pid = -1;
+    int m_terminal = -1;
+    bool m_exited = false;
+    std::string m_out;
+
+    template <typename Done>
+    bool Read(Done done) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!done()) {
+            pollfd fds{m_terminal, POLLIN, 0};
+            if (std::chrono::steady_clock::now() > deadline || poll(&fds, 1, 1000) < 0)
+                return false;
+            if (fds.revents == 0) continue;
+            char buffer[256];
+            const ssize_t got = read(m_terminal, buffer, sizeof buffer);
+            if (got <= 0) return false;  // EIO once the tool closed its side
+            m_out.append(buffer, static_cast<std::size_t>(got));
+        }
+        return true;
+    }
+};
+
+// A key typed at the prompt is not echoed, and the terminal echoes again however the prompt
+// ends: the key given, or Ctrl-C (exit 130, nothing done).
+TEST(KeySources, PromptTypesWithoutEchoAndRestoresTheTerminal) {
+    const std::string data = "0011223344556677";
+    const struct {
+        std::string typed;
+        int status;
+        std::string text;
+    } rows[] = {
+        {kPinKey + "\r", 0, "ok   des encrypt: data=" + RefEncrypt(kPinKey, data)},
+        {"4C5D\x03", 130, ""},
+    };
+    for (const auto& row : rows) {
+        PromptedTool tool({LUMENORD_PROGRAM, "des", "encrypt", data, "-"});
+        ASSERT_TRUE(tool.ReadUntil("lumenord: key (not shown): ")) << tool.out();
+        EXPECT_FALSE(tool.Echoes());
+        tool.Type(row.typed);
+        EXPECT_EQ(tool.Exit(), row.status) << tool.out();
+        EXPECT_TRUE(tool.Echoes());
+        EXPECT_NE(tool.out().find(row.text), std::string::npos) << tool.out();
+        EXPECT_EQ(tool.out().find("4C5D"), std::string::npos) << tool.out();
     }
 }
 
