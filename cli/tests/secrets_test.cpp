@@ -263,12 +263,12 @@ TEST_F(Secrets, KeysFromFilesAndStandardInputAreRecordedAndMaskedUnlessShown) {
     StartPad({"--keys", "1234"});
     WriteFile(m_dir + "/part1.txt", kPart1 + "\n");
     WriteFile(m_dir + "/pin.key", kPinKey);
-    const std::string steps =
-        WriteFile(m_dir + "/steps.txt",
-                  "key cipher 00 10 TMK --key " + kTerminalKey + "\n" +
-                      "key cipher 10 30 TPK --key @pin.key\n" + "pin start 30 --account " +
-                      kAccount + " --length 04\n" +
-                      "pin read --key-index 30 --format iso0 --account " + kAccount + "\n");
+    const std::string steps = WriteFile(
+        m_dir + "/steps.txt", "key cipher 00 10 TMK --key " + kTerminalKey + "\n" +
+                                  "key cipher 10 30 TPK --key @pin.key\n" +
+                                  "pin start 30 --account " + kAccount + " --length 04\n" +
+                                  "pin read --key-index 30 --format iso0 --account " + kAccount +
+                                  "\n" + "control 2 3C\n");
     for (const bool show : {false, true}) {
         SCOPED_TRACE(show ? "--show-secrets" : "masked");
         std::filesystem::remove(m_dir + "/KeyStock.txt");
@@ -300,6 +300,7 @@ TEST_F(Secrets, KeysFromFilesAndStandardInputAreRecordedAndMaskedUnlessShown) {
         // serves it as a decryption key.
         EXPECT_EQ(Store().CipherKey("30"), kPinKey);
         EXPECT_EQ(Store().ClearValue("10"), kTerminalKey);
+        EXPECT_EQ(Store().PinTimeout(), 60);
         const Json& read = lines.at(3)["reply"];
         EXPECT_EQ(read["pin"], show ? "1234" : "****");
         EXPECT_EQ(read["clear_block"].get<std::string>().size(), 16u);
