@@ -1,5 +1,6 @@
 #include "key_store.h"
 
+#include "key_parts.h"
 #include "profile.h"
 
 namespace padlogic {
@@ -93,6 +94,20 @@ platform::WriteResult KeyStore::Write(const KeyRecords& records) const {
     for (const KeyRecords::Record& record : records.records())
         entries.push_back({record.section, record.key, record.value});
     return platform::WriteProfileEntries(entries, m_path.c_str());
+}
+
+std::string UnrecordedText(std::string_view done, std::string_view path, std::string_view reason) {
+    return std::string(done) + ", but could not be recorded in " + std::string(path) + ": " +
+           std::string(reason) + ".";
+}
+
+bool IsPadKeyValue(std::string_view text, std::size_t length) {
+    return text == kKeyMask || (text.size() == length && IsHex(text));
+}
+
+std::string NoPadKeyValueReason(std::size_t length) {
+    return "the pad's reply is not a key value (" + std::to_string(length) +
+           " hexadecimal characters expected)";
 }
 
 }  // namespace padlogic

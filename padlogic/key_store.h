@@ -77,4 +77,15 @@ private:
     std::string m_path;
 };
 
+// What the operator reads when `done` happened on the pad (e.g. "The key was loaded into the
+// pad") but the store at `path` could not keep it: "<done>, but could not be recorded in <path>:
+// <reason>."
+std::string UnrecordedText(std::string_view done, std::string_view path, std::string_view reason);
+
+// Whether a value the pad sent may go into the store: `length` hexadecimal characters or the
+// key mask, checked whole (an embedded NUL fails it).
+bool IsPadKeyValue(std::string_view text, std::size_t length);
+// The reason given when a value the pad sent is no key value.
+std::string NoPadKeyValueReason(std::size_t length);
+
 }  // namespace padlogic

@@ -7,6 +7,7 @@
 #include "pad_input.h"
 #include "pinpad.h"
 #include "step_commands.h"
+#include "tool_key_store.h"
 
 namespace cli {
 namespace {
@@ -155,6 +156,7 @@ Step BuildKeyboard(const KeyboardValues& s) {
 // The host speeds of the pad's serial-speed values 0x41 to 0x47.
 constexpr int kSpeedForValue[] = {1200, 2400, 4800, 9600, 19200, 38400, 115200};
 constexpr int kSerialSpeedCode = 6;
+constexpr int kPinTimeoutCode = 2;
 constexpr int kKeyLockCode = 1;
 
 CLI::Validator ControlCodeText() {
@@ -204,6 +206,10 @@ StepOutcome RunControl(const ControlPlan& plan, StepContext& context) {
     StepOutcome outcome = DriverOutcome(plan.text, PinPad_SetControlCode(plan.text.c_str(), 3));
     if (outcome.ok && plan.code == kSerialSpeedCode && plan.value >= 0x41 && plan.value <= 0x47)
         FollowSerialSpeed(outcome, context.port, plan.value);
+    // The program keeps the PIN time-out for its later PIN reads.
+    if (outcome.ok && plan.code == kPinTimeoutCode)
+        context.keyStore.Record(outcome, "The PIN time-out was set on the pad",
+                                padlogic::KeyRecords().PinTimeout(plan.value));
     return outcome;
 }
 

@@ -1,4 +1,5 @@
 // Key loading in clear and in cipher text, verify-code read and erase, authentication.
+#include <cstring>
 #include <ostream>
 
 #include "check_value.h"
@@ -8,7 +9,10 @@
 #include "key_tables.h"
 #include "pad_input.h"
 #include "pinpad.h"
+#include "secret_input.h"
+#include "secrets.h"
 #include "step_commands.h"
+#include "tool_key_store.h"
 
 namespace cli {
 namespace {
@@ -34,6 +38,22 @@ CLI::Validator CheckValueText() { return HexText({6, 8}); }
 
 constexpr std::size_t kVerifyCodeLength = 8;
 constexpr std::size_t kAuthDataLength = 32;
+
+// What the key store records say was done on the pad, as the program says it.
+constexpr const char* kKeyLoaded = "The key was loaded into the pad";
+constexpr const char* kKeyCleared = "The key was cleared in the pad";
+constexpr const char* kPadPartLoaded = "The key part typed on the pad was loaded";
+constexpr const char* kAuthDataInitialized = "The authorization data was initialized on the pad";
+
+// The check value of a key, as the reply field `name`; nothing for text that is no whole key.
+void AddCheckValue(StepOutcome& outcome, const std::string& name, const std::string& key) {
+    const std::string checkValue = padlogic::CheckValue(PinPad_TriUntriDes, key);
+    if (!checkValue.empty()) outcome.reply[name] = checkValue;
+}
+
+std::string PartField(int part, const char* suffix = "") {
+    return "part" + std::to_string(part) + suffix;
+}
 
 // Sends a cipher-text key record (or a verify-code read or erase) and records the verify code
 // the pad returns.
@@ -123,26 +143,31 @@ std::vector<std::string> CombinationCodeWords() {
     return words;
 }
 
-// Key lengths in bytes, of parts typed on the host and of keys typed on the pad.
+// Key lengths in bytes, of parts typed on the host and of keys typed on the pad alike.
 std::vector<std::string> KeyLengthWords() {
     std::vector<std::string> words;
     for (int bytes : padlogic::kKeyLengths) words.push_back(std::to_string(bytes));
-    for (int bytes : padlogic::kPadEntryKeyLengths) words.push_back(std::to_string(bytes));
     return words;
 }
 
-// The length code (1 = 8 bytes ... 6 = 48 bytes) of --length, or of the parts when it is not given.
+// The length code of a request counts 8 characters of a part typed on the pad, two a byte, and
+// 8 bytes of parts typed on the host.
+constexpr int kPadEntryBytesPerLengthCode = 4;
+constexpr int kHostBytesPerLengthCode = 8;
+
+// The length code (1, 2, 3; 2, 4, 6 for a key typed on the pad) of --length, or of the parts
+// when it is not given.
 int LengthCodeOf(int code, int lengthBytes, const std::vector<KeyPart>& parts) {
     if (code == padlogic::kConcatenationCode) {
         if (lengthBytes != 0 && lengthBytes != 24)
             RefuseArgument("--length", "code 33 makes a 24-byte key");
         return 3;
     }
-    if (lengthBytes != 0) {
-        if (lengthBytes > padlogic::kKeyLengths.back() && !IsPadEntryCode(code))
-            RefuseArgument("--length", "32, 40 and 48 are for keys typed on the pad (codes 41-43)");
-        return lengthBytes / 8;
+    if (IsPadEntryCode(code) && parts.empty()) {
+        if (lengthBytes == 0) RefuseArgument("--length", "is needed when no parts are given");
+        return lengthBytes / kPadEntryBytesPerLengthCode;
     }
+    if (lengthBytes != 0) return lengthBytes / kHostBytesPerLengthCode;
     if (parts.empty()) RefuseArgument("--length", "is needed when no parts are given");
     const std::size_t unit = code == padlogic::kInterleaveCode ? 8 : 16;
     const std::size_t size = parts.front().hex.size();
@@ -152,11 +177,12 @@ int LengthCodeOf(int code, int lengthBytes, const std::vector<KeyPart>& parts) {
     return static_cast<int>(size / unit);
 }
 
-// The echo of a key part typed on the pad: one character a key, a backspace takes the last
-// back; Enter, Escape or the pad's time-out end it.
+// The echo of a key part typed on the pad: a star for each character, a backspace takes the last
+// back; Enter, Escape or the pad's time-out end it. The characters are kept for the key store.
 struct KeyEntryEcho {
+    static constexpr std::size_t kCapacity = 255;  // further characters are not kept
     std::ostream& echo;
-    int characters = 0;
+    std::string text{};
     std::string end{};
 
     bool Take(unsigned char byte) {
@@ -165,31 +191,49 @@ struct KeyEntryEcho {
             return true;
         }
         if (byte != kBackspaceByte) {
-            ++characters;
-            echo << EchoCharacter(byte) << std::flush;
-        } else if (characters > 0) {
-            --characters;
+            if (text.size() >= kCapacity) return false;
+            text += static_cast<char>(byte);
+            echo << '*' << std::flush;
+        } else if (!text.empty()) {
+            text.pop_back();
             echo << "\b \b" << std::flush;
         }
         return false;
     }
 };
 
+// A key part typed on the pad: where it goes, and how many characters the announcement asked.
+struct PadEntry {
+    std::string index;
+    int part;
+    std::size_t characters;
+    int seconds;
+};
+
 // Echoes a key part typed on the pad until Enter, Escape, the pad's time-out or the deadline.
-StepOutcome EchoKeyEntry(StepOutcome outcome, StepContext& context, int seconds) {
+// A confirmed part is shown by its check value and recorded as the program records it.
+StepOutcome EchoKeyEntry(StepOutcome outcome, StepContext& context, const PadEntry& entryPlan) {
     KeyEntryEcho entry{.echo = context.echo};
-    const bool ended =
-        CollectPadBytes(seconds, [&entry](unsigned char byte) { return entry.Take(byte); });
+    const bool ended = CollectPadBytes(entryPlan.seconds,
+                                       [&entry](unsigned char byte) { return entry.Take(byte); });
     context.echo << '\n' << std::flush;
-    outcome.reply["characters"] = entry.characters;
+    outcome.reply["characters"] = entry.text.size();
     outcome.reply["end"] = ended ? entry.end : "deadline";
     if (!ended) EndPadInput();
     if (entry.end != "enter") {
         outcome.ok = false;
         outcome.message =
             ended ? "the key entry on the pad ended with " + entry.end
-                  : "the key entry did not end within " + std::to_string(seconds) + " s";
+                  : "the key entry did not end within " + std::to_string(entryPlan.seconds) + " s";
+        return outcome;
     }
+    AddCheckValue(outcome, PartField(entryPlan.part, "_kcv"), entry.text);
+    SetSecretField(outcome, PartField(entryPlan.part), EscapeText(entry.text));
+    context.keyStore.RecordPadValues(outcome, kPadPartLoaded,
+                                     padlogic::KeyRecords()
+                                         .ClearPart(entryPlan.index, entryPlan.part, entry.text)
+                                         .ClearValue(entryPlan.index, padlogic::kKeyMask),
+                                     entryPlan.characters);
     return outcome;
 }
 
@@ -207,12 +251,15 @@ void DeclareClearKey(CLI::App& command, ClearKeyArguments& s) {
         ->check(OneOf(CombinationCodeWords()));
     command
         .add_option("--length", s.lengthBytes,
-                    "key length in bytes (taken from the parts when not given)")
+                    "key length in bytes, of the parts or of the key typed on the pad (taken from "
+                    "the parts when not given)")
         ->check(OneOf(KeyLengthWords()));
     command
         .add_option("--part", s.parts,
-                    "a key part in hex, ':' and its check value optional (repeat per part)")
+                    "a key part in hex, ':' and its check value optional (repeat per part); "
+                    "@FILE reads it from a file, - from a line of standard input")
         ->check(KeyPartText())
+        ->transform(SecretSource("key part"))
         ->expected(1, 3)
         ->allow_extra_args(false);
     command
@@ -232,16 +279,25 @@ struct PadPartsPlan {
     std::string request;
     int code;
     std::string kcv;
-    int seconds;
+    PadEntry entry;
 };
+
+// The part (1 to 3) that codes 41 to 43 fill.
+int EntryPart(int code) { return code - padlogic::kFirstPadEntryCode + 1; }
 
 StepOutcome RunClearKeyFromPad(const PadPartsPlan& plan, StepContext& context) {
     const bool padEntry = IsPadEntryCode(plan.code);
     StepOutcome outcome = DownloadClearKey(plan.request, !padEntry);
     if (!outcome.ok) return outcome;
-    if (padEntry) return EchoKeyEntry(std::move(outcome), context, plan.seconds);
+    if (padEntry) return EchoKeyEntry(std::move(outcome), context, plan.entry);
     CompareVerifyCode(outcome, outcome.reply["verify_code"].get<std::string>(), plan.kcv,
                       "the expected check value");
+    if (!outcome.ok) return outcome;
+    // The parts were combined on the pad: the host knows none of them.
+    const std::string mask(padlogic::kKeyMask);
+    context.keyStore.Record(
+        outcome, kKeyLoaded,
+        padlogic::KeyRecords().ClearKey(plan.entry.index, {mask, mask, mask}, mask));
     return outcome;
 }
 
@@ -250,14 +306,17 @@ Step BuildClearKeyFromPad(const ClearKeyArguments& s, int code, int lengthCode) 
         RefuseArgument("--part", "code 30 loads the part given with it");
     if (IsPadEntryCode(code) && !s.kcv.empty())
         RefuseArgument("--kcv", "a part typed on the pad has no check value to compare");
-    const std::string request = padlogic::ClearKeyRequest(
-        padlogic::ToUpper(s.index), static_cast<unsigned char>(code), lengthCode);
-    return MakeStep("key clear", RunClearKeyFromPad, {request, code, s.kcv, s.seconds});
+    const std::string index = padlogic::ToUpper(s.index);
+    const std::string request =
+        padlogic::ClearKeyRequest(index, static_cast<unsigned char>(code), lengthCode);
+    const PadEntry entry{index, IsPadEntryCode(code) ? EntryPart(code) : 1,
+                         static_cast<std::size_t>(8 * lengthCode), s.seconds};
+    return MakeStep("key clear", RunClearKeyFromPad, {request, code, s.kcv, entry});
 }
 
 // A clear key from parts typed on the host, each with the check value it may carry.
 struct HostPartsPlan {
-    std::string request;
+    std::string index, request, maskedRequest;
     std::vector<KeyPart> parts;
     std::string combined, kcv;
 };
@@ -277,16 +336,32 @@ std::optional<std::string> CheckValuesMatch(StepOutcome& outcome, const HostPart
     return checkValue;
 }
 
-StepOutcome RunClearKeyFromParts(const HostPartsPlan& plan, StepContext&) {
+// Every part that is a whole key by its check value, as "part1_kcv" ...
+void AddPartCheckValues(StepOutcome& outcome, const HostPartsPlan& plan) {
+    for (std::size_t i = 0; i < plan.parts.size(); ++i) {
+        if (!plan.parts[i].hex.empty())
+            AddCheckValue(outcome, PartField(static_cast<int>(i) + 1, "_kcv"), plan.parts[i].hex);
+    }
+}
+
+StepOutcome RunClearKeyFromParts(const HostPartsPlan& plan, StepContext& context) {
     StepOutcome outcome;
     outcome.request = plan.request;
+    HideRequest(outcome, plan.maskedRequest);
     const std::optional<std::string> checkValue = CheckValuesMatch(outcome, plan);
     if (!checkValue) return outcome;
     outcome = DownloadClearKey(plan.request, true);
+    HideRequest(outcome, plan.maskedRequest);
     if (!outcome.ok) return outcome;
+    AddPartCheckValues(outcome, plan);
     if (!checkValue->empty()) outcome.reply["check_value"] = *checkValue;
     CompareVerifyCode(outcome, outcome.reply["verify_code"].get<std::string>(), *checkValue,
                       "the combined key's check value");
+    if (!outcome.ok) return outcome;
+    context.keyStore.Record(
+        outcome, kKeyLoaded,
+        padlogic::KeyRecords().ClearKey(
+            plan.index, {plan.parts[0].hex, plan.parts[1].hex, plan.parts[2].hex}, plan.combined));
     return outcome;
 }
 
@@ -318,10 +393,15 @@ Step BuildClearKeyFromParts(const ClearKeyArguments& s, int code, int lengthCode
                                      " has the wrong length for code " + s.code +
                                      " and this key length");
     CheckValuesComputable(s, parts, combined);
-    const std::string request =
-        padlogic::ClearKeyRequest(padlogic::ToUpper(s.index), static_cast<unsigned char>(code),
-                                  lengthCode, parts[0].hex, parts[1].hex, parts[2].hex);
-    return MakeStep("key clear", RunClearKeyFromParts, {request, parts, combined, s.kcv});
+    const std::string index = padlogic::ToUpper(s.index);
+    const auto codeCharacter = static_cast<unsigned char>(code);
+    const std::string request = padlogic::ClearKeyRequest(index, codeCharacter, lengthCode,
+                                                          parts[0].hex, parts[1].hex, parts[2].hex);
+    const std::string maskedRequest =
+        padlogic::ClearKeyRequest(index, codeCharacter, lengthCode, Masked(parts[0].hex),
+                                  Masked(parts[1].hex), Masked(parts[2].hex));
+    return MakeStep("key clear", RunClearKeyFromParts,
+                    {index, request, maskedRequest, parts, combined, s.kcv});
 }
 
 Step BuildClearKey(const ClearKeyArguments& s) {
@@ -352,11 +432,19 @@ void DeclareCipherKey(CLI::App& command, CipherKeyArguments& s) {
     command.add_option("TAG", s.tag, "TMK, TPK, TAK, TDK, TDEK, TDDK or TDSK")
         ->required()
         ->check(OneOf(TagWords(), true));
-    CLI::Option* clear =
-        command.add_option("--key", s.key, "the new key in clear")->check(KeyText());
+    CLI::Option* clear = command
+                             .add_option("--key", s.key,
+                                         "the new key in clear (@FILE: from a file, -: from "
+                                         "standard input)")
+                             ->check(KeyText())
+                             ->transform(SecretSource("new key"));
     CLI::Option* under =
-        command.add_option("--decrypt-key", s.decryptKey, "the decryption key's clear value")
-            ->check(KeyText());
+        command
+            .add_option("--decrypt-key", s.decryptKey,
+                        "the decryption key's clear value (@FILE, -); when not given, the key "
+                        "store's value of the key at DECRYPT_INDEX")
+            ->check(KeyText())
+            ->transform(SecretSource("decryption key"));
     CLI::Option* cipher =
         command.add_option("--cipher", s.cipher, "the new key already enciphered")
             ->check(HexText({16, 32, 48}));
@@ -365,7 +453,7 @@ void DeclareCipherKey(CLI::App& command, CipherKeyArguments& s) {
                     "with --cipher: the key's verify code, 8 hex characters")
         ->check(HexText({8}))
         ->needs(cipher);
-    clear->needs(under)->excludes(cipher);
+    clear->excludes(cipher);
     under->needs(clear);
     command.add_flag("--no-parity", s.noParity, "send the clear key without odd parity adjustment");
     command.add_flag("--no-verify", s.noVerify, "send no verify code with the key");
@@ -382,20 +470,74 @@ StepOutcome RunCheckedRecord(const CheckedRecord& plan, StepContext&) {
     return DownloadEncryptKeyChecked(plan.request, plan.kcv);
 }
 
+// Where a key loaded in cipher text (or erased) goes, and the clear value to record for it: the
+// key mask when only its cipher text was given, "" for an erase.
+struct CipherRecordPlan {
+    std::string decryptIndex, saveIndex, tag, storedClear;
+};
+
+constexpr int kLastClearKeyIndex = 0x1F;
+
+int IndexNumber(const std::string& index) {
+    return static_cast<int>(padlogic::HexByteAt(index, 0));
+}
+
+// What the program records for the same download: the key's clear value at its save index; the
+// decryption key's parts cleared when the key replaced it; a master key at a clear-key index
+// recorded as a clear key too, so that it serves as a decryption key.
+void RecordCipherKey(StepOutcome& outcome, const CipherRecordPlan& plan, const ToolKeyStore& keys,
+                     const char* done) {
+    const padlogic::KeyStore* store = keys.store();
+    if (!store) return;
+    const std::string& dd = plan.decryptIndex;
+    const std::string& ss = plan.saveIndex;
+    padlogic::KeyRecords records;
+    records.CipherKey(ss, plan.storedClear);
+    if (IndexNumber(ss) == IndexNumber(dd) && !store->ClearPart(dd, 1).empty()) {
+        for (int part = 1; part <= 3; ++part) records.ClearPart(dd, part, "");
+    }
+    if (IndexNumber(ss) <= kLastClearKeyIndex && plan.tag == padlogic::kMasterKeyTag) {
+        records.ClearPart(ss, 1, plan.storedClear)
+            .ClearValue(ss, plan.storedClear)
+            .ClearPart(ss, 2, "")
+            .ClearPart(ss, 3, "");
+    }
+    keys.Record(outcome, done, records);
+}
+
+// A key given as cipher text, checked and recorded by its mask.
+struct CipherTextPlan {
+    CheckedRecord record;
+    CipherRecordPlan keys;
+};
+
+StepOutcome RunCipherText(const CipherTextPlan& plan, StepContext& context) {
+    StepOutcome outcome = DownloadEncryptKeyChecked(plan.record.request, plan.record.kcv);
+    if (outcome.ok) RecordCipherKey(outcome, plan.keys, context.keyStore, kKeyLoaded);
+    return outcome;
+}
+
 // A key given in clear, enciphered here under the decryption key's clear value.
 struct ClearCipherPlan {
     std::string decryptIndex, saveIndex;
     int tagDigit;
-    std::string clearKey, decryptKey, kcv;
+    std::string tag, clearKey, decryptKey, kcv;  // decryptKey "": the key store's
     bool noVerify;
 };
 
-StepOutcome RunCipherKeyFromClear(const ClearCipherPlan& plan, StepContext&) {
+StepOutcome RunCipherKeyFromClear(const ClearCipherPlan& plan, StepContext& context) {
     StepOutcome outcome;
     const std::string checkValue = padlogic::CheckValue(PinPad_TriUntriDes, plan.clearKey);
     if (!CheckValueMatches(outcome, checkValue, plan.kcv, "the key")) return outcome;
-    const std::string cipher =
-        padlogic::Encipher(PinPad_TriUntriDes, plan.clearKey, plan.decryptKey);
+    std::optional<std::string> decryptKey = plan.decryptKey;
+    if (decryptKey->empty()) {
+        decryptKey = context.keyStore.KeyValue(outcome, plan.decryptIndex, false, "--decrypt-key");
+        if (!decryptKey) {
+            outcome.message += "; nothing was sent";
+            return outcome;
+        }
+    }
+    const std::string cipher = padlogic::Encipher(PinPad_TriUntriDes, plan.clearKey, *decryptKey);
     const std::string request = padlogic::CipherKeyRequest(
         plan.decryptIndex, plan.saveIndex, plan.tagDigit,
         static_cast<int>(plan.clearKey.size() / 16), cipher, plan.noVerify ? "" : checkValue);
@@ -405,6 +547,9 @@ StepOutcome RunCipherKeyFromClear(const ClearCipherPlan& plan, StepContext&) {
     outcome.reply["check_value"] = checkValue;
     CompareVerifyCode(outcome, outcome.reply["verify_code"].get<std::string>(), checkValue,
                       "the key's check value");
+    if (outcome.ok)
+        RecordCipherKey(outcome, {plan.decryptIndex, plan.saveIndex, plan.tag, plan.clearKey},
+                        context.keyStore, kKeyLoaded);
     return outcome;
 }
 
@@ -415,17 +560,20 @@ Step BuildCipherKey(const CipherKeyArguments& s) {
         RefuseArgument("--verify-code", "is needed with --cipher (or give --no-verify)");
     const std::string decryptIndex = padlogic::ToUpper(s.decryptIndex),
                       saveIndex = padlogic::ToUpper(s.saveIndex);
-    const int tagDigit = padlogic::TagDigit(padlogic::ToUpper(s.tag)).value();
+    const std::string tag = padlogic::ToUpper(s.tag);
+    const int tagDigit = padlogic::TagDigit(tag).value();
     if (!s.cipher.empty()) {
         const std::string request = padlogic::CipherKeyRequest(
             decryptIndex, saveIndex, tagDigit, static_cast<int>(s.cipher.size() / 16),
             padlogic::ToUpper(s.cipher), s.noVerify ? "" : padlogic::ToUpper(s.verifyCode));
-        return MakeStep("key cipher", RunCheckedRecord, {request, s.kcv});
+        return MakeStep(
+            "key cipher", RunCipherText,
+            {{request, s.kcv}, {decryptIndex, saveIndex, tag, std::string(padlogic::kKeyMask)}});
     }
     const std::string clearKey = s.noParity ? padlogic::ToUpper(s.key) : padlogic::OddParity(s.key);
     return MakeStep("key cipher", RunCipherKeyFromClear,
-                    {decryptIndex, saveIndex, tagDigit, clearKey, padlogic::ToUpper(s.decryptKey),
-                     s.kcv, s.noVerify});
+                    {decryptIndex, saveIndex, tagDigit, tag, clearKey,
+                     padlogic::ToUpper(s.decryptKey), s.kcv, s.noVerify});
 }
 
 // The verify-code read (with the check value it may be compared with) and the erase.
@@ -443,12 +591,19 @@ void DeclareKeyIndexes(CLI::App& command, KeyIndexes& s) {
             ->check(CheckValueText());
 }
 
+StepOutcome RunErase(const CipherTextPlan& plan, StepContext& context) {
+    StepOutcome outcome = DownloadEncryptKey(plan.record.request);
+    if (outcome.ok) RecordCipherKey(outcome, plan.keys, context.keyStore, kKeyCleared);
+    return outcome;
+}
+
 Step BuildKeyIndexes(const KeyIndexes& s) {
     const std::string dd = padlogic::ToUpper(s.decryptIndex);
     const std::string ss = padlogic::ToUpper(s.saveIndex);
     if (s.erase)
-        return MakeStep("key erase", RunCheckedRecord,
-                        {.request = padlogic::EraseKeyRequest(dd, ss)});
+        return MakeStep(
+            "key erase", RunErase,
+            {{padlogic::EraseKeyRequest(dd, ss)}, {dd, ss, std::string(padlogic::kEraseTag), ""}});
     return MakeStep("key verify-code", RunCheckedRecord,
                     {padlogic::VerifyCodeRequest(dd, ss), s.kcv});
 }
@@ -465,18 +620,27 @@ struct AuthInit {
 };
 
 void DeclareAuthInit(CLI::App& command, AuthInit& s) {
-    command.add_option("DATA", s.data, "authorization data, 32 hex characters")
+    command.add_option("DATA", s.data, "authorization data, 32 hex characters (@FILE, -)")
         ->required()
-        ->check(HexText({32}, true));
+        ->check(HexText({32}, true))
+        ->transform(SecretSource("authorization data"));
 }
 
-StepOutcome RunAuthInit(const AuthInit& plan, StepContext&) {
+// The authorization data is a key: shown by its check value, recorded as the program does.
+StepOutcome RunAuthInit(const AuthInit& plan, StepContext& context) {
     char reply[kAuthReplySize] = {};
     StepOutcome outcome = DriverOutcome(
         plan.data, PinPad_InitAuthorization(plan.data.c_str(),
                                             static_cast<unsigned>(plan.data.size()), reply));
-    if (outcome.ok)
-        TakeReplyField(outcome, "data", reply, Exactly(FieldKind::Hex, kAuthDataLength));
+    HideRequest(outcome, Masked(plan.data));
+    const std::string data(reply, strnlen(reply, sizeof reply));
+    if (!outcome.ok ||
+        !TakeReplyField(outcome, "data", data, Exactly(FieldKind::Hex, kAuthDataLength)))
+        return outcome;
+    SetSecretField(outcome, "data", data);
+    AddCheckValue(outcome, "check_value", data);
+    context.keyStore.RecordPadValues(outcome, kAuthDataInitialized,
+                                     padlogic::KeyRecords().AuthData(data), kAuthDataLength);
     return outcome;
 }
 
@@ -508,9 +672,10 @@ struct AuthMutual {
 
 void DeclareAuthMutual(CLI::App& command, AuthMutual& s) {
     AddIndexArgument(command, "INDEX", s.index, "key index 00-7F", 0x00, 0x7F);
-    command.add_option("DATA", s.key, "authorization data (16, 32 or 48 hex characters)")
+    command.add_option("DATA", s.key, "authorization data (16, 32 or 48 hex characters; @FILE, -)")
         ->required()
-        ->check(KeyText());
+        ->check(KeyText())
+        ->transform(SecretSource("authorization data"));
 }
 
 StepOutcome RunAuthMutual(const AuthMutual& plan, StepContext&) {

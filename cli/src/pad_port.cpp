@@ -100,7 +100,13 @@ int PadPort::OpenNamed(const char* portName) {
 }
 
 int PadPort::OpenDevice() {
-    PrivateSettingsFolder folder(m_target.devicePath);
+    // The driver opens the device from the private folder: a relative path is taken from the
+    // caller's folder first. Made absolute only, never resolved: the driver follows whatever
+    // links the path holds itself.
+    std::error_code error;
+    const std::filesystem::path device = std::filesystem::absolute(m_target.devicePath, error);
+    if (error) return PINPAD_ERR_PORT;
+    PrivateSettingsFolder folder(device.string());
     if (!folder.ready()) return PINPAD_ERR_PORT;
     return InFolder(folder.path(), [this] { return OpenNamed("com1"); });
 }

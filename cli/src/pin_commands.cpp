@@ -11,7 +11,9 @@
 #include "pad_input.h"
 #include "pin_reading.h"
 #include "pinpad.h"
+#include "secret_input.h"
 #include "step_commands.h"
+#include "tool_key_store.h"
 
 namespace cli {
 namespace {
@@ -217,7 +219,7 @@ void AddWaitOption(CLI::App& command, int& wait) {
 }
 
 struct PinRead {
-    std::string index, format, account, key;
+    std::string index, format, account, key, keyIndex;
     int wait = 5;
 };
 
@@ -228,23 +230,48 @@ void DeclarePinRead(CLI::App& command, PinRead& s) {
         ->check(KeyIndex(0x30, 0x7F));
     AddPinFormatOption(command, s.format, false);
     AddAccountOption(command, s.account);
-    command.add_option("--key", s.key, "the PIN key in clear, to decipher the block")
-        ->check(KeyText());
+    CLI::Option* key =
+        command
+            .add_option("--key", s.key,
+                        "the PIN key in clear, to decipher the block (@FILE: from a file, -: "
+                        "from standard input)")
+            ->check(KeyText())
+            ->transform(SecretSource("PIN key"));
+    command
+        .add_option("--key-index", s.keyIndex,
+                    "decipher the block with the key the key store holds at this index")
+        ->check(KeyIndex(0x30, 0x7F))
+        ->excludes(key);
     AddWaitOption(command, s.wait);
 }
 
 struct PinReadPlan {
     PinReplyPlan reply;
     PinDecoding decoding;
+    std::string keyIndex;  // the key store's key at this index deciphers the block
 };
 
-StepOutcome RunPinRead(const PinReadPlan& plan, StepContext&) {
+// The key to decipher the block with: the one given, or the key store's at the key index;
+// "" when none is asked for. nullopt, the step failed, when the store holds none.
+std::optional<std::string> PinKeyOf(const PinReadPlan& plan, StepOutcome& outcome,
+                                    const ToolKeyStore& keys) {
+    if (plan.keyIndex.empty()) return plan.decoding.key;
+    std::optional<std::string> key = keys.KeyValue(outcome, plan.keyIndex, true, "--key");
+    if (!key) outcome.ok = false;
+    return key;
+}
+
+StepOutcome RunPinRead(const PinReadPlan& plan, StepContext& context) {
     std::string rest;
     StepOutcome outcome = ReadPinReply(plan.reply, rest);
     if (!outcome.ok ||
         !TakeReplyField(outcome, "pin_block", rest, Exactly(FieldKind::Hex, kPinBlockLength)))
         return outcome;
-    if (!plan.decoding.key.empty()) DecodePinReply(outcome, plan.decoding);
+    const std::optional<std::string> key = PinKeyOf(plan, outcome, context.keyStore);
+    if (!key || key->empty()) return outcome;
+    PinDecoding decoding = plan.decoding;
+    decoding.key = *key;
+    DecodePinReply(outcome, decoding);
     return outcome;
 }
 
@@ -252,14 +279,17 @@ Step BuildPinRead(const PinRead& s) {
     std::optional<PinFormat> format;
     if (!s.format.empty()) format = PinFormatNamed(s.format);
     if (!s.index.empty() && !format) RefuseArgument("--index", "needs --format");
-    if (format && (!s.index.empty() || !s.key.empty())) CheckAccount(*format, s.account);
+    if (format && (!s.index.empty() || !s.key.empty() || !s.keyIndex.empty()))
+        CheckAccount(*format, s.account);
     std::string request;
     if (!s.index.empty()) {
         request = padlogic::ToUpper(s.index) + format->typeCharacter +
                   (format->sendsAccount ? s.account : "");
     }
     return MakeStep("pin read", RunPinRead,
-                    {{request, s.wait}, {padlogic::ToUpper(s.key), format, s.account}});
+                    {{request, s.wait},
+                     {padlogic::ToUpper(s.key), format, s.account},
+                     padlogic::ToUpper(s.keyIndex)});
 }
 
 // The IBM 3624 offset of the last PIN (renew), or its check against an offset (verify).

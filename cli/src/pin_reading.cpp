@@ -2,6 +2,7 @@
 
 #include "hex_text.h"
 #include "pinpad.h"
+#include "secrets.h"
 
 namespace cli {
 namespace {
@@ -58,7 +59,7 @@ void DecodePinReply(StepOutcome& outcome, const PinDecoding& decoding) {
         outcome.message = "the reply carries no 16-character PIN block to decipher";
         return;
     }
-    outcome.reply["clear_block"] = std::string(clear);
+    SetSecretField(outcome, "clear_block", clear);
     if (!decoding.format) return;
     const std::string lengthText = outcome.reply["length"].get<std::string>();
     const bool lengthKnown =
@@ -67,11 +68,11 @@ void DecodePinReply(StepOutcome& outcome, const PinDecoding& decoding) {
         decoding.format->block, clear, decoding.account, lengthKnown ? std::stoi(lengthText) : 0);
     if (!pin) {
         outcome.ok = false;
-        outcome.message = "the deciphered block " + std::string(clear) + " is no " +
-                          decoding.format->name + " PIN block under this key and account";
+        outcome.message = "the deciphered block is no " + decoding.format->name +
+                          " PIN block under this key and account";
         return;
     }
-    outcome.reply["pin"] = *pin;
+    SetSecretField(outcome, "pin", *pin);
 }
 
 }  // namespace cli

@@ -36,7 +36,8 @@ struct PinDecoding {
 };
 
 // Deciphers the reply's "pin_block" under the key into "clear_block" and, when the format is
-// known, decodes it into "pin". A block that does not decode fails the step.
+// known, decodes it into "pin"; both masked, their values among the step's secrets. A block that
+// does not decode fails the step.
 void DecodePinReply(StepOutcome& outcome, const PinDecoding& decoding);
 
 }  // namespace cli

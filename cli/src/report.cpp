@@ -4,6 +4,7 @@
 
 #include "hex_text.h"
 #include "result_code_text.h"
+#include "secrets.h"
 
 namespace cli {
 namespace {
@@ -31,16 +32,16 @@ std::string ResultTextOf(const StepOutcome& outcome) {
     return "success";
 }
 
-Json StepJson(const StepRecord& record) {
+Json StepJson(const StepRecord& record, bool showSecrets) {
     Json object;
     object["step"] = record.number;
     if (record.line) object["line"] = *record.line;
     object["operation"] = record.step->operation;
-    object["request"] = record.outcome.request;
+    object["request"] = showSecrets ? RevealedRequest(record.outcome) : record.outcome.request;
     object["result"] = record.outcome.result ? Json(*record.outcome.result) : Json(nullptr);
     object["result_text"] = ResultTextOf(record.outcome);
     object["ok"] = record.outcome.ok;
-    object["reply"] = record.outcome.reply;
+    object["reply"] = showSecrets ? RevealedReply(record.outcome) : record.outcome.reply;
     object["ms"] = record.milliseconds;
     return object;
 }
@@ -55,14 +56,15 @@ std::string ResultCodeText(int code) {
 void Reporter::Step(const StepRecord& record) {
     if (m_quiet && record.outcome.ok) return;
     if (m_json) {
-        m_out << Dump(StepJson(record)) << '\n';
+        m_out << Dump(StepJson(record, m_showSecrets)) << '\n';
     } else {
         const StepOutcome& outcome = record.outcome;
         // Pad texts and run-file words are escaped: one step stays one line on a terminal.
         if (record.line) m_out << "line " << *record.line << ": ";
         m_out << (outcome.ok ? "ok   " : "FAIL ") << record.step->operation;
         if (outcome.ok) {
-            const std::string fields = ReplyText(outcome.reply);
+            const std::string fields =
+                ReplyText(m_showSecrets ? RevealedReply(outcome) : outcome.reply);
             if (!fields.empty()) m_out << ": " << EscapeText(fields);
             if (outcome.result && *outcome.result != 0)
                 m_out << " [" << EscapeText(ResultTextOf(outcome)) << ']';

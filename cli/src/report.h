@@ -29,9 +29,15 @@ std::string ResultCodeText(int code);
 
 class Reporter {
 public:
-    // A `quiet` reporter reports only the steps that failed, and the summary.
-    Reporter(std::ostream& out, bool json, bool quiet = false)
-        : m_out(out), m_json(json), m_quiet(quiet) {}
+    // What a reporter prints: `quiet` only the steps that failed, and the summary; with
+    // `showSecrets` each step's secrets are merged over its request and reply.
+    struct Style {
+        bool json = false;
+        bool quiet = false;
+        bool showSecrets = false;
+    };
+    Reporter(std::ostream& out, Style style)
+        : m_out(out), m_json(style.json), m_quiet(style.quiet), m_showSecrets(style.showSecrets) {}
     void Step(const StepRecord& record);
     void Summary(const RunSummary& summary);
 
@@ -39,6 +45,7 @@ private:
     std::ostream& m_out;
     bool m_json;
     bool m_quiet;
+    bool m_showSecrets;
 };
 
 }  // namespace cli

@@ -16,16 +16,23 @@ namespace cli {
 using Json = nlohmann::ordered_json;
 
 struct StepOutcome {
-    std::string request;        // the request text as it went to the driver (bytes as hex)
+    // The request text as it went to the driver (bytes as hex), key material masked.
+    std::string request;
     std::optional<int> result;  // the driver's result; empty when nothing was sent
     bool ok = false;
-    std::string message;  // why the step failed when the driver's result does not say it
-    Json reply = Json::object();
+    std::string message;          // why the step failed when the driver's result does not say it
+    Json reply = Json::object();  // never a clear key, key part, PIN or clear PIN block
+    // What --show-secrets shows over them: "request", the request in clear, and "reply", the
+    // clear values of masked reply fields (secrets.h).
+    Json secrets = Json::object();
 };
+
+class ToolKeyStore;
 
 struct StepContext {
     PadPort& port;
     std::ostream& echo;  // where key presses are echoed while the pad takes input
+    const ToolKeyStore& keyStore;
 };
 
 struct Step {

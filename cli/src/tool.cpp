@@ -10,8 +10,10 @@
 #include "pad_input.h"
 #include "report.h"
 #include "run_file.h"
+#include "secret_input.h"
 #include "step_commands.h"
 #include "tool_help.h"
+#include "tool_key_store.h"
 
 namespace cli {
 namespace {
@@ -29,6 +31,9 @@ struct GlobalOptions {
     bool keepGoing = false;
     bool quiet = false;
     bool version = false;
+    bool showSecrets = false;
+    std::string keyStore = padlogic::kKeyStoreFile;
+    bool noKeyStore = false;
 };
 
 // The driver takes port names of at most 15 characters and reads their number as an int.
@@ -78,6 +83,20 @@ void DeclareGlobalOptions(CLI::App& app, GlobalOptions& options) {
     app.add_flag("--json", options.json, "one JSON object per step instead of a line");
     app.add_flag("-q,--quiet", options.quiet, "print only the failed steps and the summary");
     app.add_flag("--version", options.version, "print the tool's version (JSON with --json)");
+    app.add_flag("--show-secrets", options.showSecrets,
+                 "show clear keys, key parts, PINs and clear PIN blocks instead of masking them");
+    CLI::Option* store =
+        app.add_option("--key-store", options.keyStore,
+                       "the key store the program shares: what is loaded is recorded there, "
+                       "keys left out of a step are read from there")
+            ->check(CLI::Validator(
+                [](std::string& value) -> std::string {
+                    return value.empty() ? "names no file" : "";
+                },
+                "FILE"))
+            ->capture_default_str();
+    app.add_flag("--no-key-store", options.noKeyStore, "neither read nor write the key store")
+        ->excludes(store);
 }
 
 // Opens the port when the step needs it and runs the step. Whatever the step throws fails the
@@ -101,12 +120,14 @@ StepOutcome RunOneStep(const Step& step, PadPort& port, StepContext& context) {
 // at an interrupt.
 int RunSteps(const std::vector<PlannedStep>& steps, const GlobalOptions& options, std::ostream& out,
              std::ostream& err, bool summarize) {
-    Reporter reporter(out, options.json, options.quiet);
+    Reporter reporter(out, {options.json, options.quiet, options.showSecrets});
     PadPort port(options.target);
+    const ToolKeyStore keyStore =
+        options.noKeyStore ? ToolKeyStore() : ToolKeyStore(options.keyStore);
     // Key presses are echoed beside the human lines, or on stderr so that stdout stays JSON;
     // --quiet echoes none (a stream without a buffer drops what it is given).
     std::ostream noEcho(nullptr);
-    StepContext context{port, options.quiet ? noEcho : options.json ? err : out};
+    StepContext context{port, options.quiet ? noEcho : options.json ? err : out, keyStore};
     const auto runStart = Clock::now();
     RunSummary summary;
     for (const PlannedStep& planned : steps) {
@@ -173,6 +194,7 @@ void RequireStep(const CLI::App& app) {
 std::vector<PlannedStep> PlanSteps(const CLI::App& run, const GlobalOptions& options,
                                    StepSlot& slot) {
     if (!run.parsed()) return {{std::move(*slot), 0}};
+    if (options.runFile == "-") ReserveStandardInput();
     std::vector<PlannedStep> steps = ParseRunFile(ReadRunFile(options.runFile), options.runFile);
     if (steps.empty()) RefuseArgument("FILE", Quoted(options.runFile) + " holds no steps");
     return steps;

@@ -94,7 +94,9 @@ const std::string kMacData = "4C756D656E6F726420616363657074616E6365";
 
 TEST_F(Lumenord, AcceptanceScriptRunsThroughADeviceWithoutSettingsFile) {
     StartPad({"--keys", "1234"});
-    const Finished run = Tool({"--device", m_link, "--json", "run", ACCEPTANCE_SCRIPT});
+    // The bench's view: the key parts and the PIN shown.
+    const Finished run =
+        Tool({"--device", m_link, "--json", "--show-secrets", "run", ACCEPTANCE_SCRIPT});
     ASSERT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_FALSE(std::filesystem::exists(m_dir + "/sysconfig.ini"));  // nothing written here
     EXPECT_NE(run.err.find("****\n"), std::string::npos) << run.err;  // the stars, beside the JSON
@@ -186,7 +188,7 @@ TEST_F(Lumenord, TheOtherStepsReachThePadInItsOwnFormat) {
         {4, {{"data", RefCbcEncrypt(dataKey, clear)}}},
         {5, {{"data", clear}}},
         {6, {{"digits", 4}, {"end", "length"}}},
-        {7, {{"pin", "1234"}}},
+        {7, {{"pin", "****"}}},  // masked without --show-secrets
         {8, {{"offset", offset}}},
         {9, {{"match", true}}},
         {13, {{"host_baud", 9600}}},

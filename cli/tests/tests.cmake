@@ -30,3 +30,12 @@ lumenord_add_gtest(cli_open_failure_tests SOURCES ${CMAKE_CURRENT_LIST_DIR}/open
                    LIBS lumenord_cli lumenord_test_support)
 add_dependencies(cli_open_failure_tests lumenord)
 target_compile_definitions(cli_open_failure_tests PRIVATE LUMENORD_PROGRAM="$<TARGET_FILE:lumenord>")
+
+# Secrets and the key store: key sources in this process, flows against padsim as a process.
+add_executable(cli_secrets_tests ${CMAKE_CURRENT_LIST_DIR}/secrets_test.cpp)
+target_link_libraries(cli_secrets_tests PRIVATE lumenord_cli lumenord_test_support nlohmann_json::nlohmann_json GTest::gtest GTest::gtest_main)
+add_dependencies(cli_secrets_tests lumenord padsim)
+target_compile_definitions(cli_secrets_tests PRIVATE
+    LUMENORD_PROGRAM="$<TARGET_FILE:lumenord>"
+    PADSIM_PROGRAM="$<TARGET_FILE:padsim>")
+add_test(NAME cli_secrets_tests COMMAND cli_secrets_tests)
