@@ -21,7 +21,17 @@ struct StepOutcome {
     bool ok = false;
     std::string message;  // why the step failed when the driver's result does not say it
     Json reply = Json::object();
+    // What the step compared beyond the driver's result, e.g. a verify code against the expected
+    // check value: {"check", "expected", "actual", "ok"} each. Never a secret.
+    Json checks = Json::array();
 };
+
+inline void AddCheck(StepOutcome& outcome, std::string check, Json expected, Json actual, bool ok) {
+    outcome.checks.push_back({{"check", std::move(check)},
+                              {"expected", std::move(expected)},
+                              {"actual", std::move(actual)},
+                              {"ok", ok}});
+}
 
 struct StepContext {
     PadPort& port;

@@ -8,6 +8,7 @@
 #include "pad_input.h"
 #include "report.h"
 #include "run_file.h"
+#include "run_record.h"
 #include "step_commands.h"
 
 namespace cli {
@@ -24,6 +25,7 @@ struct GlobalOptions {
     bool json = false;
     std::string runFile;
     bool keepGoing = false;
+    RecordOptions records;
 };
 
 // The driver takes port names of at most 15 characters and reads their number as an int.
@@ -71,6 +73,7 @@ void DeclareGlobalOptions(CLI::App& app, GlobalOptions& options) {
                        "57600", "115200"}))
         ->capture_default_str();
     app.add_flag("--json", options.json, "one JSON object per step instead of a line");
+    DeclareRecordOptions(app, options.records);
 }
 
 // Opens the port when the step needs it and runs the step. Whatever the step throws fails the
@@ -98,6 +101,7 @@ int RunSteps(const std::vector<PlannedStep>& steps, const GlobalOptions& options
     PadPort port(options.target);
     // Key presses are echoed beside the human lines, or on stderr so that stdout stays JSON.
     StepContext context{port, options.json ? err : out};
+    RunRecorder recorder(options.records, options.target, steps, options.runFile);
     const auto runStart = Clock::now();
     RunSummary summary;
     for (const PlannedStep& planned : steps) {
@@ -116,10 +120,12 @@ int RunSteps(const std::vector<PlannedStep>& steps, const GlobalOptions& options
                           &planned.step, std::move(outcome), MillisecondsSince(start)};
         if (!record.outcome.ok) ++summary.failures;
         reporter.Step(record);
+        recorder.Step(record);
     }
     summary.milliseconds = MillisecondsSince(runStart);
     if (summarize) reporter.Summary(summary);
-    return summary.failures == 0 && summary.skipped == 0 ? kExitSuccess : kExitStepFailed;
+    return recorder.Finish(
+        summary.failures == 0 && summary.skipped == 0 ? kExitSuccess : kExitStepFailed, err);
 }
 
 // A usage message may repeat what was typed or read: it is escaped, and bounded.
@@ -168,9 +174,11 @@ int RunToolUnguarded(int argc, const char* const* argv, std::ostream& out, std::
     std::vector<PlannedStep> steps;
     try {
         app.parse(argc, argv);
+        CheckRecordFiles(options.records, run->parsed() ? options.runFile : "");
         steps = PlanSteps(*run, options, slot);
     } catch (const RunFileInterrupted& interrupted) {
-        return Interrupted(interrupted.signal);
+        return RunRecorder(options.records, options.target, {}, options.runFile)
+            .Finish(Interrupted(interrupted.signal), err);
     } catch (const CLI::CallForHelp&) {
         out << app.help();
         return kExitSuccess;
@@ -181,7 +189,9 @@ int RunToolUnguarded(int argc, const char* const* argv, std::ostream& out, std::
         return UsageError(DescribeParseError(app, error), err);
     }
     // An interrupt before the first step: nothing reaches the pad.
-    if (InterruptRequested()) return Interrupted(InterruptSignal());
+    if (InterruptRequested())
+        return RunRecorder(options.records, options.target, steps, options.runFile)
+            .Finish(Interrupted(InterruptSignal()), err);
     return RunSteps(steps, options, out, err, run->parsed());
 }
 
