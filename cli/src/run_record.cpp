@@ -207,9 +207,6 @@ Json RunRecorder::Record(int exitCode) const {
     Json steps = m_steps;
     for (std::size_t i = steps.size(); i < m_plan.size(); ++i)
         steps.push_back(NotRunEntry(i, m_plan[i]));
-    const auto milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                  std::chrono::steady_clock::now() - m_startedSteady)
-                                  .count();
     Json record;
     record["record"] = "lumenord test record";
     record["unit"] = UnitUnderTest(steps);
@@ -219,19 +216,23 @@ Json RunRecorder::Record(int exitCode) const {
     record["port"] = m_port;
     record["run"] = m_runFile.empty() ? "command line" : m_runFile;
     record["started"] = UtcText(m_started);
-    record["ended"] = UtcText(std::chrono::system_clock::now());
+    record["ended"] = UtcText(m_ended);
     record["outcome"] = InterruptRequested() ? "interrupted" : exitCode == 0 ? "passed" : "failed";
     record["exit_code"] = exitCode;
     record["summary"] = {
         {"steps", m_steps.size()},
         {"failures", m_failures},
         {"not_run", m_plan.size() > m_steps.size() ? m_plan.size() - m_steps.size() : 0},
-        {"ms", milliseconds}};
+        {"ms", m_milliseconds}};
     record["steps"] = std::move(steps);
     return record;
 }
 
 int RunRecorder::Finish(int exitCode, std::ostream& err) {
+    m_ended = std::chrono::system_clock::now();
+    m_milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(
+                         std::chrono::steady_clock::now() - m_startedSteady)
+                         .count();
     std::vector<std::string> problems;
     if (!m_options.junitPath.empty()) {
         if (auto problem =

@@ -41,16 +41,18 @@ public:
     // file could not be written (which `err` then explains).
     int Finish(int exitCode, std::ostream& err);
 
-    // The JSON record of the run so far, as Finish writes it with `exitCode`.
+private:
+    // The JSON record of the run, which ended when Finish was called, with `exitCode`.
     Json Record(int exitCode) const;
 
-private:
     const RecordOptions& m_options;
     std::string m_port;
     const std::vector<PlannedStep>& m_plan;
     std::string m_runFile;
     std::chrono::system_clock::time_point m_started;
     std::chrono::steady_clock::time_point m_startedSteady;
+    std::chrono::system_clock::time_point m_ended;
+    long long m_milliseconds = 0;
     Json m_steps = Json::array();
     int m_failures = 0;
 };
