@@ -284,14 +284,17 @@ void SyncFolder(const std::string& folder) {
     if (dir.valid()) fsync(dir.get());
 }
 
+// A new file's mode is `newMode` (the temporary file is created with 0600).
 WriteResult WriteAndRename(const std::string& target, const std::string& content,
-                           const struct stat* old) {
+                           const struct stat* old, mode_t newMode = 0600) {
     std::string name = target + std::string(kTemporarySuffix) + "XXXXXX";
     FileDescriptor fd(mkostemp(name.data(), O_CLOEXEC));  // created with mode 0600
     if (!fd.valid()) return Failure(errno);
     WriteResult result;
     if (old != nullptr && !KeepOwnerAndMode(fd.get(), *old)) {
         result = {WriteError::kOwnerNotKept, errno};
+    } else if (old == nullptr && newMode != 0600 && fchmod(fd.get(), newMode) != 0) {
+        result = Failure(errno);
     } else if (!WriteAll(fd.get(), content) || fsync(fd.get()) != 0) {
         result = Failure(errno);
     }
@@ -354,6 +357,18 @@ WriteResult ReplaceFile(const char* path, std::size_t maxSize,
     // Readers refuse a file beyond the limit: writing one would lock every later write out.
     if (content.size() > maxSize) return {WriteError::kTooLarge};
     return WriteAndRename(*target, content, current ? &st : nullptr);
+}
+
+WriteResult ReplaceWholeFile(const char* path, const std::string& content) {
+    if (path == nullptr || *path == '\0') return {WriteError::kNoPath};
+    struct stat st {};
+    const bool exists = lstat(path, &st) == 0;
+    if (!exists && errno != ENOENT) return Failure(errno);
+    if (exists) {
+        if (!S_ISREG(st.st_mode)) return {WriteError::kNotRegularFile};
+        if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return {WriteError::kReadOnlyFile};
+    }
+    return WriteAndRename(path, content, exists ? &st : nullptr, 0644);
 }
 
 }  // namespace platform

@@ -30,4 +30,13 @@ std::optional<std::string> ReadRegularFile(const char* path, std::size_t maxSize
 WriteResult ReplaceFile(const char* path, std::size_t maxSize,
                         const std::function<std::string(const std::string&)>& edit);
 
+// Replaces the file at `path` with `content` as a whole: the content goes to a temporary file
+// "<path>.tmpXXXXXX" in the same folder that is flushed and renamed over `path`, and the folder is
+// flushed after it, so that a reader sees the old file or the new one, never a part. For files
+// that one writer owns (a test record), hence no lock. Only a regular file is replaced: a
+// symbolic link, folder, FIFO or device at the path is refused and left alone, as is a file that
+// nobody may write. An existing file keeps its owner, group and mode; a new one is readable by
+// all and writable by its owner.
+WriteResult ReplaceWholeFile(const char* path, const std::string& content);
+
 }  // namespace platform

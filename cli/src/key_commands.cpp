@@ -26,9 +26,10 @@ static_assert(kAuthReplySize >= PINPAD_AUTH_REPLY_SIZE);
 // Fails the step when the pad's verify code does not begin with the expected check value.
 void CompareVerifyCode(StepOutcome& outcome, const std::string& verifyCode,
                        const std::string& expected, const std::string& whose) {
-    if (expected.empty() ||
-        padlogic::ToUpper(verifyCode).rfind(padlogic::ToUpper(expected), 0) == 0)
-        return;
+    if (expected.empty()) return;
+    const bool matches = padlogic::ToUpper(verifyCode).rfind(padlogic::ToUpper(expected), 0) == 0;
+    AddCheck(outcome, "verify_code", padlogic::ToUpper(expected), verifyCode, matches);
+    if (matches) return;
     outcome.ok = false;
     outcome.message = "the pad's verify code " + verifyCode + " differs from " + whose + " " +
                       padlogic::ToUpper(expected);
@@ -97,7 +98,10 @@ StepOutcome DownloadEncryptKeyChecked(const std::string& request, const std::str
 // Fails the step when the check value computed here does not begin with the expected one.
 bool CheckValueMatches(StepOutcome& outcome, const std::string& checkValue,
                        const std::string& expected, const std::string& what) {
-    if (expected.empty() || checkValue.rfind(padlogic::ToUpper(expected), 0) == 0) return true;
+    if (expected.empty()) return true;
+    const bool matches = checkValue.rfind(padlogic::ToUpper(expected), 0) == 0;
+    AddCheck(outcome, "check_value of " + what, padlogic::ToUpper(expected), checkValue, matches);
+    if (matches) return true;
     outcome.ok = false;
     outcome.message = "the check value " + checkValue + " of " + what +
                       " differs from the expected " + padlogic::ToUpper(expected) +
@@ -350,8 +354,10 @@ StepOutcome RunClearKeyFromParts(const HostPartsPlan& plan, StepContext& context
     HideRequest(outcome, plan.maskedRequest);
     const std::optional<std::string> checkValue = CheckValuesMatch(outcome, plan);
     if (!checkValue) return outcome;
+    Json checks = std::move(outcome.checks);  // the check values compared before sending
     outcome = DownloadClearKey(plan.request, true);
     HideRequest(outcome, plan.maskedRequest);
+    outcome.checks = std::move(checks);
     if (!outcome.ok) return outcome;
     AddPartCheckValues(outcome, plan);
     if (!checkValue->empty()) outcome.reply["check_value"] = *checkValue;
@@ -541,7 +547,9 @@ StepOutcome RunCipherKeyFromClear(const ClearCipherPlan& plan, StepContext& cont
     const std::string request = padlogic::CipherKeyRequest(
         plan.decryptIndex, plan.saveIndex, plan.tagDigit,
         static_cast<int>(plan.clearKey.size() / 16), cipher, plan.noVerify ? "" : checkValue);
+    Json checks = std::move(outcome.checks);  // the key's check value compared before sending
     outcome = DownloadEncryptKey(request);
+    outcome.checks = std::move(checks);
     if (!outcome.ok) return outcome;
     outcome.reply["cipher"] = cipher;
     outcome.reply["check_value"] = checkValue;

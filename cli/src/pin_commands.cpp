@@ -339,6 +339,7 @@ StepOutcome RunPinVerify(const PinReplyPlan& plan, StepContext&) {
     }
     const bool match = verdict == '1';
     outcome.reply["match"] = match;
+    AddCheck(outcome, "pin_offset", true, match, match);
     if (!match) {
         outcome.ok = false;
         outcome.message = "the PIN does not match the offset";

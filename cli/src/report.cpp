@@ -24,14 +24,6 @@ std::string ReplyText(const Json& reply) {
     return text;
 }
 
-// The text that stands for a step's result: its own message, the driver's result text, or
-// "success".
-std::string ResultTextOf(const StepOutcome& outcome) {
-    if (!outcome.message.empty()) return outcome.message;
-    if (outcome.result && *outcome.result != 0) return ResultCodeText(*outcome.result);
-    return "success";
-}
-
 Json StepJson(const StepRecord& record, bool showSecrets) {
     Json object;
     object["step"] = record.number;
@@ -51,6 +43,12 @@ Json StepJson(const StepRecord& record, bool showSecrets) {
 std::string ResultCodeText(int code) {
     char text[padlogic::kResultTextSize] = {};
     return padlogic::ResultCodeToText(code, text);
+}
+
+std::string ResultTextOf(const StepOutcome& outcome) {
+    if (!outcome.message.empty()) return outcome.message;
+    if (outcome.result && *outcome.result != 0) return ResultCodeText(*outcome.result);
+    return "success";
 }
 
 void Reporter::Step(const StepRecord& record) {

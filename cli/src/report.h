@@ -26,6 +26,9 @@ struct RunSummary {
 
 // The operator text for a driver result code.
 std::string ResultCodeText(int code);
+// The text that stands for a step's result: its own message, the driver's result text, or
+// "success".
+std::string ResultTextOf(const StepOutcome& outcome);
 
 class Reporter {
 public:

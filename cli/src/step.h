@@ -25,7 +25,17 @@ struct StepOutcome {
     // What --show-secrets shows over them: "request", the request in clear, and "reply", the
     // clear values of masked reply fields (secrets.h).
     Json secrets = Json::object();
+    // What the step compared beyond the driver's result, e.g. a verify code against the expected
+    // check value: {"check", "expected", "actual", "ok"} each. Never a secret.
+    Json checks = Json::array();
 };
+
+inline void AddCheck(StepOutcome& outcome, std::string check, Json expected, Json actual, bool ok) {
+    outcome.checks.push_back({{"check", std::move(check)},
+                              {"expected", std::move(expected)},
+                              {"actual", std::move(actual)},
+                              {"ok", ok}});
+}
 
 class ToolKeyStore;
 

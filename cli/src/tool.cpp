@@ -11,6 +11,7 @@
 #include "report.h"
 #include "run_file.h"
 #include "secret_input.h"
+#include "run_record.h"
 #include "step_commands.h"
 #include "tool_help.h"
 #include "tool_key_store.h"
@@ -34,6 +35,7 @@ struct GlobalOptions {
     bool showSecrets = false;
     std::string keyStore = padlogic::kKeyStoreFile;
     bool noKeyStore = false;
+    RecordOptions records;
 };
 
 // The driver takes port names of at most 15 characters and reads their number as an int.
@@ -97,6 +99,7 @@ void DeclareGlobalOptions(CLI::App& app, GlobalOptions& options) {
             ->capture_default_str();
     app.add_flag("--no-key-store", options.noKeyStore, "neither read nor write the key store")
         ->excludes(store);
+    DeclareRecordOptions(app, options.records);
 }
 
 // Opens the port when the step needs it and runs the step. Whatever the step throws fails the
@@ -128,6 +131,7 @@ int RunSteps(const std::vector<PlannedStep>& steps, const GlobalOptions& options
     // --quiet echoes none (a stream without a buffer drops what it is given).
     std::ostream noEcho(nullptr);
     StepContext context{port, options.quiet ? noEcho : options.json ? err : out, keyStore};
+    RunRecorder recorder(options.records, options.target, steps, options.runFile);
     const auto runStart = Clock::now();
     RunSummary summary;
     for (const PlannedStep& planned : steps) {
@@ -147,11 +151,14 @@ int RunSteps(const std::vector<PlannedStep>& steps, const GlobalOptions& options
                           &planned.step, std::move(outcome), MillisecondsSince(start)};
         if (!record.outcome.ok) ++summary.failures;
         reporter.Step(record);
+        recorder.Step(record);
     }
     summary.milliseconds = MillisecondsSince(runStart);
     if (summarize) reporter.Summary(summary);
-    if (InterruptRequested()) return kExitInterruptedBase + InterruptSignal();
-    return summary.failures == 0 && summary.skipped == 0 ? kExitSuccess : kExitStepFailed;
+    const int exitCode = InterruptRequested() ? kExitInterruptedBase + InterruptSignal()
+                         : summary.failures == 0 && summary.skipped == 0 ? kExitSuccess
+                                                                          : kExitStepFailed;
+    return recorder.Finish(exitCode, err);
 }
 
 // A usage message may repeat what was typed or read: it is escaped, and bounded.
@@ -219,9 +226,11 @@ int RunToolUnguarded(int argc, const char* const* argv, std::ostream& out, std::
         app.parse(argc, argv);
         if (options.version) return Version(app, options, out);
         RequireStep(app);
+        CheckRecordFiles(options.records, run->parsed() ? options.runFile : "");
         steps = PlanSteps(*run, options, slot);
     } catch (const RunFileInterrupted& interrupted) {
-        return Interrupted(interrupted.signal);
+        return RunRecorder(options.records, options.target, {}, options.runFile)
+            .Finish(Interrupted(interrupted.signal), err);
     } catch (const CLI::CallForHelp&) {
         out << app.help();
         return kExitSuccess;
@@ -232,7 +241,9 @@ int RunToolUnguarded(int argc, const char* const* argv, std::ostream& out, std::
         return UsageError(DescribeParseError(app, error), err);
     }
     // An interrupt before the first step: nothing reaches the pad.
-    if (InterruptRequested()) return Interrupted(InterruptSignal());
+    if (InterruptRequested())
+        return RunRecorder(options.records, options.target, steps, options.runFile)
+            .Finish(Interrupted(InterruptSignal()), err);
     return RunSteps(steps, options, out, err, run->parsed());
 }
 

@@ -39,3 +39,15 @@ target_compile_definitions(cli_secrets_tests PRIVATE
     LUMENORD_PROGRAM="$<TARGET_FILE:lumenord>"
     PADSIM_PROGRAM="$<TARGET_FILE:padsim>")
 add_test(NAME cli_secrets_tests COMMAND cli_secrets_tests)
+
+# Test records (--record, --junit): lumenord against padsim and a scripted pad, the option
+# checks in this process.
+add_executable(cli_records_tests ${CMAKE_CURRENT_LIST_DIR}/records_test.cpp)
+target_link_libraries(cli_records_tests PRIVATE lumenord_cli lumenord_test_support GTest::gtest GTest::gtest_main)
+add_dependencies(cli_records_tests lumenord padsim)
+target_compile_definitions(cli_records_tests PRIVATE
+    LUMENORD_PROGRAM="$<TARGET_FILE:lumenord>"
+    PADSIM_PROGRAM="$<TARGET_FILE:padsim>"
+    ACCEPTANCE_SCRIPT="${PROJECT_SOURCE_DIR}/examples/acceptance.lumenord")
+add_test(NAME cli_records_tests COMMAND cli_records_tests)
+set_tests_properties(cli_records_tests PROPERTIES ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1")

@@ -1,0 +1,167 @@
+#include "junit_xml.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+
+namespace cli {
+namespace {
+
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
+
+// The UTF-8 character at the front of `text` and its length in bytes; nothing when the bytes
+// there are not a well-formed character (overlong forms and surrogates included).
+std::optional<std::pair<char32_t, std::size_t>> DecodeUtf8(std::string_view text) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(0);
+    if (lead < 0x80) return std::pair{char32_t{lead}, std::size_t{1}};
+    std::size_t length = 0;
+    char32_t value = 0;
+    char32_t smallest = 0;
+    if ((lead & 0xE0) == 0xC0) {
+        length = 2, value = lead & 0x1F, smallest = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+        length = 3, value = lead & 0x0F, smallest = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+        length = 4, value = lead & 0x07, smallest = 0x10000;
+    } else {
+        return std::nullopt;
+    }
+    if (text.size() < length) return std::nullopt;
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((byte(i) & 0xC0) != 0x80) return std::nullopt;
+        value = (value << 6) | (byte(i) & 0x3F);
+    }
+    if (value < smallest || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
+        return std::nullopt;
+    return std::pair{value, length};
+}
+
+bool AllowedInXml(char32_t c) {
+    if (c < 0x20) return c == '\t' || c == '\n' || c == '\r';
+    return c != 0xFFFE && c != 0xFFFF;
+}
+
+std::string Attribute(const char* name, std::string_view value) {
+    return std::string(" ") + name + "=\"" + XmlText(value, true) + '"';
+}
+
+std::string Seconds(long long milliseconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", static_cast<double>(milliseconds) / 1000.0);
+    return text;
+}
+
+std::string TextOf(const Json& value) {
+    if (value.is_null()) return "";
+    if (value.is_string()) return value.get<std::string>();
+    return value.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+std::string Property(const char* name, const Json& value) {
+    return "    <property" + Attribute("name", name) + Attribute("value", TextOf(value)) + "/>\n";
+}
+
+std::string Properties(const Json& record) {
+    return "  <properties>\n" + Property("serial", record["unit"]["serial"]) +
+           Property("model", record["unit"]["model"]) + Property("operator", record["operator"]) +
+           Property("port", record["port"]) + Property("outcome", record["outcome"]) +
+           Property("exit_code", record["exit_code"]) + "  </properties>\n";
+}
+
+// The failure's body: what was sent, what came back and what was compared.
+std::string FailureBody(const Json& step) {
+    std::string body = "result: " + TextOf(step["result"]) + " " + TextOf(step["result_text"]);
+    if (step.contains("line")) body += "\nline: " + TextOf(step["line"]);
+    body += "\nrequest: " + TextOf(step["request"]);
+    body += "\nmeasured: " + TextOf(step["measured"]);
+    body += "\nchecks: " + TextOf(step["checks"]);
+    return body;
+}
+
+std::string TestCase(const Json& step) {
+    const std::string name =
+        "step " + TextOf(step["step"]) + ": " + step["operation"].get<std::string>();
+    std::string xml = "  <testcase" + Attribute("name", name) + Attribute("classname", "lumenord");
+    const std::string status = step["status"];
+    if (status == "not run")
+        return xml + Attribute("time", "0.000") + ">\n    <skipped/>\n  </testcase>\n";
+    xml += Attribute("time", Seconds(step["ms"].get<long long>()));
+    if (status == "passed") return xml + "/>\n";
+    return xml + ">\n    <failure" + Attribute("message", TextOf(step["result_text"])) + ">" +
+           XmlText(FailureBody(step), false) + "</failure>\n  </testcase>\n";
+}
+
+}  // namespace
+
+std::string XmlText(std::string_view text, bool attribute) {
+    std::string out;
+    out.reserve(text.size());
+    while (!text.empty()) {
+        const auto decoded = DecodeUtf8(text);
+        if (!decoded || !AllowedInXml(decoded->first)) {
+            out += kReplacement;
+            text.remove_prefix(decoded ? decoded->second : 1);
+            continue;
+        }
+        const std::string_view character = text.substr(0, decoded->second);
+        text.remove_prefix(decoded->second);
+        switch (character.front()) {
+            case '&':
+                out += "&amp;";
+                continue;
+            case '<':
+                out += "&lt;";
+                continue;
+            case '>':
+                out += "&gt;";
+                continue;
+            default:
+                break;
+        }
+        if (attribute) {
+            switch (character.front()) {
+                case '"':
+                    out += "&quot;";
+                    continue;
+                case '\'':
+                    out += "&apos;";
+                    continue;
+                case '\t':
+                    out += "&#9;";
+                    continue;
+                case '\n':
+                    out += "&#10;";
+                    continue;
+                case '\r':
+                    out += "&#13;";
+                    continue;
+                default:
+                    break;
+            }
+        } else if (character.front() == '\r') {
+            out += "&#13;";  // a reader would turn a bare carriage return into a line feed
+            continue;
+        }
+        out += character;
+    }
+    return out;
+}
+
+std::string JunitXml(const Json& record) {
+    const Json& summary = record["summary"];
+    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuite";
+    xml += Attribute("name", "lumenord " + TextOf(record["run"]));
+    xml += Attribute("tests", std::to_string(record["steps"].size()));
+    xml += Attribute("failures", TextOf(summary["failures"]));
+    xml += Attribute("errors", "0");
+    xml += Attribute("skipped", TextOf(summary["not_run"]));
+    xml += Attribute("time", Seconds(summary["ms"].get<long long>()));
+    xml += Attribute("timestamp", TextOf(record["started"]));
+    xml += Attribute("hostname", TextOf(record["station"]));
+    xml += ">\n" + Properties(record);
+    for (const Json& step : record["steps"]) xml += TestCase(step);
+    return xml + "</testsuite>\n";
+}
+
+}  // namespace cli

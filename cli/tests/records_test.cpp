@@ -1,0 +1,364 @@
+// Test records of a run: --record (JSON) and --junit (XML) written by lumenord as a process
+// against padsim and a scripted pad, each file parsed (the XML by python3's xml.etree) and checked
+// field by field; passed, failed and interrupted runs, hostile pad text and a record that cannot
+// be written. The option checks run in this process through RunTool.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <filesystem>
+#include <fstream>
+#include <iomanip>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include "child_process.h"
+#include "junit_xml.h"
+#include "pty_peer.h"
+#include "tool.h"
+
+namespace {
+
+using padsim::test::ChildProcess;
+using padsim::test::Finished;
+using Json = nlohmann::json;
+
+const std::string kReplacement = "\xEF\xBF\xBD";  // U+FFFD
+
+std::vector<Json> JsonLines(const std::string& out) {
+    std::vector<Json> lines;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);) lines.push_back(Json::parse(line));
+    return lines;
+}
+
+Json ReadJsonFile(const std::string& path) {
+    std::ifstream file(path);
+    return Json::parse(file);
+}
+
+// The JUnit file as python3's xml.etree reads it: the suite's attributes, its properties and
+// each test case with its failure or skip.
+Json ParseJunit(const std::string& path, const std::string& workDir) {
+    const char* script = R"(
+import json, sys, xml.etree.ElementTree as ET
+suite = ET.parse(sys.argv[1]).getroot()
+cases = []
+for case in suite.findall('testcase'):
+    failure = case.find('failure')
+    cases.append({'attrib': case.attrib, 'skipped': case.find('skipped') is not None,
+                  'failure': None if failure is None else failure.get('message'),
+                  'failure_text': None if failure is None else failure.text})
+print(json.dumps({'tag': suite.tag, 'attrib': suite.attrib, 'cases': cases,
+                  'properties': {p.get('name'): p.get('value') for p in suite.iter('property')}}))
+)";
+    const Finished parsed =
+        padsim::test::RunToEnd({"/usr/bin/python3", "-c", script, path}, workDir);
+    EXPECT_EQ(parsed.status, 0) << parsed.err;
+    return parsed.status == 0 ? Json::parse(parsed.out) : Json();
+}
+
+std::string HostName() {
+    char name[HOST_NAME_MAX + 1] = {};
+    gethostname(name, sizeof name - 1);
+    return name;
+}
+
+std::string Replaced(std::string text, const std::string& bytes) {
+    for (char byte : bytes) {
+        for (auto at = text.find(byte); at != std::string::npos; at = text.find(byte, at))
+            text.replace(at, 1, kReplacement);
+    }
+    return text;
+}
+
+class Records : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "lumenord-records-XXXXXX").string();
+        ASSERT_TRUE(mkdtemp(pattern.data()));
+        m_dir = pattern;
+        m_link = m_dir + "/ttyPAD";
+        m_record = m_dir + "/record.json";
+        m_junit = m_dir + "/junit.xml";
+    }
+    void TearDown() override {
+        if (m_pad) {
+            m_pad->Signal(SIGTERM);
+            EXPECT_EQ(m_pad->WaitForExit(std::chrono::seconds(5)), 0) << m_pad->out();
+        }
+        std::error_code ignored;
+        std::filesystem::remove_all(m_dir, ignored);
+    }
+    void StartPad(const std::vector<std::string>& extra = {}) {
+        std::vector<std::string> argv{PADSIM_PROGRAM, "--link",      m_link,
+                                      "--no-input",   "--key-delay", "50"};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        m_pad = std::make_unique<ChildProcess>(argv, padsim::test::ChildOptions{m_dir});
+        ASSERT_TRUE(m_pad->WaitForOutput("COM1=", std::chrono::seconds(10)))
+            << m_pad->out() << m_pad->err();
+    }
+    std::vector<std::string> ToolArgs(const std::string& device,
+                                      const std::vector<std::string>& args) {
+        std::vector<std::string> argv{LUMENORD_PROGRAM, "--device", device,  "--record",
+                                      m_record,         "--junit",  m_junit, "--json"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return argv;
+    }
+    std::string WriteFile(const std::string& name, const std::string& text) {
+        const std::string path = m_dir + "/" + name;
+        std::ofstream(path) << text;
+        return path;
+    }
+
+    std::string m_dir, m_link, m_record, m_junit;
+    std::unique_ptr<ChildProcess> m_pad;
+};
+
+// The acceptance run: every step in the record as the JSON output shows it (request and reply,
+// which never hold a secret), the unit from the version step, and one passing test case each.
+TEST_F(Records, AcceptanceRunIsRecordedStepByStep) {
+    StartPad({"--keys", "1234"});
+    const Finished run = padsim::test::RunToEnd(
+        ToolArgs(m_link, {"--operator", "Åsa <Lind> & \"Co\"", "run", ACCEPTANCE_SCRIPT}), m_dir);
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    const std::vector<Json> lines = JsonLines(run.out);
+    const Json record = ReadJsonFile(m_record);
+
+    EXPECT_EQ(record["unit"], Json({{"serial", "0001"}, {"model", "SIM731"}, {"from_step", 1}}));
+    EXPECT_EQ(record["station"], HostName());
+    EXPECT_EQ(record["operator"], "Åsa <Lind> & \"Co\"");
+    EXPECT_EQ(record["port"], m_link);
+    EXPECT_EQ(record["run"], ACCEPTANCE_SCRIPT);
+    const std::regex utc(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)");
+    EXPECT_TRUE(std::regex_match(record["started"].get<std::string>(), utc)) << record["started"];
+    EXPECT_TRUE(std::regex_match(record["ended"].get<std::string>(), utc)) << record["ended"];
+    EXPECT_LE(record["started"].get<std::string>(), record["ended"].get<std::string>());
+    EXPECT_EQ(record["outcome"], "passed");
+    EXPECT_EQ(record["exit_code"], 0);
+    EXPECT_EQ(record["summary"]["steps"], 13);
+    EXPECT_EQ(record["summary"]["not_run"], 0);
+
+    ASSERT_EQ(record["steps"].size(), lines.size() - 1);
+    for (std::size_t i = 0; i < record["steps"].size(); ++i) {
+        const Json& step = record["steps"][i];
+        SCOPED_TRACE(step.dump());
+        for (const char* field :
+             {"step", "line", "operation", "request", "result", "result_text", "ok", "ms"})
+            EXPECT_EQ(step[field], lines[i][field]) << field;
+        EXPECT_EQ(step["measured"], lines[i]["reply"]);
+        EXPECT_EQ(step["status"], "passed");
+        EXPECT_EQ(step["checks"][0],
+                  Json({{"check", "result"}, {"expected", 0}, {"actual", 0}, {"ok", true}}));
+    }
+    // The parts' and the keys' check values, compared before sending and with the pad's code.
+    const Json& clearKey = record["steps"][1]["checks"];
+    ASSERT_EQ(clearKey.size(), 6u) << clearKey;
+    EXPECT_EQ(clearKey[1], Json({{"check", "check_value of part 1"},
+                                 {"expected", "08D7B4FB"},
+                                 {"actual", "08D7B4FB"},
+                                 {"ok", true}}));
+    EXPECT_EQ(clearKey[5], Json({{"check", "verify_code"},
+                                 {"expected", "89AFC628"},
+                                 {"actual", "89AFC628"},
+                                 {"ok", true}}));
+    EXPECT_EQ(record["steps"][5]["checks"][1]["expected"], "68ECB348");
+
+    const Json junit = ParseJunit(m_junit, m_dir);
+    EXPECT_EQ(junit["tag"], "testsuite");
+    EXPECT_EQ(junit["attrib"]["tests"], "13");
+    EXPECT_EQ(junit["attrib"]["failures"], "0");
+    EXPECT_EQ(junit["attrib"]["skipped"], "0");
+    EXPECT_EQ(junit["attrib"]["hostname"], HostName());
+    EXPECT_EQ(junit["properties"]["serial"], "0001");
+    EXPECT_EQ(junit["properties"]["operator"], "Åsa <Lind> & \"Co\"");
+    ASSERT_EQ(junit["cases"].size(), 13u);
+    EXPECT_EQ(junit["cases"][7]["attrib"],
+              Json({{"name", "step 8: mac"},
+                    {"classname", "lumenord"},
+                    {"time", (std::ostringstream() << std::fixed << std::setprecision(3)
+                                                   << lines[7]["ms"].get<int>() / 1000.0)
+                                 .str()}}));
+    for (const Json& testCase : junit["cases"]) EXPECT_TRUE(testCase["failure"].is_null());
+}
+
+// A pad that answers with control characters, markup and bytes that are not UTF-8: the step
+// fails, the steps after it are not run, the unit stays unknown, and both files still parse, with
+// the characters that XML forbids replaced.
+TEST_F(Records, FailedStepWithHostileReplyIsRecordedAndEscaped) {
+    lumenord::test::PtyPeer pad;
+    const std::string hostile = "\x1b<&\"'\xff\x01]]>AAAAAA";
+    pad.Serve({lumenord::test::ReplyFrame('h', hostile)});
+    const std::string steps = WriteFile("steps.txt", "mac 30 x9.9 0102\nversion\n");
+    const Finished run = padsim::test::RunToEnd(ToolArgs(pad.SlavePath(), {"run", steps}), m_dir);
+    ASSERT_EQ(run.status, 1) << run.out << run.err;
+
+    const Json record = ReadJsonFile(m_record);
+    EXPECT_EQ(record["outcome"], "failed");
+    EXPECT_EQ(record["exit_code"], 1);
+    EXPECT_TRUE(record["operator"].is_null());
+    EXPECT_EQ(
+        record["unit"],
+        Json({{"serial", nullptr}, {"model", nullptr}, {"note", "the version step did not run"}}));
+    const Json& failed = record["steps"][0];
+    EXPECT_EQ(failed["status"], "failed");
+    EXPECT_EQ(failed["result"], 0);
+    const std::string text = failed["result_text"];
+    EXPECT_EQ(text.rfind("reply malformed: mac '\x1b<&\"'" + kReplacement + "\x01]]>", 0), 0u)
+        << text;
+    EXPECT_EQ(record["steps"][1],
+              Json({{"step", 2}, {"line", 2}, {"operation", "version"}, {"status", "not run"}}));
+
+    const Json junit = ParseJunit(m_junit, m_dir);
+    EXPECT_EQ(junit["attrib"]["tests"], "2");
+    EXPECT_EQ(junit["attrib"]["failures"], "1");
+    EXPECT_EQ(junit["attrib"]["skipped"], "1");
+    ASSERT_EQ(junit["cases"].size(), 2u);
+    EXPECT_EQ(junit["cases"][0]["failure"], Replaced(text, "\x1b\x01"));
+    EXPECT_NE(junit["cases"][0]["failure_text"].get<std::string>().find("request: 30"),
+              std::string::npos);
+    EXPECT_TRUE(junit["cases"][1]["skipped"]);
+    EXPECT_EQ(junit["properties"]["serial"], "");
+}
+
+// Ctrl-C while the pad waits for a PIN: the record says interrupted with the tool's exit code,
+// and the step after it was not run.
+TEST_F(Records, InterruptedRunIsRecorded) {
+    StartPad();
+    const std::string steps =
+        WriteFile("steps.txt", "version\npin start-short --length 04\ninfo write NEVER\n");
+    ChildProcess tool(ToolArgs(m_link, {"run", steps}), padsim::test::ChildOptions{m_dir});
+    ASSERT_TRUE(m_pad->WaitForOutput("mode: PIN entry", std::chrono::seconds(30))) << m_pad->out();
+    tool.Signal(SIGINT);
+    const int status = tool.WaitForExit(std::chrono::seconds(30));
+    EXPECT_NE(status, 0) << tool.out() << tool.err();
+
+    const Json record = ReadJsonFile(m_record);
+    EXPECT_EQ(record["outcome"], "interrupted");
+    EXPECT_EQ(record["exit_code"], status);
+    EXPECT_EQ(record["unit"]["serial"], "0001");
+    EXPECT_EQ(record["steps"][1]["status"], "failed");
+    EXPECT_EQ(record["steps"][2]["status"], "not run");
+    const Json junit = ParseJunit(m_junit, m_dir);
+    EXPECT_EQ(junit["properties"]["outcome"], "interrupted");
+    EXPECT_TRUE(junit["cases"][2]["skipped"]);
+}
+
+// A folder put where the record goes while the run reads its steps: the steps pass, but the run
+// does not say success, and nothing is written through or into the folder.
+TEST_F(Records, RecordThatCannotBeWrittenFailsTheRun) {
+    StartPad();
+    ChildProcess tool(ToolArgs(m_link, {"run", "-"}), padsim::test::ChildOptions{m_dir, true});
+    ASSERT_TRUE(tool.Write("version\n"));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (tool.UnreadInput() > 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+    std::filesystem::create_directory(m_record);
+    tool.CloseInput();
+    EXPECT_EQ(tool.WaitForExit(std::chrono::seconds(30)), 1) << tool.out() << tool.err();
+    EXPECT_NE(tool.err().find("the test record could not be written to '" + m_record +
+                              "': it is not a regular file"),
+              std::string::npos)
+        << tool.err();
+    EXPECT_TRUE(std::filesystem::is_empty(m_record));
+    EXPECT_EQ(JsonLines(tool.out()).at(0)["ok"], true);
+    EXPECT_EQ(ParseJunit(m_junit, m_dir)["properties"]["outcome"], "passed");
+}
+
+struct ToolRun {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+ToolRun RunInProcess(const std::vector<std::string>& args) {
+    std::vector<const char*> argv{"lumenord"};
+    for (const std::string& arg : args) argv.push_back(arg.c_str());
+    std::ostringstream out, err;
+    const int status = cli::RunTool(static_cast<int>(argv.size()), argv.data(), out, err);
+    return {status, out.str(), err.str()};
+}
+
+// Files that cannot take a record and operators that are no names: usage errors before the port
+// opens; nothing is created, and a FIFO is never opened.
+TEST(RecordOptions, HostileFilesAndNamesAreRefusedBeforeAnythingIsSent) {
+    const lumenord::test::TempWorkDir folder;
+    lumenord::test::PtyPeer pad;
+    const std::string dir = folder.Path();
+    const std::string fifo = dir + "/fifo", link = dir + "/link", readOnly = dir + "/ro.json";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::filesystem::create_symlink(dir + "/target.json", link);
+    std::ofstream(readOnly) << "{}";
+    std::filesystem::permissions(readOnly, std::filesystem::perms::owner_read);
+    const std::string steps = dir + "/steps.txt";
+    std::ofstream(steps) << "version\n";
+    const std::vector<std::string> step{"--device", pad.SlavePath(), "version"};
+    const struct {
+        std::vector<std::string> options;
+        std::string text;
+    } rows[] = {
+        {{"--record", dir}, "--record: '" + dir + "' is not a regular file"},
+        {{"--junit", fifo}, "--junit: '" + fifo + "' is not a regular file"},
+        {{"--record", link}, "--record: '" + link + "' is not a regular file"},
+        {{"--record", readOnly}, "--record: '" + readOnly + "' is read-only"},
+        {{"--junit", dir + "/missing/j.xml"}, "--junit: the folder of '" + dir + "/missing/j.xml'"},
+        {{"--record", "r.json", "--junit", "./r.json"}, "--junit: the JUnit file and the test"},
+        {{"--operator", "Eve\x1b[2J"}, "--operator: 'Eve\\x1B[2J' holds control characters"},
+        {{"--operator", "Eve\xff"}, "--operator: 'Eve\\xFF' holds control characters"},
+        {{"--operator", "Eve\xc2\x9b"}, "--operator: 'Eve\\xC2\\x9B' holds control"},
+        {{"--operator", std::string(65, 'E')}, "--operator: the operator's name is longer than"},
+        {{"--operator", ""}, "--operator: the operator's name is empty"},
+    };
+    for (const auto& row : rows) {
+        std::vector<std::string> args = row.options;
+        args.insert(args.end(), step.begin(), step.end());
+        const ToolRun run = RunInProcess(args);
+        SCOPED_TRACE(row.text + "\n" + run.err);
+        EXPECT_EQ(run.status, cli::kExitUsage);
+        EXPECT_NE(run.err.find("lumenord: " + row.text), std::string::npos);
+        EXPECT_EQ(lumenord::test::Hex(pad.Read(1, 0)), "");
+    }
+    const ToolRun runFile =
+        RunInProcess({"--device", pad.SlavePath(), "--record", steps, "run", steps});
+    EXPECT_EQ(runFile.status, cli::kExitUsage);
+    EXPECT_NE(runFile.err.find("--record: the test record would replace the run file"),
+              std::string::npos)
+        << runFile.err;
+    EXPECT_EQ(lumenord::test::ReadFileText(steps), "version\n");
+    EXPECT_FALSE(std::filesystem::exists(dir + "/target.json"));
+    EXPECT_FALSE(std::filesystem::exists(dir + "/r.json"));
+    EXPECT_EQ(lumenord::test::Hex(pad.Read(1, 0)), "");
+}
+
+TEST(XmlText, KeepsTextAndReplacesWhatXmlForbids) {
+    const struct {
+        std::string text;
+        bool attribute;
+        std::string xml;
+    } rows[] = {
+        {"Åsa & <Co> \"q\" 'a'", false, "Åsa &amp; &lt;Co&gt; \"q\" 'a'"},
+        {"Åsa & <Co> \"q\" 'a'", true, "Åsa &amp; &lt;Co&gt; &quot;q&quot; &apos;a&apos;"},
+        {"a\tb\nc\rd", false, "a\tb\nc&#13;d"},
+        {"a\tb\nc\rd", true, "a&#9;b&#10;c&#13;d"},
+        {std::string("\x00\x01\x1b\x7f", 4), false,
+         kReplacement + kReplacement + kReplacement + "\x7f"},
+        {"\xff\xfe", false, kReplacement + kReplacement},
+        {"\xc0\xaf", false, kReplacement + kReplacement},                     // overlong '/'
+        {"\xed\xa0\x80", false, kReplacement + kReplacement + kReplacement},  // a surrogate
+        {"\xef\xbf\xbe|\xef\xbf\xbd|\xf0\x9f\x94\x91", false,
+         kReplacement + "|" + kReplacement + "|\xf0\x9f\x94\x91"},
+        {"\xe2\x82", false, kReplacement + kReplacement},  // cut short
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(lumenord::test::Hex(row.text));
+        EXPECT_EQ(cli::XmlText(row.text, row.attribute), row.xml);
+    }
+}
+
+}  // namespace
