@@ -186,6 +186,18 @@ TEST_F(Records, AcceptanceRunIsRecordedStepByStep) {
                                                    << lines[7]["ms"].get<int>() / 1000.0)
                                  .str()}}));
     for (const Json& testCase : junit["cases"]) EXPECT_TRUE(testCase["failure"].is_null());
+
+    // --show-secrets shows the clear keys and the PIN on the terminal, never in the files.
+    const Finished revealed = padsim::test::RunToEnd(
+        ToolArgs(m_link, {"--show-secrets", "run", ACCEPTANCE_SCRIPT}), m_dir);
+    ASSERT_EQ(revealed.status, 0) << revealed.out << revealed.err;
+    const std::string files =
+        lumenord::test::ReadFileText(m_record) + lumenord::test::ReadFileText(m_junit);
+    for (const char* secret : {"0123456789ABCDEFFEDCBA9876543210",
+                               "1F2E3D4C5B6A79880897A6B5C4D3E2F1", "\"pin\":\"1234\""}) {
+        EXPECT_NE(revealed.out.find(secret), std::string::npos) << secret;
+        EXPECT_EQ(files.find(secret), std::string::npos) << secret;
+    }
 }
 
 // A pad that answers with control characters, markup and bytes that are not UTF-8: the step
