@@ -216,6 +216,7 @@ void KeypadPage::ReopenAtNewSpeed(int value) {
     m_shell.CallWithoutReaderWait(m_shell.Entries().PinPad_DisablePort,
                                   [](auto disablePort) { return disablePort(); });
     // The port is closed now; the buttons say so until the reopen succeeds.
+    m_shell.MarkPortClosed();
     m_shell.DisableOperationButtons();
     m_commu.SelectBaudRateEntry(BaudEntryForSpeedValue(value));
     m_shell.StopKeyLoops();
@@ -224,6 +225,7 @@ void KeypadPage::ReopenAtNewSpeed(int value) {
         m_shell.ShowStatus("set the control code ok but fail in opening the serial port");
         return;
     }
+    m_shell.MarkPortOpen();
     m_shell.EnableOperationButtons();
     m_shell.ShowStatus("set the control code ok and succeed in opening the serial");
 }
