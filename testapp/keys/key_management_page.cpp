@@ -59,7 +59,7 @@ void KeyManagementPage::comboMixCodeChange() {
     Button3->setEnabled(layout.onPad);
     const QString caption = layout.onPad ? "Manually Input:" : "combined code:";
     Label23->setText(caption);
-    comboMixCode->setAccessibleName(caption);
+    shell::SetAccessibleCaption(comboMixCode, caption);
     for (int i = 0; i < 3; ++i) {
         parts[i]->setEnabled(layout.enabled[i]);
         if (layout.cleared[i]) parts[i]->clear();

@@ -209,7 +209,7 @@ void CleartextPage::TS8_ComboxChange() {
     if (!code) {
         const QString caption = mode == DisplayMode::kDecryption ? "cipher(HEX)" : "Context(HEX)";
         TS8_Label11->setText(caption);
-        TS8_Memo3->setAccessibleName(caption);
+        shell::SetAccessibleCaption(TS8_Memo3, caption);
         TS8_Memo3->clear();
     } else {
         TS8_ComboBox4->setCurrentText("30");
