@@ -234,13 +234,11 @@ padlogic::KeyRecords ClearKeyRecords(const ClearKeyDownload& download) {
     return padlogic::KeyRecords().ClearKey(download.keyIndex, download.parts, download.combined);
 }
 
-std::string VerifyCodeMismatch(padlogic::DesFunction des, const ClearKeyDownload& download,
-                               const std::string& verifyCode) {
-    if (!download.withParts || verifyCode.empty()) return {};
+bool VerifyCodeDiffers(padlogic::DesFunction des, const ClearKeyDownload& download,
+                       const std::string& verifyCode) {
+    if (!download.withParts || verifyCode.empty()) return false;
     const std::string expected = padlogic::CheckValue(des, download.combined);
-    if (expected.empty() || padlogic::ToUpper(verifyCode) == expected) return {};
-    return "the clear text key was downloaded, but the verify code " + verifyCode +
-           " from the EPP differs from the check value " + expected + " of the combined key";
+    return !expected.empty() && padlogic::ToUpper(verifyCode) != expected;
 }
 
 int EntryPart(int code) {

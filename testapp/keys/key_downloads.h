@@ -103,10 +103,10 @@ std::variant<Refusal, ClearKeyDownload> PlanClearKeyDownload(const ClearKeyInput
 // The records of a successful clear-text download: the parts and the combined value.
 padlogic::KeyRecords ClearKeyRecords(const ClearKeyDownload& download);
 
-// The status text when the pad's verify code differs from the check value of the combined key;
-// "" when they agree or either is unknown.
-std::string VerifyCodeMismatch(padlogic::DesFunction des, const ClearKeyDownload& download,
-                               const std::string& verifyCode);
+// True when the pad's verify code differs from the check value of the combined key; false when
+// they agree or either is unknown (a key typed on the pad, no DES entry).
+bool VerifyCodeDiffers(padlogic::DesFunction des, const ClearKeyDownload& download,
+                       const std::string& verifyCode);
 
 // The part (1 to 3) that an entry on the pad fills for a combination code.
 int EntryPart(int code);

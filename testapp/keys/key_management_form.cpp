@@ -68,8 +68,16 @@ QLineEdit* MakeKeyEdit(const char* name, QWidget* parent, int characters = 48) {
     return edit;
 }
 
-QLabel* MakeCheckValueLabel(const char* name, QWidget* parent) {
+// How the program computes the check values it shows.
+constexpr const char* kCheckValueExplained =
+    "Computed on this computer: the first 8 hex characters of the key enciphering sixteen '0' "
+    "characters. A pad that derives its verify code in another way shows a different one.";
+
+QLabel* MakeCheckValueLabel(const char* name, const QString& accessibleName, QWidget* parent) {
     auto* label = shell::Named<QLabel>(name, parent);
+    // An empty label would be announced by its group's title.
+    label->setAccessibleName(accessibleName);
+    label->setToolTip(kCheckValueExplained);
     ShowAsKeyText(label, 8);
     label->setTextInteractionFlags(Qt::TextSelectableByMouse);
     return label;
@@ -107,8 +115,18 @@ QWidget* KeyManagementPage::BuildClearKeyGroup() {
     Button3 = shell::Named<QPushButton>("Button3", group, "Manually input Key");
     Button3->setEnabled(false);
     const char* const checkNames[3] = {"CheckValue1", "CheckValue2", "CheckValue3"};
-    for (int i = 0; i < 3; ++i) m_partCheckValues[i] = MakeCheckValueLabel(checkNames[i], group);
-    m_keyCheckValue = MakeCheckValueLabel("CheckValueKey", group);
+    for (int i = 0; i < 3; ++i) {
+        m_partCheckValues[i] = MakeCheckValueLabel(
+            checkNames[i], QStringLiteral("check value of key part %1").arg(i + 1), group);
+    }
+    m_keyCheckValue =
+        MakeCheckValueLabel("CheckValueKey", "check value of the combined key", group);
+    m_verifyCodeDiffers = shell::Named<QLabel>(
+        "VerifyCodeDiffers", group, QString::fromUtf8("\u2260 differs from the verify code"));
+    m_verifyCodeDiffers->setStyleSheet("QLabel { color: #c00000; font-weight: bold; }");
+    m_verifyCodeDiffers->setToolTip(kCheckValueExplained);
+    m_verifyCodeDiffers->setAccessibleDescription(kCheckValueExplained);
+    m_verifyCodeDiffers->hide();
 
     connect(comboMixCode, &QComboBox::currentTextChanged, this,
             m_shell.Handler(this, &KeyManagementPage::comboMixCodeChange));
@@ -158,6 +176,7 @@ QWidget* KeyManagementPage::BuildClearKeyGroup() {
     result->addWidget(new QLabel("check value of the combined key:", group));
     grid->addLayout(result, 4, 1);
     grid->addWidget(m_keyCheckValue, 4, 2);
+    grid->addWidget(m_verifyCodeDiffers, 4, 3);
     grid->setColumnStretch(3, 1);
 
     auto* layout = new QVBoxLayout(group);

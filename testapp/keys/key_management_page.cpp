@@ -59,7 +59,7 @@ void KeyManagementPage::comboMixCodeChange() {
     Button3->setEnabled(layout.onPad);
     const QString caption = layout.onPad ? "Manually Input:" : "combined code:";
     Label23->setText(caption);
-    comboMixCode->setAccessibleName(caption);
+    shell::SetAccessibleCaption(comboMixCode, caption);
     for (int i = 0; i < 3; ++i) {
         parts[i]->setEnabled(layout.enabled[i]);
         if (layout.cleared[i]) parts[i]->clear();
@@ -122,6 +122,7 @@ void KeyManagementPage::DownloadClearKey(bool onPad) {
     // The announcement of a key typed on the pad opens an input mode on the pad.
     if (onPad) m_shell.MarkPadInputOpen();
     edDownLoadKeyRetValue->clear();
+    m_verifyCodeDiffers->hide();
     const auto plan = PlanClearKeyDownload(input);
     if (const auto* refusal = std::get_if<Refusal>(&plan)) return Refuse(*refusal);
     const ClearKeyDownload& download = std::get<ClearKeyDownload>(plan);
@@ -148,9 +149,8 @@ void KeyManagementPage::DownloadClearKey(bool onPad) {
         m_shell.ShowStatus("succeed in downloading the clear text key");
         edDownLoadKeyRetValue->setText(QString::fromLatin1(reply));
         m_shell.EnableOperationButtons();
-        const std::string mismatch =
-            VerifyCodeMismatch(m_shell.Entries().PinPad_TriUntriDes, download, reply);
-        if (!mismatch.empty()) m_shell.ShowStatus(FromLatin1(mismatch));
+        m_verifyCodeDiffers->setVisible(
+            VerifyCodeDiffers(m_shell.Entries().PinPad_TriUntriDes, download, reply));
         shell::RecordKeys(kKeyLoaded, ClearKeyRecords(download));
         return;
     }
@@ -212,7 +212,10 @@ void KeyManagementPage::UpdateCheckValues() {
         CheckValuesOf(m_shell.Entries().PinPad_TriUntriDes, MixCode(),
                       SelectedEntry(comboPinLength), {Text(edPin1), Text(edPin2), Text(edPin3)});
     for (int i = 0; i < 3; ++i) m_partCheckValues[i]->setText(FromLatin1(values.parts[i]));
-    m_keyCheckValue->setText(FromLatin1(values.combined));
+    const QString combined = FromLatin1(values.combined);
+    // A note about another key than the one now in the fields would mislead.
+    if (m_keyCheckValue->text() != combined) m_verifyCodeDiffers->hide();
+    m_keyCheckValue->setText(combined);
 }
 
 // ---- Cipher-text keys ----

@@ -86,6 +86,8 @@ private:
     QPushButton* Button3;
     QLabel* m_partCheckValues[3];
     QLabel* m_keyCheckValue;
+    // Shown beside the check values while the pad's verify code differs from the combined key's.
+    QLabel* m_verifyCodeDiffers;
 
     QComboBox* comboDecipherNo;
     QComboBox* comboEncryptNo;

@@ -131,6 +131,8 @@ void CleartextPage::FillDisplayLists() {
 void CleartextPage::OpenKeyBordClick() {
     auto setControlCode = m_shell.Entries().PinPad_SetControlCode;
     if (m_shell.RefuseUnbound(setControlCode)) return;
+    // A PIN, password or key entry loop would keep taking the keys meant for the reader.
+    m_shell.EndEntryLoops();
     for (const char* code : {"035", "033"}) {
         const int result = m_shell.CallWithoutReaderWait(
             setControlCode, [&](auto entry) { return entry(code, 3); });
@@ -207,7 +209,7 @@ void CleartextPage::TS8_ComboxChange() {
     if (!code) {
         const QString caption = mode == DisplayMode::kDecryption ? "cipher(HEX)" : "Context(HEX)";
         TS8_Label11->setText(caption);
-        TS8_Memo3->setAccessibleName(caption);
+        shell::SetAccessibleCaption(TS8_Memo3, caption);
         TS8_Memo3->clear();
     } else {
         TS8_ComboBox4->setCurrentText("30");

@@ -69,6 +69,8 @@ QWidget* IcCardPage::BuildControlGroup() {
         shell::MakeCombo("ControlCode", group, {"PowerOn", "GetStatus", "PowerDown"}, "PowerOn");
     CardAtr = shell::MakeEdit("CardAtr", group);
     CardAtr->setReadOnly(true);
+    // The box has no caption; without a name it would be announced by its group's title.
+    CardAtr->setAccessibleName("answer to reset (ATR)");
     IC_Control = m_shell.MakeOperationButton("IC_Control", "Control Command", group);
     connect(IC_Control, &QPushButton::clicked, this,
             m_shell.Handler(this, &IcCardPage::IC_ControlClick));

@@ -341,6 +341,10 @@ void PinPage::comboPinTypeChange() {
 void PinPage::Button6Click() {
     m_shell.BeginOperation();
     ClearEntryResults();
+    // A verify sends the offset that Return Data holds; whatever the result, the box then
+    // shows only this request's answer.
+    const QByteArray returnData = Edit3->text().toLatin1();
+    Edit3->clear();
     auto getPinValue = m_shell.Entries().PinPad_GetPinValue;
     if (m_shell.RefuseUnbound(getPinValue)) return;
     const std::optional<QByteArray> keyIndex = PinKeyIndex();
@@ -351,7 +355,7 @@ void PinPage::Button6Click() {
     if (validation.size() != 16) return m_shell.Refuse("account length range(16)", Edit1);
     QByteArray offset;
     if (mode == 1) {
-        offset = Edit3->text().toLatin1();
+        offset = returnData;
         if (offset.isEmpty())
             return m_shell.Refuse("PIN offset in Return Data won't be vacant", Edit3);
     }

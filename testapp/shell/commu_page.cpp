@@ -77,9 +77,11 @@ int CommuParaPage::OpenPort() {
 void CommuParaPage::btOpenComClick() {
     m_shell.BeginOperationKeepingButtons();
     if (OpenPort() != 0) {
+        m_shell.MarkPortClosed();
         m_shell.ShowStatus("fail in opening the serial port");
         return;
     }
+    m_shell.MarkPortOpen();
     m_shell.ShowStatus("succeed in opening the serial");
     m_shell.EnableOperationButtons();
 }
@@ -92,6 +94,7 @@ void CommuParaPage::btCloseComClick() {
         m_shell.ShowStatus("failure in closing the serial");
         return;
     }
+    m_shell.MarkPortClosed();
     m_shell.DisableOperationButtons();
     m_shell.ShowStatus("serial which has been closed");
 }

@@ -40,9 +40,6 @@ QWidget* KeypadPage::BuildCustomerGroup() {
     auto* group = new QGroupBox("customer information", this);
     memoCustInof = MakeMemo("memoCustInof", group, kCustomerInfoLimit);
     memoGetCustInfo = MakeMemo("memoGetCustInfo", group);
-    // The memos have no caption of their own: name them by their role.
-    memoCustInof->setAccessibleName("customer information to write");
-    memoGetCustInfo->setAccessibleName("customer information read back");
     btSetCustomerInfo =
         m_shell.MakeOperationButton("btSetCustomerInfo", "set up customer information", group);
     btGetCustomerInfor =
@@ -53,10 +50,12 @@ QWidget* KeypadPage::BuildCustomerGroup() {
             m_shell.Handler(this, &KeypadPage::btGetCustomerInforClick));
 
     auto* grid = new QGridLayout(group);
-    grid->addWidget(memoCustInof, 0, 0);
-    grid->addWidget(btSetCustomerInfo, 1, 0);
-    grid->addWidget(memoGetCustInfo, 0, 1);
-    grid->addWidget(btGetCustomerInfor, 1, 1);
+    grid->addWidget(MakeCaption("customer information to write:", memoCustInof, group), 0, 0);
+    grid->addWidget(memoCustInof, 1, 0);
+    grid->addWidget(btSetCustomerInfo, 2, 0);
+    grid->addWidget(MakeCaption("customer information read back:", memoGetCustInfo, group), 0, 1);
+    grid->addWidget(memoGetCustInfo, 1, 1);
+    grid->addWidget(btGetCustomerInfor, 2, 1);
     return group;
 }
 
@@ -216,6 +215,7 @@ void KeypadPage::ReopenAtNewSpeed(int value) {
     m_shell.CallWithoutReaderWait(m_shell.Entries().PinPad_DisablePort,
                                   [](auto disablePort) { return disablePort(); });
     // The port is closed now; the buttons say so until the reopen succeeds.
+    m_shell.MarkPortClosed();
     m_shell.DisableOperationButtons();
     m_commu.SelectBaudRateEntry(BaudEntryForSpeedValue(value));
     m_shell.StopKeyLoops();
@@ -224,6 +224,7 @@ void KeypadPage::ReopenAtNewSpeed(int value) {
         m_shell.ShowStatus("set the control code ok but fail in opening the serial port");
         return;
     }
+    m_shell.MarkPortOpen();
     m_shell.EnableOperationButtons();
     m_shell.ShowStatus("set the control code ok and succeed in opening the serial");
 }

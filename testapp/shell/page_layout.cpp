@@ -89,6 +89,7 @@ private:
 QPlainTextEdit* MakeMemo(const char* name, QWidget* parent, int limit) {
     QPlainTextEdit* memo = limit < 0 ? new QPlainTextEdit(parent) : new LimitedMemo(limit, parent);
     memo->setObjectName(QLatin1String(name));
+    memo->setTabChangesFocus(true);
     return memo;
 }
 
@@ -115,8 +116,15 @@ void LimitTyping(QLineEdit* edit, int limit) {
 QLabel* MakeCaption(const QString& caption, QWidget* control, QWidget* parent) {
     auto* label = new QLabel(caption, parent);
     label->setBuddy(control);
-    control->setAccessibleName(caption);
+    SetAccessibleCaption(control, caption);
     return label;
+}
+
+void SetAccessibleCaption(QWidget* control, const QString& caption) {
+    control->setAccessibleName(caption);
+    if (auto* combo = qobject_cast<QComboBox*>(control); combo && combo->lineEdit()) {
+        combo->lineEdit()->setAccessibleName(caption);
+    }
 }
 
 QComboBox* MakeCombo(const char* name, QWidget* parent, const QStringList& items,

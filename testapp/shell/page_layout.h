@@ -24,15 +24,19 @@ QLineEdit* MakeEdit(const char* name, QWidget* parent, int maxLength = 32767);
 // text that is already longer (QLineEdit::setMaxLength would cut it). Calling it again changes
 // the limit.
 void LimitTyping(QLineEdit* edit, int limit);
-// A memo named `name`. With a `limit`, an edit by the operator (typing, pasting, dropping, input
-// method) that would make the text longer than `limit` characters is refused and the text and
-// cursor stay as they were; a text that the program sets is never cut.
+// A memo named `name`; Tab moves on to the next control instead of typing a tab. With a `limit`, an
+// edit by the operator (typing, pasting, dropping, input method) that would make the text longer
+// than `limit` characters is refused and the text and cursor stay as they were; a text that the
+// program sets is never cut.
 QPlainTextEdit* MakeMemo(const char* name, QWidget* parent, int limit = -1);
 // Changes the limit of a memo that MakeMemo made with a limit.
 void LimitTyping(QPlainTextEdit* memo, int limit);
 // The caption label of `control`: its buddy, and the control's accessible name is the caption,
 // so screen readers and GUI automation find the control by what the operator reads.
 QLabel* MakeCaption(const QString& caption, QWidget* control, QWidget* parent);
+// Gives `control` the accessible name `caption`; an editable combo's own edit, which is what
+// has the focus while the operator types, gets it too.
+void SetAccessibleCaption(QWidget* control, const QString& caption);
 // An editable (or fixed) combo with `items` and `text` shown. Typed text never joins the list.
 QComboBox* MakeCombo(const char* name, QWidget* parent, const QStringList& items,
                      const QString& text, bool editable = true);

@@ -1,5 +1,6 @@
 #include "shell.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QThread>
@@ -161,7 +162,10 @@ void Shell::ShowResult(int result, const char* failureFormat, const char* succes
 
 void Shell::Refuse(const QString& message, QWidget* focus) {
     ShowStatus(message);
-    if (focus != nullptr) focus->setFocus();
+    if (focus != nullptr) {
+        m_focusMovedOnPurpose = true;
+        focus->setFocus();
+    }
     EnableOperationButtons();
 }
 
@@ -183,24 +187,55 @@ QPushButton* Shell::MakeOperationButton(const char* name, const QString& caption
     return button;
 }
 
-void Shell::DisableOperationButtons() {
+void Shell::ApplyButtonStates(bool open) {
     for (const QPointer<QPushButton>& button : m_buttons) {
-        if (button) button->setEnabled(StatesOf(button->objectName())->enabledWhenClosed);
+        if (!button) continue;
+        const ButtonStates* states = StatesOf(button->objectName());
+        button->setEnabled(open ? states->enabledWhenOpen : states->enabledWhenClosed);
     }
 }
 
-void Shell::EnableOperationButtons() {
-    for (const QPointer<QPushButton>& button : m_buttons) {
-        if (button) button->setEnabled(StatesOf(button->objectName())->enabledWhenOpen);
+void Shell::DisableOperationButtons() {
+    QWidget* const focus = QApplication::focusWidget();
+    // A handler that goes busy twice keeps what the first time remembered, unless the focus
+    // was moved in between.
+    if (!m_focusRemembered || focus != m_focusMovedByBusy) {
+        m_focusBeforeBusy = focus;
+        m_focusMovedOnPurpose = false;
     }
+    ApplyButtonStates(false);
+    m_focusMovedByBusy = QApplication::focusWidget();
+    m_focusRemembered = true;
+}
+
+void Shell::EnableOperationButtons() {
+    ApplyButtonStates(m_portOpen);
+    RestoreFocus();
+}
+
+void Shell::RestoreFocus() {
+    if (!m_focusRemembered) return;
+    m_focusRemembered = false;
+    QWidget* const before = m_focusBeforeBusy;
+    if (m_focusMovedOnPurpose || before == nullptr) return;
+    // Moved by the handler or by the operator while the operation ran: leave it there.
+    if (QApplication::focusWidget() != m_focusMovedByBusy) return;
+    if (!before->isEnabled() || !before->isVisible()) return;
+    before->setFocus(Qt::OtherFocusReason);
 }
 
 void Shell::SetClosePortEnabled(bool enabled) {
     for (const QPointer<QPushButton>& button : m_buttons) {
         if (button && button->objectName() == QLatin1String("btCloseCom")) {
-            button->setEnabled(enabled);
+            button->setEnabled(enabled && m_portOpen);
         }
     }
+}
+
+void Shell::EndEntryLoops() {
+    if (m_runningKeyLoops == 0) return;
+    ++m_pollGeneration;
+    SetClosePortEnabled(true);
 }
 
 void Shell::WaitForReader() {
@@ -225,6 +260,14 @@ bool Shell::PollKeys(const std::function<bool()>& stopped,
     if (readOneByte == nullptr) return false;
     const unsigned long serial = m_operationSerial;
     const std::uint64_t generation = ++m_pollGeneration;
+    // Counts this loop as running until it returns, whichever way it leaves.
+    struct RunningLoop {
+        int& running;
+        explicit RunningLoop(int& count) : running(count) { ++running; }
+        ~RunningLoop() { --running; }
+        RunningLoop(const RunningLoop&) = delete;
+        RunningLoop& operator=(const RunningLoop&) = delete;
+    } const runningLoop(m_runningKeyLoops);
     auto ended = [&] {
         return m_operationSerial != serial || m_pollGeneration != generation || stopped();
     };

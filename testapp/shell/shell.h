@@ -179,11 +179,23 @@ public:
 
     // Creates an operation button with its name and caption and adds it to the registry.
     QPushButton* MakeOperationButton(const char* name, const QString& caption, QWidget* parent);
+    // The busy state of the buttons (also the state of a closed port). The control that had
+    // the focus is remembered: disabling the clicked button moves the focus on to whatever
+    // control comes next, where the operator's next keys would land.
     void DisableOperationButtons();
+    // The buttons back: the open state, or the closed state while the port is closed. The
+    // focus returns to where it was before DisableOperationButtons unless the handler (or the
+    // operator) moved it since.
     void EnableOperationButtons();
     // Entry loops keep the port from being closed under them: "Close Com port" is off while a
-    // loop waits for key presses and back on when it ends.
+    // loop waits for key presses and back on when it ends (while the port is open).
     void SetClosePortEnabled(bool enabled);
+
+    // Whether the port is open, as far as the window knows: set by a successful open, cleared
+    // by a close and by an open that failed.
+    bool PortOpen() const { return m_portOpen; }
+    void MarkPortOpen() { m_portOpen = true; }
+    void MarkPortClosed() { m_portOpen = false; }
     const std::vector<QPointer<QPushButton>>& OperationButtons() const { return m_buttons; }
 
     // What a key-press loop does after one byte from the pad.
@@ -202,6 +214,10 @@ public:
     // The star echo loop of a PIN or password entry: raises keyPollActive and polls until
     // `onByte` ends the loop or KeyPollingEnded().
     bool PollKeysWhileActive(const std::function<KeyStep(unsigned char)>& onByte);
+    // Ends every key-press loop that runs (they leave at their next pass, without touching the
+    // buttons) and gives "Close Com port" back, which the loops held off. For the clear-text
+    // keypad mode, whose reader would otherwise never get the line from a running loop.
+    void EndEntryLoops();
 
     // True while this thread is inside (or waiting to enter) a guarded driver call.
     static bool InDriverCall();
@@ -232,6 +248,10 @@ private:
     // `successText` unless null.
     void ShowResult(int result, const char* failureFormat, const char* successText);
     bool AcquireDriver();
+    // Every registered button to its state for an open (or closed) port.
+    void ApplyButtonStates(bool open);
+    // The focus back where DisableOperationButtons found it, if nothing moved it since.
+    void RestoreFocus();
     // Runs the handlers deferred during a driver call of the window thread.
     void RunDeferredHandlers();
     static void ReportException(std::exception_ptr error);
@@ -246,6 +266,13 @@ private:
     QPointer<QLabel> m_statusPanel;
     std::function<void(const QString&)> m_statusObserver;
     std::vector<QPointer<QPushButton>> m_buttons;
+    bool m_portOpen = false;
+    // The focus before the buttons went busy, and where disabling them moved it.
+    QPointer<QWidget> m_focusBeforeBusy;
+    QPointer<QWidget> m_focusMovedByBusy;
+    bool m_focusRemembered = false;
+    bool m_focusMovedOnPurpose = false;
+    int m_runningKeyLoops = 0;  // window thread
     std::timed_mutex m_driverMutex;
     std::vector<std::function<void()>> m_deferred;  // window thread only
     unsigned long m_operationSerial = 0;            // counts the operations begun; window thread

@@ -9,6 +9,8 @@
 #include "pad_rig.h"
 #include "reference_crypto.h"
 
+Q_DECLARE_METATYPE(padsim::Mode)
+
 using namespace testsupport;
 
 namespace {
@@ -54,6 +56,8 @@ private slots:
     void the301stByteEmptiesTheMemosFirst();
     void otherOperations_data();
     void otherOperations();
+    void openPinpadEndsAnEntryLoop_data();
+    void openPinpadEndsAnEntryLoop();
     void closePinpadStopsTheReaderBeforeTheClosingCode();
     void closingTheWindowLeavesNoReaderThread();
     void displayRequests_data();
@@ -184,6 +188,43 @@ void CleartextIcDeviceTest::otherOperations() {
     QTRY_VERIFY_WITH_TIMEOUT(ReaderThreadAlive(), kKeyWaitMs);
     rig.pad->PressKeys("3");
     QTRY_COMPARE_WITH_TIMEOUT(rig.text("Memo1"), QString("13"), kKeyWaitMs);
+}
+
+void CleartextIcDeviceTest::openPinpadEndsAnEntryLoop_data() {
+    QTest::addColumn<QByteArray>("button");
+    QTest::addColumn<QString>("combinationCode");
+    QTest::addColumn<padsim::Mode>("mode");
+    QTest::addColumn<QString>("entryStatus");
+    QTest::newRow("password entry")
+        << QByteArray("EnterPassword") << QString() << padsim::Mode::PinEntry << kEntryStarted;
+    QTest::newRow("key part typed on the pad")
+        << QByteArray("Button3") << "41" << padsim::Mode::KeyEntry
+        << "Please input the clear text key from EPP";
+}
+
+// "Open Pinpad" pressed while an entry waits for keys on the pad ends that entry, so every key
+// pressed afterwards reaches the reader and the memos.
+void CleartextIcDeviceTest::openPinpadEndsAnEntryLoop() {
+    QFETCH(QByteArray, button);
+    QFETCH(QString, combinationCode);
+    QFETCH(padsim::Mode, mode);
+    QFETCH(QString, entryStatus);
+    PadRig rig;
+    QVERIFY(rig.openPort());
+    if (!combinationCode.isEmpty()) {
+        auto* codes = rig.control<QComboBox>("comboMixCode");
+        codes->setCurrentIndex(codes->findText(combinationCode, Qt::MatchStartsWith));
+        QVERIFY(rig.control("Button3")->isEnabled());
+    }
+    // The click may come while the loop waits in the driver; it is handled right after.
+    WhenEntryRuns openPinpad(rig, mode, entryStatus, [&] { rig.click("OpenKeyBord"); });
+    rig.click(button.constData());
+    QCOMPARE(rig.status(), QString("Open Pinpad Success,Please Key-press"));
+    QVERIFY(ReaderThreadAlive());
+    QVERIFY(rig.control<QPushButton>("btCloseCom")->isEnabled());
+    rig.pad->PressKeys("123456");
+    QTRY_COMPARE_WITH_TIMEOUT(rig.text("Memo1"), QString("123456"), kKeyWaitMs);
+    QCOMPARE(rig.text("Memo2"), QString("31 32 33 34 35 36 "));
 }
 
 void CleartextIcDeviceTest::closePinpadStopsTheReaderBeforeTheClosingCode() {

@@ -443,14 +443,32 @@ void KeysClearTest::verifyCodeDifferingFromTheCheckValueIsReported() {
     PadRig rig;
     QVERIFY(rig.openPort());
     Fill(rig, "00", "34", 0, {a16, b16, ""});
+    const auto realDownload = rig.shared().Entries().PinPad_DownloadKey;
     rig.shared().Entries().PinPad_DownloadKey = &ReplyWrongVerifyCode;
+    auto* note = rig.control<QLabel>("VerifyCodeDiffers");
     rig.click("btDownloadKey");
     QCOMPARE(rig.text("edDownLoadKeyRetValue"), QString("DEADBEEF"));
-    QCOMPARE(rig.status(),
-             "the clear text key was downloaded, but the verify code DEADBEEF from "
-             "the EPP differs from the check value " +
-                 Kcv(Xor(a16, b16)) + " of the combined key");
+    // The status stays the one of every successful download; the note beside the check value
+    // says that the two differ, and its tooltip how the check value was computed.
+    QCOMPARE(rig.status(), kLoaded);
+    QCOMPARE(rig.control<QLabel>("CheckValueKey")->text(), Kcv(Xor(a16, b16)));
+    QVERIFY(note->isVisibleTo(rig.w()));
+    QVERIFY(note->text().contains("differs"));
+    QVERIFY(note->toolTip().contains("sixteen '0' characters"));
     QCOMPARE(Stored("KEY_MINWEN", "00_V"), Xor(a16, b16));
+
+    // Another combined key: the note no longer applies.
+    rig.setText("edPin2", a16);
+    QVERIFY(!note->isVisibleTo(rig.w()));
+    rig.setText("edPin2", b16);
+    rig.click("btDownloadKey");
+    QVERIFY(note->isVisibleTo(rig.w()));
+    // The pad's own verify code agrees: no note.
+    rig.shared().Entries().PinPad_DownloadKey = realDownload;
+    rig.click("btDownloadKey");
+    QCOMPARE(rig.status(), kLoaded);
+    QCOMPARE(rig.text("edDownLoadKeyRetValue"), Kcv(Xor(a16, b16)));
+    QVERIFY(!note->isVisibleTo(rig.w()));
 }
 
 void KeysClearTest::entryOnThePad_data() {

@@ -360,6 +360,13 @@ void PinPageTest::renewAndVerify() {
     QCOMPARE(rig.lastPayload(), "730b00065021052781000123456789012345" + offset);
     QCOMPARE(rig.status(), QString("succeed in PIN Renew/verify"));
     QCOMPARE(rig.text("Edit3"), QString("1"));
+
+    // A new request that fails leaves no old answer beside its failure.
+    rig.pad->With([](padsim::PadSimulator& sim) { sim.faults().forcedStatus['7'] = 0xE9; });
+    rig.setText("ComboBox3", "61");
+    rig.click("Button6");
+    QVERIFY(rig.status().startsWith("failure in reading the PIN ,the failure reason is:"));
+    QCOMPARE(rig.text("Edit3"), QString());
 }
 
 void PinPageTest::mac_data() {

@@ -113,6 +113,11 @@ void LoadMasterKey(Window& window) {
     Click(window, "btDownloadEncrypt");
 }
 
+int PINPAD_CALL ReplyOtherVerifyCode(const char*, unsigned int, char* verifyCode, int) {
+    std::strcpy(verifyCode, "5A3C0F21");
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -164,6 +169,12 @@ int main(int argc, char* argv[]) {
         app.processEvents();
         ok = SaveGrab(window, out.filePath(file)) && ok;
     }
+    // A pad that derives its verify code in another way: the note beside the check values.
+    window.SharedState().Entries().PinPad_DownloadKey = &ReplyOtherVerifyCode;
+    pages->setCurrentIndex(3);
+    Click(window, "btDownloadKey");
+    app.processEvents();
+    ok = SaveGrab(window, out.filePath("page-key-management-verify-code-differs.png")) && ok;
     shell::SetDialogFunction({});
     return ok && !clickOverran ? 0 : 1;
 }

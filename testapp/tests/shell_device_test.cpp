@@ -3,8 +3,10 @@
 #include <dlfcn.h>
 #include <sys/stat.h>
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
+#include <QTabWidget>
 #include <QTimer>
 #include <QtTest>
 #include <condition_variable>
@@ -25,6 +27,10 @@ private slots:
     void openAtTheChosenSpeed();
     void badBaudTextMakesNoCall();
     void closePort();
+    void operationWithThePortClosedKeepsItClosed_data();
+    void operationWithThePortClosedKeepsItClosed();
+    void focusReturnsAfterARealClick_data();
+    void focusReturnsAfterARealClick();
     void closingRightAfterStartSendsCloseKeypadOnce();
     void closingAfterAnOperationSendsNothing();
     void closingWithThePortClosedShowsTheFailure();
@@ -129,6 +135,96 @@ void ShellDeviceTest::closePort() {
     char reply[256] = {};
     QCOMPARE(rig.shared().Entries().PinPad_GetCustInfo(reply), -1);
     QCOMPARE(rig.requests(), std::uint64_t{0});
+}
+
+// How the port came to be closed before the operation.
+enum class ClosedBy { kNeverOpened, kClosePort, kFailedReopen };
+Q_DECLARE_METATYPE(ClosedBy)
+
+void ShellDeviceTest::operationWithThePortClosedKeepsItClosed_data() {
+    QTest::addColumn<ClosedBy>("closedBy");
+    QTest::addColumn<QByteArray>("button");
+    for (const char* button : {"SetPassword", "EnterPassword", "Authenticate"}) {
+        QTest::addRow("%s, never opened", button) << ClosedBy::kNeverOpened << QByteArray(button);
+    }
+    QTest::newRow("after Close Com port") << ClosedBy::kClosePort << QByteArray("SetPassword");
+    QTest::newRow("after a failed reopen at a new speed")
+        << ClosedBy::kFailedReopen << QByteArray("EnterPassword");
+}
+
+// The buttons that stay enabled while the port is closed end their operation with the buttons
+// of a closed port, not of an open one.
+void ShellDeviceTest::operationWithThePortClosedKeepsItClosed() {
+    QFETCH(ClosedBy, closedBy);
+    QFETCH(QByteArray, button);
+    PadRig rig;
+    if (closedBy == ClosedBy::kClosePort) {
+        QVERIFY(rig.openPort());
+        rig.click("btCloseCom");
+        QCOMPARE(rig.status(), QString("serial which has been closed"));
+    } else if (closedBy == ClosedBy::kFailedReopen) {
+        QVERIFY(rig.openPort());
+        // Serial speed 0x48 names no baud entry: the reopen fails on the empty baud text.
+        rig.control<QComboBox>("comboControlCode")->setCurrentIndex(6);
+        rig.setText("edControlCode", "48");
+        rig.click("btSetControlCode");
+        QCOMPARE(rig.dialogs.requests.size(), std::size_t{1});
+    }
+    rig.click(button.constData());
+    QVERIFY(!rig.status().isEmpty());
+    for (const auto& [name, enabledWhenOpen] : OperationButtonsOpenState()) {
+        QVERIFY2(rig.control(name)->isEnabled() == (QByteArray(name) == "btOpenCom"), name);
+    }
+    // "Open Com port" really opens it again.
+    rig.setText("comboBoundRate", "9600");
+    QVERIFY(rig.openPort());
+    for (const auto& [name, enabledWhenOpen] : OperationButtonsOpenState()) {
+        QVERIFY2(rig.control(name)->isEnabled() == enabledWhenOpen, name);
+    }
+}
+
+void ShellDeviceTest::focusReturnsAfterARealClick_data() {
+    QTest::addColumn<QByteArray>("page");
+    QTest::addColumn<QByteArray>("button");
+    QTest::addColumn<QStringList>("settings");
+    QTest::addColumn<QString>("status");
+    QTest::newRow("refusal that moves no focus")
+        << QByteArray("TabSheet4") << QByteArray("btDownloadKey")
+        << QStringList{"comboMixCode=33", "edPin1=0123"}
+        << "in the first part clear test key length is 8 bytes(16 character)";
+    QTest::newRow("Read Key Verify Code")
+        << QByteArray("TabSheet4") << QByteArray("Button4") << QStringList{} << QString();
+    QTest::newRow("Data Encrpytion") << QByteArray("TabSheet6") << QByteArray("btEncryptData")
+                                     << QStringList{"memoInputData=0102030405060708"} << QString();
+    QTest::newRow("MAC") << QByteArray("TabSheet5") << QByteArray("btMakeMAC")
+                         << QStringList{"memoMakeMacData=0102030405060708"} << QString();
+    QTest::newRow("card control") << QByteArray("TabSheet7") << QByteArray("IC_Control")
+                                  << QStringList{} << "IC Card Control Success";
+}
+
+// A clicked button is disabled while its operation runs, which moves the focus on; when the
+// buttons come back, the focus is back on the button, so the operator's next keys do not land
+// in another control.
+void ShellDeviceTest::focusReturnsAfterARealClick() {
+    QFETCH(QByteArray, page);
+    QFETCH(QByteArray, button);
+    QFETCH(QStringList, settings);
+    QFETCH(QString, status);
+    PadRig rig;
+    QVERIFY(rig.openPort());
+    rig.control<QTabWidget>("PageControl1")->setCurrentWidget(rig.control(page.constData()));
+    QVERIFY(ShowActive(rig));
+    for (const QString& setting : settings) {
+        rig.setText(setting.section('=', 0, 0).toLatin1().constData(), setting.section('=', 1));
+    }
+    const std::uint64_t before = rig.requests();
+    rig.click(button.constData());
+    if (status.isEmpty()) {
+        QCOMPARE(rig.requests(), before + 1);
+    } else {
+        QCOMPARE(rig.status(), status);
+    }
+    QCOMPARE(QApplication::focusWidget(), rig.control(button.constData()));
 }
 
 void ShellDeviceTest::closingRightAfterStartSendsCloseKeypadOnce() {

@@ -9,6 +9,7 @@
 #include <QRadioButton>
 #include <QTabWidget>
 #include <QtTest>
+#include <algorithm>
 
 #include "test_support.h"
 
@@ -31,6 +32,8 @@ private slots:
     void customerInfoRefusesWhatWouldOverflow_data();
     void customerInfoRefusesWhatWouldOverflow();
     void inputControlsAreNamedByTheirCaptions();
+    void everyPageNamesItsControls_data();
+    void everyPageNamesItsControls();
     void typedTextNeverJoinsAList();
 };
 
@@ -311,8 +314,8 @@ void StartupTest::inputControlsAreNamedByTheirCaptions() {
         {"edReturnAuthorization", "return information:"},
         {"ComboBox4", "password"},
         {"auth_password", "password text"},
-        {"memoCustInof", "customer information to write"},
-        {"memoGetCustInfo", "customer information read back"},
+        {"memoCustInof", "customer information to write:"},
+        {"memoGetCustInfo", "customer information read back:"},
         {"edKeyboardMainValue", "Main key value(HEX):"},
         {"edLeftKey", "left function key value(HEX):"},
         {"edRightKey", "right function key value(HEX):"},
@@ -339,6 +342,78 @@ void StartupTest::inputControlsAreNamedByTheirCaptions() {
     }
     QCOMPARE(seen.size(), expected.size());
     QCOMPARE(names.size(), expected.size());
+}
+
+void StartupTest::everyPageNamesItsControls_data() {
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<QStringList>("readOnly");
+    QTest::addColumn<QStringList>("valueLabels");
+    QTest::newRow("Commu para") << "TabSheet1" << QStringList{} << QStringList{};
+    QTest::newRow("Ver information") << "TabSheet2" << QStringList{"AuthRandom"} << QStringList{};
+    QTest::newRow("keypad parameter") << "TabSheet3" << QStringList{} << QStringList{};
+    QTest::newRow("key management")
+        << "TabSheet4" << QStringList{"edDownLoadKeyRetValue", "PWD"}
+        << QStringList{"CheckValue1", "CheckValue2", "CheckValue3", "CheckValueKey"};
+    QTest::newRow("PIN arithmetic") << "TabSheet5" << QStringList{} << QStringList{};
+    QTest::newRow("data operation") << "TabSheet6" << QStringList{} << QStringList{};
+    QTest::newRow("cleartext") << "TabSheet8" << QStringList{"Memo1", "Memo2"} << QStringList{};
+    QTest::newRow("Ic Card Control") << "TabSheet7" << QStringList{"CardAtr"} << QStringList{};
+}
+
+// Every control the operator types into, the edit inside an editable list included, carries
+// the caption beside it as its accessible name, or a name of its own where it has none; Tab
+// leaves a multi-line field instead of typing a tab into it.
+void StartupTest::everyPageNamesItsControls() {
+    QFETCH(QString, page);
+    QFETCH(QStringList, readOnly);
+    QFETCH(QStringList, valueLabels);
+    WorkingFolder folder;
+    DialogRecorder dialogs;
+    shell::TfmTestQm731 window;
+    QWidget* controls = Find<QWidget>(&window, page.toLatin1().constData());
+    Find<QTabWidget>(&window, "PageControl1")->setCurrentWidget(controls);
+    window.show();
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+
+    int edits = 0;
+    for (QWidget* control : controls->findChildren<QWidget*>()) {
+        const bool input = qobject_cast<QComboBox*>(control) || qobject_cast<QLineEdit*>(control) ||
+                           qobject_cast<QPlainTextEdit*>(control);
+        if (!input) continue;
+        auto* combo = qobject_cast<QComboBox*>(control->parentWidget());
+        QWidget* captioned = combo != nullptr ? combo : control;
+        const QString what = control->objectName() + " in " + captioned->objectName();
+        QVERIFY2(!control->accessibleName().isEmpty(), qPrintable(what));
+        if (const QLabel* caption = CaptionOf(captioned)) {
+            QCOMPARE(control->accessibleName(), caption->text());
+        }
+        if (combo != nullptr) ++edits;
+    }
+    const QList<QComboBox*> combos = controls->findChildren<QComboBox*>();
+    QCOMPARE(edits, static_cast<int>(std::count_if(combos.cbegin(), combos.cend(),
+                                                   [](auto* c) { return c->isEditable(); })));
+
+    for (const QString& name : valueLabels) {
+        QVERIFY2(!Find<QLabel>(&window, name.toLatin1().constData())->accessibleName().isEmpty(),
+                 qPrintable(name));
+    }
+    for (const QString& name : readOnly) {
+        QWidget* field = Find<QWidget>(&window, name.toLatin1().constData());
+        const auto* edit = qobject_cast<QLineEdit*>(field);
+        const auto* memo = qobject_cast<QPlainTextEdit*>(field);
+        QVERIFY2(edit ? edit->isReadOnly() : memo && memo->isReadOnly(), qPrintable(name));
+    }
+
+    for (QPlainTextEdit* memo : controls->findChildren<QPlainTextEdit*>()) {
+        if (memo->isReadOnly() || !memo->isVisible() || !memo->isEnabled()) continue;
+        memo->setFocus();
+        QVERIFY(memo->hasFocus());
+        const QString before = memo->toPlainText();
+        QTest::keyClick(memo, Qt::Key_Tab);
+        QCOMPARE(memo->toPlainText(), before);
+        QVERIFY2(!memo->hasFocus(), qPrintable(memo->objectName()));
+    }
 }
 
 // Enter in an editable combo box never adds the typed text to its list; a serial-speed value
