@@ -39,8 +39,9 @@ std::string g_slavePath;
 bool Exhausted() { return g_line.served >= g_line.size; }
 
 int FakePoll(pollfd* fds, nfds_t count, int timeoutMs) {
-    if (count != 1 || fds[0].fd < 0) return 0;  // a plain pause: time passes at once
-    fds[0].revents = 0;
+    // The port comes first; what follows (the driver's cancel pipe) never becomes ready here.
+    for (nfds_t i = 0; i < count; ++i) fds[i].revents = 0;
+    if (count == 0 || fds[0].fd < 0) return 0;  // a plain pause: time passes at once
     if (fds[0].events & POLLOUT) {
         fds[0].revents = POLLOUT;
         return 1;

@@ -220,7 +220,7 @@ void CleartextIcDeviceTest::openPinpadEndsAnEntryLoop() {
     WhenEntryRuns openPinpad(rig, mode, entryStatus, [&] { rig.click("OpenKeyBord"); });
     rig.click(button.constData());
     QCOMPARE(rig.status(), QString("Open Pinpad Success,Please Key-press"));
-    QVERIFY(ReaderThreadAlive());
+    QTRY_VERIFY_WITH_TIMEOUT(ReaderThreadAlive(), kKeyWaitMs);
     QVERIFY(rig.control<QPushButton>("btCloseCom")->isEnabled());
     rig.pad->PressKeys("123456");
     QTRY_COMPARE_WITH_TIMEOUT(rig.text("Memo1"), QString("123456"), kKeyWaitMs);
