@@ -3,15 +3,34 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <optional>
 #include <filesystem>
 #include <system_error>
 
 #include "pinpad.h"
+#include "file_io.h"
 #include "profile.h"
+#include "profile_text.h"
 
 namespace cli {
 namespace {
+
+// Writes `content` into a new file at `path`. The copy lives only while the port opens, in a
+// folder of this process's own, so it is not flushed to disk: that would cost more than the open.
+bool WriteNewFile(const char* path, const std::string& content) {
+    const int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    std::size_t written = 0;
+    while (written < content.size()) {
+        const ssize_t n = ::write(fd, content.data() + written, content.size() - written);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        written += static_cast<std::size_t>(n);
+    }
+    return ::close(fd) == 0 && written == content.size();
+}
 
 // A folder of its own with a copy of ./sysconfig.ini in which COM1 names the device, removed
 // again when the open is done. The driver reads the port mapping and the other settings of an
@@ -25,13 +44,14 @@ public:
             (std::filesystem::temp_directory_path(error) / "lumenord-XXXXXX").string();
         if (error || !mkdtemp(pattern.data())) return;
         m_path = pattern;
-        const std::filesystem::path copy = m_path / kSettingsFile;
-        if (std::filesystem::is_regular_file(kSettingsFile, error)) {
-            std::filesystem::copy_file(kSettingsFile, copy, error);
-            if (error) return;
-        }
-        m_ready =
-            platform::WritePrivateProfileString("PORTS", "COM1", devicePath.c_str(), copy.c_str());
+        // Settings the driver could not read whole are not copied: the open then fails, as the
+        // driver's own open fails on them.
+        const std::optional<std::string> settings =
+            platform::ReadRegularFile(kSettingsFile, platform::kMaxProfileFileSize);
+        const platform::ProfileEntry mapping{"PORTS", "COM1", devicePath};
+        if (!settings || !platform::CheckProfileEntry(mapping).ok()) return;
+        m_ready = WriteNewFile((m_path / kSettingsFile).c_str(),
+                               platform::SetProfileEntries(*settings, {mapping}));
     }
     ~PrivateSettingsFolder() {
         std::error_code ignored;
