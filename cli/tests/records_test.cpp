@@ -18,24 +18,23 @@
 #include <thread>
 
 #include "child_process.h"
+#include "in_process_tool.h"
 #include "junit_xml.h"
+#include "pad_folder_test.h"
 #include "pty_peer.h"
 #include "tool.h"
 
 namespace {
+
+using cli::test::JsonLines;
+using cli::test::RunInProcess;
+using cli::test::ToolRun;
 
 using padsim::test::ChildProcess;
 using padsim::test::Finished;
 using Json = nlohmann::json;
 
 const std::string kReplacement = "\xEF\xBF\xBD";  // U+FFFD
-
-std::vector<Json> JsonLines(const std::string& out) {
-    std::vector<Json> lines;
-    std::istringstream in(out);
-    for (std::string line; std::getline(in, line);) lines.push_back(Json::parse(line));
-    return lines;
-}
 
 Json ReadJsonFile(const std::string& path) {
     std::ifstream file(path);
@@ -77,32 +76,12 @@ std::string Replaced(std::string text, const std::string& bytes) {
     return text;
 }
 
-class Records : public ::testing::Test {
+class Records : public cli::test::PadFolderTest {
 protected:
     void SetUp() override {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "lumenord-records-XXXXXX").string();
-        ASSERT_TRUE(mkdtemp(pattern.data()));
-        m_dir = pattern;
-        m_link = m_dir + "/ttyPAD";
+        PadFolderTest::SetUp();
         m_record = m_dir + "/record.json";
         m_junit = m_dir + "/junit.xml";
-    }
-    void TearDown() override {
-        if (m_pad) {
-            m_pad->Signal(SIGTERM);
-            EXPECT_EQ(m_pad->WaitForExit(std::chrono::seconds(5)), 0) << m_pad->out();
-        }
-        std::error_code ignored;
-        std::filesystem::remove_all(m_dir, ignored);
-    }
-    void StartPad(const std::vector<std::string>& extra = {}) {
-        std::vector<std::string> argv{PADSIM_PROGRAM, "--link",      m_link,
-                                      "--no-input",   "--key-delay", "50"};
-        argv.insert(argv.end(), extra.begin(), extra.end());
-        m_pad = std::make_unique<ChildProcess>(argv, padsim::test::ChildOptions{m_dir});
-        ASSERT_TRUE(m_pad->WaitForOutput("COM1=", std::chrono::seconds(10)))
-            << m_pad->out() << m_pad->err();
     }
     std::vector<std::string> ToolArgs(const std::string& device,
                                       const std::vector<std::string>& args) {
@@ -111,14 +90,8 @@ protected:
         argv.insert(argv.end(), args.begin(), args.end());
         return argv;
     }
-    std::string WriteFile(const std::string& name, const std::string& text) {
-        const std::string path = m_dir + "/" + name;
-        std::ofstream(path) << text;
-        return path;
-    }
 
-    std::string m_dir, m_link, m_record, m_junit;
-    std::unique_ptr<ChildProcess> m_pad;
+    std::string m_record, m_junit;
 };
 
 // The acceptance run: every step in the record as the JSON output shows it (request and reply,
@@ -281,20 +254,6 @@ TEST_F(Records, RecordThatCannotBeWrittenFailsTheRun) {
     EXPECT_TRUE(std::filesystem::is_empty(m_record));
     EXPECT_EQ(JsonLines(tool.out()).at(0)["ok"], true);
     EXPECT_EQ(ParseJunit(m_junit, m_dir)["properties"]["outcome"], "passed");
-}
-
-struct ToolRun {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-ToolRun RunInProcess(const std::vector<std::string>& args) {
-    std::vector<const char*> argv{"lumenord"};
-    for (const std::string& arg : args) argv.push_back(arg.c_str());
-    std::ostringstream out, err;
-    const int status = cli::RunTool(static_cast<int>(argv.size()), argv.data(), out, err);
-    return {status, out.str(), err.str()};
 }
 
 // Files that cannot take a record and operators that are no names: usage errors before the port

@@ -18,12 +18,18 @@
 #include <sstream>
 
 #include "child_process.h"
+#include "in_process_tool.h"
 #include "key_store.h"
+#include "pad_folder_test.h"
 #include "pty_peer.h"
 #include "reference_crypto.h"
 #include "tool.h"
 
 namespace {
+
+using cli::test::JsonLines;
+using cli::test::RunInProcess;
+using cli::test::ToolRun;
 
 using padsim::test::ChildOptions;
 using padsim::test::ChildProcess;
@@ -42,27 +48,6 @@ const std::string kAccount = "4000001234567899";
 std::string WriteFile(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
     return path;
-}
-
-std::vector<Json> JsonLines(const std::string& out) {
-    std::vector<Json> lines;
-    std::istringstream in(out);
-    for (std::string line; std::getline(in, line);) lines.push_back(Json::parse(line));
-    return lines;
-}
-
-struct ToolRun {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-ToolRun RunInProcess(const std::vector<std::string>& args) {
-    std::vector<const char*> argv{"lumenord"};
-    for (const std::string& arg : args) argv.push_back(arg.c_str());
-    std::ostringstream out, err;
-    const int status = cli::RunTool(static_cast<int>(argv.size()), argv.data(), out, err);
-    return {status, out.str(), err.str()};
 }
 
 // A key file is read only when it is a regular file (or a link to one) holding one key and at
@@ -213,31 +198,11 @@ TEST(KeySources, PromptTypesWithoutEchoAndRestoresTheTerminal) {
     }
 }
 
-class Secrets : public ::testing::Test {
+class Secrets : public cli::test::PadFolderTest {
 protected:
-    void SetUp() override {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "lumenord-secrets-XXXXXX").string();
-        ASSERT_TRUE(mkdtemp(pattern.data()));
-        m_dir = pattern;
-    }
-    void TearDown() override {
-        if (m_pad) {
-            m_pad->Signal(SIGTERM);
-            EXPECT_EQ(m_pad->WaitForExit(std::chrono::seconds(5)), 0) << m_pad->out();
-        }
-        std::error_code ignored;
-        std::filesystem::remove_all(m_dir, ignored);
-    }
-
     // padsim at ./ttyPAD in the test's folder, as a new user starts it.
     void StartPad(const std::vector<std::string>& extra = {}) {
-        std::vector<std::string> argv{PADSIM_PROGRAM, "--link",      "./ttyPAD",
-                                      "--no-input",   "--key-delay", "50"};
-        argv.insert(argv.end(), extra.begin(), extra.end());
-        m_pad = std::make_unique<ChildProcess>(argv, ChildOptions{m_dir});
-        ASSERT_TRUE(m_pad->WaitForOutput("COM1=", std::chrono::seconds(10)))
-            << m_pad->out() << m_pad->err();
+        PadFolderTest::StartPad(extra, "./ttyPAD");
     }
     // The tool in the test's folder with the pad as ./ttyPAD, `input` on its standard input.
     padsim::test::Finished Tool(const std::vector<std::string>& args,
@@ -251,9 +216,6 @@ protected:
         return {status, tool.out(), tool.err()};
     }
     padlogic::KeyStore Store() const { return padlogic::KeyStore(m_dir + "/KeyStock.txt"); }
-
-    std::string m_dir;
-    std::unique_ptr<ChildProcess> m_pad;
 };
 
 // Keys loaded with parts from a file and from standard input are recorded where the program
@@ -261,14 +223,14 @@ protected:
 // secret reaches the output unless --show-secrets asks for it, and then it is all there.
 TEST_F(Secrets, KeysFromFilesAndStandardInputAreRecordedAndMaskedUnlessShown) {
     StartPad({"--keys", "1234"});
-    WriteFile(m_dir + "/part1.txt", kPart1 + "\n");
-    WriteFile(m_dir + "/pin.key", kPinKey);
-    const std::string steps = WriteFile(
-        m_dir + "/steps.txt", "key cipher 00 10 TMK --key " + kTerminalKey + "\n" +
-                                  "key cipher 10 30 TPK --key @pin.key\n" +
-                                  "pin start 30 --account " + kAccount + " --length 04\n" +
-                                  "pin read --key-index 30 --format iso0 --account " + kAccount +
-                                  "\n" + "control 2 3C\n");
+    WriteFile("part1.txt", kPart1 + "\n");
+    WriteFile("pin.key", kPinKey);
+    const std::string steps =
+        WriteFile("steps.txt", "key cipher 00 10 TMK --key " + kTerminalKey + "\n" +
+                                   "key cipher 10 30 TPK --key @pin.key\n" +
+                                   "pin start 30 --account " + kAccount + " --length 04\n" +
+                                   "pin read --key-index 30 --format iso0 --account " + kAccount +
+                                   "\n" + "control 2 3C\n");
     for (const bool show : {false, true}) {
         SCOPED_TRACE(show ? "--show-secrets" : "masked");
         std::filesystem::remove(m_dir + "/KeyStock.txt");
@@ -336,7 +298,7 @@ TEST_F(Secrets, PartTypedOnThePadIsEchoedMaskedAndRecorded) {
 TEST_F(Secrets, UnwritableStoreFailsTheStepAndNoKeyStoreLeavesItAlone) {
     StartPad();
     const std::vector<std::string> load{"key", "clear", "00", "30", "--part", kPart1};
-    WriteFile(m_dir + "/KeyStock.txt", "");
+    WriteFile("KeyStock.txt", "");
     ASSERT_EQ(chmod((m_dir + "/KeyStock.txt").c_str(), 0444), 0);
     padsim::test::Finished run = Tool(load);
     EXPECT_EQ(run.status, 1) << run.out << run.err;

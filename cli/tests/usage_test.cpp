@@ -10,24 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "in_process_tool.h"
 #include "pty_peer.h"
-#include "tool.h"
 
 namespace {
 
-struct ToolRun {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-ToolRun RunInProcess(const std::vector<std::string>& args) {
-    std::vector<const char*> argv{"lumenord"};
-    for (const std::string& arg : args) argv.push_back(arg.c_str());
-    std::ostringstream out, err;
-    const int status = cli::RunTool(static_cast<int>(argv.size()), argv.data(), out, err);
-    return {status, out.str(), err.str()};
-}
+using cli::test::RunInProcess;
+using cli::test::ToolRun;
 
 std::string WriteFile(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;

@@ -12,65 +12,24 @@
 #include <sstream>
 
 #include "child_process.h"
+#include "pad_folder_test.h"
 
 namespace {
+
+using cli::test::JsonLines;
 
 using padsim::test::ChildProcess;
 using padsim::test::Finished;
 using Json = nlohmann::json;
 
-class ToolVerdicts : public ::testing::Test {
+class ToolVerdicts : public cli::test::PadFolderTest {
 protected:
-    void SetUp() override {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "lumenord-verdict-XXXXXX").string();
-        ASSERT_TRUE(mkdtemp(pattern.data()));
-        m_dir = pattern;
-        m_link = m_dir + "/ttyPAD";
-    }
-    void TearDown() override {
-        StopPad();
-        std::error_code ignored;
-        std::filesystem::remove_all(m_dir, ignored);
-    }
-
-    void StartPad(const std::vector<std::string>& options) {
-        StopPad();
-        std::vector<std::string> argv{PADSIM_PROGRAM, "--link",      m_link,
-                                      "--no-input",   "--key-delay", "50"};
-        argv.insert(argv.end(), options.begin(), options.end());
-        m_pad = std::make_unique<ChildProcess>(argv, padsim::test::ChildOptions{m_dir});
-        ASSERT_TRUE(m_pad->WaitForOutput("COM1=", std::chrono::seconds(10)))
-            << m_pad->out() << m_pad->err();
-    }
-    void StopPad() {
-        if (!m_pad) return;
-        m_pad->Signal(SIGTERM);
-        EXPECT_EQ(m_pad->WaitForExit(std::chrono::seconds(5)), 0) << m_pad->out();
-        m_pad.reset();
-    }
     Finished Tool(const std::vector<std::string>& args) {
         std::vector<std::string> argv{LUMENORD_PROGRAM, "--device", m_link};
         argv.insert(argv.end(), args.begin(), args.end());
         return padsim::test::RunToEnd(argv, m_dir);
     }
-    std::string WriteFile(const std::string& name, const std::string& text) {
-        const std::string path = m_dir + "/" + name;
-        std::ofstream(path) << text;
-        return path;
-    }
-
-    std::string m_dir;
-    std::string m_link;
-    std::unique_ptr<ChildProcess> m_pad;
 };
-
-std::vector<Json> JsonLines(const std::string& out) {
-    std::vector<Json> lines;
-    std::istringstream in(out);
-    for (std::string line; std::getline(in, line);) lines.push_back(Json::parse(line));
-    return lines;
-}
 
 const std::string kLowBattery = "Low battery, Need to replace the battery ";
 
