@@ -11,12 +11,24 @@
 #include <QScrollBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
+#include <iterator>
 #include <set>
 
 namespace monitor {
 namespace {
 
 constexpr int kBytesColumn = 4;
+// Column widths that show whole texts at the window's size; the bytes take the rest.
+constexpr int kFrameColumnWidths[] = {165, 70, 170, 55, 0, 50, 150, 100};
+constexpr int kHistoryColumnWidths[] = {165, 120, 180, 85};
+
+void MakeCompact(QTableView* view) {
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setWordWrap(false);
+    view->verticalHeader()->setVisible(false);
+    view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
+}
 const QStringList kHistoryTitles = {"Time", "Page", "Operation", "Result code", "Text"};
 
 QString DefaultChooseFile(QWidget* parent, const QString& caption, const QString& filter) {
@@ -84,7 +96,7 @@ MonitorWindow::MonitorWindow(shell::Shell& shell, QTabWidget* pages, QWidget* pa
     : QWidget(parent, Qt::Window) {
     setObjectName("FrameMonitor");
     setWindowTitle("Frame monitor");
-    resize(960, 380);
+    resize(1180, 400);
     m_chooseFile = [this](const QString& caption, const QString& filter) {
         return DefaultChooseFile(this, caption, filter);
     };
@@ -112,13 +124,10 @@ QWidget* MonitorWindow::BuildFramesTab() {
     FramesView->setObjectName("FramesView");
     FramesView->setAccessibleName("Frames");
     FramesView->setModel(m_frameModel);
-    FramesView->setSelectionBehavior(QAbstractItemView::SelectRows);
-    FramesView->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    FramesView->verticalHeader()->setVisible(false);
-    FramesView->horizontalHeader()->setStretchLastSection(false);
+    MakeCompact(FramesView);
+    for (int column = 0; column < static_cast<int>(std::size(kFrameColumnWidths)); ++column)
+        FramesView->setColumnWidth(column, kFrameColumnWidths[column]);
     FramesView->horizontalHeader()->setSectionResizeMode(kBytesColumn, QHeaderView::Stretch);
-    FramesView->setColumnWidth(0, 150);
-    FramesView->setWordWrap(false);
     chkShowKeys = new QCheckBox("Show key material", tab);
     chkShowKeys->setObjectName("chkShowKeys");
     btCopyFrames = MakeButton("btCopyFrames", "Copy", tab);
@@ -150,12 +159,10 @@ QWidget* MonitorWindow::BuildHistoryTab() {
     HistoryView->setObjectName("HistoryView");
     HistoryView->setAccessibleName("Operation history");
     HistoryView->setHorizontalHeaderLabels(kHistoryTitles);
-    HistoryView->setSelectionBehavior(QAbstractItemView::SelectRows);
-    HistoryView->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    HistoryView->verticalHeader()->setVisible(false);
+    MakeCompact(HistoryView);
+    for (int column = 0; column < static_cast<int>(std::size(kHistoryColumnWidths)); ++column)
+        HistoryView->setColumnWidth(column, kHistoryColumnWidths[column]);
     HistoryView->horizontalHeader()->setStretchLastSection(true);
-    HistoryView->setColumnWidth(0, 150);
-    HistoryView->setColumnWidth(2, 200);
     btSaveHistoryCsv = MakeButton("btSaveHistoryCsv", "Save as CSV...", tab);
     btSaveHistoryJson = MakeButton("btSaveHistoryJson", "Save as JSON Lines...", tab);
     btClearHistory = MakeButton("btClearHistory", "Clear", tab);

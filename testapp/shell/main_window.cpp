@@ -68,12 +68,20 @@ void TfmTestQm731::BuildPages() {
     setCentralWidget(PageControl1);
 }
 
-// The toggle sits in the tab bar's free corner, so the pages and the status bar keep their layout.
+// The toggle sits in the tab bar's free corner, so the pages and the status bar keep their
+// layout.
 void TfmTestQm731::BuildMonitor() {
     m_monitor = new monitor::MonitorWindow(m_shell, PageControl1, this);
     auto* toggle = new QToolButton(PageControl1);
     toggle->setObjectName("btFrameMonitor");
-    toggle->setText("Frame monitor");
+    // Short, in the panels' smaller font: the eight tabs leave little room beside them.
+    toggle->setText("Monitor");
+    toggle->setAccessibleName("Frame monitor");
+    toggle->setToolTip("Frame monitor and operation history (F12)");
+    toggle->setShortcut(QKeySequence(Qt::Key_F12));
+    QFont toggleFont = toggle->font();
+    toggleFont.setPointSizeF(toggleFont.pointSizeF() * 0.85);
+    toggle->setFont(toggleFont);
     toggle->setCheckable(true);
     toggle->setAutoRaise(true);
     connect(toggle, &QToolButton::toggled, m_monitor, &QWidget::setVisible);
