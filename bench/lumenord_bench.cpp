@@ -129,8 +129,8 @@ Row RoundTrip(bench::Responder& pad, CopyingMonitor* monitor = nullptr) {
     }
     const double median = Median(ratios);
     const auto [low, high] = std::minmax_element(ratios.begin(), ratios.end());
-    const std::string what = monitor != nullptr ? "with the frame monitor on, " : "";
-    return {"command round trip: driver " + what + "/ raw pty, min / median / max of " +
+    const std::string what = monitor != nullptr ? ", frame monitor on" : "";
+    return {"command round trip" + what + ": driver / raw pty, min / median / max of " +
                 std::to_string(kRounds) + " rounds (" + Format("%.0f", Median(driverMedians)) +
                 " us / " + Format("%.0f", Median(rawMedians)) + " us)",
             Format("%.2f", *low) + " / " + Format("%.2f", median) + " / " + Format("%.2f", *high),
