@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -46,9 +47,40 @@ std::string ChallengeRequest() {
     return Frame(':', payload, "035");
 }
 
+// A monitor that does what the test program's does on the calling thread: copies each frame
+// under a lock into a queue that another thread empties.
+struct CopyingMonitor {
+    struct Copy {
+        int direction;
+        std::string bytes;
+        long long time;
+        int status;
+        int roundTrip;
+    };
+    std::mutex mutex;
+    std::vector<Copy> pending;
+    std::size_t seen = 0;
+
+    static void PINPAD_CALL OnFrame(void* context, const Lumenord_Frame* frame) {
+        auto* self = static_cast<CopyingMonitor*>(context);
+        Copy copy{frame->direction,
+                  std::string(reinterpret_cast<const char*>(frame->bytes),
+                              static_cast<std::size_t>(frame->length)),
+                  frame->timeMicroseconds, frame->status, frame->roundTripMicroseconds};
+        std::lock_guard<std::mutex> lock(self->mutex);
+        self->pending.push_back(std::move(copy));
+    }
+    void Drain() {
+        std::lock_guard<std::mutex> lock(mutex);
+        seen += pending.size();
+        pending.clear();
+    }
+};
+
 // The round trip in rounds: in each, driver and raw requests take turns (each going first half
 // the time), and the round gives the ratio of their medians. Five rounds show the noise.
-Row RoundTrip(bench::Responder& pad) {
+// `monitor`, when given, sees every frame of the driver's requests.
+Row RoundTrip(bench::Responder& pad, CopyingMonitor* monitor = nullptr) {
     constexpr int kRounds = 5, kWarmUp = 20, kPairs = 200;
     constexpr double kTarget = 1.2;
     pad.SetReply(Frame('j', "0123456789ABCDEF0123456789ABCDEF", "033"));
@@ -65,6 +97,7 @@ Row RoundTrip(bench::Responder& pad) {
         if (PinPad_GetChallenge(output) != 0) std::fprintf(stderr, "driver round trip failed\n");
         return (NowNs() - t0) / 1e3;
     };
+    if (monitor != nullptr) Lumenord_SetFrameMonitor(&CopyingMonitor::OnFrame, monitor);
     std::vector<double> ratios, driverMedians, rawMedians;
     for (int round = 0; round < kRounds; ++round) {
         std::vector<double> driver, plain;
@@ -77,6 +110,7 @@ Row RoundTrip(bench::Responder& pad) {
                 d = driverTrip();
                 p = rawTrip();
             }
+            if (monitor != nullptr && i % 16 == 0) monitor->Drain();
             if (i < kWarmUp) continue;  // the first passes warm caches and the scheduler
             driver.push_back(d);
             plain.push_back(p);
@@ -85,9 +119,18 @@ Row RoundTrip(bench::Responder& pad) {
         rawMedians.push_back(Median(plain));
         ratios.push_back(driverMedians.back() / rawMedians.back());
     }
+    Lumenord_SetFrameMonitor(nullptr, nullptr);
+    const std::size_t commands = kRounds * static_cast<std::size_t>(kWarmUp + kPairs);
+    if (monitor != nullptr) {
+        monitor->Drain();
+        if (monitor->seen != 2 * commands)
+            std::fprintf(stderr, "the monitor saw %zu frames of %zu\n", monitor->seen,
+                         2 * commands);
+    }
     const double median = Median(ratios);
     const auto [low, high] = std::minmax_element(ratios.begin(), ratios.end());
-    return {"command round trip: driver / raw pty, min / median / max of " +
+    const std::string what = monitor != nullptr ? ", frame monitor on" : "";
+    return {"command round trip" + what + ": driver / raw pty, min / median / max of " +
                 std::to_string(kRounds) + " rounds (" + Format("%.0f", Median(driverMedians)) +
                 " us / " + Format("%.0f", Median(rawMedians)) + " us)",
             Format("%.2f", *low) + " / " + Format("%.2f", median) + " / " + Format("%.2f", *high),
@@ -263,6 +306,8 @@ int main(int argc, char** argv) {
             return 1;
         }
         rows.push_back(RoundTrip(pad));
+        CopyingMonitor monitor;
+        rows.push_back(RoundTrip(pad, &monitor));
         rows.push_back(KeyPressLatency(pad));
         rows.push_back(SilentWaitCpu(pad));
         rows.push_back(KeypadPollCpu(pad));

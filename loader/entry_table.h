@@ -86,4 +86,10 @@ inline decltype(&::Lumenord_SetMessagePump) ResolveMessagePump(loader::Handle li
         loader::Resolve(library, "Lumenord_SetMessagePump"));
 }
 
+// The frame monitor hook of `library`, null when absent.
+inline decltype(&::Lumenord_SetFrameMonitor) ResolveFrameMonitor(loader::Handle library) {
+    return reinterpret_cast<decltype(&::Lumenord_SetFrameMonitor)>(
+        loader::Resolve(library, "Lumenord_SetFrameMonitor"));
+}
+
 }  // namespace shell

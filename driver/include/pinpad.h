@@ -260,6 +260,40 @@ PINPAD_API int PINPAD_CALL PinPad_TriUntriDes(const char* data, const char* key,
 typedef void(PINPAD_CALL* Lumenord_MessagePump)(void);
 PINPAD_API void PINPAD_CALL Lumenord_SetMessagePump(Lumenord_MessagePump pump);
 
+/* What the frame monitor receives for one frame. The bytes and the record are the library's
+ * and valid only during the call: a monitor that keeps them copies them. */
+typedef struct Lumenord_Frame {
+    int direction;              /* LUMENORD_FRAME_SENT or LUMENORD_FRAME_RECEIVED */
+    const unsigned char* bytes; /* the frame as on the line, STX through the check characters */
+    int length;                 /* the number of bytes */
+    long long timeMicroseconds; /* wall clock when the frame was written or its reading ended,
+                                 * microseconds since 1970-01-01 00:00 UTC */
+    int status;                 /* a received frame's status byte, 0 to 255; -1 for a sent frame
+                                 * and for a reply that is not sound */
+    int roundTripMicroseconds;  /* a received frame: from the request written to the reply read;
+                                 * 0 for a sent frame */
+} Lumenord_Frame;
+
+/* A request frame; a reply (or what came instead of one). */
+#define LUMENORD_FRAME_SENT 0
+#define LUMENORD_FRAME_RECEIVED 1
+
+typedef void(PINPAD_CALL* Lumenord_FrameMonitor)(void* context, const Lumenord_Frame* frame);
+
+/* Installs a monitor that sees every frame the library exchanges with the pad, for a host that
+ * shows the traffic (the frame trace file needs no monitor). Null removes it.
+ * [in] monitor  called on the thread of the PinPad_ call, once after each request frame is
+ *               written and once after each reply is read. A reply that is not sound (noise, a
+ *               wrong check, cut short, or nothing before the time-out) is reported as well, with
+ *               status -1 and the bytes that arrived, possibly none, so every request is followed
+ *               by one received report. A request that could not be written is not reported.
+ *               Single bytes read by PinPad_ReadOneByte are no frames and are not reported.
+ *               The monitor must not call back into the library, except Lumenord_CancelWait.
+ * [in] context  passed to the monitor unchanged.
+ * Monitor and context are replaced together; install one while no other call runs. With none
+ * installed, an exchange costs nothing more. */
+PINPAD_API void PINPAD_CALL Lumenord_SetFrameMonitor(Lumenord_FrameMonitor monitor, void* context);
+
 /* Cancels the library's waits, from any thread or from a signal handler (it makes only
  * async-signal-safe calls: an atomic store and a write to a pipe; on Windows it sets an event).
  * [in] cancel  non-zero raises the cancel, 0 lowers it.

@@ -8,6 +8,8 @@ namespace lumenord {
 namespace {
 
 std::atomic<Lumenord_MessagePump> g_messagePump{nullptr};
+std::atomic<Lumenord_FrameMonitor> g_frameMonitor{nullptr};
+std::atomic<void*> g_frameMonitorContext{nullptr};
 
 // Set from signal handlers: only a lock-free atomic may be touched there.
 std::atomic<int> g_waitsCancelled{0};
@@ -30,6 +32,16 @@ void PumpMessages() {
     os::DispatchThreadMessage();
     Lumenord_MessagePump pump = g_messagePump.load(std::memory_order_relaxed);
     if (pump != nullptr) pump();
+}
+
+FrameMonitorHook InstalledFrameMonitor() {
+    FrameMonitorHook hook;
+    hook.monitor = g_frameMonitor.load(std::memory_order_relaxed);
+    if (hook.monitor == nullptr) return hook;
+    // Pairs with the release store of the monitor: its context was stored before it.
+    std::atomic_thread_fence(std::memory_order_acquire);
+    hook.context = g_frameMonitorContext.load(std::memory_order_relaxed);
+    return hook;
 }
 
 bool WaitsCancelled() { return g_waitsCancelled.load(std::memory_order_acquire) != 0; }
@@ -57,6 +69,12 @@ void LowerCancel() {
 
 extern "C" PINPAD_API void PINPAD_CALL Lumenord_SetMessagePump(Lumenord_MessagePump pump) {
     lumenord::g_messagePump.store(pump, std::memory_order_relaxed);
+}
+
+extern "C" PINPAD_API void PINPAD_CALL Lumenord_SetFrameMonitor(Lumenord_FrameMonitor monitor,
+                                                                void* context) {
+    lumenord::g_frameMonitorContext.store(context, std::memory_order_relaxed);
+    lumenord::g_frameMonitor.store(monitor, std::memory_order_release);
 }
 
 extern "C" PINPAD_API void PINPAD_CALL Lumenord_CancelWait(int cancel) {

@@ -1,5 +1,6 @@
-// The library's single global state: the serial channel, the DES engine, the port flag and the
-// host's message pump. Built when the library is loaded, destroyed (closing the port) at unload.
+// The library's single global state: the serial channel, the DES engine, the port flag, the
+// host's message pump and frame monitor. Built when the library is loaded, destroyed (closing the
+// port) at unload.
 #pragma once
 
 #include "des_engine.h"
@@ -29,6 +30,14 @@ extern int PortEnabled;
 // Dispatches a waiting window message of the calling thread (Windows) and calls the host's
 // message pump, if one is installed. Every wait calls it on each pass.
 void PumpMessages();
+
+// The host's frame monitor and its context; monitor null when none is installed.
+struct FrameMonitorHook {
+    Lumenord_FrameMonitor monitor = nullptr;
+    void* context = nullptr;
+};
+// Costs one relaxed atomic load while no monitor is installed.
+FrameMonitorHook InstalledFrameMonitor();
 
 // Whether the host has cancelled the waits (Lumenord_CancelWait(1)) and not yet lowered the
 // cancel. Every wait looks at it on each pass, and a command does not send while it holds.

@@ -1,9 +1,11 @@
 #include "frame_exchange.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 #include "driver_context.h"
 #include "serial_channel.h"
@@ -102,6 +104,45 @@ const char* FindReplyFrame(const SerialChannel& channel, ReplyFrame* frame, char
     return firstFault != nullptr ? firstFault : "no STX";
 }
 
+long long WallClockMicroseconds() {
+    using namespace std::chrono;
+    return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+// Tells the host's frame monitor about one frame; returns when the frame was seen (steady clock)
+// for the round trip of the reply that follows.
+std::chrono::steady_clock::time_point ReportFrame(const FrameMonitorHook& hook, int direction,
+                                                  const char* bytes, int length, int status,
+                                                  std::chrono::steady_clock::time_point sentAt) {
+    auto now = std::chrono::steady_clock::now();
+    Lumenord_Frame frame{};
+    frame.direction = direction;
+    frame.bytes = reinterpret_cast<const unsigned char*>(bytes);
+    frame.length = length;
+    frame.timeMicroseconds = WallClockMicroseconds();
+    frame.status = status;
+    if (direction == LUMENORD_FRAME_RECEIVED) {
+        auto roundTrip = std::chrono::duration_cast<std::chrono::microseconds>(now - sentAt);
+        frame.roundTripMicroseconds = static_cast<int>(
+            std::min<long long>(roundTrip.count(), std::numeric_limits<int>::max()));
+    }
+    hook.monitor(hook.context, &frame);
+    return now;
+}
+
+// Reports what the read gave: the sound reply frame itself, or (status -1) all bytes received.
+void ReportReply(const FrameMonitorHook& hook, const SerialChannel& channel,
+                 const ReplyFrame* found, std::chrono::steady_clock::time_point sentAt) {
+    if (found != nullptr) {
+        int length = kReplyHead + found->dataLength + 1 + kCheckLength;
+        ReportFrame(hook, LUMENORD_FRAME_RECEIVED, channel.ReceiveBuffer() + found->stx, length,
+                    found->status, sentAt);
+    } else {
+        ReportFrame(hook, LUMENORD_FRAME_RECEIVED, channel.ReceiveBuffer(), channel.ReceivedCount(),
+                    -1, sentAt);
+    }
+}
+
 ExchangeResult Failure(int code) {
     ExchangeResult result;
     result.failure = code;
@@ -126,11 +167,17 @@ ExchangeResult Exchange(SerialChannel& channel, char command, const char* payloa
     // A reply that came after its own request gave up must not answer this one.
     channel.DiscardPending();
     if (channel.WriteFrame(frame, frameLength) == 0) return Failure(PINPAD_ERR_NOT_WRITTEN);
+    FrameMonitorHook monitor = InstalledFrameMonitor();
+    std::chrono::steady_clock::time_point sentAt{};
+    if (monitor.monitor != nullptr)
+        sentAt = ReportFrame(monitor, LUMENORD_FRAME_SENT, frame, frameLength, -1, sentAt);
     std::uint16_t read = channel.ReadByEndChar(kEtx, timeoutSeconds, &ReplyFrameEnd);
     // A time-out does not end the exchange: whatever arrived is looked at.
     ReplyFrame found;
     char why[96];
     const char* fault = FindReplyFrame(channel, &found, why);
+    if (monitor.monitor != nullptr)
+        ReportReply(monitor, channel, fault == nullptr ? &found : nullptr, sentAt);
     if (fault != nullptr) {
         // A read that ended on a whole frame has traced it; say why it counts for nothing.
         if (read != SerialChannel::kEndTimeout) {

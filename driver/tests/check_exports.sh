@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The shared library exports exactly the 20 PinPad_ functions, the message-pump hook and the
-# wait cancel.
+# The shared library exports exactly the 20 PinPad_ functions, the message-pump hook, the
+# wait cancel and the frame monitor hook.
 set -euo pipefail
 expected=$(sort "$(dirname "$0")/expected_exports.txt")
 actual=$(nm -D --defined-only "$1" | awk '{print $3}' | sed 's/@.*//' | sort)

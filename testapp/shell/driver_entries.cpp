@@ -41,6 +41,10 @@ decltype(&::Lumenord_SetMessagePump) DriverLibrary::MessagePumpHook() const {
     return ResolveMessagePump(m_handle);
 }
 
+decltype(&::Lumenord_SetFrameMonitor) DriverLibrary::FrameMonitorHook() const {
+    return ResolveFrameMonitor(m_handle);
+}
+
 void DriverLibrary::Unload() {
     loader::Close(m_handle);
     m_handle = nullptr;

@@ -26,6 +26,8 @@ public:
     void Bind(DriverEntries& entries) const;
     // Looks up the message pump hook, null when absent.
     decltype(&::Lumenord_SetMessagePump) MessagePumpHook() const;
+    // Looks up the frame monitor hook, null when absent.
+    decltype(&::Lumenord_SetFrameMonitor) FrameMonitorHook() const;
 
     void Unload();
 

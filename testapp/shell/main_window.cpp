@@ -4,6 +4,7 @@
 #include <QLocale>
 #include <QStatusBar>
 #include <QTime>
+#include <QToolButton>
 
 #include "cleartext_page.h"
 #include "commu_page.h"
@@ -11,6 +12,7 @@
 #include "ic_card_page.h"
 #include "key_management_page.h"
 #include "keypad_page.h"
+#include "monitor_window.h"
 #include "pin_page.h"
 #include "version_page.h"
 
@@ -28,6 +30,7 @@ TfmTestQm731::TfmTestQm731(QWidget* parent) : QMainWindow(parent) {
     setFixedSize(kClientWidth, kClientHeight);
     BuildPages();
     BuildStatusBar();
+    BuildMonitor();
     Timer1 = new QTimer(this);
     Timer1->setObjectName("Timer1");
     Timer1->setInterval(1000);
@@ -63,6 +66,28 @@ void TfmTestQm731::BuildPages() {
         PageControl1->addTab(page, caption);
     }
     setCentralWidget(PageControl1);
+}
+
+// The toggle sits in the tab bar's free corner, so the pages and the status bar keep their
+// layout.
+void TfmTestQm731::BuildMonitor() {
+    m_monitor = new monitor::MonitorWindow(m_shell, PageControl1, this);
+    auto* toggle = new QToolButton(PageControl1);
+    toggle->setObjectName("btFrameMonitor");
+    // Short, in the panels' smaller font: the eight tabs leave little room beside them.
+    toggle->setText("Monitor");
+    toggle->setAccessibleName("Frame monitor");
+    toggle->setToolTip("Frame monitor and operation history (F12)");
+    toggle->setShortcut(QKeySequence(Qt::Key_F12));
+    QFont toggleFont = toggle->font();
+    toggleFont.setPointSizeF(toggleFont.pointSizeF() * 0.85);
+    toggle->setFont(toggleFont);
+    toggle->setCheckable(true);
+    toggle->setAutoRaise(true);
+    connect(toggle, &QToolButton::toggled, m_monitor, &QWidget::setVisible);
+    connect(m_monitor, &monitor::MonitorWindow::visibilityChanged, toggle,
+            &QToolButton::setChecked);
+    PageControl1->setCornerWidget(toggle, Qt::TopRightCorner);
 }
 
 void TfmTestQm731::BuildStatusBar() {
@@ -106,6 +131,8 @@ void TfmTestQm731::LoadDriver() {
     m_library.Bind(m_shell.Entries());
     m_setMessagePump = m_library.MessagePumpHook();
     if (m_setMessagePump) m_setMessagePump(&Shell::PumpMessages);
+    m_setFrameMonitor = m_library.FrameMonitorHook();
+    if (m_setFrameMonitor) m_setFrameMonitor(&monitor::FrameFeed::OnFrame, m_monitor->Feed());
 }
 
 void TfmTestQm731::FormCreate() {
@@ -155,6 +182,10 @@ void TfmTestQm731::FormClose() {
 void TfmTestQm731::FormDestroy() {
     m_shell.StopReaderThread();
     if (m_setMessagePump) m_setMessagePump(nullptr);
+    if (m_setFrameMonitor) m_setFrameMonitor(nullptr, nullptr);
+    // The history watches the shell, a member that goes before the window's children do.
+    delete m_monitor;
+    m_monitor = nullptr;
     m_library.Unload();
 }
 

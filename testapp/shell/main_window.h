@@ -19,6 +19,10 @@ class PinPage;
 class DataPage;
 }  // namespace operations
 
+namespace monitor {
+class MonitorWindow;
+}
+
 namespace shell {
 
 class CommuParaPage;
@@ -41,6 +45,8 @@ public:
 
     Shell& SharedState() { return m_shell; }
     const DriverLibrary& Library() const { return m_library; }
+    // The frame monitor and operation history, a window of its own shown by the toggle.
+    monitor::MonitorWindow* Monitor() const { return m_monitor; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -48,6 +54,7 @@ protected:
 private:
     void BuildPages();
     void BuildStatusBar();
+    void BuildMonitor();
     void InitPageDefaults();
     void LoadDriver();
     void FormCreate();
@@ -58,6 +65,8 @@ private:
     Shell m_shell;
     DriverLibrary m_library;
     decltype(&::Lumenord_SetMessagePump) m_setMessagePump = nullptr;
+    decltype(&::Lumenord_SetFrameMonitor) m_setFrameMonitor = nullptr;
+    monitor::MonitorWindow* m_monitor = nullptr;
     QTabWidget* PageControl1 = nullptr;
     QLabel* m_statusPanels[3] = {};
     QTimer* Timer1 = nullptr;

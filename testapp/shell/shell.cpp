@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <chrono>
 #include <system_error>
+#include <utility>
 
 #include "result_text.h"
 #include "thread_name.h"
@@ -99,11 +100,13 @@ void Shell::BeginOperation() {
 
 void Shell::BeginOperationKeepingButtons() {
     EndPadInput();
+    m_operationResult.reset();
     ShowStatus("");
 }
 
 void Shell::BeginOperationKeepingPadInput() {
     ++m_operationSerial;
+    m_operationResult.reset();
     StopKeyLoops();
     DisableOperationButtons();
     ShowStatus("");
@@ -146,9 +149,13 @@ void Shell::StopReaderThread() {
 void Shell::ShowStatus(const QString& text) {
     if (m_statusPanel) m_statusPanel->setText(text);
     if (m_statusObserver) m_statusObserver(text);
+    std::optional<int> result = std::exchange(m_shownResult, std::nullopt);
+    if (!result) result = m_operationResult;
+    if (m_historyObserver && !text.isEmpty()) m_historyObserver({text, result, m_operationSerial});
 }
 
 void Shell::ShowFailure(const char* format, int result) {
+    m_shownResult = result;
     ShowStatus(FormatResultMessage(format, result));
 }
 
@@ -156,6 +163,7 @@ void Shell::ShowResult(int result, const char* failureFormat, const char* succes
     if (result != 0) {
         ShowFailure(failureFormat, result);
     } else if (successText != nullptr) {
+        m_shownResult = 0;
         ShowStatus(successText);
     }
 }

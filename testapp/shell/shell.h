@@ -118,6 +118,17 @@ public:
         m_statusObserver = std::move(observer);
     }
     QString StatusText() const;
+    // A status line as the operation history takes it: the text, the result code behind it
+    // when the line reports one, and the number of the operation begun last.
+    struct StatusRecord {
+        QString text;
+        std::optional<int> result;
+        unsigned long operation = 0;
+    };
+    // Called with every non-empty status text, after the status line shows it.
+    void SetHistoryObserver(std::function<void(const StatusRecord&)> observer) {
+        m_historyObserver = std::move(observer);
+    }
     // Shows `format` with the result text of `result` put in place of its "%s".
     void ShowFailure(const char* format, int result);
     // Ends a handler at a validation failure: its message, the focus on the field at fault and
@@ -265,6 +276,10 @@ private:
     DriverEntries m_entries;
     QPointer<QLabel> m_statusPanel;
     std::function<void(const QString&)> m_statusObserver;
+    std::function<void(const StatusRecord&)> m_historyObserver;
+    std::optional<int> m_shownResult;  // the result the next status text reports, if any
+    // The result of the current operation's driver call; what its later status lines report.
+    std::optional<int> m_operationResult;
     std::vector<QPointer<QPushButton>> m_buttons;
     bool m_portOpen = false;
     // The focus before the buttons went busy, and where disabling them moved it.
@@ -326,6 +341,7 @@ template <typename Entry, typename Call>
 int Shell::RunOperationForResult(Entry entry, Call&& call, const char* unboundText) {
     if (RefuseUnbound(entry, unboundText)) return kEntryUnbound;
     const int result = CallAfterReader([&] { return call(entry); });
+    m_operationResult = result;
     EnableOperationButtons();
     return result;
 }
@@ -335,6 +351,7 @@ int Shell::RunOperationWithoutReaderWait(Entry entry, Call&& call, const char* f
                                          const char* successText) {
     if (RefuseUnbound(entry)) return kEntryUnbound;
     const int result = GuardedCall([&] { return call(entry); });
+    m_operationResult = result;
     EnableOperationButtons();
     ShowResult(result, failureFormat, successText);
     return result;
@@ -346,6 +363,7 @@ int Shell::RunOperationButtonsBeforeCall(Entry entry, Call&& call, const char* u
     WaitForReader();
     EnableOperationButtons();
     const int result = GuardedCall([&] { return call(entry); });
+    m_operationResult = result;
     portRequest = 0;
     return result;
 }
@@ -355,6 +373,7 @@ int Shell::RunOperationAfterStoppingReader(Entry entry, Call&& call) {
     if (RefuseUnbound(entry)) return kEntryUnbound;
     StopReaderThread();
     const int result = CallAfterReader([&] { return call(entry); });
+    m_operationResult = result;
     EnableOperationButtons();
     return result;
 }
@@ -365,13 +384,17 @@ int Shell::RunOperationKeepingButtons(Entry entry, Call&& call) {
         ShowStatus(kUnboundEntryText);
         return kEntryUnbound;
     }
-    return CallAfterReader([&] { return call(entry); });
+    const int result = CallAfterReader([&] { return call(entry); });
+    m_operationResult = result;
+    return result;
 }
 
 template <typename Entry, typename Call>
 int Shell::CallWithoutReaderWait(Entry entry, Call&& call) {
     if (entry == nullptr) return 0;
-    return GuardedCall([&] { return call(entry); });
+    const int result = GuardedCall([&] { return call(entry); });
+    m_operationResult = result;
+    return result;
 }
 
 template <typename Page>

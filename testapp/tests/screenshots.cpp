@@ -14,6 +14,7 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QToolButton>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -21,6 +22,7 @@
 #include "dialogs.h"
 #include "key_store.h"
 #include "main_window.h"
+#include "monitor_window.h"
 
 namespace {
 
@@ -175,6 +177,14 @@ int main(int argc, char* argv[]) {
     Click(window, "btDownloadKey");
     app.processEvents();
     ok = SaveGrab(window, out.filePath("page-key-management-verify-code-differs.png")) && ok;
+    // The frames of the whole run and its operation history, opened by the toggle.
+    window.findChild<QToolButton*>("btFrameMonitor")->click();
+    monitor::MonitorWindow* monitor = window.Monitor();
+    app.processEvents();
+    ok = SaveGrab(*monitor, out.filePath("monitor-frames.png")) && ok;
+    monitor->findChild<QTabWidget*>("MonitorTabs")->setCurrentIndex(1);
+    app.processEvents();
+    ok = SaveGrab(*monitor, out.filePath("monitor-history.png")) && ok;
     shell::SetDialogFunction({});
     return ok && !clickOverran ? 0 : 1;
 }

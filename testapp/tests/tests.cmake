@@ -37,6 +37,10 @@ if(TARGET Lumenord AND TARGET padsim_engine)
     testapp_add_qtest(testapp_unplug_device_tests SOURCES tests/unplug_device_test.cpp
         LIBS padsim_engine)
     add_dependencies(testapp_unplug_device_tests Lumenord)
+    # The frame monitor and the operation history.
+    testapp_add_qtest(testapp_monitor_tests SOURCES tests/monitor_device_test.cpp
+        LIBS padsim_engine)
+    add_dependencies(testapp_monitor_tests Lumenord)
     # The PIN, MAC and data pages and the two halves of the key management page; expected
     # values computed with OpenSSL.
     foreach(page pin_page operation_pages keys_clear keys_cipher)

@@ -1,0 +1,42 @@
+// The bridge from the driver's frame monitor hook to the window: copies each reported frame on
+// whatever thread makes the driver call and hands the copies to the window thread.
+#pragma once
+
+#include <pinpad.h>
+
+#include <QObject>
+#include <cstddef>
+#include <mutex>
+#include <vector>
+
+#include "frame_log.h"
+
+namespace monitor {
+
+class FrameFeed : public QObject {
+    Q_OBJECT
+public:
+    // Frames waiting for the window thread beyond this many are let go (and counted).
+    static constexpr std::size_t kMaxPending = FrameLog::kCapacity;
+
+    explicit FrameFeed(QObject* parent = nullptr) : QObject(parent) {}
+
+    // The hook for Lumenord_SetFrameMonitor, with the feed as its context.
+    static void PINPAD_CALL OnFrame(void* context, const Lumenord_Frame* frame);
+
+    // The frames reported since the last call, oldest first, and how many were let go.
+    std::vector<FrameRecord> TakePending(std::size_t* lost);
+
+signals:
+    // Frames wait to be taken; emitted once per batch, from the reporting thread.
+    void framesPending();
+
+private:
+    void Receive(const Lumenord_Frame& frame);
+
+    std::mutex m_mutex;
+    std::vector<FrameRecord> m_pending;
+    std::size_t m_lost = 0;
+};
+
+}  // namespace monitor

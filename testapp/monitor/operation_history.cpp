@@ -1,0 +1,122 @@
+#include "operation_history.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTabWidget>
+
+namespace monitor {
+namespace {
+
+QString TimeText(const QDateTime& time) {
+    return time.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"));
+}
+
+QString CsvField(const QString& field) {
+    if (!field.contains(QLatin1Char(',')) && !field.contains(QLatin1Char('"')) &&
+        !field.contains(QLatin1Char('\n')) && !field.contains(QLatin1Char('\r')))
+        return field;
+    QString quoted = field;
+    quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+QString CaptionOf(const QAbstractButton* button) {
+    QString caption = button->text();
+    caption.remove(QLatin1Char('&'));
+    return caption.isEmpty() ? button->accessibleName() : caption;
+}
+
+}  // namespace
+
+QString HistoryCsv(const std::vector<HistoryEntry>& entries) {
+    QString text = QStringLiteral("time,page,operation,result code,text\r\n");
+    for (const HistoryEntry& entry : entries) {
+        const QStringList fields = {TimeText(entry.time), entry.page, entry.operation,
+                                    entry.result ? QString::number(*entry.result) : QString(),
+                                    entry.text};
+        QStringList quoted;
+        for (const QString& field : fields) quoted << CsvField(field);
+        text += quoted.join(QLatin1Char(',')) + QStringLiteral("\r\n");
+    }
+    return text;
+}
+
+QString HistoryJsonLines(const std::vector<HistoryEntry>& entries) {
+    QString text;
+    for (const HistoryEntry& entry : entries) {
+        QJsonObject object{{"time", TimeText(entry.time)},
+                           {"page", entry.page},
+                           {"operation", entry.operation},
+                           {"result", entry.result ? QJsonValue(*entry.result) : QJsonValue()},
+                           {"text", entry.text}};
+        text += QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) +
+                QLatin1Char('\n');
+    }
+    return text;
+}
+
+OperationHistory::OperationHistory(shell::Shell& shell, QTabWidget* pages, QObject* parent)
+    : QObject(parent), m_shell(shell), m_pages(pages) {
+    // `pressed` comes before `clicked`, so the caption is known when the handler shows its lines.
+    for (int page = 0; page < pages->count(); ++page) {
+        for (QAbstractButton* button : pages->widget(page)->findChildren<QAbstractButton*>()) {
+            connect(button, &QAbstractButton::pressed, this, [this, button, page] {
+                NoteButtonPressed(CaptionOf(button), PageCaption(page));
+            });
+        }
+    }
+    m_shell.SetHistoryObserver([this](const shell::Shell::StatusRecord& record) { Take(record); });
+}
+
+OperationHistory::~OperationHistory() { m_shell.SetHistoryObserver(nullptr); }
+
+void OperationHistory::Clear() {
+    m_entries.clear();
+    m_lastKey.reset();
+    emit cleared();
+}
+
+void OperationHistory::NoteButtonPressed(const QString& caption, const QString& page) {
+    m_pressedCaption = caption;
+    m_pressedPage = page;
+    ++m_presses;
+}
+
+QString OperationHistory::PageCaption(int index) const {
+    if (!m_pages) return {};
+    QString page = m_pages->tabText(index);
+    page.remove(QLatin1Char('&'));
+    return page;
+}
+
+void OperationHistory::Take(const shell::Shell::StatusRecord& record) {
+    const std::pair<unsigned long, unsigned long> key{record.operation, m_presses};
+    if (m_lastKey == key && !m_entries.empty()) {
+        HistoryEntry& last = m_entries.back();
+        last.time = QDateTime::currentDateTime();
+        last.result = record.result;
+        last.text = record.text;
+        emit entryReplaced(static_cast<int>(m_entries.size()) - 1);
+        return;
+    }
+    const bool pressedSinceLast = !m_lastKey || m_lastKey->second != m_presses;
+    QString operation = m_pressedCaption;
+    QString page = m_pressedPage;
+    if (!pressedSinceLast) {
+        const QWidget* focus = QApplication::focusWidget();
+        operation = focus != nullptr ? focus->accessibleName() : QString();
+        page = m_pages ? PageCaption(m_pages->currentIndex()) : QString();
+    }
+    m_lastKey = key;
+    m_entries.push_back(
+        {QDateTime::currentDateTime(), page, operation, record.result, record.text});
+    if (m_entries.size() > kCapacity) {
+        m_entries.erase(m_entries.begin());
+        emit oldestDropped();
+    }
+    emit entryAdded(static_cast<int>(m_entries.size()) - 1);
+}
+
+}  // namespace monitor

@@ -1,0 +1,69 @@
+// The operation history: the final status line of every operation with its time, page,
+// operation and result code, and its CSV and JSON Lines forms.
+#pragma once
+
+#include <QDateTime>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <optional>
+#include <vector>
+
+#include "shell.h"
+
+class QTabWidget;
+
+namespace monitor {
+
+struct HistoryEntry {
+    QDateTime time;
+    QString page;
+    QString operation;
+    std::optional<int> result;  // none when the line reports no driver result (a refusal)
+    QString text;
+};
+
+// Title line and one line per entry; fields quoted where they hold a comma, quote or line break.
+QString HistoryCsv(const std::vector<HistoryEntry>& entries);
+// One JSON object per line: time, page, operation, result (null when none), text.
+QString HistoryJsonLines(const std::vector<HistoryEntry>& entries);
+
+// Keeps the history of the window whose pages sit in `pages`: every status line the shell
+// shows; a later line of the same operation replaces the earlier one, so that each operation
+// keeps its final line. An operation is named by the button pressed to start it and its page, or
+// else by the control that had the focus and the page shown.
+class OperationHistory : public QObject {
+    Q_OBJECT
+public:
+    static constexpr std::size_t kCapacity = 10000;
+
+    OperationHistory(shell::Shell& shell, QTabWidget* pages, QObject* parent = nullptr);
+    ~OperationHistory() override;
+
+    const std::vector<HistoryEntry>& Entries() const { return m_entries; }
+    void Clear();
+
+signals:
+    // A new entry was appended at `row`, or the entry at `row` was replaced.
+    void entryAdded(int row);
+    void entryReplaced(int row);
+    // The oldest entry was let go to stay within kCapacity.
+    void oldestDropped();
+    void cleared();
+
+private:
+    void Take(const shell::Shell::StatusRecord& record);
+    void NoteButtonPressed(const QString& caption, const QString& page);
+    QString PageCaption(int index) const;
+
+    shell::Shell& m_shell;
+    QPointer<QTabWidget> m_pages;
+    std::vector<HistoryEntry> m_entries;
+    QString m_pressedCaption;
+    QString m_pressedPage;
+    unsigned long m_presses = 0;
+    // Which operation the last entry belongs to: the shell's number and the presses counted.
+    std::optional<std::pair<unsigned long, unsigned long>> m_lastKey;
+};
+
+}  // namespace monitor

@@ -1,0 +1,279 @@
+// The frame monitor and the operation history against the real driver and a simulated pad:
+// the frames listed as they were on the line, key material masked until the operator shows it,
+// the final status line of each operation kept, and what is copied and saved.
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTableView>
+#include <QTableWidget>
+#include <QToolButton>
+#include <QtTest>
+#include <functional>
+
+#include "monitor_window.h"
+#include "pad_rig.h"
+
+using namespace testsupport;
+
+namespace {
+
+const QString kKeyPart = "0123456789ABCDEF";
+
+// Bytes as the monitor shows them: two hex digits each, separated by blanks.
+QString HexText(const QByteArray& bytes) { return QString::fromLatin1(bytes.toHex(' ')).toUpper(); }
+
+// The request frame the driver builds for `commandAndPayload`.
+QByteArray RequestFrame(const QByteArray& commandAndPayload) {
+    QByteArray frame = "\x02" +
+                       QByteArray::number(commandAndPayload.size()).rightJustified(3, '0') +
+                       commandAndPayload + "\x03";
+    unsigned char check = 0;
+    for (int i = 1; i < frame.size(); ++i) check ^= static_cast<unsigned char>(frame[i]);
+    return frame + QByteArray::number(check, 16).rightJustified(2, '0').toUpper();
+}
+
+QString Cell(const QAbstractItemModel* model, int row, int column) {
+    return model->index(row, column).data().toString();
+}
+
+QString ReadAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+void FillClearKey(const PadRig& rig, const QString& keyNo) {
+    rig.setText("comboKeyNo", keyNo);
+    Choose(rig, "comboMixCode", "30");
+    rig.control<QComboBox>("comboPinLength")->setCurrentIndex(0);
+    rig.setText("edPin1", kKeyPart);
+}
+
+// Shows the monitor through its toggle and has its saves go to `path`.
+monitor::MonitorWindow* OpenMonitor(const PadRig& rig, const QString& path) {
+    QTest::mouseClick(rig.control<QToolButton>("btFrameMonitor"), Qt::LeftButton);
+    monitor::MonitorWindow* window = rig.window->Monitor();
+    window->SetFileChooser([path](const QString&, const QString&) { return path; });
+    return window;
+}
+
+struct FrameRow {
+    const char* name;
+    std::function<void(const PadRig&)> act;
+    QString command;
+    QString secret;  // the request's key material, shown only when unmasked
+    QString status, result;
+};
+
+struct Expected {
+    const char* page;
+    const char* button;  // its caption names the operation
+    QString result, text;
+};
+
+struct HistoryRow {
+    const char* name;
+    std::function<void(const PadRig&)> act;
+    std::vector<Expected> entries;
+};
+
+// Splits one CSV line; fields may be quoted with doubled quotes inside.
+QStringList CsvFields(const QString& line) {
+    QStringList fields;
+    QString field;
+    bool quoted = false;
+    for (int i = 0; i < line.size(); ++i) {
+        const QChar c = line[i];
+        if (quoted && c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
+            field += '"';
+            ++i;
+        } else if (c == '"') {
+            quoted = !quoted;
+        } else if (c == ',' && !quoted) {
+            fields << field;
+            field.clear();
+        } else {
+            field += c;
+        }
+    }
+    return fields << field;
+}
+
+}  // namespace
+
+Q_DECLARE_METATYPE(FrameRow)
+Q_DECLARE_METATYPE(HistoryRow)
+
+class MonitorTest : public QObject {
+    Q_OBJECT
+private slots:
+    void framesListed_data();
+    void framesListed();
+    void historyKept_data();
+    void historyKept();
+};
+
+void MonitorTest::framesListed_data() {
+    QTest::addColumn<FrameRow>("row");
+    const FrameRow rows[] = {
+        {"clear key download: the key part masked",
+         [](const PadRig& rig) {
+             FillClearKey(rig, "1F");
+             rig.click("btDownloadKey");
+         },
+         "download key", kKeyPart, "61", "success"},
+        {"version read: nothing masked", [](const PadRig& rig) { rig.click("btGetVersion"); },
+         "customer information", "", "63", "success"},
+    };
+    for (const FrameRow& row : rows) QTest::newRow(row.name) << row;
+}
+
+void MonitorTest::framesListed() {
+    QFETCH(FrameRow, row);
+    PadRig rig;
+    const QString saved = rig.folder.file("frames.txt");
+    monitor::MonitorWindow* window = OpenMonitor(rig, saved);
+    QVERIFY(window->isVisible());
+    QVERIFY(rig.openPort());
+    const auto* model = rig.window->Monitor()->findChild<QTableView*>("FramesView")->model();
+    QTest::mouseClick(window->findChild<QPushButton*>("btClearFrames"), Qt::LeftButton);
+    QCOMPARE(model->rowCount(), 0);
+
+    row.act(rig);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        model->rowCount() >= 2 && Cell(model, model->rowCount() - 1, 1) == "received", 10000);
+    const int sent = model->rowCount() - 2, received = sent + 1;
+    const QByteArray request = QByteArray::fromStdString(rig.payloads().back());
+    const QByteArray frame = RequestFrame(request);
+    const QString secretHex = HexText(row.secret.toLatin1());
+    QString masked = HexText(frame);
+    if (!row.secret.isEmpty()) {
+        QVERIFY(masked.contains(secretHex));
+        masked.replace(secretHex, QStringList(row.secret.size(), "**").join(' '));
+    }
+    QCOMPARE(Cell(model, sent, 1), QString("sent"));
+    QCOMPARE(Cell(model, sent, 2), row.command);
+    QCOMPARE(Cell(model, sent, 3), QString::number(frame.size()));
+    QCOMPARE(Cell(model, sent, 4), masked);
+    QCOMPARE(Cell(model, received, 2), row.command);
+    QVERIFY(Cell(model, received, 4).startsWith("02"));
+    QCOMPARE(Cell(model, received, 5), row.status);
+    QCOMPARE(Cell(model, received, 6), row.result);
+    QVERIFY(Cell(model, received, 7).toDouble() > 0);
+
+    // Copied and saved as listed: masked.
+    QTest::mouseClick(window->findChild<QPushButton*>("btCopyFrames"), Qt::LeftButton);
+    const QString copied = QApplication::clipboard()->text();
+    QTest::mouseClick(window->findChild<QPushButton*>("btSaveFrames"), Qt::LeftButton);
+    const QString file = ReadAll(saved);
+    QCOMPARE(file, copied);
+    QCOMPARE(file.count('\n'), model->rowCount() + 1);
+    QVERIFY(file.contains(masked));
+    if (!row.secret.isEmpty()) QVERIFY(!file.contains(secretHex));
+
+    // The operator shows the key material: listed and saved whole.
+    QTest::mouseClick(window->findChild<QCheckBox*>("chkShowKeys"), Qt::LeftButton);
+    QCOMPARE(Cell(model, sent, 4), HexText(frame));
+    QTest::mouseClick(window->findChild<QPushButton*>("btSaveFrames"), Qt::LeftButton);
+    QVERIFY(ReadAll(saved).contains(HexText(frame)));
+
+    window->close();
+    QVERIFY(!rig.control<QToolButton>("btFrameMonitor")->isChecked());
+}
+
+void MonitorTest::historyKept_data() {
+    QTest::addColumn<HistoryRow>("row");
+    const QString closed =
+        "failure in user information reading,the failure reason is:the serial port remains "
+        "closed  or open the serial port improperly";
+    const HistoryRow rows[] = {
+        {"a failure with its result code",
+         [](const PadRig& rig) {
+             rig.openPort();
+             // The port goes away under the window.
+             rig.shared().Entries().PinPad_DisablePort();
+             rig.click("btGetVersion");
+         },
+         {{"Commu para", "btOpenCom", "0", "succeed in opening the serial"},
+          {"Ver information", "btGetVersion", "-1", closed}}},
+        {"successes on two pages",
+         [](const PadRig& rig) {
+             rig.openPort();
+             rig.click("btGetVersion");
+         },
+         {{"Commu para", "btOpenCom", "0", "succeed in opening the serial"},
+          {"Ver information", "btGetVersion", "0", "succeed in implementation"}}},
+        {"a refusal without a result code, then a download",
+         [](const PadRig& rig) {
+             rig.openPort();
+             FillClearKey(rig, "2G");
+             rig.click("btDownloadKey");
+             FillClearKey(rig, "1E");
+             rig.click("btDownloadKey");
+         },
+         {{"Commu para", "btOpenCom", "0", "succeed in opening the serial"},
+          {"key management", "btDownloadKey", "", "invalid key no.(value range:00-1F)"},
+          {"key management", "btDownloadKey", "0", "succeed in downloading the clear text key"}}},
+    };
+    for (const HistoryRow& row : rows) QTest::newRow(row.name) << row;
+}
+
+void MonitorTest::historyKept() {
+    QFETCH(HistoryRow, row);
+    PadRig rig;
+    const QString saved = rig.folder.file("history");
+    monitor::MonitorWindow* window = OpenMonitor(rig, saved);
+    auto* view = window->findChild<QTableWidget*>("HistoryView");
+    QTest::mouseClick(window->findChild<QPushButton*>("btClearHistory"), Qt::LeftButton);
+    QCOMPARE(view->rowCount(), 0);
+
+    row.act(rig);
+    const auto operation = [&](const Expected& e) {
+        return rig.control<QPushButton>(e.button)->text().remove('&');
+    };
+    QCOMPARE(view->rowCount(), static_cast<int>(row.entries.size()));
+    for (int i = 0; i < view->rowCount(); ++i) {
+        const Expected& e = row.entries[static_cast<std::size_t>(i)];
+        QCOMPARE(view->item(i, 1)->text(), QString(e.page));
+        QCOMPARE(view->item(i, 2)->text(), operation(e));
+        QCOMPARE(view->item(i, 3)->text(), e.result);
+        QCOMPARE(view->item(i, 4)->text(), e.text);
+        QVERIFY(
+            QDateTime::fromString(view->item(i, 0)->text(), "yyyy-MM-dd hh:mm:ss.zzz").isValid());
+    }
+    // The status bar keeps showing the last line as before.
+    QCOMPARE(rig.status(), row.entries.back().text);
+
+    QTest::mouseClick(window->findChild<QPushButton*>("btSaveHistoryCsv"), Qt::LeftButton);
+    QStringList lines = ReadAll(saved).split("\r\n");
+    QCOMPARE(lines.takeFirst(), QString("time,page,operation,result code,text"));
+    QCOMPARE(lines.takeLast(), QString());
+    QCOMPARE(lines.size(), view->rowCount());
+    for (int i = 0; i < lines.size(); ++i) {
+        const Expected& e = row.entries[static_cast<std::size_t>(i)];
+        QCOMPARE(CsvFields(lines[i]),
+                 QStringList({view->item(i, 0)->text(), e.page, operation(e), e.result, e.text}));
+    }
+
+    QTest::mouseClick(window->findChild<QPushButton*>("btSaveHistoryJson"), Qt::LeftButton);
+    lines = ReadAll(saved).split('\n');
+    QCOMPARE(lines.takeLast(), QString());
+    QCOMPARE(lines.size(), view->rowCount());
+    for (int i = 0; i < lines.size(); ++i) {
+        const Expected& e = row.entries[static_cast<std::size_t>(i)];
+        QJsonParseError error{};
+        const QJsonObject object = QJsonDocument::fromJson(lines[i].toUtf8(), &error).object();
+        QCOMPARE(error.error, QJsonParseError::NoError);
+        QCOMPARE(object.size(), 5);
+        QCOMPARE(object["time"].toString(), view->item(i, 0)->text());
+        QCOMPARE(object["page"].toString(), QString(e.page));
+        QCOMPARE(object["operation"].toString(), operation(e));
+        QCOMPARE(object["result"].isNull() ? QString() : QString::number(object["result"].toInt()),
+                 e.result);
+        QCOMPARE(object["text"].toString(), e.text);
+    }
+}
+
+QTEST_MAIN(MonitorTest)
+#include "monitor_device_test.moc"
