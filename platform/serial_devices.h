@@ -2,7 +2,10 @@
 // node, persistent names, driver and, for USB adapters, who made them and their serial number.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -23,6 +26,25 @@ struct SerialDevice {
 // bounded, and texts are cut to one line of printable characters. Nothing found or a root that
 // is not there gives an empty list. On systems without sysfs the list is always empty.
 std::vector<SerialDevice> ListSerialDevices(const std::string& root = "/");
+
+// The root that ListSerialDevices reads: "/", or the folder that the environment variable
+// LUMENORD_DEVICE_ROOT names (a fake tree, for tests of the programs that list devices).
+std::string SerialDeviceRoot();
+
+// The device that port number N opens when no setting maps it ("/dev/ttyS(N-1)"; "\\.\COMN"
+// on Windows).
+std::string DefaultPortDevice(int portNumber);
+
+// The device that port number `portNumber` opens given the text of the settings file: key COMN
+// of section PORTS, or the default device where the key is missing or empty.
+std::string PortDevicePath(std::string_view settings, int portNumber);
+
+// The ports from 1 to `maxPort` that section PORTS of `settings` maps explicitly, with the
+// device each names, in port order.
+std::vector<std::pair<int, std::string>> MappedPorts(std::string_view settings, int maxPort);
+
+// The ports from 1 to `maxPort` that open `device`, in order.
+std::vector<int> PortsOpening(std::string_view settings, const SerialDevice& device, int maxPort);
 
 // Whether the device path `path` (as written in a settings file: a node or a by-id name) names
 // `device`.

@@ -313,4 +313,8 @@ std::vector<SerialDevice> ListSerialDevices(const std::string& root) {
     return devices;
 }
 
+std::string DefaultPortDevice(int portNumber) {
+    return "/dev/ttyS" + std::to_string(portNumber - 1);
+}
+
 }  // namespace platform

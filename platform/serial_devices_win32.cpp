@@ -6,4 +6,6 @@ namespace platform {
 
 std::vector<SerialDevice> ListSerialDevices(const std::string&) { return {}; }
 
+std::string DefaultPortDevice(int portNumber) { return "\\\\.\\COM" + std::to_string(portNumber); }
+
 }  // namespace platform

@@ -159,3 +159,43 @@ TEST(SerialDevicesNames, NodeOrPersistentNameNamesTheDevice) {
 }
 
 }  // namespace
+
+namespace {
+
+struct MappingCase {
+    const char* settings;
+    std::vector<int> usbPorts;   // the ports that open /dev/ttyUSB0
+    std::vector<int> uartPorts;  // the ports that open /dev/ttyS0
+};
+
+class PortMappingTest : public ::testing::TestWithParam<MappingCase> {};
+
+// Port N opens key COMN of [PORTS] or, without one, /dev/ttyS(N-1), as the driver does.
+TEST_P(PortMappingTest, PortsOpeningADevice) {
+    platform::SerialDevice usb;
+    usb.node = "/dev/ttyUSB0";
+    usb.byIdLinks = {"/dev/serial/by-id/usb-FTDI_A1B2-if00-port0"};
+    platform::SerialDevice uart;
+    uart.node = "/dev/ttyS0";
+    EXPECT_EQ(platform::PortsOpening(GetParam().settings, usb, 20), GetParam().usbPorts);
+    EXPECT_EQ(platform::PortsOpening(GetParam().settings, uart, 20), GetParam().uartPorts);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Settings, PortMappingTest,
+    ::testing::Values(
+        MappingCase{"", {}, {1}}, MappingCase{"[ports]\r\ncom1 = /dev/ttyUSB0\r\n", {1}, {}},
+        MappingCase{"[PORTS]\nCOM1=\nCOM3=/dev/serial/by-id/usb-FTDI_A1B2-if00-port0\n"
+                    "COM12=\"/dev/ttyUSB0\"\nCOM21=/dev/ttyUSB0\n",
+                    {3, 12},
+                    {1}},
+        MappingCase{"[SYSTEM]\nCOM1=/dev/ttyUSB0\n[PORTS]\nCOM2=/dev/ttyS0\n", {}, {1, 2}}));
+
+TEST(PortMapping, MappedPortsListsTheExplicitKeys) {
+    using Mapped = std::vector<std::pair<int, std::string>>;
+    EXPECT_EQ(platform::MappedPorts("[PORTS]\nCOM2=/dev/ttyUSB0\nCOM1=\nCOM9=x\n", 8),
+              (Mapped{{2, "/dev/ttyUSB0"}}));
+    EXPECT_EQ(platform::DefaultPortDevice(1), "/dev/ttyS0");
+}
+
+}  // namespace
