@@ -24,6 +24,7 @@ constexpr std::size_t kMaxLinkSize = 4096;
 constexpr int kMaxLinkHops = 40;
 constexpr int kMaxDirectoryEntries = 4096;
 constexpr int kMaxUsbAncestors = 12;
+constexpr int kMaxSerialCoreLevels = 3;
 
 // A path inside the root: its components below the root, and where that is in this file system.
 struct Resolved {
@@ -204,11 +205,20 @@ std::string DeviceNodeName(const std::string& ttyPath, const std::string& name) 
     return plain ? devname : name;
 }
 
-std::string DriverName(const std::string& devicePath) {
-    const std::optional<std::string> target = ReadLink(devicePath + "/driver");
-    if (!target) return {};
-    const std::string name = target->substr(target->rfind('/') + 1);
-    return IsPlainName(name) ? PrintableLine(name) : std::string{};
+// The driver of the port's hardware. Newer kernels put a port and its controller of the generic
+// serial core ("port", "ctrl" on bus serial-base) between the hardware device and the tty; the
+// driver the operator knows is the one above them.
+std::string DriverName(const std::string& root, Resolved device) {
+    for (int level = 0; level < kMaxSerialCoreLevels && device.parts.size() > 3; ++level) {
+        const std::optional<std::string> target = ReadLink(Join(root, device.parts) + "/driver");
+        if (!target) return {};
+        if (target->find("/bus/serial-base/") == std::string::npos) {
+            const std::string name = target->substr(target->rfind('/') + 1);
+            return IsPlainName(name) ? PrintableLine(name) : std::string{};
+        }
+        device.parts.pop_back();
+    }
+    return {};
 }
 
 // The USB device a port belongs to is the nearest ancestor of its device in sysfs that has a
@@ -250,7 +260,7 @@ std::optional<SerialDevice> ReadPort(const std::string& root, const std::string&
         return std::nullopt;
     SerialDevice port;
     port.node = "/dev/" + nodeName;
-    port.driver = DriverName(device->path);
+    port.driver = DriverName(root, *device);
     ReadUsbIdentity(root, *device, port);
     return port;
 }

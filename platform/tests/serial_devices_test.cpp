@@ -92,6 +92,16 @@ const Case kCases[] = {
      },
      {"/dev/ttyS1 [] serial : '' '' ''", "/dev/ttyS2 [] serial : '' '' ''",
       "/dev/ttyS10 [] serial : '' '' ''"}},
+    {"SerialCorePortsNameTheControllersDriver",
+     [](const FakeSysfs& tree) {
+         tree.AddUart("ttyS0", "4", "pnp0/00:00/00:00:0/00:00:0.0", "port");
+         tree.Link("sys/devices/pnp0/00:00/00:00:0/00:00:0.0/driver",
+                   "../../../../../bus/serial-base/drivers/port");
+         tree.Link("sys/devices/pnp0/00:00/00:00:0/driver",
+                   "../../../../bus/serial-base/drivers/ctrl");
+         tree.Link("sys/devices/pnp0/00:00/driver", "../../../bus/pnp/drivers/serial");
+     },
+     {kUart}},
     {"NoNodeInDev",
      [](const FakeSysfs& tree) {
          AddFtdi(tree);
