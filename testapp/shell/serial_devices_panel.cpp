@@ -56,6 +56,9 @@ SerialDevicesPanel::SerialDevicesPanel(QComboBox* portCombo, QWidget* parent)
     setObjectName(QStringLiteral("groupSerialDevices"));
     labelPortDevice = Named<QLabel>("labelPortDevice", this);
     labelPortDevice->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    labelMappedPorts = Named<QLabel>("labelMappedPorts", this);
+    labelMappedPorts->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    labelMappedPorts->setWordWrap(true);
     listSerialDevices = Named<QTreeWidget>("listSerialDevices", this);
     listSerialDevices->setRootIsDecorated(false);
     listSerialDevices->setAllColumnsShowFocus(true);
@@ -67,6 +70,8 @@ SerialDevicesPanel::SerialDevicesPanel(QComboBox* portCombo, QWidget* parent)
     auto* form = new QFormLayout;
     form->addRow(MakeCaption(QStringLiteral("Com port opens:"), labelPortDevice, this),
                  labelPortDevice);
+    form->addRow(MakeCaption(QStringLiteral("Mapped ports:"), labelMappedPorts, this),
+                 labelMappedPorts);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
     layout->addWidget(MakeCaption(QStringLiteral("Devices present:"), listSerialDevices, this));
@@ -119,8 +124,30 @@ void SerialDevicesPanel::Refresh() {
         listSerialDevices->addTopLevelItem(item);
         if (item->text(0) == selectedNode) listSerialDevices->setCurrentItem(item);
     }
+    ShowMappedPorts(settings);
     ShowPortDevice();
     UpdateMapButton();
+}
+
+void SerialDevicesPanel::ShowMappedPorts(const std::optional<std::string>& settings) {
+    if (!settings) {
+        labelMappedPorts->setText(
+            QStringLiteral("unknown: %1 does not read whole").arg(QLatin1String(kSettingsFile)));
+        return;
+    }
+    QStringList mapped;
+    for (const auto& [port, path] : platform::MappedPorts(*settings, kMaxListedPort))
+        mapped << QStringLiteral("com%1 = %2").arg(port).arg(Text(path));
+    labelMappedPorts->setText(mapped.isEmpty() ? QStringLiteral("none")
+                                               : mapped.join(QStringLiteral("; ")));
+}
+
+// A device outside the list (a pseudo-terminal, say) is present when its path is there.
+bool SerialDevicesPanel::IsPresent(const std::string& path) const {
+    for (const platform::SerialDevice& device : m_devices)
+        if (platform::NamesDevice(device, path)) return true;
+    return !path.empty() && path.front() == '/' &&
+           QFileInfo::exists(Text((m_root == "/" ? std::string() : m_root) + path));
 }
 
 void SerialDevicesPanel::ShowPortDevice() {
@@ -133,11 +160,8 @@ void SerialDevicesPanel::ShowPortDevice() {
             QStringLiteral("unknown: %1 does not read whole").arg(QLatin1String(kSettingsFile)));
     } else {
         const std::string path = platform::PortDevicePath(*settings, port);
-        bool present = false;
-        for (const platform::SerialDevice& device : m_devices)
-            present = present || platform::NamesDevice(device, path);
         labelPortDevice->setText(Text(path) +
-                                 (present ? QString() : QStringLiteral(" (not present)")));
+                                 (IsPresent(path) ? QString() : QStringLiteral(" (not present)")));
     }
 }
 

@@ -32,6 +32,8 @@ public:
 private:
     void WatchDeviceFolders();
     void ShowPortDevice();
+    void ShowMappedPorts(const std::optional<std::string>& settings);
+    bool IsPresent(const std::string& path) const;
     void UpdateMapButton();
     std::optional<std::string> ReadSettings() const;
 
@@ -39,6 +41,7 @@ private:
     std::string m_root;
     std::vector<platform::SerialDevice> m_devices;
     QLabel* labelPortDevice;
+    QLabel* labelMappedPorts;
     QTreeWidget* listSerialDevices;
     QPushButton* btMapDevice;
     QFileSystemWatcher m_watcher;

@@ -83,34 +83,45 @@ void SerialDevicesPageTest::choosingADeviceMapsTheChosenPort_data() {
     QTest::addColumn<QStringList>("rowsBefore");
     QTest::addColumn<QString>("opensBefore");
     QTest::addColumn<QString>("portTyped");
+    QTest::addColumn<QString>("opensTyped");
     QTest::addColumn<int>("row");
     QTest::addColumn<QString>("settingsAfter");
     QTest::addColumn<QString>("opensAfter");
     QTest::addColumn<QStringList>("rowsAfter");
+    QTest::addColumn<QString>("mappedAfter");
 
     QTest::newRow("no file: the default, then the adapter's persistent name")
         << QString() << QStringList{"/dev/ttyS0 com1", "/dev/ttyUSB0 "} << "/dev/ttyS0"
-        << "com3" << 1 << QString("[PORTS]\nCOM3=%1\n").arg(kUsbById) << kUsbById
-        << QStringList{"/dev/ttyS0 com1", "/dev/ttyUSB0 com3"};
+        << "com3"
+        << "/dev/ttyS2 (not present)" << 1 << QString("[PORTS]\nCOM3=%1\n").arg(kUsbById)
+        << kUsbById << QStringList{"/dev/ttyS0 com1", "/dev/ttyUSB0 com3"}
+        << QString("com3 = %1").arg(kUsbById);
     QTest::newRow("the rest of the file kept, a device without persistent name by node")
         << "; "
            "settings\r\n[SYSTEM]\r\nDEBUG=0\r\n[PORTS]\r\nCOM1=/dev/ttyUSB0\r\nCOM2=/dev/"
            "ttyACM7\r\n"
         << QStringList{"/dev/ttyS0 ", "/dev/ttyUSB0 com1"} << "/dev/ttyUSB0"
-        << "com2" << 0
+        << "com2"
+        << "/dev/ttyACM7 (not present)" << 0
         << "; "
            "settings\r\n[SYSTEM]\r\nDEBUG=0\r\n[PORTS]\r\nCOM1=/dev/ttyUSB0\r\nCOM2=/dev/ttyS0\r\n"
-        << "/dev/ttyS0" << QStringList{"/dev/ttyS0 com2", "/dev/ttyUSB0 com1"};
+        << "/dev/ttyS0" << QStringList{"/dev/ttyS0 com2", "/dev/ttyUSB0 com1"}
+        << "com1 = /dev/ttyUSB0; com2 = /dev/ttyS0";
     QTest::newRow("a port mapped to a device that is not there")
         << "[PORTS]\nCOM5=/dev/ttyACM7\n"
         << QStringList{"/dev/ttyS0 com1", "/dev/ttyUSB0 "} << "/dev/ttyS0"
-        << "com5" << 1 << QString("[PORTS]\nCOM5=%1\n").arg(kUsbById) << kUsbById
-        << QStringList{"/dev/ttyS0 com1", "/dev/ttyUSB0 com5"};
+        << "com5"
+        << "/dev/ttyACM7 (not present)" << 1 << QString("[PORTS]\nCOM5=%1\n").arg(kUsbById)
+        << kUsbById << QStringList{"/dev/ttyS0 com1", "/dev/ttyUSB0 com5"}
+        << QString("com5 = %1").arg(kUsbById);
     QTest::newRow("a FIFO is neither read nor written")
         << "fifo" << QStringList{"/dev/ttyS0 ", "/dev/ttyUSB0 "}
         << "unknown: ./sysconfig.ini does not read whole"
-        << "com1" << 1 << QString() << "unknown: ./sysconfig.ini does not read whole"
-        << QStringList{"/dev/ttyS0 ", "/dev/ttyUSB0 "};
+        << "com1"
+        << "unknown: ./sysconfig.ini does not read whole" << 1 << QString()
+        << "unknown: ./sysconfig.ini does not read whole"
+        << QStringList{"/dev/ttyS0 ", "/dev/ttyUSB0 "}
+        << "unknown: ./sysconfig.ini does not read whole";
 }
 
 void SerialDevicesPageTest::choosingADeviceMapsTheChosenPort() {
@@ -118,10 +129,12 @@ void SerialDevicesPageTest::choosingADeviceMapsTheChosenPort() {
     QFETCH(QStringList, rowsBefore);
     QFETCH(QString, opensBefore);
     QFETCH(QString, portTyped);
+    QFETCH(QString, opensTyped);
     QFETCH(int, row);
     QFETCH(QString, settingsAfter);
     QFETCH(QString, opensAfter);
     QFETCH(QStringList, rowsAfter);
+    QFETCH(QString, mappedAfter);
 
     WorkingFolder folder;
     DialogRecorder dialogs;
@@ -146,6 +159,7 @@ void SerialDevicesPageTest::choosingADeviceMapsTheChosenPort() {
     QTest::mouseClick(page.port->lineEdit(), Qt::LeftButton);
     page.port->lineEdit()->selectAll();
     QTest::keyClicks(page.port->lineEdit(), portTyped);
+    QCOMPARE(page.portDevice->text(), opensTyped);
     ClickRow(page.list, row);
     QVERIFY(page.map->isEnabled());
     QTest::mouseClick(page.map, Qt::LeftButton);
@@ -161,6 +175,7 @@ void SerialDevicesPageTest::choosingADeviceMapsTheChosenPort() {
     }
     QCOMPARE(page.portDevice->text(), opensAfter);
     QCOMPARE(Rows(page.list), rowsAfter);
+    QCOMPARE(Find<QLabel>(&window, "labelMappedPorts")->text(), mappedAfter);
     QCOMPARE(page.list->currentItem(), page.list->topLevelItem(row));
 }
 
