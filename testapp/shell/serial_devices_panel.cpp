@@ -79,8 +79,9 @@ SerialDevicesPanel::SerialDevicesPanel(QComboBox* portCombo, QWidget* parent)
     layout->addWidget(btMapDevice, 0, Qt::AlignRight);
 
     connect(btMapDevice, &QPushButton::clicked, this, &SerialDevicesPanel::btMapDeviceClick);
+    // Queued: mapping refreshes the list, which deletes the item the signal is about.
     connect(listSerialDevices, &QTreeWidget::itemActivated, this,
-            &SerialDevicesPanel::btMapDeviceClick);
+            &SerialDevicesPanel::btMapDeviceClick, Qt::QueuedConnection);
     connect(listSerialDevices, &QTreeWidget::itemSelectionChanged, this,
             &SerialDevicesPanel::UpdateMapButton);
     connect(m_portCombo, &QComboBox::currentTextChanged, this, [this] {
@@ -146,8 +147,10 @@ void SerialDevicesPanel::ShowMappedPorts(const std::optional<std::string>& setti
 bool SerialDevicesPanel::IsPresent(const std::string& path) const {
     for (const platform::SerialDevice& device : m_devices)
         if (platform::NamesDevice(device, path)) return true;
-    return !path.empty() && path.front() == '/' &&
-           QFileInfo::exists(Text((m_root == "/" ? std::string() : m_root) + path));
+    if (path.empty()) return false;
+    // A relative path is relative to the current folder, where the driver opens it.
+    const std::string root = path.front() == '/' && m_root != "/" ? m_root : std::string();
+    return QFileInfo::exists(Text(root + path));
 }
 
 void SerialDevicesPanel::ShowPortDevice() {
