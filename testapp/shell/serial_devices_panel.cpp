@@ -22,7 +22,17 @@ constexpr int kMaxListedPort = 255;
 // udev adds a node first and its persistent names a moment later: one look after both.
 constexpr int kRefreshDelayMs = 300;
 
+// Mapped paths come from a file anyone may have edited: shown cut, and only so many of them,
+// so that the page keeps its layout.
+constexpr int kShownPathLength = 80;
+constexpr int kShownMappings = 6;
+
 QString Text(const std::string& text) { return QString::fromStdString(text); }
+
+QString ShownPath(const std::string& path) {
+    const QString text = Text(path);
+    return text.size() <= kShownPathLength ? text : text.left(kShownPathLength - 1) + QChar(0x2026);
+}
 
 QString PortNames(const std::vector<int>& ports) {
     QStringList names;
@@ -55,9 +65,11 @@ SerialDevicesPanel::SerialDevicesPanel(QComboBox* portCombo, QWidget* parent)
       m_root(platform::SerialDeviceRoot()) {
     setObjectName(QStringLiteral("groupSerialDevices"));
     labelPortDevice = Named<QLabel>("labelPortDevice", this);
-    labelPortDevice->setTextInteractionFlags(Qt::TextSelectableByMouse);
     labelMappedPorts = Named<QLabel>("labelMappedPorts", this);
-    labelMappedPorts->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    for (QLabel* label : {labelPortDevice, labelMappedPorts}) {
+        label->setTextFormat(Qt::PlainText);
+        label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    }
     labelMappedPorts->setWordWrap(true);
     listSerialDevices = Named<QTreeWidget>("listSerialDevices", this);
     listSerialDevices->setRootIsDecorated(false);
@@ -136,9 +148,15 @@ void SerialDevicesPanel::ShowMappedPorts(const std::optional<std::string>& setti
             QStringLiteral("unknown: %1 does not read whole").arg(QLatin1String(kSettingsFile)));
         return;
     }
+    const auto ports = platform::MappedPorts(*settings, kMaxListedPort);
     QStringList mapped;
-    for (const auto& [port, path] : platform::MappedPorts(*settings, kMaxListedPort))
-        mapped << QStringLiteral("com%1 = %2").arg(port).arg(Text(path));
+    for (const auto& [port, path] : ports) {
+        if (mapped.size() == kShownMappings) {
+            mapped << QStringLiteral("%1 more").arg(ports.size() - kShownMappings);
+            break;
+        }
+        mapped << QStringLiteral("com%1 = %2").arg(port).arg(ShownPath(path));
+    }
     labelMappedPorts->setText(mapped.isEmpty() ? QStringLiteral("none")
                                                : mapped.join(QStringLiteral("; ")));
 }
@@ -163,7 +181,7 @@ void SerialDevicesPanel::ShowPortDevice() {
             QStringLiteral("unknown: %1 does not read whole").arg(QLatin1String(kSettingsFile)));
     } else {
         const std::string path = platform::PortDevicePath(*settings, port);
-        labelPortDevice->setText(Text(path) +
+        labelPortDevice->setText(ShownPath(path) +
                                  (IsPresent(path) ? QString() : QStringLiteral(" (not present)")));
     }
 }

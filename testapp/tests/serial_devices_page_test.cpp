@@ -114,6 +114,23 @@ void SerialDevicesPageTest::choosingADeviceMapsTheChosenPort_data() {
         << "/dev/ttyACM7 (not present)" << 1 << QString("[PORTS]\nCOM5=%1\n").arg(kUsbById)
         << kUsbById << QStringList{"/dev/ttyS0 com1", "/dev/ttyUSB0 com5"}
         << QString("com5 = %1").arg(kUsbById);
+    const QString longPath = "/dev/<b>" + QString(200, 'x');
+    QTest::newRow("long and marked-up paths shown cut, as plain text, and only so many")
+        << QString(
+               "[PORTS]\nCOM1=%1\nCOM2=/dev/ttyS0\nCOM3=a\nCOM4=b\nCOM5=c\nCOM6=d\nCOM7=e\n"
+               "COM8=f\n")
+               .arg(longPath)
+        << QStringList{"/dev/ttyS0 com2", "/dev/ttyUSB0 "}
+        << longPath.left(79) + QChar(0x2026) + " (not present)"
+        << "com8"
+        << "f (not present)" << 1
+        << QString(
+               "[PORTS]\nCOM1=%1\nCOM2=/dev/ttyS0\nCOM3=a\nCOM4=b\nCOM5=c\nCOM6=d\nCOM7=e\n"
+               "COM8=%2\n")
+               .arg(longPath, kUsbById)
+        << kUsbById << QStringList{"/dev/ttyS0 com2", "/dev/ttyUSB0 com8"}
+        << "com1 = " + longPath.left(79) + QChar(0x2026) +
+               "; com2 = /dev/ttyS0; com3 = a; com4 = b; com5 = c; com6 = d; 2 more";
     QTest::newRow("a FIFO is neither read nor written")
         << "fifo" << QStringList{"/dev/ttyS0 ", "/dev/ttyUSB0 "}
         << "unknown: ./sysconfig.ini does not read whole"
@@ -154,6 +171,7 @@ void SerialDevicesPageTest::choosingADeviceMapsTheChosenPort() {
 
     QCOMPARE(Rows(page.list), rowsBefore);
     QCOMPARE(page.portDevice->text(), opensBefore);
+    QCOMPARE(page.portDevice->textFormat(), Qt::PlainText);
     QVERIFY(!page.map->isEnabled());
 
     QTest::mouseClick(page.port->lineEdit(), Qt::LeftButton);
