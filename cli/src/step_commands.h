@@ -10,12 +10,14 @@ void AddDeviceCommands(CLI::App& app, StepSlot& slot);  // information, keypad, 
 void AddKeyCommands(CLI::App& app, StepSlot& slot);     // key loading, verify codes, authentication
 void AddPinCommands(CLI::App& app, StepSlot& slot);     // PIN entry, renew/verify, MAC, data
 void AddLocalCommands(CLI::App& app, StepSlot& slot);   // local DES
+void AddPortCommands(CLI::App& app, StepSlot& slot);    // serial devices present
 
 inline void AddStepCommands(CLI::App& app, StepSlot& slot) {
     AddDeviceCommands(app, slot);
     AddKeyCommands(app, slot);
     AddPinCommands(app, slot);
     AddLocalCommands(app, slot);
+    AddPortCommands(app, slot);
 }
 
 }  // namespace cli

@@ -2,6 +2,7 @@
 // error exits with 2, names the argument or the bound at fault, and comes before the port is
 // opened, so that a scripted pad on a pty never sees a byte.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "fake_sysfs.h"
 #include "in_process_tool.h"
 #include "pty_peer.h"
 
@@ -222,6 +224,65 @@ TEST(RunTool, VersionHelpAndDisplayArgumentsFollowTheConventions) {
         EXPECT_EQ((run.out + run.err).find("caught in your main"), std::string::npos);
         EXPECT_EQ(lumenord::test::Hex(pad.Read(1, 0)), "");
     }
+}
+
+// `ports` needs no pad: it lists the devices of the tree that LUMENORD_DEVICE_ROOT names and the
+// ports that ./sysconfig.ini (or the default) makes open each; a settings file that does not read
+// whole fails the step rather than show a mapping the driver would not use.
+TEST(RunTool, PortsListsTheDevicesAndThePortsThatOpenThem) {
+    const lumenord::test::TempWorkDir folder;
+    const testsupport::FakeSysfs tree(folder.Path() + "/root");
+    tree.AddUsbPort("ttyUSB0", "ftdi_sio", "0403", "6001", "FTDI", "FT232R USB UART", "A1B2",
+                    "usb-FTDI_A1B2-if00-port0");
+    tree.AddUart("ttyS0", "4", "pnp0/00:01", "serial");
+    tree.AddUart("ttyS1", "0", "platform/serial8250", "serial8250");
+    setenv("LUMENORD_DEVICE_ROOT", tree.root().c_str(), 1);
+    const std::string usb =
+        R"({"node":"/dev/ttyUSB0","by_id":["/dev/serial/by-id/usb-FTDI_A1B2-if00-port0"],)"
+        R"("driver":"ftdi_sio","vendor_id":"0403","product_id":"6001","manufacturer":"FTDI",)"
+        R"("product":"FT232R USB UART","serial":"A1B2","ports":)";
+    const std::string uart =
+        R"({"node":"/dev/ttyS0","by_id":[],"driver":"serial","vendor_id":"","product_id":"",)"
+        R"("manufacturer":"","product":"","serial":"","ports":)";
+    struct Row {
+        const char* settings;  // nullptr: no file; "fifo": a FIFO in its place
+        std::vector<std::string> args;
+        int status;
+        std::string out;
+    };
+    const Row rows[] = {
+        {nullptr,
+         {"ports"},
+         cli::kExitSuccess,
+         "ok   ports: devices=[" + uart + R"(["com1"]},)" + usb + "[]}] mapped={}"},
+        {"[PORTS]\nCOM1=/dev/serial/by-id/usb-FTDI_A1B2-if00-port0\nCOM4=/dev/ttyUSB0\n"
+         "COM7=/dev/ttyACM3\n",
+         {"--json", "ports"},
+         cli::kExitSuccess,
+         R"({"step":1,"operation":"ports","request":"","result":null,"result_text":"success",)"
+         R"("ok":true,"reply":{"devices":[)" +
+             uart + "[]}," + usb +
+             R"(["com1","com4"]}],"mapped":{"com1":"/dev/serial/by-id/usb-FTDI_A1B2-if00-port0",)"
+             R"("com4":"/dev/ttyUSB0","com7":"/dev/ttyACM3"}},"ms":)"},
+        {"fifo",
+         {"ports"},
+         cli::kExitStepFailed,
+         "FAIL ports: ./sysconfig.ini is there but does not read whole"},
+    };
+    for (const Row& row : rows) {
+        std::filesystem::remove("sysconfig.ini");
+        if (row.settings != nullptr && std::string(row.settings) == "fifo") {
+            ASSERT_EQ(mkfifo("sysconfig.ini", 0600), 0);
+        } else if (row.settings != nullptr) {
+            WriteFile("sysconfig.ini", row.settings);
+        }
+        const ToolRun run = RunInProcess(row.args);
+        SCOPED_TRACE(run.out + run.err);
+        EXPECT_EQ(run.status, row.status);
+        EXPECT_EQ(run.out.rfind(row.out, 0), 0u);
+        EXPECT_EQ(run.err, "");
+    }
+    unsetenv("LUMENORD_DEVICE_ROOT");
 }
 
 }  // namespace

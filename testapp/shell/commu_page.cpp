@@ -6,6 +6,7 @@
 #include <QVBoxLayout>
 
 #include "page_layout.h"
+#include "serial_devices_panel.h"
 
 namespace shell {
 namespace {
@@ -52,9 +53,9 @@ CommuParaPage::CommuParaPage(Shell& shell, QWidget* parent) : QWidget(parent), m
     form->addRow(buttons);
     group->setFixedWidth(360);
 
-    auto* outer = new QVBoxLayout(this);
-    outer->addWidget(group, 0, Qt::AlignHCenter | Qt::AlignTop);
-    outer->addStretch();
+    auto* outer = new QHBoxLayout(this);
+    outer->addWidget(group, 0, Qt::AlignTop);
+    outer->addWidget(new SerialDevicesPanel(comboPort, this), 1);
 }
 
 PortOpenArgs CommuParaPage::OpenArgs() const {

@@ -1,7 +1,9 @@
 #include "port_args.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
 
 #include "str_to_int.h"
@@ -29,6 +31,14 @@ PortOpenArgs BuildPortOpenArgs(const QString& port, const QString& baud, const Q
     CopyBounded(args.dataBits, dataBits);
     CopyBounded(args.stopBits, stopBits);
     return args;
+}
+
+int PortNumberOfName(const QString& port) {
+    PortOpenArgs args;
+    CopyBounded(args.portName, port);
+    if (std::strlen(args.portName) < 4) return 0;
+    const long number = std::strtol(args.portName + 3, nullptr, 10);
+    return number >= 1 && number <= INT_MAX ? static_cast<int>(number) : 0;
 }
 
 }  // namespace shell

@@ -19,4 +19,8 @@ struct PortOpenArgs {
 PortOpenArgs BuildPortOpenArgs(const QString& port, const QString& baud, const QString& parity,
                                const QString& dataBits, const QString& stopBits);
 
+// The port number the driver opens for the port name `port` (cut to its field as above): the
+// number after the first three characters, 0 when there is none and nothing would open.
+int PortNumberOfName(const QString& port);
+
 }  // namespace shell

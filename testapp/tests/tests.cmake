@@ -16,6 +16,9 @@ testapp_add_qtest(testapp_logic_tests SOURCES tests/logic_test.cpp)
 testapp_add_qtest(testapp_startup_tests SOURCES tests/startup_test.cpp)
 testapp_add_qtest(testapp_operations_logic_tests SOURCES tests/operations_logic_test.cpp)
 testapp_add_qtest(testapp_cleartext_logic_tests SOURCES tests/cleartext_logic_test.cpp)
+# The serial devices on the "Commu para" page, from a fake sysfs tree.
+testapp_add_qtest(testapp_serial_devices_tests SOURCES tests/serial_devices_page_test.cpp
+    LIBS lumenord_test_support)
 
 # The end-to-end cases need the driver library beside them and the simulated pad.
 if(TARGET Lumenord AND TARGET padsim_engine)

@@ -1,0 +1,37 @@
+#include <cstdlib>
+#include <string>
+
+#include "profile_text.h"
+#include "serial_devices.h"
+
+namespace platform {
+
+std::string SerialDeviceRoot() {
+    const char* root = std::getenv("LUMENORD_DEVICE_ROOT");
+    return root != nullptr && *root != '\0' ? root : "/";
+}
+
+std::string PortDevicePath(std::string_view settings, int portNumber) {
+    const std::optional<std::string> mapped =
+        FindProfileValue(settings, "PORTS", "COM" + std::to_string(portNumber));
+    return mapped && !mapped->empty() ? *mapped : DefaultPortDevice(portNumber);
+}
+
+std::vector<std::pair<int, std::string>> MappedPorts(std::string_view settings, int maxPort) {
+    std::vector<std::pair<int, std::string>> mapped;
+    for (int port = 1; port <= maxPort; ++port) {
+        std::optional<std::string> device =
+            FindProfileValue(settings, "PORTS", "COM" + std::to_string(port));
+        if (device && !device->empty()) mapped.emplace_back(port, std::move(*device));
+    }
+    return mapped;
+}
+
+std::vector<int> PortsOpening(std::string_view settings, const SerialDevice& device, int maxPort) {
+    std::vector<int> ports;
+    for (int port = 1; port <= maxPort; ++port)
+        if (NamesDevice(device, PortDevicePath(settings, port))) ports.push_back(port);
+    return ports;
+}
+
+}  // namespace platform
