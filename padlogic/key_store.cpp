@@ -1,6 +1,9 @@
 #include "key_store.h"
 
+#include <optional>
+
 #include "key_parts.h"
+#include "key_tables.h"
 #include "profile.h"
 
 namespace padlogic {
@@ -108,6 +111,34 @@ bool IsPadKeyValue(std::string_view text, std::size_t length) {
 std::string NoPadKeyValueReason(std::size_t length) {
     return "the pad's reply is not a key value (" + std::to_string(length) +
            " hexadecimal characters expected)";
+}
+
+namespace {
+
+// The number of a key index of two hexadecimal digits; nothing for any other text.
+std::optional<unsigned> IndexValue(std::string_view index) {
+    if (index.size() != 2 || HexDigit(index[0]) < 0 || HexDigit(index[1]) < 0) return std::nullopt;
+    return HexByteAt(index, 0);
+}
+
+}  // namespace
+
+KeyRecords CipherKeyRecords(std::string_view decryptIndex, std::string_view saveIndex,
+                            std::string_view tag, std::string_view clear, const KeyStore& store) {
+    constexpr unsigned kLastClearKeyIndex = 0x1F;
+    KeyRecords records;
+    records.CipherKey(saveIndex, clear);
+    const std::optional<unsigned> save = IndexValue(saveIndex);
+    if (save == IndexValue(decryptIndex) && !store.ClearPart(decryptIndex, 1).empty()) {
+        for (int part = 1; part <= 3; ++part) records.ClearPart(decryptIndex, part, "");
+    }
+    if (save && *save <= kLastClearKeyIndex && tag == kMasterKeyTag) {
+        records.ClearPart(saveIndex, 1, clear)
+            .ClearValue(saveIndex, clear)
+            .ClearPart(saveIndex, 2, "")
+            .ClearPart(saveIndex, 3, "");
+    }
+    return records;
 }
 
 }  // namespace padlogic

@@ -53,6 +53,16 @@ private:
     std::vector<Record> m_records;
 };
 
+class KeyStore;
+
+// The records after a key loaded in cipher text at `saveIndex` under the key at `decryptIndex`
+// with `tag`, whose clear value (or the key mask) is `clear`: that value at the save index; the
+// decryption key's clear parts emptied when the new key replaced it, since they no longer
+// describe it; a master key at a clear-key index (00-1F) also as a clear key, so that it serves
+// as a decryption key. The program and the command-line tool record the same.
+KeyRecords CipherKeyRecords(std::string_view decryptIndex, std::string_view saveIndex,
+                            std::string_view tag, std::string_view clear, const KeyStore& store);
+
 // The store in one file. Reads give "" (or the default time-out) when the file, the section or
 // the key is missing, or when `index` is empty.
 class KeyStore {

@@ -482,32 +482,13 @@ struct CipherRecordPlan {
     std::string decryptIndex, saveIndex, tag, storedClear;
 };
 
-constexpr int kLastClearKeyIndex = 0x1F;
-
-int IndexNumber(const std::string& index) {
-    return static_cast<int>(padlogic::HexByteAt(index, 0));
-}
-
-// What the program records for the same download: the key's clear value at its save index; the
-// decryption key's parts cleared when the key replaced it; a master key at a clear-key index
-// recorded as a clear key too, so that it serves as a decryption key.
+// Records the download as the program records it, unless the key store is left alone.
 void RecordCipherKey(StepOutcome& outcome, const CipherRecordPlan& plan, const ToolKeyStore& keys,
                      const char* done) {
     const padlogic::KeyStore* store = keys.store();
     if (!store) return;
-    const std::string& dd = plan.decryptIndex;
-    const std::string& ss = plan.saveIndex;
-    padlogic::KeyRecords records;
-    records.CipherKey(ss, plan.storedClear);
-    if (IndexNumber(ss) == IndexNumber(dd) && !store->ClearPart(dd, 1).empty()) {
-        for (int part = 1; part <= 3; ++part) records.ClearPart(dd, part, "");
-    }
-    if (IndexNumber(ss) <= kLastClearKeyIndex && plan.tag == padlogic::kMasterKeyTag) {
-        records.ClearPart(ss, 1, plan.storedClear)
-            .ClearValue(ss, plan.storedClear)
-            .ClearPart(ss, 2, "")
-            .ClearPart(ss, 3, "");
-    }
+    const padlogic::KeyRecords records = padlogic::CipherKeyRecords(
+        plan.decryptIndex, plan.saveIndex, plan.tag, plan.storedClear, *store);
     keys.Record(outcome, done, records);
 }
 

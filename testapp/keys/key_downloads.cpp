@@ -13,7 +13,6 @@ using padlogic::kKeyMask;
 constexpr std::size_t kPartLimit = 127;
 constexpr std::size_t kRequestLimit = 255;
 // Clear keys sit at 00-1F; a master key loaded there serves as a clear decryption key too.
-constexpr int kLastClearKeyIndex = 0x1F;
 // A tag typed rather than chosen stands at no position of the tag list, and the record has
 // always carried the digit of position -1 for it.
 constexpr int kTypedTagDigit = 1;
@@ -344,25 +343,6 @@ CipherKeyDownload PlanCipherKeyDownload(const CipherKeyInput& input, padlogic::D
                                                   input.lengthPosition + 1, cipher, verifyCode);
     download.storedClear = clear;
     return download;
-}
-
-padlogic::KeyRecords CipherKeyRecords(const CipherKeyDownload& download, const std::string& tagText,
-                                      const padlogic::KeyStore& store) {
-    const std::string& dd = download.decryptionIndex;
-    const std::string& ss = download.saveIndex;
-    padlogic::KeyRecords records;
-    records.CipherKey(ss, download.storedClear);
-    // The clear parts of the decryption key no longer describe the key that replaced it.
-    if (ParseIndex(ss) == ParseIndex(dd) && !store.ClearPart(dd, 1).empty()) {
-        for (int part = 1; part <= 3; ++part) records.ClearPart(dd, part, "");
-    }
-    if (ParseIndex(ss).value_or(0x80) <= kLastClearKeyIndex && tagText == padlogic::kMasterKeyTag) {
-        records.ClearPart(ss, 1, download.storedClear)
-            .ClearValue(ss, download.storedClear)
-            .ClearPart(ss, 2, "")
-            .ClearPart(ss, 3, "");
-    }
-    return records;
 }
 
 std::variant<Refusal, std::string> PlanVerifyCodeRead(const std::string& decryptionNo,

@@ -164,10 +164,6 @@ struct CipherKeyDownload {
 CipherKeyDownload PlanCipherKeyDownload(const CipherKeyInput& input, padlogic::DesFunction des,
                                         const padlogic::KeyStore& store);
 
-// The records after a successful cipher-text download, by what `store` holds for DD.
-padlogic::KeyRecords CipherKeyRecords(const CipherKeyDownload& download, const std::string& tagText,
-                                      const padlogic::KeyStore& store);
-
 // The verify-code read of the key at the save index.
 std::variant<Refusal, std::string> PlanVerifyCodeRead(const std::string& decryptionNo,
                                                       const std::string& saveNo);

@@ -278,8 +278,10 @@ void KeyManagementPage::btDownloadEncryptClick() {
                                download.erase ? "succeed in clear the encryption text key"
                                               : "succeed in downloading the encryption text key"))
         return;
-    shell::RecordKeys(download.erase ? "The key was cleared in the pad" : kKeyLoaded,
-                      CipherKeyRecords(download, input.tagText, padlogic::KeyStore()));
+    shell::RecordKeys(
+        download.erase ? "The key was cleared in the pad" : kKeyLoaded,
+        padlogic::CipherKeyRecords(download.decryptionIndex, download.saveIndex, input.tagText,
+                                   download.storedClear, padlogic::KeyStore()));
 }
 
 // ---- Verify code, load-key authentication, password ----
