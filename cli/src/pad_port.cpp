@@ -5,12 +5,12 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <optional>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 
-#include "pinpad.h"
 #include "file_io.h"
+#include "pinpad.h"
 #include "profile.h"
 #include "profile_text.h"
 

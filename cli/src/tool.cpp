@@ -10,8 +10,8 @@
 #include "pad_input.h"
 #include "report.h"
 #include "run_file.h"
-#include "secret_input.h"
 #include "run_record.h"
+#include "secret_input.h"
 #include "step_commands.h"
 #include "tool_help.h"
 #include "tool_key_store.h"
@@ -157,7 +157,7 @@ int RunSteps(const std::vector<PlannedStep>& steps, const GlobalOptions& options
     if (summarize) reporter.Summary(summary);
     const int exitCode = InterruptRequested() ? kExitInterruptedBase + InterruptSignal()
                          : summary.failures == 0 && summary.skipped == 0 ? kExitSuccess
-                                                                          : kExitStepFailed;
+                                                                         : kExitStepFailed;
     return recorder.Finish(exitCode, err);
 }
 
