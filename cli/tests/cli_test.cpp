@@ -14,6 +14,7 @@
 #include <sstream>
 #include <thread>
 
+#include "acceptance_keys.h"
 #include "child_process.h"
 #include "pad_folder_test.h"
 #include "pty_peer.h"
@@ -45,13 +46,12 @@ protected:
     }
 };
 
-// The keys of examples/acceptance.lumenord, in clear.
-const std::string kPart1 = "0123456789ABCDEFFEDCBA9876543210";
-const std::string kPart2 = "1F2E3D4C5B6A79880897A6B5C4D3E2F1";
-const std::string kPart3 = "00112233445566778899AABBCCDDEEFF";
-const std::string kMasterKey = padsim::test::XorHex(padsim::test::XorHex(kPart1, kPart2), kPart3);
-const std::string kTerminalKey = "2A3B4C5D6E7F80911A2A3D4C5E6E7080";  // odd parity
-const std::string kPinKey = "4C5D6E7F8091A2B3C4D5E6F708192A3B";
+using cli::test::kMasterKey;
+using cli::test::kPart1;
+using cli::test::kPart2;
+using cli::test::kPart3;
+using cli::test::kPinKey;
+using cli::test::kTerminalKey;
 const std::string kMacKey = "6E7F8091A2B3C4D5E6F708192A3B4C5D";
 const std::string kMacData = "4C756D656E6F726420616363657074616E6365";
 

@@ -17,6 +17,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "acceptance_keys.h"
 #include "child_process.h"
 #include "in_process_tool.h"
 #include "key_store.h"
@@ -37,12 +38,12 @@ using padsim::test::RefEncrypt;
 using padsim::test::RefVerifyCode;
 using Json = nlohmann::json;
 
-const std::string kPart1 = "0123456789ABCDEFFEDCBA9876543210";
-const std::string kPart2 = "1F2E3D4C5B6A79880897A6B5C4D3E2F1";
-const std::string kPart3 = "00112233445566778899AABBCCDDEEFF";
-const std::string kMasterKey = padsim::test::XorHex(padsim::test::XorHex(kPart1, kPart2), kPart3);
-const std::string kTerminalKey = "2A3B4C5D6E7F80911A2A3D4C5E6E7080";  // odd parity
-const std::string kPinKey = "4C5D6E7F8091A2B3C4D5E6F708192A3B";
+using cli::test::kMasterKey;
+using cli::test::kPart1;
+using cli::test::kPart2;
+using cli::test::kPart3;
+using cli::test::kPinKey;
+using cli::test::kTerminalKey;
 const std::string kAccount = "4000001234567899";
 
 std::string WriteFile(const std::string& path, const std::string& text) {
