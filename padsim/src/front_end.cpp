@@ -147,6 +147,7 @@ std::string StatsJson(const LineStats& stats, const LineFormat& line, std::uint6
     json["own_ms"] = Milliseconds(stats.processing + stats.keyWait);
     json["processing_ms"] = Milliseconds(stats.processing);
     json["key_wait_ms"] = Milliseconds(stats.keyWait);
+    json["host_wait_ms"] = Milliseconds(stats.hostWait);
     json["first_in_ns"] = NanosecondsOf(stats.firstIn);
     json["last_out_ns"] = NanosecondsOf(stats.lastOut);
     return json.dump(2) + "\n";

@@ -209,6 +209,7 @@ void PtyPad::PressScriptedKey() {
     m_scriptWaitFrom = now;
     QueueEcho(m_engine.PressKey(m_script[m_scriptPos++]));
     m_eventSinceNotify = true;
+    if (m_scriptPos == m_script.size()) m_scriptPos = std::string::npos;  // the script is done
 }
 
 std::optional<PtyPad::Clock::time_point> PtyPad::NextWakeLocked() const {
@@ -230,9 +231,18 @@ void PtyPad::ReadInput() {
         const ssize_t n = read(m_master, buffer, kInputLimit - m_in.size());
         if (n <= 0) return;  // EAGAIN: all taken; EIO cannot happen while the slave is held
         const auto now = Clock::now();
+        CountHostWait(now);
         if (!m_stats.firstIn) m_stats.firstIn = std::max(now, m_in.IdleAt());
         m_in.Push(std::string_view(buffer, static_cast<std::size_t>(n)), now);
     }
+}
+
+void PtyPad::CountHostWait(Clock::time_point now) {
+    const bool padIdle =
+        m_in.empty() && m_out.empty() && m_delayed.empty() && m_scriptPos == std::string::npos;
+    if (!padIdle || !m_stats.lastOut) return;
+    const auto from = std::max(*m_stats.lastOut, m_in.IdleAt());
+    if (now > from) m_stats.hostWait += now - from;
 }
 
 // Hands the engine the bytes that are through the line: the pad acts on a request only once its

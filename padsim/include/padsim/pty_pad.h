@@ -44,6 +44,9 @@ struct LineStats {
     // (from the last byte's arrival to the reply), and waiting for scripted keys.
     std::chrono::nanoseconds processing{0};
     std::chrono::nanoseconds keyWait{0};
+    // Not the pad's: from the last byte written to the host, with nothing more to send or to
+    // wait for, until the host's next request started on the line.
+    std::chrono::nanoseconds hostWait{0};
 };
 
 class PtyPad {
@@ -89,6 +92,7 @@ private:
     void Run();
     void WakeLocked();
     void ReadInput();
+    void CountHostWait(std::chrono::steady_clock::time_point now);
     void HandleArrived();
     void FlushOutput();
     void QueueOut(std::string_view bytes);
