@@ -372,14 +372,15 @@ Row ExcessRow(const std::string& who, int baud, const std::vector<RunTimes>& run
             "(reported)", true};
 }
 
+// Reported only: cli_bench holds the start-up target for a single step; a run file is read and
+// checked whole before its first frame.
 Row StartupRow(int baud, const std::vector<RunTimes>& runs) {
     const std::string figure = "lumenord " + Line(baud) +
                                ": process start to first frame, min / median / max of " +
                                std::to_string(kRuns);
-    if (runs.size() != kRuns) return {figure, "failed", "<= 20 ms (median)", false};
-    const std::vector<double> startup = Each(runs, &RunTimes::startupMs);
-    return {figure, MinMedianMax(startup, "%.1f") + " ms", "<= 20 ms (median)",
-            Median(startup) <= 20};
+    if (runs.size() != kRuns) return {figure, "failed", "(reported)", false};
+    return {figure, MinMedianMax(Each(runs, &RunTimes::startupMs), "%.1f") + " ms", "(reported)",
+            true};
 }
 
 const char* const kTool = "lumenord";
