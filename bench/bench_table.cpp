@@ -21,6 +21,13 @@ std::string Format(const char* format, double value) {
     return text;
 }
 
+std::string MinMedianMax(const std::vector<double>& values, const char* format) {
+    if (values.empty()) return "failed";
+    const auto [min, max] = std::minmax_element(values.begin(), values.end());
+    return Format(format, *min) + " / " + Format(format, Median(values)) + " / " +
+           Format(format, *max);
+}
+
 std::uint64_t NowNs() {
     using namespace std::chrono;
     return static_cast<std::uint64_t>(

@@ -18,6 +18,8 @@ struct Row {
 
 double Median(std::vector<double> values);
 std::string Format(const char* format, double value);
+// "min / median / max" of the values, each in `format`; "failed" when there are none.
+std::string MinMedianMax(const std::vector<double>& values, const char* format);
 // The steady clock in nanoseconds.
 std::uint64_t NowNs();
 // CPU time of the whole process (all threads), in seconds.

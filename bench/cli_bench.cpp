@@ -14,9 +14,9 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "bench_process.h"
 #include "bench_table.h"
 
 namespace {
@@ -25,23 +25,7 @@ using bench::Format;
 using bench::Median;
 using bench::NowNs;
 using bench::Row;
-
-// Starts `argv` in `dir` with stdin from /dev/null, stdout into `outFd` (or /dev/null) and
-// stderr to /dev/null.
-pid_t Spawn(const std::vector<std::string>& argv, const std::string& dir, int outFd = -1) {
-    const pid_t child = fork();
-    if (child != 0) return child;
-    const int null = open("/dev/null", O_RDWR);
-    dup2(null, 0);
-    dup2(outFd >= 0 ? outFd : null, 1);
-    dup2(null, 2);
-    if (chdir(dir.c_str()) != 0) _exit(127);
-    std::vector<char*> args;
-    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    execv(args[0], args.data());
-    _exit(127);
-}
+using bench::Spawn;
 
 // Runs `lumenord version` and takes the time from fork to the first byte on the pad's side of a
 // pseudo-terminal; the tool is then stopped (no pad answers). The port is named as a production
@@ -120,9 +104,7 @@ Row AcceptanceOverhead(const std::string& tool, const std::string& padsim,
     constexpr double kTargetPercent = 5;
     const std::string link = dir + "/ttyPAD";
     const pid_t pad = Spawn({padsim, "--no-input", "--link", link, "--keys", "1234"}, dir);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!std::filesystem::exists(link) && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    bench::WaitForPath(link, std::chrono::seconds(10));
     std::vector<double> shares;
     double toolMs = 0, stepsMs = 0;
     for (int i = 0; i < kRuns + 1; ++i) {

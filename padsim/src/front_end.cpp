@@ -12,7 +12,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <nlohmann/json.hpp>
 #include <stdexcept>
+
+#include "file_io.h"
 
 namespace padsim {
 namespace {
@@ -26,6 +29,12 @@ const char kUsage[] =
     "  --no-input           do not read the terminal (for runs in the background)\n"
     "  --seed N             seed for challenges and random fill\n"
     "  --no-card            socket 1 is empty\n"
+    "  --line-rate BAUD     pace the line at BAUD bits per second (300-921600): replies leave\n"
+    "                       and requests arrive no faster than a serial line carries them\n"
+    "  --frame DPS          character format with --line-rate: data bits 7|8, parity N|E|O,\n"
+    "                       stop bits 1|2 (default 8N1)\n"
+    "  --stats FILE         at the end write the bytes each way, the pad's own time and the\n"
+    "                       first and last byte's times to FILE (JSON; a regular file)\n"
     "faults:\n"
     "  --silent             answer nothing\n"
     "  --noise TEXT         send TEXT ahead of every reply\n"
@@ -96,6 +105,71 @@ char PadKey(unsigned char c) {
         default:
             return 0;
     }
+}
+
+// The line's rate and format from --line-rate and --frame.
+LineFormat LineOf(const std::string& rate, const std::string& frame) {
+    if (rate.empty()) {
+        if (!frame.empty()) throw std::invalid_argument("--frame needs --line-rate");
+        return {};
+    }
+    const long baud = Number(rate);
+    if (baud < kMinLineRate || baud > kMaxLineRate)
+        throw std::invalid_argument("--line-rate wants 300 to 921600 bits per second");
+    std::optional<LineFormat> format = ParseFrame(frame.empty() ? "8N1" : frame);
+    if (!format)
+        throw std::invalid_argument(
+            "--frame wants data bits 7|8, parity N|E|O, stop bits 1|2, "
+            "e.g. 8N1");
+    format->baud = static_cast<int>(baud);
+    return *format;
+}
+
+double Milliseconds(std::chrono::nanoseconds time) { return time.count() / 1e6; }
+
+nlohmann::json NanosecondsOf(const std::optional<std::chrono::steady_clock::time_point>& time) {
+    if (!time) return nullptr;
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(time->time_since_epoch()).count();
+}
+
+// What a benchmark sets a run beside: the bytes each way and their time on the line, the pad's
+// own time, and the times of the first byte in and the last byte out (CLOCK_MONOTONIC, ns).
+std::string StatsJson(const LineStats& stats, const LineFormat& line, std::uint64_t requests) {
+    nlohmann::json json;
+    json["line"] = line.paced() ? nlohmann::json{{"baud", line.baud},
+                                                 {"frame", line.frameName()},
+                                                 {"bits_per_byte", line.bitsPerByte()}}
+                                : nlohmann::json(nullptr);
+    json["requests"] = requests;
+    json["bytes_in"] = stats.bytesIn;
+    json["bytes_out"] = stats.bytesOut;
+    json["wire_ms"] = Milliseconds(line.WireTime(stats.bytesIn + stats.bytesOut));
+    json["own_ms"] = Milliseconds(stats.processing + stats.keyWait);
+    json["processing_ms"] = Milliseconds(stats.processing);
+    json["key_wait_ms"] = Milliseconds(stats.keyWait);
+    json["host_wait_ms"] = Milliseconds(stats.hostWait);
+    json["first_in_ns"] = NanosecondsOf(stats.firstIn);
+    json["last_out_ns"] = NanosecondsOf(stats.lastOut);
+    return json.dump(2) + "\n";
+}
+
+// The statistics file may be replaced only where a regular file or nothing is.
+bool StatsPathUsable(const std::string& path, std::string& error) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0) return errno == ENOENT;
+    if (S_ISREG(st.st_mode)) return true;
+    error = path + " is not a regular file";
+    return false;
+}
+
+bool WriteStats(PtyPad& pad, const FrontEndOptions& options) {
+    const std::uint64_t requests = pad.With([](PadSimulator& e) { return e.requestCount(); });
+    const platform::WriteResult written = platform::ReplaceWholeFile(
+        options.statsPath.c_str(), StatsJson(pad.Stats(), options.pad.line, requests));
+    if (written.ok()) return true;
+    std::fprintf(stderr, "padsim: %s could not be written: %s\n", options.statsPath.c_str(),
+                 written.Reason().c_str());
+    return false;
 }
 
 std::string Printable(const std::string& text) {
@@ -201,6 +275,7 @@ std::optional<FrontEndOptions> ParseOptions(const std::vector<std::string>& args
                                             std::string& message) {
     FrontEndOptions o;
     Faults& f = o.pad.faults;
+    std::string lineRate, frame;
     try {
         for (std::size_t i = 0; i < args.size(); ++i) {
             const std::string& a = args[i];
@@ -223,6 +298,13 @@ std::optional<FrontEndOptions> ParseOptions(const std::vector<std::string>& args
                 o.pad.seed = static_cast<std::uint32_t>(Number(value()));
             } else if (a == "--no-card") {
                 o.noCard = true;
+            } else if (a == "--line-rate") {
+                lineRate = value();
+            } else if (a == "--frame") {
+                frame = value();
+            } else if (a == "--stats") {
+                o.statsPath = value();
+                if (o.statsPath.empty()) throw std::invalid_argument("--stats needs a file name");
             } else if (a == "--silent") {
                 f.silent = true;
             } else if (a == "--noise") {
@@ -255,6 +337,7 @@ std::optional<FrontEndOptions> ParseOptions(const std::vector<std::string>& args
                 throw std::invalid_argument("unknown option " + a);
             }
         }
+        o.pad.line = LineOf(lineRate, frame);
     } catch (const std::exception& e) {
         message = std::string("padsim: ") + e.what() + "\n" + kUsage;
         return std::nullopt;
@@ -285,6 +368,11 @@ int RunFrontEnd(const FrontEndOptions& options) {
             // Full: the main loop has a wake-up pending already.
         }
     };
+    std::string error;
+    if (!options.statsPath.empty() && !StatsPathUsable(options.statsPath, error)) {
+        std::fprintf(stderr, "padsim: %s\n", error.c_str());
+        return 1;
+    }
     std::optional<PtyPad> pad;
     try {
         pad.emplace(std::move(padOptions));
@@ -293,7 +381,6 @@ int RunFrontEnd(const FrontEndOptions& options) {
         return 1;
     }
     if (options.noCard) pad->With([](PadSimulator& e) { e.SetCardInserted(false); });
-    std::string error;
     if (!MakeLink(pad->DevicePath(), options.link, error)) {
         std::fprintf(stderr, "padsim: %s\n", error.c_str());
         return 1;
@@ -339,6 +426,7 @@ int RunFrontEnd(const FrontEndOptions& options) {
         }
     }
     pad->Stop();
+    if (!options.statsPath.empty() && !WriteStats(*pad, options)) status = 1;
     unlink(options.link.c_str());
     std::printf("padsim: stopped\n");
     std::fflush(stdout);

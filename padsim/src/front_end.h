@@ -13,6 +13,7 @@ struct FrontEndOptions {
     std::string link = "./ttyPAD";
     bool readInput = true;  // false: --no-input, stdin is not read and its end is not the end
     bool noCard = false;
+    std::string statsPath;  // --stats: where the line statistics go at the end ("" = nowhere)
     PadOptions pad;
 };
 

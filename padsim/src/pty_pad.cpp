@@ -14,6 +14,17 @@ namespace {
 
 using std::chrono::milliseconds;
 
+// The most bytes that wait for their time on the line: a buffer's worth, as a UART's driver keeps.
+constexpr std::size_t kInputLimit = 4096;
+
+timespec TimeoutUntil(std::chrono::steady_clock::time_point due) {
+    const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(
+        due - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return {};
+    return {static_cast<time_t>(left.count() / 1'000'000'000),
+            static_cast<long>(left.count() % 1'000'000'000)};
+}
+
 void CloseFd(int& fd) {
     if (fd >= 0) close(fd);
     fd = -1;
@@ -21,7 +32,11 @@ void CloseFd(int& fd) {
 
 }  // namespace
 
-PtyPad::PtyPad(PadOptions options) : m_options(std::move(options)), m_engine(m_options.seed) {
+PtyPad::PtyPad(PadOptions options)
+    : m_options(std::move(options)),
+      m_engine(m_options.seed),
+      m_in(m_options.line),
+      m_out(m_options.line) {
     m_engine.faults() = m_options.faults;
     m_script = m_options.scriptedKeys;
     m_master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -99,6 +114,11 @@ bool PtyPad::Disappeared() const {
     return m_gone;
 }
 
+LineStats PtyPad::Stats() const {
+    std::lock_guard lock(m_mutex);
+    return m_stats;
+}
+
 void PtyPad::WakeLocked() {
     const char one = 1;
     if (m_wakeWrite >= 0 && write(m_wakeWrite, &one, 1) < 0) {
@@ -112,7 +132,10 @@ void PtyPad::CloseLine() {
     CloseFd(m_master);
     CloseFd(m_slaveKeepAlive);
     m_gone = true;
-    m_out.clear();
+    m_in.Clear();
+    m_out.Clear();
+    m_outBlocked = false;
+    m_closeWhenSent = false;
     m_delayed.clear();
     m_scriptPos = std::string::npos;
 }
@@ -120,12 +143,17 @@ void PtyPad::CloseLine() {
 void PtyPad::Run() {
     std::unique_lock lock(m_mutex);
     while (!m_stop) {
-        pollfd fds[2] = {{m_wakeRead, POLLIN, 0}, {m_master, POLLIN, 0}};
-        if (!m_out.empty()) fds[1].events |= POLLOUT;
+        pollfd fds[2] = {{m_wakeRead, POLLIN, 0}, {m_master, 0, 0}};
+        // Input waits while the line still carries a buffer's worth: the host's writes then
+        // stall as they would on a slow line.
+        if (m_in.size() < kInputLimit && !m_closeWhenSent) fds[1].events |= POLLIN;
+        if (m_outBlocked) fds[1].events |= POLLOUT;
         const nfds_t count = m_master >= 0 ? 2 : 1;
-        const int timeout = PollTimeoutLocked();
+        const std::optional<Clock::time_point> wake = NextWakeLocked();
+        timespec timeout{};
+        if (wake) timeout = TimeoutUntil(*wake);
         lock.unlock();
-        const int ready = poll(fds, count, timeout);
+        const int ready = ppoll(fds, count, wake ? &timeout : nullptr, nullptr);
         lock.lock();
         if (ready < 0 && errno != EINTR) break;
         if (fds[0].revents & POLLIN) {
@@ -134,8 +162,11 @@ void PtyPad::Run() {
             }
         }
         AdvanceClockLocked();
-        if (m_master >= 0 && count == 2 && (fds[1].revents & POLLIN)) HandleInput();
+        if (m_master >= 0 && count == 2 && (fds[1].revents & POLLIN)) ReadInput();
+        if (fds[1].revents & POLLOUT) m_outBlocked = false;
+        HandleArrived();
         FlushOutput();
+        if (m_closeWhenSent && m_out.empty()) CloseLine();
         m_changed.notify_all();
         // Only real events are reported: a wake-up from With() alone must not loop back here
         // through an observer that inspects the pad.
@@ -156,7 +187,7 @@ void PtyPad::AdvanceClockLocked() {
         if (m_engine.mode() == Mode::Idle && before != Mode::Idle) m_scriptPos = std::string::npos;
     }
     if (!m_delayed.empty() && now >= m_delayedDue) {
-        m_out += m_delayed;
+        QueueOut(m_delayed);
         m_delayed.clear();
     }
     while (m_scriptPos != std::string::npos && now >= m_scriptDue) {
@@ -164,51 +195,86 @@ void PtyPad::AdvanceClockLocked() {
             m_scriptPos = std::string::npos;
             break;
         }
-        QueueEcho(m_engine.PressKey(m_script[m_scriptPos++]));
-        m_eventSinceNotify = true;
+        PressScriptedKey();
         m_scriptDue += m_options.scriptedKeyDelay;
     }
 }
 
-int PtyPad::PollTimeoutLocked() const {
+// The wait for this key counts as the pad's own time while nothing was on its way to the host:
+// the reply that opened the mode and the previous key's echo are the line's time.
+void PtyPad::PressScriptedKey() {
+    const auto now = Clock::now();
+    const auto from = std::max(m_scriptWaitFrom, m_out.IdleAt());
+    if (now > from) m_stats.keyWait += now - from;
+    m_scriptWaitFrom = now;
+    QueueEcho(m_engine.PressKey(m_script[m_scriptPos++]));
+    m_eventSinceNotify = true;
+    if (m_scriptPos == m_script.size()) m_scriptPos = std::string::npos;  // the script is done
+}
+
+std::optional<PtyPad::Clock::time_point> PtyPad::NextWakeLocked() const {
     std::optional<Clock::time_point> due;
-    const auto earliest = [&due](Clock::time_point t) {
-        if (!due || t < *due) due = t;
+    const auto earliest = [&due](std::optional<Clock::time_point> t) {
+        if (t && (!due || *t < *due)) due = t;
     };
     if (auto next = m_engine.NextDeadline()) earliest(m_lastTick + *next);
     if (!m_delayed.empty()) earliest(m_delayedDue);
     if (m_scriptPos != std::string::npos) earliest(m_scriptDue);
-    if (!due) return -1;
-    const auto left = std::chrono::ceil<milliseconds>(*due - Clock::now()).count();
-    return left <= 0 ? 0 : static_cast<int>(left) + 1;
+    if (!m_closeWhenSent) earliest(m_in.NextThrough());
+    if (!m_outBlocked) earliest(m_out.NextThrough());
+    return due;
 }
 
-void PtyPad::HandleInput() {
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = read(m_master, buffer, sizeof buffer);
+void PtyPad::ReadInput() {
+    char buffer[kInputLimit];
+    while (m_in.size() < kInputLimit) {
+        const ssize_t n = read(m_master, buffer, kInputLimit - m_in.size());
         if (n <= 0) return;  // EAGAIN: all taken; EIO cannot happen while the slave is held
-        m_eventSinceNotify = true;
-        const Mode before = m_engine.mode();
-        const auto answeredBefore = m_engine.requestCount();
-        std::string reply = m_engine.Receive(std::string_view(buffer, static_cast<std::size_t>(n)));
-        const Faults& faults = m_engine.faults();
-        if (m_engine.requestCount() != answeredBefore && faults.disappearAfter >= 0 &&
-            m_engine.requestCount() >= faults.disappearAtRequest) {
-            DisappearWith(std::move(reply));
-            return;
-        }
-        QueueReply(std::move(reply));
-        ArmScriptIfModeOpened(before);
-        if (m_master < 0) return;
+        const auto now = Clock::now();
+        CountHostWait(now);
+        if (!m_stats.firstIn) m_stats.firstIn = std::max(now, m_in.IdleAt());
+        m_in.Push(std::string_view(buffer, static_cast<std::size_t>(n)), now);
     }
+}
+
+void PtyPad::CountHostWait(Clock::time_point now) {
+    const bool padIdle =
+        m_in.empty() && m_out.empty() && m_delayed.empty() && m_scriptPos == std::string::npos;
+    if (!padIdle || !m_stats.lastOut) return;
+    const auto from = std::max(*m_stats.lastOut, m_in.IdleAt());
+    if (now > from) m_stats.hostWait += now - from;
+}
+
+// Hands the engine the bytes that are through the line: the pad acts on a request only once its
+// last byte has arrived.
+void PtyPad::HandleArrived() {
+    const std::size_t count = m_in.Through(Clock::now());
+    if (count == 0 || m_master < 0 || m_closeWhenSent) return;
+    const std::string bytes = m_in.Peek(count);
+    m_in.Take(count);
+    m_stats.bytesIn += count;
+    m_eventSinceNotify = true;
+    const Mode before = m_engine.mode();
+    const auto answeredBefore = m_engine.requestCount();
+    const auto start = Clock::now();
+    std::string reply = m_engine.Receive(bytes);
+    if (m_engine.requestCount() != answeredBefore) m_stats.processing += Clock::now() - start;
+    const Faults& faults = m_engine.faults();
+    if (m_engine.requestCount() != answeredBefore && faults.disappearAfter >= 0 &&
+        m_engine.requestCount() >= faults.disappearAtRequest) {
+        DisappearWith(std::move(reply));
+        return;
+    }
+    QueueReply(std::move(reply));
+    ArmScriptIfModeOpened(before);
 }
 
 void PtyPad::ArmScriptIfModeOpened(Mode before) {
     const Mode now = m_engine.mode();
     if (now == Mode::Idle || now == before || m_script.empty()) return;
     m_scriptPos = 0;
-    m_scriptDue = Clock::now() + m_options.scriptedKeyDelay;
+    m_scriptWaitFrom = Clock::now();
+    m_scriptDue = m_scriptWaitFrom + m_options.scriptedKeyDelay;
 }
 
 // The pad dies in the middle of the exchange: part of the reply, then nothing.
@@ -216,9 +282,11 @@ void PtyPad::DisappearWith(std::string reply) {
     Faults& faults = m_engine.faults();
     const auto keep = std::min(reply.size(), static_cast<std::size_t>(faults.disappearAfter));
     faults.disappearAfter = -1;
-    m_out += reply.substr(0, keep);
+    QueueOut(std::string_view(reply).substr(0, keep));
+    // The line closes once these bytes are through it; nothing more is read meanwhile.
+    m_closeWhenSent = true;
     FlushOutput();
-    CloseLine();
+    if (m_out.empty()) CloseLine();
 }
 
 void PtyPad::QueueReply(std::string bytes) {
@@ -229,18 +297,29 @@ void PtyPad::QueueReply(std::string bytes) {
         m_delayed += bytes;
         return;
     }
-    m_out += bytes;
+    QueueOut(bytes);
 }
 
-void PtyPad::QueueEcho(std::string bytes) {
-    if (m_master >= 0) m_out += bytes;
+void PtyPad::QueueEcho(std::string bytes) { QueueOut(bytes); }
+
+void PtyPad::QueueOut(std::string_view bytes) {
+    if (m_master >= 0) m_out.Push(bytes, Clock::now());
 }
 
+// Writes what is through the line by now; the rest waits for its time.
 void PtyPad::FlushOutput() {
-    while (!m_out.empty() && m_master >= 0) {
-        const ssize_t n = write(m_master, m_out.data(), m_out.size());
-        if (n <= 0) return;  // the line is full: POLLOUT brings us back
-        m_out.erase(0, static_cast<std::size_t>(n));
+    while (!m_outBlocked && m_master >= 0) {
+        const std::size_t due = m_out.Through(Clock::now());
+        if (due == 0) return;
+        const std::string bytes = m_out.Peek(due);
+        const ssize_t n = write(m_master, bytes.data(), bytes.size());
+        if (n > 0) {
+            m_out.Take(static_cast<std::size_t>(n));
+            m_stats.bytesOut += static_cast<std::uint64_t>(n);
+            m_stats.lastOut = Clock::now();
+        }
+        // The host's side is full: POLLOUT brings us back.
+        if (n < static_cast<ssize_t>(bytes.size())) m_outBlocked = true;
     }
 }
 

@@ -8,6 +8,9 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -74,6 +77,14 @@ protected:
         ASSERT_EQ(PinPad_EnablePort("com1", 9600, &none, &eight, &one), 0);
     }
 
+    // The statistics padsim wrote at its end.
+    static nlohmann::json ReadStats(const std::string& path) {
+        std::ifstream file(path);
+        std::stringstream text;
+        text << file.rdbuf();
+        return nlohmann::json::parse(text.str(), nullptr, false);
+    }
+
     std::string link;
 
 private:
@@ -138,6 +149,125 @@ TEST_F(FrontEnd, RefusesUnknownOptionsAndLinksOverOtherFiles) {
     Program blocked({"--link", link}, "null");
     EXPECT_EQ(blocked.WaitForExit(), 1);
     EXPECT_NE(blocked.output().find("not a symbolic link"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double MsSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// A known exchange at a slow rate: the reply's last byte cannot come before the request and the
+// reply have both crossed the line (bytes x bits per byte / rate), and comes not much later.
+struct PacedExchange {
+    const char* rate;
+    const char* frame;  // "" = the default 8N1
+    int bitsPerByte;
+    std::uint64_t requestBytes, replyBytes;  // payload + 8, data + 8
+    std::function<int()> call;
+};
+
+TEST_F(FrontEnd, PacedLineTakesTheWireTimeOfRequestAndReplyAndCountsTheirBytes) {
+    const PacedExchange cases[] = {
+        {"1200", "", 10, 3 + 8, 0 + 8, [] { return PinPad_SetControlCode("032", 3); }},
+        {"2400", "7E2", 11, 0 + 8, 146 + 8,
+         [] {
+             char area[256] = {};
+             return PinPad_GetCustInfo(area);
+         }},
+    };
+    for (const PacedExchange& c : cases) {
+        SCOPED_TRACE(std::string(c.rate) + " " + c.frame);
+        const std::string stats = "stats.json";
+        std::ofstream(stats) << "left from before";
+        std::vector<std::string> args{"--link", link,      "--no-input", "--line-rate",
+                                      c.rate,   "--stats", stats};
+        if (*c.frame) args.insert(args.end(), {"--frame", c.frame});
+        Program program(args, "null");
+        ASSERT_TRUE(program.WaitForOutput("COM1=")) << program.output();
+        OpenThrough(program);
+        const double wireMs = 1000.0 * static_cast<double>(c.requestBytes + c.replyBytes) *
+                              c.bitsPerByte / std::stoi(c.rate);
+        const auto start = Clock::now();
+        ASSERT_EQ(c.call(), 0);
+        const double tookMs = MsSince(start);
+        EXPECT_GE(tookMs, wireMs);
+        EXPECT_LE(tookMs, wireMs + 500);
+        PinPad_DisablePort();
+        program.Signal(SIGTERM);
+        ASSERT_EQ(program.WaitForExit(), 0) << program.output();
+        const nlohmann::json got = ReadStats(stats);
+        ASSERT_TRUE(got.is_object()) << got;
+        EXPECT_EQ(got["bytes_in"], c.requestBytes);
+        EXPECT_EQ(got["bytes_out"], c.replyBytes);
+        EXPECT_EQ(got["line"]["bits_per_byte"], c.bitsPerByte);
+        EXPECT_NEAR(got["wire_ms"].get<double>(), wireMs, 0.001);
+        const double firstToLastMs =
+            (got["last_out_ns"].get<std::int64_t>() - got["first_in_ns"].get<std::int64_t>()) / 1e6;
+        EXPECT_GE(firstToLastMs, wireMs);
+        EXPECT_LE(firstToLastMs, tookMs);
+    }
+}
+
+// Scripted keys at 1200 baud, 100 ms apart: the pad's own time is the wait for the keys less the
+// time its reply (8 bytes) and each earlier key's echo (1 byte) held the line.
+TEST_F(FrontEnd, OwnTimeIsTheWaitForScriptedKeysWhileTheLineIsIdle) {
+    Program program({"--link", link, "--no-input", "--line-rate", "1200", "--keys", "1234",
+                     "--key-delay", "100", "--stats", "stats.json"},
+                    "null");
+    ASSERT_TRUE(program.WaitForOutput("COM1=")) << program.output();
+    OpenThrough(program);
+    ASSERT_EQ(PinPad_SetControlCode("033", 3), 0);  // the clear-text keypad: keys as characters
+    EXPECT_EQ(padsim::test::ReadPadBytes(4), "1234");
+    ASSERT_EQ(PinPad_SetControlCode("032", 3), 0);
+    PinPad_DisablePort();
+    program.Signal(SIGTERM);
+    ASSERT_EQ(program.WaitForExit(), 0) << program.output();
+    const nlohmann::json got = ReadStats("stats.json");
+    ASSERT_TRUE(got.is_object()) << got;
+    const double byteMs = 10.0 / 1200 * 1000;
+    const double expectedMs = 4 * 100 - 8 * byteMs - 3 * byteMs;
+    EXPECT_GE(got["key_wait_ms"].get<double>(), expectedMs - 0.001);
+    EXPECT_LE(got["key_wait_ms"].get<double>(), expectedMs + 150);
+    EXPECT_EQ(got["bytes_out"], 8 + 4 + 8);
+    EXPECT_LT(got["processing_ms"].get<double>(), 100);
+    EXPECT_NEAR(got["own_ms"].get<double>(),
+                got["key_wait_ms"].get<double>() + got["processing_ms"].get<double>(), 0.001);
+}
+
+TEST_F(FrontEnd, RefusesBadLineOptions) {
+    std::filesystem::create_directory("a-folder");
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        const char* says;
+    } cases[] = {
+        {{"--line-rate", "299"}, 2, "300 to 921600"},
+        {{"--line-rate", "921601"}, 2, "300 to 921600"},
+        {{"--line-rate", "9600x"}, 2, "not a number"},
+        {{"--line-rate", "9600", "--frame", "9N1"}, 2, "data bits 7|8"},
+        {{"--line-rate", "9600", "--frame", "8X1"}, 2, "data bits 7|8"},
+        {{"--line-rate", "9600", "--frame", "8N3"}, 2, "data bits 7|8"},
+        {{"--line-rate", "9600", "--frame", "8N1x"}, 2, "data bits 7|8"},
+        {{"--frame", "8N1"}, 2, "--frame needs --line-rate"},
+        {{"--stats"}, 2, "needs a value"},
+        {{"--stats", "a-folder"}, 1, "not a regular file"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args{"--link", link, "--no-input"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        SCOPED_TRACE(args.back());
+        Program program(args, "null");
+        EXPECT_EQ(program.WaitForExit(), c.status) << program.output();
+        EXPECT_NE(program.output().find(c.says), std::string::npos) << program.output();
+        if (c.status == 2) {
+            EXPECT_NE(program.output().find("usage"), std::string::npos);
+        }
+    }
 }
 
 }  // namespace

@@ -16,7 +16,7 @@ endforeach()
 set_tests_properties(${padsim_driver_test_names} PROPERTIES ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1")
 
 lumenord_add_gtest(padsim_frontend_tests SOURCES ${CMAKE_CURRENT_LIST_DIR}/frontend_test.cpp
-                   LIBS lumenord_core lumenord_test_support)
+                   LIBS lumenord_core lumenord_test_support nlohmann_json::nlohmann_json)
 add_dependencies(padsim_frontend_tests padsim)
 target_compile_definitions(padsim_frontend_tests PRIVATE PADSIM_PROGRAM="$<TARGET_FILE:padsim>")
 
