@@ -125,13 +125,15 @@ public:
 
     int Run(const std::string& program) {
         for (PadRun& run : m_runs) Start(run, program);
-        while (!std::all_of(m_runs.begin(), m_runs.end(),
-                            [](const PadRun& run) { return run.reported; })) {
-            WaitRound();
+        // Reported before each wait: pads that never started leave nothing to wait for.
+        for (;;) {
             for (PadRun& run : m_runs)
                 if (!run.reported && run.Ended()) Report(run);
+            if (std::all_of(m_runs.begin(), m_runs.end(),
+                            [](const PadRun& run) { return run.reported; }))
+                return Total();
+            WaitRound();
         }
-        return Total();
     }
 
 private:

@@ -204,42 +204,83 @@ TEST_F(Fleet, RunsTheFileOnEveryPadAndTagsItsOutput) {
     }
 }
 
-// Ctrl-C to the tool while every pad waits in PIN entry: each pad's process ends its wait and
-// closes the pad's input, each pad is reported interrupted, and the tool ends with 130.
+// The child of `parent` whose command line holds `argument`, found through /proc; 0
+// when there is none.
+pid_t ChildWithArgument(pid_t parent, const std::string& argument) {
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        const std::string stat = lumenord::test::ReadFileText(entry.path() / "stat");
+        const std::size_t commEnd = stat.rfind(')');
+        if (commEnd == std::string::npos) continue;
+        std::istringstream fields(stat.substr(commEnd + 1));
+        std::string state;
+        pid_t ppid = 0;
+        fields >> state >> ppid;
+        std::string cmdline = lumenord::test::ReadFileText(entry.path() / "cmdline");
+        std::replace(cmdline.begin(), cmdline.end(), '\0', ' ');
+        if (ppid == parent && cmdline.find(argument) != std::string::npos)
+            return static_cast<pid_t>(std::stoi(name));
+    }
+    return 0;
+}
+
+// A signal to the tool while every pad waits in PIN entry: each pad's process ends its wait and
+// closes the pad's input, and the tool ends with 128 + the signal. A pad's process killed
+// meanwhile is a failed pad, and says so.
 TEST_F(Fleet, InterruptReachesEveryPad) {
     const std::vector<std::string> devices{StartPadAt("ttyA", {}), StartPadAt("ttyB", {})};
     const std::string steps =
         WriteFile("wait.lumenord", "version\npin start-short --entry-timeout 600\nversion\n");
-    ChildProcess tool(
-        {LUMENORD_PROGRAM, "--device", devices[0], "--device", devices[1], "run", steps},
-        ChildOptions{m_dir});
-    std::vector<std::size_t> entry;
-    for (std::size_t pad = 0; pad < devices.size(); ++pad) {
-        entry.push_back(PadShows(pad, "mode: PIN entry", 0, 30s));
-        ASSERT_NE(entry.back(), std::string::npos) << m_pads[pad]->out();
-    }
-    tool.Signal(SIGINT);
-    EXPECT_EQ(tool.WaitForExit(15s), 130) << tool.out() << tool.err();
-    for (std::size_t pad = 0; pad < devices.size(); ++pad)
-        EXPECT_NE(PadShows(pad, "mode: idle", entry[pad], 5s), std::string::npos)
-            << m_pads[pad]->out();
-    const FleetOutput output = SplitTagged(tool.out());
-    for (const char* name : {"ttyA", "ttyB"}) {
-        SCOPED_TRACE(name);
-        const std::vector<std::string>& mine = output.lines.at(name);
-        EXPECT_NE(std::find_if(mine.begin(), mine.end(),
+    const std::string interrupted = "pad interrupted: 1 steps passed, 1 failed, 1 not run, ";
+    const struct {
+        const char* name;
+        int signal;
+        bool killPadB;  // its process gets SIGKILL before the tool gets `signal`
+        int status;
+        std::string padB;  // the start of ttyB's summary
+        std::string total;
+    } rows[] = {
+        {"SIGINT", SIGINT, false, 130, interrupted,
+         "total: 2 pads, 0 passed, 0 failed, 2 interrupted; 2 steps passed, 2 failed, 2 not run, "},
+        {"SIGTERM after ttyB's process was killed", SIGTERM, true, 143,
+         "pad failed (ended by signal 9 (Killed)): steps unknown, ",
+         "total: 2 pads, 0 passed, 1 failed, 1 interrupted; 1 steps passed, 1 failed, 1 not run, "},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::size_t shownA = m_pads[0]->out().size(), shownB = m_pads[1]->out().size();
+        ChildProcess tool(
+            {LUMENORD_PROGRAM, "--device", devices[0], "--device", devices[1], "run", steps},
+            ChildOptions{m_dir});
+        const std::size_t entryA = PadShows(0, "mode: PIN entry", shownA, 30s);
+        ASSERT_NE(entryA, std::string::npos) << m_pads[0]->out();
+        ASSERT_NE(PadShows(1, "mode: PIN entry", shownB, 30s), std::string::npos);
+        if (row.killPadB) {
+            const pid_t toolPid = ChildWithArgument(getpid(), devices[1] + " run ");
+            const pid_t padB = ChildWithArgument(toolPid, "--device=" + devices[1]);
+            ASSERT_GT(padB, 0);
+            kill(padB, SIGKILL);
+            ASSERT_TRUE(tool.WaitForOutput("[ttyB] pad failed", 10s)) << tool.out();
+        }
+        tool.Signal(row.signal);
+        EXPECT_EQ(tool.WaitForExit(15s), row.status) << tool.out() << tool.err();
+        EXPECT_NE(PadShows(0, "mode: idle", entryA, 5s), std::string::npos) << m_pads[0]->out();
+
+        const FleetOutput output = SplitTagged(tool.out());
+        const std::vector<std::string>& padA = output.lines.at("ttyA");
+        EXPECT_NE(std::find_if(padA.begin(), padA.end(),
                                [](const std::string& line) {
                                    return line.rfind("line 2: FAIL pin start-short: interrupted (",
                                                      0) == 0;
                                }),
-                  mine.end())
+                  padA.end())
             << tool.out();
-        EXPECT_EQ(mine.back().rfind("pad interrupted: 1 steps passed, 1 failed, 1 not run", 0), 0u)
-            << mine.back();
+        EXPECT_EQ(padA.back().rfind(interrupted, 0), 0u) << tool.out();
+        EXPECT_EQ(output.lines.at("ttyB").back().rfind(row.padB, 0), 0u) << tool.out();
+        ASSERT_EQ(output.untagged.size(), 1u) << tool.out();
+        EXPECT_EQ(output.untagged[0].rfind(row.total, 0), 0u) << tool.out();
     }
-    ASSERT_EQ(output.untagged.size(), 1u) << tool.out();
-    EXPECT_EQ(output.untagged[0].rfind("total: 2 pads, 0 passed, 0 failed, 2 interrupted", 0), 0u)
-        << output.untagged[0];
 }
 
 // What can be checked before anything starts is checked first: exit 2, a message naming the
@@ -290,6 +331,39 @@ TEST(FleetUsage, IsCheckedBeforeAnyPadStarts) {
         EXPECT_EQ(lumenord::test::Hex(padA.Read(1, 0) + padB.Read(1, 0)), "");
     }
     EXPECT_FALSE(std::filesystem::exists(dir + "/run-" + cli::PadNames({a})[0] + ".json"));
+}
+
+// A pad's process that ends with an exit code that is no outcome fails its pad, which says how it
+// ended; the total counts it. Here the program to start is not there: each process ends with 127.
+TEST(FleetEnd, OddExitFailsThePadAndSaysSo) {
+    const lumenord::test::TempWorkDir folder;
+    lumenord::test::PtyPeer padA, padB;
+    const std::string steps = folder.Path() + "/steps.txt";
+    std::ofstream(steps) << "version\n";
+    std::vector<const char*> argv{
+        "lumenord", "--device",   padA.SlavePath().c_str(), "--device", padB.SlavePath().c_str(),
+        "run",      steps.c_str()};
+    std::ostringstream out, err;
+    const int status =
+        cli::RunTool(static_cast<int>(argv.size()), argv.data(), out, err, "/nonexistent/lumenord");
+    EXPECT_EQ(status, cli::kExitStepFailed) << out.str() << err.str();
+    const FleetOutput output = SplitTagged(out.str());
+    ASSERT_EQ(output.lines.size(), 2u) << out.str();
+    for (const auto& [name, lines] : output.lines) {
+        ASSERT_EQ(lines.size(), 1u) << out.str();
+        EXPECT_EQ(lines[0].rfind("pad failed (it exited with 127 (the tool could not be started)): "
+                                 "steps unknown, ",
+                                 0),
+                  0u)
+            << lines[0];
+    }
+    ASSERT_EQ(output.untagged.size(), 1u) << out.str();
+    EXPECT_EQ(output.untagged[0].rfind("total: 2 pads, 0 passed, 2 failed, 0 interrupted; 0 steps "
+                                       "passed, 0 failed, 0 not run, ",
+                                       0),
+              0u)
+        << out.str();
+    EXPECT_EQ(lumenord::test::Hex(padA.Read(1, 0) + padB.Read(1, 0)), "");
 }
 
 // Eight processes write the key store at once, as the pads' processes of a run do: the store's
