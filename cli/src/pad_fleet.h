@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "fleet_report.h"
 #include "pad_fleet_plan.h"
 #include "pad_process.h"
 #include "report.h"
@@ -31,8 +32,5 @@ int RunPadFleet(const GlobalOptions& options, const std::vector<FleetPad>& pads,
 // pad's would. Returns `exitCode`.
 int FinishUnstartedFleet(const GlobalOptions& options, const std::vector<FleetPad>& pads,
                          const std::vector<PlannedStep>& steps, int exitCode, std::ostream& err);
-
-// In a pad's process: the run's summary, one JSON object, for the parent on `fd`.
-void WriteFleetSummary(int fd, const RunSummary& summary);
 
 }  // namespace cli
