@@ -5,5 +5,6 @@
 
 int main(int argc, char** argv) {
     cli::CatchInterrupt();
-    return cli::RunTool(argc, argv, std::cout, std::cerr);
+    // Each pad of a run of several pads runs in a process of this same executable.
+    return cli::RunTool(argc, argv, std::cout, std::cerr, "/proc/self/exe");
 }

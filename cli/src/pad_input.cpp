@@ -43,6 +43,13 @@ void CatchInterrupt() {
     action.sa_flags = 0;  // no SA_RESTART: a blocked read returns EINTR
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // A pad's process of a run of several pads starts with both blocked (pad_process.h): one
+    // that came meanwhile is taken now, by the handler.
+    sigset_t interrupts;
+    sigemptyset(&interrupts);
+    sigaddset(&interrupts, SIGINT);
+    sigaddset(&interrupts, SIGTERM);
+    sigprocmask(SIG_UNBLOCK, &interrupts, nullptr);
 }
 
 bool InterruptRequested() { return g_signal != 0; }

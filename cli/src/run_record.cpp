@@ -21,29 +21,6 @@
 namespace cli {
 namespace {
 
-// Why `path` cannot take a record, or "" when it can: a regular file that someone may write, or
-// no file yet in a folder that this user may write.
-std::string RecordPathProblem(const std::string& path) {
-    if (path.empty()) return "no file name was given";
-    struct stat st {};
-    if (lstat(path.c_str(), &st) == 0) {
-        if (!S_ISREG(st.st_mode))
-            return Quoted(path) +
-                   " is not a regular file (a folder, FIFO, device or link is there)";
-        if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
-            return Quoted(path) + " is read-only";
-    } else if (errno != ENOENT) {
-        return "cannot use " + Quoted(path) + ": " + std::strerror(errno);
-    }
-    std::string folder = std::filesystem::path(path).parent_path().string();
-    if (folder.empty()) folder = ".";
-    if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-        return "the folder of " + Quoted(path) + " does not exist";
-    if (access(folder.c_str(), W_OK | X_OK) != 0)
-        return "this user may not create files in the folder of " + Quoted(path);
-    return {};
-}
-
 CLI::Validator RecordFile() {
     return CLI::Validator([](std::string& value) { return RecordPathProblem(value); }, "FILE");
 }
@@ -161,6 +138,27 @@ std::optional<std::string> WriteFile(const char* what, const std::string& path,
 }
 
 }  // namespace
+
+std::string RecordPathProblem(const std::string& path) {
+    if (path.empty()) return "no file name was given";
+    struct stat st {};
+    if (lstat(path.c_str(), &st) == 0) {
+        if (!S_ISREG(st.st_mode))
+            return Quoted(path) +
+                   " is not a regular file (a folder, FIFO, device or link is there)";
+        if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+            return Quoted(path) + " is read-only";
+    } else if (errno != ENOENT) {
+        return "cannot use " + Quoted(path) + ": " + std::strerror(errno);
+    }
+    std::string folder = std::filesystem::path(path).parent_path().string();
+    if (folder.empty()) folder = ".";
+    if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return "the folder of " + Quoted(path) + " does not exist";
+    if (access(folder.c_str(), W_OK | X_OK) != 0)
+        return "this user may not create files in the folder of " + Quoted(path);
+    return {};
+}
 
 void DeclareRecordOptions(CLI::App& app, RecordOptions& options) {
     app.add_option("--record", options.recordPath,

@@ -27,6 +27,9 @@ struct RecordOptions {
 // --record FILE, --junit FILE, --operator NAME. A file must be a regular file or not exist yet
 // in a folder this user may write; anything else is refused before a byte is sent.
 void DeclareRecordOptions(CLI::App& app, RecordOptions& options);
+// Why `path` cannot take a record, or "" when it can: a regular file that someone may write, or
+// no file yet in a folder that this user may write.
+std::string RecordPathProblem(const std::string& path);
 // What the options cannot check one by one: the two files and the run file are three files.
 // Throws CLI::ValidationError.
 void CheckRecordFiles(const RecordOptions& options, const std::string& runFile);

@@ -17,7 +17,7 @@
 namespace cli {
 namespace {
 
-bool g_standardInputReserved = false;
+std::string g_standardInputReserved;  // why "-" gives no key; empty: it may
 
 [[noreturn]] void Refuse(const std::string& message) { throw CLI::ValidationError(message); }
 
@@ -145,8 +145,8 @@ std::string ReadStandardInputLine() {
 }
 
 std::string ReadStandardInput(const std::string& what) {
-    if (g_standardInputReserved)
-        Refuse("standard input holds the run file: give the key with @FILE");
+    if (!g_standardInputReserved.empty())
+        Refuse(g_standardInputReserved + ": give the key with @FILE");
     std::string line;
     if (isatty(STDIN_FILENO)) {
         {
@@ -185,6 +185,6 @@ CLI::Validator SecretSource(const std::string& what) {
         "");
 }
 
-void ReserveStandardInput() { g_standardInputReserved = true; }
+void ReserveStandardInput(std::string why) { g_standardInputReserved = std::move(why); }
 
 }  // namespace cli

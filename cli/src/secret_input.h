@@ -20,7 +20,8 @@ inline constexpr int kSecretInputSeconds = 300;
 // value is never repeated in a message. `what` names the value in the prompt.
 CLI::Validator SecretSource(const std::string& what);
 
-// Standard input holds the run file: "-" cannot give a key as well.
-void ReserveStandardInput();
+// Standard input gives no key: "-" is refused with `why` (standard input holds the run file, or
+// several pads run it).
+void ReserveStandardInput(std::string why = "standard input holds the run file");
 
 }  // namespace cli

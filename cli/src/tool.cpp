@@ -7,6 +7,7 @@
 #include "hex_text.h"
 #include "interruption.h"
 #include "open_failure.h"
+#include "pad_fleet.h"
 #include "pad_input.h"
 #include "report.h"
 #include "run_file.h"
@@ -15,6 +16,7 @@
 #include "step_commands.h"
 #include "tool_help.h"
 #include "tool_key_store.h"
+#include "tool_options.h"
 
 namespace cli {
 namespace {
@@ -24,19 +26,6 @@ using Clock = std::chrono::steady_clock;
 long long MillisecondsSince(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
-
-struct GlobalOptions {
-    PortTarget target;
-    bool json = false;
-    std::string runFile;
-    bool keepGoing = false;
-    bool quiet = false;
-    bool version = false;
-    bool showSecrets = false;
-    std::string keyStore = padlogic::kKeyStoreFile;
-    bool noKeyStore = false;
-    RecordOptions records;
-};
 
 // The driver takes port names of at most 15 characters and reads their number as an int.
 constexpr std::size_t kMaxPortName = 15;
@@ -74,10 +63,17 @@ void DeclareGlobalOptions(CLI::App& app, GlobalOptions& options) {
                "port comN, mapped by key COMN of [PORTS] in ./sysconfig.ini as the driver does")
             ->check(PortName())
             ->capture_default_str();
-    app.add_option("--device", options.target.devicePath,
-                   "serial device to open instead of a port name")
+    app.add_option("--device", options.devices,
+                   "serial device to open instead of a port name; given more than once, run FILE "
+                   "runs on every device at once")
+        ->allow_extra_args(false)  // one device each time: `--device A version` runs a step
         ->check(DevicePath())
         ->excludes(port);
+    // A pad's process of a run of several pads writes its summary here for the parent; not
+    // listed in the help.
+    app.add_option("--summary-fd", options.summaryFd)
+        ->check(WholeNumber(kSummaryFd, kSummaryFd))
+        ->group("");
     app.add_option("--baud", options.target.baudRate, "line speed")
         ->check(OneOf({"300", "600", "1200", "2400", "4800", "9600", "19200", "38400", "56000",
                        "57600", "115200"}))
@@ -154,7 +150,11 @@ int RunSteps(const std::vector<PlannedStep>& steps, const GlobalOptions& options
         recorder.Step(record);
     }
     summary.milliseconds = MillisecondsSince(runStart);
-    if (summarize) reporter.Summary(summary);
+    if (options.summaryFd >= 0) {
+        WriteFleetSummary(options.summaryFd, summary);
+    } else if (summarize) {
+        reporter.Summary(summary);
+    }
     const int exitCode = InterruptRequested() ? kExitInterruptedBase + InterruptSignal()
                          : summary.failures == 0 && summary.skipped == 0 ? kExitSuccess
                                                                          : kExitStepFailed;
@@ -207,7 +207,8 @@ std::vector<PlannedStep> PlanSteps(const CLI::App& run, const GlobalOptions& opt
     return steps;
 }
 
-int RunToolUnguarded(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
+int RunToolUnguarded(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
+                     const char* program) {
     CLI::App app{
         "Drives an encrypting PIN pad through the Lumenord driver: every pad operation as "
         "one step, reported as a line or as JSON.",
@@ -222,13 +223,20 @@ int RunToolUnguarded(int argc, const char* const* argv, std::ostream& out, std::
     AddHelpFooters(app);
 
     std::vector<PlannedStep> steps;
+    std::vector<FleetPad> pads;  // --device given more than once
     try {
         app.parse(argc, argv);
         if (options.version) return Version(app, options, out);
         RequireStep(app);
+        CheckFleetArguments(options, run->parsed());
+        if (options.devices.size() == 1) options.target.devicePath = options.devices.front();
         CheckRecordFiles(options.records, run->parsed() ? options.runFile : "");
         steps = PlanSteps(*run, options, slot);
+        if (options.devices.size() > 1) pads = PlanFleet(options);
     } catch (const RunFileInterrupted& interrupted) {
+        if (options.devices.size() > 1)
+            return FinishUnstartedFleet(options, NameFleet(options), {},
+                                        Interrupted(interrupted.signal), err);
         return RunRecorder(options.records, options.target, {}, options.runFile)
             .Finish(Interrupted(interrupted.signal), err);
     } catch (const CLI::CallForHelp&) {
@@ -240,6 +248,13 @@ int RunToolUnguarded(int argc, const char* const* argv, std::ostream& out, std::
     } catch (const CLI::ParseError& error) {
         return UsageError(DescribeParseError(app, error), err);
     }
+    if (!pads.empty()) {
+        if (program == nullptr) {
+            err << "lumenord: several devices are run only by the lumenord program\n";
+            return kExitInternalError;
+        }
+        return RunPadFleet(options, pads, steps, program, out, err);
+    }
     // An interrupt before the first step: nothing reaches the pad.
     if (InterruptRequested())
         return RunRecorder(options.records, options.target, steps, options.runFile)
@@ -249,9 +264,10 @@ int RunToolUnguarded(int argc, const char* const* argv, std::ostream& out, std::
 
 }  // namespace
 
-int RunTool(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
+int RunTool(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
+            const char* program) {
     try {
-        return RunToolUnguarded(argc, argv, out, err);
+        return RunToolUnguarded(argc, argv, out, err, program);
     } catch (const std::exception& error) {
         err << "lumenord: internal error: " << EscapeText(error.what()) << '\n';
     } catch (...) {

@@ -13,6 +13,9 @@ inline constexpr int kExitUsage = 2;
 inline constexpr int kExitInternalError = 70;  // nothing in the tool expected what happened
 inline constexpr int kExitInterruptedBase = 128;
 
-int RunTool(int argc, const char* const* argv, std::ostream& out, std::ostream& err);
+// `program` is the tool's own executable, started once per pad when --device is given more than
+// once (pad_fleet.h); without it such a run is refused.
+int RunTool(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
+            const char* program = nullptr);
 
 }  // namespace cli

@@ -53,16 +53,21 @@ std::string ExamplesText() {
            "  lumenord --device ./ttyPAD version\n"
            "      read the model, versions and serial number of the pad on ./ttyPAD\n"
            "  lumenord --port com1 --json run acceptance.lumenord --keep-going\n"
-           "      run every step of the file, one JSON object a step and a summary\n";
+           "      run every step of the file, one JSON object a step and a summary\n"
+           "  lumenord --device /dev/ttyUSB0 --device /dev/ttyUSB1 run acceptance.lumenord\n"
+           "      run the file on both pads at once, each line tagged [ttyUSB0] or [ttyUSB1]\n";
 }
 
-// The global options of `app` as its help lists them (help flags left out), computed when the
-// help is printed so that options declared later are listed too.
+// The global options of `app` as its help lists them (help flags and hidden options left out),
+// computed when the help is printed so that options declared later are listed too.
 std::string GlobalOptionsText(const CLI::App& app) {
     const CLI::Formatter formatter;  // the look of the help's own option list
     std::string text = "Global options (given before the step):\n";
     for (const CLI::Option* option : app.get_options()) {
-        if (option == app.get_help_ptr() || option == app.get_help_all_ptr()) continue;
+        // Options without a group are the tool's own, and not listed.
+        if (option == app.get_help_ptr() || option == app.get_help_all_ptr() ||
+            option->get_group().empty())
+            continue;
         text += formatter.make_option(option, false);
     }
     text.pop_back();  // the help puts the footer's own line end after it

@@ -23,6 +23,8 @@ lumenord_add_tool_test(cli_interrupt_tests SOURCES interrupt_test.cpp)
 lumenord_add_tool_test(cli_secrets_tests SOURCES secrets_test.cpp)
 # Test records (--record, --junit): against padsim and a scripted pad, option checks in process.
 lumenord_add_tool_test(cli_records_tests SOURCES records_test.cpp)
+# One run file on several pads at once; the key store written by several processes at once.
+lumenord_add_tool_test(cli_fleet_tests SOURCES fleet_test.cpp)
 
 # The tool's usage errors, in this process through RunTool.
 lumenord_add_gtest(cli_usage_tests SOURCES ${CMAKE_CURRENT_LIST_DIR}/usage_test.cpp

@@ -1,0 +1,56 @@
+// One pad's process in a run of several pads: the tool started again with one --device. Its
+// standard output, standard error and summary come back through pipes, and its end through a
+// process descriptor, all of which the parent waits on in one poll().
+#pragma once
+
+#include <sys/types.h>
+
+#include <array>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+// The descriptor the pad's process writes its summary to.
+inline constexpr int kSummaryFd = 3;
+
+class PadProcess {
+public:
+    enum Stream { kOut, kErr, kSummary };
+
+    PadProcess() = default;
+    // A process still running is killed and reaped; the pipes are closed.
+    ~PadProcess();
+    PadProcess(const PadProcess&) = delete;
+    PadProcess& operator=(const PadProcess&) = delete;
+
+    // Starts `program` with `args` (args[0] the name it gets) in a process group of its own, so
+    // that the terminal's Ctrl-C reaches the parent alone, which passes it on: standard input
+    // /dev/null, SIGINT and SIGTERM blocked until the tool has set up its handlers, SIGPIPE
+    // ignored (a pad's process whose parent is gone still closes the pad's input and writes its
+    // record), and SIGTERM when the parent dies. "" when it started, else why not.
+    std::string Start(const std::string& program, const std::vector<std::string>& args);
+
+    // The read end of `stream`; -1 once it has ended (Close).
+    int Fd(Stream stream) const { return m_streams[stream]; }
+    void Close(Stream stream);
+    // Readable once the process has ended; -1 where the kernel has no process descriptors
+    // (Reap is then tried on every round of the wait).
+    int EndFd() const { return m_endFd; }
+
+    bool Running() const { return m_pid > 0 && !m_reaped; }
+    void Signal(int signal) const;
+    // Collects the process's end when it has ended; true then (and from then on).
+    bool Reap();
+    // The wait status of the ended process (waitpid).
+    int Status() const { return m_status; }
+
+private:
+    pid_t m_pid = -1;
+    bool m_reaped = false;
+    int m_status = 0;
+    std::array<int, 3> m_streams{-1, -1, -1};
+    int m_endFd = -1;
+};
+
+}  // namespace cli
