@@ -15,7 +15,9 @@ loader::Handle Open(const QString& path) {
 
 DriverLibrary::~DriverLibrary() { Unload(); }
 
-bool DriverLibrary::Load() {
+bool DriverLibrary::Load() { return Load(QCoreApplication::applicationDirPath()); }
+
+bool DriverLibrary::Load(const QString& programFolder) {
     const QByteArray named = qgetenv("LUMENORD_LIBRARY");
     if (!named.isEmpty()) {
         m_path = QString::fromLocal8Bit(named);
@@ -24,9 +26,8 @@ bool DriverLibrary::Load() {
     }
     // The program's own folder first, as Windows does, then the system's library search; in
     // each place the names in their order.
-    const QDir programFolder(QCoreApplication::applicationDirPath());
     for (const char* name : loader::kDriverFileNames) {
-        const QString besideProgram = programFolder.filePath(QString::fromLatin1(name));
+        const QString besideProgram = QDir(programFolder).filePath(QString::fromLatin1(name));
         if (!QFileInfo::exists(besideProgram)) continue;
         m_path = besideProgram;
         m_handle = Open(m_path);

@@ -20,6 +20,8 @@ public:
     // library search.
     // Returns false when nothing loads.
     bool Load();
+    // The same with `programFolder` in place of the program's own directory.
+    bool Load(const QString& programFolder);
     bool IsLoaded() const { return m_handle != nullptr; }
     QString LoadedPath() const { return m_path; }
 
