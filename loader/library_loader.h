@@ -3,12 +3,15 @@
 // builds for Windows on its own (library_loader_posix.cpp, library_loader_win32.cpp).
 #pragma once
 
+#include <span>
+
 namespace shell::loader {
 
 using Handle = void*;
 
-// The driver library's file name on this system: libLumenord.so, Lumenord.dll.
-extern const char* const kDriverFileName;
+// The driver library's file names on this system in the order they are tried: the versioned
+// libLumenord.so.1 of an install, then the libLumenord.so link of a build tree; Lumenord.dll.
+extern const std::span<const char* const> kDriverFileNames;
 
 // Null when the file cannot be loaded.
 Handle Open(const char* path);

@@ -4,7 +4,11 @@
 
 namespace shell::loader {
 
-const char* const kDriverFileName = "libLumenord.so";
+namespace {
+const char* const kNames[] = {"libLumenord.so.1", "libLumenord.so"};
+}  // namespace
+
+const std::span<const char* const> kDriverFileNames = kNames;
 
 Handle Open(const char* path) { return dlopen(path, RTLD_NOW | RTLD_LOCAL); }
 

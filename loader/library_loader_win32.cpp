@@ -4,7 +4,11 @@
 
 namespace shell::loader {
 
-const char* const kDriverFileName = "Lumenord.dll";
+namespace {
+const char* const kNames[] = {"Lumenord.dll"};
+}  // namespace
+
+const std::span<const char* const> kDriverFileNames = kNames;
 
 Handle Open(const char* path) {
     // A missing DLL is reported to the caller, not in a dialog box of the system's.

@@ -3,9 +3,11 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "command_line.h"
 #include "main_window.h"
 
 int main(int argc, char* argv[]) {
+    if (shell::AsksForHelpOrVersion(argc, argv)) return shell::AnswerHelpOrVersion(argc, argv);
     QApplication app(argc, argv);
     QApplication::setApplicationName("Tallowbench_english");
     shell::TfmTestQm731 window;

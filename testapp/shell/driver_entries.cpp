@@ -15,24 +15,30 @@ loader::Handle Open(const QString& path) {
 
 DriverLibrary::~DriverLibrary() { Unload(); }
 
-bool DriverLibrary::Load() {
+bool DriverLibrary::Load() { return Load(QCoreApplication::applicationDirPath()); }
+
+bool DriverLibrary::Load(const QString& programFolder) {
     const QByteArray named = qgetenv("LUMENORD_LIBRARY");
     if (!named.isEmpty()) {
         m_path = QString::fromLocal8Bit(named);
         m_handle = Open(m_path);
         return m_handle != nullptr;
     }
-    const QString fileName = QString::fromLatin1(loader::kDriverFileName);
-    const QString besideProgram = QDir(QCoreApplication::applicationDirPath()).filePath(fileName);
-    if (QFileInfo::exists(besideProgram)) {
+    // The program's own folder first, as Windows does, then the system's library search; in
+    // each place the names in their order.
+    for (const char* name : loader::kDriverFileNames) {
+        const QString besideProgram = QDir(programFolder).filePath(QString::fromLatin1(name));
+        if (!QFileInfo::exists(besideProgram)) continue;
         m_path = besideProgram;
         m_handle = Open(m_path);
+        if (m_handle != nullptr) return true;
     }
-    if (m_handle == nullptr) {
-        m_path = fileName;
+    for (const char* name : loader::kDriverFileNames) {
+        m_path = QString::fromLatin1(name);
         m_handle = Open(m_path);
+        if (m_handle != nullptr) return true;
     }
-    return m_handle != nullptr;
+    return false;
 }
 
 void DriverLibrary::Bind(DriverEntries& entries) const { BindEntries(m_handle, entries); }

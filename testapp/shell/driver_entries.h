@@ -15,10 +15,13 @@ public:
     DriverLibrary(const DriverLibrary&) = delete;
     DriverLibrary& operator=(const DriverLibrary&) = delete;
 
-    // Loads the file named by LUMENORD_LIBRARY, or else the driver (libLumenord.so,
-    // Lumenord.dll) from the program's own directory and then by the system's library search.
+    // Loads the file named by LUMENORD_LIBRARY, or else the driver (libLumenord.so.1, then
+    // libLumenord.so; Lumenord.dll) from the program's own directory and then by the system's
+    // library search.
     // Returns false when nothing loads.
     bool Load();
+    // The same with `programFolder` in place of the program's own directory.
+    bool Load(const QString& programFolder);
     bool IsLoaded() const { return m_handle != nullptr; }
     QString LoadedPath() const { return m_path; }
 

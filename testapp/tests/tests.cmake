@@ -22,6 +22,11 @@ testapp_add_qtest(testapp_serial_devices_tests SOURCES tests/serial_devices_page
 
 # The end-to-end cases need the driver library beside them and the simulated pad.
 if(TARGET Lumenord AND TARGET padsim_engine)
+    # Which file of the driver is loaded, from a program folder made by the test.
+    testapp_add_qtest(testapp_loader_tests SOURCES tests/loader_test.cpp)
+    target_compile_definitions(testapp_loader_tests PRIVATE
+        LUMENORD_LIBRARY_PATH="$<TARGET_FILE:Lumenord>")
+    add_dependencies(testapp_loader_tests Lumenord)
     testapp_add_qtest(testapp_shell_device_tests SOURCES tests/shell_device_test.cpp
         LIBS padsim_engine)
     testapp_add_qtest(testapp_pages_device_tests SOURCES tests/pages_device_test.cpp
@@ -59,3 +64,34 @@ if(TARGET padsim_engine)
     target_link_libraries(testapp_screenshots PRIVATE testapp_pages padsim_engine)
     add_dependencies(testapp_screenshots Lumenord)
 endif()
+
+# --help and --version answer without a display (the manual page is made from them); an
+# argument beside them that is not the program's is a usage error. Each row: name, exit code,
+# a pattern of the output, arguments.
+set(check_run [=[
+expected=$1
+pattern=$2
+shift 2
+out=$("$@" 2>&1)
+rc=$?
+printf '%s\n' "$out"
+[ "$rc" -eq "$expected" ] || { echo "exit $rc, expected $expected"
+                                exit 1
+                              }
+printf '%s\n' "$out" | grep -qE -- "$pattern"
+]=])
+foreach(row "version|0|^Tallowbench_english ${PROJECT_VERSION}$|--version"
+            "help|0|LUMENORD_LIBRARY|--help"
+            "unknown_option|2|Unknown option 'frobnicate'|--help --frobnicate")
+    string(REPLACE "|" ";" row "${row}")
+    list(GET row 0 name)
+    list(GET row 1 code)
+    list(GET row 2 pattern)
+    list(GET row 3 arguments)
+    separate_arguments(arguments UNIX_COMMAND "${arguments}")
+    add_test(NAME testapp_command_line_${name}
+             COMMAND sh -c "${check_run}" sh ${code} "${pattern}"
+                     ${CMAKE_COMMAND} -E env --unset=DISPLAY --unset=WAYLAND_DISPLAY
+                     --unset=QT_QPA_PLATFORM ASAN_OPTIONS=detect_leaks=0
+                     $<TARGET_FILE:Tallowbench_english> ${arguments})
+endforeach()
