@@ -419,9 +419,9 @@ struct FleetTimes {
 constexpr int kFleetPads = 8;
 constexpr int kFleetBaud = 9600;
 
-std::optional<FleetTimes> FleetRun(const Setup& setup, int pads, int run) {
-    const std::string dir =
-        setup.dir + "/fleet-" + std::to_string(pads) + "-" + std::to_string(run);
+// `run` names the folder: "<pads>-<run>".
+std::optional<FleetTimes> FleetRun(const Setup& setup, int pads, const std::string& run) {
+    const std::string dir = setup.dir + "/fleet-" + std::to_string(pads) + "-" + run;
     std::error_code error;
     std::filesystem::create_directory(dir, error);
     if (error) return std::nullopt;
@@ -477,10 +477,10 @@ Row FleetRow(const std::string& what, const std::vector<std::pair<double, double
 // Eight pads and one by turns, so that both see the same load.
 void FleetRows(const Setup& setup, std::vector<Row>& rows) {
     std::vector<std::pair<double, double>> frames, walls;
-    FleetRun(setup, kFleetPads, -1);  // warms the caches
+    FleetRun(setup, kFleetPads, "warm-up");  // warms the caches
     for (int i = 0; i < kRuns; ++i) {
-        const std::optional<FleetTimes> many = FleetRun(setup, kFleetPads, i);
-        const std::optional<FleetTimes> one = FleetRun(setup, 1, i);
+        const std::optional<FleetTimes> many = FleetRun(setup, kFleetPads, std::to_string(i));
+        const std::optional<FleetTimes> one = FleetRun(setup, 1, std::to_string(i));
         if (!many || !one) continue;
         frames.emplace_back(many->firstToLastMs, one->firstToLastMs);
         walls.emplace_back(many->wallMs, one->wallMs);
