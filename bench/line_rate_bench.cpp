@@ -3,6 +3,8 @@
 // beside the line's limit: the bytes each way at the line's rate plus the pad's own time
 // (answering, and waiting for the scripted PIN keys while the line is idle), as padsim counts
 // them. Beside it, the same requests from a model host with the original driver's fixed pauses.
+// Last, the same run on eight pads at once (one tool, --device given eight times) beside one pad,
+// each timed from the first frame of any pad to the last frame of any pad.
 //
 // The model host (PausingHost) replays the request frames that the tool sent, recorded once by
 // passing the tool's bytes through a pseudo-terminal of the bench's own to an unpaced padsim. It
@@ -25,10 +27,13 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
@@ -403,11 +408,94 @@ void RowsAt(const Setup& setup, const std::vector<Exchange>& exchanges, int baud
     rows.push_back(RatioRow(kModel, baud, model, std::nullopt));
 }
 
+// Several pads at once: `lumenord --device A ... run FILE` against padsims at 9600 8N1, linked as
+// A, B, ... in a fresh folder that is also the tool's working folder, so that every run starts
+// with an empty key store of its own.
+struct FleetTimes {
+    double firstToLastMs = 0;  // the first frame of any pad to the last frame of any pad
+    double wallMs = 0;         // the tool's process start to its exit
+};
+
+constexpr int kFleetPads = 8;
+constexpr int kFleetBaud = 9600;
+
+// `run` names the folder: "<pads>-<run>".
+std::optional<FleetTimes> FleetRun(const Setup& setup, int pads, const std::string& run) {
+    const std::string dir = setup.dir + "/fleet-" + std::to_string(pads) + "-" + run;
+    std::error_code error;
+    std::filesystem::create_directory(dir, error);
+    if (error) return std::nullopt;
+    const Setup here{setup.tool, setup.padsim, setup.script, dir};
+    std::vector<std::unique_ptr<Padsim>> sims;
+    std::vector<std::string> argv{setup.tool};
+    for (int i = 0; i < pads; ++i) {
+        sims.push_back(std::make_unique<Padsim>(here, kFleetBaud, std::string(1, 'A' + i)));
+        if (!sims.back()->ready()) return std::nullopt;
+        argv.insert(argv.end(), {"--device", sims.back()->link()});
+    }
+    argv.insert(argv.end(), {"run", setup.script});
+    const std::uint64_t start = NowNs();
+    const int status = bench::WaitForExit(bench::Spawn(argv, dir), 120s);
+    const std::uint64_t end = NowNs();
+    std::int64_t first = INT64_MAX, last = INT64_MIN;
+    bool ok = status == 0;
+    for (auto& sim : sims) {
+        const std::optional<PadStats> stats = sim->Stop();
+        if (!stats) {
+            ok = false;
+            continue;
+        }
+        first = std::min(first, stats->firstInNs);
+        last = std::max(last, stats->lastOutNs);
+    }
+    if (!ok) return std::nullopt;
+    return FleetTimes{static_cast<double>(last - first) / 1e6,
+                      static_cast<double>(end - start) / 1e6};
+}
+
+std::string FleetLine() {
+    return "lumenord, " + std::to_string(kFleetPads) + " pads at once / 1 pad " + Line(kFleetBaud);
+}
+
+// Each repetition's 8-pad figure over its 1-pad figure; `target` applies to the median.
+Row FleetRow(const std::string& what, const std::vector<std::pair<double, double>>& pairs,
+             std::optional<double> target) {
+    std::vector<double> many, one, ratios;
+    for (const auto& [fleet, single] : pairs) {
+        many.push_back(fleet);
+        one.push_back(single);
+        ratios.push_back(fleet / single);
+    }
+    const std::string figure = FleetLine() + ": " + what + ", min / median / max of " +
+                               std::to_string(kRuns) + " (" + Format("%.1f ms / ", Median(many)) +
+                               Format("%.1f ms)", Median(one));
+    const std::string wanted = target ? Format("<= %.2f (median)", *target) : "(reported)";
+    if (pairs.size() != kRuns) return {figure, "failed", wanted, false};
+    return {figure, MinMedianMax(ratios, "%.3f"), wanted, !target || Median(ratios) <= *target};
+}
+
+// Eight pads and one by turns, so that both see the same load.
+void FleetRows(const Setup& setup, std::vector<Row>& rows) {
+    std::vector<std::pair<double, double>> frames, walls;
+    FleetRun(setup, kFleetPads, "warm-up");  // warms the caches
+    for (int i = 0; i < kRuns; ++i) {
+        const std::optional<FleetTimes> many = FleetRun(setup, kFleetPads, std::to_string(i));
+        const std::optional<FleetTimes> one = FleetRun(setup, 1, std::to_string(i));
+        if (!many || !one) continue;
+        frames.emplace_back(many->firstToLastMs, one->firstToLastMs);
+        walls.emplace_back(many->wallMs, one->wallMs);
+    }
+    rows.push_back(FleetRow("first frame of any pad to the last", frames, 1.1));
+    rows.push_back(FleetRow("the tool's start to its exit", walls, std::nullopt));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: line_rate_bench LUMENORD PADSIM ACCEPTANCE_FILE\n");
+    // "fleet" after the files: only the rows of several pads at once.
+    const bool fleetOnly = argc == 5 && std::string(argv[4]) == "fleet";
+    if (argc != 4 && !fleetOnly) {
+        std::fprintf(stderr, "usage: line_rate_bench LUMENORD PADSIM ACCEPTANCE_FILE [fleet]\n");
         return 2;
     }
     namespace fs = std::filesystem;
@@ -415,10 +503,13 @@ int main(int argc, char** argv) {
     if (mkdtemp(dir.data()) == nullptr) return 1;
     const Setup setup{fs::absolute(argv[1]).string(), fs::absolute(argv[2]).string(),
                       fs::absolute(argv[3]).string(), dir};
-    const std::vector<Exchange> exchanges = RecordExchanges(setup);
     std::vector<Row> rows;
-    RowsAt(setup, exchanges, 9600, 1.02, rows);
-    RowsAt(setup, exchanges, 115200, std::nullopt, rows);
+    if (!fleetOnly) {
+        const std::vector<Exchange> exchanges = RecordExchanges(setup);
+        RowsAt(setup, exchanges, 9600, 1.02, rows);
+        RowsAt(setup, exchanges, 115200, std::nullopt, rows);
+    }
+    FleetRows(setup, rows);
     std::error_code ignored;
     fs::remove_all(dir, ignored);
     bench::PrintTable(rows);
