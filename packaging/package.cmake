@@ -77,6 +77,10 @@ if(TARGET Tallowbench_english)
     set(CPACK_COMPONENT_TALLOWBENCH_DEPENDS runtime)
     set(CPACK_DEBIAN_TALLOWBENCH_PACKAGE_NAME tallowbench)
     set(CPACK_DEBIAN_TALLOWBENCH_PACKAGE_SECTION electronics)
+    # Qt finds its display plugins (xcb, wayland) at run time, which dpkg-shlibdeps cannot see;
+    # libqt6gui6 only recommends them, and a machine that installs without recommends would
+    # otherwise get a program that cannot open its window.
+    set(CPACK_DEBIAN_TALLOWBENCH_PACKAGE_DEPENDS qt6-qpa-plugins)
     set(CPACK_COMPONENT_TALLOWBENCH_DESCRIPTION
         "test program for an encrypting PIN pad
 Tallowbench_english is the Qt desktop program with which service staff

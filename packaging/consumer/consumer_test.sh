@@ -156,6 +156,7 @@ done
 [[ $(depends liblumenord1) == *libc6* ]] || fail "liblumenord1 lacks its shared library dependencies"
 [[ $(depends lumenord-tools) == *libssl3* ]] || fail "lumenord-tools lacks padsim's libssl3"
 [[ $(depends tallowbench) == *libqt6widgets6* ]] || fail "tallowbench lacks libqt6widgets6"
+[[ $(depends tallowbench) == *qt6-qpa-plugins* ]] || fail "tallowbench lacks the Qt display plugins (qt6-qpa-plugins)"
 dpkg-deb -I "${deb[liblumenord1]}" shlibs | grep -qx "libLumenord 1 liblumenord1 (>= $deb_version)" ||
     fail "liblumenord1 has no shlibs entry for libLumenord.so.1"
 dpkg-deb -I "${deb[liblumenord1]}" triggers | grep -qx 'activate-noawait ldconfig' ||

@@ -20,8 +20,12 @@
 namespace padsim {
 namespace {
 
+const char kVersion[] = "padsim " LUMENORD_VERSION "\n";
+
 const char kUsage[] =
     "usage: padsim [options]\n"
+    "  --help, -h           print this text and exit\n"
+    "  --version            print the version and exit\n"
     "  --link PATH          link the pad's pseudo-terminal at PATH (default ./ttyPAD)\n"
     "  --keys TEXT          keys pressed whenever an input mode opens; \\r Enter, \\e Escape,\n"
     "                       \\b Backspace, \\xHH any byte\n"
@@ -271,6 +275,8 @@ std::string UnescapeKeys(const std::string& text) {
     return out;
 }
 
+bool IsInformation(const std::string& message) { return message == kUsage || message == kVersion; }
+
 std::optional<FrontEndOptions> ParseOptions(const std::vector<std::string>& args,
                                             std::string& message) {
     FrontEndOptions o;
@@ -285,6 +291,9 @@ std::optional<FrontEndOptions> ParseOptions(const std::vector<std::string>& args
             };
             if (a == "--help" || a == "-h") {
                 message = kUsage;
+                return std::nullopt;
+            } else if (a == "--version") {
+                message = kVersion;
                 return std::nullopt;
             } else if (a == "--link") {
                 o.link = value();

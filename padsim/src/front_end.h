@@ -17,9 +17,13 @@ struct FrontEndOptions {
     PadOptions pad;
 };
 
-// Parses the command line; on a mistake or --help returns nullopt after writing to `message`.
+// Parses the command line; on a mistake, --help or --version returns nullopt after writing to
+// `message`.
 std::optional<FrontEndOptions> ParseOptions(const std::vector<std::string>& args,
                                             std::string& message);
+// Whether a message of ParseOptions answers --help or --version (standard output, exit 0) rather
+// than reporting a mistake.
+bool IsInformation(const std::string& message);
 // "\r", "\e", "\b", "\xHH", "\\" and a newline (Enter) in --keys texts.
 std::string UnescapeKeys(const std::string& text);
 
