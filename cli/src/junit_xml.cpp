@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <optional>
 
+#include "report.h"
+
 namespace cli {
 namespace {
 
@@ -55,7 +57,7 @@ std::string Seconds(long long milliseconds) {
 std::string TextOf(const Json& value) {
     if (value.is_null()) return "";
     if (value.is_string()) return value.get<std::string>();
-    return value.dump(-1, ' ', false, Json::error_handler_t::replace);
+    return Dump(value);
 }
 
 std::string Property(const char* name, const Json& value) {

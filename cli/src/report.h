@@ -26,6 +26,9 @@ struct RunSummary {
 
 // The operator text for a driver result code.
 std::string ResultCodeText(int code);
+// `value` as one line of JSON. Pad texts may carry bytes that are not UTF-8; they are replaced,
+// never thrown on.
+std::string Dump(const Json& value);
 // The text that stands for a step's result: its own message, the driver's result text, or
 // "success".
 std::string ResultTextOf(const StepOutcome& outcome);
