@@ -20,6 +20,7 @@
 namespace {
 
 using cli::test::JsonLines;
+using cli::test::OutputShows;
 
 using padsim::test::ChildOptions;
 using padsim::test::ChildProcess;
@@ -66,18 +67,6 @@ protected:
         ASSERT_TRUE(m_pad->WaitForOutput(kIdleMode, 10s)) << m_pad->out() << m_pad->err();
     }
 
-    // Where padsim's output shows `mode` at or after `from`, waiting at most `timeout` for it;
-    // npos when it did not.
-    std::size_t PadShows(const std::string& mode, std::size_t from,
-                         std::chrono::milliseconds timeout) {
-        const auto deadline = Clock::now() + timeout;
-        for (;;) {
-            const std::size_t at = m_pad->out().find(mode, from);
-            if (at != std::string::npos || Clock::now() >= deadline) return at;
-            m_pad->WaitForOutput(mode + "\x01", 20ms);  // collects what padsim prints meanwhile
-        }
-    }
-
     // Waits until the tool's frame trace holds `text`, collecting the tool's output meanwhile.
     bool TraceShows(ChildProcess& tool, const std::string& text,
                     std::chrono::milliseconds timeout) {
@@ -122,7 +111,7 @@ TEST_F(Interrupt, EndsTheWaitClosesThePadsInputAndSkipsTheRest) {
         if (!row.sentMarker.empty()) {
             ASSERT_TRUE(TraceShows(tool, row.sentMarker, 10s)) << tool.out() << tool.err();
         }
-        const std::size_t entryShown = PadShows(kPinEntryMode, padShown, 10s);
+        const std::size_t entryShown = OutputShows(*m_pad, kPinEntryMode, padShown, 10s);
         ASSERT_NE(entryShown, std::string::npos) << m_pad->out();
 
         const auto signalled = Clock::now();
@@ -140,7 +129,8 @@ TEST_F(Interrupt, EndsTheWaitClosesThePadsInputAndSkipsTheRest) {
         EXPECT_EQ(lines[1]["summary"]["skipped"], 1);
         EXPECT_EQ(tool.out().find("did not end within"), std::string::npos);
         // "032" reached the pad: it left PIN entry.
-        EXPECT_NE(PadShows(kIdleMode, entryShown, 5s), std::string::npos) << m_pad->out();
+        EXPECT_NE(OutputShows(*m_pad, kIdleMode, entryShown, 5s), std::string::npos)
+            << m_pad->out();
         EXPECT_NE(lumenord::test::ReadFileText(m_dir + "/logbuf.txt")
                       .find("ASC[" + lumenord::test::ReplyFrame('5', "032") + "]"),
                   std::string::npos);
