@@ -1,6 +1,7 @@
 // How steps are reported: one short line each, or one JSON object each with --json.
 #pragma once
 
+#include <chrono>
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -16,6 +17,12 @@ struct StepRecord {
     StepOutcome outcome;
     long long milliseconds = 0;
 };
+
+// The time from `start` until now, as steps, runs and pads report it.
+inline long long MillisecondsSince(std::chrono::steady_clock::time_point start) {
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    return std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count();
+}
 
 struct RunSummary {
     int steps = 0;

@@ -229,9 +229,7 @@ Json RunRecorder::Record(int exitCode) const {
 
 int RunRecorder::Finish(int exitCode, std::ostream& err) {
     m_ended = std::chrono::system_clock::now();
-    m_milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(
-                         std::chrono::steady_clock::now() - m_startedSteady)
-                         .count();
+    m_milliseconds = MillisecondsSince(m_startedSteady);
     std::vector<std::string> problems;
     if (!m_options.junitPath.empty()) {
         if (auto problem =
