@@ -69,10 +69,6 @@ std::string CountsText(const std::optional<RunSummary>& counts) {
            " not run";
 }
 
-std::string Dump(const Json& value) {
-    return value.dump(-1, ' ', false, Json::error_handler_t::replace);
-}
-
 }  // namespace
 
 PadResult ResultOfPad(const PadEnd& end) {

@@ -8,36 +8,39 @@ namespace cli {
 namespace {
 
 // The length of the UTF-8 character at `i`, or 0 when the bytes there are no well-formed
-// character or encode a C1 control character (U+0080 to U+009F).
+// character, or encode an ASCII or C1 control character (below U+00A0).
 std::size_t Utf8CharacterAt(std::string_view text, std::size_t i) {
-    const auto byte = [&](std::size_t k) -> unsigned {
-        return i + k < text.size() ? static_cast<unsigned char>(text[i + k]) : 0u;
-    };
-    const unsigned lead = byte(0);
-    unsigned low = 0x80, high = 0xBF;
-    std::size_t length = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        if (lead == 0xC2) low = 0xA0;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        if (lead == 0xE0) low = 0xA0;   // no overlong forms
-        if (lead == 0xED) high = 0x9F;  // no surrogates
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        if (lead == 0xF0) low = 0x90;
-        if (lead == 0xF4) high = 0x8F;
-    } else {
-        return 0;
-    }
-    if (byte(1) < low || byte(1) > high) return 0;
-    for (std::size_t k = 2; k < length; ++k) {
-        if (byte(k) < 0x80 || byte(k) > 0xBF) return 0;
-    }
-    return length;
+    const auto decoded = DecodeUtf8(text.substr(i));
+    return decoded && decoded->first >= 0xA0 ? decoded->second : 0;
 }
 
 }  // namespace
+
+std::optional<std::pair<char32_t, std::size_t>> DecodeUtf8(std::string_view text) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(0);
+    if (lead < 0x80) return std::pair{char32_t{lead}, std::size_t{1}};
+    std::size_t length = 0;
+    char32_t value = 0;
+    char32_t smallest = 0;
+    if ((lead & 0xE0) == 0xC0) {
+        length = 2, value = lead & 0x1F, smallest = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+        length = 3, value = lead & 0x0F, smallest = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+        length = 4, value = lead & 0x07, smallest = 0x10000;
+    } else {
+        return std::nullopt;
+    }
+    if (text.size() < length) return std::nullopt;
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((byte(i) & 0xC0) != 0x80) return std::nullopt;
+        value = (value << 6) | (byte(i) & 0x3F);
+    }
+    if (value < smallest || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
+        return std::nullopt;
+    return std::pair{value, length};
+}
 
 bool IsHexText(std::string_view text) { return text.empty() || padlogic::IsHex(text); }
 

@@ -2,8 +2,10 @@
 // the pad or a run file made fit for a terminal line or a message.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace cli {
 
@@ -17,6 +19,10 @@ std::string HexToBytes(std::string_view hex);
 std::string BytesToHex(std::string_view bytes);
 // Every byte printable ASCII.
 bool IsPrintable(std::string_view bytes);
+
+// The UTF-8 character at the front of `text` (not empty) and its length in bytes; nothing when
+// the bytes there are not a well-formed character (overlong forms and surrogates included).
+std::optional<std::pair<char32_t, std::size_t>> DecodeUtf8(std::string_view text);
 
 // C-style escapes for what a terminal would act on: backslash as \\, newline, carriage return
 // and tab as \n, \r, \t, every other control character (C0, DEL, C1) and every byte that is

@@ -1,41 +1,15 @@
 #include "junit_xml.h"
 
-#include <cstdint>
 #include <cstdio>
 #include <optional>
+
+#include "hex_text.h"
+#include "report.h"
 
 namespace cli {
 namespace {
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
-
-// The UTF-8 character at the front of `text` and its length in bytes; nothing when the bytes
-// there are not a well-formed character (overlong forms and surrogates included).
-std::optional<std::pair<char32_t, std::size_t>> DecodeUtf8(std::string_view text) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(0);
-    if (lead < 0x80) return std::pair{char32_t{lead}, std::size_t{1}};
-    std::size_t length = 0;
-    char32_t value = 0;
-    char32_t smallest = 0;
-    if ((lead & 0xE0) == 0xC0) {
-        length = 2, value = lead & 0x1F, smallest = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-        length = 3, value = lead & 0x0F, smallest = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-        length = 4, value = lead & 0x07, smallest = 0x10000;
-    } else {
-        return std::nullopt;
-    }
-    if (text.size() < length) return std::nullopt;
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((byte(i) & 0xC0) != 0x80) return std::nullopt;
-        value = (value << 6) | (byte(i) & 0x3F);
-    }
-    if (value < smallest || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
-        return std::nullopt;
-    return std::pair{value, length};
-}
 
 bool AllowedInXml(char32_t c) {
     if (c < 0x20) return c == '\t' || c == '\n' || c == '\r';
@@ -55,7 +29,7 @@ std::string Seconds(long long milliseconds) {
 std::string TextOf(const Json& value) {
     if (value.is_null()) return "";
     if (value.is_string()) return value.get<std::string>();
-    return value.dump(-1, ' ', false, Json::error_handler_t::replace);
+    return Dump(value);
 }
 
 std::string Property(const char* name, const Json& value) {

@@ -28,10 +28,6 @@ constexpr std::size_t kReadChunk = 64 * 1024;
 // Where the kernel has no process descriptors, how often an ended process is looked for.
 constexpr int kReapRoundMs = 100;
 
-long long MillisecondsSince(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
 // The arguments of one pad's process: the run's options with the pad's device and files. Values
 // go as --option=VALUE and the run file after "--", so that none is taken for an option.
 std::vector<std::string> PadArguments(const GlobalOptions& options, const FleetPad& pad) {

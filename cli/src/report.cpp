@@ -9,11 +9,6 @@
 namespace cli {
 namespace {
 
-std::string Dump(const Json& value) {
-    // Pad texts may carry bytes that are not UTF-8; they are replaced, never thrown on.
-    return value.dump(-1, ' ', false, Json::error_handler_t::replace);
-}
-
 // "name=value name=value" of the reply's fields.
 std::string ReplyText(const Json& reply) {
     std::string text;
@@ -39,6 +34,10 @@ Json StepJson(const StepRecord& record, bool showSecrets) {
 }
 
 }  // namespace
+
+std::string Dump(const Json& value) {
+    return value.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
 
 std::string ResultCodeText(int code) {
     char text[padlogic::kResultTextSize] = {};

@@ -1,6 +1,7 @@
 // How steps are reported: one short line each, or one JSON object each with --json.
 #pragma once
 
+#include <chrono>
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -17,6 +18,12 @@ struct StepRecord {
     long long milliseconds = 0;
 };
 
+// The time from `start` until now, as steps, runs and pads report it.
+inline long long MillisecondsSince(std::chrono::steady_clock::time_point start) {
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    return std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count();
+}
+
 struct RunSummary {
     int steps = 0;
     int failures = 0;
@@ -26,6 +33,9 @@ struct RunSummary {
 
 // The operator text for a driver result code.
 std::string ResultCodeText(int code);
+// `value` as one line of JSON. Pad texts may carry bytes that are not UTF-8; they are replaced,
+// never thrown on.
+std::string Dump(const Json& value);
 // The text that stands for a step's result: its own message, the driver's result text, or
 // "success".
 std::string ResultTextOf(const StepOutcome& outcome);

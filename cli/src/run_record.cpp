@@ -121,8 +121,9 @@ Json NotRunEntry(std::size_t index, const PlannedStep& planned) {
             {"status", "not run"}};
 }
 
-std::string Dump(const Json& value) {
-    // Pad texts may carry bytes that are not UTF-8; they are replaced, never thrown on.
+// The record as its file holds it, indented. Pad texts may carry bytes that are not UTF-8; they
+// are replaced, never thrown on.
+std::string RecordFileText(const Json& value) {
     return value.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
@@ -228,9 +229,7 @@ Json RunRecorder::Record(int exitCode) const {
 
 int RunRecorder::Finish(int exitCode, std::ostream& err) {
     m_ended = std::chrono::system_clock::now();
-    m_milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(
-                         std::chrono::steady_clock::now() - m_startedSteady)
-                         .count();
+    m_milliseconds = MillisecondsSince(m_startedSteady);
     std::vector<std::string> problems;
     if (!m_options.junitPath.empty()) {
         if (auto problem =
@@ -242,7 +241,7 @@ int RunRecorder::Finish(int exitCode, std::ostream& err) {
     if (!m_options.recordPath.empty()) {
         Json record = Record(exitCode);
         if (!problems.empty()) record["write_errors"] = problems;
-        if (WriteFile("test record", m_options.recordPath, Dump(record), err))
+        if (WriteFile("test record", m_options.recordPath, RecordFileText(record), err))
             problems.push_back("record");
     }
     return !problems.empty() && exitCode == kExitSuccess ? kExitStepFailed : exitCode;

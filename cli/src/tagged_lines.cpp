@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <ostream>
 
-#include "step.h"
+#include "report.h"
 
 namespace cli {
 
@@ -49,8 +49,7 @@ void TaggedLines::Write(std::string_view line, bool cut) {
             tagged["text"] = std::string(line);
             if (cut) tagged["cut"] = true;
         }
-        // Bytes that are not UTF-8 are replaced, never thrown on.
-        m_out << tagged.dump(-1, ' ', false, Json::error_handler_t::replace) << '\n';
+        m_out << Dump(tagged) << '\n';
     }
     m_out.flush();
 }

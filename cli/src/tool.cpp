@@ -23,10 +23,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-long long MillisecondsSince(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
 // The driver takes port names of at most 15 characters and reads their number as an int.
 constexpr std::size_t kMaxPortName = 15;
 constexpr long long kMaxPortNumber = std::numeric_limits<int>::max();

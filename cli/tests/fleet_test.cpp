@@ -24,10 +24,11 @@
 
 namespace {
 
+using cli::test::OutputShows;
+
 using padsim::test::ChildOptions;
 using padsim::test::ChildProcess;
 using Json = nlohmann::json;
-using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 // The run-file lines of the acceptance run's steps, in their order.
@@ -75,18 +76,6 @@ protected:
         m_pads.push_back(std::make_unique<ChildProcess>(argv, ChildOptions{m_dir}));
         EXPECT_TRUE(m_pads.back()->WaitForOutput("mode: idle", 10s)) << m_pads.back()->err();
         return path;
-    }
-
-    // Where pad `index`'s output shows `text` at or after `from`; npos when it did not in time.
-    std::size_t PadShows(std::size_t index, const std::string& text, std::size_t from,
-                         std::chrono::milliseconds timeout) {
-        ChildProcess& pad = *m_pads[index];
-        const auto deadline = Clock::now() + timeout;
-        for (;;) {
-            const std::size_t at = pad.out().find(text, from);
-            if (at != std::string::npos || Clock::now() >= deadline) return at;
-            pad.WaitForOutput(text + "\x01", 20ms);  // collects what padsim prints meanwhile
-        }
     }
 
     std::vector<std::unique_ptr<ChildProcess>> m_pads;
@@ -253,9 +242,9 @@ TEST_F(Fleet, InterruptReachesEveryPad) {
         ChildProcess tool(
             {LUMENORD_PROGRAM, "--device", devices[0], "--device", devices[1], "run", steps},
             ChildOptions{m_dir});
-        const std::size_t entryA = PadShows(0, "mode: PIN entry", shownA, 30s);
+        const std::size_t entryA = OutputShows(*m_pads[0], "mode: PIN entry", shownA, 30s);
         ASSERT_NE(entryA, std::string::npos) << m_pads[0]->out();
-        ASSERT_NE(PadShows(1, "mode: PIN entry", shownB, 30s), std::string::npos);
+        ASSERT_NE(OutputShows(*m_pads[1], "mode: PIN entry", shownB, 30s), std::string::npos);
         if (row.killPadB) {
             const pid_t toolPid = ChildWithArgument(getpid(), devices[1] + " run ");
             const pid_t padB = ChildWithArgument(toolPid, "--device=" + devices[1]);
@@ -265,7 +254,8 @@ TEST_F(Fleet, InterruptReachesEveryPad) {
         }
         tool.Signal(row.signal);
         EXPECT_EQ(tool.WaitForExit(15s), row.status) << tool.out() << tool.err();
-        EXPECT_NE(PadShows(0, "mode: idle", entryA, 5s), std::string::npos) << m_pads[0]->out();
+        EXPECT_NE(OutputShows(*m_pads[0], "mode: idle", entryA, 5s), std::string::npos)
+            << m_pads[0]->out();
 
         const FleetOutput output = SplitTagged(tool.out());
         const std::vector<std::string>& padA = output.lines.at("ttyA");

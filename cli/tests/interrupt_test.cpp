@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -13,12 +12,15 @@
 #include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
 #include "child_process.h"
+#include "pad_folder_test.h"
 #include "pty_peer.h"
 
 namespace {
+
+using cli::test::JsonLines;
+using cli::test::OutputShows;
 
 using padsim::test::ChildOptions;
 using padsim::test::ChildProcess;
@@ -28,13 +30,6 @@ using namespace std::chrono_literals;
 
 constexpr const char* kPinEntryMode = "mode: PIN entry";
 constexpr const char* kIdleMode = "mode: idle";
-
-std::vector<Json> JsonLines(const std::string& out) {
-    std::vector<Json> lines;
-    std::istringstream in(out);
-    for (std::string line; std::getline(in, line);) lines.push_back(Json::parse(line));
-    return lines;
-}
 
 // Sends `frame` to the pad behind `link` as any host would and reads its reply (ETX and the two
 // check characters), at most `timeout`; the reply, or what came of it.
@@ -60,38 +55,16 @@ std::string ExchangeFrame(const std::string& link, const std::string& frame,
     return reply;
 }
 
-class Interrupt : public ::testing::Test {
+class Interrupt : public cli::test::PadFolderTest {
 protected:
     void SetUp() override {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "lumenord-interrupt-XXXXXX").string();
-        ASSERT_TRUE(mkdtemp(pattern.data()));
-        m_dir = pattern;
-        m_link = m_dir + "/ttyPAD";
+        PadFolderTest::SetUp();
         // The frame trace shows when the tool's request has gone out.
         std::ofstream(m_dir + "/sysconfig.ini") << "[SYSTEM]\nDEBUG=1\n";
         m_pad = std::make_unique<ChildProcess>(
             std::vector<std::string>{PADSIM_PROGRAM, "--link", m_link, "--no-input"},
             ChildOptions{m_dir});
         ASSERT_TRUE(m_pad->WaitForOutput(kIdleMode, 10s)) << m_pad->out() << m_pad->err();
-    }
-    void TearDown() override {
-        m_pad->Signal(SIGTERM);
-        EXPECT_EQ(m_pad->WaitForExit(5s), 0) << m_pad->out();
-        std::error_code ignored;
-        std::filesystem::remove_all(m_dir, ignored);
-    }
-
-    // Where padsim's output shows `mode` at or after `from`, waiting at most `timeout` for it;
-    // npos when it did not.
-    std::size_t PadShows(const std::string& mode, std::size_t from,
-                         std::chrono::milliseconds timeout) {
-        const auto deadline = Clock::now() + timeout;
-        for (;;) {
-            const std::size_t at = m_pad->out().find(mode, from);
-            if (at != std::string::npos || Clock::now() >= deadline) return at;
-            m_pad->WaitForOutput(mode + "\x01", 20ms);  // collects what padsim prints meanwhile
-        }
     }
 
     // Waits until the tool's frame trace holds `text`, collecting the tool's output meanwhile.
@@ -105,16 +78,6 @@ protected:
         }
         return true;
     }
-
-    std::string WriteRunFile(const std::string& text) {
-        const std::string path = m_dir + "/steps.lumenord";
-        std::ofstream(path) << text;
-        return path;
-    }
-
-    std::string m_dir;
-    std::string m_link;
-    std::unique_ptr<ChildProcess> m_pad;
 };
 
 TEST_F(Interrupt, EndsTheWaitClosesThePadsInputAndSkipsTheRest) {
@@ -142,13 +105,13 @@ TEST_F(Interrupt, EndsTheWaitClosesThePadsInputAndSkipsTheRest) {
                 ExchangeFrame(m_link, lumenord::test::ReplyFrame('6', "00600"), 5s);
             ASSERT_NE(reply.find('\x03'), std::string::npos) << lumenord::test::Hex(reply);
         }
-        ChildProcess tool(
-            {LUMENORD_PROGRAM, "--device", m_link, "--json", "run", WriteRunFile(row.steps)},
-            ChildOptions{m_dir});
+        ChildProcess tool({LUMENORD_PROGRAM, "--device", m_link, "--json", "run",
+                           WriteFile("steps.lumenord", row.steps)},
+                          ChildOptions{m_dir});
         if (!row.sentMarker.empty()) {
             ASSERT_TRUE(TraceShows(tool, row.sentMarker, 10s)) << tool.out() << tool.err();
         }
-        const std::size_t entryShown = PadShows(kPinEntryMode, padShown, 10s);
+        const std::size_t entryShown = OutputShows(*m_pad, kPinEntryMode, padShown, 10s);
         ASSERT_NE(entryShown, std::string::npos) << m_pad->out();
 
         const auto signalled = Clock::now();
@@ -166,7 +129,8 @@ TEST_F(Interrupt, EndsTheWaitClosesThePadsInputAndSkipsTheRest) {
         EXPECT_EQ(lines[1]["summary"]["skipped"], 1);
         EXPECT_EQ(tool.out().find("did not end within"), std::string::npos);
         // "032" reached the pad: it left PIN entry.
-        EXPECT_NE(PadShows(kIdleMode, entryShown, 5s), std::string::npos) << m_pad->out();
+        EXPECT_NE(OutputShows(*m_pad, kIdleMode, entryShown, 5s), std::string::npos)
+            << m_pad->out();
         EXPECT_NE(lumenord::test::ReadFileText(m_dir + "/logbuf.txt")
                       .find("ASC[" + lumenord::test::ReplyFrame('5', "032") + "]"),
                   std::string::npos);

@@ -1,5 +1,6 @@
 // What the tool's process tests share: a folder of the test's own, removed afterwards, in which
-// padsim runs as a process on a link, and the tool's JSON output split into its objects.
+// padsim runs as a process on a link, the tool's JSON output split into its objects, and a wait
+// for a process's output.
 // Tests that include this define PADSIM_PROGRAM.
 #pragma once
 
@@ -26,6 +27,19 @@ inline std::vector<nlohmann::json> JsonLines(const std::string& out) {
     std::istringstream in(out);
     for (std::string line; std::getline(in, line);) lines.push_back(nlohmann::json::parse(line));
     return lines;
+}
+
+// Where `process`'s output shows `text` at or after `from`, waiting at most `timeout` for it;
+// npos when it did not.
+inline std::size_t OutputShows(padsim::test::ChildProcess& process, const std::string& text,
+                               std::size_t from, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        const std::size_t at = process.out().find(text, from);
+        if (at != std::string::npos || std::chrono::steady_clock::now() >= deadline) return at;
+        // Collects what the process prints meanwhile: `text` followed by \x01 never comes.
+        process.WaitForOutput(text + "\x01", std::chrono::milliseconds(20));
+    }
 }
 
 class PadFolderTest : public ::testing::Test {

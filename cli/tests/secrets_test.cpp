@@ -142,9 +142,11 @@ public:
     void Type(const std::string& text) {
         ASSERT_EQ(write(m_terminal, text.data(), text.size()), static_cast<ssize_t>(text.size()));
     }
-    // The exit status once the terminal closed.
+    // The exit status once the terminal closed. A tool that still holds it open after the read's
+    // deadline is killed, so that waiting for its end cannot hang the test.
     int Exit() {
         ReadToEnd();
+        if (!m_closed) kill(m_pid, SIGKILL);
         int status = 0;
         waitpid(m_pid, &status, 0);
         m_exited = true;
@@ -156,6 +158,7 @@ private:
     pid_t m_pid = -1;
     int m_terminal = -1;
     bool m_exited = false;
+    bool m_closed = false;  // the tool closed its terminal
     std::string m_out;
 
     template <typename Done>
@@ -168,7 +171,10 @@ private:
             if (fds.revents == 0) continue;
             char buffer[256];
             const ssize_t got = read(m_terminal, buffer, sizeof buffer);
-            if (got <= 0) return false;  // EIO once the tool closed its side
+            if (got <= 0) {  // EIO once the tool closed its side
+                m_closed = true;
+                return false;
+            }
             m_out.append(buffer, static_cast<std::size_t>(got));
         }
         return true;
