@@ -138,7 +138,11 @@ Row AcceptanceOverhead(const std::string& tool, const std::string& padsim,
         std::istringstream lines(out);
         std::string line, last;
         while (std::getline(lines, line)) last = line;
-        const double steps = nlohmann::json::parse(last)["summary"]["ms"].get<double>();
+        // A last line without the summary's time fails the figure instead of throwing.
+        const nlohmann::json report = nlohmann::json::parse(last, nullptr, false);
+        const nlohmann::json::json_pointer stepsAt("/summary/ms");
+        if (!report.contains(stepsAt) || !report[stepsAt].is_number()) break;
+        const double steps = report[stepsAt].get<double>();
         if (i == 0) continue;  // warms the caches
         shares.push_back(100.0 * (wall - steps) / steps);
         toolMs += wall / kRuns;
