@@ -73,7 +73,8 @@ struct PadStats {
 
 std::optional<PadStats> ReadStats(const std::string& path) {
     std::ifstream file(path);
-    const nlohmann::json json = nlohmann::json::parse(file, nullptr, false);
+    // Not const: a missing field then reads as null instead of being undefined behaviour.
+    nlohmann::json json = nlohmann::json::parse(file, nullptr, false);
     if (!json.is_object() || !json["first_in_ns"].is_number_integer() ||
         !json["last_out_ns"].is_number_integer() || !json["wire_ms"].is_number() ||
         !json["own_ms"].is_number() || !json["host_wait_ms"].is_number())
