@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -70,29 +71,47 @@ Row ProcessStart(const std::string& dir) {
     std::vector<double> times;
     for (int i = 0; i < 30; ++i) {
         const std::uint64_t start = NowNs();
-        const pid_t child = Spawn({"/bin/true"}, dir);
-        waitpid(child, nullptr, 0);
+        bench::WaitForExit(Spawn({"/bin/true"}, dir), std::chrono::seconds(5));
         times.push_back((NowNs() - start) / 1e6);
     }
     return {"for comparison: start and end of /bin/true (median of 30)",
             Format("%.1f ms", Median(times)), "", true};
 }
 
-// Runs the tool to its end; its standard output, and its wall time in `ms`.
+// Runs the tool to its end; its standard output, and its wall time in `ms`. Empty when the tool
+// failed, outlasted kToolTimeout (it is then killed) or wrote more than kMaxToolOutput bytes.
 std::string RunTool(const std::vector<std::string>& argv, const std::string& dir, double& ms) {
+    constexpr auto kToolTimeout = std::chrono::seconds(60);
+    constexpr std::size_t kMaxToolOutput = 1 << 20;
     int pipeFds[2];
     if (pipe(pipeFds) != 0) return {};
     const std::uint64_t start = NowNs();
+    const auto deadline = std::chrono::steady_clock::now() + kToolTimeout;
     const pid_t child = Spawn(argv, dir, pipeFds[1]);
     close(pipeFds[1]);
     std::string out;
-    char chunk[4096];
-    for (ssize_t n; (n = read(pipeFds[0], chunk, sizeof chunk)) > 0;) out.append(chunk, n);
+    bool complete = false;  // the tool closed its output in time and within the limit
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd readable{pipeFds[0], POLLIN, 0};
+        if (left.count() <= 0 || poll(&readable, 1, static_cast<int>(left.count())) != 1) break;
+        char chunk[4096];
+        const ssize_t n = read(pipeFds[0], chunk, sizeof chunk);
+        if (n <= 0) {
+            complete = n == 0;
+            break;
+        }
+        if (out.size() + static_cast<std::size_t>(n) > kMaxToolOutput) break;
+        out.append(chunk, static_cast<std::size_t>(n));
+    }
     close(pipeFds[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
+    const auto left = std::max(std::chrono::milliseconds(0),
+                               std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   deadline - std::chrono::steady_clock::now()));
+    const int status = bench::WaitForExit(child, complete ? left : std::chrono::milliseconds(0));
     ms = (NowNs() - start) / 1e6;
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? out : std::string();
+    return complete && status == 0 ? out : std::string();
 }
 
 // The acceptance run against padsim, with its test record and JUnit file: the tool's whole time
@@ -119,14 +138,18 @@ Row AcceptanceOverhead(const std::string& tool, const std::string& padsim,
         std::istringstream lines(out);
         std::string line, last;
         while (std::getline(lines, line)) last = line;
-        const double steps = nlohmann::json::parse(last)["summary"]["ms"].get<double>();
+        // A last line without the summary's time fails the figure instead of throwing.
+        const nlohmann::json report = nlohmann::json::parse(last, nullptr, false);
+        const nlohmann::json::json_pointer stepsAt("/summary/ms");
+        if (!report.contains(stepsAt) || !report[stepsAt].is_number()) break;
+        const double steps = report[stepsAt].get<double>();
         if (i == 0) continue;  // warms the caches
         shares.push_back(100.0 * (wall - steps) / steps);
         toolMs += wall / kRuns;
         stepsMs += steps / kRuns;
     }
     kill(pad, SIGTERM);
-    waitpid(pad, nullptr, 0);
+    bench::WaitForExit(pad, std::chrono::seconds(5));
     char figure[200];
     std::snprintf(figure, sizeof figure,
                   "lumenord: overhead in the acceptance run%s beside its steps (%.0f ms / %.0f ms)",

@@ -73,7 +73,8 @@ struct PadStats {
 
 std::optional<PadStats> ReadStats(const std::string& path) {
     std::ifstream file(path);
-    const nlohmann::json json = nlohmann::json::parse(file, nullptr, false);
+    // Not const: a missing field then reads as null instead of being undefined behaviour.
+    nlohmann::json json = nlohmann::json::parse(file, nullptr, false);
     if (!json.is_object() || !json["first_in_ns"].is_number_integer() ||
         !json["last_out_ns"].is_number_integer() || !json["wire_ms"].is_number() ||
         !json["own_ms"].is_number() || !json["host_wait_ms"].is_number())
@@ -199,7 +200,10 @@ bool Relay(int toolSide, int padSide, pid_t tool, Traffic& traffic) {
             const int to = from == 0 ? padSide : toolSide;
             for (ssize_t done = 0; done < n;) {
                 const ssize_t w = write(to, chunk + done, static_cast<std::size_t>(n - done));
-                if (w <= 0) return false;  // both sides are blocking ptys with room to spare
+                if (w <= 0) {  // both sides are blocking ptys with room to spare
+                    close(pidfd);
+                    return false;
+                }
                 done += w;
             }
             traffic.emplace_back(from == 0, std::string(chunk, static_cast<std::size_t>(n)));
@@ -227,7 +231,9 @@ std::vector<Exchange> RecordExchanges(const Setup& setup) {
         MakeRaw(padSide);
         const pid_t tool =
             bench::Spawn({setup.tool, "--device", device, "run", setup.script}, setup.dir);
-        ok = Relay(toolSide, padSide, tool, traffic) && bench::WaitForExit(tool, 5s) == 0;
+        const bool relayed = Relay(toolSide, padSide, tool, traffic);
+        // Waited for either way, so that a tool left over from a failed relay is killed.
+        ok = bench::WaitForExit(tool, 5s) == 0 && relayed;
     }
     for (int fd : {toolSide, keep, padSide})
         if (fd >= 0) close(fd);

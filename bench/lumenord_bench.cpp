@@ -128,13 +128,12 @@ Row RoundTrip(bench::Responder& pad, CopyingMonitor* monitor = nullptr) {
                          2 * commands);
     }
     const double median = Median(ratios);
-    const auto [low, high] = std::minmax_element(ratios.begin(), ratios.end());
     const std::string what = monitor != nullptr ? ", frame monitor on" : "";
     return {"command round trip" + what + ": driver / raw pty, min / median / max of " +
                 std::to_string(kRounds) + " rounds (" + Format("%.0f", Median(driverMedians)) +
                 " us / " + Format("%.0f", Median(rawMedians)) + " us)",
-            Format("%.2f", *low) + " / " + Format("%.2f", median) + " / " + Format("%.2f", *high),
-            "<= " + Format("%.1f", kTarget) + " (median)", median <= kTarget};
+            bench::MinMedianMax(ratios, "%.2f"), "<= " + Format("%.1f", kTarget) + " (median)",
+            median <= kTarget};
 }
 
 Row KeyPressLatency(bench::Responder& pad) {

@@ -5,6 +5,17 @@
 #include "serial_devices.h"
 
 namespace platform {
+namespace {
+
+// The device that key COMN of section PORTS names; nothing where the key is missing or empty.
+std::optional<std::string> MappedDevice(std::string_view settings, int portNumber) {
+    std::optional<std::string> device =
+        FindProfileValue(settings, "PORTS", "COM" + std::to_string(portNumber));
+    if (device && device->empty()) return std::nullopt;
+    return device;
+}
+
+}  // namespace
 
 std::string SerialDeviceRoot() {
     const char* root = std::getenv("LUMENORD_DEVICE_ROOT");
@@ -12,17 +23,14 @@ std::string SerialDeviceRoot() {
 }
 
 std::string PortDevicePath(std::string_view settings, int portNumber) {
-    const std::optional<std::string> mapped =
-        FindProfileValue(settings, "PORTS", "COM" + std::to_string(portNumber));
-    return mapped && !mapped->empty() ? *mapped : DefaultPortDevice(portNumber);
+    return MappedDevice(settings, portNumber).value_or(DefaultPortDevice(portNumber));
 }
 
 std::vector<std::pair<int, std::string>> MappedPorts(std::string_view settings, int maxPort) {
     std::vector<std::pair<int, std::string>> mapped;
     for (int port = 1; port <= maxPort; ++port) {
-        std::optional<std::string> device =
-            FindProfileValue(settings, "PORTS", "COM" + std::to_string(port));
-        if (device && !device->empty()) mapped.emplace_back(port, std::move(*device));
+        if (std::optional<std::string> device = MappedDevice(settings, port))
+            mapped.emplace_back(port, std::move(*device));
     }
     return mapped;
 }

@@ -6,7 +6,6 @@
 namespace platform {
 namespace {
 
-// Larger files are not settings files; reading stops there so a stray file cannot exhaust memory.
 struct ProfileFile {
     std::vector<std::string> lines;  // without their line ends
     std::string lineEnd = "\n";      // "\r\n" when the file uses it

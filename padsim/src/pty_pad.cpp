@@ -87,7 +87,7 @@ void PtyPad::Stop() {
 void PtyPad::PressKeys(std::string_view keys) {
     std::lock_guard lock(m_mutex);
     m_eventSinceNotify = true;
-    for (char key : keys) QueueEcho(m_engine.PressKey(key));
+    for (char key : keys) QueueOut(m_engine.PressKey(key));
     WakeLocked();
 }
 
@@ -183,7 +183,7 @@ void PtyPad::AdvanceClockLocked() {
         const Mode before = m_engine.mode();
         const std::string timed = m_engine.Elapse(elapsed);
         if (!timed.empty()) m_eventSinceNotify = true;
-        QueueEcho(timed);
+        QueueOut(timed);
         if (m_engine.mode() == Mode::Idle && before != Mode::Idle) m_scriptPos = std::string::npos;
     }
     if (!m_delayed.empty() && now >= m_delayedDue) {
@@ -207,7 +207,7 @@ void PtyPad::PressScriptedKey() {
     const auto from = std::max(m_scriptWaitFrom, m_out.IdleAt());
     if (now > from) m_stats.keyWait += now - from;
     m_scriptWaitFrom = now;
-    QueueEcho(m_engine.PressKey(m_script[m_scriptPos++]));
+    QueueOut(m_engine.PressKey(m_script[m_scriptPos++]));
     m_eventSinceNotify = true;
     if (m_scriptPos == m_script.size()) m_scriptPos = std::string::npos;  // the script is done
 }
@@ -299,8 +299,6 @@ void PtyPad::QueueReply(std::string bytes) {
     }
     QueueOut(bytes);
 }
-
-void PtyPad::QueueEcho(std::string bytes) { QueueOut(bytes); }
 
 void PtyPad::QueueOut(std::string_view bytes) {
     if (m_master >= 0) m_out.Push(bytes, Clock::now());

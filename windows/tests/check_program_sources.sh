@@ -20,12 +20,11 @@ posix='#[[:space:]]*include[[:space:]]*<(unistd|pthread|fcntl|poll|termios|dlfcn
 status=0
 for f in "${files[@]}"; do
     [[ $f == *_posix.cpp ]] && continue
-    if grep -nE "$posix" "$top/$f" >/tmp/posix_hits.$$ 2>/dev/null; then
-        sed "s|^|$f:|" /tmp/posix_hits.$$
+    if hits=$(grep -nE "$posix" "$top/$f" 2>/dev/null); then
+        sed "s|^|$f:|" <<<"$hits"
         status=1
     fi
 done
-rm -f /tmp/posix_hits.$$
 [ $status -eq 0 ] || { echo "POSIX headers outside *_posix.cpp (above)"; exit 1; }
 
 # The project's header that `name` (an include in `from`) names, or nothing.

@@ -99,7 +99,6 @@ private:
     void PressScriptedKey();
     void QueueReply(std::string bytes);
     void DisappearWith(std::string reply);
-    void QueueEcho(std::string bytes);
     void ArmScriptIfModeOpened(Mode before);
     void CloseLine();
     std::optional<std::chrono::steady_clock::time_point> NextWakeLocked() const;
