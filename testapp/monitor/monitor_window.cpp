@@ -274,10 +274,7 @@ void MonitorWindow::AddHistoryRow(int row) {
 }
 
 void MonitorWindow::FillHistoryRow(int row) {
-    const HistoryEntry& entry = m_history->Entries()[static_cast<std::size_t>(row)];
-    const QStringList texts = {
-        entry.time.toString("yyyy-MM-dd hh:mm:ss.zzz"), entry.page, entry.operation,
-        entry.result ? QString::number(*entry.result) : QString(), entry.text};
+    const QStringList texts = HistoryTexts(m_history->Entries()[static_cast<std::size_t>(row)]);
     for (int column = 0; column < texts.size(); ++column)
         HistoryView->setItem(row, column, new QTableWidgetItem(texts[column]));
 }
