@@ -12,7 +12,6 @@ using padlogic::kKeyMask;
 // Fields are read into fixed buffers of 128 bytes: longer texts are cut, never overrun.
 constexpr std::size_t kPartLimit = 127;
 constexpr std::size_t kRequestLimit = 255;
-// Clear keys sit at 00-1F; a master key loaded there serves as a clear decryption key too.
 // A tag typed rather than chosen stands at no position of the tag list, and the record has
 // always carried the digit of position -1 for it.
 constexpr int kTypedTagDigit = 1;

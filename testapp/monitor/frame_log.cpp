@@ -10,7 +10,8 @@ namespace monitor {
 namespace {
 
 // Request frame: STX, three length digits, command byte, payload, ETX, two check characters.
-constexpr int kPayloadStart = 5;
+constexpr int kCommandAt = 4;
+constexpr int kPayloadStart = kCommandAt + 1;
 constexpr int kFrameTrailer = 3;
 
 struct CommandInfo {
@@ -122,7 +123,7 @@ QString FramesText(const std::deque<FrameRecord>& frames, bool unmasked) {
 
 void FrameLog::Add(FrameRecord frame) {
     if (frame.direction == Direction::kSent) {
-        m_lastCommand = frame.bytes.size() > 4 ? frame.bytes[4] : 0;
+        m_lastCommand = frame.bytes.size() > kCommandAt ? frame.bytes[kCommandAt] : 0;
     }
     frame.command = m_lastCommand;
     if (frame.direction == Direction::kReceived) m_lastCommand = 0;

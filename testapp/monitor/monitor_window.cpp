@@ -1,12 +1,14 @@
 #include "monitor_window.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QPushButton>
 #include <QSaveFile>
 #include <QScrollBar>
 #include <QTabWidget>
@@ -128,11 +130,11 @@ QWidget* MonitorWindow::BuildFramesTab() {
     for (int column = 0; column < static_cast<int>(std::size(kFrameColumnWidths)); ++column)
         FramesView->setColumnWidth(column, kFrameColumnWidths[column]);
     FramesView->horizontalHeader()->setSectionResizeMode(kBytesColumn, QHeaderView::Stretch);
-    chkShowKeys = new QCheckBox("Show key material", tab);
+    auto* chkShowKeys = new QCheckBox("Show key material", tab);
     chkShowKeys->setObjectName("chkShowKeys");
-    btCopyFrames = MakeButton("btCopyFrames", "Copy", tab);
-    btClearFrames = MakeButton("btClearFrames", "Clear", tab);
-    btSaveFrames = MakeButton("btSaveFrames", "Save as text...", tab);
+    QPushButton* btCopyFrames = MakeButton("btCopyFrames", "Copy", tab);
+    QPushButton* btClearFrames = MakeButton("btClearFrames", "Clear", tab);
+    QPushButton* btSaveFrames = MakeButton("btSaveFrames", "Save as text...", tab);
     connect(chkShowKeys, &QCheckBox::toggled, m_frameModel, &FrameTableModel::SetUnmasked);
     connect(btCopyFrames, &QPushButton::clicked, this, &MonitorWindow::CopyFrames);
     connect(btClearFrames, &QPushButton::clicked, this, [this] {
@@ -163,9 +165,9 @@ QWidget* MonitorWindow::BuildHistoryTab() {
     for (int column = 0; column < static_cast<int>(std::size(kHistoryColumnWidths)); ++column)
         HistoryView->setColumnWidth(column, kHistoryColumnWidths[column]);
     HistoryView->horizontalHeader()->setStretchLastSection(true);
-    btSaveHistoryCsv = MakeButton("btSaveHistoryCsv", "Save as CSV...", tab);
-    btSaveHistoryJson = MakeButton("btSaveHistoryJson", "Save as JSON Lines...", tab);
-    btClearHistory = MakeButton("btClearHistory", "Clear", tab);
+    QPushButton* btSaveHistoryCsv = MakeButton("btSaveHistoryCsv", "Save as CSV...", tab);
+    QPushButton* btSaveHistoryJson = MakeButton("btSaveHistoryJson", "Save as JSON Lines...", tab);
+    QPushButton* btClearHistory = MakeButton("btClearHistory", "Clear", tab);
     connect(btSaveHistoryCsv, &QPushButton::clicked, this, [this] { SaveHistory(true); });
     connect(btSaveHistoryJson, &QPushButton::clicked, this, [this] { SaveHistory(false); });
     connect(btClearHistory, &QPushButton::clicked, m_history, &OperationHistory::Clear);
@@ -272,10 +274,7 @@ void MonitorWindow::AddHistoryRow(int row) {
 }
 
 void MonitorWindow::FillHistoryRow(int row) {
-    const HistoryEntry& entry = m_history->Entries()[static_cast<std::size_t>(row)];
-    const QStringList texts = {
-        entry.time.toString("yyyy-MM-dd hh:mm:ss.zzz"), entry.page, entry.operation,
-        entry.result ? QString::number(*entry.result) : QString(), entry.text};
+    const QStringList texts = HistoryTexts(m_history->Entries()[static_cast<std::size_t>(row)]);
     for (int column = 0; column < texts.size(); ++column)
         HistoryView->setItem(row, column, new QTableWidgetItem(texts[column]));
 }

@@ -3,9 +3,7 @@
 #pragma once
 
 #include <QAbstractTableModel>
-#include <QCheckBox>
 #include <QLabel>
-#include <QPushButton>
 #include <QTableView>
 #include <QTableWidget>
 #include <QWidget>
@@ -77,14 +75,7 @@ private:
     FrameTableModel* m_frameModel = nullptr;
     OperationHistory* m_history = nullptr;
     QTableView* FramesView = nullptr;
-    QCheckBox* chkShowKeys = nullptr;
-    QPushButton* btCopyFrames = nullptr;
-    QPushButton* btClearFrames = nullptr;
-    QPushButton* btSaveFrames = nullptr;
     QTableWidget* HistoryView = nullptr;
-    QPushButton* btSaveHistoryCsv = nullptr;
-    QPushButton* btSaveHistoryJson = nullptr;
-    QPushButton* btClearHistory = nullptr;
     QLabel* MonitorNotice = nullptr;
     FileChooser m_chooseFile;
 };

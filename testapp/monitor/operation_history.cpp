@@ -30,14 +30,16 @@ QString CaptionOf(const QAbstractButton* button) {
 
 }  // namespace
 
+QStringList HistoryTexts(const HistoryEntry& entry) {
+    return {TimeText(entry.time), entry.page, entry.operation,
+            entry.result ? QString::number(*entry.result) : QString(), entry.text};
+}
+
 QString HistoryCsv(const std::vector<HistoryEntry>& entries) {
     QString text = QStringLiteral("time,page,operation,result code,text\r\n");
     for (const HistoryEntry& entry : entries) {
-        const QStringList fields = {TimeText(entry.time), entry.page, entry.operation,
-                                    entry.result ? QString::number(*entry.result) : QString(),
-                                    entry.text};
         QStringList quoted;
-        for (const QString& field : fields) quoted << CsvField(field);
+        for (const QString& field : HistoryTexts(entry)) quoted << CsvField(field);
         text += quoted.join(QLatin1Char(',')) + QStringLiteral("\r\n");
     }
     return text;

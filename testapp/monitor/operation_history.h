@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <optional>
 #include <vector>
 
@@ -23,6 +24,9 @@ struct HistoryEntry {
     QString text;
 };
 
+// The fields of an entry as the table and the CSV show them: time, page, operation, result code
+// (empty when none) and text.
+QStringList HistoryTexts(const HistoryEntry& entry);
 // Title line and one line per entry; fields quoted where they hold a comma, quote or line break.
 QString HistoryCsv(const std::vector<HistoryEntry>& entries);
 // One JSON object per line: time, page, operation, result (null when none), text.

@@ -29,6 +29,11 @@ constexpr int kShownMappings = 6;
 
 QString Text(const std::string& text) { return QString::fromStdString(text); }
 
+// What the panel shows where the settings file is needed but cannot be read.
+QString UnreadableSettingsText() {
+    return QStringLiteral("unknown: %1 does not read whole").arg(QLatin1String(kSettingsFile));
+}
+
 QString ShownPath(const std::string& path) {
     const QString text = Text(path);
     return text.size() <= kShownPathLength ? text : text.left(kShownPathLength - 1) + QChar(0x2026);
@@ -97,7 +102,7 @@ SerialDevicesPanel::SerialDevicesPanel(QComboBox* portCombo, QWidget* parent)
     connect(listSerialDevices, &QTreeWidget::itemSelectionChanged, this,
             &SerialDevicesPanel::UpdateMapButton);
     connect(m_portCombo, &QComboBox::currentTextChanged, this, [this] {
-        ShowPortDevice();
+        ShowPortDevice(ReadSettings());
         UpdateMapButton();
     });
     m_refreshDelay.setSingleShot(true);
@@ -138,14 +143,13 @@ void SerialDevicesPanel::Refresh() {
         if (item->text(0) == selectedNode) listSerialDevices->setCurrentItem(item);
     }
     ShowMappedPorts(settings);
-    ShowPortDevice();
+    ShowPortDevice(settings);
     UpdateMapButton();
 }
 
 void SerialDevicesPanel::ShowMappedPorts(const std::optional<std::string>& settings) {
     if (!settings) {
-        labelMappedPorts->setText(
-            QStringLiteral("unknown: %1 does not read whole").arg(QLatin1String(kSettingsFile)));
+        labelMappedPorts->setText(UnreadableSettingsText());
         return;
     }
     const auto ports = platform::MappedPorts(*settings, kMaxListedPort);
@@ -171,14 +175,12 @@ bool SerialDevicesPanel::IsPresent(const std::string& path) const {
     return QFileInfo::exists(Text(root + path));
 }
 
-void SerialDevicesPanel::ShowPortDevice() {
+void SerialDevicesPanel::ShowPortDevice(const std::optional<std::string>& settings) {
     const int port = PortNumberOfName(m_portCombo->currentText());
-    const std::optional<std::string> settings = ReadSettings();
     if (port == 0) {
         labelPortDevice->setText(QStringLiteral("no port"));
     } else if (!settings) {
-        labelPortDevice->setText(
-            QStringLiteral("unknown: %1 does not read whole").arg(QLatin1String(kSettingsFile)));
+        labelPortDevice->setText(UnreadableSettingsText());
     } else {
         const std::string path = platform::PortDevicePath(*settings, port);
         labelPortDevice->setText(ShownPath(path) +

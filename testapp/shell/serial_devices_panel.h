@@ -31,7 +31,8 @@ public:
 
 private:
     void WatchDeviceFolders();
-    void ShowPortDevice();
+    // The device the chosen com port opens by `settings` (none when they cannot be read).
+    void ShowPortDevice(const std::optional<std::string>& settings);
     void ShowMappedPorts(const std::optional<std::string>& settings);
     bool IsPresent(const std::string& path) const;
     void UpdateMapButton();

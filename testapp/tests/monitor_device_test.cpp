@@ -38,11 +38,6 @@ QString Cell(const QAbstractItemModel* model, int row, int column) {
     return model->index(row, column).data().toString();
 }
 
-QString ReadAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-}
-
 void FillClearKey(const PadRig& rig, const QString& keyNo) {
     rig.setText("comboKeyNo", keyNo);
     Choose(rig, "comboMixCode", "30");
@@ -166,7 +161,7 @@ void MonitorTest::framesListed() {
     QTest::mouseClick(window->findChild<QPushButton*>("btCopyFrames"), Qt::LeftButton);
     const QString copied = QApplication::clipboard()->text();
     QTest::mouseClick(window->findChild<QPushButton*>("btSaveFrames"), Qt::LeftButton);
-    const QString file = ReadAll(saved);
+    const QString file = FileText(saved);
     QCOMPARE(file, copied);
     QCOMPARE(file.count('\n'), model->rowCount() + 1);
     QVERIFY(file.contains(masked));
@@ -176,7 +171,7 @@ void MonitorTest::framesListed() {
     QTest::mouseClick(window->findChild<QCheckBox*>("chkShowKeys"), Qt::LeftButton);
     QCOMPARE(Cell(model, sent, 4), HexText(frame));
     QTest::mouseClick(window->findChild<QPushButton*>("btSaveFrames"), Qt::LeftButton);
-    QVERIFY(ReadAll(saved).contains(HexText(frame)));
+    QVERIFY(FileText(saved).contains(HexText(frame)));
 
     window->close();
     QVERIFY(!rig.control<QToolButton>("btFrameMonitor")->isChecked());
@@ -246,7 +241,7 @@ void MonitorTest::historyKept() {
     QCOMPARE(rig.status(), row.entries.back().text);
 
     QTest::mouseClick(window->findChild<QPushButton*>("btSaveHistoryCsv"), Qt::LeftButton);
-    QStringList lines = ReadAll(saved).split("\r\n");
+    QStringList lines = FileText(saved).split("\r\n");
     QCOMPARE(lines.takeFirst(), QString("time,page,operation,result code,text"));
     QCOMPARE(lines.takeLast(), QString());
     QCOMPARE(lines.size(), view->rowCount());
@@ -257,7 +252,7 @@ void MonitorTest::historyKept() {
     }
 
     QTest::mouseClick(window->findChild<QPushButton*>("btSaveHistoryJson"), Qt::LeftButton);
-    lines = ReadAll(saved).split('\n');
+    lines = FileText(saved).split('\n');
     QCOMPARE(lines.takeLast(), QString());
     QCOMPARE(lines.size(), view->rowCount());
     for (int i = 0; i < lines.size(); ++i) {

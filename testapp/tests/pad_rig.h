@@ -158,8 +158,7 @@ public:
 };
 
 inline QString KeyStoreText(const WorkingFolder& folder) {
-    QFile file(folder.file("KeyStock.txt"));
-    return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()) : QString();
+    return FileText(folder.file("KeyStock.txt"));
 }
 
 }  // namespace testsupport

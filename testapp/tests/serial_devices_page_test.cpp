@@ -13,6 +13,7 @@
 #include "test_support.h"
 
 using testsupport::DialogRecorder;
+using testsupport::FileText;
 using testsupport::Find;
 using testsupport::WorkingFolder;
 
@@ -28,11 +29,6 @@ testsupport::FakeSysfs MakeTree(const QString& folder) {
     tree.AddUsbPort("ttyUSB0", "ftdi_sio", "0403", "6001", "FTDI", "FT232R USB UART", "A1B2",
                     "usb-FTDI_FT232R_A1B2-if00-port0");
     return tree;
-}
-
-QString ReadFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()) : QString();
 }
 
 // The rows of the list: device and the ports that open it.
@@ -189,7 +185,7 @@ void SerialDevicesPageTest::choosingADeviceMapsTheChosenPort() {
         QVERIFY(stat("sysconfig.ini", &info) == 0 && S_ISFIFO(info.st_mode));
     } else {
         QCOMPARE(dialogs.requests.size(), std::size_t{0});
-        QCOMPARE(ReadFile("sysconfig.ini"), settingsAfter);
+        QCOMPARE(FileText("sysconfig.ini"), settingsAfter);
     }
     QCOMPARE(page.portDevice->text(), opensAfter);
     QCOMPARE(Rows(page.list), rowsAfter);

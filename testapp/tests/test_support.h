@@ -31,6 +31,12 @@ private:
     QString m_previous;
 };
 
+// The whole text of the file at `path`; empty when it cannot be read.
+inline QString FileText(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
 // The key store file of the working folder, read and written by section and key name as its
 // format gives them, beside the program's own records.
 inline QString ReadKeyStore(const char* section, const char* key) {
