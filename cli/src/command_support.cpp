@@ -5,6 +5,7 @@
 
 #include "hex_text.h"
 #include "key_parts.h"
+#include "secrets.h"
 
 namespace cli {
 namespace {
@@ -180,18 +181,34 @@ void RefuseArgument(const std::string& argument, const std::string& message) {
     throw CLI::ValidationError(argument, message);
 }
 
-bool TakeReplyField(StepOutcome& outcome, const std::string& name, const std::string& value,
-                    FieldShape shape) {
-    outcome.reply[name] = value;
+namespace {
+
+// Fails the step when `value` lacks its shape; `shown` is how the value appears in the message.
+bool CheckReplyShape(StepOutcome& outcome, const std::string& name, const std::string& value,
+                     FieldShape shape, const std::string& shown) {
     const bool shortValue = value.size() < shape.minLength;
     if (!shortValue && value.size() <= shape.maxLength && HasKind(value, shape.kind)) return true;
     if (outcome.ok) {
         outcome.message = std::string(shortValue ? "reply too short: " : "reply malformed: ") +
-                          name + " " + Quoted(value) + " (" + std::to_string(value.size()) +
-                          " characters, " + DescribeShape(shape) + " expected)";
+                          name + shown + " (" + std::to_string(value.size()) + " characters, " +
+                          DescribeShape(shape) + " expected)";
     }
     outcome.ok = false;
     return false;
+}
+
+}  // namespace
+
+bool TakeReplyField(StepOutcome& outcome, const std::string& name, const std::string& value,
+                    FieldShape shape) {
+    outcome.reply[name] = value;
+    return CheckReplyShape(outcome, name, value, shape, " " + Quoted(value));
+}
+
+bool TakeSecretReplyField(StepOutcome& outcome, const std::string& name, const std::string& value,
+                          FieldShape shape) {
+    SetSecretField(outcome, name, value);
+    return CheckReplyShape(outcome, name, value, shape, "");
 }
 
 }  // namespace cli

@@ -84,5 +84,9 @@ inline FieldShape Exactly(FieldKind kind, std::size_t length) { return {kind, le
 // ...". The first failing field's message is kept. True when the field has its shape.
 bool TakeReplyField(StepOutcome& outcome, const std::string& name, const std::string& value,
                     FieldShape shape);
+// The same for a secret the pad sends: the field is masked (its value kept in the step's
+// secrets), and a message about its shape names its length, never its characters.
+bool TakeSecretReplyField(StepOutcome& outcome, const std::string& name, const std::string& value,
+                          FieldShape shape);
 
 }  // namespace cli

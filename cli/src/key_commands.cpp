@@ -624,9 +624,8 @@ StepOutcome RunAuthInit(const AuthInit& plan, StepContext& context) {
     HideRequest(outcome, Masked(plan.data));
     const std::string data(reply, strnlen(reply, sizeof reply));
     if (!outcome.ok ||
-        !TakeReplyField(outcome, "data", data, Exactly(FieldKind::Hex, kAuthDataLength)))
+        !TakeSecretReplyField(outcome, "data", data, Exactly(FieldKind::Hex, kAuthDataLength)))
         return outcome;
-    SetSecretField(outcome, "data", data);
     AddCheckValue(outcome, "check_value", data);
     context.keyStore.RecordPadValues(outcome, kAuthDataInitialized,
                                      padlogic::KeyRecords().AuthData(data), kAuthDataLength);

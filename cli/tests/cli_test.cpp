@@ -306,7 +306,7 @@ TEST_F(Lumenord, ShortRepliesFailTheStepAndPadTextIsEscaped) {
         {{"auth", "init", authData},
          {ReplyFrame('j', "ABCDEF")},
          1,
-         "reply too short: data 'ABCDEF'"},
+         "reply too short: data (6 characters, 32 hex characters expected)"},
         // A cut challenge is never answered: no second request follows.
         {{"auth", "mutual", "00", authData},
          {ReplyFrame('j', "0123")},
