@@ -56,12 +56,21 @@ private:
     bool m_owned = false;
 };
 
-// Waits until `fd` has bytes or an end to report; an interrupt ends the wait at once.
-void WaitReadable(int fd, const std::string& name) {
+// Waits until `fd` has bytes or an end to report, at most `limit`; an interrupt ends the wait at
+// once.
+void WaitReadable(int fd, const std::string& name, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
     for (;;) {
         StopIfInterrupted();
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            RefuseFile(
+                Quoted(name) + " sent nothing for " +
+                std::to_string(std::chrono::duration_cast<std::chrono::seconds>(limit).count()) +
+                " s; a run file is read whole before its first step");
         pollfd fds[2] = {{fd, POLLIN, 0}, {InterruptFd(), POLLIN, 0}};
-        const int ready = poll(fds, InterruptFd() >= 0 ? 2 : 1, -1);
+        const int ready = poll(fds, InterruptFd() >= 0 ? 2 : 1, static_cast<int>(left.count()));
         StopIfInterrupted();
         if (ready > 0 && fds[0].revents != 0) return;
         if (ready < 0 && errno != EINTR)
@@ -120,7 +129,7 @@ Step ParseLine(std::vector<std::string> words) {
 
 }  // namespace
 
-std::string ReadRunFile(const std::string& name) {
+std::string ReadRunFile(const std::string& name, std::chrono::milliseconds idleLimit) {
     const RunFileSource source(name);
     struct stat status {};
     if (fstat(source.fd(), &status) != 0)
@@ -134,7 +143,7 @@ std::string ReadRunFile(const std::string& name) {
     std::size_t lineLength = 0;
     char buffer[64 * 1024];
     for (;;) {
-        WaitReadable(source.fd(), name);
+        WaitReadable(source.fd(), name, idleLimit);
         // One byte past the bound is enough to know the file is over it.
         const std::size_t room = std::min(sizeof buffer, kMaxRunFileBytes + 1 - text.size());
         const ssize_t got = read(source.fd(), buffer, room);

@@ -2,6 +2,7 @@
 // a comment that runs to the end of the line.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -27,8 +28,11 @@ struct RunFileInterrupted {
 // The whole text of the run file `name` ("-": standard input). Pipes and FIFOs are read as their
 // writer sends, and never past the bounds. Throws CLI::ParseError naming FILE (or NAME:LINE)
 // for a file that cannot be read, a directory, a NUL byte, a line or a file over its bound;
-// RunFileInterrupted when an interrupt arrives first.
-std::string ReadRunFile(const std::string& name);
+// RunFileInterrupted when an interrupt arrives first. A source that sends nothing for
+// `idleLimit` (a FIFO nobody writes, a silent pipe) is refused rather than waited on for ever.
+inline constexpr std::chrono::seconds kRunFileIdleLimit{300};
+std::string ReadRunFile(const std::string& name,
+                        std::chrono::milliseconds idleLimit = kRunFileIdleLimit);
 
 // Parses every line before anything runs. A line that does not parse throws CLI::ParseError
 // with "NAME:LINE: " in front of the parser's message; an interrupt, RunFileInterrupted.

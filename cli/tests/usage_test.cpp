@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +15,7 @@
 #include "fake_sysfs.h"
 #include "in_process_tool.h"
 #include "pty_peer.h"
+#include "run_file.h"
 
 namespace {
 
@@ -112,6 +114,20 @@ TEST(RunTool, HostileArgumentsAndRunFilesAreUsageErrors) {
         EXPECT_EQ(run.err.find(badKey), std::string::npos);
         EXPECT_FALSE(HasControlCharacters(run.err));
         EXPECT_EQ(lumenord::test::Hex(pad.Read(1, 0)), "");  // not a byte reached the pad
+    }
+}
+
+// A run file from a FIFO that nobody writes is refused at its idle limit, not waited on for ever.
+TEST(RunTool, SilentRunFileSourceEndsAtItsIdleLimit) {
+    const lumenord::test::TempWorkDir folder;
+    ASSERT_EQ(mkfifo("steps.fifo", 0600), 0);
+    try {
+        cli::ReadRunFile("steps.fifo", std::chrono::milliseconds(50));
+        ADD_FAILURE() << "a silent FIFO was read as a run file";
+    } catch (const CLI::ParseError& error) {
+        EXPECT_NE(std::string(error.what()).find("'steps.fifo' sent nothing for"),
+                  std::string::npos)
+            << error.what();
     }
 }
 
