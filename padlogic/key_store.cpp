@@ -21,6 +21,23 @@ std::string PartKey(std::string_view index, int part) {
     return std::string(index) + "_" + std::to_string(part);
 }
 std::string ValueKey(std::string_view index) { return std::string(index) + "_V"; }
+std::string CodeKey(std::string_view index) { return std::string(index) + "_C"; }
+
+// A combination code as the record keeps it: two upper-case hexadecimal digits.
+std::string CodeText(int code) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    return {kDigits[(code >> 4) & 0xF], kDigits[code & 0xF]};
+}
+
+// Read wide enough that a value longer than any key is seen as too long, not cut to a key's
+// length by a 49-byte buffer.
+constexpr std::size_t kKeyCheckBuffer = 100;
+
+// Hexadecimal text of the length of a key part: 8 to 48 characters, by eights (parts of an
+// interleaved key are half a key long, a part typed on the pad has the length of its entry).
+bool IsKeyPartText(std::string_view text) {
+    return text.size() % 8 == 0 && text.size() <= 48 && IsHex(text);
+}
 
 }  // namespace
 
@@ -38,9 +55,29 @@ KeyRecords& KeyRecords::ClearValue(std::string_view index, std::string_view valu
 }
 
 KeyRecords& KeyRecords::ClearKey(std::string_view index, const std::array<std::string, 3>& parts,
-                                 std::string_view value) {
+                                 std::string_view value, int code) {
     for (int part = 1; part <= 3; ++part) ClearPart(index, part, parts[part - 1]);
-    return ClearValue(index, value);
+    return ClearValue(index, value).Add(kClearKeys, CodeKey(index), CodeText(code));
+}
+
+KeyRecords& KeyRecords::PadPart(std::string_view index, int part, std::string_view text, int code) {
+    return ClearPart(index, part, text)
+        .ClearValue(index, kKeyMask)
+        .Add(kClearKeys, CodeKey(index), CodeText(code));
+}
+
+bool KeyRecords::EmptyUnkeepableValues() {
+    bool kept = true;
+    for (Record& record : m_records) {
+        const platform::ProfileEntry entry{record.section, record.key, record.value};
+        // Only a value at fault is emptied; a bad name fails the write as it is.
+        if (platform::CheckProfileEntry(entry).ok() ||
+            !platform::CheckProfileEntry({record.section, record.key, ""}).ok())
+            continue;
+        record.value.clear();
+        kept = false;
+    }
+    return kept;
 }
 
 KeyRecords& KeyRecords::CipherKey(std::string_view index, std::string_view value) {
@@ -88,15 +125,42 @@ int KeyStore::PinTimeout() const {
                                           m_path.c_str());
 }
 
+std::optional<int> KeyStore::ClearCode(std::string_view index) const {
+    if (index.empty()) return std::nullopt;
+    const std::string text = Read(kClearKeys, CodeKey(index), kKeyValueBuffer);
+    if (text.size() != 2 || !IsHex(text)) return std::nullopt;
+    return static_cast<int>(HexByteAt(text, 0));
+}
+
+std::string KeyStore::ClearKeyValue(std::string_view index) const {
+    if (index.empty()) return {};
+    std::string value = Read(kClearKeys, ValueKey(index), kKeyCheckBuffer);
+    return IsUsableKey(value) ? value : std::string();
+}
+
+std::string KeyStore::CipherKeyValue(std::string_view index) const {
+    std::string value = Read(kCipherKeys, std::string(index), kKeyCheckBuffer);
+    return IsUsableKey(value) ? value : std::string();
+}
+
 bool KeyStore::HoldsKey(std::string_view index) const {
-    return !ClearPart(index, 1).empty() || !CipherKey(index).empty();
+    if (index.empty()) return false;
+    const std::string part = Read(kClearKeys, PartKey(index, 1), kKeyCheckBuffer);
+    if (part == kKeyMask || IsKeyPartText(part)) return true;
+    const std::string cipherKey = Read(kCipherKeys, std::string(index), kKeyCheckBuffer);
+    return cipherKey == kKeyMask || IsUsableKey(cipherKey);
 }
 
 platform::WriteResult KeyStore::Write(const KeyRecords& records) const {
     std::vector<platform::ProfileEntry> entries;
     for (const KeyRecords::Record& record : records.records())
         entries.push_back({record.section, record.key, record.value});
-    return platform::WriteProfileEntries(entries, m_path.c_str());
+    return platform::WriteProfileEntries(entries, m_path.c_str(), platform::FileContent::kSecret);
+}
+
+std::string OthersAccessRemovedText(std::string_view path) {
+    return "The key store " + std::string(path) +
+           " could be read by other users; it is now readable only by its owner and group.";
 }
 
 std::string UnrecordedText(std::string_view done, std::string_view path, std::string_view reason) {
@@ -104,13 +168,11 @@ std::string UnrecordedText(std::string_view done, std::string_view path, std::st
            std::string(reason) + ".";
 }
 
-bool IsPadKeyValue(std::string_view text, std::size_t length) {
-    return text == kKeyMask || (text.size() == length && IsHex(text));
-}
+bool IsUsableKey(std::string_view value) { return IsKeyText(value); }
 
-std::string NoPadKeyValueReason(std::size_t length) {
-    return "the pad's reply is not a key value (" + std::to_string(length) +
-           " hexadecimal characters expected)";
+std::string UnkeptPadValueReason() {
+    return "the pad's reply is not a key value (it holds a line break or NUL), so it is recorded "
+           "empty";
 }
 
 namespace {

@@ -18,7 +18,8 @@ namespace platform {
 std::optional<std::string> ReadRegularFile(const char* path, std::size_t maxSize);
 
 // Replaces the file at `path` with `edit(current content)` (empty for a new file). A symbolic link
-// is written through to its target. The whole read-modify-replace runs under an exclusive lock on
+// is written through to its target only when the link and its target belong to this user (or to
+// root) and the link does not stand in a world-writable sticky folder (POSIX). The whole read-modify-replace runs under an exclusive lock on
 // "<target>.lock": a writer that finds it taken waits in turn (a blocking lock, not polling) for
 // at most kWriteLockDeadline. The new content goes to a temporary file "<target>.tmpXXXXXX" that
 // is flushed, renamed over the target, and the directory flushed after it. Temporary files that
@@ -26,9 +27,16 @@ std::optional<std::string> ReadRegularFile(const char* path, std::size_t maxSize
 // group and mode. The write is refused, the file untouched, where it is not a regular file, is
 // read-only (no write permission for anyone, which holds for root too), this process may not
 // write it, its owner or group could not be kept, or it or the edited content exceeds `maxSize`;
-// the result says why. A new file is readable and writable by its owner only.
+// the result says why. A new file is readable and writable by its owner only. A secret file
+// (`content`) loses the permissions of others; behind a link, one that others may read is refused.
 WriteResult ReplaceFile(const char* path, std::size_t maxSize,
-                        const std::function<std::string(const std::string&)>& edit);
+                        const std::function<std::string(const std::string&)>& edit,
+                        FileContent content = FileContent::kPlain);
+
+// Whether ReplaceFile could replace `path` now, by the checks it makes before it writes (the
+// links, the kind of file, its permissions, its folder), without writing or creating anything:
+// for a caller that must know before it does what it cannot undo.
+WriteResult CheckReplaceable(const char* path, FileContent content = FileContent::kPlain);
 
 // Replaces the file at `path` with `content` as a whole: the content goes to a temporary file
 // "<path>.tmpXXXXXX" in the same folder that is flushed and renamed over `path`, and the folder is

@@ -2,6 +2,8 @@
 // time under a lock on "<target>.lock", the new content written to a temporary file beside the
 // target and put in its place in one step, no temporary file left behind, regular files only.
 #include <windows.h>
+// <windows.h> makes ReplaceFile a macro for ReplaceFileA; this file defines platform::ReplaceFile.
+#undef ReplaceFile
 
 #include <optional>
 #include <string>
@@ -17,9 +19,9 @@ namespace {
 constexpr std::wstring_view kTemporarySuffix = L".tmp";
 constexpr std::size_t kTemporaryRandomLength = 6;
 constexpr int kTemporaryNameAttempts = 100;
-// A reader of the target (the system's profile calls open it for a moment) makes the replace fail
-// with a sharing violation; it is tried again for this long before the write gives up.
-constexpr DWORD kSharingRetryMs = 1000;
+// A program that holds the target open without sharing it (the system's profile reads do, for a
+// moment) makes opening or replacing it fail with a sharing violation. Windows signals no end to
+// that, so the step is tried again after this pause, until kWriteLockDeadline has passed.
 constexpr DWORD kSharingRetryStepMs = 10;
 // Threads still waiting for locks that their writers gave up on; see LockBefore.
 constexpr LONG kMostAbandonedLockWaits = 8;
@@ -56,9 +58,10 @@ WriteResult Failure(DWORD code) {
     const int error = static_cast<int>(code);
     switch (code) {
         case ERROR_ACCESS_DENIED:
+            return {WriteError::kPermission, error};
         case ERROR_SHARING_VIOLATION:
         case ERROR_LOCK_VIOLATION:
-            return {WriteError::kPermission, error};
+            return {WriteError::kInUse, error};
         case ERROR_WRITE_PROTECT:
             return {WriteError::kReadOnlyFileSystem, error};
         case ERROR_PATH_NOT_FOUND:
@@ -105,32 +108,52 @@ bool IsDiskFile(HANDLE file) {
            (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-// The file that writing `path` must replace: where its symbolic links (reparse points) lead, or
-// `path` itself when nothing is there yet.
-std::optional<std::wstring> ResolveLinks(const std::wstring& path, DWORD& error) {
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
-        return path;
-    }
-    Handle file(::CreateFileW(path.c_str(), 0,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!file.valid()) {
-        // A link to nothing yet: the file is made where the link is.
-        error = ::GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND) return path;
-        return std::nullopt;
-    }
-    std::vector<wchar_t> target(MAX_PATH);
+// The name that `file` has at the end of every link on its way (FILE_NAME_NORMALIZED, "\\?\" form).
+std::optional<std::wstring> FinalPath(HANDLE file, DWORD& error) {
+    std::vector<wchar_t> name(MAX_PATH);
     for (;;) {
         const DWORD length = ::GetFinalPathNameByHandleW(
-            file.get(), target.data(), static_cast<DWORD>(target.size()), FILE_NAME_NORMALIZED);
+            file, name.data(), static_cast<DWORD>(name.size()), FILE_NAME_NORMALIZED);
         if (length == 0) {
             error = ::GetLastError();
             return std::nullopt;
         }
-        if (length < target.size()) return std::wstring(target.data(), length);
-        target.resize(length + 1);
+        if (length < name.size()) return std::wstring(name.data(), length);
+        name.resize(length + 1);
+    }
+}
+
+// The file that writing `path` must replace: the one at the end of its links, taken from the
+// opened file itself, since wine follows a Unix symbolic link without reporting it as a reparse
+// point; `path` itself when nothing is there yet. Replacing that file, never the name at `path`,
+// keeps a link in place: replacing the link would move it aside and, under wine, lose its target.
+// A link to nothing opens nothing either: the file is then made where the link is.
+std::optional<std::wstring> FinalTarget(const std::wstring& path, DWORD& error) {
+    // No access asked for: neither the file's permissions nor a program that holds it open
+    // without sharing stand in the way of learning its name.
+    Handle file(::CreateFileW(path.c_str(), 0,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!file.valid()) {
+        error = ::GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND) return path;
+        return std::nullopt;
+    }
+    return FinalPath(file.get(), error);
+}
+
+// Runs `attempt` (a system call that reports failure through GetLastError) until it succeeds, it
+// fails for another reason than a sharing violation, or `deadlineMs` (of GetTickCount64) passes.
+template <typename Attempt>
+bool RetryWhileInUse(ULONGLONG deadlineMs, Attempt attempt) {
+    for (;;) {
+        if (attempt()) return true;
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_SHARING_VIOLATION || ::GetTickCount64() >= deadlineMs) {
+            ::SetLastError(error);
+            return false;
+        }
+        ::Sleep(kSharingRetryStepMs);
     }
 }
 
@@ -326,22 +349,18 @@ bool WriteAll(HANDLE file, const std::string& content) {
 // Puts the temporary file in the target's place. An existing target is replaced with
 // ReplaceFileW, which keeps its attributes and security; a new one is a rename that reaches the
 // disk before it returns.
-BOOL PutInPlace(const std::wstring& temporary, const std::wstring& target, bool exists) {
-    const ULONGLONG giveUp = ::GetTickCount64() + kSharingRetryMs;
-    for (;;) {
-        const BOOL done = exists
-                              ? ::ReplaceFileW(target.c_str(), temporary.c_str(), nullptr,
-                                               REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
-                              : ::MoveFileExW(temporary.c_str(), target.c_str(),
-                                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-        const DWORD error = ::GetLastError();
-        if (done || error != ERROR_SHARING_VIOLATION || ::GetTickCount64() >= giveUp) return done;
-        ::Sleep(kSharingRetryStepMs);
-        ::SetLastError(error);
-    }
+bool PutInPlace(const std::wstring& temporary, const std::wstring& target, bool exists,
+                ULONGLONG inUseDeadlineMs) {
+    return RetryWhileInUse(inUseDeadlineMs, [&] {
+        return exists ? ::ReplaceFileW(target.c_str(), temporary.c_str(), nullptr,
+                                       REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != FALSE
+                      : ::MoveFileExW(temporary.c_str(), target.c_str(),
+                                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+    });
 }
 
-WriteResult WriteAndReplace(const std::wstring& target, const std::string& content, bool exists) {
+WriteResult WriteAndReplace(const std::wstring& target, const std::string& content, bool exists,
+                            ULONGLONG inUseDeadlineMs) {
     std::wstring name;
     DWORD error = ERROR_SUCCESS;
     Handle file = CreateTemporary(target, name, error);
@@ -349,7 +368,7 @@ WriteResult WriteAndReplace(const std::wstring& target, const std::string& conte
     WriteResult result;
     if (!WriteAll(file.get(), content) || !::FlushFileBuffers(file.get())) result = LastFailure();
     if (!file.Close() && result.ok()) result = LastFailure();
-    if (result.ok() && !PutInPlace(name, target, exists)) result = LastFailure();
+    if (result.ok() && !PutInPlace(name, target, exists, inUseDeadlineMs)) result = LastFailure();
     if (!result.ok()) ::DeleteFileW(name.c_str());
     return result;
 }
@@ -372,17 +391,22 @@ std::optional<std::string> ReadAll(HANDLE file, std::size_t maxSize) {
 
 }  // namespace
 
+// Windows has no permission bits for others that a rewrite could take away: `FileContent` makes
+// no difference here (a new file gets its folder's inherited security).
 WriteResult ReplaceFile(const char* path, std::size_t maxSize,
-                        const std::function<std::string(const std::string&)>& edit) {
+                        const std::function<std::string(const std::string&)>& edit, FileContent) {
     if (path == nullptr || *path == '\0') return {WriteError::kNoPath};
     const std::wstring wide = WidePath(path);
     if (wide.empty()) return {WriteError::kSystemError, ERROR_NO_UNICODE_TRANSLATION};
     DWORD error = ERROR_SUCCESS;
-    const std::optional<std::wstring> target = ResolveLinks(wide, error);
+    // The POSIX side's rules on whose links are followed have no faithful equivalent here: none.
+    const std::optional<std::wstring> target = FinalTarget(wide, error);
     if (!target) return Failure(error);
     const WriterLock lock(*target);
     if (!lock.result().ok()) return lock.result();
     RemoveStaleTemporaries(*target);
+    // A program that holds the file open without sharing is waited for as long as a lock.
+    const ULONGLONG inUseDeadlineMs = ::GetTickCount64() + kWriteLockDeadline.count();
 
     std::optional<std::string> current;  // nothing: a new file
     const DWORD attributes = ::GetFileAttributesW(target->c_str());
@@ -390,10 +414,15 @@ WriteResult ReplaceFile(const char* path, std::size_t maxSize,
         if (attributes & FILE_ATTRIBUTE_DIRECTORY) return {WriteError::kNotRegularFile};
         if (attributes & FILE_ATTRIBUTE_READONLY) return {WriteError::kReadOnlyFile};
         // Opening for writing too refuses a file that this process may not write.
-        Handle file(::CreateFileW(target->c_str(), GENERIC_READ | GENERIC_WRITE,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file.valid()) return LastFailure();
+        Handle file;
+        if (!RetryWhileInUse(inUseDeadlineMs, [&] {
+                file.Reset(::CreateFileW(target->c_str(), GENERIC_READ | GENERIC_WRITE,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+                return file.valid();
+            })) {
+            return LastFailure();
+        }
         if (!IsDiskFile(file.get())) return {WriteError::kNotRegularFile};
         LARGE_INTEGER size{};
         if (!::GetFileSizeEx(file.get(), &size)) return LastFailure();
@@ -412,7 +441,7 @@ WriteResult ReplaceFile(const char* path, std::size_t maxSize,
     const std::string content = edit(current.value_or(std::string()));
     // Readers refuse a file beyond the limit: writing one would lock every later write out.
     if (content.size() > maxSize) return {WriteError::kTooLarge};
-    return WriteAndReplace(*target, content, current.has_value());
+    return WriteAndReplace(*target, content, current.has_value(), inUseDeadlineMs);
 }
 
 }  // namespace platform

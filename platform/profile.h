@@ -47,8 +47,10 @@ WriteResult CheckProfileEntry(const ProfileEntry& entry);
 // written when any entry fails CheckProfileEntry, or to a file that is not a regular file, is
 // read-only (no write permission for anyone; on Windows the read-only attribute) or this process
 // may not write. On Windows the replacement keeps the file's attributes and security instead of
-// owner, group and mode, and a new file gets the folder's inherited security.
-WriteResult WriteProfileEntries(const std::vector<ProfileEntry>& entries, const char* path);
+// owner, group and mode, and a new file gets the folder's inherited security. A file that holds
+// keys is written as `FileContent::kSecret` (see ReplaceFile).
+WriteResult WriteProfileEntries(const std::vector<ProfileEntry>& entries, const char* path,
+                                FileContent content = FileContent::kPlain);
 WriteResult WriteProfileEntry(const ProfileEntry& entry, const char* path);
 
 // WriteProfileEntry for NUL-terminated texts: false on any failure or a null argument.

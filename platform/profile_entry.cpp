@@ -1,6 +1,9 @@
 // What profile writes share on every system: the check each makes first (a text that would add
-// lines or forge a section or key is refused before the file is touched) and the one-entry forms.
+// lines or forge a section or key is refused before the file is touched), the replacement of the
+// file with the edited text, and the one-entry forms.
+#include "file_io.h"
 #include "profile.h"
+#include "profile_text.h"
 
 namespace platform {
 namespace {
@@ -30,6 +33,17 @@ WriteResult CheckProfileEntry(const ProfileEntry& entry) {
         return bad;
     }
     return {};
+}
+
+WriteResult WriteProfileEntries(const std::vector<ProfileEntry>& entries, const char* path,
+                                FileContent content) {
+    for (const ProfileEntry& entry : entries) {
+        if (WriteResult checked = CheckProfileEntry(entry); !checked.ok()) return checked;
+    }
+    if (entries.empty()) return {};
+    return ReplaceFile(
+        path, kMaxProfileFileSize,
+        [&](const std::string& current) { return SetProfileEntries(current, entries); }, content);
 }
 
 WriteResult WriteProfileEntry(const ProfileEntry& entry, const char* path) {

@@ -66,14 +66,4 @@ bool IsProfileReadable(const char* path) {
     return true;
 }
 
-WriteResult WriteProfileEntries(const std::vector<ProfileEntry>& entries, const char* path) {
-    for (const ProfileEntry& entry : entries) {
-        if (WriteResult checked = CheckProfileEntry(entry); !checked.ok()) return checked;
-    }
-    if (entries.empty()) return {};
-    return ReplaceFile(path, kMaxProfileFileSize, [&](const std::string& current) {
-        return SetProfileEntries(current, entries);
-    });
-}
-
 }  // namespace platform

@@ -34,6 +34,16 @@ std::string WriteResult::Reason() const {
             return "the file is too large";
         case WriteError::kDiskFull:
             return "the disk is full";
+        case WriteError::kUntrustedLink:
+            return "it is a symbolic link, and the link or the file it leads to belongs to another "
+                   "user";
+        case WriteError::kLinkInSharedFolder:
+            return "it is a symbolic link in a folder that every user may write";
+        case WriteError::kReadableByOthers:
+            return "its symbolic link leads to a file that every user may read, which would leave "
+                   "keys readable by others";
+        case WriteError::kInUse:
+            return "another program has it open";
         case WriteError::kSystemError:
             break;
     }

@@ -10,6 +10,14 @@
 //   post-quit CODE      posts WM_QUIT with CODE to this thread
 //   counters            "pump=N timer=N quit=CODE|none": the counts since the last request of
 //                       this kind, and a WM_QUIT waiting in the queue (taken out)
+//   monitor on|off      installs (or removes) a frame monitor that records what it is shown
+//   frames              "frames=N context=ok|wrong D:HEX:STATUS:ROUNDTRIP ...": the frames recorded
+//                       since the last request of this kind, in order, D being S (sent) or R
+//                       (received), ROUNDTRIP in microseconds; "wrong" when any call came with
+//                       another context than the one installed
+//   cancel 1|0          raises (1) or lowers (0) the cancel from the thread that makes the calls
+//   cancel-after MS     the next call has the cancel raised from another thread MS ms after it
+//                       starts (unless the call has ended by then)
 //   call NAME ARG...    "rc=N ms=N out=HEX", or "unbound"
 //   exit
 //
@@ -18,6 +26,7 @@
 // non-zero byte), z a null pointer.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -35,17 +44,68 @@ struct Arg {
     bool null = false;
 };
 
+// What the frame monitor was shown of one frame.
+struct SeenFrame {
+    int direction = -1;
+    std::string bytes;
+    int status = 0;
+    int roundTripMicroseconds = 0;
+};
+
+// The most frames and bytes of a frame that the monitor keeps between two "frames" requests.
+constexpr std::size_t kMostFrames = 64;
+constexpr std::size_t kMostFrameBytes = 8192;
+// How long a call's end waits for the thread that was to raise the cancel.
+constexpr DWORD kCancelThreadExitMs = 10000;
+
 struct State {
     shell::loader::Handle library = nullptr;
     shell::DriverEntries entries;
     long pumpCalls = 0;
     long timerCalls = 0;
     UINT_PTR timer = 0;
+    std::vector<SeenFrame> frames;
+    bool wrongContext = false;
+    // Milliseconds into the next call at which another thread raises the cancel; -1: none.
+    long cancelAfterMs = -1;
 };
 
 State g_state;
 
 void PINPAD_CALL CountingPump() { ++g_state.pumpCalls; }
+
+void PINPAD_CALL RecordFrame(void* context, const Lumenord_Frame* frame) {
+    if (context != &g_state.frames) g_state.wrongContext = true;
+    if (frame == nullptr || g_state.frames.size() >= kMostFrames) return;
+    SeenFrame seen;
+    seen.direction = frame->direction;
+    if (frame->bytes != nullptr && frame->length > 0) {
+        seen.bytes.assign(reinterpret_cast<const char*>(frame->bytes),
+                          std::min(static_cast<std::size_t>(frame->length), kMostFrameBytes));
+    }
+    seen.status = frame->status;
+    seen.roundTripMicroseconds = frame->roundTripMicroseconds;
+    g_state.frames.push_back(std::move(seen));
+}
+
+decltype(&::Lumenord_CancelWait) ResolveCancelWait() {
+    return reinterpret_cast<decltype(&::Lumenord_CancelWait)>(
+        shell::loader::Resolve(g_state.library, "Lumenord_CancelWait"));
+}
+
+// Raises the cancel from a thread of its own, `delayMs` after it starts, unless `stop` is set
+// first (the call it was meant for has ended).
+struct CancelRaiser {
+    decltype(&::Lumenord_CancelWait) cancel = nullptr;
+    DWORD delayMs = 0;
+    HANDLE stop = nullptr;
+};
+
+DWORD WINAPI RaiseCancelLater(void* argument) {
+    const auto* raiser = static_cast<const CancelRaiser*>(argument);
+    if (WaitForSingleObject(raiser->stop, raiser->delayMs) == WAIT_TIMEOUT) raiser->cancel(1);
+    return 0;
+}
 
 void CALLBACK CountingTimer(HWND, UINT, UINT_PTR, DWORD) { ++g_state.timerCalls; }
 
@@ -207,6 +267,46 @@ std::string Counters() {
     return line;
 }
 
+std::string SetMonitor(bool on) {
+    auto hook = shell::ResolveFrameMonitor(g_state.library);
+    if (hook == nullptr) return "no-monitor-hook";
+    if (on) {
+        hook(&RecordFrame, &g_state.frames);
+    } else {
+        hook(nullptr, nullptr);
+    }
+    return on ? "monitor-on" : "monitor-off";
+}
+
+std::string Frames() {
+    std::string line = "frames=" + std::to_string(g_state.frames.size()) +
+                       " context=" + (g_state.wrongContext ? "wrong" : "ok");
+    for (const SeenFrame& frame : g_state.frames) {
+        line += frame.direction == LUMENORD_FRAME_SENT       ? " S:"
+                : frame.direction == LUMENORD_FRAME_RECEIVED ? " R:"
+                                                             : " ?:";
+        line += ToHex(frame.bytes.data(), frame.bytes.size()) + ":" + std::to_string(frame.status) +
+                ":" + std::to_string(frame.roundTripMicroseconds);
+    }
+    g_state.frames.clear();
+    g_state.wrongContext = false;
+    return line;
+}
+
+std::string SetCancel(const std::string& value) {
+    auto cancel = ResolveCancelWait();
+    if (cancel == nullptr) return "no-cancel";
+    cancel(value == "1" ? 1 : 0);
+    return value == "1" ? "cancel-raised" : "cancel-lowered";
+}
+
+std::string ArmCancel(long ms) {
+    if (ResolveCancelWait() == nullptr) return "no-cancel";
+    if (ms < 0) return "bad-delay";
+    g_state.cancelAfterMs = ms;
+    return "cancel-armed";
+}
+
 std::string Call(std::istringstream& in) {
     std::string name, token;
     in >> name;
@@ -219,10 +319,35 @@ std::string Call(std::istringstream& in) {
     Args args(std::move(parsed));
     int rc = 0;
     bool unbound = false;
+    CancelRaiser raiser;
+    HANDLE raiserThread = nullptr;
+    if (g_state.cancelAfterMs >= 0) {
+        raiser.cancel = ResolveCancelWait();
+        raiser.delayMs = static_cast<DWORD>(g_state.cancelAfterMs);
+        raiser.stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        g_state.cancelAfterMs = -1;
+        if (raiser.cancel != nullptr && raiser.stop != nullptr)
+            raiserThread = CreateThread(nullptr, 0, RaiseCancelLater, &raiser, 0, nullptr);
+        if (raiserThread == nullptr) {
+            if (raiser.stop != nullptr) CloseHandle(raiser.stop);
+            return "no-cancel-thread";
+        }
+    }
     const ULONGLONG start = GetTickCount64();
-    if (!Invoke(g_state.entries, name, args, &rc, &unbound)) return "bad-call " + name;
-    if (unbound) return "unbound";
+    const bool known = Invoke(g_state.entries, name, args, &rc, &unbound);
     const ULONGLONG elapsed = GetTickCount64() - start;
+    if (raiserThread != nullptr) {
+        SetEvent(raiser.stop);
+        // The thread reads `raiser`, which lives on this stack: it must be gone before we return.
+        if (WaitForSingleObject(raiserThread, kCancelThreadExitMs) != WAIT_OBJECT_0) {
+            std::printf("cancel thread did not end\n");
+            std::exit(3);
+        }
+        CloseHandle(raiserThread);
+        CloseHandle(raiser.stop);
+    }
+    if (!known) return "bad-call " + name;
+    if (unbound) return "unbound";
     return "rc=" + std::to_string(rc) + " ms=" + std::to_string(elapsed) +
            " out=" + args.OutputHex();
 }
@@ -259,6 +384,22 @@ std::string Handle(const std::string& line) {
         return "posted";
     }
     if (verb == "counters") return Counters();
+    if (verb == "monitor") {
+        std::string mode;
+        in >> mode;
+        return SetMonitor(mode == "on");
+    }
+    if (verb == "frames") return Frames();
+    if (verb == "cancel") {
+        std::string value;
+        in >> value;
+        return SetCancel(value);
+    }
+    if (verb == "cancel-after") {
+        long ms = -1;
+        in >> ms;
+        return ArmCancel(ms);
+    }
     if (verb == "call") return Call(in);
     return "unknown " + verb;
 }

@@ -206,11 +206,11 @@ struct KeyEntryEcho {
     }
 };
 
-// A key part typed on the pad: where it goes, and how many characters the announcement asked.
+// A key part typed on the pad: where it goes, and the code that announced it.
 struct PadEntry {
     std::string index;
     int part;
-    std::size_t characters;
+    int code;
     int seconds;
 };
 
@@ -234,10 +234,8 @@ StepOutcome EchoKeyEntry(StepOutcome outcome, StepContext& context, const PadEnt
     AddCheckValue(outcome, PartField(entryPlan.part, "_kcv"), entry.text);
     SetSecretField(outcome, PartField(entryPlan.part), EscapeText(entry.text));
     context.keyStore.RecordPadValues(outcome, kPadPartLoaded,
-                                     padlogic::KeyRecords()
-                                         .ClearPart(entryPlan.index, entryPlan.part, entry.text)
-                                         .ClearValue(entryPlan.index, padlogic::kKeyMask),
-                                     entryPlan.characters);
+                                     padlogic::KeyRecords().PadPart(entryPlan.index, entryPlan.part,
+                                                                    entry.text, entryPlan.code));
     return outcome;
 }
 
@@ -301,7 +299,7 @@ StepOutcome RunClearKeyFromPad(const PadPartsPlan& plan, StepContext& context) {
     const std::string mask(padlogic::kKeyMask);
     context.keyStore.Record(
         outcome, kKeyLoaded,
-        padlogic::KeyRecords().ClearKey(plan.entry.index, {mask, mask, mask}, mask));
+        padlogic::KeyRecords().ClearKey(plan.entry.index, {mask, mask, mask}, mask, plan.code));
     return outcome;
 }
 
@@ -313,8 +311,7 @@ Step BuildClearKeyFromPad(const ClearKeyArguments& s, int code, int lengthCode) 
     const std::string index = padlogic::ToUpper(s.index);
     const std::string request =
         padlogic::ClearKeyRequest(index, static_cast<unsigned char>(code), lengthCode);
-    const PadEntry entry{index, IsPadEntryCode(code) ? EntryPart(code) : 1,
-                         static_cast<std::size_t>(8 * lengthCode), s.seconds};
+    const PadEntry entry{index, IsPadEntryCode(code) ? EntryPart(code) : 1, code, s.seconds};
     return MakeStep("key clear", RunClearKeyFromPad, {request, code, s.kcv, entry});
 }
 
@@ -323,6 +320,7 @@ struct HostPartsPlan {
     std::string index, request, maskedRequest;
     std::vector<KeyPart> parts;
     std::string combined, kcv;
+    int code;
 };
 
 // Compares every check value given, the parts' and the combined key's, before anything is
@@ -366,8 +364,9 @@ StepOutcome RunClearKeyFromParts(const HostPartsPlan& plan, StepContext& context
     if (!outcome.ok) return outcome;
     context.keyStore.Record(
         outcome, kKeyLoaded,
-        padlogic::KeyRecords().ClearKey(
-            plan.index, {plan.parts[0].hex, plan.parts[1].hex, plan.parts[2].hex}, plan.combined));
+        padlogic::KeyRecords().ClearKey(plan.index,
+                                        {plan.parts[0].hex, plan.parts[1].hex, plan.parts[2].hex},
+                                        plan.combined, plan.code));
     return outcome;
 }
 
@@ -407,7 +406,7 @@ Step BuildClearKeyFromParts(const ClearKeyArguments& s, int code, int lengthCode
         padlogic::ClearKeyRequest(index, codeCharacter, lengthCode, Masked(parts[0].hex),
                                   Masked(parts[1].hex), Masked(parts[2].hex));
     return MakeStep("key clear", RunClearKeyFromParts,
-                    {index, request, maskedRequest, parts, combined, s.kcv});
+                    {index, request, maskedRequest, parts, combined, s.kcv, code});
 }
 
 Step BuildClearKey(const ClearKeyArguments& s) {
@@ -623,12 +622,13 @@ StepOutcome RunAuthInit(const AuthInit& plan, StepContext& context) {
                                             static_cast<unsigned>(plan.data.size()), reply));
     HideRequest(outcome, Masked(plan.data));
     const std::string data(reply, strnlen(reply, sizeof reply));
-    if (!outcome.ok ||
-        !TakeSecretReplyField(outcome, "data", data, Exactly(FieldKind::Hex, kAuthDataLength)))
-        return outcome;
-    AddCheckValue(outcome, "check_value", data);
+    if (!outcome.ok) return outcome;
+    if (TakeSecretReplyField(outcome, "data", data, Exactly(FieldKind::Hex, kAuthDataLength)))
+        AddCheckValue(outcome, "check_value", data);
+    // The pad holds new data whatever its reply looks like: the record of the data before must
+    // not stand in for it. A malformed reply still fails the step.
     context.keyStore.RecordPadValues(outcome, kAuthDataInitialized,
-                                     padlogic::KeyRecords().AuthData(data), kAuthDataLength);
+                                     padlogic::KeyRecords().AuthData(data));
     return outcome;
 }
 

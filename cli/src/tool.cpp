@@ -83,11 +83,8 @@ void DeclareGlobalOptions(CLI::App& app, GlobalOptions& options) {
         app.add_option("--key-store", options.keyStore,
                        "the key store the program shares: what is loaded is recorded there, "
                        "keys left out of a step are read from there")
-            ->check(CLI::Validator(
-                [](std::string& value) -> std::string {
-                    return value.empty() ? "names no file" : "";
-                },
-                "FILE"))
+            ->check(CLI::Validator([](std::string& value) { return KeyStoreProblem(value); },
+                                   "FILE"))
             ->capture_default_str();
     app.add_flag("--no-key-store", options.noKeyStore, "neither read nor write the key store")
         ->excludes(store);
@@ -117,8 +114,8 @@ int RunSteps(const std::vector<PlannedStep>& steps, const GlobalOptions& options
              std::ostream& err, bool summarize) {
     Reporter reporter(out, {options.json, options.quiet, options.showSecrets});
     PadPort port(options.target);
-    const ToolKeyStore keyStore =
-        options.noKeyStore ? ToolKeyStore() : ToolKeyStore(options.keyStore);
+    ToolKeyStore keyStore = options.noKeyStore ? ToolKeyStore() : ToolKeyStore(options.keyStore);
+    keyStore.SetNotes(err);
     // Key presses are echoed beside the human lines, or on stderr so that stdout stays JSON;
     // --quiet echoes none (a stream without a buffer drops what it is given).
     std::ostream noEcho(nullptr);

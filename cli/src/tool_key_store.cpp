@@ -1,10 +1,21 @@
 #include "tool_key_store.h"
 
+#include <atomic>
 #include <filesystem>
 
+#include "file_io.h"
+#include "hex_text.h"
 #include "key_parts.h"
 
 namespace cli {
+
+std::string KeyStoreProblem(const std::string& path) {
+    if (path.empty()) return "names no file";
+    const platform::WriteResult checked =
+        platform::CheckReplaceable(path.c_str(), platform::FileContent::kSecret);
+    if (checked.ok()) return {};
+    return "keys cannot be kept in " + Quoted(path) + ": " + checked.Reason();
+}
 
 ToolKeyStore::ToolKeyStore(const std::string& path) : m_shown(path) {
     std::error_code error;
@@ -16,23 +27,24 @@ void ToolKeyStore::Record(StepOutcome& outcome, std::string_view done,
                           const padlogic::KeyRecords& records) const {
     if (!m_store) return;
     const platform::WriteResult result = m_store->Write(records);
+    static std::atomic<bool> told{false};
+    if (result.othersAccessRemoved && m_notes != nullptr && !told.exchange(true))
+        *m_notes << "lumenord: " << padlogic::OthersAccessRemovedText(m_shown) << '\n';
     if (result.ok()) return;
     outcome.ok = false;
     outcome.message = padlogic::UnrecordedText(done, m_shown, result.Reason());
 }
 
 void ToolKeyStore::RecordPadValues(StepOutcome& outcome, std::string_view done,
-                                   const padlogic::KeyRecords& records, std::size_t length) const {
+                                   padlogic::KeyRecords records) const {
     if (!m_store) return;
-    for (const padlogic::KeyRecords::Record& record : records.records()) {
-        if (!padlogic::IsPadKeyValue(record.value, length)) {
-            outcome.ok = false;
-            outcome.message =
-                padlogic::UnrecordedText(done, m_shown, padlogic::NoPadKeyValueReason(length));
-            return;
-        }
-    }
+    const bool kept = records.EmptyUnkeepableValues();
+    const bool okBefore = outcome.ok;
     Record(outcome, done, records);
+    // A step that failed already, or whose write failed, says so in its own words.
+    if (kept || !okBefore || !outcome.ok) return;
+    outcome.ok = false;
+    outcome.message = padlogic::UnrecordedText(done, m_shown, padlogic::UnkeptPadValueReason());
 }
 
 std::optional<std::string> ToolKeyStore::KeyValue(StepOutcome& outcome, const std::string& index,
@@ -41,9 +53,10 @@ std::optional<std::string> ToolKeyStore::KeyValue(StepOutcome& outcome, const st
         outcome.message = "give " + option + ": the key store is left untouched (--no-key-store)";
         return std::nullopt;
     }
-    const std::string value = cipherKey ? m_store->CipherKey(index) : m_store->ClearValue(index);
     // A key typed on the pad or loaded as cipher text is on record only as its mask.
-    if (padlogic::IsKeyText(value) && !padlogic::IsMasked(value)) return padlogic::ToUpper(value);
+    const std::string value =
+        cipherKey ? m_store->CipherKeyValue(index) : m_store->ClearKeyValue(index);
+    if (!value.empty()) return padlogic::ToUpper(value);
     outcome.message =
         "give " + option + ": " + m_shown + " holds no clear value of the key at " + index;
     return std::nullopt;

@@ -16,6 +16,7 @@
 
 #include "acceptance_keys.h"
 #include "child_process.h"
+#include "key_store.h"
 #include "pad_folder_test.h"
 #include "pty_peer.h"
 #include "reference_crypto.h"
@@ -370,6 +371,34 @@ TEST_F(Lumenord, ShortRepliesFailTheStepAndPadTextIsEscaped) {
         EXPECT_FALSE(HasControlCharacters(run.out));
         EXPECT_EQ(pad.Requests().size(), row.replies.size());
         ExpectNothingSent(pad);
+    }
+}
+
+// The pad holds the authorization data once it has answered, whatever its reply looks like: the
+// reply replaces the record of the data before, as sent, or empty when the store cannot keep
+// it. A reply of the wrong shape still fails the step.
+TEST_F(Lumenord, AuthorizationReplyReplacesTheRecordBefore) {
+    using lumenord::test::ReplyFrame;
+    const std::string authData = "A1B2C3D4E5F60718293A4B5C6D7E8F90";
+    const struct {
+        std::string reply;
+        int status;
+        std::string stored, text;
+    } rows[] = {
+        {authData, 0, authData, "ok   auth init"},
+        {"ABCDEF", 1, "ABCDEF", "FAIL auth init: reply too short: data (6 characters"},
+        {"0123456789ABCDEF\n0123456789ABCDE", 1, "", "FAIL auth init: reply malformed: data"},
+    };
+    const padlogic::KeyStore store(m_dir + "/KeyStock.txt");
+    for (const auto& row : rows) {
+        ASSERT_TRUE(store.Write(padlogic::KeyRecords().AuthData(std::string(32, 'F'))).ok());
+        lumenord::test::PtyPeer pad;
+        pad.Serve({ReplyFrame('j', row.reply)});
+        const Finished run = Tool({"--device", pad.SlavePath(), "auth", "init", authData});
+        SCOPED_TRACE(run.out + run.err);
+        EXPECT_EQ(run.status, row.status);
+        EXPECT_NE(run.out.find(row.text), std::string::npos);
+        EXPECT_EQ(store.AuthData(), row.stored);
     }
 }
 

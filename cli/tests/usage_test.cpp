@@ -61,6 +61,11 @@ TEST(RunTool, HostileArgumentsAndRunFilesAreUsageErrors) {
     const std::string control =
         WriteFile(dir + "/control.txt", "info write X\nfrobnicate\x1b[2J\n");
     const std::string empty = WriteFile(dir + "/empty.txt", "# nothing to run\n\n");
+    const std::string fifo = dir + "/fifo";
+    mkfifo(fifo.c_str(), 0600);
+    const std::string readableLink = dir + "/linked-store.txt";
+    chmod(WriteFile(dir + "/readable.txt", "").c_str(), 0644);
+    std::filesystem::create_symlink(dir + "/readable.txt", readableLink);
     const struct {
         std::vector<std::string> args;
         std::string text;  // on stderr
@@ -103,6 +108,22 @@ TEST(RunTool, HostileArgumentsAndRunFilesAreUsageErrors) {
          "FILE: '" + oversized + "' is larger than 1048576 bytes (1 MiB)"},
         {{"--device", device, "run", badWord}, badWord + ":2: DATA: 'ZZZZ"},
         {{"--device", device, "run", control}, control + ":2: 'frobnicate\\x1B[2J' is not a step"},
+        // A key store that cannot keep the key: refused before the key reaches the pad.
+        {{"--device", device, "--key-store", fifo, "key", "clear", "00", "30", "--part", part1},
+         "--key-store: keys cannot be kept in '" + fifo + "': it is not a regular file"},
+        {{"--device", device, "--key-store", subfolder, "key", "clear", "00", "30", "--part",
+          part1},
+         "--key-store: keys cannot be kept in '" + subfolder + "': it is not a regular file"},
+        {{"--device", device, "--key-store", "/dev/null", "key", "clear", "00", "30", "--part",
+          part1},
+         "--key-store: keys cannot be kept in '/dev/null': it is not a regular file"},
+        {{"--device", device, "--key-store", dir + "/none/KeyStock.txt", "key", "clear", "00",
+          "30", "--part", part1},
+         "--key-store: keys cannot be kept in '" + dir + "/none/KeyStock.txt': its folder"},
+        {{"--device", device, "--key-store", readableLink, "key", "clear", "00", "30", "--part",
+          part1},
+         "--key-store: keys cannot be kept in '" + readableLink +
+             "': its symbolic link leads to a file that every user may read"},
     };
     for (const auto& row : rows) {
         const ToolRun run = RunInProcess(row.args);

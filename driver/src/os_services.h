@@ -15,9 +15,10 @@ std::string PortDevice(int portNumber);
 // The time-out log's directory when the settings name none: /var/log/halmstrom, C:\halmstrom\.
 const char* DefaultTimeoutLogDirectory();
 
-// Opens the log file `path` to append entries (created when missing; emptied first when `fresh`).
-// Only a regular file is used, and only one reached without following a symbolic link at `path`
-// itself: for a FIFO, device, directory or link, or a file that cannot be opened, the result is
+// Opens the log file `path` to append entries (created when missing, readable and writable by its
+// owner only; emptied first when `fresh`). Only a regular file with no other hard link is used,
+// and only one reached without following a symbolic link at `path` itself: for a FIFO, device,
+// directory or link, a file with other names, or a file that cannot be opened, the result is
 // null, at once and with nothing at `path` or behind it changed.
 std::FILE* OpenLogFile(const char* path, bool fresh);
 

@@ -49,9 +49,11 @@ std::FILE* OpenLogFile(const char* path, bool fresh) {
     // Something else may take its place meanwhile: the open neither waits nor follows a link,
     // and what it opened is looked at again before anything is written or emptied.
     int fd = open(
-        path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+        path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
     if (fd < 0) return nullptr;
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || (fresh && ftruncate(fd, 0) != 0)) {
+    // A second hard link would make "emptying the trace" empty some other file too.
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink > 1 ||
+        (fresh && ftruncate(fd, 0) != 0)) {
         close(fd);
         return nullptr;
     }

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "serial_port.h"
 
@@ -93,6 +95,34 @@ Woken WaitForEventOrMessage(HANDLE event, int ms) {
     if (event != nullptr && result == WAIT_OBJECT_0) return Woken::kEvent;
     if (cancelAt < count && result == WAIT_OBJECT_0 + cancelAt) return Woken::kCancel;
     return Woken::kOther;
+}
+
+// The device's name as CreateFileW takes it, converted from the ANSI code page as CreateFileA
+// converts it; empty when it does not convert. A name whose full path has MAX_PATH characters or
+// more (a [PORTS] mapping may have up to 511) is given the "\\?\" form, which has no such limit.
+// That form takes a path as it stands, so it is made from the full path, which the system makes
+// as for any name: absolute, with backslashes; "\\.\" device names become "\\?\" ones,
+// shares "\\?\UNC\".
+std::wstring DeviceName(const char* device) {
+    const int length = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, device, -1, nullptr, 0);
+    if (length <= 1) return {};
+    std::wstring name(static_cast<std::size_t>(length), L'\0');
+    if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, device, -1, name.data(), length) !=
+        length)
+        return {};
+    name.resize(static_cast<std::size_t>(length - 1));
+    std::vector<wchar_t> full(name.size() + MAX_PATH);
+    DWORD got = 0;
+    while ((got = GetFullPathNameW(name.c_str(), static_cast<DWORD>(full.size()), full.data(),
+                                   nullptr)) >= full.size())
+        full.resize(got + 1);
+    if (got == 0) return {};
+    if (got < MAX_PATH) return name;
+    const std::wstring path(full.data(), got);
+    if (path.rfind(L"\\\\?\\", 0) == 0) return path;
+    if (path.rfind(L"\\\\.\\", 0) == 0) return L"\\\\?\\" + path.substr(4);
+    if (path.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + path.substr(2);
+    return L"\\\\?\\" + path;
 }
 
 bool MessagesWaiting() {
@@ -193,9 +223,12 @@ SerialPort::SerialPort(std::unique_ptr<Device> device) : m_device(std::move(devi
 
 std::unique_ptr<SerialPort> SerialPort::Open(const char* device, const LineSettings& settings) {
     if (device == nullptr || device[0] == '\0') return nullptr;
+    const std::wstring name = DeviceName(device);
+    if (name.empty()) return nullptr;
     // No sharing: a second open of the same port fails until this one is closed.
-    HANDLE handle = CreateFileA(device, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE handle =
+        CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return nullptr;
     auto port = std::make_unique<Device>();
     port->handle = handle;

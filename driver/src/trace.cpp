@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "frame_secrets.h"
 #include "os_services.h"
 #include "settings.h"
 
@@ -12,6 +13,9 @@ namespace {
 
 constexpr const char* kTraceFile = "logbuf.txt";
 constexpr int kBytesPerLine = 40;
+// A dated time-out log takes notes until it holds this many bytes, then one last note saying so,
+// then nothing more that day: a pad that keeps timing out must not fill the disk.
+constexpr long kTimeoutLogLimit = 1024 * 1024;
 
 // Whether logbuf.txt has been opened since the library was loaded.
 bool g_traceOpenedOnce = false;
@@ -23,11 +27,27 @@ void WriteHeader(std::FILE* file, TraceDirection direction, const os::ClockReadi
     std::fprintf(file, format, t.year, t.month, t.day, t.hour, t.minute, t.second, t.milliseconds);
 }
 
-void WriteBytes(std::FILE* file, const char* bytes, int length) {
+bool Hidden(const padlogic::ByteSpan& keys, int at) { return at >= keys.first && at < keys.last; }
+
+// The frame as text up to its first zero byte, key material as '*'.
+void WriteText(std::FILE* file, const char* bytes, int length, const padlogic::ByteSpan& keys) {
+    const int textLength =
+        length > 0 ? static_cast<int>(strnlen(bytes, static_cast<size_t>(length))) : 0;
+    std::fputs("\nASC[", file);
+    for (int i = 0; i < textLength; ++i) std::fputc(Hidden(keys, i) ? '*' : bytes[i], file);
+    std::fputs("]\n", file);
+}
+
+// Every byte in hexadecimal, key material as "**".
+void WriteBytes(std::FILE* file, const char* bytes, int length, const padlogic::ByteSpan& keys) {
     std::fputs("BCD[", file);
     for (int i = 0; i < length; ++i) {
         if (i > 0 && i % kBytesPerLine == 0) std::fputs("\r\n", file);
-        std::fprintf(file, "%02X ", static_cast<unsigned char>(bytes[i]));
+        if (Hidden(keys, i)) {
+            std::fputs("** ", file);
+        } else {
+            std::fprintf(file, "%02X ", static_cast<unsigned char>(bytes[i]));
+        }
     }
     std::fputs("]\n\n", file);
 }
@@ -49,9 +69,12 @@ void FrameTrace(TraceDirection direction, const char* bytes, int length, bool en
     std::FILE* file = OpenTrace();
     if (file == nullptr) return;
     WriteHeader(file, direction, stamp);
-    int textLength = length > 0 ? static_cast<int>(strnlen(bytes, static_cast<size_t>(length))) : 0;
-    std::fprintf(file, "\nASC[%.*s]\n", textLength, bytes);
-    WriteBytes(file, bytes, length);
+    // Keys stay out of the trace: it is what a service engineer sends to a colleague.
+    const padlogic::ByteSpan keys = direction == TraceDirection::kSend
+                                        ? padlogic::KeyMaterialSpan(bytes, length, length)
+                                        : padlogic::ByteSpan{};
+    WriteText(file, bytes, length, keys);
+    WriteBytes(file, bytes, length, keys);
     std::fclose(file);
 }
 
@@ -77,8 +100,17 @@ void TimeoutLog(const char* message, int length) {
     path += name;
     std::FILE* file = os::OpenLogFile(path.c_str(), false);
     if (file == nullptr) return;
-    std::fprintf(file, "---%s---\n", stamp);
-    std::fprintf(file, "Data=[%s]  Len=[%d]\n", message, length);
+    // Opened for appending: the position is the file's end, its size.
+    std::fseek(file, 0, SEEK_END);
+    const long size = std::ftell(file);
+    if (size >= 0 && size < kTimeoutLogLimit) {
+        std::fprintf(file, "---%s---\n", stamp);
+        std::fprintf(file, "Data=[%s]  Len=[%d]\n", message, length);
+        if (std::ftell(file) >= kTimeoutLogLimit) {
+            std::fprintf(file, "---%s---\nThis log reached its limit of %ld bytes: no more "
+                               "notes are written to it today.\n", stamp, kTimeoutLogLimit);
+        }
+    }
     std::fclose(file);
 }
 

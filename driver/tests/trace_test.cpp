@@ -45,6 +45,8 @@ public:
         icControl = Bind<decltype(&PinPad_IC_Control)>("PinPad_IC_Control");
         icAccess = Bind<decltype(&PinPad_IC_Access)>("PinPad_IC_Access");
         cancelWait = Bind<decltype(&Lumenord_CancelWait)>("Lumenord_CancelWait");
+        downloadKey = Bind<decltype(&PinPad_DownloadKey)>("PinPad_DownloadKey");
+        downloadEncryptKey = Bind<decltype(&PinPad_DownloadEncryptKey)>("PinPad_DownloadEncryptKey");
     }
     ~Library() {
         disablePort();
@@ -64,6 +66,8 @@ public:
     decltype(&PinPad_IC_Control) icControl;
     decltype(&PinPad_IC_Access) icAccess;
     decltype(&Lumenord_CancelWait) cancelWait;
+    decltype(&PinPad_DownloadKey) downloadKey;
+    decltype(&PinPad_DownloadEncryptKey) downloadEncryptKey;
 
 private:
     template <typename F>
@@ -248,6 +252,12 @@ TEST_F(TraceTest, ALogThatIsNoRegularFileIsLeftAloneAndTheCommandRunsOn) {
          [&](const char* path) { return symlink((elsewhere + "/created").c_str(), path); },
          Type::not_found},
         {"directory", [](const char* path) { return mkdir(path, 0777); }, Type::directory},
+        {"hard link to a writable file",
+         [&](const char* path) {
+             std::ofstream(elsewhere + "/linked.txt") << "another file's content\n";
+             return link((elsewhere + "/linked.txt").c_str(), path);
+         },
+         Type::regular},
     };
     for (const Plant& plant : plants) {
         for (bool trace : {true, false}) {
@@ -294,6 +304,76 @@ TEST_F(TraceTest, ALogThatIsNoRegularFileIsLeftAloneAndTheCommandRunsOn) {
                 EXPECT_NE(TraceWithoutStamps().find("Send To POS"), std::string::npos);
         }
     }
+}
+
+// The request frames of both key downloads, as a host sends them, with the key parts and the
+// cipher text written as '*' and "**" in the trace; the frames otherwise byte for byte.
+TEST_F(TraceTest, KeysStayOutOfTheTraceWhichOnlyItsOwnerReads) {
+    WriteSettings("DEBUG=1\n");
+    Library library;
+    ASSERT_EQ(library.Enable(), 0);
+    const std::string clear = "0512" + std::string("0123456789ABCDEF") + "FEDCBA9876543210";
+    const std::string cipher = "0010A2" + std::string("89ABCDEF01234567") + "1A2B3C4D";
+    const struct {
+        std::function<int(char*)> load;
+        std::string payload;
+        std::size_t keyAt;  // where the key material starts in the payload
+        char command;
+        char success;
+    } loads[] = {
+        {[&](char* out) { return library.downloadKey(clear.data(), clear.size(), out, 0); }, clear,
+         4, '1', 'a'},
+        {[&](char* out) { return library.downloadEncryptKey(cipher.data(), cipher.size(), out); },
+         cipher, 6, '2', 'b'},
+    };
+    std::string expected;
+    for (const auto& load : loads) {
+        const std::string reply = ReplyFrame(load.success, "1A2B3C4D");
+        peer.Serve({reply});
+        char out[128] = {};
+        EXPECT_EQ(load.load(out), 0);
+        peer.Requests();
+        std::string masked = Frame(load.command, load.payload);
+        const std::size_t first = 5 + load.keyAt;
+        masked.replace(first, masked.size() - 3 - first, masked.size() - 3 - first, '*');
+        std::string entry = Entry(true, masked);
+        // The hidden bytes are "**" in the hexadecimal part as well.
+        entry = std::regex_replace(entry, std::regex("2A "), "** ");
+        expected += entry + Entry(false, reply);
+    }
+    EXPECT_EQ(TraceWithoutStamps(), expected);
+    struct stat info {};
+    ASSERT_EQ(stat("logbuf.txt", &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
+// A pad that keeps timing out fills its dated log up to the limit, then one note says so and
+// nothing more is written that day; a new log is its owner's alone.
+TEST_F(TraceTest, TheTimeoutLogIsBoundedAndItsOwners) {
+    const std::string logs = dir.Path() + "/logs";
+    std::filesystem::create_directory(logs);
+    WriteSettings("TIMEOUTLOGDIR=" + logs + "\n");
+    const std::string logName = logs + "/" + TimeoutLogName();
+    Library library;
+    ASSERT_EQ(library.Enable(), 0);
+    auto timeOut = [&] {
+        peer.Serve({""});
+        std::vector<char> output(256, 'x');
+        EXPECT_EQ(library.getPinValue("", 0, 1, output.data()), -4);
+        peer.Requests();
+        return std::filesystem::file_size(logName);
+    };
+    timeOut();
+    struct stat info {};
+    ASSERT_EQ(stat(logName.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    // Just below the limit: one more note crosses it and the last note follows.
+    constexpr std::size_t kLimit = 1024 * 1024;
+    std::filesystem::resize_file(logName, kLimit - 10);
+    const std::size_t full = timeOut();
+    EXPECT_GT(full, kLimit);
+    EXPECT_NE(ReadFileText(logName).find("reached its limit of 1048576 bytes"), std::string::npos);
+    EXPECT_EQ(timeOut(), full);
 }
 
 // Every export that hands on reply data of the reply's own length, against replies just within

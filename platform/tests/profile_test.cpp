@@ -320,6 +320,94 @@ TEST_F(ProfileTest, WriteKeepsTheOwnersProtections) {
     }
 }
 
+// A file that holds keys: links are followed only where another user cannot have planted them,
+// never to a file that others may read, and the file's own permissions for others are dropped.
+// The check made before a run (CheckReplaceable) gives the write's own answer.
+TEST_F(ProfileTest, SecretsFollowOnlyTrustedLinksAndStayFromOthers) {
+    using platform::WriteError;
+    const bool root = geteuid() == 0;
+    const uid_t other = root ? kNobody : 0;  // a user other than the writer
+    const fs::path target = dir_ / "elsewhere.txt";
+    const fs::path shared = dir_ / "shared";
+    struct Row {
+        const char* name;
+        std::function<void()> make;
+        WriteError error;
+        mode_t modeAfter;      // of the file written or left alone
+        bool othersRemoved;    // the write says that it took the permissions of others
+        bool needsRoot;        // to make a link or file of another user
+    } rows[] = {
+        {"own link to own private file", [&] { fs::create_symlink(target, path_); },
+         WriteError::kNone, 0600, false, false},
+        {"another user's link",
+         [&] {
+             fs::create_symlink(target, path_);
+             lchown(path_.c_str(), other, other);
+         },
+         WriteError::kUntrustedLink, 0600, false, true},
+        {"another user's dangling link",
+         [&] {
+             fs::remove(target);
+             fs::create_symlink(target, path_);
+             lchown(path_.c_str(), other, other);
+         },
+         WriteError::kUntrustedLink, 0, false, true},
+        {"own link to another user's file",
+         [&] {
+             fs::create_symlink(target, path_);
+             chown(target.c_str(), other, other);
+         },
+         WriteError::kUntrustedLink, 0600, false, true},
+        {"own link in a shared sticky folder",
+         [&] {
+             fs::create_directory(shared);
+             chmod(shared.c_str(), 01777);
+             path_ = (shared / "KeyStock.txt").string();
+             fs::create_symlink(target, path_);
+         },
+         WriteError::kLinkInSharedFolder, 0600, false, false},
+        {"own link to a file every user may read",
+         [&] {
+             fs::create_symlink(target, path_);
+             chmod(target.c_str(), 0644);
+         },
+         WriteError::kReadableByOthers, 0644, false, false},
+        {"own file every user may read", [&] { chmod(target.c_str(), 0604); path_ = target; },
+         WriteError::kNone, 0600, true, false},
+        {"own file its group may read", [&] { chmod(target.c_str(), 0640); path_ = target; },
+         WriteError::kNone, 0640, false, false},
+    };
+    const std::string original = path_;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        if (row.needsRoot && !root) continue;
+        fs::remove_all(dir_);
+        fs::create_directory(dir_);
+        path_ = original;
+        std::ofstream(target) << "[KEY]\nK=1\n";
+        chmod(target.c_str(), 0600);
+        row.make();
+        EXPECT_EQ(platform::CheckReplaceable(path_.c_str(), platform::FileContent::kSecret).error,
+                  row.error);
+        const platform::WriteResult written = platform::WriteProfileEntries(
+            {{"KEY", "K", "2"}}, path_.c_str(), platform::FileContent::kSecret);
+        EXPECT_EQ(written.error, row.error) << written.Reason();
+        EXPECT_EQ(written.othersAccessRemoved, row.othersRemoved);
+        struct stat st {};
+        if (row.modeAfter == 0) {
+            EXPECT_FALSE(fs::exists(target)) << "a dangling link's target was created";
+            continue;
+        }
+        ASSERT_EQ(stat(target.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, row.modeAfter);
+        std::ifstream in(target);
+        std::stringstream content;
+        content << in.rdbuf();
+        EXPECT_EQ(content.str(), written.ok() ? "[KEY]\nK=2\n" : "[KEY]\nK=1\n");
+    }
+    path_ = original;
+}
+
 // A writer killed between creating its temporary file and renaming it leaves that file behind;
 // the next write removes it, and only it.
 TEST_F(ProfileTest, NextWriteRemovesWhatAnInterruptedWriteLeft) {

@@ -1,5 +1,7 @@
 #include "key_downloads.h"
 
+#include <algorithm>
+
 #include "key_parts.h"
 #include "key_requests.h"
 #include "key_tables.h"
@@ -159,9 +161,18 @@ int PartTypingLimit(std::optional<int> code, int lengthEntry) {
     return listed ? 16 * (lengthEntry + 1) : 48;
 }
 
-RecalledKey RecallClearKey(const std::array<std::string, 3>& parts) {
+RecalledKey RecallClearKey(const std::array<std::string, 3>& parts, std::optional<int> loadedWith) {
     RecalledKey key{padlogic::kSinglePartCode, 0, 0};
-    if (!parts[0].empty() && !parts[1].empty() && !parts[2].empty()) {
+    // A code on record that these parts do not fill was written before they were replaced.
+    const int taken = loadedWith ? padlogic::HostParts(*loadedWith) : 0;
+    const bool filled =
+        taken > 0 && std::all_of(parts.begin(), parts.begin() + taken,
+                                 [](const std::string& part) { return !part.empty(); });
+    if (filled) {
+        key = {*loadedWith, taken, 0, true};
+        // The parts of 33 always make a 24-byte key, the only length its list holds.
+        if (key.code == padlogic::kConcatenationCode) return key;
+    } else if (!parts[0].empty() && !parts[1].empty() && !parts[2].empty()) {
         key = {padlogic::kThreePartXorCode, 3, 0};
     } else if (!parts[0].empty() && !parts[1].empty()) {
         key = {padlogic::kInterleaveCode, 2, 0};
@@ -200,11 +211,14 @@ std::variant<Refusal, ClearKeyDownload> PlanClearKeyDownload(const ClearKeyInput
     const int code = *input.code;
     download.code = code;
     download.lengthCode = LengthCode(code, input.lengthPosition);
-    download.recorded = code < padlogic::kNoPartsCode;
+    // Parts typed here travel only with the codes below 40. From 44 on no entry on the pad
+    // follows the download either: the pad combines what it holds, as for 31-34 without parts.
+    const bool hostCode = code < padlogic::kNoPartsCode;
+    download.recorded = hostCode || (!input.onPad && code > padlogic::kLastPadEntryCode);
 
     for (int i = 0; i < 3; ++i) download.parts[i] = Cut(input.parts[i], kPartLimit);
     const std::string& part1 = download.parts[0];
-    download.withParts = !part1.empty() && !padlogic::IsMasked(part1) && download.recorded;
+    download.withParts = !part1.empty() && !padlogic::IsMasked(part1) && hostCode;
     const auto codeCharacter = static_cast<unsigned char>(code);
     if (download.withParts) {
         if (input.onPad && code == padlogic::kSinglePartCode) {
@@ -229,7 +243,8 @@ std::variant<Refusal, ClearKeyDownload> PlanClearKeyDownload(const ClearKeyInput
 }
 
 padlogic::KeyRecords ClearKeyRecords(const ClearKeyDownload& download) {
-    return padlogic::KeyRecords().ClearKey(download.keyIndex, download.parts, download.combined);
+    return padlogic::KeyRecords().ClearKey(download.keyIndex, download.parts, download.combined,
+                                           download.code);
 }
 
 bool VerifyCodeDiffers(padlogic::DesFunction des, const ClearKeyDownload& download,
@@ -244,13 +259,9 @@ int EntryPart(int code) {
     return code == padlogic::kFirstPadEntryCode + 1 ? 2 : 3;
 }
 
-std::size_t PadEntryLength(int lengthCode) {
-    return lengthCode > 0 ? 8 * static_cast<std::size_t>(lengthCode) : 0;
-}
-
-padlogic::KeyRecords PadEntryRecords(const std::string& keyIndex, int part,
+padlogic::KeyRecords PadEntryRecords(const std::string& keyIndex, int code,
                                      const std::string& text) {
-    return padlogic::KeyRecords().ClearPart(keyIndex, part, text).ClearValue(keyIndex, kKeyMask);
+    return padlogic::KeyRecords().PadPart(keyIndex, EntryPart(code), text, code);
 }
 
 SaveIndexes SaveIndexesOf(const std::string& tagText, const std::string& shownIndex) {
@@ -315,8 +326,9 @@ CipherKeyDownload PlanCipherKeyDownload(const CipherKeyInput& input, padlogic::D
     std::string cipher;
     std::string verifyCode;
     if (!clear.empty()) {
-        const std::string decryptionValue = store.ClearValue(dd);
-        if (decryptionValue.empty() || padlogic::IsMasked(decryptionValue)) {
+        // The key mask, or a part typed on the pad that is no key, leaves no clear value.
+        const std::string decryptionValue = store.ClearKeyValue(dd);
+        if (decryptionValue.empty()) {
             return refuse("No input cleartext Key,must be input ciphertext key", Field::kCipherKey);
         }
         if (des == nullptr) return refuse("failure in selecting function PinPad_TriUntriDes()", {});

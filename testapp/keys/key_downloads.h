@@ -62,13 +62,18 @@ std::vector<int> KeyLengthsOfCode(std::optional<int> code);
 int PartTypingLimit(std::optional<int> code, int lengthEntry);
 
 // What the recalled parts of a key index choose: the code, how many part fields to enable (0:
-// leave them) and the key length entry.
+// leave them) and the key length entry, of the list of lengths that the code has when
+// `recorded` (the code is the one on record), else of the list shown.
 struct RecalledKey {
     int code = 0;
     int enabledParts = 0;
     int lengthEntry = 0;
+    bool recorded = false;
 };
-RecalledKey RecallClearKey(const std::array<std::string, 3>& parts);
+// `loadedWith`: the code on record for the key. It is chosen again when it takes parts typed
+// here and each of them is on record; otherwise the number of parts chooses: three 31, two 32,
+// else 30.
+RecalledKey RecallClearKey(const std::array<std::string, 3>& parts, std::optional<int> loadedWith);
 
 // The check values beside the part fields: each part's, and the combined key's when the code
 // (nullopt: none) combines the parts at this length.
@@ -100,7 +105,7 @@ struct ClearKeyDownload {
 
 std::variant<Refusal, ClearKeyDownload> PlanClearKeyDownload(const ClearKeyInput& input);
 
-// The records of a successful clear-text download: the parts and the combined value.
+// The records of a successful clear-text download: the parts, the combined value and the code.
 padlogic::KeyRecords ClearKeyRecords(const ClearKeyDownload& download);
 
 // True when the pad's verify code differs from the check value of the combined key; false when
@@ -110,11 +115,9 @@ bool VerifyCodeDiffers(padlogic::DesFunction des, const ClearKeyDownload& downlo
 
 // The part (1 to 3) that an entry on the pad fills for a combination code.
 int EntryPart(int code);
-// The characters of a part typed on the pad for a length code: the length entry chosen, "8"
-// (code 1) to "48" (code 6).
-std::size_t PadEntryLength(int lengthCode);
-// The records of a part confirmed on the pad: the part itself and the key mask as the value.
-padlogic::KeyRecords PadEntryRecords(const std::string& keyIndex, int part,
+// The records of a part confirmed on the pad after the announcement with `code`: the part as
+// the pad sent it, the key mask as the value, and the code.
+padlogic::KeyRecords PadEntryRecords(const std::string& keyIndex, int code,
                                      const std::string& text);
 
 // ---- Cipher-text keys ----

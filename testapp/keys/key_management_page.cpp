@@ -79,16 +79,19 @@ void KeyManagementPage::comboPinLengthChange() {
 }
 
 void KeyManagementPage::comboKeyNoChange() {
-    const std::array<std::string, 3> parts =
-        padlogic::KeyStore().ClearParts(Text(comboKeyNo).substr(0, 2));
+    const std::string keyIndex = Text(comboKeyNo).substr(0, 2);
+    const padlogic::KeyStore store;
+    const std::array<std::string, 3> parts = store.ClearParts(keyIndex);
     QLineEdit* const fields[3] = {edPin1, edPin2, edPin3};
     for (int i = 0; i < 3; ++i) fields[i]->setText(FromLatin1(parts[i]));
-    const RecalledKey key = RecallClearKey(parts);
+    const RecalledKey key = RecallClearKey(parts, store.ClearCode(keyIndex));
     for (int i = 0; i < key.enabledParts; ++i) fields[i]->setEnabled(true);
     {
         const QSignalBlocker codeBlocker(comboMixCode);
         const QSignalBlocker lengthBlocker(comboPinLength);
         comboMixCode->setCurrentIndex(comboMixCode->findData(key.code));
+        // The code the key was loaded with brings its own lengths (33: only 24 bytes).
+        if (key.recorded) ShowKeyLengths(comboPinLength, KeyLengthsOfCode(key.code));
         comboPinLength->setCurrentIndex(key.lengthEntry < comboPinLength->count() ? key.lengthEntry
                                                                                   : -1);
     }
@@ -192,10 +195,11 @@ void KeyManagementPage::RunPadKeyEntry(const ClearKeyDownload& download, bool ti
                     m_shell.SetClosePortEnabled(true);
                     m_shell.ShowStatus("succeed in the clear text key");
                     m_shell.EnableOperationButtons();
-                    // The characters came from the pad: only a key value is kept.
-                    shell::RecordPadKeys("The key part typed on the pad was loaded",
-                                         PadEntryRecords(download.keyIndex, part, entry.text()),
-                                         PadEntryLength(download.lengthCode));
+                    // Whatever the pad sent replaces the part, and the mask the value: the key
+                    // loaded before is gone.
+                    shell::RecordPadKeys(
+                        "The key part typed on the pad was loaded",
+                        PadEntryRecords(download.keyIndex, download.code, entry.text()));
                     return Shell::KeyStep::kDone;
                 default:
                     return Shell::KeyStep::kMore;

@@ -4,40 +4,25 @@
 
 #include <algorithm>
 
+#include "frame_secrets.h"
 #include "result_code_text.h"
 
 namespace monitor {
 namespace {
 
-// Request frame: STX, three length digits, command byte, payload, ETX, two check characters.
-constexpr int kCommandAt = 4;
-constexpr int kPayloadStart = kCommandAt + 1;
-constexpr int kFrameTrailer = 3;
-
 struct CommandInfo {
     char command;
     const char* name;
-    // Where key material starts in the payload; -1 when the command carries none.
-    int keyMaterialOffset;
 };
 
-// Clear-text key record: key index (2), combination code (1), length code (1), then the parts.
-// Cipher-text key record: decryption index (2), save index (2), tag (1), length (1), then the
-// cipher text and the verify code.
 constexpr CommandInfo kCommands[] = {
-    {'1', "download key", 4},
-    {'2', "download enciphered key", 6},
-    {'3', "customer information", -1},
-    {'4', "keyboard value", -1},
-    {'5', "control code", -1},
-    {'6', "enable PIN", -1},
-    {'7', "PIN value", -1},
-    {'8', "MAC", -1},
-    {'9', "data encryption", -1},
-    {':', "authorization", -1},
-    {';', "display", -1},
-    {'@', "IC card control", -1},
-    {'A', "IC card access", -1},
+    {'1', "download key"},        {'2', "download enciphered key"},
+    {'3', "customer information"}, {'4', "keyboard value"},
+    {'5', "control code"},        {'6', "enable PIN"},
+    {'7', "PIN value"},           {'8', "MAC"},
+    {'9', "data encryption"},     {':', "authorization"},
+    {';', "display"},             {'@', "IC card control"},
+    {'A', "IC card access"},
 };
 
 const CommandInfo* FindCommand(char command) {
@@ -73,15 +58,10 @@ QString CommandName(char command) {
 
 std::pair<int, int> KeyMaterialSpan(const FrameRecord& frame) {
     if (frame.direction != Direction::kSent) return {0, 0};
-    const CommandInfo* info = FindCommand(frame.command);
-    if (info == nullptr || info->keyMaterialOffset < 0) return {0, 0};
-    const int first = kPayloadStart + info->keyMaterialOffset;
-    const int last = frame.bytes.size() < frame.length
-                         ? static_cast<int>(frame.bytes.size())
-                         : static_cast<int>(frame.bytes.size()) - kFrameTrailer;
-    // A frame cut short still hides everything after the record's head.
-    if (last <= first) return {0, 0};
-    return {first, last};
+    const padlogic::ByteSpan span = padlogic::KeyMaterialSpan(
+        frame.bytes.constData(), static_cast<int>(frame.bytes.size()), frame.length);
+    if (span.empty()) return {0, 0};
+    return {span.first, span.last};
 }
 
 QString BytesText(const FrameRecord& frame, bool unmasked) {
@@ -123,7 +103,9 @@ QString FramesText(const std::deque<FrameRecord>& frames, bool unmasked) {
 
 void FrameLog::Add(FrameRecord frame) {
     if (frame.direction == Direction::kSent) {
-        m_lastCommand = frame.bytes.size() > kCommandAt ? frame.bytes[kCommandAt] : 0;
+        m_lastCommand = frame.bytes.size() > padlogic::kFrameCommandAt
+                            ? frame.bytes[padlogic::kFrameCommandAt]
+                            : 0;
     }
     frame.command = m_lastCommand;
     if (frame.direction == Direction::kReceived) m_lastCommand = 0;

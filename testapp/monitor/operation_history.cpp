@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QTabWidget>
 
 namespace monitor {
@@ -13,11 +14,23 @@ QString TimeText(const QDateTime& time) {
     return time.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"));
 }
 
+// Whether a spreadsheet would take the cell for a formula: it begins with =, +, - or @ (or a tab
+// or carriage return before one) and is no plain number such as the result code -1.
+bool ReadsAsFormula(const QString& field) {
+    static const QRegularExpression number(QStringLiteral("^[+-]?[0-9]+(\\.[0-9]+)?$"));
+    static const QString starters = QStringLiteral("=+-@\t\r");
+    return !field.isEmpty() && starters.contains(field.front()) && !number.match(field).hasMatch();
+}
+
+// A cell as the spreadsheet conventions want it: quoted when it holds a separator, a quote or a
+// line break; a cell that would read as a formula gets a leading apostrophe, so that it shows as
+// the text it is, and is quoted too.
 QString CsvField(const QString& field) {
-    if (!field.contains(QLatin1Char(',')) && !field.contains(QLatin1Char('"')) &&
+    const bool formula = ReadsAsFormula(field);
+    if (!formula && !field.contains(QLatin1Char(',')) && !field.contains(QLatin1Char('"')) &&
         !field.contains(QLatin1Char('\n')) && !field.contains(QLatin1Char('\r')))
         return field;
-    QString quoted = field;
+    QString quoted = formula ? QLatin1Char('\'') + field : field;
     quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }

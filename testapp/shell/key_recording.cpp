@@ -1,6 +1,7 @@
 #include "key_recording.h"
 
 #include <QCoreApplication>
+#include <utility>
 
 #include "dialogs.h"
 
@@ -15,22 +16,31 @@ void ReportUnrecorded(const QString& done, const std::string& reason) {
                 QMessageBox::Warning, QMessageBox::Ok});
 }
 
+// Once per run: the store held keys that every user could read, and no longer does.
+void ReportOthersAccessRemoved() {
+    static bool told = false;
+    if (std::exchange(told, true)) return;
+    ShowDialog({QCoreApplication::applicationName(),
+                QString::fromStdString(
+                    padlogic::OthersAccessRemovedText(padlogic::KeyStore().path())),
+                QMessageBox::Information, QMessageBox::Ok});
+}
+
 }  // namespace
 
 bool RecordKeys(const QString& done, const padlogic::KeyRecords& records) {
     const platform::WriteResult result = padlogic::KeyStore().Write(records);
     if (!result.ok()) ReportUnrecorded(done, result.Reason());
+    if (result.othersAccessRemoved) ReportOthersAccessRemoved();
     return result.ok();
 }
 
-bool RecordPadKeys(const QString& done, const padlogic::KeyRecords& records, std::size_t length) {
-    for (const padlogic::KeyRecords::Record& record : records.records()) {
-        if (!padlogic::IsPadKeyValue(record.value, length)) {
-            ReportUnrecorded(done, padlogic::NoPadKeyValueReason(length));
-            return false;
-        }
-    }
-    return RecordKeys(done, records);
+bool RecordPadKeys(const QString& done, padlogic::KeyRecords records) {
+    const bool kept = records.EmptyUnkeepableValues();
+    // A failed write has its own box; the reply's is for a write that happened without it.
+    if (!RecordKeys(done, records)) return false;
+    if (!kept) ReportUnrecorded(done, padlogic::UnkeptPadValueReason());
+    return kept;
 }
 
 }  // namespace shell

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <QString>
-#include <cstddef>
 
 #include "key_store.h"
 
@@ -14,9 +13,9 @@ namespace shell {
 // recorded in the key store, and why; the status line is left as it is. True when recorded.
 bool RecordKeys(const QString& done, const padlogic::KeyRecords& records);
 
-// RecordKeys for values the pad sent: each must be `length` hexadecimal characters or the key
-// mask, checked whole (an embedded NUL fails it), or nothing is recorded and the box says that
-// the pad's reply is not a key value.
-bool RecordPadKeys(const QString& done, const padlogic::KeyRecords& records, std::size_t length);
+// RecordKeys for values the pad sent: each is recorded as sent, or empty when the store cannot
+// keep it (a line break or NUL in it), so that no earlier value stands in for it; then the box
+// says that the pad's reply could not be kept. True when recorded as sent.
+bool RecordPadKeys(const QString& done, padlogic::KeyRecords records);
 
 }  // namespace shell

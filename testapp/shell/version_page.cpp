@@ -173,9 +173,10 @@ void VersionPage::btInitAuthorizationClick() {
         " initial authorization failure,failure reason is:%s", "initial authorization succeed");
     if (result != 0) return;
     output[sizeof output - 1] = '\0';
-    // The next start fills the field from this record: only a key value is kept.
+    // The next start fills the field from this record; the data of an earlier initialisation
+    // must not stay in it, whatever the pad sent.
     RecordPadKeys("The authorization data was initialized on the pad",
-                  padlogic::KeyRecords().AuthData(output), kAuthTextLength);
+                  padlogic::KeyRecords().AuthData(output));
 }
 
 void VersionPage::btBidirectionAuthorizationClick() {

@@ -81,12 +81,33 @@ struct UnrecordedRow {
     std::string keys;  // pressed once an entry on the pad runs; "" when there is none
     QString status;    // the operation's own, kept
     QString box;       // the message box
+    // The key store afterwards; null: as before. A reply that cannot be kept is recorded empty.
+    QString storeAfter = {};
+};
+
+// A value the pad sent: a key part typed on it at index 05, where a key typed on the PC was
+// loaded before, or the reply of "initialize attestation".
+struct PadValueRow {
+    const char* name;
+    bool authData;
+    std::string sent;  // the keys pressed (with Enter), or the reply
+    QString stored;    // 05_1, or AUTH, afterwards
+    bool box;          // the operator is told that the reply could not be kept
+    // For a key part: loading a key in cipher text under 05, and authenticating with 05.
+    QString cipherStatus = {}, authStatus = {};
+};
+
+// A combination code from 44 on, typed rather than chosen.
+struct TypedCodeRow {
+    const char* name;
+    QString code;
+    std::string request;
 };
 
 const QString kReadOnly = ": the file is read-only.";
-const QString kNotAKeyValue =
-    ": the pad's reply is not a key value (%1 hexadecimal characters "
-    "expected).";
+const QString kNotKept =
+    ": the pad's reply is not a key value (it holds a line break or NUL), so it is recorded "
+    "empty.";
 
 void MakeStoreReadOnly(const PadRig&) {
     QFile store("KeyStock.txt");
@@ -103,6 +124,8 @@ Q_DECLARE_METATYPE(DownloadRow)
 Q_DECLARE_METATYPE(RefusalRow)
 Q_DECLARE_METATYPE(EntryRow)
 Q_DECLARE_METATYPE(UnrecordedRow)
+Q_DECLARE_METATYPE(PadValueRow)
+Q_DECLARE_METATYPE(TypedCodeRow)
 
 class KeysClearTest : public QObject {
     Q_OBJECT
@@ -122,6 +145,10 @@ private slots:
     void partsTypedOnThePadCombine();
     void unrecordedKeysAreReported_data();
     void unrecordedKeysAreReported();
+    void padValuesReplaceTheRecordBefore_data();
+    void padValuesReplaceTheRecordBefore();
+    void typedCodeLoadsWithoutParts_data();
+    void typedCodeLoadsWithoutParts();
 };
 
 void KeysClearTest::startUpAndCaptions() {
@@ -411,25 +438,40 @@ void KeysClearTest::refusals() {
 void KeysClearTest::keyIndexRefillsTheParts() {
     PadRig rig;
     QVERIFY(rig.openPort());
-    // Two parts come back as code 32, whatever combined them: the list shows what was stored.
+    // A key comes back with the code it was loaded with and the key length that code makes of
+    // its parts, so that loading it again loads the same key.
     const std::tuple<const char*, QString, int, QStringList, QString, QString> loads[] = {
-        {"05", "31", 1, {a32, b32, c32}, "31", "16"}, {"06", "34", 2, {a48, b48, ""}, "32", "24"}};
-    for (const auto& [keyNo, code, lengthEntry, parts, codeShown, lengthShown] : loads) {
+        {"05", "31", 1, {a32, b32, c32}, "16", Xor(Xor(a32, b32), c32)},
+        {"06", "34", 2, {a48, b48, ""}, "24", Xor(a48, b48)},
+        {"07", "33", 0, {a16, b16, c16}, "24", a16 + b16 + c16},
+        {"08", "32", 1, {a16, b16, ""}, "16", "01234567FEDCBA9889ABCDEF76543210"},
+        {"09", "30", 2, {a48, "", ""}, "24", a48},
+    };
+    for (const auto& [keyNo, code, lengthEntry, parts, lengthShown, combined] : loads) {
         Fill(rig, keyNo, code, lengthEntry, parts);
         rig.click("btDownloadKey");
         QCOMPARE(rig.status(), kLoaded);
     }
-    for (const auto& [keyNo, code, lengthEntry, parts, codeShown, lengthShown] : loads) {
-        Choose(rig, "comboKeyNo", "07");
+    for (const auto& [keyNo, code, lengthEntry, parts, lengthShown, combined] : loads) {
+        Choose(rig, "comboKeyNo", "0F");
         QCOMPARE(rig.text("edPin1"), QString());
         QCOMPARE(rig.text("comboMixCode"), QString("30"));
         Choose(rig, "comboKeyNo", keyNo);
         for (int i = 0; i < 3; ++i) {
             QCOMPARE(rig.text(qPrintable(QString("edPin%1").arg(i + 1))), parts[i]);
         }
-        QCOMPARE(rig.text("comboMixCode"), codeShown);
+        QCOMPARE(rig.text("comboMixCode"), code);
         QCOMPARE(rig.text("comboPinLength"), lengthShown);
+        rig.click("btDownloadKey");
+        QCOMPARE(rig.status(), kLoaded);
+        QCOMPARE(PadKey(rig, QString(keyNo).toInt(nullptr, 16)), combined + "/IMK");
     }
+    // Parts on record without their code come back by how many there are: two as code 32.
+    WriteKeyStore("KEY_MINWEN", "0A_1", Latin1(a32).c_str());
+    WriteKeyStore("KEY_MINWEN", "0A_2", Latin1(b32).c_str());
+    Choose(rig, "comboKeyNo", "0A");
+    QCOMPARE(rig.text("comboMixCode"), QString("32"));
+    QCOMPARE(rig.text("comboPinLength"), QString("24"));
 }
 
 namespace {
@@ -568,8 +610,8 @@ void KeysClearTest::partsTypedOnThePadCombine() {
 }
 
 // What the pad took but the key store did not: the operation's own status stays, one box per
-// operation names the file and the reason, and the store stays as it was. Texts from the pad
-// are recorded only as key values.
+// operation names the file and the reason, and the store stays as it was, but for a text from
+// the pad that would break its line, which is recorded empty in its place.
 void KeysClearTest::unrecordedKeysAreReported_data() {
     QTest::addColumn<UnrecordedRow>("row");
     const QString authData = "00112233445566778899AABBCCDDEEFF";
@@ -613,16 +655,14 @@ void KeysClearTest::unrecordedKeysAreReported_data() {
          "The PIN time-out was set on the pad, but could not be recorded in ./KeyStock.txt" +
              kReadOnly},
         {"authorization data with line breaks", authReply("AAAAAAAAAA\n[INIT_AUTH]\nAUTH=EVIL"),
-         "btInitAuthorization", "", "initial authorization succeed",
-         initialized + kNotAKeyValue.arg(32)},
-        {"authorization data that is no hex", authReply(std::string(32, 'G')),
-         "btInitAuthorization", "", "initial authorization succeed",
-         initialized + kNotAKeyValue.arg(32)},
+         "btInitAuthorization", "", "initial authorization succeed", initialized + kNotKept,
+         "[INIT_AUTH]\nAUTH=\n"},
         {"key part typed with line breaks", typeOnThePad, "Button3", "0123\n[05]=EVIL\n1\r",
-         "succeed in the clear text key", typed + kNotAKeyValue.arg(16)},
+         "succeed in the clear text key", typed + kNotKept,
+         "[KEY_MINWEN]\n05_1=\n05_V=" + kMask + "\n05_C=41\n"},
         {"key part typed with a NUL", typeOnThePad, "Button3",
-         std::string("0123456789ABCDE\0\r", 17), "succeed in the clear text key",
-         typed + kNotAKeyValue.arg(16)},
+         std::string("0123456789ABCDE\0\r", 17), "succeed in the clear text key", typed + kNotKept,
+         "[KEY_MINWEN]\n05_1=\n05_V=" + kMask + "\n05_C=41\n"},
     };
     for (const UnrecordedRow& row : rows) QTest::newRow(row.name) << row;
 }
@@ -640,8 +680,102 @@ void KeysClearTest::unrecordedKeysAreReported() {
     QCOMPARE(rig.dialogs.requests.size(), std::size_t{1});
     QCOMPARE(rig.dialogs.requests[0].text, row.box);
     QCOMPARE(rig.dialogs.requests[0].icon, QMessageBox::Warning);
-    QCOMPARE(KeyStoreText(rig.folder), storeBefore);
+    QCOMPARE(KeyStoreText(rig.folder), row.storeAfter.isNull() ? storeBefore : row.storeAfter);
     QVERIFY(rig.control("btGetVersion")->isEnabled());
+}
+
+// A value the pad sent replaces the record before it: as sent when the store can keep it, else
+// empty (and the operator is told). Either way no earlier key stands in for the new one, and a
+// kept text that is no key is not used as one.
+void KeysClearTest::padValuesReplaceTheRecordBefore_data() {
+    QTest::addColumn<PadValueRow>("row");
+    const QString noClear = "No input cleartext Key,must be input ciphertext key";
+    const QString noKey =
+        "matched key which hasn't been downloaded,please download the matched key";
+    // The key is on record: the driver is asked, and refuses the empty authorization data.
+    const QString asked =
+        "bi-directonal authorization failure,failure reason is:wrong parameter fed into";
+    const PadValueRow rows[] = {
+        {"key part", false, "FEDCBA9876543210\r", "FEDCBA9876543210", false, noClear, asked},
+        {"key part that is no hex", false, "0123456789ABCDEx\r", "0123456789ABCDEx", false, noClear,
+         noKey},
+        {"key part with a line break", false, "0123\n456789ABCDE\r", "", true, noClear, noKey},
+        {"authorization data that is no hex", true, std::string(32, 'G'), QString(32, 'G'), false},
+        {"authorization data with a line break", true,
+         std::string(16, 'A') + "\n" + std::string(15, 'B'), "", true},
+    };
+    for (const PadValueRow& row : rows) QTest::newRow(row.name) << row;
+}
+
+void KeysClearTest::padValuesReplaceTheRecordBefore() {
+    QFETCH(PadValueRow, row);
+    PadRig rig;
+    QVERIFY(rig.openPort());
+    if (row.authData) {
+        WriteKeyStore("INIT_AUTH", "AUTH", Latin1(a32).c_str());
+        rig.pad->With([&](padsim::PadSimulator& sim) { sim.faults().forcedData[':'] = row.sent; });
+        rig.setText("edAuthorizationData", b32);
+        rig.click("btInitAuthorization");
+        QCOMPARE(rig.status(), QString("initial authorization succeed"));
+        QCOMPARE(Stored("INIT_AUTH", "AUTH"), row.stored);
+        QCOMPARE(rig.dialogs.requests.size(), std::size_t{row.box ? 1u : 0u});
+        return;
+    }
+    // The key before: typed on the PC, so the host knew it, and the pad still holds it when
+    // what was typed on the pad is no key.
+    Fill(rig, "05", "31", 0, {a16, b16, c16});
+    rig.click("btDownloadKey");
+    QCOMPARE(rig.status(), kLoaded);
+    rig.pad->With([](padsim::PadSimulator& sim) { sim.faults().anyKeyInEntry = true; });
+    Fill(rig, "05", "41", 1, {});
+    WhenEntryRuns pressKeys(rig, padsim::Mode::KeyEntry, kEntryRuns,
+                            [&] { rig.pad->PressKeys(row.sent); });
+    rig.click("Button3");
+    QCOMPARE(rig.status(), QString("succeed in the clear text key"));
+    QCOMPARE(Stored("KEY_MINWEN", "05_1"), row.stored);
+    QCOMPARE(Stored("KEY_MINWEN", "05_V"), kMask);
+    QCOMPARE(rig.dialogs.requests.size(), std::size_t{row.box ? 1u : 0u});
+
+    Choose(rig, "comboEncryptMark", "TMK");
+    rig.setText("comboDecipherNo", "05");
+    rig.setText("comboEncryptNo", "10");
+    rig.control<QComboBox>("comboEnryptLength")->setCurrentIndex(0);
+    rig.setText("edInputKeyToEncrypt", "1010101010101010");
+    rig.click("btDownloadEncrypt");
+    QCOMPARE(rig.status(), row.cipherStatus);
+    rig.setText("ComboInitKey", "05");
+    rig.click("btBidirectionAuthorization");
+    QCOMPARE(rig.status(), row.authStatus);
+}
+
+// Codes from 44 on take no parts and start no entry on the pad: the pad combines what it holds,
+// as for a download of 31-34 without parts, and the key mask stands for the key.
+void KeysClearTest::typedCodeLoadsWithoutParts_data() {
+    QTest::addColumn<TypedCodeRow>("row");
+    const TypedCodeRow rows[] = {{"44", "44", "105D2"}, {"5a", "5a", "105Z2"}};
+    for (const TypedCodeRow& row : rows) QTest::newRow(row.name) << row;
+}
+
+void KeysClearTest::typedCodeLoadsWithoutParts() {
+    QFETCH(TypedCodeRow, row);
+    PadRig rig;
+    QVERIFY(rig.openPort());
+    // A pad that takes these codes.
+    rig.pad->With([](padsim::PadSimulator& sim) { sim.faults().forcedData['1'] = "1A2B3C4D"; });
+    Fill(rig, "05", "31", 1, {a32, b32, c32});
+    rig.setText("comboMixCode", row.code);
+    rig.control<QComboBox>("comboPinLength")->setCurrentIndex(1);
+    rig.click("btDownloadKey");
+    QCOMPARE(rig.status(), kLoaded);
+    QCOMPARE(rig.countPayload(row.request), std::size_t{1});
+    QCOMPARE(rig.text("edDownLoadKeyRetValue"), QString("1A2B3C4D"));
+    for (const char* key : {"05_1", "05_2", "05_3", "05_V"})
+        QCOMPARE(Stored("KEY_MINWEN", key), kMask);
+    QCOMPARE(Stored("KEY_MINWEN", "05_C"), row.code.toUpper());
+    QCOMPARE(rig.text("edPin1"), kMask);
+    QVERIFY(rig.control("btDownloadKey")->isEnabled());
+    QVERIFY(rig.control("btCloseCom")->isEnabled());
+    QCOMPARE(rig.dialogs.requests.size(), std::size_t{0});
 }
 
 QTEST_MAIN(KeysClearTest)

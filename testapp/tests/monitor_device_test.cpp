@@ -13,6 +13,7 @@
 #include <functional>
 
 #include "monitor_window.h"
+#include "operation_history.h"
 #include "pad_rig.h"
 
 using namespace testsupport;
@@ -107,6 +108,8 @@ private slots:
     void framesListed();
     void historyKept_data();
     void historyKept();
+    void csvCellsStayText_data();
+    void csvCellsStayText();
 };
 
 void MonitorTest::framesListed_data() {
@@ -268,6 +271,29 @@ void MonitorTest::historyKept() {
                  e.result);
         QCOMPARE(object["text"].toString(), e.text);
     }
+}
+
+// A status text that a spreadsheet would run as a formula is written so that it shows as text;
+// numbers, result codes among them, stay numbers.
+void MonitorTest::csvCellsStayText_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("cell");
+    QTest::newRow("formula") << "=HYPERLINK(\"x\")" << "\"'=HYPERLINK(\"\"x\"\")\"";
+    QTest::newRow("plus") << "+1+2" << "\"'+1+2\"";
+    QTest::newRow("minus text") << "-abc" << "\"'-abc\"";
+    QTest::newRow("at") << "@SUM(A1)" << "\"'@SUM(A1)\"";
+    QTest::newRow("tab first") << "\t=1" << "\"'\t=1\"";
+    QTest::newRow("negative number") << "-1" << "-1";
+    QTest::newRow("signed decimal") << "+2.5" << "+2.5";
+    QTest::newRow("plain text") << "succeed in implementation" << "succeed in implementation";
+}
+
+void MonitorTest::csvCellsStayText() {
+    QFETCH(QString, text);
+    QFETCH(QString, cell);
+    const monitor::HistoryEntry entry{QDateTime(), "page", "operation", -1, text};
+    const QStringList lines = monitor::HistoryCsv({entry}).split("\r\n");
+    QCOMPARE(lines.value(1), QString(",page,operation,-1,") + cell);
 }
 
 QTEST_MAIN(MonitorTest)

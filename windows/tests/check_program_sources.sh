@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # check_program_sources.sh COMPILER: the test program's own sources (testapp/, its tests aside)
-# build for Windows. (1) No source or header outside *_posix.cpp includes a POSIX header. (2) Every
+# and the platform layer it shares with the driver (platform/, its tests aside) build for Windows. (1) No source or header outside *_posix.cpp includes a POSIX header. (2) Every
 # source that includes no Qt header, directly or through the project's headers, compiles with
 # COMPILER (the 32-bit MinGW g++ of the Windows build: its win32 thread model, without std::thread
 # in GCC 12, is stricter than the posix one of an official Qt's MinGW kit), with the flags of the
@@ -12,8 +12,8 @@ top="$(cd "$(dirname "$0")/../.." && pwd)"
 program="$top/testapp"
 include_dirs=(testapp/shell testapp/keys testapp/operations testapp/monitor driver/include platform padlogic loader)
 
-mapfile -t files < <(cd "$top" && find testapp -path testapp/tests -prune -o \
-    \( -name '*.cpp' -o -name '*.h' \) -print | sort)
+mapfile -t files < <(cd "$top" && find testapp platform \( -path testapp/tests -o -path platform/tests \) \
+    -prune -o \( -name '*.cpp' -o -name '*.h' \) -print | sort)
 
 # (1) POSIX headers only in *_posix.cpp.
 posix='#[[:space:]]*include[[:space:]]*<(unistd|pthread|fcntl|poll|termios|dlfcn|dirent|spawn|semaphore|sched|syslog|pwd|grp|sys/[a-z_]+|netinet/[a-z_]+|arpa/[a-z_]+)\.h>'

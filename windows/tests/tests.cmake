@@ -13,7 +13,8 @@ set(LUMENORD_WINE32_LOADER /usr/lib/wine/wine CACHE FILEPATH "wine's loader of 3
 find_program(LUMENORD_WINESERVER_PROGRAM wineserver REQUIRED)
 add_executable(wine_driver_tests tests/wine_driver_test.cpp tests/wine_key_store_test.cpp
                                  tests/wine_session.cpp)
-target_include_directories(wine_driver_tests PRIVATE tests)
+# pinpad.h for the result codes and frame directions by name.
+target_include_directories(wine_driver_tests PRIVATE tests ${PROJECT_SOURCE_DIR}/driver/include)
 target_link_libraries(wine_driver_tests PRIVATE lumenord_test_support padsim_engine platform
                       GTest::gtest)
 target_compile_definitions(wine_driver_tests PRIVATE

@@ -2,10 +2,12 @@
 // console bridge of the same bitness that binds it with the test program's own binding code (the
 // 32-bit DLL by the plain names of its stdcall exports): COM1 of the wine prefix is a pty with a
 // scripted peer (byte-exact frames, line settings, trace) or the simulated pad (every export, a
-// silent pad, a pad that disappears). Results are recomputed here with OpenSSL, as in the Linux
-// driver tests. Where this machine cannot run programs of that bitness, the program says why and
-// ends with kSkipped, which ctest reports as a skip.
+// silent pad, a pad that disappears, a frame monitor and a cancel installed through the DLL,
+// logs behind links, long port mappings). Results are recomputed here with OpenSSL, as in the
+// Linux driver tests. Where this machine cannot run programs of that bitness, the program says
+// why and ends with kSkipped, which ctest reports as a skip.
 #include <gtest/gtest.h>
+#include <pinpad.h>
 #include <termios.h>
 
 #include <ctime>
@@ -13,6 +15,7 @@
 #include <fstream>
 #include <memory>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -103,8 +106,12 @@ protected:
     void LoadDriver() { ASSERT_EQ(Request("load Lumenord.dll").rfind("loaded bound=20", 0), 0u); }
     // Opens com1; the codes are numeric bytes.
     int EnableCom1(int baud = 9600, char parity = 0, char dataBits = 8, char stopBits = 1) {
+        return EnablePort("com1", baud, parity, dataBits, stopBits);
+    }
+    int EnablePort(const std::string& name, int baud = 9600, char parity = 0, char dataBits = 8,
+                   char stopBits = 1) {
         return Rc("PinPad_EnablePort",
-                  {Text("com1"), Int(baud), Text(std::string(1, parity)),
+                  {Text(name), Int(baud), Text(std::string(1, parity)),
                    Text(std::string(1, dataBits)), Text(std::string(1, stopBits))});
     }
 };
@@ -390,6 +397,230 @@ TEST_F(WinePad, PadThatDisappearsEndsTheCallsWithoutSpinning) {
     const Result byte = Call("PinPad_ReadOneByte", {Out(1)});
     EXPECT_EQ(byte.rc, -1);
     EXPECT_LT(cut.ms + after.ms + byte.ms, 11000);
+}
+
+// The frames that the bridge's monitor recorded since the last look, as "frames" reports them.
+struct MonitoredFrames {
+    bool rightContext = false;
+    std::vector<int> directions;
+    std::vector<std::string> bytes;
+    std::vector<int> statuses;
+    std::vector<int> roundTrips;
+};
+
+MonitoredFrames ParseFrames(const std::string& answer) {
+    MonitoredFrames frames;
+    std::istringstream in(answer);
+    std::string count, context, frame;
+    in >> count >> context;
+    EXPECT_EQ(count.rfind("frames=", 0), 0u) << answer;
+    frames.rightContext = context == "context=ok";
+    static const std::regex kFrame("([SR]):([0-9A-F]*):(-?[0-9]+):([0-9]+)");
+    while (in >> frame) {
+        std::smatch m;
+        if (!std::regex_match(frame, m, kFrame)) {
+            ADD_FAILURE() << "frame " << frame;
+            continue;
+        }
+        frames.directions.push_back(m[1] == "S" ? LUMENORD_FRAME_SENT : LUMENORD_FRAME_RECEIVED);
+        frames.bytes.push_back(padsim::test::Unhex(m[2].str()));
+        frames.statuses.push_back(std::stoi(m[3]));
+        frames.roundTrips.push_back(std::stoi(m[4]));
+    }
+    EXPECT_EQ(count, "frames=" + std::to_string(frames.bytes.size())) << answer;
+    return frames;
+}
+
+TEST_F(WinePad, FrameMonitorInstalledThroughTheDllSeesEachRequestAndReply) {
+    ASSERT_EQ(Request("monitor on"), "monitor-on");
+    const std::string area = pad.With([](padsim::PadSimulator& e) { return e.customerArea(); });
+    ASSERT_EQ(Rc("PinPad_GetCustInfo", {Out(256)}), PINPAD_OK);
+    ASSERT_EQ(Rc("PinPad_SetControlCode", {Text("032"), Int(3)}), PINPAD_OK);
+    const MonitoredFrames seen = ParseFrames(Request("frames"));
+    EXPECT_TRUE(seen.rightContext);
+    const std::vector<std::string> expected = {
+        RequestFrame('3', ""), lumenord::test::ReplyFrame('c', area), RequestFrame('5', "032"),
+        lumenord::test::ReplyFrame('e', "")};
+    ASSERT_EQ(seen.bytes.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        SCOPED_TRACE(i);
+        const bool sent = i % 2 == 0;
+        EXPECT_EQ(seen.directions[i], sent ? LUMENORD_FRAME_SENT : LUMENORD_FRAME_RECEIVED);
+        EXPECT_EQ(lumenord::test::Hex(seen.bytes[i]), lumenord::test::Hex(expected[i]));
+        EXPECT_EQ(seen.statuses[i], sent ? -1 : static_cast<unsigned char>(expected[i][4]));
+        if (sent) {
+            EXPECT_EQ(seen.roundTrips[i], 0);
+        } else {
+            EXPECT_GT(seen.roundTrips[i], 0);
+        }
+    }
+
+    // Removed through the DLL, it sees nothing more.
+    ASSERT_EQ(Request("monitor off"), "monitor-off");
+    ASSERT_EQ(Rc("PinPad_GetCustInfo", {Out(256)}), PINPAD_OK);
+    EXPECT_EQ(Request("frames"), "frames=0 context=ok");
+}
+
+// A silent pad keeps a command waiting for its five-second time-out; a cancel raised before the
+// call, or from another thread while it waits, ends it long before that, and once lowered the
+// next command goes through.
+TEST_F(WinePad, CancelWaitEndsAWaitEarlyAndLoweringItLetsTheNextCommandThrough) {
+    struct Case {
+        const char* name;
+        std::string raise;  // the bridge request that raises the cancel
+        long atLeastMs, belowMs;
+    };
+    const Case cases[] = {
+        {"raised before the call", "cancel 1", 0, 1000},
+        {"raised from another thread 500 ms into the wait", "cancel-after 500", 450, 1500},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Fault([](padsim::Faults& f) { f.silent = true; });
+        ASSERT_NE(Request(c.raise).find("cancel-"), std::string::npos);
+        const Result cancelled = Call("PinPad_GetCustInfo", {Out(256)});
+        EXPECT_EQ(cancelled.rc, PINPAD_ERR_NO_REPLY);
+        EXPECT_GE(cancelled.ms, c.atLeastMs);
+        EXPECT_LT(cancelled.ms, c.belowMs);
+        // Still raised: the next wait ends at once too.
+        const Result still = Call("PinPad_SetControlCode", {Text("032"), Int(3)});
+        EXPECT_EQ(still.rc, PINPAD_ERR_NO_REPLY);
+        EXPECT_LT(still.ms, 1000);
+
+        ASSERT_EQ(Request("cancel 0"), "cancel-lowered");
+        Fault([](padsim::Faults& f) { f.silent = false; });
+        EXPECT_EQ(Rc("PinPad_SetControlCode", {Text("032"), Int(3)}), PINPAD_OK);
+        const Result info = Call("PinPad_GetCustInfo", {Out(256)});
+        EXPECT_EQ(info.rc, PINPAD_OK);
+        EXPECT_NE(info.out.find("PADSIM01"), std::string::npos);
+    }
+}
+
+// The frame trace and the time-out log are written only to a regular file with no other name at
+// their own path: never through a symbolic link (which wine opens as the file it leads to), never
+// to a file with a second hard link, and a link to nothing makes no file at its end.
+TEST_F(WineDriver, LogsAreNeverWrittenThroughALinkOrASecondName) {
+    padsim::PtyPad pad{padsim::PadOptions{}};
+    // COM2 is mapped to a path too long to be used, which the time-out log notes at once.
+    StartBridge(pad.DevicePath(), "[SYSTEM]\r\nDEBUG=1\r\nTIMEOUTLOGDIR=logs\r\n[PORTS]\r\nCOM2=" +
+                                      std::string(600, 'x') + "\r\n");
+    LoadDriver();
+    fs::create_directories(dir.Path() + "/logs");
+    fs::create_directories(dir.Path() + "/elsewhere");
+    const std::string trace = dir.Path() + "/logbuf.txt";
+    const std::string timeoutLog = dir.Path() + "/logs/" + TimeoutLogName();
+    struct Log {
+        std::string path, elsewhere, entry;
+    };
+    const Log logs[] = {
+        {trace, dir.Path() + "/elsewhere/trace", "Send To POS"},
+        {timeoutLog, dir.Path() + "/elsewhere/timeout", "Data=[EnablePort:DevicePathTooLong]"}};
+    enum class Kind { kRegular, kSymbolicLink, kLinkToNothing, kHardLink };
+    struct Case {
+        const char* name;
+        Kind kind;
+    };
+    const Case cases[] = {
+        {"a regular file is written", Kind::kRegular},
+        {"a symbolic link to a file", Kind::kSymbolicLink},
+        {"a symbolic link to nothing", Kind::kLinkToNothing},
+        {"a file with a second hard link", Kind::kHardLink},
+    };
+    const std::string kept = "not a log\n";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const Log& log : logs) {
+            fs::remove(log.path);
+            fs::remove(log.elsewhere);
+            if (c.kind == Kind::kRegular) std::ofstream(log.path) << kept;
+            if (c.kind == Kind::kSymbolicLink || c.kind == Kind::kHardLink)
+                std::ofstream(log.elsewhere) << kept;
+            if (c.kind == Kind::kSymbolicLink || c.kind == Kind::kLinkToNothing)
+                fs::create_symlink(log.elsewhere, log.path);
+            if (c.kind == Kind::kHardLink) fs::create_hard_link(log.elsewhere, log.path);
+        }
+        ASSERT_EQ(EnableCom1(), PINPAD_OK);
+        EXPECT_EQ(Rc("PinPad_SetControlCode", {Text("032"), Int(3)}), PINPAD_OK);
+        EXPECT_EQ(Rc("PinPad_DisablePort"), PINPAD_OK);
+        EXPECT_EQ(EnablePort("com2"), PINPAD_ERR_PORT);
+        EXPECT_EQ(Rc("PinPad_DisablePort"), PINPAD_OK);
+        for (const Log& log : logs) {
+            SCOPED_TRACE(log.path);
+            switch (c.kind) {
+                case Kind::kRegular:
+                    EXPECT_NE(ReadFileText(log.path).find(log.entry), std::string::npos)
+                        << ReadFileText(log.path);
+                    break;
+                case Kind::kSymbolicLink:
+                    EXPECT_TRUE(fs::is_symlink(log.path));
+                    EXPECT_EQ(ReadFileText(log.elsewhere), kept);
+                    break;
+                case Kind::kLinkToNothing:
+                    EXPECT_TRUE(fs::is_symlink(log.path));
+                    EXPECT_FALSE(fs::exists(fs::symlink_status(log.elsewhere)));
+                    break;
+                case Kind::kHardLink:
+                    EXPECT_EQ(fs::hard_link_count(log.path), 2u);
+                    EXPECT_EQ(ReadFileText(log.elsewhere), kept);
+                    break;
+            }
+        }
+    }
+}
+
+// A [PORTS] mapping may name the device with up to 511 characters: the longer ones of them, which
+// the system's plain names cannot hold, open all the same, and one character more is refused
+// with a note in the time-out log.
+TEST_F(WineDriver, LongPortMappingsOpenUpTo511Characters) {
+    padsim::PtyPad pad{padsim::PadOptions{}};
+    StartBridge(pad.DevicePath());
+    LoadDriver();
+    fs::create_directories(dir.Path() + "/logs");
+    struct Case {
+        std::size_t length;
+        int rc;
+    };
+    const Case cases[] = {{259, PINPAD_OK},
+                          {260, PINPAD_OK},
+                          {400, PINPAD_OK},
+                          {511, PINPAD_OK},
+                          {512, PINPAD_ERR_PORT}};
+    char folder = 'a';
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.length);
+        // "<letter>\<name>\...\pad", relative to the working directory, exactly c.length long,
+        // its last name a link to the pad's pty.
+        std::string mapping(1, folder);
+        std::string unixPath = dir.Path() + "/" + mapping;
+        const std::size_t tail = std::string("\\pad").size();
+        while (mapping.size() + tail < c.length) {
+            const std::size_t name =
+                std::min<std::size_t>(200, c.length - tail - mapping.size() - 1);
+            ASSERT_GT(name, 0u);
+            mapping += "\\" + std::string(name, folder);
+            unixPath += "/" + std::string(name, folder);
+        }
+        mapping += "\\pad";
+        ASSERT_EQ(mapping.size(), c.length);
+        fs::create_directories(unixPath);
+        fs::create_symlink(pad.DevicePath(), unixPath + "/pad");
+        ++folder;
+        std::ofstream(dir.Path() + "/sysconfig.ini")
+            << "[SYSTEM]\r\nTIMEOUTLOGDIR=logs\r\n[PORTS]\r\nCOM3=" << mapping << "\r\n";
+        fs::remove(dir.Path() + "/logs/" + TimeoutLogName());
+
+        EXPECT_EQ(EnablePort("com3"), c.rc);
+        if (c.rc == PINPAD_OK) {
+            const Result info = Call("PinPad_GetCustInfo", {Out(256)});
+            EXPECT_EQ(info.rc, PINPAD_OK);
+            EXPECT_NE(info.out.find("PADSIM01"), std::string::npos);
+        } else {
+            EXPECT_NE(ReadFileText(dir.Path() + "/logs/" + TimeoutLogName())
+                          .find("Data=[EnablePort:DevicePathTooLong]"),
+                      std::string::npos);
+        }
+        EXPECT_EQ(Rc("PinPad_DisablePort"), PINPAD_OK);
+    }
 }
 
 }  // namespace

@@ -217,12 +217,14 @@ pid_t StartProgram(const std::vector<std::string>& argv, const std::string& dire
     return Spawn(command, directory, -1, -1, logFile);
 }
 
-Bridge::Bridge(const std::string& directory) : m_logFile(directory + "/wine.log") {
+Bridge::Bridge(const std::string& directory, const std::vector<std::string>& argv)
+    : m_logFile(directory + "/wine.log") {
     int in[2], out[2];
     if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0)
         throw std::runtime_error("no pipe");
-    m_pid = Spawn({CurrentArchitecture().loader, "wine_bridge.exe"}, directory, in[0], out[1],
-                  m_logFile);
+    std::vector<std::string> command{CurrentArchitecture().loader};
+    command.insert(command.end(), argv.begin(), argv.end());
+    m_pid = Spawn(command, directory, in[0], out[1], m_logFile);
     close(in[0]);
     close(out[1]);
     m_toBridge = in[1];

@@ -61,10 +61,13 @@ pid_t StartProgram(const std::vector<std::string>& argv, const std::string& dire
 // Waits for `pid` to end within `timeoutMs`, killing it after that; its exit status or -1.
 int WaitForExit(pid_t pid, int timeoutMs);
 
-// The console bridge in `directory`, which holds wine_bridge.exe (and the DLL, or not).
+// The console bridge in `directory`, which holds wine_bridge.exe (and the DLL, or not); or
+// another console program there that answers each request line with one line (`argv`, argv[0]
+// a Windows program in `directory`).
 class Bridge {
 public:
-    explicit Bridge(const std::string& directory);
+    explicit Bridge(const std::string& directory,
+                    const std::vector<std::string>& argv = {"wine_bridge.exe"});
     ~Bridge();
     Bridge(const Bridge&) = delete;
     Bridge& operator=(const Bridge&) = delete;

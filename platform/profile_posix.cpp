@@ -55,14 +55,4 @@ bool IsProfileReadable(const char* path) {
     return S_ISREG(st.st_mode) && ReadRegularFile(path, kMaxProfileFileSize).has_value();
 }
 
-WriteResult WriteProfileEntries(const std::vector<ProfileEntry>& entries, const char* path) {
-    for (const ProfileEntry& entry : entries) {
-        if (WriteResult checked = CheckProfileEntry(entry); !checked.ok()) return checked;
-    }
-    if (entries.empty()) return {};
-    return ReplaceFile(path, kMaxProfileFileSize, [&](const std::string& current) {
-        return SetProfileEntries(current, entries);
-    });
-}
-
 }  // namespace platform

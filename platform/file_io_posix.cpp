@@ -123,30 +123,79 @@ bool WriteAll(int fd, const std::string& content) {
     return true;
 }
 
-// The file that writing `path` must replace: the end of its chain of symbolic links (which may
-// not exist yet). Nothing for a loop or an unreadable link, with the errno in `error`.
-std::optional<std::string> ResolveLinks(std::string path, int& error) {
+// A link or file that this user may trust: its own, or root's.
+bool OwnedByUserOrRoot(const struct stat& st) { return st.st_uid == geteuid() || st.st_uid == 0; }
+
+// A folder that every user may write and only the sticky bit shares out (/tmp): a link there may
+// have been planted by anyone for whoever comes next.
+bool IsSharedStickyFolder(const std::string& folder) {
+    struct stat st {};
+    return stat(folder.c_str(), &st) == 0 && (st.st_mode & S_ISVTX) != 0 &&
+           (st.st_mode & S_IWOTH) != 0;
+}
+
+// The file that writing a path must replace.
+struct WriteTarget {
+    std::string path;       // the end of the chain of symbolic links (which may not exist yet)
+    bool viaLink = false;   // whether a link was followed to get there
+};
+
+// Follows the symbolic links at `path` as far as this user may trust them. Nothing, with the
+// reason in `failure`, for a loop, an unreadable link, or a link that another user owns or that
+// stands in a shared sticky folder.
+std::optional<WriteTarget> ResolveLinks(std::string path, WriteResult& failure) {
+    WriteTarget target;
     for (int hop = 0; hop < kMaxLinkHops; ++hop) {
         struct stat st {};
         if (lstat(path.c_str(), &st) != 0) {
-            if (errno == ENOENT) return path;
-            error = errno;
+            if (errno != ENOENT) {
+                failure = Failure(errno);
+                return std::nullopt;
+            }
+            target.path = path;
+            return target;
+        }
+        if (!S_ISLNK(st.st_mode)) {
+            target.path = path;
+            return target;
+        }
+        if (!OwnedByUserOrRoot(st)) {
+            failure = {WriteError::kUntrustedLink};
             return std::nullopt;
         }
-        if (!S_ISLNK(st.st_mode)) return path;
+        if (IsSharedStickyFolder(SplitPath(path).first)) {
+            failure = {WriteError::kLinkInSharedFolder};
+            return std::nullopt;
+        }
         std::vector<char> link(static_cast<std::size_t>(st.st_size) + 2);
         const ssize_t n = readlink(path.c_str(), link.data(), link.size());
         // A link that grew since lstat is retried on the next hop with its new size.
         if (n < 0) {
-            error = errno;
+            failure = Failure(errno);
             return std::nullopt;
         }
         if (static_cast<std::size_t>(n) >= link.size()) continue;
-        std::string target(link.data(), static_cast<std::size_t>(n));
-        path = target.front() == '/' ? target : SplitPath(path).first + "/" + target;
+        std::string next(link.data(), static_cast<std::size_t>(n));
+        path = next.front() == '/' ? next : SplitPath(path).first + "/" + next;
+        target.viaLink = true;
     }
-    error = ELOOP;
+    failure = {WriteError::kLinkLoop, ELOOP};
     return std::nullopt;
+}
+
+// What keeps an existing target `st` from being replaced with `content`, before anything is
+// opened: its kind, a link's target of another user, a secret that others could read behind a
+// link, no write permission for anyone.
+WriteResult CheckExistingTarget(const WriteTarget& target, const struct stat& st,
+                                FileContent content) {
+    if (!S_ISREG(st.st_mode)) return {WriteError::kNotRegularFile};
+    if (target.viaLink && !OwnedByUserOrRoot(st)) return {WriteError::kUntrustedLink};
+    if (target.viaLink && content == FileContent::kSecret && (st.st_mode & S_IROTH) != 0)
+        return {WriteError::kReadableByOthers};
+    // A file that nobody may write is kept as it is, by root too (as Windows keeps a file
+    // with the read-only attribute).
+    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return {WriteError::kReadOnlyFile};
+    return {};
 }
 
 // Opens (creating it) the lock file of `target`. Readable by all, so that a lock file made by
@@ -266,16 +315,16 @@ void RemoveStaleTemporaries(const std::string& target) {
     closedir(dir);
 }
 
-// Gives the new file the owner, group and mode of the one it replaces (owner and group first:
+// Gives the new file the owner, group and `mode` of the one it replaces (owner and group first:
 // changing them clears set-id bits).
-bool KeepOwnerAndMode(int fd, const struct stat& old) {
+bool KeepOwnerAndMode(int fd, const struct stat& old, mode_t mode) {
     struct stat now {};
     if (fstat(fd, &now) != 0) return false;
     if ((now.st_uid != old.st_uid || now.st_gid != old.st_gid) &&
         fchown(fd, old.st_uid, old.st_gid) != 0) {
         return false;
     }
-    return fchmod(fd, old.st_mode & 07777) == 0;
+    return fchmod(fd, mode) == 0;
 }
 
 void SyncFolder(const std::string& folder) {
@@ -284,14 +333,19 @@ void SyncFolder(const std::string& folder) {
     if (dir.valid()) fsync(dir.get());
 }
 
-// A new file's mode is `newMode` (the temporary file is created with 0600).
+// A new file's mode is `newMode` (the temporary file is created with 0600); a replaced one keeps
+// its mode, less the permissions of others for a secret.
 WriteResult WriteAndRename(const std::string& target, const std::string& content,
-                           const struct stat* old, mode_t newMode = 0600) {
+                           const struct stat* old, mode_t newMode = 0600,
+                           FileContent secrecy = FileContent::kPlain) {
     std::string name = target + std::string(kTemporarySuffix) + "XXXXXX";
     FileDescriptor fd(mkostemp(name.data(), O_CLOEXEC));  // created with mode 0600
     if (!fd.valid()) return Failure(errno);
     WriteResult result;
-    if (old != nullptr && !KeepOwnerAndMode(fd.get(), *old)) {
+    mode_t keptMode = old != nullptr ? old->st_mode & 07777 : 0;
+    const bool removeOthers = secrecy == FileContent::kSecret && (keptMode & S_IRWXO) != 0;
+    if (removeOthers) keptMode &= ~static_cast<mode_t>(S_IRWXO);
+    if (old != nullptr && !KeepOwnerAndMode(fd.get(), *old, keptMode)) {
         result = {WriteError::kOwnerNotKept, errno};
     } else if (old == nullptr && newMode != 0600 && fchmod(fd.get(), newMode) != 0) {
         result = Failure(errno);
@@ -305,7 +359,8 @@ WriteResult WriteAndRename(const std::string& target, const std::string& content
         return result;
     }
     SyncFolder(SplitPath(target).first);
-    return {};
+    result.othersAccessRemoved = removeOthers;
+    return result;
 }
 
 }  // namespace
@@ -328,24 +383,29 @@ std::optional<std::string> ReadRegularFile(const char* path, std::size_t maxSize
 }
 
 WriteResult ReplaceFile(const char* path, std::size_t maxSize,
-                        const std::function<std::string(const std::string&)>& edit) {
+                        const std::function<std::string(const std::string&)>& edit,
+                        FileContent secrecy) {
     if (path == nullptr || *path == '\0') return {WriteError::kNoPath};
-    int error = 0;
-    const std::optional<std::string> target = ResolveLinks(path, error);
-    if (!target) return Failure(error);
-    const WriterLock lock(*target);
+    WriteResult failure;
+    const std::optional<WriteTarget> target = ResolveLinks(path, failure);
+    if (!target) return failure;
+    const std::string& file = target->path;
+    // Checked before the lock too: its lock file is made beside a target that may not be ours.
+    struct stat st {};
+    if (stat(file.c_str(), &st) == 0) {
+        if (WriteResult refused = CheckExistingTarget(*target, st, secrecy); !refused.ok())
+            return refused;
+    }
+    const WriterLock lock(file);
     if (!lock.result().ok()) return lock.result();
-    RemoveStaleTemporaries(*target);
+    RemoveStaleTemporaries(file);
 
     std::optional<std::string> current;  // nothing: a new file
-    struct stat st {};
-    if (stat(target->c_str(), &st) == 0) {
-        if (!S_ISREG(st.st_mode)) return {WriteError::kNotRegularFile};
-        // A file that nobody may write is kept as it is, by root too (as Windows keeps a file
-        // with the read-only attribute).
-        if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return {WriteError::kReadOnlyFile};
+    if (stat(file.c_str(), &st) == 0) {
+        if (WriteResult refused = CheckExistingTarget(*target, st, secrecy); !refused.ok())
+            return refused;
         // Opening for writing too refuses a file that this process may not write.
-        FileDescriptor fd(open(target->c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+        FileDescriptor fd(open(file.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
         if (!fd.valid() || fstat(fd.get(), &st) != 0) return Failure(errno);
         if (!S_ISREG(st.st_mode)) return {WriteError::kNotRegularFile};
         current = ReadAll(fd.get(), maxSize);
@@ -356,7 +416,28 @@ WriteResult ReplaceFile(const char* path, std::size_t maxSize,
     const std::string content = edit(current.value_or(std::string()));
     // Readers refuse a file beyond the limit: writing one would lock every later write out.
     if (content.size() > maxSize) return {WriteError::kTooLarge};
-    return WriteAndRename(*target, content, current ? &st : nullptr);
+    return WriteAndRename(file, content, current ? &st : nullptr, 0600, secrecy);
+}
+
+WriteResult CheckReplaceable(const char* path, FileContent secrecy) {
+    if (path == nullptr || *path == '\0') return {WriteError::kNoPath};
+    WriteResult failure;
+    const std::optional<WriteTarget> target = ResolveLinks(path, failure);
+    if (!target) return failure;
+    const std::string& file = target->path;
+    struct stat st {};
+    if (stat(file.c_str(), &st) == 0) {
+        if (WriteResult refused = CheckExistingTarget(*target, st, secrecy); !refused.ok())
+            return refused;
+        if (access(file.c_str(), W_OK) != 0) return Failure(errno);
+    } else if (errno != ENOENT) {
+        return Failure(errno);
+    }
+    // The replacement, its lock file and its temporary file are made in the folder.
+    const std::string folder = SplitPath(file).first;
+    if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return {WriteError::kMissingFolder};
+    if (access(folder.c_str(), W_OK | X_OK) != 0) return Failure(errno);
+    return {};
 }
 
 WriteResult ReplaceWholeFile(const char* path, const std::string& content) {
