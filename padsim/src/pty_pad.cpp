@@ -310,11 +310,14 @@ void PtyPad::FlushOutput() {
         const std::size_t due = m_out.Through(Clock::now());
         if (due == 0) return;
         const std::string bytes = m_out.Peek(due);
+        // Stamped before the write: once written, the host may have the bytes before this thread
+        // runs again, and the last byte's time must not come after the host's.
+        const auto writing = Clock::now();
         const ssize_t n = write(m_master, bytes.data(), bytes.size());
         if (n > 0) {
             m_out.Take(static_cast<std::size_t>(n));
             m_stats.bytesOut += static_cast<std::uint64_t>(n);
-            m_stats.lastOut = Clock::now();
+            m_stats.lastOut = writing;
         }
         // The host's side is full: POLLOUT brings us back.
         if (n < static_cast<ssize_t>(bytes.size())) m_outBlocked = true;
