@@ -92,4 +92,11 @@ inline decltype(&::Lumenord_SetFrameMonitor) ResolveFrameMonitor(loader::Handle 
         loader::Resolve(library, "Lumenord_SetFrameMonitor"));
 }
 
+// The entry that tells why the calling thread's last call of `library` failed, null when absent
+// (another maker's library).
+inline decltype(&::Lumenord_LastFailure) ResolveLastFailure(loader::Handle library) {
+    return reinterpret_cast<decltype(&::Lumenord_LastFailure)>(
+        loader::Resolve(library, "Lumenord_LastFailure"));
+}
+
 }  // namespace shell

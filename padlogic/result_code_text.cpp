@@ -3,6 +3,7 @@
 #include <pinpad.h>
 
 #include <cstring>
+#include <iterator>
 #include <string>
 
 namespace padlogic {
@@ -59,6 +60,32 @@ constexpr bool EveryTextFits() {
 }
 static_assert(EveryTextFits(), "a result text outgrew the callers' buffers");
 
+constexpr ResultText kFailureTexts[] = {
+    {LUMENORD_FAILURE_NONE, ""},
+    {LUMENORD_FAILURE_NO_REPLY, "no reply from the pad"},
+    {LUMENORD_FAILURE_CUT_REPLY, "the reply stopped part-way"},
+    {LUMENORD_FAILURE_LINE_HUNG_UP, "the line hung up; is the pad unplugged?"},
+    {LUMENORD_FAILURE_BAD_CHECK, "the reply's check characters are wrong"},
+    {LUMENORD_FAILURE_MALFORMED_REPLY, "the reply is malformed"},
+    {LUMENORD_FAILURE_REPLY_TOO_LONG, "the reply is too long"},
+    {LUMENORD_FAILURE_CANCELLED, "cancelled by the host"},
+    {LUMENORD_FAILURE_ARGUMENT, "an argument was refused"},
+    {LUMENORD_FAILURE_PORT_NOT_OPEN, "the port is not open"},
+    {LUMENORD_FAILURE_OPEN_FAILED, "the port could not be opened; is the device there and free?"},
+    {LUMENORD_FAILURE_WRITE_FAILED, "the request could not be written"},
+};
+
+// The reasons are numbered from 0 without gaps; each has its text.
+constexpr bool EveryReasonHasItsText() {
+    for (int reason = LUMENORD_FAILURE_NONE; reason <= LUMENORD_FAILURE_WRITE_FAILED; ++reason) {
+        int found = 0;
+        for (const ResultText& entry : kFailureTexts) found += entry.code == reason ? 1 : 0;
+        if (found != 1) return false;
+    }
+    return std::size(kFailureTexts) == LUMENORD_FAILURE_WRITE_FAILED + 1;
+}
+static_assert(EveryReasonHasItsText(), "a reason the driver names has no text, or two");
+
 }  // namespace
 
 char* ResultCodeToText(int code, char* buffer) {
@@ -72,6 +99,12 @@ char* ResultCodeToText(int code, char* buffer) {
     // Every text fits the kResultTextSize bytes each caller supplies (checked above).
     std::strcpy(buffer, text);
     return buffer;
+}
+
+const char* FailureReasonText(int reason) {
+    for (const ResultText& entry : kFailureTexts)
+        if (entry.code == reason) return entry.text;
+    return "an unknown fault";
 }
 
 }  // namespace padlogic

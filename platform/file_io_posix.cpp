@@ -1,5 +1,3 @@
-#include "file_io.h"
-
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -19,6 +17,8 @@
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include "file_io.h"
 
 namespace platform {
 namespace {
@@ -136,8 +136,8 @@ bool IsSharedStickyFolder(const std::string& folder) {
 
 // The file that writing a path must replace.
 struct WriteTarget {
-    std::string path;       // the end of the chain of symbolic links (which may not exist yet)
-    bool viaLink = false;   // whether a link was followed to get there
+    std::string path;      // the end of the chain of symbolic links (which may not exist yet)
+    bool viaLink = false;  // whether a link was followed to get there
 };
 
 // Follows the symbolic links at `path` as far as this user may trust them. Nothing, with the
@@ -196,6 +196,20 @@ WriteResult CheckExistingTarget(const WriteTarget& target, const struct stat& st
     // with the read-only attribute).
     if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return {WriteError::kReadOnlyFile};
     return {};
+}
+
+// The file that a write to `path` replaces (`target`) and, when it `exists`, its status `st`,
+// checked as far as can be before anything is opened.
+WriteResult FindTarget(const char* path, FileContent secrecy, WriteTarget& target, struct stat& st,
+                       bool& exists) {
+    if (path == nullptr || *path == '\0') return {WriteError::kNoPath};
+    WriteResult failure;
+    std::optional<WriteTarget> found = ResolveLinks(path, failure);
+    if (!found) return failure;
+    target = std::move(*found);
+    exists = stat(target.path.c_str(), &st) == 0;
+    if (exists) return CheckExistingTarget(target, st, secrecy);
+    return errno == ENOENT ? WriteResult{} : Failure(errno);
 }
 
 // Opens (creating it) the lock file of `target`. Readable by all, so that a lock file made by
@@ -385,24 +399,20 @@ std::optional<std::string> ReadRegularFile(const char* path, std::size_t maxSize
 WriteResult ReplaceFile(const char* path, std::size_t maxSize,
                         const std::function<std::string(const std::string&)>& edit,
                         FileContent secrecy) {
-    if (path == nullptr || *path == '\0') return {WriteError::kNoPath};
-    WriteResult failure;
-    const std::optional<WriteTarget> target = ResolveLinks(path, failure);
-    if (!target) return failure;
-    const std::string& file = target->path;
-    // Checked before the lock too: its lock file is made beside a target that may not be ours.
+    WriteTarget target;
     struct stat st {};
-    if (stat(file.c_str(), &st) == 0) {
-        if (WriteResult refused = CheckExistingTarget(*target, st, secrecy); !refused.ok())
-            return refused;
-    }
+    bool exists = false;
+    // Checked before the lock too: its lock file is made beside a target that may not be ours.
+    if (WriteResult refused = FindTarget(path, secrecy, target, st, exists); !refused.ok())
+        return refused;
+    const std::string& file = target.path;
     const WriterLock lock(file);
     if (!lock.result().ok()) return lock.result();
     RemoveStaleTemporaries(file);
 
     std::optional<std::string> current;  // nothing: a new file
     if (stat(file.c_str(), &st) == 0) {
-        if (WriteResult refused = CheckExistingTarget(*target, st, secrecy); !refused.ok())
+        if (WriteResult refused = CheckExistingTarget(target, st, secrecy); !refused.ok())
             return refused;
         // Opening for writing too refuses a file that this process may not write.
         FileDescriptor fd(open(file.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
@@ -420,19 +430,13 @@ WriteResult ReplaceFile(const char* path, std::size_t maxSize,
 }
 
 WriteResult CheckReplaceable(const char* path, FileContent secrecy) {
-    if (path == nullptr || *path == '\0') return {WriteError::kNoPath};
-    WriteResult failure;
-    const std::optional<WriteTarget> target = ResolveLinks(path, failure);
-    if (!target) return failure;
-    const std::string& file = target->path;
+    WriteTarget target;
     struct stat st {};
-    if (stat(file.c_str(), &st) == 0) {
-        if (WriteResult refused = CheckExistingTarget(*target, st, secrecy); !refused.ok())
-            return refused;
-        if (access(file.c_str(), W_OK) != 0) return Failure(errno);
-    } else if (errno != ENOENT) {
-        return Failure(errno);
-    }
+    bool exists = false;
+    if (WriteResult refused = FindTarget(path, secrecy, target, st, exists); !refused.ok())
+        return refused;
+    const std::string& file = target.path;
+    if (exists && access(file.c_str(), W_OK) != 0) return Failure(errno);
     // The replacement, its lock file and its temporary file are made in the folder.
     const std::string folder = SplitPath(file).first;
     if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return {WriteError::kMissingFolder};

@@ -18,6 +18,8 @@
 //   cancel 1|0          raises (1) or lowers (0) the cancel from the thread that makes the calls
 //   cancel-after MS     the next call has the cancel raised from another thread MS ms after it
 //                       starts (unless the call has ended by then)
+//   failure             "failure=N": Lumenord_LastFailure after the last call (this thread's);
+//                       "no-failure-entry" when the DLL lacks it
 //   call NAME ARG...    "rc=N ms=N out=HEX", or "unbound"
 //   exit
 //
@@ -300,6 +302,12 @@ std::string SetCancel(const std::string& value) {
     return value == "1" ? "cancel-raised" : "cancel-lowered";
 }
 
+std::string LastFailure() {
+    auto lastFailure = shell::ResolveLastFailure(g_state.library);
+    if (lastFailure == nullptr) return "no-failure-entry";
+    return "failure=" + std::to_string(lastFailure());
+}
+
 std::string ArmCancel(long ms) {
     if (ResolveCancelWait() == nullptr) return "no-cancel";
     if (ms < 0) return "bad-delay";
@@ -400,6 +408,7 @@ std::string Handle(const std::string& line) {
         in >> ms;
         return ArmCancel(ms);
     }
+    if (verb == "failure") return LastFailure();
     if (verb == "call") return Call(in);
     return "unknown " + verb;
 }

@@ -188,6 +188,8 @@ bool CheckReplyShape(StepOutcome& outcome, const std::string& name, const std::s
                      FieldShape shape, const std::string& shown) {
     const bool shortValue = value.size() < shape.minLength;
     if (!shortValue && value.size() <= shape.maxLength && HasKind(value, shape.kind)) return true;
+    // A reply cut short is no usable answer; a whole one of the wrong form is a wrong answer.
+    if (shortValue) outcome.noUsableAnswer = true;
     if (outcome.ok) {
         outcome.message = std::string(shortValue ? "reply too short: " : "reply malformed: ") +
                           name + shown + " (" + std::to_string(value.size()) + " characters, " +

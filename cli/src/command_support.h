@@ -11,6 +11,7 @@
 #include <type_traits>
 
 #include "step.h"
+#include "verdicts.h"
 
 namespace cli {
 
@@ -49,15 +50,20 @@ std::string DescribeParseError(const CLI::App& app, const CLI::ParseError& error
 
 // Adds a subcommand whose options live in a `State`, which starts as `initial` and is kept alive
 // by the subcommand's callback: `declare` adds the options, `build` makes the step once parsing
-// has succeeded (or refuses an argument).
+// has succeeded (or refuses an argument). Every step takes --expect FIELD=VALUE.
 template <typename State>
 CLI::App* AddStepCommand(CLI::App& parent, StepSlot& slot, const std::string& name,
                          const std::string& description, void (*declare)(CLI::App&, State&),
                          Step (*build)(const State&), std::type_identity_t<State> initial = {}) {
     auto state = std::make_shared<State>(std::move(initial));
+    auto expects = std::make_shared<std::vector<std::string>>();
     CLI::App* command = parent.add_subcommand(name, description);
     declare(*command, *state);
-    command->callback([state, build, &slot] { slot = build(*state); });
+    AddExpectOption(*command, *expects);
+    command->callback([state, expects, build, &slot] {
+        slot = build(*state);
+        slot->expectations = ParseExpectations(slot->operation, *expects);
+    });
     return command;
 }
 

@@ -1,6 +1,9 @@
 #include "hex_text.h"
 
+#include <openssl/evp.h>
+
 #include <cstdio>
+#include <stdexcept>
 
 #include "key_parts.h"
 
@@ -119,6 +122,20 @@ std::string Quoted(std::string_view text) {
     if (text.size() <= kQuotedCharacters) return "'" + std::string(text) + "'";
     return "'" + std::string(text.substr(0, kQuotedCharacters)) + "...' (" +
            std::to_string(text.size()) + " characters)";
+}
+
+std::string Sha256Hex(std::string_view bytes) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr) != 1)
+        throw std::runtime_error("SHA-256 failed");
+    std::string hex;
+    char pair[3];
+    for (unsigned int i = 0; i < length; ++i) {
+        std::snprintf(pair, sizeof pair, "%02x", digest[i]);
+        hex += pair;
+    }
+    return hex;
 }
 
 }  // namespace cli

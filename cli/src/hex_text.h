@@ -17,6 +17,8 @@ bool IsDecimalText(std::string_view text);
 // even length.
 std::string HexToBytes(std::string_view hex);
 std::string BytesToHex(std::string_view bytes);
+// The SHA-256 of `bytes` as 64 lower-case hexadecimal characters.
+std::string Sha256Hex(std::string_view bytes);
 // Every byte printable ASCII.
 bool IsPrintable(std::string_view bytes);
 

@@ -66,6 +66,7 @@ int CloseInputAfterInterrupt(std::chrono::milliseconds limit) {
 void SettleInterruptedStep(const Step& step, StepOutcome& outcome,
                            std::chrono::milliseconds closeLimit) {
     if (outcome.ok) return;
+    outcome.aborted = true;
     outcome.message = "interrupted";
     if (outcome.reply.contains("end")) outcome.reply["end"] = "interrupted";
     if (!step.needsPad || !MayLeaveInputOpen(step.operation)) return;

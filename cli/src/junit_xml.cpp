@@ -37,10 +37,24 @@ std::string Property(const char* name, const Json& value) {
 }
 
 std::string Properties(const Json& record) {
-    return "  <properties>\n" + Property("serial", record["unit"]["serial"]) +
+    return "  <properties>\n" + Property("unit", record["unit"]["label"]) +
+           Property("serial", record["unit"]["serial"]) +
            Property("model", record["unit"]["model"]) + Property("operator", record["operator"]) +
-           Property("port", record["port"]) + Property("outcome", record["outcome"]) +
-           Property("exit_code", record["exit_code"]) + "  </properties>\n";
+           Property("port", record["port"]) + Property("baud", record["baud"]) +
+           Property("run", record["run"]) + Property("run_sha256", record["run_sha256"]) +
+           Property("tool_version", record["tool_version"]) +
+           Property("outcome", record["outcome"]) + Property("exit_code", record["exit_code"]) +
+           "  </properties>\n";
+}
+
+// The suite's name: the device and the unit (its label, else its serial), so that the files of
+// several pads merge without clashes.
+std::string SuiteName(const Json& record) {
+    const Json& unit = record["unit"];
+    const std::string label = !unit["label"].is_null()    ? TextOf(unit["label"])
+                              : !unit["serial"].is_null() ? TextOf(unit["serial"])
+                                                          : "unit unknown";
+    return TextOf(record["port"]) + " " + label;
 }
 
 // The failure's body: what was sent, what came back and what was compared.
@@ -53,17 +67,27 @@ std::string FailureBody(const Json& step) {
     return body;
 }
 
-std::string TestCase(const Json& step) {
+// A step's test case: named by its run-file line (or its number on the command line) and its
+// operation, in the class of its family ("key", "pin", "mac", ...).
+std::string TestCase(const Json& step, const std::string& notRunWhy) {
+    const std::string operation = step["operation"].get<std::string>();
     const std::string name =
-        "step " + TextOf(step["step"]) + ": " + step["operation"].get<std::string>();
-    std::string xml = "  <testcase" + Attribute("name", name) + Attribute("classname", "lumenord");
+        (step["line"].is_null() ? "step " + TextOf(step["step"]) : "line " + TextOf(step["line"])) +
+        ": " + operation;
+    std::string xml = "  <testcase" + Attribute("name", name) +
+                      Attribute("classname", operation.substr(0, operation.find(' ')));
     const std::string status = step["status"];
     if (status == "not run")
-        return xml + Attribute("time", "0.000") + ">\n    <skipped/>\n  </testcase>\n";
+        return xml + Attribute("time", "0.000") + ">\n    <skipped" +
+               Attribute("message", notRunWhy) + "/>\n  </testcase>\n";
     xml += Attribute("time", Seconds(step["ms"].get<long long>()));
     if (status == "passed") return xml + "/>\n";
-    return xml + ">\n    <failure" + Attribute("message", TextOf(step["result_text"])) + ">" +
-           XmlText(FailureBody(step), false) + "</failure>\n  </testcase>\n";
+    if (status == "aborted")
+        return xml + ">\n    <error" + Attribute("message", "interrupted") + ">" +
+               XmlText(FailureBody(step), false) + "</error>\n  </testcase>\n";
+    const char* element = status == "failed" ? "failure" : "error";
+    return xml + ">\n    <" + element + Attribute("message", TextOf(step["result_text"])) + ">" +
+           XmlText(FailureBody(step), false) + "</" + element + ">\n  </testcase>\n";
 }
 
 }  // namespace
@@ -125,16 +149,19 @@ std::string XmlText(std::string_view text, bool attribute) {
 std::string JunitXml(const Json& record) {
     const Json& summary = record["summary"];
     std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuite";
-    xml += Attribute("name", "lumenord " + TextOf(record["run"]));
+    xml += Attribute("name", SuiteName(record));
     xml += Attribute("tests", std::to_string(record["steps"].size()));
     xml += Attribute("failures", TextOf(summary["failures"]));
-    xml += Attribute("errors", "0");
+    xml += Attribute("errors", TextOf(summary["errors"]));
     xml += Attribute("skipped", TextOf(summary["not_run"]));
     xml += Attribute("time", Seconds(summary["ms"].get<long long>()));
     xml += Attribute("timestamp", TextOf(record["started"]));
     xml += Attribute("hostname", TextOf(record["station"]));
     xml += ">\n" + Properties(record);
-    for (const Json& step : record["steps"]) xml += TestCase(step);
+    const std::string notRunWhy = record["outcome"] == "aborted"
+                                      ? "not run: the run was interrupted"
+                                      : "not run: an earlier step did not pass";
+    for (const Json& step : record["steps"]) xml += TestCase(step, notRunWhy);
     return xml + "</testsuite>\n";
 }
 

@@ -288,6 +288,7 @@ struct PadPartsPlan {
 int EntryPart(int code) { return code - padlogic::kFirstPadEntryCode + 1; }
 
 StepOutcome RunClearKeyFromPad(const PadPartsPlan& plan, StepContext& context) {
+    context.runKeys.erase(plan.entry.index);  // combined or typed on the pad: unknown here
     const bool padEntry = IsPadEntryCode(plan.code);
     StepOutcome outcome = DownloadClearKey(plan.request, !padEntry);
     if (!outcome.ok) return outcome;
@@ -347,6 +348,7 @@ void AddPartCheckValues(StepOutcome& outcome, const HostPartsPlan& plan) {
 }
 
 StepOutcome RunClearKeyFromParts(const HostPartsPlan& plan, StepContext& context) {
+    context.runKeys.erase(plan.index);
     StepOutcome outcome;
     outcome.request = plan.request;
     HideRequest(outcome, plan.maskedRequest);
@@ -362,6 +364,7 @@ StepOutcome RunClearKeyFromParts(const HostPartsPlan& plan, StepContext& context
     CompareVerifyCode(outcome, outcome.reply["verify_code"].get<std::string>(), *checkValue,
                       "the combined key's check value");
     if (!outcome.ok) return outcome;
+    context.runKeys[plan.index] = plan.combined;
     context.keyStore.Record(
         outcome, kKeyLoaded,
         padlogic::KeyRecords().ClearKey(plan.index,
@@ -498,6 +501,7 @@ struct CipherTextPlan {
 };
 
 StepOutcome RunCipherText(const CipherTextPlan& plan, StepContext& context) {
+    context.runKeys.erase(plan.keys.saveIndex);  // only its cipher text is known
     StepOutcome outcome = DownloadEncryptKeyChecked(plan.record.request, plan.record.kcv);
     if (outcome.ok) RecordCipherKey(outcome, plan.keys, context.keyStore, kKeyLoaded);
     return outcome;
@@ -512,6 +516,7 @@ struct ClearCipherPlan {
 };
 
 StepOutcome RunCipherKeyFromClear(const ClearCipherPlan& plan, StepContext& context) {
+    context.runKeys.erase(plan.saveIndex);
     StepOutcome outcome;
     const std::string checkValue = padlogic::CheckValue(PinPad_TriUntriDes, plan.clearKey);
     if (!CheckValueMatches(outcome, checkValue, plan.kcv, "the key")) return outcome;
@@ -535,6 +540,7 @@ StepOutcome RunCipherKeyFromClear(const ClearCipherPlan& plan, StepContext& cont
     outcome.reply["check_value"] = checkValue;
     CompareVerifyCode(outcome, outcome.reply["verify_code"].get<std::string>(), checkValue,
                       "the key's check value");
+    if (outcome.ok) context.runKeys[plan.saveIndex] = plan.clearKey;
     if (outcome.ok)
         RecordCipherKey(outcome, {plan.decryptIndex, plan.saveIndex, plan.tag, plan.clearKey},
                         context.keyStore, kKeyLoaded);
@@ -580,6 +586,7 @@ void DeclareKeyIndexes(CLI::App& command, KeyIndexes& s) {
 }
 
 StepOutcome RunErase(const CipherTextPlan& plan, StepContext& context) {
+    context.runKeys.erase(plan.keys.saveIndex);
     StepOutcome outcome = DownloadEncryptKey(plan.record.request);
     if (outcome.ok) RecordCipherKey(outcome, plan.keys, context.keyStore, kKeyCleared);
     return outcome;

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <list>
 #include <optional>
 #include <ostream>
@@ -39,6 +40,7 @@ std::vector<std::string> PadArguments(const GlobalOptions& options, const FleetP
     args.push_back(options.noKeyStore ? "--no-key-store" : "--key-store=" + options.keyStore);
     const RecordOptions& records = pad.records;
     if (!records.operatorName.empty()) args.push_back("--operator=" + records.operatorName);
+    if (!records.unitLabel.empty()) args.push_back("--unit=" + records.unitLabel);
     if (!records.recordPath.empty()) args.push_back("--record=" + records.recordPath);
     if (!records.junitPath.empty()) args.push_back("--junit=" + records.junitPath);
     args.push_back("--summary-fd=" + std::to_string(kSummaryFd));
@@ -47,6 +49,15 @@ std::vector<std::string> PadArguments(const GlobalOptions& options, const FleetP
     args.push_back("--");
     args.push_back(options.runFile);
     return args;
+}
+
+// Each pad's process keeps a frame trace of its own, named for its device beside the one the
+// driver would keep ("logbuf-ttyUSB0.txt"), so that no pad empties or interleaves another's.
+std::vector<std::string> PadEnvironment(const FleetPad& pad) {
+    constexpr const char* kTraceVariable = "LUMENORD_TRACE_FILE";
+    const char* trace = std::getenv(kTraceVariable);
+    const std::string base = trace != nullptr && *trace != '\0' ? trace : "logbuf.txt";
+    return {std::string(kTraceVariable) + "=" + PerPadPath(base, pad.name)};
 }
 
 // One pad's process, its output and its end.
@@ -100,7 +111,8 @@ private:
             FinishUnstartedFleet(m_options, {run.pad}, m_steps, Interrupted(), m_err);
             return;
         }
-        const std::string problem = run.process.Start(program, PadArguments(m_options, run.pad));
+        const std::string problem =
+            run.process.Start(program, PadArguments(m_options, run.pad), PadEnvironment(run.pad));
         if (!problem.empty()) run.end.notStarted = problem;
     }
 

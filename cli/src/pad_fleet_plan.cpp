@@ -99,6 +99,9 @@ std::vector<FleetPad> NameFleet(const GlobalOptions& options) {
     std::vector<FleetPad> pads;
     for (std::size_t i = 0; i < devices.size(); ++i) {
         RecordOptions records = options.records;
+        records.unitLabels.clear();
+        if (i < options.records.unitLabels.size())
+            records.unitLabel = options.records.unitLabels[i];
         if (!records.recordPath.empty())
             records.recordPath = PerPadPath(records.recordPath, names[i]);
         if (!records.junitPath.empty()) records.junitPath = PerPadPath(records.junitPath, names[i]);

@@ -7,8 +7,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <string_view>
 
 namespace cli {
 namespace {
@@ -66,7 +68,7 @@ private:
 
 // In the new process, between fork and exec: async-signal-safe calls only.
 [[noreturn]] void BecomePadProcess(pid_t parent, const char* program, char* const* argv,
-                                   const int (&fds)[4]) {
+                                   char* const* envp, const int (&fds)[4]) {
     setpgid(0, 0);
     prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (getppid() != parent) _exit(kExecFailed);  // the parent died before the line above
@@ -75,7 +77,7 @@ private:
     sigaction(SIGPIPE, &ignore, nullptr);
     for (int target = 0; target < 4; ++target)
         if (dup2(fds[target], target) < 0) _exit(kExecFailed);
-    execv(program, argv);
+    execve(program, argv, envp);
     _exit(kExecFailed);
 }
 
@@ -91,6 +93,23 @@ int OpenEndFd(pid_t pid) {
     return -1;
 }
 
+// The "NAME=" of an environment entry "NAME=VALUE".
+std::string_view EntryName(std::string_view entry) { return entry.substr(0, entry.find('=') + 1); }
+
+// This process's environment with `entries` (NAME=VALUE) set over it, made before the fork: the
+// new process may make no allocation before it execs.
+std::vector<std::string> EnvironmentWith(const std::vector<std::string>& entries) {
+    std::vector<std::string> environment = entries;
+    for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+        const std::string_view name = EntryName(*entry);
+        const bool replaced =
+            std::any_of(entries.begin(), entries.end(),
+                        [&](const std::string& own) { return EntryName(own) == name; });
+        if (!replaced) environment.emplace_back(*entry);
+    }
+    return environment;
+}
+
 }  // namespace
 
 PadProcess::~PadProcess() {
@@ -104,7 +123,8 @@ PadProcess::~PadProcess() {
     if (m_endFd >= 0) close(m_endFd);
 }
 
-std::string PadProcess::Start(const std::string& program, const std::vector<std::string>& args) {
+std::string PadProcess::Start(const std::string& program, const std::vector<std::string>& args,
+                              const std::vector<std::string>& environment) {
     Pipe out, err, summary;
     const int input = open("/dev/null", O_RDONLY | O_CLOEXEC);
     const int nullInput = input >= 0 ? fcntl(input, F_DUPFD_CLOEXEC, kHighFd) : -1;
@@ -117,12 +137,17 @@ std::string PadProcess::Start(const std::string& program, const std::vector<std:
     std::vector<char*> argv;
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
+    const std::vector<std::string> environmentTexts = EnvironmentWith(environment);
+    std::vector<char*> envp;
+    for (const std::string& entry : environmentTexts)
+        envp.push_back(const_cast<char*>(entry.c_str()));
+    envp.push_back(nullptr);
     const int fds[4] = {nullInput, out.write, err.write, summary.write};
     const pid_t parent = getpid();
     {
         const BlockedInterrupts blocked;
         m_pid = fork();
-        if (m_pid == 0) BecomePadProcess(parent, program.c_str(), argv.data(), fds);
+        if (m_pid == 0) BecomePadProcess(parent, program.c_str(), argv.data(), envp.data(), fds);
     }
     const int error = errno;
     close(nullInput);

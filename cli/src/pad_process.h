@@ -28,8 +28,10 @@ public:
     // that the terminal's Ctrl-C reaches the parent alone, which passes it on: standard input
     // /dev/null, SIGINT and SIGTERM blocked until the tool has set up its handlers, SIGPIPE
     // ignored (a pad's process whose parent is gone still closes the pad's input and writes its
-    // record), and SIGTERM when the parent dies. "" when it started, else why not.
-    std::string Start(const std::string& program, const std::vector<std::string>& args);
+    // record), and SIGTERM when the parent dies. Its environment is this process's, with the
+    // NAME=VALUE entries of `environment` set over it. "" when it started, else why not.
+    std::string Start(const std::string& program, const std::vector<std::string>& args,
+                      const std::vector<std::string>& environment = {});
 
     // The read end of `stream`; -1 once it has ended (Close).
     int Fd(Stream stream) const { return m_streams[stream]; }

@@ -7,6 +7,7 @@
 #include <ostream>
 
 #include "hex_text.h"
+#include "host_crypto.h"
 #include "key_parts.h"
 #include "pad_input.h"
 #include "pin_reading.h"
@@ -14,6 +15,7 @@
 #include "secret_input.h"
 #include "step_commands.h"
 #include "tool_key_store.h"
+#include "verdicts.h"
 
 namespace cli {
 namespace {
@@ -370,26 +372,48 @@ void DeclareMac(CLI::App& command, Mac& s) {
 // The message travels as bytes; the request is shown with it in hex.
 struct MacPlan {
     std::string input, shown;
+    std::string index, message;  // the key index and the message bytes, for the host's check
+    padlogic::MacType type;
 };
 
-StepOutcome RunMac(const MacPlan& plan, StepContext&) {
+// Compares the reply field `field` with what `compute` makes of the clear value of the key at
+// `index`, as a step of this run loaded it; without one (a key only in the key store is not
+// trusted for a check), or when the host cannot compute it, the check is reported as not made.
+template <typename Compute>
+void CheckOnHost(StepOutcome& outcome, const StepContext& context, const std::string& index,
+                 const std::string& field, Compute compute) {
+    const auto key = context.runKeys.find(index);
+    if (key == context.runKeys.end()) {
+        AddHostCheck(
+            outcome, field, std::nullopt,
+            "no step of this run loaded the key at " + index + " with its clear value known");
+        return;
+    }
+    AddHostCheck(outcome, field, compute(key->second), "the host could not compute the " + field);
+}
+
+StepOutcome RunMac(const MacPlan& plan, StepContext& context) {
     char mac[kMacReplySize] = {};
     StepOutcome outcome = DriverOutcome(
         plan.shown,
         PinPad_MakeMac(plan.input.data(), static_cast<unsigned>(plan.input.size()), mac));
-    if (outcome.ok) TakeReplyField(outcome, "mac", mac, Exactly(FieldKind::Hex, kMacLength));
+    if (!outcome.ok || !TakeReplyField(outcome, "mac", mac, Exactly(FieldKind::Hex, kMacLength)))
+        return outcome;
+    CheckOnHost(outcome, context, plan.index, "mac", [&plan](const std::string& key) {
+        return padlogic::HostMac(plan.type, key, plan.message, PinPad_TriUntriDes);
+    });
     return outcome;
 }
 
 Step BuildMac(const Mac& s) {
-    static const std::map<std::string, char> kMacCodes = {
-        {"pboc", '1'}, {"x9.9", '2'}, {"x9.19", '3'}, {"iso16609", 'A'}};
     // The driver takes at most 2045 bytes: the three header bytes and the message.
     if (s.data.size() / 2 > 2042) RefuseArgument("DATA", "takes at most 2042 bytes");
-    const std::string header =
-        padlogic::ToUpper(s.index) + kMacCodes.at(CLI::detail::to_lower(s.type));
+    const std::string index = padlogic::ToUpper(s.index);
+    const padlogic::MacType type = padlogic::MacTypeFromWord(s.type).value();
+    const std::string header = index + padlogic::MacTypeCode(type);
+    const std::string message = HexToBytes(s.data);
     return MakeStep("mac", RunMac,
-                    {header + HexToBytes(s.data), header + padlogic::ToUpper(s.data)});
+                    {header + message, header + padlogic::ToUpper(s.data), index, message, type});
 }
 
 struct DataCipher {
@@ -410,24 +434,31 @@ void DeclareDataCipher(CLI::App& command, DataCipher& s) {
 // ECB and CBC without padding: as many blocks come back as went.
 struct DataCipherPlan {
     std::string request;
-    std::size_t length;  // of the data, in hex characters
+    std::size_t length;       // of the data, in hex characters
+    std::string index, data;  // for the host's check
+    padlogic::DataMode mode;
 };
 
-StepOutcome RunDataCipher(const DataCipherPlan& plan, StepContext&) {
+StepOutcome RunDataCipher(const DataCipherPlan& plan, StepContext& context) {
     std::string reply(kDataReplySize, '\0');
     StepOutcome outcome = DriverOutcome(
         plan.request, PinPad_EncryptData(plan.request.c_str(),
                                          static_cast<unsigned>(plan.request.size()), reply.data()));
-    if (outcome.ok)
-        TakeReplyField(outcome, "data", reply.c_str(), Exactly(FieldKind::Hex, plan.length));
+    if (!outcome.ok ||
+        !TakeReplyField(outcome, "data", reply.c_str(), Exactly(FieldKind::Hex, plan.length)))
+        return outcome;
+    CheckOnHost(outcome, context, plan.index, "data", [&plan](const std::string& key) {
+        return padlogic::HostData(plan.mode, key, plan.data, PinPad_TriUntriDes);
+    });
     return outcome;
 }
 
 Step BuildDataCipher(const DataCipher& s) {
-    const bool cbc = CLI::detail::to_lower(s.mode) == "cbc";
-    const char mode = s.encrypt ? (cbc ? '2' : '1') : (cbc ? 'B' : 'A');
-    return MakeStep(s.encrypt ? "data encrypt" : "data decrypt", RunDataCipher,
-                    {padlogic::ToUpper(s.index) + mode + padlogic::ToUpper(s.data), s.data.size()});
+    const padlogic::DataMode mode = padlogic::DataModeFromWord(s.mode, s.encrypt).value();
+    const std::string index = padlogic::ToUpper(s.index), data = padlogic::ToUpper(s.data);
+    return MakeStep(
+        s.encrypt ? "data encrypt" : "data decrypt", RunDataCipher,
+        {index + padlogic::DataModeCode(mode) + data, s.data.size(), index, data, mode});
 }
 
 }  // namespace

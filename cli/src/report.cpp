@@ -5,6 +5,7 @@
 #include "hex_text.h"
 #include "result_code_text.h"
 #include "secrets.h"
+#include "verdicts.h"
 
 namespace cli {
 namespace {
@@ -19,6 +20,22 @@ std::string ReplyText(const Json& reply) {
     return text;
 }
 
+// What the host and the expectations checked, for the line of a step that passed: "mac checked
+// (host)", "mac not checked (host: why)", "sw checked (expect)".
+std::string SourcedChecksText(const Json& checks) {
+    std::string text;
+    for (const Json& check : checks) {
+        if (!check.contains("source")) continue;
+        if (!text.empty()) text += "; ";
+        const std::string field = check.value("check", "");
+        const std::string source = check.value("source", "");
+        text += check.value("made", true)
+                    ? field + " checked (" + source + ")"
+                    : field + " not checked (" + source + ": " + check.value("why", "") + ")";
+    }
+    return text;
+}
+
 Json StepJson(const StepRecord& record, bool showSecrets) {
     Json object;
     object["step"] = record.number;
@@ -27,8 +44,12 @@ Json StepJson(const StepRecord& record, bool showSecrets) {
     object["request"] = showSecrets ? RevealedRequest(record.outcome) : record.outcome.request;
     object["result"] = record.outcome.result ? Json(*record.outcome.result) : Json(nullptr);
     object["result_text"] = ResultTextOf(record.outcome);
+    if (record.outcome.failureReason != LUMENORD_FAILURE_NONE)
+        object["reason"] = padlogic::FailureReasonText(record.outcome.failureReason);
     object["ok"] = record.outcome.ok;
+    object["class"] = ClassName(ClassOf(record.outcome));
     object["reply"] = showSecrets ? RevealedReply(record.outcome) : record.outcome.reply;
+    if (!record.outcome.checks.empty()) object["checks"] = record.outcome.checks;
     object["ms"] = record.milliseconds;
     return object;
 }
@@ -46,7 +67,14 @@ std::string ResultCodeText(int code) {
 
 std::string ResultTextOf(const StepOutcome& outcome) {
     if (!outcome.message.empty()) return outcome.message;
-    if (outcome.result && *outcome.result != 0) return ResultCodeText(*outcome.result);
+    if (outcome.result && *outcome.result != 0) {
+        std::string text = ResultCodeText(*outcome.result);
+        // Why the driver call failed, where the driver says: "excessive time in data reading:
+        // the line hung up; is the pad unplugged?".
+        if (outcome.failureReason != LUMENORD_FAILURE_NONE)
+            text += std::string(": ") + padlogic::FailureReasonText(outcome.failureReason);
+        return text;
+    }
     return "success";
 }
 
@@ -63,6 +91,8 @@ void Reporter::Step(const StepRecord& record) {
             const std::string fields =
                 ReplyText(m_showSecrets ? RevealedReply(outcome) : outcome.reply);
             if (!fields.empty()) m_out << ": " << EscapeText(fields);
+            const std::string checked = SourcedChecksText(outcome.checks);
+            if (!checked.empty()) m_out << " [" << EscapeText(checked) << ']';
             if (outcome.result && *outcome.result != 0)
                 m_out << " [" << EscapeText(ResultTextOf(outcome)) << ']';
         } else {

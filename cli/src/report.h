@@ -16,6 +16,7 @@ struct StepRecord {
     const Step* step = nullptr;
     StepOutcome outcome;
     long long milliseconds = 0;
+    std::chrono::system_clock::time_point started{};  // when the step began, for records
 };
 
 // The time from `start` until now, as steps, runs and pads report it.

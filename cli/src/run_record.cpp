@@ -16,7 +16,11 @@
 #include "hex_text.h"
 #include "junit_xml.h"
 #include "pad_input.h"
+#include "pinpad.h"
+#include "result_code_text.h"
 #include "tool.h"
+#include "tool_help.h"
+#include "verdicts.h"
 
 namespace cli {
 namespace {
@@ -26,14 +30,13 @@ CLI::Validator RecordFile() {
 }
 
 // Printable text of at most kMaxOperatorBytes bytes of well-formed UTF-8, without control
-// characters (C0, DEL, C1).
-CLI::Validator OperatorName() {
+// characters (C0, DEL, C1): `what` ("the operator's name") in the messages.
+CLI::Validator RecordText(const std::string& what, const std::string& kind) {
     return CLI::Validator(
-        [](std::string& value) -> std::string {
-            if (value.empty()) return "the operator's name is empty";
+        [what](std::string& value) -> std::string {
+            if (value.empty()) return what + " is empty";
             if (value.size() > kMaxOperatorBytes)
-                return "the operator's name is longer than " + std::to_string(kMaxOperatorBytes) +
-                       " bytes";
+                return what + " is longer than " + std::to_string(kMaxOperatorBytes) + " bytes";
             // EscapeText lengthens every control character and stray byte, and doubles the
             // backslashes: anything longer holds some of the former.
             const auto backslashes = std::count(value.begin(), value.end(), '\\');
@@ -41,7 +44,7 @@ CLI::Validator OperatorName() {
                 return Quoted(value) + " holds control characters or bytes that are not UTF-8";
             return {};
         },
-        "NAME");
+        kind);
 }
 
 std::string UtcText(std::chrono::system_clock::time_point when) {
@@ -64,10 +67,12 @@ Json HostName() {
     return std::string(name);
 }
 
-// The unit under test as the first successful version step read it; null fields and the
-// reason when no such step ran.
-Json UnitUnderTest(const Json& steps) {
-    Json unit = {{"serial", nullptr}, {"model", nullptr}};
+// The unit under test: the label given for it, and the serial and model as the first successful
+// version step read them; null fields and the reason when no such step ran.
+Json UnitUnderTest(const Json& steps, const std::string& label) {
+    Json unit = {{"label", label.empty() ? Json(nullptr) : Json(label)},
+                 {"serial", nullptr},
+                 {"model", nullptr}};
     std::string note = "the run has no version step";
     for (const Json& step : steps) {
         if (step["operation"] != "version") continue;
@@ -103,10 +108,13 @@ Json StepEntry(const StepRecord& record) {
     entry["step"] = record.number;
     entry["line"] = record.line ? Json(*record.line) : Json(nullptr);
     entry["operation"] = record.step->operation;
-    entry["status"] = outcome.ok ? "passed" : "failed";
+    entry["status"] = ClassName(ClassOf(outcome));
+    entry["started"] = UtcText(record.started);
     entry["request"] = outcome.request;
     entry["result"] = outcome.result ? Json(*outcome.result) : Json(nullptr);
     entry["result_text"] = ResultTextOf(outcome);
+    if (outcome.failureReason != LUMENORD_FAILURE_NONE)
+        entry["reason"] = padlogic::FailureReasonText(outcome.failureReason);
     entry["ok"] = outcome.ok;
     entry["measured"] = outcome.reply;
     entry["checks"] = ChecksOf(outcome);
@@ -169,7 +177,20 @@ void DeclareRecordOptions(CLI::App& app, RecordOptions& options) {
                    "write the run as JUnit XML to FILE at its end, atomically")
         ->check(RecordFile());
     app.add_option("--operator", options.operatorName, "the operator named in the test record")
-        ->check(OperatorName());
+        ->check(RecordText("the operator's name", "NAME"));
+    app.add_option("--unit", options.unitLabels,
+                   "the label scanned on the unit under test, kept in the test record whatever "
+                   "fails; with several --device, one per device in their order")
+        ->allow_extra_args(false)
+        ->check(RecordText("the unit's label", "LABEL"));
+}
+
+void TakeUnitLabels(RecordOptions& options, std::size_t pads) {
+    const std::size_t given = options.unitLabels.size();
+    if (given != 0 && given != pads)
+        RefuseArgument("--unit", std::to_string(given) + " labels for " + std::to_string(pads) +
+                                     (pads == 1 ? " pad" : " pads") + ": give one per pad");
+    if (pads == 1 && given == 1) options.unitLabel = options.unitLabels.front();
 }
 
 void CheckRecordFiles(const RecordOptions& options, const std::string& runFile) {
@@ -195,12 +216,10 @@ RunRecorder::RunRecorder(const RecordOptions& options, const PortTarget& target,
       m_plan(plan),
       m_runFile(std::move(runFile)),
       m_started(std::chrono::system_clock::now()),
-      m_startedSteady(std::chrono::steady_clock::now()) {}
+      m_startedSteady(std::chrono::steady_clock::now()),
+      m_baudRate(target.baudRate) {}
 
-void RunRecorder::Step(const StepRecord& record) {
-    if (!record.outcome.ok) ++m_failures;
-    m_steps.push_back(StepEntry(record));
-}
+void RunRecorder::Step(const StepRecord& record) { m_steps.push_back(StepEntry(record)); }
 
 Json RunRecorder::Record(int exitCode) const {
     Json steps = m_steps;
@@ -208,23 +227,45 @@ Json RunRecorder::Record(int exitCode) const {
         steps.push_back(NotRunEntry(i, m_plan[i]));
     Json record;
     record["record"] = "lumenord test record";
-    record["unit"] = UnitUnderTest(steps);
+    record["tool_version"] = ToolVersion();
+    record["unit"] = UnitUnderTest(steps, m_options.unitLabel);
     record["station"] = HostName();
     record["operator"] =
         m_options.operatorName.empty() ? Json(nullptr) : Json(m_options.operatorName);
     record["port"] = m_port;
+    record["baud"] = m_baudRate;
+    record["format"] = "8N1";  // the tool opens every pad with 8 data bits, no parity, 1 stop bit
     record["run"] = m_runFile.empty() ? "command line" : m_runFile;
+    record["run_sha256"] =
+        m_options.runFileSha256.empty() ? Json(nullptr) : Json(m_options.runFileSha256);
     record["started"] = UtcText(m_started);
     record["ended"] = UtcText(m_ended);
-    record["outcome"] = InterruptRequested() ? "interrupted" : exitCode == 0 ? "passed" : "failed";
+    record["outcome"] = ClassName(RunClass(exitCode));
     record["exit_code"] = exitCode;
     record["summary"] = {
         {"steps", m_steps.size()},
-        {"failures", m_failures},
+        {"failures", CountOf(OutcomeClass::kFailed)},
+        {"errors", CountOf(OutcomeClass::kError) + CountOf(OutcomeClass::kAborted)},
         {"not_run", m_plan.size() > m_steps.size() ? m_plan.size() - m_steps.size() : 0},
         {"ms", m_milliseconds}};
     record["steps"] = std::move(steps);
     return record;
+}
+
+int RunRecorder::CountOf(OutcomeClass outcomeClass) const {
+    const std::string name = ClassName(outcomeClass);
+    int count = 0;
+    for (const Json& step : m_steps) count += step["status"] == name ? 1 : 0;
+    return count;
+}
+
+OutcomeClass RunRecorder::RunClass(int exitCode) const {
+    if (InterruptRequested()) return OutcomeClass::kAborted;
+    if (CountOf(OutcomeClass::kAborted) > 0) return OutcomeClass::kAborted;
+    if (CountOf(OutcomeClass::kError) > 0) return OutcomeClass::kError;
+    if (CountOf(OutcomeClass::kFailed) > 0) return OutcomeClass::kFailed;
+    // No step failed, yet the run did not succeed: a record that could not be written.
+    return exitCode == kExitSuccess ? OutcomeClass::kPassed : OutcomeClass::kError;
 }
 
 int RunRecorder::Finish(int exitCode, std::ostream& err) {

@@ -1,5 +1,6 @@
 #include "tool.h"
 
+#include <algorithm>
 #include <chrono>
 #include <limits>
 #include <ostream>
@@ -17,6 +18,7 @@
 #include "tool_help.h"
 #include "tool_key_store.h"
 #include "tool_options.h"
+#include "verdicts.h"
 
 namespace cli {
 namespace {
@@ -83,8 +85,8 @@ void DeclareGlobalOptions(CLI::App& app, GlobalOptions& options) {
         app.add_option("--key-store", options.keyStore,
                        "the key store the program shares: what is loaded is recorded there, "
                        "keys left out of a step are read from there")
-            ->check(CLI::Validator([](std::string& value) { return KeyStoreProblem(value); },
-                                   "FILE"))
+            ->check(
+                CLI::Validator([](std::string& value) { return KeyStoreProblem(value); }, "FILE"))
             ->capture_default_str();
     app.add_flag("--no-key-store", options.noKeyStore, "neither read nor write the key store")
         ->excludes(store);
@@ -119,7 +121,8 @@ int RunSteps(const std::vector<PlannedStep>& steps, const GlobalOptions& options
     // Key presses are echoed beside the human lines, or on stderr so that stdout stays JSON;
     // --quiet echoes none (a stream without a buffer drops what it is given).
     std::ostream noEcho(nullptr);
-    StepContext context{port, options.quiet ? noEcho : options.json ? err : out, keyStore};
+    RunKeys runKeys;
+    StepContext context{port, options.quiet ? noEcho : options.json ? err : out, keyStore, runKeys};
     RunRecorder recorder(options.records, options.target, steps, options.runFile);
     const auto runStart = Clock::now();
     RunSummary summary;
@@ -133,11 +136,16 @@ int RunSteps(const std::vector<PlannedStep>& steps, const GlobalOptions& options
             continue;
         }
         const auto start = Clock::now();
+        const auto startedAt = std::chrono::system_clock::now();
         StepOutcome outcome = RunOneStep(planned.step, port, context);
         if (InterruptRequested()) SettleInterruptedStep(planned.step, outcome);
+        if (!outcome.aborted) ApplyExpectations(outcome, planned.step.expectations);
         StepRecord record{++summary.steps,
                           planned.line ? std::optional<int>(planned.line) : std::nullopt,
-                          &planned.step, std::move(outcome), MillisecondsSince(start)};
+                          &planned.step,
+                          std::move(outcome),
+                          MillisecondsSince(start),
+                          startedAt};
         if (!record.outcome.ok) ++summary.failures;
         reporter.Step(record);
         recorder.Step(record);
@@ -190,12 +198,14 @@ void RequireStep(const CLI::App& app) {
                               CLI::ExitCodes::RequiredError);
 }
 
-// The steps of the run file, every one parsed, or the one step of the command line.
-std::vector<PlannedStep> PlanSteps(const CLI::App& run, const GlobalOptions& options,
-                                   StepSlot& slot) {
+// The steps of the run file, every one parsed, or the one step of the command line. The run
+// file's text is named in the records by its SHA-256.
+std::vector<PlannedStep> PlanSteps(const CLI::App& run, GlobalOptions& options, StepSlot& slot) {
     if (!run.parsed()) return {{std::move(*slot), 0}};
     if (options.runFile == "-") ReserveStandardInput();
-    std::vector<PlannedStep> steps = ParseRunFile(ReadRunFile(options.runFile), options.runFile);
+    const std::string text = ReadRunFile(options.runFile);
+    options.records.runFileSha256 = Sha256Hex(text);
+    std::vector<PlannedStep> steps = ParseRunFile(text, options.runFile);
     if (steps.empty()) RefuseArgument("FILE", Quoted(options.runFile) + " holds no steps");
     return steps;
 }
@@ -224,6 +234,7 @@ int RunToolUnguarded(int argc, const char* const* argv, std::ostream& out, std::
         CheckFleetArguments(options, run->parsed());
         if (options.devices.size() == 1) options.target.devicePath = options.devices.front();
         CheckRecordFiles(options.records, run->parsed() ? options.runFile : "");
+        TakeUnitLabels(options.records, std::max<std::size_t>(options.devices.size(), 1));
         steps = PlanSteps(*run, options, slot);
         if (options.devices.size() > 1) pads = PlanFleet(options);
     } catch (const RunFileInterrupted& interrupted) {

@@ -32,6 +32,7 @@ void ToolKeyStore::Record(StepOutcome& outcome, std::string_view done,
         *m_notes << "lumenord: " << padlogic::OthersAccessRemovedText(m_shown) << '\n';
     if (result.ok()) return;
     outcome.ok = false;
+    outcome.noUsableAnswer = true;  // the pad did its part; the file could not keep it
     outcome.message = padlogic::UnrecordedText(done, m_shown, result.Reason());
 }
 

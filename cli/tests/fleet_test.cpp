@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <regex>
 #include <sstream>
@@ -32,7 +33,7 @@ using Json = nlohmann::json;
 using namespace std::chrono_literals;
 
 // The run-file lines of the acceptance run's steps, in their order.
-const std::vector<int> kAcceptanceLines{7, 11, 15, 16, 17, 20, 21, 24, 27, 28, 31, 32, 33};
+const std::vector<int> kAcceptanceLines{9, 13, 17, 18, 19, 22, 23, 27, 30, 31, 34, 35, 36};
 
 // The output of a run of several pads, sorted by pad: each tagged line without its tag.
 struct FleetOutput {
@@ -84,7 +85,9 @@ protected:
 // The acceptance run on three pads, two of whose devices have the same name; the third has no
 // card, so its card step fails. Lines and JSON objects carry their pad; each pad's steps come in
 // the file's order, with a summary of its own; the total and the exit code count the failed pad.
+// With the trace on, each pad's process keeps a whole trace of its own, named for its device.
 TEST_F(Fleet, RunsTheFileOnEveryPadAndTagsItsOutput) {
+    std::ofstream(m_dir + "/sysconfig.ini") << "[SYSTEM]\nDEBUG=1\n";
     const std::vector<std::string> devices{
         StartPadAt("a/ttyPAD", {"--keys", "1234"}), StartPadAt("b/ttyPAD", {"--keys", "1234"}),
         StartPadAt("ttyNOCARD", {"--keys", "1234", "--no-card"})};
@@ -92,6 +95,8 @@ TEST_F(Fleet, RunsTheFileOnEveryPadAndTagsItsOutput) {
     for (const bool json : {false, true}) {
         SCOPED_TRACE(json ? "--json" : "lines");
         std::filesystem::remove(m_dir + "/KeyStock.txt");
+        for (const std::string& name : names)
+            std::filesystem::remove(m_dir + "/logbuf-" + name + ".txt");
         std::vector<std::string> argv{LUMENORD_PROGRAM, "--record", "run.json", "--junit",
                                       "run.xml"};
         for (const std::string& device : devices) argv.insert(argv.end(), {"--device", device});
@@ -163,11 +168,25 @@ TEST_F(Fleet, RunsTheFileOnEveryPadAndTagsItsOutput) {
             EXPECT_EQ(record["port"], devices[pad]);
             EXPECT_EQ(record["outcome"], failing ? "failed" : "passed");
             EXPECT_EQ(record["summary"]["steps"], ran);
+            // Every request and reply of this pad's run, and no key part.
+            const std::string trace =
+                lumenord::test::ReadFileText(m_dir + "/logbuf-" + name + ".txt");
+            const auto count = [&trace](const std::string& what) {
+                std::size_t n = 0;
+                for (auto at = trace.find(what); at != std::string::npos;
+                     at = trace.find(what, at + 1))
+                    ++n;
+                return n;
+            };
+            EXPECT_EQ(count("Send To POS"), count("Receive From POS"));
+            EXPECT_GE(count("Send To POS"), ran);
+            EXPECT_EQ(trace.find("0123456789ABCDEFFEDCBA9876543210"), std::string::npos);
             EXPECT_NE(
                 lumenord::test::ReadFileText(m_dir + "/run-" + name + ".xml")
                     .find(failing ? R"(tests="13" failures="1")" : R"(tests="13" failures="0")"),
                 std::string::npos);
         }
+        EXPECT_FALSE(std::filesystem::exists(m_dir + "/logbuf.txt"));
         if (json) {
             EXPECT_EQ(total, Json({{"pads", 3},
                                    {"pads_passed", 2},

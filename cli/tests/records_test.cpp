@@ -50,9 +50,13 @@ suite = ET.parse(sys.argv[1]).getroot()
 cases = []
 for case in suite.findall('testcase'):
     failure = case.find('failure')
-    cases.append({'attrib': case.attrib, 'skipped': case.find('skipped') is not None,
+    error = case.find('error')
+    skipped = case.find('skipped')
+    cases.append({'attrib': case.attrib, 'skipped': skipped is not None,
+                  'skipped_message': None if skipped is None else skipped.get('message'),
                   'failure': None if failure is None else failure.get('message'),
-                  'failure_text': None if failure is None else failure.text})
+                  'failure_text': None if failure is None else failure.text,
+                  'error': None if error is None else error.get('message')})
 print(json.dumps({'tag': suite.tag, 'attrib': suite.attrib, 'cases': cases,
                   'properties': {p.get('name'): p.get('value') for p in suite.iter('property')}}))
 )";
@@ -94,17 +98,32 @@ protected:
     std::string m_record, m_junit;
 };
 
+// The SHA-256 of a file as sha256sum gives it.
+std::string Sha256Of(const std::string& path, const std::string& workDir) {
+    const Finished sum = padsim::test::RunToEnd({"/usr/bin/sha256sum", path}, workDir);
+    return sum.out.substr(0, 64);
+}
+
 // The acceptance run: every step in the record as the JSON output shows it (request and reply,
-// which never hold a secret), the unit from the version step, and one passing test case each.
+// which never hold a secret), the unit from its label and the version step, what the record
+// names the run by, and one passing test case each, named by line and family.
 TEST_F(Records, AcceptanceRunIsRecordedStepByStep) {
     StartPad({"--keys", "1234"});
-    const Finished run = padsim::test::RunToEnd(
-        ToolArgs(m_link, {"--operator", "Åsa <Lind> & \"Co\"", "run", ACCEPTANCE_SCRIPT}), m_dir);
+    const Finished run =
+        padsim::test::RunToEnd(ToolArgs(m_link, {"--operator", "Åsa <Lind> & \"Co\"", "--unit",
+                                                 "LINE-0042", "run", ACCEPTANCE_SCRIPT}),
+                               m_dir);
     ASSERT_EQ(run.status, 0) << run.out << run.err;
     const std::vector<Json> lines = JsonLines(run.out);
     const Json record = ReadJsonFile(m_record);
 
-    EXPECT_EQ(record["unit"], Json({{"serial", "0001"}, {"model", "SIM731"}, {"from_step", 1}}));
+    EXPECT_EQ(
+        record["unit"],
+        Json({{"label", "LINE-0042"}, {"serial", "0001"}, {"model", "SIM731"}, {"from_step", 1}}));
+    EXPECT_EQ(record["tool_version"], LUMENORD_VERSION_TEXT);
+    EXPECT_EQ(record["baud"], 9600);
+    EXPECT_EQ(record["format"], "8N1");
+    EXPECT_EQ(record["run_sha256"], Sha256Of(ACCEPTANCE_SCRIPT, m_dir));
     EXPECT_EQ(record["station"], HostName());
     EXPECT_EQ(record["operator"], "Åsa <Lind> & \"Co\"");
     EXPECT_EQ(record["port"], m_link);
@@ -127,6 +146,8 @@ TEST_F(Records, AcceptanceRunIsRecordedStepByStep) {
             EXPECT_EQ(step[field], lines[i][field]) << field;
         EXPECT_EQ(step["measured"], lines[i]["reply"]);
         EXPECT_EQ(step["status"], "passed");
+        EXPECT_EQ(lines[i]["class"], "passed");
+        EXPECT_TRUE(std::regex_match(step["started"].get<std::string>(), utc));
         EXPECT_EQ(step["checks"][0],
                   Json({{"check", "result"}, {"expected", 0}, {"actual", 0}, {"ok", true}}));
     }
@@ -142,6 +163,18 @@ TEST_F(Records, AcceptanceRunIsRecordedStepByStep) {
                                  {"actual", "89AFC628"},
                                  {"ok", true}}));
     EXPECT_EQ(record["steps"][5]["checks"][1]["expected"], "68ECB348");
+    // The MAC, computed by the host from the MAC key the run loaded, and as the file expects it.
+    const Json& mac = record["steps"][7]["checks"];
+    ASSERT_EQ(mac.size(), 3u) << mac;
+    EXPECT_EQ(mac[1]["source"], "host");
+    EXPECT_EQ(mac[1]["actual"], record["steps"][7]["measured"]["mac"]);
+    EXPECT_EQ(mac[1]["expected"], mac[1]["actual"]);
+    EXPECT_EQ(mac[2]["source"], "expect");
+    EXPECT_EQ(record["steps"][9]["checks"][1], Json({{"check", "pin"},
+                                                     {"source", "expect"},
+                                                     {"expected", "as given"},
+                                                     {"actual", "as expected"},
+                                                     {"ok", true}}));
 
     const Json junit = ParseJunit(m_junit, m_dir);
     EXPECT_EQ(junit["tag"], "testsuite");
@@ -149,12 +182,14 @@ TEST_F(Records, AcceptanceRunIsRecordedStepByStep) {
     EXPECT_EQ(junit["attrib"]["failures"], "0");
     EXPECT_EQ(junit["attrib"]["skipped"], "0");
     EXPECT_EQ(junit["attrib"]["hostname"], HostName());
+    EXPECT_EQ(junit["attrib"]["name"], m_link + " LINE-0042");
+    EXPECT_EQ(junit["properties"]["unit"], "LINE-0042");
     EXPECT_EQ(junit["properties"]["serial"], "0001");
     EXPECT_EQ(junit["properties"]["operator"], "Åsa <Lind> & \"Co\"");
     ASSERT_EQ(junit["cases"].size(), 13u);
     EXPECT_EQ(junit["cases"][7]["attrib"],
-              Json({{"name", "step 8: mac"},
-                    {"classname", "lumenord"},
+              Json({{"name", "line " + std::to_string(lines[7]["line"].get<int>()) + ": mac"},
+                    {"classname", "mac"},
                     {"time", (std::ostringstream() << std::fixed << std::setprecision(3)
                                                    << lines[7]["ms"].get<int>() / 1000.0)
                                  .str()}}));
@@ -188,9 +223,10 @@ TEST_F(Records, FailedStepWithHostileReplyIsRecordedAndEscaped) {
     EXPECT_EQ(record["outcome"], "failed");
     EXPECT_EQ(record["exit_code"], 1);
     EXPECT_TRUE(record["operator"].is_null());
-    EXPECT_EQ(
-        record["unit"],
-        Json({{"serial", nullptr}, {"model", nullptr}, {"note", "the version step did not run"}}));
+    EXPECT_EQ(record["unit"], Json({{"label", nullptr},
+                                    {"serial", nullptr},
+                                    {"model", nullptr},
+                                    {"note", "the version step did not run"}}));
     const Json& failed = record["steps"][0];
     EXPECT_EQ(failed["status"], "failed");
     EXPECT_EQ(failed["result"], 0);
@@ -209,11 +245,12 @@ TEST_F(Records, FailedStepWithHostileReplyIsRecordedAndEscaped) {
     EXPECT_NE(junit["cases"][0]["failure_text"].get<std::string>().find("request: 30"),
               std::string::npos);
     EXPECT_TRUE(junit["cases"][1]["skipped"]);
+    EXPECT_EQ(junit["cases"][1]["skipped_message"], "not run: an earlier step did not pass");
     EXPECT_EQ(junit["properties"]["serial"], "");
 }
 
-// Ctrl-C while the pad waits for a PIN: the record says interrupted with the tool's exit code,
-// and the step after it was not run.
+// Ctrl-C while the pad waits for a PIN: the record says aborted with the tool's exit code, the
+// step that ran is an error "interrupted" in the JUnit file, and the step after it was not run.
 TEST_F(Records, InterruptedRunIsRecorded) {
     StartPad();
     const std::string steps =
@@ -225,14 +262,18 @@ TEST_F(Records, InterruptedRunIsRecorded) {
     EXPECT_NE(status, 0) << tool.out() << tool.err();
 
     const Json record = ReadJsonFile(m_record);
-    EXPECT_EQ(record["outcome"], "interrupted");
+    EXPECT_EQ(record["outcome"], "aborted");
     EXPECT_EQ(record["exit_code"], status);
     EXPECT_EQ(record["unit"]["serial"], "0001");
-    EXPECT_EQ(record["steps"][1]["status"], "failed");
+    EXPECT_EQ(record["steps"][1]["status"], "aborted");
     EXPECT_EQ(record["steps"][2]["status"], "not run");
     const Json junit = ParseJunit(m_junit, m_dir);
-    EXPECT_EQ(junit["properties"]["outcome"], "interrupted");
+    EXPECT_EQ(junit["properties"]["outcome"], "aborted");
+    EXPECT_EQ(junit["attrib"]["errors"], "1");
+    EXPECT_EQ(junit["attrib"]["failures"], "0");
+    EXPECT_EQ(junit["cases"][1]["error"], "interrupted");
     EXPECT_TRUE(junit["cases"][2]["skipped"]);
+    EXPECT_EQ(junit["cases"][2]["skipped_message"], "not run: the run was interrupted");
 }
 
 // A folder put where the record goes while the run reads its steps: the steps pass, but the run

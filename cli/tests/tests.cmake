@@ -10,7 +10,8 @@ function(lumenord_add_tool_test name)
     target_compile_definitions(${name} PRIVATE
         LUMENORD_PROGRAM="$<TARGET_FILE:lumenord>"
         PADSIM_PROGRAM="$<TARGET_FILE:padsim>"
-        ACCEPTANCE_SCRIPT="${PROJECT_SOURCE_DIR}/examples/acceptance.lumenord")
+        ACCEPTANCE_SCRIPT="${PROJECT_SOURCE_DIR}/examples/acceptance.lumenord"
+        LUMENORD_VERSION_TEXT="${PROJECT_VERSION}")
     add_test(NAME ${name} COMMAND ${name})
     set_tests_properties(${name} PROPERTIES ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1")
 endfunction()

@@ -108,6 +108,12 @@ TEST(RunTool, HostileArgumentsAndRunFilesAreUsageErrors) {
          "FILE: '" + oversized + "' is larger than 1048576 bytes (1 MiB)"},
         {{"--device", device, "run", badWord}, badWord + ":2: DATA: 'ZZZZ"},
         {{"--device", device, "run", control}, control + ":2: 'frobnicate\\x1B[2J' is not a step"},
+        {{"--device", device, "version", "--expect", "mac=1A2B"},
+         "--expect: version reports no field 'mac' (it reports description, model"},
+        {{"--device", device, "info", "write", "X", "--expect", "sw"},
+         "--expect: 'sw' is not FIELD=VALUE"},
+        {{"--device", device, "--unit", "A", "--unit", "B", "version"},
+         "--unit: 2 labels for 1 pad: give one per pad"},
         // A key store that cannot keep the key: refused before the key reaches the pad.
         {{"--device", device, "--key-store", fifo, "key", "clear", "00", "30", "--part", part1},
          "--key-store: keys cannot be kept in '" + fifo + "': it is not a regular file"},
@@ -117,8 +123,8 @@ TEST(RunTool, HostileArgumentsAndRunFilesAreUsageErrors) {
         {{"--device", device, "--key-store", "/dev/null", "key", "clear", "00", "30", "--part",
           part1},
          "--key-store: keys cannot be kept in '/dev/null': it is not a regular file"},
-        {{"--device", device, "--key-store", dir + "/none/KeyStock.txt", "key", "clear", "00",
-          "30", "--part", part1},
+        {{"--device", device, "--key-store", dir + "/none/KeyStock.txt", "key", "clear", "00", "30",
+          "--part", part1},
          "--key-store: keys cannot be kept in '" + dir + "/none/KeyStock.txt': its folder"},
         {{"--device", device, "--key-store", readableLink, "key", "clear", "00", "30", "--part",
           part1},
@@ -297,7 +303,7 @@ TEST(RunTool, PortsListsTheDevicesAndThePortsThatOpenThem) {
          {"--json", "ports"},
          cli::kExitSuccess,
          R"({"step":1,"operation":"ports","request":"","result":null,"result_text":"success",)"
-         R"("ok":true,"reply":{"devices":[)" +
+         R"("ok":true,"class":"passed","reply":{"devices":[)" +
              uart + "[]}," + usb +
              R"(["com1","com4"]}],"mapped":{"com1":"/dev/serial/by-id/usb-FTDI_A1B2-if00-port0",)"
              R"("com4":"/dev/ttyUSB0","com7":"/dev/ttyACM3"}},"ms":)"},

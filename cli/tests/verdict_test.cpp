@@ -133,4 +133,112 @@ TEST_F(ToolVerdicts, QuietPrintsOnlyFailuresAndTheSummary) {
     EXPECT_EQ(single.out + single.err, "");
 }
 
+// The same result -4 for a pad that was unplugged, one whose reply has a wrong check and one
+// that stays silent: the driver's reason tells them apart, after the result text in the line and
+// in the JSON, and as the step's "reason".
+TEST_F(ToolVerdicts, NoReplyNamesWhyTheDriverGotNone) {
+    const std::string kNoReply = "excessive time in data reading";
+    const struct {
+        std::vector<std::string> pad;  // padsim's fault
+        std::string reason;
+    } rows[] = {
+        {{"--disappear", "0"}, "the line hung up; is the pad unplugged?"},
+        {{"--wrong-check"}, "the reply's check characters are wrong"},
+        {{"--silent"}, "no reply from the pad"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.pad.front());
+        StartPad(row.pad);
+        const Finished json = Tool({"--json", "info", "read"});
+        SCOPED_TRACE(json.out + json.err);
+        EXPECT_EQ(json.status, 1);
+        const std::vector<Json> lines = JsonLines(json.out);
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_EQ(lines[0]["result"], -4);
+        EXPECT_EQ(lines[0]["result_text"], kNoReply + ": " + row.reason);
+        EXPECT_EQ(lines[0]["reason"], row.reason);
+
+        StartPad(row.pad);
+        const Finished line = Tool({"info", "read"});
+        EXPECT_EQ(line.status, 1);
+        const std::string failure = "FAIL info read: " + kNoReply + ": " + row.reason;
+        EXPECT_EQ(line.out.rfind(failure + " (result -4) (", 0), 0u) << line.out;
+    }
+}
+
+// A pad that answers wrongly fails the step that asked, by the host's own computation or by what
+// the run expects; a fault that leaves no usable answer is an error; a check the host cannot make
+// (the key was not loaded in this run) is said to be not made, never passed.
+TEST_F(ToolVerdicts, WrongAnswersFailAndFaultsAreErrors) {
+    const std::string loadMacKey =
+        "key clear 00 30 --part 0123456789ABCDEFFEDCBA9876543210\n"
+        "key cipher 00 31 TAK --decrypt-key 0123456789ABCDEFFEDCBA9876543210 --key "
+        "6E7F8091A2B3C4D5E6F708192A3B4C5D\n";
+    const struct {
+        std::vector<std::string> pad;  // padsim's options
+        std::string steps;             // the run file; its last step is the one checked
+        const char* outcomeClass;
+        std::string message;  // the start of the checked step's result text
+        Json check;           // the fields of its last check
+    } rows[] = {
+        {{"--wrong-data", "8"},
+         loadMacKey + "mac 31 x9.19 4C756D",
+         "failed",
+         "mac: expected ",
+         {{"check", "mac"}, {"source", "host"}, {"ok", false}}},
+        {{"--wrong-data", "9"},
+         loadMacKey + "data encrypt 31 cbc 0011223344556677",
+         "failed",
+         "data: expected ",
+         {{"check", "data"}, {"source", "host"}, {"ok", false}}},
+        {{},
+         loadMacKey + "data decrypt 31 ecb 0011223344556677",
+         "passed",
+         "success",
+         {{"check", "data"}, {"source", "host"}, {"ok", true}}},
+        {{}, "mac 31 x9.9 4C756D", "failed", "Unmatchable label or no such key", Json::object()},
+        {{},
+         "card power-on\ncard apdu 00A4000002DEAD --expect sw=9000",
+         "failed",
+         "sw: expected 9000, pad gave 6A82",
+         {{"check", "sw"}, {"source", "expect"}, {"actual", "6A82"}, {"ok", false}}},
+        {{"--serial", "0077"},
+         "version --expect serial=0042",
+         "failed",
+         "serial: expected 0042, pad gave 0077",
+         {{"source", "expect"}, {"ok", false}}},
+        {{"--silent"}, "info read", "error", "excessive time in data reading", Json::object()},
+        {{"--cut", "6"}, "info read", "error", "excessive time in data reading", Json::object()},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.steps);
+        StartPad(row.pad);
+        std::ofstream(m_dir + "/steps.txt") << row.steps << "\n";
+        const Finished run = Tool({"--json", "--no-key-store", "run", "steps.txt"});
+        SCOPED_TRACE(run.out + run.err);
+        EXPECT_EQ(run.status, std::string(row.outcomeClass) == "passed" ? 0 : 1);
+        const std::vector<Json> lines = JsonLines(run.out);
+        ASSERT_GE(lines.size(), 2u);
+        const Json& step = lines[lines.size() - 2];  // the summary comes last
+        EXPECT_EQ(step["class"], row.outcomeClass);
+        EXPECT_EQ(step["result_text"].get<std::string>().rfind(row.message, 0), 0u);
+        if (row.check.empty()) continue;
+        ASSERT_TRUE(step.contains("checks"));
+        for (const auto& [name, value] : row.check.items())
+            EXPECT_EQ(step["checks"].back()[name], value) << name;
+    }
+    // A key that is only in the key store is not trusted for a check: the check is not made.
+    StartPad();
+    std::ofstream(m_dir + "/steps.txt") << loadMacKey;
+    ASSERT_EQ(Tool({"run", "steps.txt"}).status, 0);
+    const Finished stored = Tool({"--json", "mac", "31", "x9.19", "4C756D"});
+    EXPECT_EQ(stored.status, 0) << stored.out << stored.err;
+    const Json step = JsonLines(stored.out).at(0);
+    EXPECT_EQ(step["class"], "passed");
+    ASSERT_TRUE(step.contains("checks"));
+    EXPECT_EQ(step["checks"].back()["made"], false);
+    EXPECT_NE(step["checks"].back()["why"].get<std::string>().find("no step of this run loaded"),
+              std::string::npos);
+}
+
 }  // namespace

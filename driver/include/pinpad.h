@@ -24,7 +24,8 @@
  * Texts are single-byte; keys, data and codes are upper-case hexadecimal text (lower case is
  * accepted on input). Output buffers belong to the caller, who sizes them as documented.
  * The library serves one call at a time; it has no threads and takes no locks. Only
- * Lumenord_CancelWait may be called while another call runs.
+ * Lumenord_CancelWait, and Lumenord_LastFailure for the calling thread's own last call, may be
+ * called while another call runs.
  */
 #ifndef LUMENORD_PINPAD_H
 #define LUMENORD_PINPAD_H
@@ -58,7 +59,7 @@
 /* A required pointer is null, a required text is empty, or an input does not fit. */
 #define PINPAD_ERR_ARGUMENT (-3)
 /* No sound reply frame from the pad: a silent or absent pad, a line that has hung up, or a reply
- * that is not sound (see above). */
+ * that is not sound (see above); Lumenord_LastFailure tells which. */
 #define PINPAD_ERR_NO_REPLY (-4)
 /* The request was not written: the serial port is not open. */
 #define PINPAD_ERR_NOT_WRITTEN 2
@@ -67,6 +68,36 @@
 /* The pad's own status for a low battery (0xE0). PinPad_GetCustInfo returns it with valid data;
  * the other functions hand it on like any other status of the pad. */
 #define PINPAD_LOW_BATTERY 224
+
+/* ---- Why a call failed: what Lumenord_LastFailure returns ---- */
+
+/* The call succeeded, or it failed with the pad's own status (the result code says why). */
+#define LUMENORD_FAILURE_NONE 0
+/* Nothing arrived before the time-out: the pad is silent, switched off, or on another line. */
+#define LUMENORD_FAILURE_NO_REPLY 1
+/* A reply began but stopped part-way: its time-out passed before its last byte. */
+#define LUMENORD_FAILURE_CUT_REPLY 2
+/* The line hung up: the device is gone (a USB adapter unplugged, say). */
+#define LUMENORD_FAILURE_LINE_HUNG_UP 3
+/* The reply's check characters do not match its bytes (see VERIFYCHECK above). */
+#define LUMENORD_FAILURE_BAD_CHECK 4
+/* What arrived is no reply frame: a wrong length field, no ETX where it belongs, a status byte
+ * 0, a card reply without its status character, or line noise without an STX. */
+#define LUMENORD_FAILURE_MALFORMED_REPLY 5
+/* The reply is longer than the 4096-byte receive buffer, or than the output it would fill. */
+#define LUMENORD_FAILURE_REPLY_TOO_LONG 6
+/* The host cancelled the wait (Lumenord_CancelWait). */
+#define LUMENORD_FAILURE_CANCELLED 7
+/* An argument was refused (PINPAD_ERR_ARGUMENT); nothing was sent. */
+#define LUMENORD_FAILURE_ARGUMENT 8
+/* The port is not open: never enabled, disabled since, or its opening failed
+ * (PINPAD_ERR_PORT, PINPAD_ERR_NOT_WRITTEN from a command). */
+#define LUMENORD_FAILURE_PORT_NOT_OPEN 9
+/* PinPad_EnablePort could not open or configure the device: it is missing, claimed by another
+ * program, not permitted, not a serial line, or its ./sysconfig.ini mapping could not be used. */
+#define LUMENORD_FAILURE_OPEN_FAILED 10
+/* The request could not be written whole: the line refused it, or took nothing for a second. */
+#define LUMENORD_FAILURE_WRITE_FAILED 11
 
 /* ---- Buffer sizes and input limits ---- */
 
@@ -288,7 +319,9 @@ typedef void(PINPAD_CALL* Lumenord_FrameMonitor)(void* context, const Lumenord_F
  *               status -1 and the bytes that arrived, possibly none, so every request is followed
  *               by one received report. A request that could not be written is not reported.
  *               Single bytes read by PinPad_ReadOneByte are no frames and are not reported.
- *               The monitor must not call back into the library, except Lumenord_CancelWait.
+ *               The monitor must not call back into the library, except Lumenord_CancelWait
+ *               and Lumenord_LastFailure, which during a received report with status -1
+ *               already names why the reply is not sound.
  * [in] context  passed to the monitor unchanged.
  * Monitor and context are replaced together; install one while no other call runs. With none
  * installed, an exchange costs nothing more. */
@@ -306,6 +339,20 @@ PINPAD_API void PINPAD_CALL Lumenord_SetFrameMonitor(Lumenord_FrameMonitor monit
  * an input mode with control code "032" after an interrupt. Opening and closing the port and
  * PinPad_TriUntriDes do not wait and are not affected. */
 PINPAD_API void PINPAD_CALL Lumenord_CancelWait(int cancel);
+
+/* Tells why the calling thread's last PinPad_ call failed, where its result code leaves it open
+ * (PINPAD_ERR_NO_REPLY stands for all of a silent pad, a line that hung up and a reply that is
+ * not sound).
+ * Returns one of the LUMENORD_FAILURE_ codes: LUMENORD_FAILURE_NONE after a call that returned
+ * PINPAD_OK or the pad's own status, and before the thread's first call. Every PinPad_ call
+ * sets it anew; the library's other functions leave it as it is. Where one fault leads to
+ * another, the first is named: a request that could not be written gives
+ * LUMENORD_FAILURE_WRITE_FAILED, not the missing reply that follows.
+ * Each thread has its own, so a host that calls from several threads reads the one of its own
+ * call, right after it. During a call it may be read from the frame monitor (see
+ * Lumenord_SetFrameMonitor). It reads thread-local storage: do not call it from a signal
+ * handler. */
+PINPAD_API int PINPAD_CALL Lumenord_LastFailure(void);
 
 #ifdef __cplusplus
 }

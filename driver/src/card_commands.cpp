@@ -33,10 +33,13 @@ int CardCommand(const CardReplyLayout& layout, const char* request, char* output
     const char* data = reply + kReplyData;
     const auto dataLength = static_cast<std::size_t>(exchange.dataLength);
     if (dataLength <= layout.doneFlag || data[layout.doneFlag] != '0') {
-        // A status character that the reply does not carry must not read as success.
-        if (dataLength <= kCardStatus) return PINPAD_ERR_NO_REPLY;
-        auto status = static_cast<unsigned char>(data[kCardStatus]);
-        return status == 0 ? PINPAD_ERR_NO_REPLY : status;
+        // A status character that the reply does not carry (or a zero one) must not read as
+        // success.
+        const auto status =
+            dataLength > kCardStatus ? static_cast<unsigned char>(data[kCardStatus]) : 0;
+        if (status != 0) return status;
+        NoteFailure(LUMENORD_FAILURE_MALFORMED_REPLY);
+        return PINPAD_ERR_NO_REPLY;
     }
     // The flag is inside the data (checked above), so the answer's length cannot wrap.
     const std::size_t answerFrom = layout.doneFlag + 1;

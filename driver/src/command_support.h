@@ -57,11 +57,12 @@ constexpr std::size_t ReplyDataCapacity(std::size_t replySize) {
 // Whether the reply buffer of `replySize` bytes holds every data byte of the reply. An export
 // that hands on the reply's data as long as they come refuses a reply that it would have to cut
 // (PINPAD_ERR_NO_REPLY: a cut answer must never pass for the whole one); the frame trace then says
-// why, right after the received frame.
+// why, right after the received frame, and the reason is noted.
 inline bool ReplyDataWhole(const ExchangeResult& exchange, std::size_t replySize) {
     const std::size_t capacity = ReplyDataCapacity(replySize);
     const auto dataLength = static_cast<std::size_t>(exchange.dataLength);
     if (dataLength <= capacity) return true;
+    NoteFailure(LUMENORD_FAILURE_REPLY_TOO_LONG);
     char note[96];
     std::snprintf(note, sizeof note, "Reply refused: %zu data bytes, more than the %zu it can take",
                   dataLength, capacity);

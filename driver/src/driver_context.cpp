@@ -18,6 +18,9 @@ static_assert(std::atomic<int>::is_always_lock_free);
 // Built when the library is loaded (reading the trace setting), destroyed at unload.
 DriverContext g_context;
 
+// Why the thread's last export call failed: a LUMENORD_FAILURE_ code.
+thread_local int t_failure = LUMENORD_FAILURE_NONE;
+
 }  // namespace
 
 int PortEnabled = 0;
@@ -45,6 +48,27 @@ FrameMonitorHook InstalledFrameMonitor() {
 }
 
 bool WaitsCancelled() { return g_waitsCancelled.load(std::memory_order_acquire) != 0; }
+
+void NoteFailure(int reason) {
+    if (t_failure == LUMENORD_FAILURE_NONE) t_failure = reason;
+}
+
+int LastFailure() { return t_failure; }
+
+void ClearFailure() { t_failure = LUMENORD_FAILURE_NONE; }
+
+int SettleFailure(int result) {
+    if (result == PINPAD_OK) {
+        t_failure = LUMENORD_FAILURE_NONE;
+    } else if (result == PINPAD_ERR_ARGUMENT) {
+        t_failure = LUMENORD_FAILURE_ARGUMENT;
+    } else if (result == PINPAD_ERR_PORT) {
+        // Opening that failed and a key wait that ended have noted their own causes; every
+        // other PINPAD_ERR_PORT is a command on a port that is not open.
+        NoteFailure(LUMENORD_FAILURE_PORT_NOT_OPEN);
+    }
+    return result;
+}
 
 namespace {
 
@@ -76,6 +100,8 @@ extern "C" PINPAD_API void PINPAD_CALL Lumenord_SetFrameMonitor(Lumenord_FrameMo
     lumenord::g_frameMonitorContext.store(context, std::memory_order_relaxed);
     lumenord::g_frameMonitor.store(monitor, std::memory_order_release);
 }
+
+extern "C" PINPAD_API int PINPAD_CALL Lumenord_LastFailure(void) { return lumenord::LastFailure(); }
 
 extern "C" PINPAD_API void PINPAD_CALL Lumenord_CancelWait(int cancel) {
     if (cancel != 0) {

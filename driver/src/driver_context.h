@@ -43,15 +43,31 @@ FrameMonitorHook InstalledFrameMonitor();
 // cancel. Every wait looks at it on each pass, and a command does not send while it holds.
 bool WaitsCancelled();
 
-// Runs an export's body so that no exception crosses the C interface.
+// Notes why the calling thread's current export call fails (a LUMENORD_FAILURE_ code), where
+// the cause is known. The first cause noted in a call stays: what follows from it (the reply
+// missing after a write that failed) says less.
+void NoteFailure(int reason);
+// What Lumenord_LastFailure returns.
+int LastFailure();
+// Starts an export call with no cause noted.
+void ClearFailure();
+// Ends an export call: success clears the cause, and the results that name their cause by
+// themselves get it (PINPAD_ERR_ARGUMENT; PINPAD_ERR_PORT when nothing more was noted).
+// Returns `result`.
+int SettleFailure(int result);
+
+// Runs an export's body so that no exception crosses the C interface, and keeps the reason for
+// its result for Lumenord_LastFailure.
 template <typename Body>
 int Guarded(Body body) noexcept {
     os::CallScope scope;
+    ClearFailure();
+    int result = PINPAD_ERR_ARGUMENT;
     try {
-        return body();
+        result = body();
     } catch (...) {
-        return PINPAD_ERR_ARGUMENT;
     }
+    return SettleFailure(result);
 }
 
 }  // namespace lumenord

@@ -61,47 +61,57 @@ struct ReplyFrame {
     unsigned char status = 0;
 };
 
-// Why the bytes from `stx` on are no sound reply frame, or null when they are one (`frame`
+// Why received bytes are no sound reply frame: the frame trace's words and the reason for
+// Lumenord_LastFailure. A null `why` is a sound frame.
+struct Fault {
+    const char* why = nullptr;
+    int reason = LUMENORD_FAILURE_NONE;
+};
+
+// Why the bytes from `stx` on are no sound reply frame, or no fault when they are one (`frame`
 // then describes it). `why` holds the text when it has to be composed.
-const char* JudgeFrameAt(const char* bytes, int count, int stx, bool verifyCheck, ReplyFrame* frame,
-                         char (&why)[96]) {
-    if (count - stx < kReplyHead) return "cut short before its status byte";
+Fault JudgeFrameAt(const char* bytes, int count, int stx, bool verifyCheck, ReplyFrame* frame,
+                   char (&why)[96]) {
+    constexpr int kCut = LUMENORD_FAILURE_CUT_REPLY;
+    constexpr int kMalformed = LUMENORD_FAILURE_MALFORMED_REPLY;
+    if (count - stx < kReplyHead) return {"cut short before its status byte", kCut};
     int field = LengthFieldValue(bytes + stx + 1);
-    if (field < 0) return "its length field is not three digits";
+    if (field < 0) return {"its length field is not three digits", kMalformed};
     int etx = field > 0 ? stx + 4 + field : FindByte(bytes, stx + kReplyHead, count, kEtx);
-    if (etx < 0 || etx >= count) return "cut short before its ETX";
-    if (bytes[etx] != kEtx) return "no ETX where its length field puts it";
-    if (count - etx - 1 < kCheckLength) return "cut short before its check characters";
+    if (etx < 0 || etx >= count) return {"cut short before its ETX", kCut};
+    if (bytes[etx] != kEtx) return {"no ETX where its length field puts it", kMalformed};
+    if (count - etx - 1 < kCheckLength) return {"cut short before its check characters", kCut};
     const char* check = bytes + etx + 1;
     int high = HexValue(check[0]), low = HexValue(check[1]);
     unsigned char computed = CheckOf(bytes, stx + 1, etx);
     if (verifyCheck && (high < 0 || low < 0 || (high << 4 | low) != computed)) {
         std::snprintf(why, sizeof why, "check characters %.2s, the bytes give %02X", check,
                       computed);
-        return why;
+        return {why, LUMENORD_FAILURE_BAD_CHECK};
     }
     frame->stx = stx;
     frame->dataLength = etx - stx - kReplyHead;
     frame->status = static_cast<unsigned char>(bytes[stx + 4]);
-    return nullptr;
+    return {};
 }
 
 // Finds the sound reply frame among what the channel received: the first STX that starts one
 // (an STX in the line noise before it does not). Otherwise returns why the first STX does not,
-// or "no STX" when there is none.
-const char* FindReplyFrame(const SerialChannel& channel, ReplyFrame* frame, char (&why)[96]) {
+// or "no STX" when there is none: nothing came at all, or only noise.
+Fault FindReplyFrame(const SerialChannel& channel, ReplyFrame* frame, char (&why)[96]) {
     const char* received = channel.ReceiveBuffer();
     int count = channel.ReceivedCount();
-    const char* firstFault = nullptr;
+    Fault firstFault;
     char laterWhy[96];
     for (int stx = FindByte(received, 0, count, kStx); stx >= 0;
          stx = FindByte(received, stx + 1, count, kStx)) {
-        const char* fault = JudgeFrameAt(received, count, stx, channel.VerifyChecks(), frame,
-                                         firstFault == nullptr ? why : laterWhy);
-        if (fault == nullptr) return nullptr;
-        if (firstFault == nullptr) firstFault = fault;
+        Fault fault = JudgeFrameAt(received, count, stx, channel.VerifyChecks(), frame,
+                                   firstFault.why == nullptr ? why : laterWhy);
+        if (fault.why == nullptr) return fault;
+        if (firstFault.why == nullptr) firstFault = fault;
     }
-    return firstFault != nullptr ? firstFault : "no STX";
+    if (firstFault.why != nullptr) return firstFault;
+    return {"no STX", count == 0 ? LUMENORD_FAILURE_NO_REPLY : LUMENORD_FAILURE_MALFORMED_REPLY};
 }
 
 long long WallClockMicroseconds() {
@@ -160,13 +170,17 @@ ExchangeResult Exchange(SerialChannel& channel, char command, const char* payloa
     // that no one would close.
     if (WaitsCancelled()) {
         FrameTraceNote("Wait cancelled by the host: request not sent", channel.TraceEnabled());
+        NoteFailure(LUMENORD_FAILURE_CANCELLED);
         return Failure(PINPAD_ERR_NO_REPLY);
     }
     char frame[kFrameWorkArea];
     int frameLength = BuildFrame(command, payload, length, frame);
     // A reply that came after its own request gave up must not answer this one.
     channel.DiscardPending();
-    if (channel.WriteFrame(frame, frameLength) == 0) return Failure(PINPAD_ERR_NOT_WRITTEN);
+    if (channel.WriteFrame(frame, frameLength) == 0) {
+        NoteFailure(LUMENORD_FAILURE_PORT_NOT_OPEN);
+        return Failure(PINPAD_ERR_NOT_WRITTEN);
+    }
     FrameMonitorHook monitor = InstalledFrameMonitor();
     std::chrono::steady_clock::time_point sentAt{};
     if (monitor.monitor != nullptr)
@@ -175,15 +189,19 @@ ExchangeResult Exchange(SerialChannel& channel, char command, const char* payloa
     // A time-out does not end the exchange: whatever arrived is looked at.
     ReplyFrame found;
     char why[96];
-    const char* fault = FindReplyFrame(channel, &found, why);
+    Fault fault = FindReplyFrame(channel, &found, why);
+    if (fault.why != nullptr && read == SerialChannel::kBufferSize)
+        fault = {"longer than the receive buffer", LUMENORD_FAILURE_REPLY_TOO_LONG};
+    // Noted before the monitor hears of the reply, so that it can ask why. A hang-up or a
+    // cancel that ended the read was noted first and stays.
+    if (fault.why != nullptr) NoteFailure(fault.reason);
     if (monitor.monitor != nullptr)
-        ReportReply(monitor, channel, fault == nullptr ? &found : nullptr, sentAt);
-    if (fault != nullptr) {
+        ReportReply(monitor, channel, fault.why == nullptr ? &found : nullptr, sentAt);
+    if (fault.why != nullptr) {
         // A read that ended on a whole frame has traced it; say why it counts for nothing.
         if (read != SerialChannel::kEndTimeout) {
-            if (read == SerialChannel::kBufferSize) fault = "longer than the receive buffer";
             char note[128];
-            std::snprintf(note, sizeof note, "Reply refused: %s", fault);
+            std::snprintf(note, sizeof note, "Reply refused: %s", fault.why);
             FrameTraceNote(note, channel.TraceEnabled());
         }
         return Failure(PINPAD_ERR_NO_REPLY);
@@ -246,7 +264,9 @@ ExchangeResult SendCommandTimed(SerialChannel& channel, char command, const char
 int ParseStatus(const ExchangeResult& exchange, char successByte) {
     if (exchange.failure != PINPAD_OK) return exchange.failure;
     if (exchange.status == static_cast<unsigned char>(successByte)) return PINPAD_OK;
-    return exchange.status == 0 ? PINPAD_ERR_NO_REPLY : exchange.status;
+    if (exchange.status != 0) return exchange.status;
+    NoteFailure(LUMENORD_FAILURE_MALFORMED_REPLY);
+    return PINPAD_ERR_NO_REPLY;
 }
 
 }  // namespace lumenord

@@ -32,7 +32,8 @@ int ReplyFrameEnd(const char* bytes, int count);
 struct ExchangeResult {
     // PINPAD_OK when a sound reply came back; otherwise the result code of the failure:
     // PINPAD_ERR_ARGUMENT (also a payload over kMaxPayload), PINPAD_ERR_NO_REPLY,
-    // PINPAD_ERR_NOT_WRITTEN or PINPAD_ERR_EMPTY_READ.
+    // PINPAD_ERR_NOT_WRITTEN or PINPAD_ERR_EMPTY_READ. Its reason is noted (NoteFailure) before
+    // the frame monitor hears of the reply.
     int failure = PINPAD_OK;
     unsigned char status = 0;  // the reply's status byte
     int dataLength = 0;        // its data bytes, also those that the destination could not hold
@@ -52,7 +53,7 @@ ExchangeResult SendCommandTimed(SerialChannel& channel, char command, const char
 
 // The status rule: PINPAD_OK when the reply's status byte is `successByte`; otherwise the result
 // for the caller: the exchange's failure code, or the status byte as 1 to 255. A status byte 0,
-// which would read as success, is no sound reply (PINPAD_ERR_NO_REPLY).
+// which would read as success, is no sound reply (PINPAD_ERR_NO_REPLY, a malformed reply).
 int ParseStatus(const ExchangeResult& exchange, char successByte);
 
 }  // namespace lumenord

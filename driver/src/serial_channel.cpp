@@ -114,11 +114,14 @@ int SerialChannel::WriteFrame(const char* frame, int length) {
     if (!m_open || !m_port || length <= 0) return 0;
     // The trace keeps at most a buffer's worth of a frame.
     FrameTrace(TraceDirection::kSend, frame, std::min(length, kBufferSize), TraceEnabled());
-    WriteAll(reinterpret_cast<const std::uint8_t*>(frame), length);
+    // The read that follows notes a hang-up or a cancel itself; any other loss is the write's.
+    if (!WriteAll(reinterpret_cast<const std::uint8_t*>(frame), length) && !m_port->HungUp() &&
+        !WaitsCancelled())
+        NoteFailure(LUMENORD_FAILURE_WRITE_FAILED);
     return length;
 }
 
-void SerialChannel::WriteAll(const std::uint8_t* bytes, int length) {
+bool SerialChannel::WriteAll(const std::uint8_t* bytes, int length) {
     // The frame goes out in as few calls as the output queue allows: the line carries the same
     // bytes, and the pad is not woken once per byte.
     std::uint64_t stalledSince = platform::MonotonicMs();
@@ -131,15 +134,16 @@ void SerialChannel::WriteAll(const std::uint8_t* bytes, int length) {
             stalledSince = platform::MonotonicMs();
             continue;
         }
-        if (result == WriteResult::kFailed) return;
+        if (result == WriteResult::kFailed) return false;
         // A line that takes nothing for a whole wait loses the rest of the frame; the missing
         // reply tells the caller. So does a cancel.
         PumpMessages();
-        if (WaitsCancelled() || LimitPassed(stalledSince, kWriteWaitMs)) return;
+        if (WaitsCancelled() || LimitPassed(stalledSince, kWriteWaitMs)) return false;
         if (m_port->WaitForOutput(PassWait(stalledSince, kWriteWaitMs, kPassWaitMs)) ==
             WaitResult::kHangUp)
-            return;
+            return false;
     }
+    return true;
 }
 
 void SerialChannel::TakeKept(int count) {
@@ -156,14 +160,20 @@ std::uint16_t SerialChannel::EndTimeout(const char* note) {
     return kEndTimeout;
 }
 
+void SerialChannel::NoteCancel() {
+    FrameTraceNote(kCancelNote, TraceEnabled());
+    NoteFailure(LUMENORD_FAILURE_CANCELLED);
+}
+
 std::uint16_t SerialChannel::Cancelled() {
     Purge();
-    FrameTraceNote(kCancelNote, TraceEnabled());
+    NoteCancel();
     TimeoutLog("sReadByEndChar:Cancelled", 0);
     return kEndTimeout;
 }
 
 std::uint16_t SerialChannel::LineGone() {
+    NoteFailure(LUMENORD_FAILURE_LINE_HUNG_UP);
     ClearReceiveBuffer();
     // No time-out ran: the note says what happened.
     TimeoutLog("sReadByEndChar:LineGone", 0);
@@ -264,11 +274,13 @@ std::uint16_t SerialChannel::PollReadCount(std::uint16_t count, std::int16_t tim
         }
         PumpMessages();
         if (WaitsCancelled()) {
-            FrameTraceNote(kCancelNote, TraceEnabled());
+            NoteCancel();
             return kCountTimeout;
         }
         if (LimitPassed(start, limitMs) || !m_port) {
             Purge();
+            NoteFailure(m_port && m_port->HungUp() ? LUMENORD_FAILURE_LINE_HUNG_UP
+                                                   : LUMENORD_FAILURE_NO_REPLY);
             return kCountTimeout;
         }
         int wait = PassWait(start, limitMs, kCountPollMs);

@@ -36,7 +36,9 @@ public:
     // Drops whatever the line has queued both ways, and the bytes kept from earlier reads, so
     // that what arrives next answers the request about to be written.
     void DiscardPending();
-    // Writes the frame; returns its length, or 0 when closed or the length is not positive.
+    // Writes the frame; returns its length, or 0 when closed or the length is not positive. A
+    // frame that did not go out whole notes why (LUMENORD_FAILURE_WRITE_FAILED), unless the
+    // line hung up or the host cancelled, which the read that follows notes.
     int WriteFrame(const char* frame, int length);
     // Reads until `replyEnd` finds a complete reply, or until `timeoutSeconds` have passed since
     // the call (0 or less: at once). Returns the reply's length; bytes that came behind it are
@@ -45,12 +47,14 @@ public:
     // received. A reply that outgrows the receive buffer is read on to its end byte and two
     // more, and returned cut. Bytes kept from earlier reads are not looked at: the caller
     // discards them before it writes the request. A cancel by the host ends it as a time-out
-    // at once, with a note in the frame trace.
+    // at once, with a note in the frame trace. A hang-up and a cancel note their reason
+    // (NoteFailure); what a time-out left in the buffer is for the caller to judge.
     std::uint16_t ReadByEndChar(char endByte, int timeoutSeconds, ReplyEnd replyEnd);
     // Waits until `count` bytes (at least one) have come, bytes kept by ReadByEndChar first, and
     // puts them in the receive buffer; kCountTimeout when the time-out passes first. A line that
     // has hung up waits out the time-out all the same, so that a polling caller cannot spin; a
-    // cancel by the host ends it at once.
+    // cancel by the host ends it at once. Without the bytes it notes why: no reply, the line
+    // hung up, or cancelled.
     std::uint16_t PollReadCount(std::uint16_t count, std::int16_t timeoutSeconds);
     // Discards output not yet sent.
     void Purge();
@@ -64,10 +68,12 @@ public:
 
 private:
     // Writes the frame, waiting (and pumping) at most a second at a time for room in the output
-    // queue.
-    void WriteAll(const std::uint8_t* bytes, int length);
+    // queue; false when it did not go out whole.
+    bool WriteAll(const std::uint8_t* bytes, int length);
     // Ends an end-byte read that ran out of time: purge, note, time-out code.
     std::uint16_t EndTimeout(const char* note);
+    // A wait that the host cancelled: the frame trace's note and the reason.
+    void NoteCancel();
     // Ends an end-byte read that the host cancelled: purge, notes, time-out code.
     std::uint16_t Cancelled();
     // Ends an end-byte read whose line has gone: what arrived is no reply.

@@ -33,7 +33,11 @@ int EnablePort(const char* portName, int baudRate, const char* parity, const cha
                           static_cast<std::uint8_t>(*stopBits));
     int opened = channel.Open();
     PortEnabled = 1;
-    return opened == 1 ? PINPAD_OK : PINPAD_ERR_PORT;
+    if (opened != 1) {
+        NoteFailure(LUMENORD_FAILURE_OPEN_FAILED);
+        return PINPAD_ERR_PORT;
+    }
+    return PINPAD_OK;
 }
 
 int GetCustInfo(char* output) {
@@ -86,8 +90,10 @@ PINPAD_API int PINPAD_CALL PinPad_DisablePort(void) {
 }
 
 PINPAD_API int PINPAD_CALL PinPad_SetCustInfo(const char* info, unsigned int length) {
-    if (info == nullptr) return PINPAD_ERR_ARGUMENT;
-    return Guarded([&] { return lumenord::RunSettingCommand('3', 'c', info, length); });
+    return Guarded([&] {
+        if (info == nullptr) return PINPAD_ERR_ARGUMENT;
+        return lumenord::RunSettingCommand('3', 'c', info, length);
+    });
 }
 
 PINPAD_API int PINPAD_CALL PinPad_GetCustInfo(char* output) {
@@ -95,13 +101,17 @@ PINPAD_API int PINPAD_CALL PinPad_GetCustInfo(char* output) {
 }
 
 PINPAD_API int PINPAD_CALL PinPad_SetKeyboardValue(const char* value, unsigned int length) {
-    if (value == nullptr || value[0] == '\0') return PINPAD_ERR_ARGUMENT;
-    return Guarded([&] { return lumenord::RunSettingCommand('4', 'd', value, length); });
+    return Guarded([&] {
+        if (value == nullptr || value[0] == '\0') return PINPAD_ERR_ARGUMENT;
+        return lumenord::RunSettingCommand('4', 'd', value, length);
+    });
 }
 
 PINPAD_API int PINPAD_CALL PinPad_SetControlCode(const char* code, unsigned int length) {
-    if (code == nullptr) return PINPAD_ERR_ARGUMENT;
-    return Guarded([&] { return lumenord::RunSettingCommand('5', 'e', code, length); });
+    return Guarded([&] {
+        if (code == nullptr) return PINPAD_ERR_ARGUMENT;
+        return lumenord::RunSettingCommand('5', 'e', code, length);
+    });
 }
 
 PINPAD_API int PINPAD_CALL PinPad_ReadOneByte(unsigned char* output) {

@@ -1,6 +1,7 @@
 #include "trace.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -12,13 +13,26 @@ namespace lumenord {
 namespace {
 
 constexpr const char* kTraceFile = "logbuf.txt";
+// Names another trace file instead of ./logbuf.txt, for a process of its own among several that
+// share a folder (one pad of a run of several pads): read once, when the library is loaded.
+constexpr const char* kTraceFileVariable = "LUMENORD_TRACE_FILE";
+constexpr std::size_t kMaxTraceFileName = 4096;
 constexpr int kBytesPerLine = 40;
 // A dated time-out log takes notes until it holds this many bytes, then one last note saying so,
 // then nothing more that day: a pad that keeps timing out must not fill the disk.
 constexpr long kTimeoutLogLimit = 1024 * 1024;
 
-// Whether logbuf.txt has been opened since the library was loaded.
+// Whether the trace has been opened since the library was loaded.
 bool g_traceOpenedOnce = false;
+
+std::string TraceFileFromEnvironment() {
+    const char* named = std::getenv(kTraceFileVariable);
+    if (named == nullptr || *named == '\0' || std::strlen(named) > kMaxTraceFileName)
+        return kTraceFile;
+    return named;
+}
+
+const std::string g_traceFile = TraceFileFromEnvironment();
 
 void WriteHeader(std::FILE* file, TraceDirection direction, const os::ClockReading& t) {
     const char* format = direction == TraceDirection::kSend
@@ -55,7 +69,7 @@ void WriteBytes(std::FILE* file, const char* bytes, int length, const padlogic::
 // Opens logbuf.txt for the next entry: afresh for the first one since the library was loaded.
 // Where it is no regular file, the entry is left out.
 std::FILE* OpenTrace() {
-    std::FILE* file = os::OpenLogFile(kTraceFile, !g_traceOpenedOnce);
+    std::FILE* file = os::OpenLogFile(g_traceFile.c_str(), !g_traceOpenedOnce);
     if (file != nullptr) g_traceOpenedOnce = true;
     return file;
 }
@@ -107,8 +121,10 @@ void TimeoutLog(const char* message, int length) {
         std::fprintf(file, "---%s---\n", stamp);
         std::fprintf(file, "Data=[%s]  Len=[%d]\n", message, length);
         if (std::ftell(file) >= kTimeoutLogLimit) {
-            std::fprintf(file, "---%s---\nThis log reached its limit of %ld bytes: no more "
-                               "notes are written to it today.\n", stamp, kTimeoutLogLimit);
+            std::fprintf(file,
+                         "---%s---\nThis log reached its limit of %ld bytes: no more "
+                         "notes are written to it today.\n",
+                         stamp, kTimeoutLogLimit);
         }
     }
     std::fclose(file);

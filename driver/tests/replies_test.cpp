@@ -52,41 +52,51 @@ TEST_F(Replies, AreJudgedByTheirBytesAndTheirStatus) {
     auto mac = [](char* o) { return PinPad_MakeMac("312ABCDEFGH", 11, o); };
     // One second, so that replies which never complete cost little.
     auto pinValue = [](char* o) { return PinPad_GetPinValue("", 0, 1, o); };
+    constexpr int kNone = LUMENORD_FAILURE_NONE;
+    constexpr int kCut = LUMENORD_FAILURE_CUT_REPLY;
+    constexpr int kCheck = LUMENORD_FAILURE_BAD_CHECK;
+    constexpr int kMalformed = LUMENORD_FAILURE_MALFORMED_REPLY;
     struct Case {
         const char* name;
         std::string reply;
         std::function<int(char*)> call;
         int result;
+        int reason;          // what Lumenord_LastFailure names
         std::string output;  // the bytes written from the front, or kUntouched
     };
     const Case cases[] = {
-        {"check that does not match", WithCheck(ReplyFrame('e', ""), "58"), control, -4,
+        {"check that does not match", WithCheck(ReplyFrame('e', ""), "58"), control, -4, kCheck,
          kUntouched},
-        {"check that is no hex", WithCheck(ReplyFrame('e', ""), "Z7"), control, -4, kUntouched},
-        {"check in lower case", WithCheck(ReplyFrame('c', "INFO"), "5b"), custInfo, 0, "INFO"},
+        {"check that is no hex", WithCheck(ReplyFrame('e', ""), "Z7"), control, -4, kCheck,
+         kUntouched},
+        {"check in lower case", WithCheck(ReplyFrame('c', "INFO"), "5b"), custInfo, 0, kNone,
+         "INFO"},
         {"PIN value without ETX and check", CutBy(ReplyFrame('g', "0612345F"), 3), pinValue, -4,
-         kUntouched},
+         kCut, kUntouched},
         {"PIN value one check character short", CutBy(ReplyFrame('g', "0612345F"), 1), pinValue, -4,
-         kUntouched},
+         kCut, kUntouched},
         {"length field with a letter", ReplyFrameWithLength("0x2", 'e', "5"), control, -4,
+         kMalformed, kUntouched},
+        {"length field with a sign", ReplyFrameWithLength("-01", 'e', ""), control, -4, kMalformed,
          kUntouched},
-        {"length field with a sign", ReplyFrameWithLength("-01", 'e', ""), control, -4, kUntouched},
+        // The bytes stop before the ETX that the length field announces.
         {"length field beyond the bytes", ReplyFrameWithLength("042", 'g', "77"), pinValue, -4,
-         kUntouched},
+         kCut, kUntouched},
         {"length field short of the bytes", ReplyFrameWithLength("002", 'e', "777"), control, -4,
+         kMalformed, kUntouched},
+        {"control code with one data byte", ReplyFrame('e', "5"), control, 0, kNone, kUntouched},
+        {"customer information of one byte", ReplyFrame('c', "A"), custInfo, 0, kNone, "A"},
+        {"customer information of two bytes", ReplyFrame('c', "AB"), custInfo, 0, kNone, "AB"},
+        {"E5 with two data bytes", ReplyFrame('\xE5', "01"), keyboard, 229, kNone, kUntouched},
+        {"000 with an error status", ReplyFrameWithLength("000", '\xE5', ""), control, 229, kNone,
          kUntouched},
-        {"control code with one data byte", ReplyFrame('e', "5"), control, 0, kUntouched},
-        {"customer information of one byte", ReplyFrame('c', "A"), custInfo, 0, "A"},
-        {"customer information of two bytes", ReplyFrame('c', "AB"), custInfo, 0, "AB"},
-        {"E5 with two data bytes", ReplyFrame('\xE5', "01"), keyboard, 229, kUntouched},
-        {"000 with an error status", ReplyFrameWithLength("000", '\xE5', ""), control, 229,
-         kUntouched},
-        {"000 customer information", ReplyFrameWithLength("000", 'c', "INFO"), custInfo, 0, "INFO"},
+        {"000 customer information", ReplyFrameWithLength("000", 'c', "INFO"), custInfo, 0, kNone,
+         "INFO"},
         {"000 customer information, low battery", ReplyFrameWithLength("000", '\xE0', "INFO"),
-         custInfo, 224, "INFO"},
-        {"000 MAC", ReplyFrameWithLength("000", 'h', kMac + "++"), mac, 0, kMac + '\0'},
-        {"status byte 0x00", ReplyFrame('\0', ""), control, -4, kUntouched},
-        {"status byte 0x01 with data", ReplyFrame('\x01', kMac), mac, 1, kUntouched},
+         custInfo, 224, kNone, "INFO"},
+        {"000 MAC", ReplyFrameWithLength("000", 'h', kMac + "++"), mac, 0, kNone, kMac + '\0'},
+        {"status byte 0x00", ReplyFrame('\0', ""), control, -4, kMalformed, kUntouched},
+        {"status byte 0x01 with data", ReplyFrame('\x01', kMac), mac, 1, kNone, kUntouched},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -95,6 +105,7 @@ TEST_F(Replies, AreJudgedByTheirBytesAndTheirStatus) {
         auto requests = Exchange({c.reply}, [&] { result = c.call(out.data()); });
         EXPECT_EQ(requests.size(), 1u);
         EXPECT_EQ(result, c.result);
+        EXPECT_EQ(Lumenord_LastFailure(), c.reason);
         if (c.output == kUntouched)
             EXPECT_TRUE(out.Untouched()) << out.Text();
         else

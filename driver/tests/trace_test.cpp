@@ -46,7 +46,8 @@ public:
         icAccess = Bind<decltype(&PinPad_IC_Access)>("PinPad_IC_Access");
         cancelWait = Bind<decltype(&Lumenord_CancelWait)>("Lumenord_CancelWait");
         downloadKey = Bind<decltype(&PinPad_DownloadKey)>("PinPad_DownloadKey");
-        downloadEncryptKey = Bind<decltype(&PinPad_DownloadEncryptKey)>("PinPad_DownloadEncryptKey");
+        downloadEncryptKey =
+            Bind<decltype(&PinPad_DownloadEncryptKey)>("PinPad_DownloadEncryptKey");
     }
     ~Library() {
         disablePort();
@@ -203,6 +204,21 @@ TEST_F(TraceTest, StaysOffUnlessDebugIsOne) {
         EXPECT_EQ(Write(library, "QUIET"), 0);  // frames still flow
         EXPECT_FALSE(std::filesystem::exists("logbuf.txt"));
     }
+}
+
+// A process of its own among several in one folder names its trace in the environment before the
+// library is loaded; the default name is left alone.
+TEST_F(TraceTest, TheEnvironmentNamesAnotherTraceFile) {
+    WriteSettings("DEBUG=1\n");
+    setenv("LUMENORD_TRACE_FILE", "logbuf-pad7.txt", 1);
+    {
+        Library library;
+        unsetenv("LUMENORD_TRACE_FILE");  // read at the load: a later change does nothing
+        ASSERT_EQ(library.Enable(), 0);
+        EXPECT_EQ(Write(library, "SEVEN"), 0);
+    }
+    EXPECT_FALSE(std::filesystem::exists("logbuf.txt"));
+    EXPECT_EQ(ReadFileText("logbuf-pad7.txt").find("Send To POS"), 0u);
 }
 
 // The dated time-out log's name for the current UTC date.

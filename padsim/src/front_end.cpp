@@ -14,6 +14,7 @@
 #include <cstring>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
+#include <string_view>
 
 #include "file_io.h"
 
@@ -39,6 +40,10 @@ const char kUsage[] =
     "                       stop bits 1|2 (default 8N1)\n"
     "  --stats FILE         at the end write the bytes each way, the pad's own time and the\n"
     "                       first and last byte's times to FILE (JSON; a regular file)\n"
+    "unit (version fields of the information area, each filled whole):\n"
+    "  --serial TEXT        serial number, 4 printable characters (default 0001)\n"
+    "  --firmware TEXT      firmware version, 3 printable characters (default 110)\n"
+    "  --date-code TEXT     date code, 4 printable characters (default 2612)\n"
     "faults:\n"
     "  --silent             answer nothing\n"
     "  --noise TEXT         send TEXT ahead of every reply\n"
@@ -47,9 +52,14 @@ const char kUsage[] =
     "  --oversize N         pad every reply's data to N bytes\n"
     "  --delay MS           hold every reply MS milliseconds\n"
     "  --force C=HH         answer command byte C with status HH (hex), e.g. --force 5=E5\n"
+    "  --wrong-data C       the success reply to command byte C (1-9 : ; @ A) carries altered\n"
+    "                       data in a sound frame: same length, correct check; repeatable\n"
     "  --low-battery        status 224 on the information read and on display\n"
     "  --disappear N[@R]    at request R (default the first) send N bytes of the reply and\n"
     "                       close the line\n";
+
+// The command bytes the pad answers.
+const char kCommandBytes[] = "123456789:;@A";
 
 int g_signalWrite = -1;
 
@@ -67,6 +77,15 @@ long Number(const std::string& text) {
     if (text.empty() || *end != '\0' || errno != 0 || v < 0 || v > INT_MAX)
         throw std::invalid_argument("not a number: " + text);
     return v;
+}
+
+// The value of a version field option, checked against the field's width in the information area.
+std::string VersionField(const std::string& option, const std::string& value, std::size_t width) {
+    const std::string problem = VersionFieldProblem(value, width);
+    if (!problem.empty())
+        throw std::invalid_argument(option + " wants " + std::to_string(width) +
+                                    " printable characters; the value " + problem);
+    return value;
 }
 
 // Non-canonical, no echo; signals stay on so that Ctrl-C ends the program.
@@ -333,6 +352,20 @@ std::optional<FrontEndOptions> ParseOptions(const std::vector<std::string>& args
                     throw std::invalid_argument("--force wants C=HH, e.g. 5=E5");
                 f.forcedStatus[v[0]] =
                     static_cast<std::uint8_t>(std::stoi(v.substr(2), nullptr, 16));
+            } else if (a == "--wrong-data") {
+                const std::string& v = value();
+                if (v.size() != 1 ||
+                    std::string_view(kCommandBytes).find(v[0]) == std::string_view::npos)
+                    throw std::invalid_argument(
+                        "--wrong-data wants one command byte the pad answers: 1-9 : ; @ A");
+                f.wrongData.insert(v[0]);
+            } else if (a == "--serial") {
+                o.pad.identity.serialNumber = VersionField(a, value(), UnitIdentity::kSerialWidth);
+            } else if (a == "--firmware") {
+                o.pad.identity.firmwareVersion =
+                    VersionField(a, value(), UnitIdentity::kFirmwareWidth);
+            } else if (a == "--date-code") {
+                o.pad.identity.dateCode = VersionField(a, value(), UnitIdentity::kDateCodeWidth);
             } else if (a == "--low-battery") {
                 f.lowBattery = true;
             } else if (a == "--disappear") {

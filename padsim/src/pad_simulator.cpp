@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <stdexcept>
 
 #include "pad_crypto.h"
 #include "pad_status.h"
@@ -48,6 +49,39 @@ std::size_t CompleteEtx(const std::string& s, std::size_t from) {
     return etx != std::string::npos && etx + 2 < s.size() ? etx : std::string::npos;
 }
 
+// Another character of the same kind, for the wrong-data fault: a hex digit becomes the next hex
+// digit (F wraps to 0), any other printable character the next printable one ('~' wraps to the
+// space). Other bytes stay, so no STX or ETX can appear and NUL padding stays padding.
+char Altered(char c) {
+    if ((c >= '0' && c <= '8') || (c >= 'A' && c <= 'E') || (c >= 'a' && c <= 'e'))
+        return static_cast<char>(c + 1);
+    if (c == '9') return 'A';
+    if (c == 'F' || c == 'f') return '0';
+    if (c >= 0x20 && c < 0x7E) return static_cast<char>(c + 1);
+    if (c == 0x7E) return ' ';
+    return c;
+}
+
+// Where the value of a success reply starts. The card replies begin with a header up to their
+// done flag ("S88" and the card status for '@', the flag alone for 'A'); a reply whose flag is a
+// card condition carries no value at all.
+std::size_t ValueStart(char command, std::string_view data) {
+    std::size_t flag = 0;
+    if (command == '@')
+        flag = 3;
+    else if (command != 'A')
+        return 0;
+    if (data.size() <= flag || data[flag] != status::kCardDone) return data.size();
+    return flag + 1;
+}
+
+// Writes `value` into the field of `width` bytes at `offset`, never more than the field holds;
+// the field's bytes after a shorter value stay as they are (NUL).
+void PutField(std::string& area, std::size_t offset, std::size_t width, std::string_view value) {
+    const std::string_view fitting = value.substr(0, width);
+    area.replace(offset, fitting.size(), fitting);
+}
+
 bool KeyCodeKnown(int code) {
     static const int codes[] = {0x08, 0x0D, 0x1B, 0x2A, 0x2E};
     if (std::find(std::begin(codes), std::end(codes), code) != std::end(codes)) return true;
@@ -55,6 +89,19 @@ bool KeyCodeKnown(int code) {
 }
 
 }  // namespace
+
+std::string VersionFieldProblem(std::string_view value, std::size_t width) {
+    for (unsigned char c : value) {
+        if (c < 0x20 || c > 0x7E) {
+            char text[48];
+            std::snprintf(text, sizeof text, "holds byte 0x%02X, which is not printable", c);
+            return text;
+        }
+    }
+    // A pad fills its version fields whole, and a host reads them whole.
+    if (value.size() != width) return "has " + std::to_string(value.size()) + " characters";
+    return {};
+}
 
 const char* ModeName(Mode mode) {
     switch (mode) {
@@ -176,14 +223,17 @@ PadSimulator::Reply PadSimulator::Dispatch(char command, std::string_view payloa
     }
 }
 
-// A reply frame with the reply faults applied: low battery, oversized data, wrong check, noise
-// ahead of it, cut short.
+// A reply frame with the reply faults applied: low battery, wrong data, oversized data, wrong
+// check, noise ahead of it, cut short.
 std::string PadSimulator::Frame(char command, const Reply& reply) const {
     std::uint8_t code = reply.status;
     const bool success = code == status::kOk;
     if (success) code = static_cast<std::uint8_t>(command + 0x30);
     if (m_faults.lowBattery && success && reply.reportsBattery) code = status::kLowBattery;
     std::string data = reply.data;
+    if (success && m_faults.wrongData.count(command) != 0)
+        for (std::size_t i = ValueStart(command, data); i < data.size(); ++i)
+            data[i] = Altered(data[i]);
     if (m_faults.oversizeData > data.size()) data.append(m_faults.oversizeData - data.size(), '0');
     std::string body = LengthField(data.size());
     body += static_cast<char>(code);
@@ -281,13 +331,30 @@ std::string PadSimulator::customerArea() const {
     std::string area(kAreaSize, '\0');
     area.replace(0, kCustInfoSize, m_custInfo);
     area.replace(50, 48, m_keyboardValues);
-    area.replace(118, 8, kDescription);
-    area.replace(126, 6, kProductModel);
-    area.replace(132, 3, kHardwareVersion);
-    area.replace(135, 3, kFirmwareVersion);
-    area.replace(138, 4, kDateCode);
-    area.replace(142, 4, kSerialNumber);
+    PutField(area, 118, 8, kDescription);
+    PutField(area, 126, 6, kProductModel);
+    PutField(area, 132, 3, kHardwareVersion);
+    PutField(area, 135, UnitIdentity::kFirmwareWidth, m_identity.firmwareVersion);
+    PutField(area, 138, UnitIdentity::kDateCodeWidth, m_identity.dateCode);
+    PutField(area, 142, UnitIdentity::kSerialWidth, m_identity.serialNumber);
     return area;
+}
+
+void PadSimulator::SetIdentity(UnitIdentity identity) {
+    const struct {
+        const char* name;
+        const std::string& value;
+        std::size_t width;
+    } fields[] = {
+        {"firmware version", identity.firmwareVersion, UnitIdentity::kFirmwareWidth},
+        {"date code", identity.dateCode, UnitIdentity::kDateCodeWidth},
+        {"serial number", identity.serialNumber, UnitIdentity::kSerialWidth},
+    };
+    for (const auto& field : fields) {
+        const std::string problem = VersionFieldProblem(field.value, field.width);
+        if (!problem.empty()) throw std::invalid_argument(std::string(field.name) + " " + problem);
+    }
+    m_identity = std::move(identity);
 }
 
 PadSimulator::Reply PadSimulator::CustomerInfo(std::string_view payload) {

@@ -38,6 +38,7 @@ PtyPad::PtyPad(PadOptions options)
       m_in(m_options.line),
       m_out(m_options.line) {
     m_engine.faults() = m_options.faults;
+    m_engine.SetIdentity(m_options.identity);
     m_script = m_options.scriptedKeys;
     m_master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     char name[128];

@@ -2,6 +2,7 @@
 // with OpenSSL's classic DES calls or taken from published vectors.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -129,6 +130,43 @@ TEST_F(Engine, InformationAreaCarriesCustomerDataKeyValuesAndVersion) {
     EXPECT_EQ(Ask('3', std::string(51, 'x')).status, 0xE8);
     EXPECT_EQ(Ask('3', "a\x03z").status, 0xE9);
     EXPECT_EQ(Ask('4', "313233").status, 0xE8);
+}
+
+TEST_F(Engine, UnitIdentityFillsItsVersionFieldsAndRefusesWhatDoesNotFit) {
+    using namespace std::string_literals;
+    struct Case {
+        const char* name;
+        UnitIdentity identity;
+        bool accepted;
+        std::string fields;  // bytes 135-145: firmware, date code, serial number
+    };
+    const std::string defaults = "110"s + "2612" + "0001";
+    const std::string unit42 = "2A7"s + "2701" + "0042";
+    const Case cases[] = {
+        {"defaults", {}, true, defaults},
+        {"full width", {"9.1", "2701", "Z-17"}, true, "9.1"s + "2701" + "Z-17"},
+        {"another unit", {"2A7", "2701", "0042"}, true, unit42},
+        {"serial shorter than its field", {"110", "2612", "42"}, false, unit42},
+        {"serial longer than its field", {"110", "2612", "00042"}, false, unit42},
+        {"firmware longer than its field", {"1100", "2612", "0001"}, false, unit42},
+        {"empty date code", {"110", "", "0001"}, false, unit42},
+        {"control character", {"110", "2612", "01\x07"}, false, unit42},
+        {"byte above 0x7E", {"110", "26\xC3\xA9", "0001"}, false, unit42},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.accepted)
+            pad.SetIdentity(c.identity);
+        else
+            EXPECT_THROW(pad.SetIdentity(c.identity), std::invalid_argument);
+        // A refused identity leaves the unit as it was.
+        auto r = Ask('3', "");
+        ASSERT_EQ(r.data.size(), 146u);
+        EXPECT_EQ(r.data.substr(135), c.fields);
+        EXPECT_EQ(r.data.substr(118, 17), "PADSIM01SIM731R4K");
+    }
+    EXPECT_EQ(VersionFieldProblem("00042", 4), "has 5 characters");
+    EXPECT_EQ(VersionFieldProblem("01\x07", 4), "holds byte 0x07, which is not printable");
 }
 
 TEST_F(Engine, ControlCodesSetSettingsAndRefuseBadValues) {
@@ -659,6 +697,63 @@ TEST_F(Engine, ReplyFaultsChangeOnlyWhatTheyAreFor) {
     EXPECT_EQ(pad.Receive(request), "");
     EXPECT_EQ(pad.Receive(RequestFrame('5', "033")), "");
     EXPECT_EQ(pad.mode(), Mode::Idle);  // a silent pad does nothing
+}
+
+// A wrong-data reply is a sound frame (length, status and check right) whose value has each
+// character changed to another of its kind; card headers, card conditions and replies without
+// data stay as they are, and commands not named are answered right.
+TEST_F(Engine, WrongDataRepliesAreSoundFramesWithTheirValueChanged) {
+    LoadClear("00", kDouble);
+    ASSERT_EQ(LoadCipher("00", kDouble, "30", '5', kDouble).status, 'b');
+    ASSERT_EQ(LoadCipher("00", kDouble, "40", '6', kTmk).status, 'b');
+    ASSERT_EQ(Ask('3', "unit 7 \x01~").status, 'c');  // a control byte stays, '~' wraps
+    ASSERT_EQ(Ask('6', "30 000123456789012").status, 'f');
+    ASSERT_EQ(Press("1234\r"), "****\r");
+    ASSERT_EQ(Ask('@', "1881").status, 'p');
+    struct Case {
+        const char* name;
+        char command;
+        std::string payload;
+        std::size_t kept;  // leading data characters that stay
+        bool changes;
+    };
+    const Case cases[] = {
+        {"MAC", '8', "303Now is the time for all ", 0, true},
+        {"data encryption", '9', "402" + std::string("00112233445566778899AABBCCDDEEFF"), 0, true},
+        {"PIN value", '7', "", 0, true},
+        {"information area", '3', "", 0, true},
+        {"card status keeps its header", '@', "1882", 4, true},
+        {"card APDU keeps its done flag", 'A', "100A40000023F00", 1, true},
+        {"card condition", '@', "2881", 4, false},
+        {"no data", '5', "032", 0, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string request = RequestFrame(c.command, c.payload);
+        pad.faults() = Faults{};
+        const ParsedReply right = ParseReply(pad.Receive(request));
+        pad.faults().wrongData = {c.command};
+        const ParsedReply wrong = ParseReply(pad.Receive(request));
+        ASSERT_TRUE(right.wellFormed);
+        ASSERT_TRUE(wrong.wellFormed);  // correct check, length field matching the data
+        EXPECT_EQ(wrong.status, right.status);
+        EXPECT_EQ(wrong.lengthField, right.lengthField);
+        ASSERT_EQ(wrong.data.size(), right.data.size());
+        EXPECT_EQ(wrong.data != right.data, c.changes);
+        EXPECT_EQ(wrong.data.substr(0, c.kept), right.data.substr(0, c.kept));
+        for (std::size_t i = c.kept; i < right.data.size(); ++i) {
+            const auto was = static_cast<unsigned char>(right.data[i]);
+            const auto now = static_cast<unsigned char>(wrong.data[i]);
+            if (std::isxdigit(was))
+                EXPECT_TRUE(std::isxdigit(now) && now != was) << i;
+            else if (was >= 0x20 && was <= 0x7E)
+                EXPECT_TRUE(now >= 0x20 && now <= 0x7E && now != was) << i;
+            else
+                EXPECT_EQ(now, was) << i;
+        }
+    }
+    pad.faults().wrongData = {'9', '3'};
+    EXPECT_EQ(Ask('8', "303Now is the time for all ").data, "A1C72E74EA3FA9B6");
 }
 
 TEST_F(Engine, LowBatteryIsReportedOnInformationReadAndDisplayOnly) {

@@ -17,6 +17,7 @@
 #include "child_process.h"
 #include "pinpad.h"
 #include "read_pad_bytes.h"
+#include "reference_crypto.h"
 
 namespace {
 
@@ -151,6 +152,55 @@ TEST_F(FrontEnd, RefusesUnknownOptionsAndLinksOverOtherFiles) {
     EXPECT_NE(blocked.output().find("not a symbolic link"), std::string::npos);
 }
 
+// One unit among several: its version fields as given. Its MAC and cipher replies are wrong in
+// sound frames, so the driver takes them as successes with data of the right length and kind,
+// every character other than the right answer's; commands not named are answered right.
+TEST_F(FrontEnd, UnitOptionsShowInTheInformationAreaAndWrongDataPassesTheFrameChecks) {
+    Program program({"--link", link, "--no-input", "--serial", "0042", "--firmware", "2A7",
+                     "--date-code", "2701", "--wrong-data", "8", "--wrong-data", "9"},
+                    "null");
+    ASSERT_TRUE(program.WaitForOutput("COM1=")) << program.output();
+    OpenThrough(program);
+    char area[256] = {};
+    ASSERT_EQ(PinPad_GetCustInfo(area), 0);
+    EXPECT_EQ(std::string(area + 126, 20), std::string("SIM731R4K2A727010042", 20));
+    const std::string key = "0123456789ABCDEFFEDCBA9876543210";
+    char code[PINPAD_VERIFY_CODE_SIZE] = {};
+    ASSERT_EQ(PinPad_DownloadKey(("0002" + key).c_str(), 36, code, 0), 0);
+    EXPECT_EQ(std::string(code), padsim::test::RefVerifyCode(key));
+    const std::string message = "Now is the time for all ";
+    const std::string data = "00112233445566778899AABBCCDDEEFF";
+    const struct {
+        const char* name;
+        std::string request;
+        std::function<int(const std::string&, char*)> call;
+        std::string right;
+    } cases[] = {
+        {"MAC", "003" + message,
+         [](const std::string& in, char* out) {
+             return PinPad_MakeMac(in.c_str(), static_cast<unsigned>(in.size()), out);
+         },
+         padsim::test::RefRetailMac(key, padsim::test::Hex(message))},
+        {"data encryption", "001" + data,
+         [](const std::string& in, char* out) {
+             return PinPad_EncryptData(in.c_str(), static_cast<unsigned>(in.size()), out);
+         },
+         padsim::test::RefEncrypt(key, data)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        char out[PINPAD_DATA_REPLY_SIZE] = {};
+        ASSERT_EQ(c.call(c.request, out), 0);
+        const std::string got(out);
+        ASSERT_EQ(got.size(), c.right.size());
+        EXPECT_EQ(got.find_first_not_of("0123456789ABCDEF"), std::string::npos) << got;
+        for (std::size_t i = 0; i < got.size(); ++i) EXPECT_NE(got[i], c.right[i]) << i;
+    }
+    PinPad_DisablePort();
+    program.Signal(SIGTERM);
+    EXPECT_EQ(program.WaitForExit(), 0) << program.output();
+}
+
 }  // namespace
 
 namespace {
@@ -239,7 +289,7 @@ TEST_F(FrontEnd, OwnTimeIsTheWaitForScriptedKeysWhileTheLineIsIdle) {
                 got["key_wait_ms"].get<double>() + got["processing_ms"].get<double>(), 0.001);
 }
 
-TEST_F(FrontEnd, RefusesBadLineOptions) {
+TEST_F(FrontEnd, RefusesBadOptionValues) {
     std::filesystem::create_directory("a-folder");
     const struct {
         std::vector<std::string> args;
@@ -256,6 +306,15 @@ TEST_F(FrontEnd, RefusesBadLineOptions) {
         {{"--frame", "8N1"}, 2, "--frame needs --line-rate"},
         {{"--stats"}, 2, "needs a value"},
         {{"--stats", "a-folder"}, 1, "not a regular file"},
+        {{"--serial", "00042"}, 2, "--serial wants 4 printable characters"},
+        {{"--serial", "42"}, 2, "the value has 2 characters"},
+        {{"--serial", ""}, 2, "the value has 0 characters"},
+        {{"--serial", "01\x07"}, 2, "byte 0x07, which is not printable"},
+        {{"--firmware", "1100"}, 2, "--firmware wants 3 printable characters"},
+        {{"--date-code", "26\xC3\xA9"}, 2, "byte 0xC3, which is not printable"},
+        {{"--date-code"}, 2, "needs a value"},
+        {{"--wrong-data", "Z"}, 2, "--wrong-data wants one command byte"},
+        {{"--wrong-data", "89"}, 2, "--wrong-data wants one command byte"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> args{"--link", link, "--no-input"};

@@ -24,6 +24,8 @@ void FrameFeed::Receive(const Lumenord_Frame& frame) {
     }
     record.status = frame.status;
     record.roundTripMicroseconds = frame.roundTripMicroseconds;
+    if (record.direction == Direction::kReceived && record.status < 0 && m_lastFailure != nullptr)
+        record.failure = m_lastFailure();
     bool first = false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);

@@ -23,6 +23,10 @@ public:
 
     // The hook for Lumenord_SetFrameMonitor, with the feed as its context.
     static void PINPAD_CALL OnFrame(void* context, const Lumenord_Frame* frame);
+    // The driver's Lumenord_LastFailure, asked while a reply that is not sound is reported (on
+    // the thread of the call, whose reason it is); null: such replies name no reason. Set it
+    // before the hook is installed.
+    void SetLastFailureEntry(decltype(&::Lumenord_LastFailure) entry) { m_lastFailure = entry; }
 
     // The frames reported since the last call, oldest first, and how many were let go.
     std::vector<FrameRecord> TakePending(std::size_t* lost);
@@ -34,6 +38,7 @@ signals:
 private:
     void Receive(const Lumenord_Frame& frame);
 
+    decltype(&::Lumenord_LastFailure) m_lastFailure = nullptr;
     std::mutex m_mutex;
     std::vector<FrameRecord> m_pending;
     std::size_t m_lost = 0;

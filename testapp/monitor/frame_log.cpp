@@ -16,12 +16,18 @@ struct CommandInfo {
 };
 
 constexpr CommandInfo kCommands[] = {
-    {'1', "download key"},        {'2', "download enciphered key"},
-    {'3', "customer information"}, {'4', "keyboard value"},
-    {'5', "control code"},        {'6', "enable PIN"},
-    {'7', "PIN value"},           {'8', "MAC"},
-    {'9', "data encryption"},     {':', "authorization"},
-    {';', "display"},             {'@', "IC card control"},
+    {'1', "download key"},
+    {'2', "download enciphered key"},
+    {'3', "customer information"},
+    {'4', "keyboard value"},
+    {'5', "control code"},
+    {'6', "enable PIN"},
+    {'7', "PIN value"},
+    {'8', "MAC"},
+    {'9', "data encryption"},
+    {':', "authorization"},
+    {';', "display"},
+    {'@', "IC card control"},
     {'A', "IC card access"},
 };
 
@@ -40,7 +46,12 @@ QString StatusByteText(const FrameRecord& frame) {
 QString ResultText(const FrameRecord& frame) {
     if (frame.direction == Direction::kSent) return {};
     char text[padlogic::kResultTextSize];
-    if (frame.status < 0) return padlogic::ResultCodeToText(PINPAD_ERR_NO_REPLY, text);
+    if (frame.status < 0) {
+        QString result = padlogic::ResultCodeToText(PINPAD_ERR_NO_REPLY, text);
+        if (frame.failure != LUMENORD_FAILURE_NONE)
+            result += QStringLiteral(": ") + padlogic::FailureReasonText(frame.failure);
+        return result;
+    }
     // A command succeeds with its own byte plus 0x30.
     if (frame.command != 0 && frame.status == static_cast<unsigned char>(frame.command) + 0x30)
         return QStringLiteral("success");

@@ -2,6 +2,8 @@
 // material, and the texts of the columns, the clipboard and the saved file.
 #pragma once
 
+#include <pinpad.h>
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
@@ -24,6 +26,8 @@ struct FrameRecord {
     int length = 0;    // the frame's length as reported
     int status = -1;   // a reply's status byte; -1 for a request and a reply that is not sound
     int roundTripMicroseconds = 0;
+    // Why a reply is not sound, as the driver named it while it reported the reply.
+    int failure = LUMENORD_FAILURE_NONE;
 };
 
 // Frame bytes kept per row; the driver's frames are at most a few thousand bytes.

@@ -22,7 +22,7 @@ namespace {
 constexpr int kBytesColumn = 4;
 // Column widths that show whole texts at the window's size; the bytes take the rest.
 constexpr int kFrameColumnWidths[] = {165, 70, 170, 55, 0, 50, 150, 100};
-constexpr int kHistoryColumnWidths[] = {165, 120, 180, 85};
+constexpr int kHistoryColumnWidths[] = {165, 120, 180, 85, 230};
 
 void MakeCompact(QTableView* view) {
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -31,7 +31,7 @@ void MakeCompact(QTableView* view) {
     view->verticalHeader()->setVisible(false);
     view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
 }
-const QStringList kHistoryTitles = {"Time", "Page", "Operation", "Result code", "Text"};
+const QStringList kHistoryTitles = {"Time", "Page", "Operation", "Result code", "Reason", "Text"};
 
 QString DefaultChooseFile(QWidget* parent, const QString& caption, const QString& filter) {
     return QFileDialog::getSaveFileName(parent, caption, QString(), filter);

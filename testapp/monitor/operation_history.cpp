@@ -7,6 +7,8 @@
 #include <QRegularExpression>
 #include <QTabWidget>
 
+#include "result_code_text.h"
+
 namespace monitor {
 namespace {
 
@@ -44,12 +46,16 @@ QString CaptionOf(const QAbstractButton* button) {
 }  // namespace
 
 QStringList HistoryTexts(const HistoryEntry& entry) {
-    return {TimeText(entry.time), entry.page, entry.operation,
-            entry.result ? QString::number(*entry.result) : QString(), entry.text};
+    return {TimeText(entry.time),
+            entry.page,
+            entry.operation,
+            entry.result ? QString::number(*entry.result) : QString(),
+            QString::fromLatin1(padlogic::FailureReasonText(entry.failure)),
+            entry.text};
 }
 
 QString HistoryCsv(const std::vector<HistoryEntry>& entries) {
-    QString text = QStringLiteral("time,page,operation,result code,text\r\n");
+    QString text = QStringLiteral("time,page,operation,result code,reason,text\r\n");
     for (const HistoryEntry& entry : entries) {
         QStringList quoted;
         for (const QString& field : HistoryTexts(entry)) quoted << CsvField(field);
@@ -65,6 +71,9 @@ QString HistoryJsonLines(const std::vector<HistoryEntry>& entries) {
                            {"page", entry.page},
                            {"operation", entry.operation},
                            {"result", entry.result ? QJsonValue(*entry.result) : QJsonValue()},
+                           {"reason", entry.failure != LUMENORD_FAILURE_NONE
+                                          ? QJsonValue(padlogic::FailureReasonText(entry.failure))
+                                          : QJsonValue()},
                            {"text", entry.text}};
         text += QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) +
                 QLatin1Char('\n');
@@ -113,6 +122,7 @@ void OperationHistory::Take(const shell::Shell::StatusRecord& record) {
         last.time = QDateTime::currentDateTime();
         last.result = record.result;
         last.text = record.text;
+        last.failure = record.failure;
         emit entryReplaced(static_cast<int>(m_entries.size()) - 1);
         return;
     }
@@ -125,8 +135,8 @@ void OperationHistory::Take(const shell::Shell::StatusRecord& record) {
         page = m_pages ? PageCaption(m_pages->currentIndex()) : QString();
     }
     m_lastKey = key;
-    m_entries.push_back(
-        {QDateTime::currentDateTime(), page, operation, record.result, record.text});
+    m_entries.push_back({QDateTime::currentDateTime(), page, operation, record.result, record.text,
+                         record.failure});
     if (m_entries.size() > kCapacity) {
         m_entries.erase(m_entries.begin());
         emit oldestDropped();

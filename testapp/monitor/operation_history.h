@@ -1,5 +1,6 @@
 // The operation history: the final status line of every operation with its time, page,
-// operation and result code, and its CSV and JSON Lines forms.
+// operation, result code and the reason the driver gave for a failure, and its CSV and JSON
+// Lines forms.
 #pragma once
 
 #include <QDateTime>
@@ -22,14 +23,17 @@ struct HistoryEntry {
     QString operation;
     std::optional<int> result;  // none when the line reports no driver result (a refusal)
     QString text;
+    // Why the driver call behind the result failed (a LUMENORD_FAILURE_ code).
+    int failure = LUMENORD_FAILURE_NONE;
 };
 
 // The fields of an entry as the table and the CSV show them: time, page, operation, result code
-// (empty when none) and text.
+// (empty when none), reason (its text; empty when none) and text.
 QStringList HistoryTexts(const HistoryEntry& entry);
 // Title line and one line per entry; fields quoted where they hold a comma, quote or line break.
 QString HistoryCsv(const std::vector<HistoryEntry>& entries);
-// One JSON object per line: time, page, operation, result (null when none), text.
+// One JSON object per line: time, page, operation, result (null when none), reason (null when
+// none), text.
 QString HistoryJsonLines(const std::vector<HistoryEntry>& entries);
 
 // Keeps the history of the window whose pages sit in `pages`: every status line the shell

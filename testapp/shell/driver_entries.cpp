@@ -51,6 +51,10 @@ decltype(&::Lumenord_SetFrameMonitor) DriverLibrary::FrameMonitorHook() const {
     return ResolveFrameMonitor(m_handle);
 }
 
+decltype(&::Lumenord_LastFailure) DriverLibrary::LastFailureEntry() const {
+    return ResolveLastFailure(m_handle);
+}
+
 void DriverLibrary::Unload() {
     loader::Close(m_handle);
     m_handle = nullptr;

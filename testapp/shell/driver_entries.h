@@ -31,6 +31,8 @@ public:
     decltype(&::Lumenord_SetMessagePump) MessagePumpHook() const;
     // Looks up the frame monitor hook, null when absent.
     decltype(&::Lumenord_SetFrameMonitor) FrameMonitorHook() const;
+    // Looks up the entry that tells why the last call failed, null when absent.
+    decltype(&::Lumenord_LastFailure) LastFailureEntry() const;
 
     void Unload();
 

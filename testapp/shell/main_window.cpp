@@ -129,6 +129,10 @@ void TfmTestQm731::LoadDriver() {
         return;
     }
     m_library.Bind(m_shell.Entries());
+    // Bound before any call, so that the first failure already names its reason.
+    const auto lastFailure = m_library.LastFailureEntry();
+    m_shell.SetLastFailureEntry(lastFailure);
+    m_monitor->Feed()->SetLastFailureEntry(lastFailure);
     m_setMessagePump = m_library.MessagePumpHook();
     if (m_setMessagePump) m_setMessagePump(&Shell::PumpMessages);
     m_setFrameMonitor = m_library.FrameMonitorHook();
@@ -183,6 +187,7 @@ void TfmTestQm731::FormDestroy() {
     m_shell.StopReaderThread();
     if (m_setMessagePump) m_setMessagePump(nullptr);
     if (m_setFrameMonitor) m_setFrameMonitor(nullptr, nullptr);
+    m_shell.SetLastFailureEntry(nullptr);
     // The history watches the shell, a member that goes before the window's children do.
     delete m_monitor;
     m_monitor = nullptr;

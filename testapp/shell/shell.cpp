@@ -83,6 +83,8 @@ void PumpFor(std::chrono::steady_clock::duration duration) {
 }  // namespace
 
 thread_local bool Shell::t_inDriverCall = false;
+thread_local int Shell::t_lastCallResult = 0;
+thread_local int Shell::t_lastCallFailure = LUMENORD_FAILURE_NONE;
 
 Shell::Shell() = default;
 
@@ -101,12 +103,14 @@ void Shell::BeginOperation() {
 void Shell::BeginOperationKeepingButtons() {
     EndPadInput();
     m_operationResult.reset();
+    m_operationFailure = LUMENORD_FAILURE_NONE;
     ShowStatus("");
 }
 
 void Shell::BeginOperationKeepingPadInput() {
     ++m_operationSerial;
     m_operationResult.reset();
+    m_operationFailure = LUMENORD_FAILURE_NONE;
     StopKeyLoops();
     DisableOperationButtons();
     ShowStatus("");
@@ -150,12 +154,27 @@ void Shell::ShowStatus(const QString& text) {
     if (m_statusPanel) m_statusPanel->setText(text);
     if (m_statusObserver) m_statusObserver(text);
     std::optional<int> result = std::exchange(m_shownResult, std::nullopt);
-    if (!result) result = m_operationResult;
-    if (m_historyObserver && !text.isEmpty()) m_historyObserver({text, result, m_operationSerial});
+    int failure = std::exchange(m_shownFailure, LUMENORD_FAILURE_NONE);
+    if (!result) {
+        result = m_operationResult;
+        failure = m_operationFailure;
+    }
+    if (m_historyObserver && !text.isEmpty())
+        m_historyObserver({text, result, m_operationSerial, failure});
+}
+
+int Shell::FailureBehind(int result) {
+    return result != 0 && result == t_lastCallResult ? t_lastCallFailure : LUMENORD_FAILURE_NONE;
+}
+
+void Shell::KeepOperationResult(int result) {
+    m_operationResult = result;
+    m_operationFailure = FailureBehind(result);
 }
 
 void Shell::ShowFailure(const char* format, int result) {
     m_shownResult = result;
+    m_shownFailure = FailureBehind(result);
     ShowStatus(FormatResultMessage(format, result));
 }
 

@@ -62,6 +62,12 @@ public:
 
     DriverEntries& Entries() { return m_entries; }
     const DriverEntries& Entries() const { return m_entries; }
+    // The driver's entry that tells why a call failed (Lumenord_LastFailure), bound apart from
+    // the table since another maker's library lacks it; null: no reasons. Set it before the
+    // first driver call.
+    void SetLastFailureEntry(decltype(&::Lumenord_LastFailure) entry) {
+        m_lastFailureEntry = entry;
+    }
 
     // ---- The five shared flags: anyone reads them, only these transitions change them ----
 
@@ -119,11 +125,14 @@ public:
     }
     QString StatusText() const;
     // A status line as the operation history takes it: the text, the result code behind it
-    // when the line reports one, and the number of the operation begun last.
+    // when the line reports one, the number of the operation begun last, and why the driver
+    // call behind a failed result failed (a LUMENORD_FAILURE_ code; none when the driver does
+    // not say).
     struct StatusRecord {
         QString text;
         std::optional<int> result;
         unsigned long operation = 0;
+        int failure = LUMENORD_FAILURE_NONE;
     };
     // Called with every non-empty status text, after the status line shows it.
     void SetHistoryObserver(std::function<void(const StatusRecord&)> observer) {
@@ -249,9 +258,15 @@ private:
     // Raises portRequest and keeps the window responsive until the reader is out of the driver.
     void WaitForReader();
     // Runs `call` inside the driver lock. Refuses (kDriverBusy) when this thread is already in a
-    // driver call, which happens when a click is dispatched from inside a driver wait.
+    // driver call, which happens when a click is dispatched from inside a driver wait. A call
+    // that fails has its reason read right after it, on this thread (the driver keeps one per
+    // thread), for the status lines that report its result.
     template <typename Call>
     int GuardedCall(Call&& call);
+    // Why this thread's last guarded call failed, when it returned `result`; none otherwise.
+    static int FailureBehind(int result);
+    // The operation's driver result, which its later status lines report, with its reason.
+    void KeepOperationResult(int result);
     // The guarded call of a handler: WaitForReader, the guarded call, portRequest back to 0.
     template <typename Call>
     int CallAfterReader(Call&& call);
@@ -277,9 +292,12 @@ private:
     QPointer<QLabel> m_statusPanel;
     std::function<void(const QString&)> m_statusObserver;
     std::function<void(const StatusRecord&)> m_historyObserver;
-    std::optional<int> m_shownResult;  // the result the next status text reports, if any
+    std::optional<int> m_shownResult;            // the result the next status text reports, if any
+    int m_shownFailure = LUMENORD_FAILURE_NONE;  // and why it failed
     // The result of the current operation's driver call; what its later status lines report.
     std::optional<int> m_operationResult;
+    int m_operationFailure = LUMENORD_FAILURE_NONE;
+    decltype(&::Lumenord_LastFailure) m_lastFailureEntry = nullptr;
     std::vector<QPointer<QPushButton>> m_buttons;
     bool m_portOpen = false;
     // The focus before the buttons went busy, and where disabling them moved it.
@@ -293,6 +311,9 @@ private:
     unsigned long m_operationSerial = 0;            // counts the operations begun; window thread
     std::uint64_t m_pollGeneration = 0;             // counts the key-press loops started
     static thread_local bool t_inDriverCall;
+    // This thread's last guarded call: its result and why it failed.
+    static thread_local int t_lastCallResult;
+    static thread_local int t_lastCallFailure;
 };
 
 template <typename Call>
@@ -300,10 +321,14 @@ int Shell::GuardedCall(Call&& call) {
     if (t_inDriverCall) return kDriverBusy;
     t_inDriverCall = true;
     int result = kDriverBusy;
+    int failure = LUMENORD_FAILURE_NONE;
     if (AcquireDriver()) {
         std::unique_lock<std::timed_mutex> lock(m_driverMutex, std::adopt_lock);
         result = call();
+        if (result != 0 && m_lastFailureEntry != nullptr) failure = m_lastFailureEntry();
     }
+    t_lastCallResult = result;
+    t_lastCallFailure = failure;
     t_inDriverCall = false;
     RunDeferredHandlers();
     return result;
@@ -341,7 +366,7 @@ template <typename Entry, typename Call>
 int Shell::RunOperationForResult(Entry entry, Call&& call, const char* unboundText) {
     if (RefuseUnbound(entry, unboundText)) return kEntryUnbound;
     const int result = CallAfterReader([&] { return call(entry); });
-    m_operationResult = result;
+    KeepOperationResult(result);
     EnableOperationButtons();
     return result;
 }
@@ -351,7 +376,7 @@ int Shell::RunOperationWithoutReaderWait(Entry entry, Call&& call, const char* f
                                          const char* successText) {
     if (RefuseUnbound(entry)) return kEntryUnbound;
     const int result = GuardedCall([&] { return call(entry); });
-    m_operationResult = result;
+    KeepOperationResult(result);
     EnableOperationButtons();
     ShowResult(result, failureFormat, successText);
     return result;
@@ -363,7 +388,7 @@ int Shell::RunOperationButtonsBeforeCall(Entry entry, Call&& call, const char* u
     WaitForReader();
     EnableOperationButtons();
     const int result = GuardedCall([&] { return call(entry); });
-    m_operationResult = result;
+    KeepOperationResult(result);
     portRequest = 0;
     return result;
 }
@@ -373,7 +398,7 @@ int Shell::RunOperationAfterStoppingReader(Entry entry, Call&& call) {
     if (RefuseUnbound(entry)) return kEntryUnbound;
     StopReaderThread();
     const int result = CallAfterReader([&] { return call(entry); });
-    m_operationResult = result;
+    KeepOperationResult(result);
     EnableOperationButtons();
     return result;
 }
@@ -385,7 +410,7 @@ int Shell::RunOperationKeepingButtons(Entry entry, Call&& call) {
         return kEntryUnbound;
     }
     const int result = CallAfterReader([&] { return call(entry); });
-    m_operationResult = result;
+    KeepOperationResult(result);
     return result;
 }
 
@@ -393,7 +418,7 @@ template <typename Entry, typename Call>
 int Shell::CallWithoutReaderWait(Entry entry, Call&& call) {
     if (entry == nullptr) return 0;
     const int result = GuardedCall([&] { return call(entry); });
-    m_operationResult = result;
+    KeepOperationResult(result);
     return result;
 }
 

@@ -43,6 +43,7 @@ void LoaderTest::loadsTheFirstNamePresent() {
     library.Bind(entries);
     QVERIFY(entries.PinPad_EnablePort != nullptr);
     QVERIFY(library.MessagePumpHook() != nullptr);
+    QVERIFY(library.LastFailureEntry() != nullptr);
 }
 
 QTEST_GUILESS_MAIN(LoaderTest)

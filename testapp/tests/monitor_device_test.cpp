@@ -66,6 +66,7 @@ struct Expected {
     const char* page;
     const char* button;  // its caption names the operation
     QString result, text;
+    QString reason = {};  // why the driver call failed, as the operator reads it; none: empty
 };
 
 struct HistoryRow {
@@ -123,6 +124,13 @@ void MonitorTest::framesListed_data() {
          "download key", kKeyPart, "61", "success"},
         {"version read: nothing masked", [](const PadRig& rig) { rig.click("btGetVersion"); },
          "customer information", "", "63", "success"},
+        {"version read with a wrong check: the reason named",
+         [](const PadRig& rig) {
+             rig.pad->With([](padsim::PadSimulator& sim) { sim.faults().wrongCheck = true; });
+             rig.click("btGetVersion");
+         },
+         "customer information", "", "none",
+         "excessive time in data reading: the reply's check characters are wrong"},
     };
     for (const FrameRow& row : rows) QTest::newRow(row.name) << row;
 }
@@ -185,6 +193,9 @@ void MonitorTest::historyKept_data() {
     const QString closed =
         "failure in user information reading,the failure reason is:the serial port remains "
         "closed  or open the serial port improperly";
+    // The status line keeps its text; the reason stands in a column of its own.
+    const QString noReply =
+        "failure in user information reading,the failure reason is:excessive time in data reading";
     const HistoryRow rows[] = {
         {"a failure with its result code",
          [](const PadRig& rig) {
@@ -194,7 +205,25 @@ void MonitorTest::historyKept_data() {
              rig.click("btGetVersion");
          },
          {{"Commu para", "btOpenCom", "0", "succeed in opening the serial"},
-          {"Ver information", "btGetVersion", "-1", closed}}},
+          {"Ver information", "btGetVersion", "-1", closed, "the port is not open"}}},
+        {"the pad unplugged under the window",
+         [](const PadRig& rig) {
+             rig.openPort();
+             rig.pad->Disappear();
+             rig.click("btGetVersion");
+         },
+         {{"Commu para", "btOpenCom", "0", "succeed in opening the serial"},
+          {"Ver information", "btGetVersion", "-4", noReply,
+           "the line hung up; is the pad unplugged?"}}},
+        {"a reply with a wrong check",
+         [](const PadRig& rig) {
+             rig.openPort();
+             rig.pad->With([](padsim::PadSimulator& sim) { sim.faults().wrongCheck = true; });
+             rig.click("btGetVersion");
+         },
+         {{"Commu para", "btOpenCom", "0", "succeed in opening the serial"},
+          {"Ver information", "btGetVersion", "-4", noReply,
+           "the reply's check characters are wrong"}}},
         {"successes on two pages",
          [](const PadRig& rig) {
              rig.openPort();
@@ -236,7 +265,8 @@ void MonitorTest::historyKept() {
         QCOMPARE(view->item(i, 1)->text(), QString(e.page));
         QCOMPARE(view->item(i, 2)->text(), operation(e));
         QCOMPARE(view->item(i, 3)->text(), e.result);
-        QCOMPARE(view->item(i, 4)->text(), e.text);
+        QCOMPARE(view->item(i, 4)->text(), e.reason);
+        QCOMPARE(view->item(i, 5)->text(), e.text);
         QVERIFY(
             QDateTime::fromString(view->item(i, 0)->text(), "yyyy-MM-dd hh:mm:ss.zzz").isValid());
     }
@@ -245,13 +275,13 @@ void MonitorTest::historyKept() {
 
     QTest::mouseClick(window->findChild<QPushButton*>("btSaveHistoryCsv"), Qt::LeftButton);
     QStringList lines = FileText(saved).split("\r\n");
-    QCOMPARE(lines.takeFirst(), QString("time,page,operation,result code,text"));
+    QCOMPARE(lines.takeFirst(), QString("time,page,operation,result code,reason,text"));
     QCOMPARE(lines.takeLast(), QString());
     QCOMPARE(lines.size(), view->rowCount());
     for (int i = 0; i < lines.size(); ++i) {
         const Expected& e = row.entries[static_cast<std::size_t>(i)];
-        QCOMPARE(CsvFields(lines[i]),
-                 QStringList({view->item(i, 0)->text(), e.page, operation(e), e.result, e.text}));
+        QCOMPARE(CsvFields(lines[i]), QStringList({view->item(i, 0)->text(), e.page, operation(e),
+                                                   e.result, e.reason, e.text}));
     }
 
     QTest::mouseClick(window->findChild<QPushButton*>("btSaveHistoryJson"), Qt::LeftButton);
@@ -263,12 +293,13 @@ void MonitorTest::historyKept() {
         QJsonParseError error{};
         const QJsonObject object = QJsonDocument::fromJson(lines[i].toUtf8(), &error).object();
         QCOMPARE(error.error, QJsonParseError::NoError);
-        QCOMPARE(object.size(), 5);
+        QCOMPARE(object.size(), 6);
         QCOMPARE(object["time"].toString(), view->item(i, 0)->text());
         QCOMPARE(object["page"].toString(), QString(e.page));
         QCOMPARE(object["operation"].toString(), operation(e));
         QCOMPARE(object["result"].isNull() ? QString() : QString::number(object["result"].toInt()),
                  e.result);
+        QCOMPARE(object["reason"].isNull() ? QString() : object["reason"].toString(), e.reason);
         QCOMPARE(object["text"].toString(), e.text);
     }
 }
@@ -278,14 +309,22 @@ void MonitorTest::historyKept() {
 void MonitorTest::csvCellsStayText_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("cell");
-    QTest::newRow("formula") << "=HYPERLINK(\"x\")" << "\"'=HYPERLINK(\"\"x\"\")\"";
-    QTest::newRow("plus") << "+1+2" << "\"'+1+2\"";
-    QTest::newRow("minus text") << "-abc" << "\"'-abc\"";
-    QTest::newRow("at") << "@SUM(A1)" << "\"'@SUM(A1)\"";
-    QTest::newRow("tab first") << "\t=1" << "\"'\t=1\"";
-    QTest::newRow("negative number") << "-1" << "-1";
-    QTest::newRow("signed decimal") << "+2.5" << "+2.5";
-    QTest::newRow("plain text") << "succeed in implementation" << "succeed in implementation";
+    QTest::newRow("formula") << "=HYPERLINK(\"x\")"
+                             << "\"'=HYPERLINK(\"\"x\"\")\"";
+    QTest::newRow("plus") << "+1+2"
+                          << "\"'+1+2\"";
+    QTest::newRow("minus text") << "-abc"
+                                << "\"'-abc\"";
+    QTest::newRow("at") << "@SUM(A1)"
+                        << "\"'@SUM(A1)\"";
+    QTest::newRow("tab first") << "\t=1"
+                               << "\"'\t=1\"";
+    QTest::newRow("negative number") << "-1"
+                                     << "-1";
+    QTest::newRow("signed decimal") << "+2.5"
+                                    << "+2.5";
+    QTest::newRow("plain text") << "succeed in implementation"
+                                << "succeed in implementation";
 }
 
 void MonitorTest::csvCellsStayText() {
@@ -293,7 +332,7 @@ void MonitorTest::csvCellsStayText() {
     QFETCH(QString, cell);
     const monitor::HistoryEntry entry{QDateTime(), "page", "operation", -1, text};
     const QStringList lines = monitor::HistoryCsv({entry}).split("\r\n");
-    QCOMPARE(lines.value(1), QString(",page,operation,-1,") + cell);
+    QCOMPARE(lines.value(1), QString(",page,operation,-1,,") + cell);
 }
 
 QTEST_MAIN(MonitorTest)

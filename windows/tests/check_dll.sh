@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # check_dll.sh DLL: the Windows DLL exports exactly the 20 PinPad_ functions, the message-pump
-# hook, the wait cancel and the frame monitor hook, by their plain names (no @N), and imports
-# from system DLLs only (no MinGW runtime DLL).
+# hook, the wait cancel, the frame monitor hook and the last failure's reason, by their plain
+# names (no @N), and imports from system DLLs only (no MinGW runtime DLL).
 set -euo pipefail
 dll=$1
 expected=$(sort "$(dirname "$0")/../../driver/tests/expected_exports.txt")

@@ -399,6 +399,73 @@ TEST_F(WinePad, PadThatDisappearsEndsTheCallsWithoutSpinning) {
     EXPECT_LT(cut.ms + after.ms + byte.ms, 11000);
 }
 
+// The DLL tells why a call failed, through its own export bound by the program's loader: each of
+// the simulated pad's faults, the host's cancel and a refused argument give the reason of the
+// Linux build, read right after the call on the thread that made it.
+TEST_F(WinePad, LastFailureNamesTheFaultBehindEachResult) {
+    const std::vector<std::string> pinValueWithinASecond = {Text(""), Int(0), Int(1), Out(256)};
+    const std::vector<std::string> controlCode = {Text("032"), Int(3)};
+    struct Row {
+        const char* name;
+        void (*fault)(padsim::Faults&);
+        std::string call;
+        std::vector<std::string> args;
+        int rc;
+        int reason;
+        bool cancelled = false;  // the cancel is raised for the call
+    };
+    auto none = [](padsim::Faults&) {};
+    // The pad that disappears comes last: it is gone for good.
+    const Row rows[] = {
+        {"success", none, "PinPad_SetControlCode", controlCode, PINPAD_OK, LUMENORD_FAILURE_NONE},
+        {"silent pad", [](padsim::Faults& f) { f.silent = true; }, "PinPad_GetPinValue",
+         pinValueWithinASecond, PINPAD_ERR_NO_REPLY, LUMENORD_FAILURE_NO_REPLY},
+        {"reply cut after six bytes", [](padsim::Faults& f) { f.cutReplyAfter = 6; },
+         "PinPad_GetPinValue", pinValueWithinASecond, PINPAD_ERR_NO_REPLY,
+         LUMENORD_FAILURE_CUT_REPLY},
+        {"wrong check", [](padsim::Faults& f) { f.wrongCheck = true; }, "PinPad_SetControlCode",
+         controlCode, PINPAD_ERR_NO_REPLY, LUMENORD_FAILURE_BAD_CHECK},
+        {"line noise and no frame",
+         [](padsim::Faults& f) {
+             f.cutReplyAfter = 0;
+             f.noise = "NOISE";
+         },
+         "PinPad_GetPinValue", pinValueWithinASecond, PINPAD_ERR_NO_REPLY,
+         LUMENORD_FAILURE_MALFORMED_REPLY},
+        {"reply beyond the output",
+         [](padsim::Faults& f) { f.oversizeData = 300; },
+         "PinPad_GetCustInfo",
+         {Out(256)},
+         PINPAD_ERR_NO_REPLY,
+         LUMENORD_FAILURE_REPLY_TOO_LONG},
+        {"cancelled", [](padsim::Faults& f) { f.silent = true; }, "PinPad_SetControlCode",
+         controlCode, PINPAD_ERR_NO_REPLY, LUMENORD_FAILURE_CANCELLED, true},
+        {"argument refused",
+         none,
+         "PinPad_GetCustInfo",
+         {"z"},
+         PINPAD_ERR_ARGUMENT,
+         LUMENORD_FAILURE_ARGUMENT},
+        {"pad gone after three bytes of its reply", [](padsim::Faults& f) { f.disappearAfter = 3; },
+         "PinPad_SetControlCode", controlCode, PINPAD_ERR_NO_REPLY, LUMENORD_FAILURE_LINE_HUNG_UP},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Fault([&row](padsim::Faults& f) {
+            f = padsim::Faults{};
+            row.fault(f);
+        });
+        if (row.cancelled) {
+            ASSERT_EQ(Request("cancel 1"), "cancel-raised");
+        }
+        EXPECT_EQ(Rc(row.call, row.args), row.rc);
+        EXPECT_EQ(Request("failure"), "failure=" + std::to_string(row.reason));
+        if (row.cancelled) {
+            ASSERT_EQ(Request("cancel 0"), "cancel-lowered");
+        }
+    }
+}
+
 // The frames that the bridge's monitor recorded since the last look, as "frames" reports them.
 struct MonitoredFrames {
     bool rightContext = false;

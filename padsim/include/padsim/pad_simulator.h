@@ -7,6 +7,7 @@
 #include <map>
 #include <optional>
 #include <random>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -50,6 +51,12 @@ struct Faults {
     // command byte -> data of a success reply sent instead of the command's own (the command
     // itself is not carried out)
     std::map<char, std::string> forcedData;
+    // Command bytes whose success replies carry altered data in a sound frame: same length,
+    // correct check, success status, but every printable data character changed (a hex digit to
+    // another hex digit, any other printable character to another printable one; NUL padding and
+    // other bytes stay). The card replies keep the header that tells a done request from a card
+    // condition, so only the card's answer changes. A reply without data stays as it is.
+    std::set<char> wrongData;
     // A key typed on the pad takes and echoes every key pressed, not only hexadecimal digits.
     bool anyKeyInEntry = false;
     bool lowBattery = false;  // status 224 where the pad reports it ('3' read, ';')
@@ -59,6 +66,22 @@ struct Faults {
     int disappearAfter = -1;
     std::uint64_t disappearAtRequest = 0;
 };
+
+// The version fields of the information area that tell one unit from another. Each holds exactly
+// its field's width of printable characters (0x20-0x7E), as a pad fills them and a host reads
+// them.
+struct UnitIdentity {
+    static constexpr std::size_t kFirmwareWidth = 3;
+    static constexpr std::size_t kDateCodeWidth = 4;
+    static constexpr std::size_t kSerialWidth = 4;
+    std::string firmwareVersion = "110";
+    std::string dateCode = "2612";
+    std::string serialNumber = "0001";
+};
+// Why `value` cannot fill a version field `width` characters wide, as a phrase that follows
+// "the value" ("is empty", "is longer than 4 characters", "holds byte 0x07, which is not
+// printable"); "" when it can.
+std::string VersionFieldProblem(std::string_view value, std::size_t width);
 
 // Entry settings from the control codes (their defaults are the pad's own).
 struct Settings {
@@ -104,6 +127,10 @@ public:
     void SetKey(int index, StoredKey key);
     std::string displayText() const;   // line 1, and line 2 after a '\n' when it is set
     std::string customerArea() const;  // the whole information area as the '3' read sends it
+    const UnitIdentity& identity() const { return m_identity; }
+    // Makes the pad this unit; throws std::invalid_argument, changing nothing, when a field does
+    // not fit (see VersionFieldProblem).
+    void SetIdentity(UnitIdentity identity);
     const std::string& lastPin() const { return m_lastPin; }  // digits of the last completed entry
     std::size_t pinDigitsTyped() const { return m_pinDigits.size(); }
     const std::string& lastChallenge() const { return m_challenge; }
@@ -119,13 +146,11 @@ public:
     static constexpr std::size_t kPayloadLogSize = 1024;
     const std::vector<std::string>& payloadLog() const { return m_payloadLog; }
 
-    // Version fields of the information area.
+    // Version fields of the information area that every unit shares (see UnitIdentity for the
+    // others).
     static constexpr std::string_view kDescription = "PADSIM01";
     static constexpr std::string_view kProductModel = "SIM731";
     static constexpr std::string_view kHardwareVersion = "R4K";
-    static constexpr std::string_view kFirmwareVersion = "110";
-    static constexpr std::string_view kDateCode = "2612";
-    static constexpr std::string_view kSerialNumber = "0001";
     static constexpr std::string_view kAtr = "3B6800000073C84013009000";
 
 private:
@@ -186,6 +211,7 @@ private:
     std::string m_keyboardValues;                          // 48 characters
     std::string m_line1, m_line2;
     std::uint8_t m_disabledKeys[256] = {};
+    UnitIdentity m_identity;
 
     Mode m_mode = Mode::Idle;
     std::chrono::milliseconds m_entryElapsed{0};

@@ -20,6 +20,7 @@ namespace padsim {
 struct PadOptions {
     std::uint32_t seed = 1;
     Faults faults;             // in force from the start
+    UnitIdentity identity;     // the unit's version fields (the constructor refuses bad ones)
     std::string scriptedKeys;  // pressed whenever an input mode opens (see SetScriptedKeys)
     // Pause before the first scripted key and between scripted keys, so that each key arrives
     // on its own after the reply that opened the mode.
@@ -51,8 +52,9 @@ struct LineStats {
 
 class PtyPad {
 public:
-    explicit PtyPad(PadOptions options = {});  // throws std::runtime_error without a pty
-    ~PtyPad();                                 // stops and joins
+    // Throws std::runtime_error without a pty, std::invalid_argument for a bad identity.
+    explicit PtyPad(PadOptions options = {});
+    ~PtyPad();  // stops and joins
     PtyPad(const PtyPad&) = delete;
     PtyPad& operator=(const PtyPad&) = delete;
 
