@@ -255,7 +255,7 @@ int RunPadFleet(const GlobalOptions& options, const std::vector<FleetPad>& pads,
                                     err);
     // The pads' processes are waited for here: none may be reaped behind the wait's back.
     signal(SIGCHLD, SIG_DFL);
-    return Fleet(options, pads, steps, out, err).Run(program);
+    return ExitCodeAfterReport(out, err, Fleet(options, pads, steps, out, err).Run(program));
 }
 
 int FinishUnstartedFleet(const GlobalOptions& options, const std::vector<FleetPad>& pads,

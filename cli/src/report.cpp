@@ -5,6 +5,7 @@
 #include "hex_text.h"
 #include "result_code_text.h"
 #include "secrets.h"
+#include "tool.h"
 #include "verdicts.h"
 
 namespace cli {
@@ -76,6 +77,13 @@ std::string ResultTextOf(const StepOutcome& outcome) {
         return text;
     }
     return "success";
+}
+
+int ExitCodeAfterReport(std::ostream& out, std::ostream& err, int exitCode) {
+    out.flush();
+    if (out) return exitCode;
+    err << "lumenord: the report could not be written to standard output\n";
+    return exitCode == kExitSuccess ? kExitStepFailed : exitCode;
 }
 
 void Reporter::Step(const StepRecord& record) {

@@ -41,6 +41,11 @@ std::string Dump(const Json& value);
 // "success".
 std::string ResultTextOf(const StepOutcome& outcome);
 
+// `exitCode`, unless the report could not be written to `out` (a full disk behind it): a report
+// that nobody can read is no success, so `err` then says why and a successful run ends with
+// kExitStepFailed.
+int ExitCodeAfterReport(std::ostream& out, std::ostream& err, int exitCode);
+
 class Reporter {
 public:
     // What a reporter prints: `quiet` only the steps that failed, and the summary; with

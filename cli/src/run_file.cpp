@@ -101,7 +101,34 @@ std::string TooLarge(const std::string& name) {
            " bytes (1 MiB), the most a run file may hold";
 }
 
+// Whether a word of `line` before its comment opens a quote that the line does not close. The
+// splitter below would take the rest of the line as the word and send it.
+bool HasUnterminatedQuote(std::string_view line) {
+    constexpr std::string_view kQuotes = "'\"`";
+    constexpr std::string_view kBlanks = " \t\r\n\v\f";
+    std::size_t at = line.find_first_not_of(kBlanks);
+    while (at != std::string_view::npos) {
+        const char first = line[at];
+        if (first == '#') return false;
+        std::size_t end;
+        if (kQuotes.find(first) != std::string_view::npos) {
+            end = line.find(first, at + 1);
+            while (end != std::string_view::npos && line[end - 1] == '\\')
+                end = line.find(first, end + 1);
+            if (end == std::string_view::npos) return true;
+            ++end;
+        } else {
+            end = line.find_first_of(kBlanks, at);
+        }
+        at = end == std::string_view::npos ? end : line.find_first_not_of(kBlanks, end);
+    }
+    return false;
+}
+
 std::vector<std::string> WordsOf(const std::string& line) {
+    if (HasUnterminatedQuote(line))
+        throw CLI::ParseError("a quote is not closed on this line",
+                              CLI::ExitCodes::ValidationError);
     std::vector<std::string> words = CLI::detail::split_up(line);
     const auto comment = std::find_if(
         words.begin(), words.end(), [](const std::string& w) { return !w.empty() && w[0] == '#'; });
@@ -162,7 +189,10 @@ std::string ReadRunFile(const std::string& name, std::chrono::milliseconds idleL
 
 std::vector<PlannedStep> ParseRunFile(const std::string& text, const std::string& name) {
     std::vector<PlannedStep> steps;
-    std::istringstream in(text);
+    // A UTF-8 byte order mark that an editor put at the start is no part of the first step.
+    constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+    std::istringstream in(text.starts_with(kByteOrderMark) ? text.substr(kByteOrderMark.size())
+                                                           : text);
     std::string line;
     for (int number = 1; std::getline(in, line); ++number) {
         StopIfInterrupted();

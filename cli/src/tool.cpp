@@ -159,7 +159,7 @@ int RunSteps(const std::vector<PlannedStep>& steps, const GlobalOptions& options
     const int exitCode = InterruptRequested() ? kExitInterruptedBase + InterruptSignal()
                          : summary.failures == 0 && summary.skipped == 0 ? kExitSuccess
                                                                          : kExitStepFailed;
-    return recorder.Finish(exitCode, err);
+    return recorder.Finish(ExitCodeAfterReport(out, err, exitCode), err);
 }
 
 // A usage message may repeat what was typed or read: it is escaped, and bounded.

@@ -61,6 +61,10 @@ TEST(RunTool, HostileArgumentsAndRunFilesAreUsageErrors) {
     const std::string control =
         WriteFile(dir + "/control.txt", "info write X\nfrobnicate\x1b[2J\n");
     const std::string empty = WriteFile(dir + "/empty.txt", "# nothing to run\n\n");
+    const std::string quote = WriteFile(dir + "/quote.txt", "info write X\ninfo write \"abc\n");
+    const std::string bom = WriteFile(dir + "/bom.txt",
+                                      "\xEF\xBB\xBF"
+                                      "frobnicate\n");
     const std::string fifo = dir + "/fifo";
     mkfifo(fifo.c_str(), 0600);
     const std::string readableLink = dir + "/linked-store.txt";
@@ -108,6 +112,8 @@ TEST(RunTool, HostileArgumentsAndRunFilesAreUsageErrors) {
          "FILE: '" + oversized + "' is larger than 1048576 bytes (1 MiB)"},
         {{"--device", device, "run", badWord}, badWord + ":2: DATA: 'ZZZZ"},
         {{"--device", device, "run", control}, control + ":2: 'frobnicate\\x1B[2J' is not a step"},
+        {{"--device", device, "run", quote}, quote + ":2: a quote is not closed on this line"},
+        {{"--device", device, "run", bom}, bom + ":1: 'frobnicate' is not a step"},
         {{"--device", device, "version", "--expect", "mac=1A2B"},
          "--expect: version reports no field 'mac' (it reports description, model"},
         {{"--device", device, "info", "write", "X", "--expect", "sw"},

@@ -241,4 +241,24 @@ TEST_F(ToolVerdicts, WrongAnswersFailAndFaultsAreErrors) {
               std::string::npos);
 }
 
+// A report that cannot be written (a full disk behind standard output) is no success, for one
+// step and for a run file, and the record says so.
+TEST_F(ToolVerdicts, AReportThatCannotBeWrittenFailsTheRun) {
+    std::ofstream(m_dir + "/steps.txt") << "version\n";
+    for (const std::string args : {"version", "--record rec.json run steps.txt"}) {
+        SCOPED_TRACE(args);
+        StartPad();
+        const Finished run = padsim::test::RunToEnd(
+            {"/bin/sh", "-c", "exec \"$0\" --device \"$1\" " + args + " >/dev/full",
+             LUMENORD_PROGRAM, m_link},
+            m_dir);
+        EXPECT_EQ(run.status, 1) << run.err;
+        EXPECT_NE(run.err.find("lumenord: the report could not be written to standard output"),
+                  std::string::npos)
+            << run.err;
+    }
+    std::ifstream record(m_dir + "/rec.json");
+    EXPECT_EQ(Json::parse(record)["exit_code"], 1);
+}
+
 }  // namespace
