@@ -19,7 +19,8 @@ std::optional<std::string> ReadRegularFile(const char* path, std::size_t maxSize
 
 // Replaces the file at `path` with `edit(current content)` (empty for a new file). A symbolic link
 // is written through to its target only when the link and its target belong to this user (or to
-// root) and the link does not stand in a world-writable sticky folder (POSIX). The whole read-modify-replace runs under an exclusive lock on
+// root) and the link does not stand in a world-writable sticky folder (POSIX). The whole
+// read-modify-replace runs under an exclusive lock on
 // "<target>.lock": a writer that finds it taken waits in turn (a blocking lock, not polling) for
 // at most kWriteLockDeadline. The new content goes to a temporary file "<target>.tmpXXXXXX" that
 // is flushed, renamed over the target, and the directory flushed after it. Temporary files that

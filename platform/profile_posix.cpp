@@ -1,5 +1,3 @@
-#include "profile.h"
-
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -13,6 +11,7 @@
 #include <vector>
 
 #include "file_io.h"
+#include "profile.h"
 #include "profile_text.h"
 
 namespace platform {

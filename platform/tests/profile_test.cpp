@@ -333,9 +333,9 @@ TEST_F(ProfileTest, SecretsFollowOnlyTrustedLinksAndStayFromOthers) {
         const char* name;
         std::function<void()> make;
         WriteError error;
-        mode_t modeAfter;      // of the file written or left alone
-        bool othersRemoved;    // the write says that it took the permissions of others
-        bool needsRoot;        // to make a link or file of another user
+        mode_t modeAfter;    // of the file written or left alone
+        bool othersRemoved;  // the write says that it took the permissions of others
+        bool needsRoot;      // to make a link or file of another user
     } rows[] = {
         {"own link to own private file", [&] { fs::create_symlink(target, path_); },
          WriteError::kNone, 0600, false, false},
@@ -372,9 +372,17 @@ TEST_F(ProfileTest, SecretsFollowOnlyTrustedLinksAndStayFromOthers) {
              chmod(target.c_str(), 0644);
          },
          WriteError::kReadableByOthers, 0644, false, false},
-        {"own file every user may read", [&] { chmod(target.c_str(), 0604); path_ = target; },
+        {"own file every user may read",
+         [&] {
+             chmod(target.c_str(), 0604);
+             path_ = target;
+         },
          WriteError::kNone, 0600, true, false},
-        {"own file its group may read", [&] { chmod(target.c_str(), 0640); path_ = target; },
+        {"own file its group may read",
+         [&] {
+             chmod(target.c_str(), 0640);
+             path_ = target;
+         },
          WriteError::kNone, 0640, false, false},
     };
     const std::string original = path_;

@@ -20,10 +20,10 @@ void ReportUnrecorded(const QString& done, const std::string& reason) {
 void ReportOthersAccessRemoved() {
     static bool told = false;
     if (std::exchange(told, true)) return;
-    ShowDialog({QCoreApplication::applicationName(),
-                QString::fromStdString(
-                    padlogic::OthersAccessRemovedText(padlogic::KeyStore().path())),
-                QMessageBox::Information, QMessageBox::Ok});
+    ShowDialog(
+        {QCoreApplication::applicationName(),
+         QString::fromStdString(padlogic::OthersAccessRemovedText(padlogic::KeyStore().path())),
+         QMessageBox::Information, QMessageBox::Ok});
 }
 
 }  // namespace
