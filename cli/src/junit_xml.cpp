@@ -82,11 +82,11 @@ std::string TestCase(const Json& step, const std::string& notRunWhy) {
                Attribute("message", notRunWhy) + "/>\n  </testcase>\n";
     xml += Attribute("time", Seconds(step["ms"].get<long long>()));
     if (status == "passed") return xml + "/>\n";
-    if (status == "aborted")
-        return xml + ">\n    <error" + Attribute("message", "interrupted") + ">" +
-               XmlText(FailureBody(step), false) + "</error>\n  </testcase>\n";
+    // An error or a step the interrupt ended is an <error>; only a failed answer a <failure>.
     const char* element = status == "failed" ? "failure" : "error";
-    return xml + ">\n    <" + element + Attribute("message", TextOf(step["result_text"])) + ">" +
+    const std::string message =
+        status == "aborted" ? std::string("interrupted") : TextOf(step["result_text"]);
+    return xml + ">\n    <" + element + Attribute("message", message) + ">" +
            XmlText(FailureBody(step), false) + "</" + element + ">\n  </testcase>\n";
 }
 
