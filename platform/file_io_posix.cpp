@@ -82,6 +82,8 @@ WriteResult Failure(int error) {
             return {WriteError::kMissingFolder, error};
         case ELOOP:
             return {WriteError::kLinkLoop, error};
+        case ENAMETOOLONG:
+            return {WriteError::kNameTooLong, error};
         default:
             return {WriteError::kSystemError, error};
     }
@@ -377,6 +379,16 @@ WriteResult WriteAndRename(const std::string& target, const std::string& content
     return result;
 }
 
+// Whether the temporary copy and the lock file of `file` can be named in `folder`: a name that
+// fits alone may not fit with their suffixes, and the write would fail only at its end.
+bool ReplacementNamesFit(const std::string& folder, const std::string& file) {
+    const long nameMax = pathconf(folder.c_str(), _PC_NAME_MAX);
+    const std::size_t longestSuffix = kTemporarySuffix.size() + std::string_view("XXXXXX").size();
+    const std::size_t name = SplitPath(file).second.size() + longestSuffix;
+    return (nameMax < 0 || name <= static_cast<std::size_t>(nameMax)) &&
+           file.size() + longestSuffix < PATH_MAX;
+}
+
 }  // namespace
 
 std::optional<std::string> ReadRegularFile(const char* path, std::size_t maxSize) {
@@ -441,6 +453,7 @@ WriteResult CheckReplaceable(const char* path, FileContent secrecy) {
     const std::string folder = SplitPath(file).first;
     if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return {WriteError::kMissingFolder};
     if (access(folder.c_str(), W_OK | X_OK) != 0) return Failure(errno);
+    if (!ReplacementNamesFit(folder, file)) return {WriteError::kNameTooLong};
     return {};
 }
 

@@ -28,8 +28,8 @@ public:
     // that the terminal's Ctrl-C reaches the parent alone, which passes it on: standard input
     // /dev/null, the interrupt signals blocked until the tool has set up its handlers (a pad's
     // process whose parent is gone is interrupted like the parent: it closes the pad's input
-    // and writes its record), and SIGTERM when the parent dies. Its environment is this process's, with the
-    // NAME=VALUE entries of `environment` set over it. "" when it started, else why not.
+    // and writes its record), and SIGTERM when the parent dies. Its environment is this process's,
+    // with the NAME=VALUE entries of `environment` set over it. "" when it started, else why not.
     std::string Start(const std::string& program, const std::vector<std::string>& args,
                       const std::vector<std::string>& environment = {});
 

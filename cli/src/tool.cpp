@@ -162,8 +162,9 @@ int RunSteps(const std::vector<PlannedStep>& steps, const GlobalOptions& options
     return recorder.Finish(ExitCodeAfterReport(out, err, exitCode), err);
 }
 
-// A usage message may repeat what was typed or read: it is escaped, and bounded.
-constexpr std::size_t kMaxUsageMessage = 400;
+// A usage message may repeat what was typed or read: it is escaped, and bounded. What it quotes
+// is cut at kQuotedCharacters each; the whole still has room for every device of a large rack.
+constexpr std::size_t kMaxUsageMessage = 16384;
 
 int UsageError(const std::string& message, std::ostream& err) {
     std::string text = EscapeText(message);

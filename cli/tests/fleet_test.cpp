@@ -325,6 +325,17 @@ TEST(FleetUsage, IsCheckedBeforeAnyPadStarts) {
          "--device: cannot open " + dir + "/missing: no such device"},
         {{"--device", a, "--device", regular, "run", steps},
          "--device: cannot open " + regular + ": a regular file, not a terminal"},
+        {{"--device", dir + "/missing", "--device", a, "--device", regular, "run", steps},
+         "--device: cannot open " + dir + "/missing: no such device; cannot open " + regular +
+             ": a regular file, not a terminal"},
+        {{"--device", a, "--device", dir + "/" + std::string(5000, 'd'), "run", steps},
+         "--device: cannot open " + (dir + "/" + std::string(5000, 'd')).substr(0, 80) + "... (" +
+             std::to_string(dir.size() + 5001) +
+             " characters): its path is longer than the system takes\n"},
+        {{"--device", a, "--device", b, "--record", std::string(245, 'r'), "run", steps},
+         "--record: cannot use '" + std::string(80, 'r') + "...' (" +
+             std::to_string(246 + cli::PadNames({a})[0].size()) +
+             " characters): its name is too long"},
         {{"--device", a, "--device", b, "--record", "run.json", "run", steps},
          "--record: 'run-" + cli::PadNames({b})[0] + ".json' is not a regular file"},
         {{"--device", a, "--device", b, "run", bad}, bad + ":2: 'frobnicate' is not a step"},
