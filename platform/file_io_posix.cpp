@@ -438,6 +438,11 @@ WriteResult ReplaceFile(const char* path, std::size_t maxSize,
     const std::string content = edit(current.value_or(std::string()));
     // Readers refuse a file beyond the limit: writing one would lock every later write out.
     if (content.size() > maxSize) return {WriteError::kTooLarge};
+    // A write that changes nothing is not made: many writers recording the same values (pads
+    // of one rack loading the same keys) would otherwise each rewrite and flush the file. A
+    // secret that others may read is rewritten all the same, to take their access away.
+    const bool othersMayRead = secrecy == FileContent::kSecret && (st.st_mode & S_IRWXO) != 0;
+    if (current && *current == content && !othersMayRead) return {};
     return WriteAndRename(file, content, current ? &st : nullptr, 0600, secrecy);
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <iostream>
 #include <limits>
 #include <ostream>
 
@@ -258,7 +259,11 @@ int RunToolUnguarded(int argc, const char* const* argv, std::ostream& out, std::
             err << "lumenord: several devices are run only by the lumenord program\n";
             return kExitInternalError;
         }
-        return RunPadFleet(options, pads, steps, program, out, err);
+        // A pad's process forked from this one reports on its own standard streams.
+        const PadRunner runPad = [&steps](const GlobalOptions& padOptions) {
+            return RunSteps(steps, padOptions, std::cout, std::cerr, true);
+        };
+        return RunPadFleet(options, pads, steps, program, runPad, out, err);
     }
     // An interrupt before the first step: nothing reaches the pad.
     if (InterruptRequested())
