@@ -21,6 +21,7 @@
 #include "pinpad.h"
 #include "profile.h"
 #include "report.h"
+#include "serial_devices.h"
 
 namespace cli {
 namespace {
@@ -155,12 +156,12 @@ std::optional<std::string> ProbeCharacterDevice(const std::string& device) {
 std::string DeviceOf(const PortTarget& target) {
     if (!target.devicePath.empty()) return target.devicePath;
     const int number = std::atoi(target.portName.c_str() + 3);
-    const std::string key = "COM" + std::to_string(number);
+    const std::string key = platform::PortKey(number);
     char mapped[kMaxMappedPath + 1] = {};
     platform::GetPrivateProfileString("PORTS", key.c_str(), "", mapped, sizeof mapped,
                                       "./sysconfig.ini");
     if (mapped[0] != '\0') return mapped;
-    return "/dev/ttyS" + std::to_string(number - 1);
+    return platform::DefaultPortDevice(number);
 }
 
 std::vector<DeviceHolder> FindDeviceHolders(const std::string& device) {
