@@ -38,8 +38,8 @@ QString HistoryJsonLines(const std::vector<HistoryEntry>& entries);
 
 // Keeps the history of the window whose pages sit in `pages`: every status line the shell
 // shows; a later line of the same operation replaces the earlier one, so that each operation
-// keeps its final line. An operation is named by the button pressed to start it and its page, or
-// else by the control that had the focus and the page shown.
+// keeps its final line. An operation is named by the control whose handler ran it (the button's
+// caption) and the page that holds that control.
 class OperationHistory : public QObject {
     Q_OBJECT
 public:
@@ -61,17 +61,15 @@ signals:
 
 private:
     void Take(const shell::Shell::StatusRecord& record);
-    void NoteButtonPressed(const QString& caption, const QString& page);
     QString PageCaption(int index) const;
+    // The caption of the page holding `control`; the page shown when none does.
+    QString PageOf(const QWidget* control) const;
 
     shell::Shell& m_shell;
     QPointer<QTabWidget> m_pages;
     std::vector<HistoryEntry> m_entries;
-    QString m_pressedCaption;
-    QString m_pressedPage;
-    unsigned long m_presses = 0;
-    // Which operation the last entry belongs to: the shell's number and the presses counted.
-    std::optional<std::pair<unsigned long, unsigned long>> m_lastKey;
+    // Which handler run the last entry belongs to.
+    std::optional<unsigned long> m_lastOperation;
 };
 
 }  // namespace monitor

@@ -177,9 +177,8 @@ void TfmTestQm731::FormClose() {
     m_shell.MarkPadInputClosed();
     // The keypad reader leaves at once now; wait for it so the closing code goes out alone.
     m_shell.StopReaderThread();
-    const int result =
-        m_shell.CallWithoutReaderWait(m_shell.Entries().PinPad_SetControlCode,
-                                      [](auto setControlCode) { return setControlCode("032", 3); });
+    const int result = m_shell.Run(Operation::PlainCall(), m_shell.Entries().PinPad_SetControlCode,
+                                   [](auto setControlCode) { return setControlCode("032", 3); });
     if (result != 0) m_shell.ShowFailure("failure in Close Pinpad,failure reason is:%s", result);
 }
 
