@@ -132,14 +132,15 @@ void CleartextPage::OpenKeyBordClick() {
     m_shell.Begin(open);
     auto setControlCode = m_shell.Entries().PinPad_SetControlCode;
     if (m_shell.RefuseUnbound(open, setControlCode)) return;
-    // A PIN, password or key entry loop would keep taking the keys meant for the reader.
-    m_shell.EndEntryLoops();
     for (const char* code : {"035", "033"}) {
         const int result =
             m_shell.Run(open, setControlCode, [&](auto entry) { return entry(code, 3); });
+        // A mode that did not open leaves a running PIN, password or key entry as it was.
         if (result != 0)
             return m_shell.ShowFailure("failure in Open Pinpad,failure reason is:%s", result);
     }
+    // A PIN, password or key entry loop would keep taking the keys meant for the reader.
+    m_shell.EndEntryLoops();
     m_shell.ShowStatus("Open Pinpad Success,Please Key-press");
     OpenKeyBord->setEnabled(false);
     if (m_reader.Open() == KeypadReader::OpenResult::kNotCreated) {

@@ -4,6 +4,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QScopeGuard>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
@@ -338,10 +339,17 @@ void PinPage::Button6Click() {
     const Operation renew = Operation::Standard(Button6).Texts(kReadFailure, nullptr);
     m_shell.Begin(renew);
     ClearEntryResults();
-    // A verify sends the offset that Return Data holds; whatever the result, the box then
-    // shows only this request's answer.
-    const QByteArray returnData = Edit3->text().toLatin1();
+    // A verify sends the offset that Return Data holds. The box shows only this request's
+    // answer once there is one; a refusal gives the text back, and so does a failed verify,
+    // whose offset the retry needs. A failed renew leaves it empty: what it held was an answer.
+    const QString returnText = Edit3->text();
+    const bool verify = ComboBox3->currentText() == QLatin1String("62");
     Edit3->clear();
+    bool sent = false;
+    auto giveBack = qScopeGuard([&] {
+        if (!sent || verify) Edit3->setText(returnText);
+    });
+    const QByteArray returnData = returnText.toLatin1();
     auto getPinValue = m_shell.Entries().PinPad_GetPinValue;
     if (m_shell.RefuseUnbound(renew, getPinValue)) return;
     const std::optional<QByteArray> keyIndex = PinKeyIndex();
@@ -362,10 +370,12 @@ void PinPage::Button6Click() {
     // anything else with its bad-argument result.
     const int wait = padlogic::KeyStore().PinTimeout();
     char reply[kPinReplySize] = {};
+    sent = true;
     const int result = m_shell.Run(renew, getPinValue, [&](auto read) {
         return read(request.constData(), static_cast<unsigned int>(request.size()), wait, reply);
     });
     if (result != 0) return;
+    giveBack.dismiss();
     const PinReplyFields fields = SplitPinReply(reply);
     edPinSerialNo->setText(fields.track);
     edPinRevLength->setText(fields.length);
