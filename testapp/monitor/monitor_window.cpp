@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QSaveFile>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QTabWidget>
 #include <QVBoxLayout>
 #include <iterator>
@@ -27,6 +28,8 @@ constexpr int kHistoryColumnWidths[] = {165, 120, 180, 85, 230};
 void MakeCompact(QTableView* view) {
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Tab leaves the table for the buttons below; the arrows move between cells.
+    view->setTabKeyNavigation(false);
     view->setWordWrap(false);
     view->verticalHeader()->setVisible(false);
     view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
@@ -118,6 +121,14 @@ MonitorWindow::MonitorWindow(shell::Shell& shell, QTabWidget* pages, QWidget* pa
 
     connect(&m_feed, &FrameFeed::framesPending, this, &MonitorWindow::TakeFrames,
             Qt::QueuedConnection);
+    // Escape and F12 (the toggle's key in the main window) put the monitor away.
+    for (const QKeySequence& key : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::Key_F12)})
+        connect(new QShortcut(key, this), &QShortcut::activated, this, &MonitorWindow::PutAway);
+}
+
+void MonitorWindow::PutAway() {
+    hide();
+    if (QWidget* main = parentWidget()) main->activateWindow();
 }
 
 QWidget* MonitorWindow::BuildFramesTab() {
@@ -190,6 +201,9 @@ QWidget* MonitorWindow::BuildHistoryTab() {
 
 void MonitorWindow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
+    // The monitor opened from the keyboard takes the keyboard.
+    raise();
+    activateWindow();
     emit visibilityChanged(true);
 }
 

@@ -60,6 +60,8 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
+    // Hides the monitor and gives the keyboard back to the main window.
+    void PutAway();
     QWidget* BuildFramesTab();
     QWidget* BuildHistoryTab();
     void TakeFrames();

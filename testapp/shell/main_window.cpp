@@ -1,5 +1,6 @@
 #include "main_window.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QLocale>
 #include <QStatusBar>
@@ -11,6 +12,7 @@
 #include "data_page.h"
 #include "ic_card_page.h"
 #include "key_management_page.h"
+#include "keyboard.h"
 #include "keypad_page.h"
 #include "monitor_window.h"
 #include "pin_page.h"
@@ -31,6 +33,7 @@ TfmTestQm731::TfmTestQm731(QWidget* parent) : QMainWindow(parent) {
     BuildPages();
     BuildStatusBar();
     BuildMonitor();
+    BuildKeyboard();
     Timer1 = new QTimer(this);
     Timer1->setObjectName("Timer1");
     Timer1->setInterval(1000);
@@ -88,6 +91,13 @@ void TfmTestQm731::BuildMonitor() {
     connect(m_monitor, &monitor::MonitorWindow::visibilityChanged, toggle,
             &QToolButton::setChecked);
     PageControl1->setCornerWidget(toggle, Qt::TopRightCorner);
+}
+
+void TfmTestQm731::BuildKeyboard() {
+    for (int page = 0; page < PageControl1->count(); ++page)
+        SetReadingTabOrder(PageControl1->widget(page));
+    qApp->installEventFilter(
+        new ReturnPressesButtons([this] { return m_shell.HoldsKeys(); }, this));
 }
 
 void TfmTestQm731::BuildStatusBar() {

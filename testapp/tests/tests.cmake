@@ -14,6 +14,8 @@ endfunction()
 
 testapp_add_qtest(testapp_logic_tests SOURCES tests/logic_test.cpp)
 testapp_add_qtest(testapp_startup_tests SOURCES tests/startup_test.cpp)
+# Tab, Return, Escape and F12 in the window and the monitor.
+testapp_add_qtest(testapp_keyboard_tests SOURCES tests/keyboard_test.cpp)
 testapp_add_qtest(testapp_operations_logic_tests SOURCES tests/operations_logic_test.cpp)
 testapp_add_qtest(testapp_cleartext_logic_tests SOURCES tests/cleartext_logic_test.cpp)
 # The serial devices on the "Commu para" page, from a fake sysfs tree.
