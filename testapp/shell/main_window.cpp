@@ -79,7 +79,8 @@ void TfmTestQm731::BuildMonitor() {
     toggle->setObjectName("btFrameMonitor");
     // Short, in the panels' smaller font: the eight tabs leave little room beside them.
     toggle->setText("Monitor");
-    toggle->setAccessibleName("Frame monitor");
+    toggle->setAccessibleName("Monitor");
+    toggle->setAccessibleDescription("Frame monitor and operation history (F12)");
     toggle->setToolTip("Frame monitor and operation history (F12)");
     toggle->setShortcut(QKeySequence(Qt::Key_F12));
     QFont toggleFont = toggle->font();

@@ -85,9 +85,9 @@ SerialDevicesPanel::SerialDevicesPanel(QComboBox* portCombo, QWidget* parent)
     btMapDevice = Named<QPushButton>("btMapDevice", this, QStringLiteral("Map to com port"));
 
     auto* form = new QFormLayout;
-    form->addRow(MakeCaption(QStringLiteral("Com port opens:"), labelPortDevice, this),
+    form->addRow(MakeResultCaption(QStringLiteral("Com port opens:"), labelPortDevice, this),
                  labelPortDevice);
-    form->addRow(MakeCaption(QStringLiteral("Mapped ports:"), labelMappedPorts, this),
+    form->addRow(MakeResultCaption(QStringLiteral("Mapped ports:"), labelMappedPorts, this),
                  labelMappedPorts);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
@@ -149,7 +149,7 @@ void SerialDevicesPanel::Refresh() {
 
 void SerialDevicesPanel::ShowMappedPorts(const std::optional<std::string>& settings) {
     if (!settings) {
-        labelMappedPorts->setText(UnreadableSettingsText());
+        ShowResultText(labelMappedPorts, UnreadableSettingsText());
         return;
     }
     const auto ports = platform::MappedPorts(*settings, kMaxListedPort);
@@ -161,8 +161,8 @@ void SerialDevicesPanel::ShowMappedPorts(const std::optional<std::string>& setti
         }
         mapped << QStringLiteral("com%1 = %2").arg(port).arg(ShownPath(path));
     }
-    labelMappedPorts->setText(mapped.isEmpty() ? QStringLiteral("none")
-                                               : mapped.join(QStringLiteral("; ")));
+    ShowResultText(labelMappedPorts,
+                   mapped.isEmpty() ? QStringLiteral("none") : mapped.join(QStringLiteral("; ")));
 }
 
 // A device outside the list (a pseudo-terminal, say) is present when its path is there.
@@ -178,13 +178,14 @@ bool SerialDevicesPanel::IsPresent(const std::string& path) const {
 void SerialDevicesPanel::ShowPortDevice(const std::optional<std::string>& settings) {
     const int port = PortNumberOfName(m_portCombo->currentText());
     if (port == 0) {
-        labelPortDevice->setText(QStringLiteral("no port"));
+        ShowResultText(labelPortDevice, QStringLiteral("no port"));
     } else if (!settings) {
-        labelPortDevice->setText(UnreadableSettingsText());
+        ShowResultText(labelPortDevice, UnreadableSettingsText());
     } else {
         const std::string path = platform::PortDevicePath(*settings, port);
-        labelPortDevice->setText(ShownPath(path) +
-                                 (IsPresent(path) ? QString() : QStringLiteral(" (not present)")));
+        ShowResultText(
+            labelPortDevice,
+            ShownPath(path) + (IsPresent(path) ? QString() : QStringLiteral(" (not present)")));
     }
 }
 

@@ -99,12 +99,13 @@ QWidget* VersionPage::BuildAuthenticationGroup() {
     grid->addWidget(btBidirectionAuthorization, 1, 4);
     grid->addWidget(MakeCaption("return information:", edReturnAuthorization, group), 2, 0);
     grid->addWidget(edReturnAuthorization, 2, 1);
-    // The caption belongs to the index; the password beside it on the same row has none.
-    grid->addWidget(MakeCaption("password", ComboBox4, group), 3, 0);
-    auth_password->setAccessibleName("password text");
+    // "password" captions the field the password is typed into; the index beside it has a
+    // caption of its own, so that each is named for what it holds.
+    grid->addWidget(MakeCaption("password", auth_password, group), 3, 0);
     auto* passwordRow = new QHBoxLayout;
-    passwordRow->addWidget(ComboBox4);
     passwordRow->addWidget(auth_password, 1);
+    passwordRow->addWidget(MakeCaption("password index:", ComboBox4, group));
+    passwordRow->addWidget(ComboBox4);
     grid->addLayout(passwordRow, 3, 1, 1, 3);
     grid->addWidget(SetPassword, 3, 4);
     auto* attention = new QVBoxLayout;
