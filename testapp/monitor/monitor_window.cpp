@@ -70,7 +70,7 @@ QVariant FrameTableModel::headerData(int section, Qt::Orientation orientation, i
     return kColumnTitles.value(section);
 }
 
-void FrameTableModel::Append(std::vector<FrameRecord> frames, std::size_t lost) {
+void FrameTableModel::Append(std::deque<FrameRecord> frames, std::size_t lost) {
     m_log.CountLost(lost);
     for (FrameRecord& frame : frames) {
         if (m_log.Full()) {
@@ -234,7 +234,7 @@ void MonitorWindow::hideEvent(QHideEvent* event) {
 
 void MonitorWindow::TakeFrames() {
     std::size_t lost = 0;
-    std::vector<FrameRecord> frames = m_feed.TakePending(&lost);
+    std::deque<FrameRecord> frames = m_feed.TakePending(&lost);
     if (frames.empty() && lost == 0) return;
     const bool atBottom =
         FramesView->verticalScrollBar()->value() == FramesView->verticalScrollBar()->maximum();
@@ -270,7 +270,7 @@ void MonitorWindow::SaveFrames() {
 }
 
 void MonitorWindow::SaveHistory(bool asCsv) {
-    const std::vector<HistoryEntry>& entries = m_history->Entries();
+    const std::deque<HistoryEntry>& entries = m_history->Entries();
     if (asCsv) {
         SaveText("Save the operation history", "CSV files (*.csv)", HistoryCsv(entries));
     } else {

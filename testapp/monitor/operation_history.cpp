@@ -54,7 +54,7 @@ QStringList HistoryTexts(const HistoryEntry& entry) {
             entry.text};
 }
 
-QString HistoryCsv(const std::vector<HistoryEntry>& entries) {
+QString HistoryCsv(const std::deque<HistoryEntry>& entries) {
     QString text = QStringLiteral("time,page,operation,result code,reason,text\r\n");
     for (const HistoryEntry& entry : entries) {
         QStringList quoted;
@@ -64,7 +64,7 @@ QString HistoryCsv(const std::vector<HistoryEntry>& entries) {
     return text;
 }
 
-QString HistoryJsonLines(const std::vector<HistoryEntry>& entries) {
+QString HistoryJsonLines(const std::deque<HistoryEntry>& entries) {
     QString text;
     for (const HistoryEntry& entry : entries) {
         QJsonObject object{{"time", TimeText(entry.time)},
@@ -132,7 +132,7 @@ void OperationHistory::Take(const shell::Shell::StatusRecord& record) {
     m_entries.push_back({QDateTime::currentDateTime(), PageOf(control), operation, record.result,
                          record.text, record.failure});
     if (m_entries.size() > kCapacity) {
-        m_entries.erase(m_entries.begin());
+        m_entries.pop_front();
         emit oldestDropped();
     }
     emit entryAdded(static_cast<int>(m_entries.size()) - 1);

@@ -8,8 +8,8 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <deque>
 #include <optional>
-#include <vector>
 
 #include "shell.h"
 
@@ -31,10 +31,10 @@ struct HistoryEntry {
 // (empty when none), reason (its text; empty when none) and text.
 QStringList HistoryTexts(const HistoryEntry& entry);
 // Title line and one line per entry; fields quoted where they hold a comma, quote or line break.
-QString HistoryCsv(const std::vector<HistoryEntry>& entries);
+QString HistoryCsv(const std::deque<HistoryEntry>& entries);
 // One JSON object per line: time, page, operation, result (null when none), reason (null when
 // none), text.
-QString HistoryJsonLines(const std::vector<HistoryEntry>& entries);
+QString HistoryJsonLines(const std::deque<HistoryEntry>& entries);
 
 // Keeps the history of the window whose pages sit in `pages`: every status line the shell
 // shows; a later line of the same operation replaces the earlier one, so that each operation
@@ -48,7 +48,7 @@ public:
     OperationHistory(shell::Shell& shell, QTabWidget* pages, QObject* parent = nullptr);
     ~OperationHistory() override;
 
-    const std::vector<HistoryEntry>& Entries() const { return m_entries; }
+    const std::deque<HistoryEntry>& Entries() const { return m_entries; }
     void Clear();
 
 signals:
@@ -67,7 +67,8 @@ private:
 
     shell::Shell& m_shell;
     QPointer<QTabWidget> m_pages;
-    std::vector<HistoryEntry> m_entries;
+    // A deque: the oldest goes at the cap without moving the rest.
+    std::deque<HistoryEntry> m_entries;
     // Which handler run the last entry belongs to.
     std::optional<unsigned long> m_lastOperation;
 };
