@@ -341,7 +341,7 @@ bool Shell::PollKeys(const std::function<bool()>& stopped,
         // the loop neither sleeps nor spins.
         unsigned char read[3] = {};
         const auto start = std::chrono::steady_clock::now();
-        const int result = CallAfterReader([&] { return readOneByte(read); });
+        const int result = ReadWhileWindowWaits([&] { return readOneByte(read); });
         if (result != 0) {
             // A read that failed at once (port closed, line gone) must not turn the loop into
             // a spin: keep handling events for the rest of a short pause.
@@ -351,6 +351,33 @@ bool Shell::PollKeys(const std::function<bool()>& stopped,
         if (ended()) return false;
         if (onByte(read[0]) == KeyStep::kDone) return true;
     }
+}
+
+int Shell::ReadWhileWindowWaits(const std::function<int()>& read) {
+    if (!OnWindowThread()) return CallAfterReader(read);
+    WaitForReader();
+    // The read waits on a thread of its own while the window thread sleeps in its event loop,
+    // which wakes the moment a window event (a paint, a call over the accessibility bus)
+    // arrives; the driver's own pump would take them only between its 10 ms waits. Handlers
+    // clicked meanwhile run after the read, as they do after any driver call.
+    int result = kDriverBusy;
+    QEventLoop waiting;
+    t_inDriverCall = true;
+    try {
+        std::thread reading([&] {
+            result = GuardedCall(read);
+            QMetaObject::invokeMethod(&waiting, &QEventLoop::quit, Qt::QueuedConnection);
+        });
+        waiting.exec();
+        reading.join();
+    } catch (const std::system_error&) {
+        t_inDriverCall = false;
+        result = GuardedCall(read);
+    }
+    t_inDriverCall = false;
+    portRequest = 0;
+    RunDeferredHandlers();
+    return result;
 }
 
 bool Shell::AcquireDriver() {

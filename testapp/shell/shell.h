@@ -261,6 +261,9 @@ private:
     // The guarded call of a handler: WaitForReader, the guarded call, portRequest back to 0.
     template <typename Call>
     int CallAfterReader(Call&& call);
+    // A key-press loop's read after the reader: made on a thread of its own while the window
+    // thread waits in its event loop, so that window events are taken as they come.
+    int ReadWhileWindowWaits(const std::function<int()>& read);
     // Shows the skeleton's result texts: `failureFormat` for a nonzero result, else
     // `successText` unless null.
     void ShowResult(int result, const char* failureFormat, const char* successText);
