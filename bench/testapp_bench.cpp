@@ -3,6 +3,7 @@
 // The window is the real one, wired to the real driver and a simulated pad on a pty; every row
 // is measured the same way, only the page's loop differs.
 #include <padsim/pty_pad.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QComboBox>
@@ -28,6 +29,7 @@
 
 #include "bench_table.h"
 #include "main_window.h"
+#include "monitor_window.h"
 
 namespace {
 
@@ -343,6 +345,119 @@ Row CpuRow(const std::string& figure, double share) {
             share >= 0 && share <= 1.0};
 }
 
+// What queued events wait on the window thread: a call over the accessibility bus, like every
+// event the window gets, waits as long. Posts `samples` of them `gap` apart from the calling
+// thread (not the window's) and returns once all have run, or after a deadline.
+struct EventWaits {
+    QObject receiver;  // lives on the window thread
+    std::vector<double> waits;
+    std::atomic<int> answered{0};
+
+    void PostAndAwait(int samples, std::chrono::milliseconds gap) {
+        for (int i = 0; i < samples; ++i) {
+            std::this_thread::sleep_for(gap);
+            const std::uint64_t posted = bench::NowNs();
+            QMetaObject::invokeMethod(
+                &receiver,
+                [this, posted] {
+                    waits.push_back(static_cast<double>(bench::NowNs() - posted) / 1e6);
+                    ++answered;
+                },
+                Qt::QueuedConnection);
+        }
+        const auto deadline = Clock::now() + 10s;
+        while (answered < samples && Clock::now() < deadline) std::this_thread::sleep_for(1ms);
+    }
+    double Median(int samples) const {
+        return static_cast<int>(waits.size()) == samples ? bench::Median(waits) : -1;
+    }
+};
+
+// The median wait of an event on the idle window.
+double IdleEventWaitMs(int samples) {
+    EventWaits events;
+    QEventLoop idle;
+    std::thread poster([&] {
+        events.PostAndAwait(samples, 20ms);
+        QMetaObject::invokeMethod(&idle, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    idle.exec();
+    poster.join();
+    return events.Median(samples);
+}
+
+// The same while `loop` waits for a key.
+double LoopEventWaitMs(padsim::PtyPad& pad, const KeyLoop& loop, int samples) {
+    EventWaits events;
+    WhileLoopRuns(loop, [&] {
+        std::this_thread::sleep_for(200ms);
+        events.PostAndAwait(samples, 20ms);
+        EndLoop(pad, loop);
+    });
+    return events.Median(samples);
+}
+
+double ResidentMegabytes() {
+    long pages = 0, resident = 0;
+    std::FILE* statm = std::fopen("/proc/self/statm", "r");
+    if (statm == nullptr) return -1;
+    const bool read = std::fscanf(statm, "%ld %ld", &pages, &resident) == 2;
+    std::fclose(statm);
+    return read ? static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) /
+                      (1024.0 * 1024.0)
+                : -1;
+}
+
+struct FloodFigures {
+    double slowestClickMs = -1;
+    double addedMegabytes = -1;
+    std::size_t historyEntries = 0;
+    std::size_t frames = 0;
+};
+
+// `count` version reads with the monitor open (two ordinary frames each, under 300 bytes, and
+// one history entry), while another thread clicks "clear information" every 50 ms: the slowest
+// answer to those clicks and the memory the flood added.
+FloodFigures HistoryFlood(BenchWindow& bench, int count) {
+    monitor::MonitorWindow* monitor = bench.window->Monitor();
+    monitor->show();
+    Reveal(bench.control("btGetVersion"));
+    QCoreApplication::processEvents();
+    const double idle = ResidentMegabytes();
+    auto* probe = bench.control<QPushButton>("Button1");
+    std::atomic<std::uint64_t> postedNs{0};
+    double slowest = 0;
+    const auto answer = QObject::connect(probe, &QPushButton::clicked, [&] {
+        if (const std::uint64_t posted = postedNs.exchange(0); posted != 0)
+            slowest = std::max(slowest, static_cast<double>(bench::NowNs() - posted) / 1e6);
+    });
+    std::atomic<bool> done{false};
+    std::thread clicker([&] {
+        while (!done) {
+            std::this_thread::sleep_for(50ms);
+            std::uint64_t idleSlot = 0;
+            if (!postedNs.compare_exchange_strong(idleSlot, bench::NowNs())) continue;
+            QMetaObject::invokeMethod(
+                probe, [probe] { probe->click(); }, Qt::QueuedConnection);
+        }
+    });
+    for (int i = 0; i < count; ++i) {
+        bench.click("btGetVersion");
+        QCoreApplication::processEvents();
+    }
+    done = true;
+    clicker.join();
+    QCoreApplication::processEvents();
+    QObject::disconnect(answer);
+    FloodFigures figures;
+    figures.slowestClickMs = slowest;
+    figures.addedMegabytes = ResidentMegabytes() - idle;
+    figures.historyEntries = monitor->History().Entries().size();
+    figures.frames = monitor->Frames().Log().Frames().size();
+    monitor->hide();
+    return figures;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -371,6 +486,25 @@ int main(int argc, char* argv[]) {
             "PIN page: CPU while the star echo waits 4 s for digits");
     measure(ClearTextKeypad(bench), 1, "test program: pad key -> character shown in Memo1",
             "test program: CPU while the keypad reader waits on an idle pad, 4 s");
+    // The window's events while a loop waits for keys, beside the idle window.
+    const double idleWait = IdleEventWaitMs(50);
+    const double loopWait = LoopEventWaitMs(*bench.pad, PinStarEcho(bench), 50);
+    rows.push_back({"event wait on the idle window (median of 50)",
+                    idleWait < 0 ? "not measured" : bench::Format("%.2f ms", idleWait), "-",
+                    idleWait >= 0});
+    rows.push_back({"event wait while the star echo waits for a key (median of 50)",
+                    loopWait < 0 ? "not measured" : bench::Format("%.2f ms", loopWait),
+                    "<= idle + 2 ms", loopWait >= 0 && idleWait >= 0 && loopWait <= idleWait + 2});
+    // A long monitor flood: 12,000 operations and twice as many frames.
+    const FloodFigures flood = HistoryFlood(bench, 12000);
+    const bool full = flood.historyEntries == monitor::OperationHistory::kCapacity &&
+                      flood.frames == monitor::FrameLog::kCapacity;
+    rows.push_back({"12,000 operations, 24,000 frames, monitor open: slowest answer to a click",
+                    full ? bench::Format("%.1f ms", flood.slowestClickMs) : "not measured",
+                    "<= 50 ms", full && flood.slowestClickMs <= 50});
+    rows.push_back({"12,000 operations, 24,000 frames, monitor open: memory above idle",
+                    full ? bench::Format("%.1f MB", flood.addedMegabytes) : "not measured",
+                    "<= 50 MB", full && flood.addedMegabytes <= 50});
     // The pad unplugged while a loop waits on it: the program's share over the next 10 s.
     rows.push_back(CpuRow("CPU for 10 s after the pad vanishes while the key entry loop waits",
                           CpuAfterUnplug(bench, PadKeyEntry(bench), 10s, "btGetCustomerInfor")));

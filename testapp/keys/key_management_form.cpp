@@ -129,18 +129,16 @@ QWidget* KeyManagementPage::BuildClearKeyGroup() {
     m_verifyCodeDiffers->hide();
 
     connect(comboMixCode, &QComboBox::currentTextChanged, this,
-            m_shell.Handler(this, &KeyManagementPage::comboMixCodeChange));
+            m_shell.Handler(this, &KeyManagementPage::comboMixCodeChange, comboMixCode));
     connect(comboPinLength, &QComboBox::currentTextChanged, this,
-            m_shell.Handler(this, &KeyManagementPage::comboPinLengthChange));
+            m_shell.Handler(this, &KeyManagementPage::comboPinLengthChange, comboPinLength));
     connect(comboKeyNo, &QComboBox::currentTextChanged, this,
-            m_shell.Handler(this, &KeyManagementPage::comboKeyNoChange));
-    connect(btDownloadKey, &QPushButton::clicked, this,
-            m_shell.Handler(this, &KeyManagementPage::btDownloadKeyClick));
-    connect(Button3, &QPushButton::clicked, this,
-            m_shell.Handler(this, &KeyManagementPage::Button3Click));
+            m_shell.Handler(this, &KeyManagementPage::comboKeyNoChange, comboKeyNo));
+    m_shell.OnClick(btDownloadKey, this, &KeyManagementPage::btDownloadKeyClick);
+    m_shell.OnClick(Button3, this, &KeyManagementPage::Button3Click);
     for (QLineEdit* part : {edPin1, edPin2, edPin3}) {
         connect(part, &QLineEdit::textChanged, this,
-                m_shell.Handler(this, &KeyManagementPage::UpdateCheckValues));
+                m_shell.Handler(this, &KeyManagementPage::UpdateCheckValues, part));
     }
 
     auto* top = new QHBoxLayout;
@@ -209,15 +207,13 @@ QWidget* KeyManagementPage::BuildCipherKeyGroup() {
     Button4 = m_shell.MakeOperationButton("Button4", "Read Key Verify Code", group);
 
     connect(comboEncryptMark, &QComboBox::currentTextChanged, this,
-            m_shell.Handler(this, &KeyManagementPage::comboEncryptMarkChange));
+            m_shell.Handler(this, &KeyManagementPage::comboEncryptMarkChange, comboEncryptMark));
     connect(comboEncryptNo, &QComboBox::currentTextChanged, this,
-            m_shell.Handler(this, &KeyManagementPage::comboEncryptNoChange));
+            m_shell.Handler(this, &KeyManagementPage::comboEncryptNoChange, comboEncryptNo));
     connect(comboEnryptLength, &QComboBox::currentTextChanged, this,
-            m_shell.Handler(this, &KeyManagementPage::comboEnryptLengthChange));
-    connect(btDownloadEncrypt, &QPushButton::clicked, this,
-            m_shell.Handler(this, &KeyManagementPage::btDownloadEncryptClick));
-    connect(Button4, &QPushButton::clicked, this,
-            m_shell.Handler(this, &KeyManagementPage::Button4Click));
+            m_shell.Handler(this, &KeyManagementPage::comboEnryptLengthChange, comboEnryptLength));
+    m_shell.OnClick(btDownloadEncrypt, this, &KeyManagementPage::btDownloadEncryptClick);
+    m_shell.OnClick(Button4, this, &KeyManagementPage::Button4Click);
 
     auto* grid = new QGridLayout(group);
     const std::pair<const char*, QComboBox*> indexes[] = {
@@ -261,10 +257,8 @@ QWidget* KeyManagementPage::BuildPasswordGroup() {
     EnterPassword = shell::Named<QPushButton>("EnterPassword", group, "Enter Password");
     Authenticate =
         shell::Named<QPushButton>("Authenticate", group, "Authenticate(For LoadKey only)");
-    connect(EnterPassword, &QPushButton::clicked, this,
-            m_shell.Handler(this, &KeyManagementPage::EnterPasswordClick));
-    connect(Authenticate, &QPushButton::clicked, this,
-            m_shell.Handler(this, &KeyManagementPage::AuthenticateClick));
+    m_shell.OnClick(EnterPassword, this, &KeyManagementPage::EnterPasswordClick);
+    m_shell.OnClick(Authenticate, this, &KeyManagementPage::AuthenticateClick);
 
     auto* grid = new QGridLayout(group);
     const std::pair<const char*, QComboBox*> settings[] = {

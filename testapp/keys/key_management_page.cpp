@@ -22,6 +22,7 @@ static_assert(kVerifyCodeReplySize >= PINPAD_VERIFY_CODE_SIZE);
 // The enciphered challenge sent back to the pad.
 constexpr std::size_t kResponseTextSize = 100;
 
+using shell::Operation;
 using shell::Shell;
 
 // What a key store record that failed was to keep.
@@ -121,46 +122,46 @@ void KeyManagementPage::Button3Click() { DownloadClearKey(true); }
 
 void KeyManagementPage::DownloadClearKey(bool onPad) {
     const ClearKeyInput input = ReadClearKeyInput(onPad);
-    m_shell.BeginOperation();
+    const Operation download = Operation::ButtonsBeforeCall(onPad ? Button3 : btDownloadKey)
+                                   .Unbound("failure in selecting function PinPad_DownloadKey()");
+    m_shell.Begin(download);
     // The announcement of a key typed on the pad opens an input mode on the pad.
     if (onPad) m_shell.MarkPadInputOpen();
     edDownLoadKeyRetValue->clear();
     m_verifyCodeDiffers->hide();
     const auto plan = PlanClearKeyDownload(input);
     if (const auto* refusal = std::get_if<Refusal>(&plan)) return Refuse(*refusal);
-    const ClearKeyDownload& download = std::get<ClearKeyDownload>(plan);
+    const ClearKeyDownload& planned = std::get<ClearKeyDownload>(plan);
 
     char reply[kVerifyCodeReplySize] = {};
-    const int result = m_shell.RunOperationButtonsBeforeCall(
-        m_shell.Entries().PinPad_DownloadKey,
-        [&](auto downloadKey) {
-            return downloadKey(download.request.c_str(),
-                               static_cast<unsigned int>(download.request.size()), reply, 0);
-        },
-        "failure in selecting function PinPad_DownloadKey()");
+    const int result =
+        m_shell.Run(download, m_shell.Entries().PinPad_DownloadKey, [&](auto downloadKey) {
+            return downloadKey(planned.request.c_str(),
+                               static_cast<unsigned int>(planned.request.size()), reply, 0);
+        });
     if (result == shell::kEntryUnbound) return;
     reply[sizeof reply - 1] = '\0';
     QLineEdit* const fields[3] = {edPin1, edPin2, edPin3};
-    for (int i = 0; i < 3; ++i) fields[i]->setText(FromLatin1(download.parts[i]));
+    for (int i = 0; i < 3; ++i) fields[i]->setText(FromLatin1(planned.parts[i]));
     if (result != 0) {
         edDownLoadKeyRetValue->clear();
         m_shell.ShowFailure("failure in downloading clear text key,the failure reason is:%s",
                             result);
         return;
     }
-    if (download.recorded) {
+    if (planned.recorded) {
         m_shell.ShowStatus("succeed in downloading the clear text key");
         edDownLoadKeyRetValue->setText(QString::fromLatin1(reply));
         m_shell.EnableOperationButtons();
         m_verifyCodeDiffers->setVisible(
-            VerifyCodeDiffers(m_shell.Entries().PinPad_TriUntriDes, download, reply));
-        shell::RecordKeys(kKeyLoaded, ClearKeyRecords(download));
+            VerifyCodeDiffers(m_shell.Entries().PinPad_TriUntriDes, planned, reply));
+        shell::RecordKeys(kKeyLoaded, ClearKeyRecords(planned));
         return;
     }
-    if (onPad) return RunPadKeyEntry(download, false);
-    if (padlogic::IsPadEntryCode(download.code)) {
+    if (onPad) return RunPadKeyEntry(planned, false);
+    if (padlogic::IsPadEntryCode(planned.code)) {
         m_shell.MarkPadInputOpen();
-        RunPadKeyEntry(download, true);
+        RunPadKeyEntry(planned, true);
     }
 }
 
@@ -263,7 +264,7 @@ void KeyManagementPage::btDownloadEncryptClick() {
     input.tagDigit = ChosenCode(comboEncryptMark);
     input.tagText = Text(comboEncryptMark);
     input.operatorVerifyCode = Text(Edit15);
-    m_shell.BeginOperation();
+    m_shell.Begin(Operation::Standard(btDownloadEncrypt));
     Edit15->clear();
     input.decryptionNo = Text(comboDecipherNo);
     input.saveNo = Text(comboEncryptNo);
@@ -291,7 +292,7 @@ void KeyManagementPage::btDownloadEncryptClick() {
 // ---- Verify code, load-key authentication, password ----
 
 void KeyManagementPage::Button4Click() {
-    m_shell.BeginOperation();
+    m_shell.Begin(Operation::Standard(Button4));
     Edit15->clear();
     const auto plan = PlanVerifyCodeRead(Text(comboDecipherNo), Text(comboEncryptNo));
     if (const auto* refusal = std::get_if<Refusal>(&plan)) return Refuse(*refusal);
@@ -303,13 +304,13 @@ void KeyManagementPage::Button4Click() {
 bool KeyManagementPage::SendEncryptKeyRequest(const std::string& request, const char* failureFormat,
                                               const char* successText) {
     char reply[kVerifyCodeReplySize] = {};
-    const int result = m_shell.RunOperationForResult(
-        m_shell.Entries().PinPad_DownloadEncryptKey,
-        [&](auto downloadEncryptKey) {
+    const Operation send =
+        Operation::Standard().Unbound("failure in selecting function PinPad_DownloadEncryptKey()");
+    const int result = m_shell.Run(
+        send, m_shell.Entries().PinPad_DownloadEncryptKey, [&](auto downloadEncryptKey) {
             return downloadEncryptKey(request.c_str(), static_cast<unsigned int>(request.size()),
                                       reply);
-        },
-        "failure in selecting function PinPad_DownloadEncryptKey()");
+        });
     if (result == shell::kEntryUnbound) return false;
     reply[sizeof reply - 1] = '\0';
     if (result != 0) {
@@ -333,16 +334,20 @@ void KeyManagementPage::AuthenticateClick() {
         padlogic::Encipher(m_shell.Entries().PinPad_TriUntriDes, challenge, authKey);
     enciphered.copy(response, sizeof response - 1);
     char reply[shell::kAuthReplySize] = {};
-    m_shell.RunOperationWithoutReaderWait(
-        m_shell.Entries().PinPad_LoadKeyAuthenticate,
-        [&](auto loadKeyAuthenticate) { return loadKeyAuthenticate(response, 32, reply); },
-        " LoadKey authorization failure,failure reason is:%s", "LoadKey authorization succeed");
+    const Operation authenticate = Operation::WithoutReaderWait(Authenticate)
+                                       .Starting({false, false, false, false})
+                                       .Texts(" LoadKey authorization failure,failure reason is:%s",
+                                              "LoadKey authorization succeed");
+    m_shell.Run(authenticate, m_shell.Entries().PinPad_LoadKeyAuthenticate,
+                [&](auto loadKeyAuthenticate) { return loadKeyAuthenticate(response, 32, reply); });
 }
 
 void KeyManagementPage::EnterPasswordClick() {
+    // The other loops' flags stay as they are; the pad's input is open from here on.
+    const Operation enter =
+        Operation::AfterStoppingReader(EnterPassword).Starting({false, false, true, true});
     m_shell.MarkPadInputOpen();
-    m_shell.ShowStatus("");
-    m_shell.DisableOperationButtons();
+    m_shell.Begin(enter);
     PWD->clear();
     m_pinPage.ClearPinResults();
     const QString request = Hint->currentText().left(1) + KeyLength->currentText().left(2) +
@@ -352,10 +357,9 @@ void KeyManagementPage::EnterPasswordClick() {
     // The password entry leaves the other loops' flags alone, so an open clear-text reader
     // would go on reading and take the entry's key presses: it ends before the pad is asked.
     const QByteArray text = request.toLatin1();
-    const int result = m_shell.RunOperationAfterStoppingReader(
-        m_shell.Entries().PinPad_EnablePin, [&](auto enablePin) {
-            return enablePin(text.constData(), static_cast<unsigned int>(text.size()));
-        });
+    const int result = m_shell.Run(enter, m_shell.Entries().PinPad_EnablePin, [&](auto enablePin) {
+        return enablePin(text.constData(), static_cast<unsigned int>(text.size()));
+    });
     if (result == shell::kEntryUnbound) return;
     m_pinPage.SetPin2Mode(true);
     if (result != 0) {

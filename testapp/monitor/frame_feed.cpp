@@ -31,7 +31,7 @@ void FrameFeed::Receive(const Lumenord_Frame& frame) {
         std::lock_guard<std::mutex> lock(m_mutex);
         first = m_pending.empty();
         if (m_pending.size() >= kMaxPending) {
-            m_pending.erase(m_pending.begin());
+            m_pending.pop_front();
             ++m_lost;
         }
         m_pending.push_back(std::move(record));
@@ -39,7 +39,7 @@ void FrameFeed::Receive(const Lumenord_Frame& frame) {
     if (first) emit framesPending();
 }
 
-std::vector<FrameRecord> FrameFeed::TakePending(std::size_t* lost) {
+std::deque<FrameRecord> FrameFeed::TakePending(std::size_t* lost) {
     std::lock_guard<std::mutex> lock(m_mutex);
     *lost = std::exchange(m_lost, 0);
     return std::exchange(m_pending, {});

@@ -6,8 +6,8 @@
 
 #include <QObject>
 #include <cstddef>
+#include <deque>
 #include <mutex>
-#include <vector>
 
 #include "frame_log.h"
 
@@ -29,7 +29,7 @@ public:
     void SetLastFailureEntry(decltype(&::Lumenord_LastFailure) entry) { m_lastFailure = entry; }
 
     // The frames reported since the last call, oldest first, and how many were let go.
-    std::vector<FrameRecord> TakePending(std::size_t* lost);
+    std::deque<FrameRecord> TakePending(std::size_t* lost);
 
 signals:
     // Frames wait to be taken; emitted once per batch, from the reporting thread.
@@ -40,7 +40,8 @@ private:
 
     decltype(&::Lumenord_LastFailure) m_lastFailure = nullptr;
     std::mutex m_mutex;
-    std::vector<FrameRecord> m_pending;
+    // A deque: the oldest goes at the cap without moving the rest.
+    std::deque<FrameRecord> m_pending;
     std::size_t m_lost = 0;
 };
 

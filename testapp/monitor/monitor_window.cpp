@@ -1,5 +1,6 @@
 #include "monitor_window.h"
 
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
@@ -11,6 +12,7 @@
 #include <QPushButton>
 #include <QSaveFile>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QTabWidget>
 #include <QVBoxLayout>
 #include <iterator>
@@ -27,6 +29,8 @@ constexpr int kHistoryColumnWidths[] = {165, 120, 180, 85, 230};
 void MakeCompact(QTableView* view) {
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Tab leaves the table for the buttons below; the arrows move between cells.
+    view->setTabKeyNavigation(false);
     view->setWordWrap(false);
     view->verticalHeader()->setVisible(false);
     view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
@@ -66,7 +70,7 @@ QVariant FrameTableModel::headerData(int section, Qt::Orientation orientation, i
     return kColumnTitles.value(section);
 }
 
-void FrameTableModel::Append(std::vector<FrameRecord> frames, std::size_t lost) {
+void FrameTableModel::Append(std::deque<FrameRecord> frames, std::size_t lost) {
     m_log.CountLost(lost);
     for (FrameRecord& frame : frames) {
         if (m_log.Full()) {
@@ -94,8 +98,26 @@ void FrameTableModel::SetUnmasked(bool unmasked) {
         emit dataChanged(index(0, kBytesColumn), index(rowCount() - 1, kBytesColumn));
 }
 
+namespace {
+
+// A plain widget counts as a filler for accessibility; the monitor is a window of its own.
+QAccessibleInterface* MonitorAccessible(const QString& className, QObject* object) {
+    auto* widget = qobject_cast<QWidget*>(object);
+    if (widget == nullptr ||
+        className != QLatin1String(MonitorWindow::staticMetaObject.className()))
+        return nullptr;
+    return new QAccessibleWidget(widget, QAccessible::Window);
+}
+
+}  // namespace
+
 MonitorWindow::MonitorWindow(shell::Shell& shell, QTabWidget* pages, QWidget* parent)
     : QWidget(parent, Qt::Window) {
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(MonitorAccessible);
+        return true;
+    }();
+    (void)factoryInstalled;
     setObjectName("FrameMonitor");
     setWindowTitle("Frame monitor");
     resize(1180, 400);
@@ -111,13 +133,22 @@ MonitorWindow::MonitorWindow(shell::Shell& shell, QTabWidget* pages, QWidget* pa
     tabs->addTab(BuildHistoryTab(), "Operation history");
     MonitorNotice = new QLabel(this);
     MonitorNotice->setObjectName("MonitorNotice");
-    MonitorNotice->setAccessibleName("Monitor notice");
+    // A screen reader hears what the notice says; its name is that text.
+    MonitorNotice->setAccessibleDescription("Monitor notice");
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(tabs);
     layout->addWidget(MonitorNotice);
 
     connect(&m_feed, &FrameFeed::framesPending, this, &MonitorWindow::TakeFrames,
             Qt::QueuedConnection);
+    // Escape and F12 (the toggle's key in the main window) put the monitor away.
+    for (const QKeySequence& key : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::Key_F12)})
+        connect(new QShortcut(key, this), &QShortcut::activated, this, &MonitorWindow::PutAway);
+}
+
+void MonitorWindow::PutAway() {
+    hide();
+    if (QWidget* main = parentWidget()) main->activateWindow();
 }
 
 QWidget* MonitorWindow::BuildFramesTab() {
@@ -190,6 +221,9 @@ QWidget* MonitorWindow::BuildHistoryTab() {
 
 void MonitorWindow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
+    // The monitor opened from the keyboard takes the keyboard.
+    raise();
+    activateWindow();
     emit visibilityChanged(true);
 }
 
@@ -200,7 +234,7 @@ void MonitorWindow::hideEvent(QHideEvent* event) {
 
 void MonitorWindow::TakeFrames() {
     std::size_t lost = 0;
-    std::vector<FrameRecord> frames = m_feed.TakePending(&lost);
+    std::deque<FrameRecord> frames = m_feed.TakePending(&lost);
     if (frames.empty() && lost == 0) return;
     const bool atBottom =
         FramesView->verticalScrollBar()->value() == FramesView->verticalScrollBar()->maximum();
@@ -236,7 +270,7 @@ void MonitorWindow::SaveFrames() {
 }
 
 void MonitorWindow::SaveHistory(bool asCsv) {
-    const std::vector<HistoryEntry>& entries = m_history->Entries();
+    const std::deque<HistoryEntry>& entries = m_history->Entries();
     if (asCsv) {
         SaveText("Save the operation history", "CSV files (*.csv)", HistoryCsv(entries));
     } else {

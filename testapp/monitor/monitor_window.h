@@ -28,7 +28,7 @@ public:
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
-    void Append(std::vector<FrameRecord> frames, std::size_t lost);
+    void Append(std::deque<FrameRecord> frames, std::size_t lost);
     void Clear();
     void SetUnmasked(bool unmasked);
     bool Unmasked() const { return m_unmasked; }
@@ -60,6 +60,8 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
+    // Hides the monitor and gives the keyboard back to the main window.
+    void PutAway();
     QWidget* BuildFramesTab();
     QWidget* BuildHistoryTab();
     void TakeFrames();

@@ -54,7 +54,7 @@ QStringList HistoryTexts(const HistoryEntry& entry) {
             entry.text};
 }
 
-QString HistoryCsv(const std::vector<HistoryEntry>& entries) {
+QString HistoryCsv(const std::deque<HistoryEntry>& entries) {
     QString text = QStringLiteral("time,page,operation,result code,reason,text\r\n");
     for (const HistoryEntry& entry : entries) {
         QStringList quoted;
@@ -64,7 +64,7 @@ QString HistoryCsv(const std::vector<HistoryEntry>& entries) {
     return text;
 }
 
-QString HistoryJsonLines(const std::vector<HistoryEntry>& entries) {
+QString HistoryJsonLines(const std::deque<HistoryEntry>& entries) {
     QString text;
     for (const HistoryEntry& entry : entries) {
         QJsonObject object{{"time", TimeText(entry.time)},
@@ -83,14 +83,6 @@ QString HistoryJsonLines(const std::vector<HistoryEntry>& entries) {
 
 OperationHistory::OperationHistory(shell::Shell& shell, QTabWidget* pages, QObject* parent)
     : QObject(parent), m_shell(shell), m_pages(pages) {
-    // `pressed` comes before `clicked`, so the caption is known when the handler shows its lines.
-    for (int page = 0; page < pages->count(); ++page) {
-        for (QAbstractButton* button : pages->widget(page)->findChildren<QAbstractButton*>()) {
-            connect(button, &QAbstractButton::pressed, this, [this, button, page] {
-                NoteButtonPressed(CaptionOf(button), PageCaption(page));
-            });
-        }
-    }
     m_shell.SetHistoryObserver([this](const shell::Shell::StatusRecord& record) { Take(record); });
 }
 
@@ -98,14 +90,8 @@ OperationHistory::~OperationHistory() { m_shell.SetHistoryObserver(nullptr); }
 
 void OperationHistory::Clear() {
     m_entries.clear();
-    m_lastKey.reset();
+    m_lastOperation.reset();
     emit cleared();
-}
-
-void OperationHistory::NoteButtonPressed(const QString& caption, const QString& page) {
-    m_pressedCaption = caption;
-    m_pressedPage = page;
-    ++m_presses;
 }
 
 QString OperationHistory::PageCaption(int index) const {
@@ -115,9 +101,17 @@ QString OperationHistory::PageCaption(int index) const {
     return page;
 }
 
+QString OperationHistory::PageOf(const QWidget* control) const {
+    if (!m_pages) return {};
+    for (const QWidget* widget = control; widget != nullptr; widget = widget->parentWidget()) {
+        const int index = m_pages->indexOf(const_cast<QWidget*>(widget));
+        if (index >= 0) return PageCaption(index);
+    }
+    return PageCaption(m_pages->currentIndex());
+}
+
 void OperationHistory::Take(const shell::Shell::StatusRecord& record) {
-    const std::pair<unsigned long, unsigned long> key{record.operation, m_presses};
-    if (m_lastKey == key && !m_entries.empty()) {
+    if (m_lastOperation == record.operation && !m_entries.empty()) {
         HistoryEntry& last = m_entries.back();
         last.time = QDateTime::currentDateTime();
         last.result = record.result;
@@ -126,19 +120,19 @@ void OperationHistory::Take(const shell::Shell::StatusRecord& record) {
         emit entryReplaced(static_cast<int>(m_entries.size()) - 1);
         return;
     }
-    const bool pressedSinceLast = !m_lastKey || m_lastKey->second != m_presses;
-    QString operation = m_pressedCaption;
-    QString page = m_pressedPage;
-    if (!pressedSinceLast) {
-        const QWidget* focus = QApplication::focusWidget();
-        operation = focus != nullptr ? focus->accessibleName() : QString();
-        page = m_pages ? PageCaption(m_pages->currentIndex()) : QString();
+    // The operation is the one whose handler showed the line; a line shown outside any handler
+    // is named by the control that has the focus.
+    const QWidget* control = record.control ? record.control.data() : QApplication::focusWidget();
+    QString operation = record.name;
+    if (operation.isEmpty() && control != nullptr) {
+        const auto* button = qobject_cast<const QAbstractButton*>(control);
+        operation = button != nullptr ? CaptionOf(button) : control->accessibleName();
     }
-    m_lastKey = key;
-    m_entries.push_back({QDateTime::currentDateTime(), page, operation, record.result, record.text,
-                         record.failure});
+    m_lastOperation = record.operation;
+    m_entries.push_back({QDateTime::currentDateTime(), PageOf(control), operation, record.result,
+                         record.text, record.failure});
     if (m_entries.size() > kCapacity) {
-        m_entries.erase(m_entries.begin());
+        m_entries.pop_front();
         emit oldestDropped();
     }
     emit entryAdded(static_cast<int>(m_entries.size()) - 1);

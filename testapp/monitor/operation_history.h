@@ -8,8 +8,8 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <deque>
 #include <optional>
-#include <vector>
 
 #include "shell.h"
 
@@ -31,15 +31,15 @@ struct HistoryEntry {
 // (empty when none), reason (its text; empty when none) and text.
 QStringList HistoryTexts(const HistoryEntry& entry);
 // Title line and one line per entry; fields quoted where they hold a comma, quote or line break.
-QString HistoryCsv(const std::vector<HistoryEntry>& entries);
+QString HistoryCsv(const std::deque<HistoryEntry>& entries);
 // One JSON object per line: time, page, operation, result (null when none), reason (null when
 // none), text.
-QString HistoryJsonLines(const std::vector<HistoryEntry>& entries);
+QString HistoryJsonLines(const std::deque<HistoryEntry>& entries);
 
 // Keeps the history of the window whose pages sit in `pages`: every status line the shell
 // shows; a later line of the same operation replaces the earlier one, so that each operation
-// keeps its final line. An operation is named by the button pressed to start it and its page, or
-// else by the control that had the focus and the page shown.
+// keeps its final line. An operation is named by the control whose handler ran it (the button's
+// caption) and the page that holds that control.
 class OperationHistory : public QObject {
     Q_OBJECT
 public:
@@ -48,7 +48,7 @@ public:
     OperationHistory(shell::Shell& shell, QTabWidget* pages, QObject* parent = nullptr);
     ~OperationHistory() override;
 
-    const std::vector<HistoryEntry>& Entries() const { return m_entries; }
+    const std::deque<HistoryEntry>& Entries() const { return m_entries; }
     void Clear();
 
 signals:
@@ -61,17 +61,16 @@ signals:
 
 private:
     void Take(const shell::Shell::StatusRecord& record);
-    void NoteButtonPressed(const QString& caption, const QString& page);
     QString PageCaption(int index) const;
+    // The caption of the page holding `control`; the page shown when none does.
+    QString PageOf(const QWidget* control) const;
 
     shell::Shell& m_shell;
     QPointer<QTabWidget> m_pages;
-    std::vector<HistoryEntry> m_entries;
-    QString m_pressedCaption;
-    QString m_pressedPage;
-    unsigned long m_presses = 0;
-    // Which operation the last entry belongs to: the shell's number and the presses counted.
-    std::optional<std::pair<unsigned long, unsigned long>> m_lastKey;
+    // A deque: the oldest goes at the cap without moving the rest.
+    std::deque<HistoryEntry> m_entries;
+    // Which handler run the last entry belongs to.
+    std::optional<unsigned long> m_lastOperation;
 };
 
 }  // namespace monitor

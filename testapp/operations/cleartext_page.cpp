@@ -54,12 +54,9 @@ QWidget* CleartextPage::BuildKeypadGroup() {
     OpenKeyBord = m_shell.MakeOperationButton("OpenKeyBord", "Open Pinpad", group);
     CloseKeyBord = m_shell.MakeOperationButton("CloseKeyBord", "Close Pinpad", group);
     Button2 = shell::Named<QPushButton>("Button2", group, "Clear");
-    connect(OpenKeyBord, &QPushButton::clicked, this,
-            m_shell.Handler(this, &CleartextPage::OpenKeyBordClick));
-    connect(CloseKeyBord, &QPushButton::clicked, this,
-            m_shell.Handler(this, &CleartextPage::CloseKeyBordClick));
-    connect(Button2, &QPushButton::clicked, this,
-            m_shell.Handler(this, &CleartextPage::Button2Click));
+    m_shell.OnClick(OpenKeyBord, this, &CleartextPage::OpenKeyBordClick);
+    m_shell.OnClick(CloseKeyBord, this, &CleartextPage::CloseKeyBordClick);
+    m_shell.OnClick(Button2, this, &CleartextPage::Button2Click);
 
     auto* grid = new QGridLayout(group);
     grid->addWidget(shell::MakeCaption("Key value:", Memo1, group), 0, 0);
@@ -97,10 +94,9 @@ QWidget* CleartextPage::BuildDisplayGroup() {
     TS8_Label12->hide();
     TS8_ComboBox4->hide();
     TabSheet8_Display = m_shell.MakeOperationButton("TabSheet8_Display", "Display", group);
-    connect(TabSheet8_Display, &QPushButton::clicked, this,
-            m_shell.Handler(this, &CleartextPage::TabSheet8_DisplayClick));
+    m_shell.OnClick(TabSheet8_Display, this, &CleartextPage::TabSheet8_DisplayClick);
     connect(TS8_Combox, &QComboBox::currentTextChanged, this,
-            m_shell.Handler(this, &CleartextPage::TS8_ComboxChange));
+            m_shell.Handler(this, &CleartextPage::TS8_ComboxChange, TS8_Combox));
 
     auto* grid = new QGridLayout(group);
     grid->addWidget(TS8_MODE, 0, 0);
@@ -129,16 +125,22 @@ void CleartextPage::FillDisplayLists() {
 }
 
 void CleartextPage::OpenKeyBordClick() {
+    // Two plain calls that leave the flags and the buttons alone until the mode is open.
+    shell::Operation open = shell::Operation::PlainCall();
+    open.control = OpenKeyBord;
+    open.unbound = shell::WhenUnbound::kRefuse;
+    m_shell.Begin(open);
     auto setControlCode = m_shell.Entries().PinPad_SetControlCode;
-    if (m_shell.RefuseUnbound(setControlCode)) return;
-    // A PIN, password or key entry loop would keep taking the keys meant for the reader.
-    m_shell.EndEntryLoops();
+    if (m_shell.RefuseUnbound(open, setControlCode)) return;
     for (const char* code : {"035", "033"}) {
-        const int result = m_shell.CallWithoutReaderWait(
-            setControlCode, [&](auto entry) { return entry(code, 3); });
+        const int result =
+            m_shell.Run(open, setControlCode, [&](auto entry) { return entry(code, 3); });
+        // A mode that did not open leaves a running PIN, password or key entry as it was.
         if (result != 0)
             return m_shell.ShowFailure("failure in Open Pinpad,failure reason is:%s", result);
     }
+    // A PIN, password or key entry loop would keep taking the keys meant for the reader.
+    m_shell.EndEntryLoops();
     m_shell.ShowStatus("Open Pinpad Success,Please Key-press");
     OpenKeyBord->setEnabled(false);
     if (m_reader.Open() == KeypadReader::OpenResult::kNotCreated) {
@@ -149,12 +151,15 @@ void CleartextPage::OpenKeyBordClick() {
 }
 
 void CleartextPage::CloseKeyBordClick() {
+    const shell::Operation close =
+        shell::Operation::Standard(CloseKeyBord)
+            .Starting({false, false, false, false})
+            .Texts("failure in Close Pinpad,failure reason is:%s", "Close Pinpad Success");
+    m_shell.Begin(close);
     // The reader must be out of the driver and gone before the closing code goes out.
     m_shell.CloseKeypadMode();
-    m_shell.RunOperation(
-        m_shell.Entries().PinPad_SetControlCode,
-        [](auto setControlCode) { return setControlCode("032", 3); },
-        "failure in Close Pinpad,failure reason is:%s", "Close Pinpad Success");
+    m_shell.Run(close, m_shell.Entries().PinPad_SetControlCode,
+                [](auto setControlCode) { return setControlCode("032", 3); });
 }
 
 void CleartextPage::Button2Click() {
@@ -176,6 +181,8 @@ void CleartextPage::ReaderEnded() {
 }
 
 void CleartextPage::TabSheet8_DisplayClick() {
+    const shell::Operation display = shell::Operation::KeepingButtons(TabSheet8_Display);
+    m_shell.Begin(display);
     const DisplayRequest request = BuildDisplayRequest(
         TS8_Combox->currentText(), TS8_Memo3->toPlainText(), TS8_ComboBox4->currentText());
     if (request.mode == DisplayMode::kDecryption) shell::LimitTyping(TS8_Memo3, kCipherTextLimit);
@@ -188,10 +195,9 @@ void CleartextPage::TabSheet8_DisplayClick() {
         focus->setFocus();
         return;
     }
-    const int result =
-        m_shell.RunOperationKeepingButtons(m_shell.Entries().PinPad_DispInfoLcd, [&](auto display) {
-            return display(request.bytes.constData(), static_cast<int>(request.bytes.size()));
-        });
+    const int result = m_shell.Run(display, m_shell.Entries().PinPad_DispInfoLcd, [&](auto entry) {
+        return entry(request.bytes.constData(), static_cast<int>(request.bytes.size()));
+    });
     if (result == shell::kEntryUnbound) return;
     if (result == 0) return m_shell.ShowStatus("success");
     TS8_Memo3->clear();

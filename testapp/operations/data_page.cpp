@@ -53,12 +53,9 @@ DataPage::DataPage(shell::Shell& shell, QWidget* parent) : QWidget(parent), m_sh
     btEncryptData = m_shell.MakeOperationButton("btEncryptData", "Data Encrpytion", this);
     btDecipherData = m_shell.MakeOperationButton("btDecipherData", "Data Decryptions", this);
     btCleanUp = shell::Named<QPushButton>("btCleanUp", this, "Clear");
-    connect(btEncryptData, &QPushButton::clicked, this,
-            m_shell.Handler(this, &DataPage::btEncryptDataClick));
-    connect(btDecipherData, &QPushButton::clicked, this,
-            m_shell.Handler(this, &DataPage::btDecipherDataClick));
-    connect(btCleanUp, &QPushButton::clicked, this,
-            m_shell.Handler(this, &DataPage::btCleanUpClick));
+    m_shell.OnClick(btEncryptData, this, &DataPage::btEncryptDataClick);
+    m_shell.OnClick(btDecipherData, this, &DataPage::btDecipherDataClick);
+    m_shell.OnClick(btCleanUp, this, &DataPage::btCleanUpClick);
 
     auto* settings = new QHBoxLayout;
     settings->addWidget(shell::MakeCaption("Key index:", comboKeyIndex, this));
@@ -96,7 +93,10 @@ void DataPage::btDecipherDataClick() { RunCipher(true); }
 
 void DataPage::RunCipher(bool decrypt) {
     const CipherTexts& texts = decrypt ? kDecryptTexts : kEncryptTexts;
-    m_shell.BeginOperation();
+    const shell::Operation cipher =
+        shell::Operation::Standard(decrypt ? btDecipherData : btEncryptData)
+            .Texts(texts.failure, texts.success);
+    m_shell.Begin(cipher);
     memoOutput->clear();
     const QString keyText = comboKeyIndex->currentText();
     if (!IsWorkingKeyIndex(ParseKeyIndex(keyText))) {
@@ -113,13 +113,9 @@ void DataPage::RunCipher(bool decrypt) {
     const QByteArray request =
         CipherRequest(keyText.toLatin1(), CipherModeCharacter(mode, decrypt), data.toLatin1());
     std::vector<char> reply(kReplySize, '\0');
-    const int result = m_shell.RunOperation(
-        m_shell.Entries().PinPad_EncryptData,
-        [&](auto encryptData) {
-            return encryptData(request.constData(), static_cast<unsigned int>(request.size()),
-                               reply.data());
-        },
-        texts.failure, texts.success);
+    const int result = m_shell.Run(cipher, m_shell.Entries().PinPad_EncryptData, [&](auto entry) {
+        return entry(request.constData(), static_cast<unsigned int>(request.size()), reply.data());
+    });
     if (result != 0) return;
     reply.back() = '\0';
     memoOutput->setPlainText(QString::fromLatin1(reply.data()));

@@ -72,8 +72,7 @@ QWidget* IcCardPage::BuildControlGroup() {
     // The box has no caption; without a name it would be announced by its group's title.
     CardAtr->setAccessibleName("answer to reset (ATR)");
     IC_Control = m_shell.MakeOperationButton("IC_Control", "Control Command", group);
-    connect(IC_Control, &QPushButton::clicked, this,
-            m_shell.Handler(this, &IcCardPage::IC_ControlClick));
+    m_shell.OnClick(IC_Control, this, &IcCardPage::IC_ControlClick);
 
     auto* grid = new QGridLayout(group);
     const std::pair<const char*, QWidget*> fields[] = {
@@ -107,9 +106,8 @@ QWidget* IcCardPage::BuildAccessGroup() {
     RcvSW->setMaximumWidth(3 * kHexBoxWidth);
     IC_Access = m_shell.MakeOperationButton("IC_Access", "Accessing Command", group);
     ClearIc = shell::Named<QPushButton>("ClearIc", group, "Clear");
-    connect(IC_Access, &QPushButton::clicked, this,
-            m_shell.Handler(this, &IcCardPage::IC_AccessClick));
-    connect(ClearIc, &QPushButton::clicked, this, m_shell.Handler(this, &IcCardPage::ClearIcClick));
+    m_shell.OnClick(IC_Access, this, &IcCardPage::IC_AccessClick);
+    m_shell.OnClick(ClearIc, this, &IcCardPage::ClearIcClick);
 
     auto* grid = new QGridLayout(group);
     auto* settings = new QHBoxLayout;
@@ -157,11 +155,15 @@ void IcCardPage::ClearCardFields() {
 }
 
 void IcCardPage::IC_ControlClick() {
-    m_shell.MarkPadInputClosed();
-    m_shell.ShowStatus("");
+    // The card handlers start their own way: the buttons go busy only once the request is sound.
+    const shell::Operation cardControl =
+        shell::Operation::Standard(IC_Control)
+            .Starting({true, false, false, true})
+            .Texts("failure in IC Card Control,failure reason is:%s", "IC Card Control Success");
+    m_shell.Begin(cardControl);
     CardAtr->clear();
     auto control = m_shell.Entries().PinPad_IC_Control;
-    if (m_shell.RefuseUnbound(control)) return;
+    if (m_shell.RefuseUnbound(cardControl, control)) return;
     const int socket = shell::StrToInt(CardSockt1->currentText());
     if (CardType->currentText() != QLatin1String(kCpuCardType)) {
         return m_shell.ShowStatus("Select Card Type Error");
@@ -171,18 +173,23 @@ void IcCardPage::IC_ControlClick() {
     m_shell.DisableOperationButtons();
     const QByteArray request = ControlText(socket, *action).toLatin1();
     char reply[kCardReplySize] = {};
-    const int result = m_shell.RunOperation(
-        control, [&](auto call) { return call(request.constData(), reply); },
-        "failure in IC Card Control,failure reason is:%s", "IC Card Control Success");
+    const int result = m_shell.Run(cardControl, control,
+                                   [&](auto call) { return call(request.constData(), reply); });
     if (result == 0) CardAtr->setText(ReplyText(reply));
 }
 
 void IcCardPage::IC_AccessClick() {
-    m_shell.EndPadInput();
+    // The buttons stay as they are; a refused request leaves them so.
+    const shell::Operation cardAccess =
+        shell::Operation::Standard(IC_Access)
+            .Starting({true, true, false, false})
+            .Texts("failure in IC Card Accessing,failure reason is: %s",
+                   "IC Card Accessing Success");
+    m_shell.Begin(cardAccess);
     DataRcv->clear();
     RcvSW->clear();
     auto access = m_shell.Entries().PinPad_IC_Access;
-    if (m_shell.RefuseUnbound(access)) return;
+    if (m_shell.RefuseUnbound(cardAccess, access)) return;
     const int socket = shell::StrToInt(CardSockt2->currentText());
     const AccessText text =
         BuildAccessText(socket, {CLA->text(), INS->text(), P1->text(), P2->text(), LC->text(),
@@ -198,9 +205,8 @@ void IcCardPage::IC_AccessClick() {
     }
     const QByteArray request = text.text.toLatin1();
     char reply[kCardReplySize] = {};
-    const int result = m_shell.RunOperation(
-        access, [&](auto call) { return call(request.constData(), reply); },
-        "failure in IC Card Accessing,failure reason is: %s", "IC Card Accessing Success");
+    const int result = m_shell.Run(cardAccess, access,
+                                   [&](auto call) { return call(request.constData(), reply); });
     if (result != 0) return;
     const CardResponse response = SplitAccessReply(ReplyText(reply));
     DataRcv->setText(response.data);

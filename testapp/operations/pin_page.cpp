@@ -4,6 +4,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QScopeGuard>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
@@ -20,6 +21,7 @@ using shell::MakeCaption;
 using shell::MakeCombo;
 using shell::MakeEdit;
 using shell::Named;
+using shell::Operation;
 
 constexpr int kMemoLimit = 2048;
 // The MAC reply, with room over the driver's PINPAD_MAC_SIZE for an entry library that writes more.
@@ -73,7 +75,8 @@ QWidget* PinPage::BuildPinGroup() {
     ComboBox2 = MakeCombo("ComboBox2", group, {"0", "1", "2", "4", "5", "6"}, "0");
     btEnablePin = m_shell.MakeOperationButton("btEnablePin", "startup PIN1", group);
     Button5 = m_shell.MakeOperationButton("Button5", "startup PIN2", group);
-    btGetPin = m_shell.MakeOperationButton("btGetPin", "Read ciphertext", group);
+    btGetPin =
+        m_shell.MakeOperationButton("btGetPin", "Read ciphertext", group, shell::kEnabledByItsPage);
     PinPadKey = MakeResultEdit("PinPadKey", group);
     edPinSerialNo = MakeEdit("edPinSerialNo", group);
     edPinSerialNo->setEnabled(false);
@@ -84,12 +87,11 @@ QWidget* PinPage::BuildPinGroup() {
     edPinDigits = MakeResultEdit("edPinDigits", group);
     edPinDigits->setToolTip("The PIN digits read back from the cleartext PIN block");
 
-    connect(btEnablePin, &QPushButton::clicked, this,
-            m_shell.Handler(this, &PinPage::btEnablePinClick));
-    connect(Button5, &QPushButton::clicked, this, m_shell.Handler(this, &PinPage::Button5Click));
-    connect(btGetPin, &QPushButton::clicked, this, m_shell.Handler(this, &PinPage::btGetPinClick));
+    m_shell.OnClick(btEnablePin, this, &PinPage::btEnablePinClick);
+    m_shell.OnClick(Button5, this, &PinPage::Button5Click);
+    m_shell.OnClick(btGetPin, this, &PinPage::btGetPinClick);
     connect(comboPinType, &QComboBox::currentIndexChanged, this,
-            m_shell.Handler(this, &PinPage::comboPinTypeChange));
+            m_shell.Handler(this, &PinPage::comboPinTypeChange, comboPinType));
 
     auto* grid = new QGridLayout(group);
     AddField(grid, 0, 0, "Key index:", comboPinKeyNo);
@@ -128,7 +130,7 @@ QWidget* PinPage::BuildRenewGroup() {
     Edit3 = MakeEdit("Edit3", group);
     Edit3->setToolTip("After a renew: the PIN offset, which a verify (62) sends back");
     Button6 = m_shell.MakeOperationButton("Button6", "PIN Renew/verify", group);
-    connect(Button6, &QPushButton::clicked, this, m_shell.Handler(this, &PinPage::Button6Click));
+    m_shell.OnClick(Button6, this, &PinPage::Button6Click);
 
     auto* grid = new QGridLayout(group);
     AddField(grid, 0, 0, "Mode Code:", ComboBox3);
@@ -151,10 +153,8 @@ QWidget* PinPage::BuildMacGroup() {
     edMakeMacResult = MakeResultEdit("edMakeMacResult", group);
     btMakeMAC = m_shell.MakeOperationButton("btMakeMAC", "MAC calculation", group);
     btCleanUpMac = Named<QPushButton>("btCleanUpMac", group, "Clear");
-    connect(btMakeMAC, &QPushButton::clicked, this,
-            m_shell.Handler(this, &PinPage::btMakeMACClick));
-    connect(btCleanUpMac, &QPushButton::clicked, this,
-            m_shell.Handler(this, &PinPage::btCleanUpMacClick));
+    m_shell.OnClick(btMakeMAC, this, &PinPage::btMakeMACClick);
+    m_shell.OnClick(btCleanUpMac, this, &PinPage::btCleanUpMacClick);
 
     auto* grid = new QGridLayout(group);
     AddField(grid, 0, 0, "Key index:", comboMakeMacKeyIndex);
@@ -213,7 +213,7 @@ std::optional<PinTarget> PinPage::PinTargetFromPage(int typeIndex) {
 
 void PinPage::btEnablePinClick() {
     const int typeIndex = comboPinType->currentIndex();
-    m_shell.BeginOperation();
+    m_shell.Begin(Operation::Standard(btEnablePin));
     m_shell.MarkPadInputOpen();
     PinPadKey->clear();
     ClearEntryResults();
@@ -226,7 +226,7 @@ void PinPage::btEnablePinClick() {
 }
 
 void PinPage::Button5Click() {
-    m_shell.BeginOperation();
+    m_shell.Begin(Operation::Standard(Button5));
     m_shell.MarkPadInputOpen();
     PinPadKey->clear();
     ClearEntryResults();
@@ -241,12 +241,11 @@ void PinPage::Button5Click() {
 
 void PinPage::StartPinEntry(const QByteArray& text, const std::optional<PinTarget>& target,
                             StarEcho echo) {
-    const int result = m_shell.RunOperation(
-        m_shell.Entries().PinPad_EnablePin,
-        [&](auto enablePin) {
-            return enablePin(text.constData(), static_cast<unsigned int>(text.size()));
-        },
-        kPinEntryStartFailure, nullptr);
+    const int result =
+        m_shell.Run(Operation::Standard().Texts(kPinEntryStartFailure, nullptr),
+                    m_shell.Entries().PinPad_EnablePin, [&](auto enablePin) {
+                        return enablePin(text.constData(), static_cast<unsigned int>(text.size()));
+                    });
     if (result == shell::kEntryUnbound) return;
     // "startup PIN2" has told the pad nothing of key and type, whatever the outcome, so the read
     // must send them.
@@ -271,10 +270,11 @@ void PinPage::RunStarEcho(StarEcho echo) {
 }
 
 void PinPage::btGetPinClick() {
-    m_shell.BeginOperation();
+    const Operation read = Operation::Standard(btGetPin).Texts(kReadFailure, nullptr);
+    m_shell.Begin(read);
     ClearEntryResults();
     auto getPinValue = m_shell.Entries().PinPad_GetPinValue;
-    if (m_shell.RefuseUnbound(getPinValue)) return;
+    if (m_shell.RefuseUnbound(read, getPinValue)) return;
     PinTarget target = m_entryTarget;
     QByteArray text;
     if (m_pin2Mode) {
@@ -284,13 +284,10 @@ void PinPage::btGetPinClick() {
         text = PinReadText(target);
     }
     char reply[kPinReplySize] = {};
-    const int result = m_shell.RunOperation(
-        getPinValue,
-        [&](auto read) {
-            return read(text.constData(), static_cast<unsigned int>(text.size()),
-                        kPinReadWaitSeconds, reply);
-        },
-        kReadFailure, nullptr);
+    const int result = m_shell.Run(read, getPinValue, [&](auto entry) {
+        return entry(text.constData(), static_cast<unsigned int>(text.size()), kPinReadWaitSeconds,
+                     reply);
+    });
     if (result != 0) return;
     btGetPin->setEnabled(false);
     ShowPinBlock(SplitPinReply(reply), target);
@@ -316,8 +313,8 @@ QString PinPage::DecipherLocally(const QString& block, const QByteArray& keyInde
         return QString();
     const QByteArray data = block.toLatin1();
     char clear[PINPAD_DES_RESULT_SIZE] = {};
-    m_shell.CallWithoutReaderWait(
-        triUntriDes, [&](auto des) { return des(data.constData(), key.constData(), clear, 1); });
+    m_shell.Run(Operation::PlainCall(), triUntriDes,
+                [&](auto des) { return des(data.constData(), key.constData(), clear, 1); });
     clear[sizeof clear - 1] = '\0';
     return QString::fromLatin1(clear);
 }
@@ -339,14 +336,22 @@ void PinPage::comboPinTypeChange() {
 }
 
 void PinPage::Button6Click() {
-    m_shell.BeginOperation();
+    const Operation renew = Operation::Standard(Button6).Texts(kReadFailure, nullptr);
+    m_shell.Begin(renew);
     ClearEntryResults();
-    // A verify sends the offset that Return Data holds; whatever the result, the box then
-    // shows only this request's answer.
-    const QByteArray returnData = Edit3->text().toLatin1();
+    // A verify sends the offset that Return Data holds. The box shows only this request's
+    // answer once there is one; a refusal gives the text back, and so does a failed verify,
+    // whose offset the retry needs. A failed renew leaves it empty: what it held was an answer.
+    const QString returnText = Edit3->text();
+    const bool verify = ComboBox3->currentText() == QLatin1String("62");
     Edit3->clear();
+    bool sent = false;
+    auto giveBack = qScopeGuard([&] {
+        if (!sent || verify) Edit3->setText(returnText);
+    });
+    const QByteArray returnData = returnText.toLatin1();
     auto getPinValue = m_shell.Entries().PinPad_GetPinValue;
-    if (m_shell.RefuseUnbound(getPinValue)) return;
+    if (m_shell.RefuseUnbound(renew, getPinValue)) return;
     const std::optional<QByteArray> keyIndex = PinKeyIndex();
     if (!keyIndex) return;
     const int mode = ComboBox3->findText(ComboBox3->currentText());
@@ -365,14 +370,12 @@ void PinPage::Button6Click() {
     // anything else with its bad-argument result.
     const int wait = padlogic::KeyStore().PinTimeout();
     char reply[kPinReplySize] = {};
-    const int result = m_shell.RunOperation(
-        getPinValue,
-        [&](auto read) {
-            return read(request.constData(), static_cast<unsigned int>(request.size()), wait,
-                        reply);
-        },
-        kReadFailure, nullptr);
+    sent = true;
+    const int result = m_shell.Run(renew, getPinValue, [&](auto read) {
+        return read(request.constData(), static_cast<unsigned int>(request.size()), wait, reply);
+    });
     if (result != 0) return;
+    giveBack.dismiss();
     const PinReplyFields fields = SplitPinReply(reply);
     edPinSerialNo->setText(fields.track);
     edPinRevLength->setText(fields.length);
@@ -381,7 +384,9 @@ void PinPage::Button6Click() {
 }
 
 void PinPage::btMakeMACClick() {
-    m_shell.BeginOperation();
+    const Operation mac = Operation::Standard(btMakeMAC).Texts(
+        "failure in calculating MAC,THE failure reason is :%s", "MAC calculation ok");
+    m_shell.Begin(mac);
     edMakeMacResult->clear();
     const QString keyText = comboMakeMacKeyIndex->currentText();
     if (!IsWorkingKeyIndex(ParseKeyIndex(keyText))) {
@@ -404,12 +409,9 @@ void PinPage::btMakeMACClick() {
     const QByteArray request =
         MacRequest(keyText.toLatin1(), MacTypeCode(comboMacType->currentIndex()), *message);
     char reply[kMacReplySize] = {};
-    const int result = m_shell.RunOperation(
-        m_shell.Entries().PinPad_MakeMac,
-        [&](auto makeMac) {
-            return makeMac(request.constData(), static_cast<unsigned int>(request.size()), reply);
-        },
-        "failure in calculating MAC,THE failure reason is :%s", "MAC calculation ok");
+    const int result = m_shell.Run(mac, m_shell.Entries().PinPad_MakeMac, [&](auto makeMac) {
+        return makeMac(request.constData(), static_cast<unsigned int>(request.size()), reply);
+    });
     if (result != 0) return;
     reply[sizeof reply - 1] = '\0';
     edMakeMacResult->setText(QString::fromLatin1(reply));

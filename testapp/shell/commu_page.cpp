@@ -31,12 +31,10 @@ CommuParaPage::CommuParaPage(Shell& shell, QWidget* parent) : QWidget(parent), m
     comboStop = MakeCombo("comboStop", this, {}, "1", false);
     for (QComboBox* fixed : {comboDataBit, comboParity, comboStop}) fixed->setEnabled(false);
 
-    btOpenCom = shell.MakeOperationButton("btOpenCom", "Open Com port", this);
-    btCloseCom = shell.MakeOperationButton("btCloseCom", "Close Com port", this);
-    connect(btOpenCom, &QPushButton::clicked, this,
-            m_shell.Handler(this, &CommuParaPage::btOpenComClick));
-    connect(btCloseCom, &QPushButton::clicked, this,
-            m_shell.Handler(this, &CommuParaPage::btCloseComClick));
+    btOpenCom = shell.MakeOperationButton("btOpenCom", "Open Com port", this, kOpenPortButton);
+    btCloseCom = shell.MakeOperationButton("btCloseCom", "Close Com port", this, kClosePortButton);
+    m_shell.OnClick(btOpenCom, this, &CommuParaPage::btOpenComClick);
+    m_shell.OnClick(btCloseCom, this, &CommuParaPage::btCloseComClick);
 
     auto* group = new QGroupBox(this);
     auto* form = new QFormLayout(group);
@@ -70,13 +68,15 @@ void CommuParaPage::SelectBaudRateEntry(int index) {
 
 int CommuParaPage::OpenPort() {
     const PortOpenArgs args = OpenArgs();
-    return m_shell.CallWithoutReaderWait(m_shell.Entries().PinPad_EnablePort, [&](auto enablePort) {
-        return enablePort(args.portName, args.baudRate, args.parity, args.dataBits, args.stopBits);
-    });
+    return m_shell.Run(Operation::PortCall(), m_shell.Entries().PinPad_EnablePort,
+                       [&](auto enablePort) {
+                           return enablePort(args.portName, args.baudRate, args.parity,
+                                             args.dataBits, args.stopBits);
+                       });
 }
 
 void CommuParaPage::btOpenComClick() {
-    m_shell.BeginOperationKeepingButtons();
+    m_shell.Begin(Operation::PortCall(btOpenCom));
     if (OpenPort() != 0) {
         m_shell.MarkPortClosed();
         m_shell.ShowStatus("fail in opening the serial port");
@@ -85,12 +85,14 @@ void CommuParaPage::btOpenComClick() {
     m_shell.MarkPortOpen();
     m_shell.ShowStatus("succeed in opening the serial");
     m_shell.EnableOperationButtons();
+    m_shell.SettleFocus(btCloseCom);
 }
 
 void CommuParaPage::btCloseComClick() {
-    m_shell.BeginOperationKeepingButtons();
-    const int result = m_shell.CallWithoutReaderWait(
-        m_shell.Entries().PinPad_DisablePort, [](auto disablePort) { return disablePort(); });
+    const Operation close = Operation::PortCall(btCloseCom);
+    m_shell.Begin(close);
+    const int result = m_shell.Run(close, m_shell.Entries().PinPad_DisablePort,
+                                   [](auto disablePort) { return disablePort(); });
     if (result != 0) {
         m_shell.ShowStatus("failure in closing the serial");
         return;
@@ -98,6 +100,7 @@ void CommuParaPage::btCloseComClick() {
     m_shell.MarkPortClosed();
     m_shell.DisableOperationButtons();
     m_shell.ShowStatus("serial which has been closed");
+    m_shell.SettleFocus(btOpenCom);
 }
 
 }  // namespace shell

@@ -44,10 +44,8 @@ QWidget* KeypadPage::BuildCustomerGroup() {
         m_shell.MakeOperationButton("btSetCustomerInfo", "set up customer information", group);
     btGetCustomerInfor =
         m_shell.MakeOperationButton("btGetCustomerInfor", "Read customer information", group);
-    connect(btSetCustomerInfo, &QPushButton::clicked, this,
-            m_shell.Handler(this, &KeypadPage::btSetCustomerInfoClick));
-    connect(btGetCustomerInfor, &QPushButton::clicked, this,
-            m_shell.Handler(this, &KeypadPage::btGetCustomerInforClick));
+    m_shell.OnClick(btSetCustomerInfo, this, &KeypadPage::btSetCustomerInfoClick);
+    m_shell.OnClick(btGetCustomerInfor, this, &KeypadPage::btGetCustomerInforClick);
 
     auto* grid = new QGridLayout(group);
     grid->addWidget(MakeCaption("customer information to write:", memoCustInof, group), 0, 0);
@@ -65,8 +63,7 @@ QWidget* KeypadPage::BuildKeyboardGroup() {
     edLeftKey = MakeEdit("edLeftKey", group, 8);
     edRightKey = MakeEdit("edRightKey", group, 8);
     btSetKeyboard = m_shell.MakeOperationButton("btSetKeyboard", "set up keypad value", group);
-    connect(btSetKeyboard, &QPushButton::clicked, this,
-            m_shell.Handler(this, &KeypadPage::btSetKeyboardClick));
+    m_shell.OnClick(btSetKeyboard, this, &KeypadPage::btSetKeyboardClick);
 
     auto* grid = new QGridLayout(group);
     grid->addWidget(MakeCaption("Main key value(HEX):", edKeyboardMainValue, group), 0, 0);
@@ -97,10 +94,9 @@ QWidget* KeypadPage::BuildControlCodeGroup() {
     RadioGroup1->hide();
     btSetControlCode =
         m_shell.MakeOperationButton("btSetControlCode", "set up controlling code", group);
-    connect(btSetControlCode, &QPushButton::clicked, this,
-            m_shell.Handler(this, &KeypadPage::btSetControlCodeClick));
+    m_shell.OnClick(btSetControlCode, this, &KeypadPage::btSetControlCodeClick);
     connect(comboControlCode, &QComboBox::currentTextChanged, this,
-            m_shell.Handler(this, &KeypadPage::comboControlCodeChange));
+            m_shell.Handler(this, &KeypadPage::comboControlCodeChange, comboControlCode));
 
     auto* grid = new QGridLayout(group);
     grid->addWidget(MakeCaption("select controlling code", comboControlCode, group), 0, 0);
@@ -123,24 +119,26 @@ void KeypadPage::InitPageDefaults() {
 }
 
 void KeypadPage::btSetCustomerInfoClick() {
-    m_shell.BeginOperation();
+    // This handler has its own message for an unbound entry.
+    const Operation set = Operation::Standard(btSetCustomerInfo)
+                              .Unbound("failure in selecting 'DLL' function")
+                              .Texts("set the user information,failure reason is:%s",
+                                     "succeed in setting the user information");
+    m_shell.Begin(set);
     char info[kCustomerInfoLimit + 1] = {};
     std::strncpy(info, memoCustInof->toPlainText().toLatin1().constData(), kCustomerInfoLimit);
     if (info[0] == '\0') return m_shell.Refuse("no user information is forbidden", memoCustInof);
-    auto setCustInfo = m_shell.Entries().PinPad_SetCustInfo;
-    // This handler has its own message for an unbound entry.
-    if (m_shell.RefuseUnbound(setCustInfo, "failure in selecting 'DLL' function")) return;
     const auto length = static_cast<unsigned int>(std::strlen(info));
-    m_shell.RunOperation(
-        setCustInfo, [&](auto entry) { return entry(info, length); },
-        "set the user information,failure reason is:%s", "succeed in setting the user information");
+    m_shell.Run(set, m_shell.Entries().PinPad_SetCustInfo,
+                [&](auto entry) { return entry(info, length); });
 }
 
 void KeypadPage::btGetCustomerInforClick() {
-    m_shell.BeginOperation();
+    const Operation read = Operation::Standard(btGetCustomerInfor);
+    m_shell.Begin(read);
     char reply[kCustInfoReplySize] = {};
-    const int result = m_shell.RunOperationForResult(
-        m_shell.Entries().PinPad_GetCustInfo, [&](auto getCustInfo) { return getCustInfo(reply); });
+    const int result = m_shell.Run(read, m_shell.Entries().PinPad_GetCustInfo,
+                                   [&](auto getCustInfo) { return getCustInfo(reply); });
     if (result == kEntryUnbound) return;
     if (result == 0) {
         m_shell.ShowStatus("implementation ok");
@@ -159,7 +157,10 @@ void KeypadPage::btGetCustomerInforClick() {
 }
 
 void KeypadPage::btSetKeyboardClick() {
-    m_shell.BeginOperation();
+    const Operation set = Operation::Standard(btSetKeyboard)
+                              .Texts("failure in setting keyboard value,the failure reason is:%s",
+                                     "succeed in setting the keyboard value");
+    m_shell.Begin(set);
     const QByteArray mainValue = edKeyboardMainValue->text().toLatin1();
     const QByteArray left = edLeftKey->text().toLatin1();
     const QByteArray right = edRightKey->text().toLatin1();
@@ -178,15 +179,15 @@ void KeypadPage::btSetKeyboardClick() {
     std::memcpy(joined, mainValue.constData(), 32);
     std::memcpy(joined + 32, left.constData(), 8);
     std::memcpy(joined + 40, right.constData(), 8);
-    m_shell.RunOperation(
-        m_shell.Entries().PinPad_SetKeyboardValue,
-        [&](auto entry) { return entry(joined, kKeyboardValueLength); },
-        "failure in setting keyboard value,the failure reason is:%s",
-        "succeed in setting the keyboard value");
+    m_shell.Run(set, m_shell.Entries().PinPad_SetKeyboardValue,
+                [&](auto entry) { return entry(joined, kKeyboardValueLength); });
 }
 
 void KeypadPage::btSetControlCodeClick() {
-    m_shell.BeginOperation();
+    const Operation set =
+        Operation::Standard(btSetControlCode)
+            .Texts("failure in setting the control code,failure reason is:%s", nullptr);
+    m_shell.Begin(set);
     // A code typed into the editable combo counts as the entry it names.
     const std::optional<int> position = ParseControlCode(comboControlCode->currentText());
     if (!position) return m_shell.Refuse("select controlling code", comboControlCode);
@@ -195,10 +196,8 @@ void KeypadPage::btSetControlCodeClick() {
     if (!command)
         return m_shell.Refuse("control code value must be 2-HEX character", comboControlCode);
     const QByteArray text = command->text.toLatin1();
-    const int result = m_shell.RunOperation(
-        m_shell.Entries().PinPad_SetControlCode,
-        [&](auto entry) { return entry(text.constData(), 3); },
-        "failure in setting the control code,failure reason is:%s", nullptr);
+    const int result = m_shell.Run(set, m_shell.Entries().PinPad_SetControlCode,
+                                   [&](auto entry) { return entry(text.constData(), 3); });
     if (result != 0) return;
     if (*position == kSerialSpeedCode && IsSerialSpeedValue(command->value)) {
         ReopenAtNewSpeed(command->value);
@@ -212,8 +211,8 @@ void KeypadPage::btSetControlCodeClick() {
 }
 
 void KeypadPage::ReopenAtNewSpeed(int value) {
-    m_shell.CallWithoutReaderWait(m_shell.Entries().PinPad_DisablePort,
-                                  [](auto disablePort) { return disablePort(); });
+    m_shell.Run(Operation::PortCall(), m_shell.Entries().PinPad_DisablePort,
+                [](auto disablePort) { return disablePort(); });
     // The port is closed now; the buttons say so until the reopen succeeds.
     m_shell.MarkPortClosed();
     m_shell.DisableOperationButtons();

@@ -1,5 +1,6 @@
 #include "main_window.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QLocale>
 #include <QStatusBar>
@@ -11,6 +12,7 @@
 #include "data_page.h"
 #include "ic_card_page.h"
 #include "key_management_page.h"
+#include "keyboard.h"
 #include "keypad_page.h"
 #include "monitor_window.h"
 #include "pin_page.h"
@@ -31,6 +33,7 @@ TfmTestQm731::TfmTestQm731(QWidget* parent) : QMainWindow(parent) {
     BuildPages();
     BuildStatusBar();
     BuildMonitor();
+    BuildKeyboard();
     Timer1 = new QTimer(this);
     Timer1->setObjectName("Timer1");
     Timer1->setInterval(1000);
@@ -76,7 +79,8 @@ void TfmTestQm731::BuildMonitor() {
     toggle->setObjectName("btFrameMonitor");
     // Short, in the panels' smaller font: the eight tabs leave little room beside them.
     toggle->setText("Monitor");
-    toggle->setAccessibleName("Frame monitor");
+    toggle->setAccessibleName("Monitor");
+    toggle->setAccessibleDescription("Frame monitor and operation history (F12)");
     toggle->setToolTip("Frame monitor and operation history (F12)");
     toggle->setShortcut(QKeySequence(Qt::Key_F12));
     QFont toggleFont = toggle->font();
@@ -88,6 +92,13 @@ void TfmTestQm731::BuildMonitor() {
     connect(m_monitor, &monitor::MonitorWindow::visibilityChanged, toggle,
             &QToolButton::setChecked);
     PageControl1->setCornerWidget(toggle, Qt::TopRightCorner);
+}
+
+void TfmTestQm731::BuildKeyboard() {
+    for (int page = 0; page < PageControl1->count(); ++page)
+        SetReadingTabOrder(PageControl1->widget(page));
+    qApp->installEventFilter(
+        new ReturnPressesButtons([this] { return m_shell.HoldsKeys(); }, this));
 }
 
 void TfmTestQm731::BuildStatusBar() {
@@ -177,9 +188,8 @@ void TfmTestQm731::FormClose() {
     m_shell.MarkPadInputClosed();
     // The keypad reader leaves at once now; wait for it so the closing code goes out alone.
     m_shell.StopReaderThread();
-    const int result =
-        m_shell.CallWithoutReaderWait(m_shell.Entries().PinPad_SetControlCode,
-                                      [](auto setControlCode) { return setControlCode("032", 3); });
+    const int result = m_shell.Run(Operation::PlainCall(), m_shell.Entries().PinPad_SetControlCode,
+                                   [](auto setControlCode) { return setControlCode("032", 3); });
     if (result != 0) m_shell.ShowFailure("failure in Close Pinpad,failure reason is:%s", result);
 }
 

@@ -55,6 +55,8 @@ private:
     void BuildPages();
     void BuildStatusBar();
     void BuildMonitor();
+    // Tab in each page's reading order; Return presses the focused button.
+    void BuildKeyboard();
     void InitPageDefaults();
     void LoadDriver();
     void FormCreate();

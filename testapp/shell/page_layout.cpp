@@ -120,6 +120,24 @@ QLabel* MakeCaption(const QString& caption, QWidget* control, QWidget* parent) {
     return label;
 }
 
+namespace {
+constexpr const char* kResultCaption = "resultCaption";
+}  // namespace
+
+QLabel* MakeResultCaption(const QString& caption, QLabel* result, QWidget* parent) {
+    auto* label = new QLabel(caption, parent);
+    label->setBuddy(result);
+    result->setProperty(kResultCaption, caption);
+    ShowResultText(result, result->text());
+    return label;
+}
+
+void ShowResultText(QLabel* result, const QString& text) {
+    result->setText(text);
+    const QString caption = result->property(kResultCaption).toString();
+    result->setAccessibleName(text.isEmpty() ? caption : caption + QLatin1Char(' ') + text);
+}
+
 void SetAccessibleCaption(QWidget* control, const QString& caption) {
     control->setAccessibleName(caption);
     if (auto* combo = qobject_cast<QComboBox*>(control); combo && combo->lineEdit()) {

@@ -34,6 +34,11 @@ void LimitTyping(QPlainTextEdit* memo, int limit);
 // The caption label of `control`: its buddy, and the control's accessible name is the caption,
 // so screen readers and GUI automation find the control by what the operator reads.
 QLabel* MakeCaption(const QString& caption, QWidget* control, QWidget* parent);
+// The caption of a label that shows a result: its buddy, and the label's accessible name is the
+// caption followed by what it shows (ShowResultText), so a screen reader hears the result too.
+QLabel* MakeResultCaption(const QString& caption, QLabel* result, QWidget* parent);
+// Shows `text` in a result label of MakeResultCaption and exposes it with its caption.
+void ShowResultText(QLabel* result, const QString& text);
 // Gives `control` the accessible name `caption`; an editable combo's own edit, which is what
 // has the focus while the operator types, gets it too.
 void SetAccessibleCaption(QWidget* control, const QString& caption);

@@ -1,6 +1,7 @@
 #include "serial_devices_panel.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QHeaderView>
@@ -85,9 +86,9 @@ SerialDevicesPanel::SerialDevicesPanel(QComboBox* portCombo, QWidget* parent)
     btMapDevice = Named<QPushButton>("btMapDevice", this, QStringLiteral("Map to com port"));
 
     auto* form = new QFormLayout;
-    form->addRow(MakeCaption(QStringLiteral("Com port opens:"), labelPortDevice, this),
+    form->addRow(MakeResultCaption(QStringLiteral("Com port opens:"), labelPortDevice, this),
                  labelPortDevice);
-    form->addRow(MakeCaption(QStringLiteral("Mapped ports:"), labelMappedPorts, this),
+    form->addRow(MakeResultCaption(QStringLiteral("Mapped ports:"), labelMappedPorts, this),
                  labelMappedPorts);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
@@ -102,14 +103,23 @@ SerialDevicesPanel::SerialDevicesPanel(QComboBox* portCombo, QWidget* parent)
     connect(listSerialDevices, &QTreeWidget::itemSelectionChanged, this,
             &SerialDevicesPanel::UpdateMapButton);
     connect(m_portCombo, &QComboBox::currentTextChanged, this, [this] {
-        ShowPortDevice(ReadSettings());
+        // Both lines from one reading, so that they never disagree about the file.
+        const std::optional<std::string> settings = ReadSettings();
+        ShowMappedPorts(settings);
+        ShowPortDevice(settings);
         UpdateMapButton();
     });
     m_refreshDelay.setSingleShot(true);
     m_refreshDelay.setInterval(kRefreshDelayMs);
     connect(&m_refreshDelay, &QTimer::timeout, this, &SerialDevicesPanel::Refresh);
-    connect(&m_watcher, &QFileSystemWatcher::directoryChanged, &m_refreshDelay,
-            qOverload<>(&QTimer::start));
+    m_settingsFolder = QFileInfo(QLatin1String(kSettingsFile)).absolutePath();
+    connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, [this](const QString& path) {
+        // Other files of the working folder (the trace, the key store) change often.
+        if (path == m_settingsFolder) return SettingsMayHaveChanged();
+        m_refreshDelay.start();
+    });
+    connect(&m_watcher, &QFileSystemWatcher::fileChanged, this,
+            &SerialDevicesPanel::SettingsMayHaveChanged);
     Refresh();
 }
 
@@ -127,8 +137,33 @@ std::optional<std::string> SerialDevicesPanel::ReadSettings() const {
     return platform::ReadRegularFile(kSettingsFile, platform::kMaxProfileFileSize);
 }
 
+void SerialDevicesPanel::WatchSettings() {
+    if (QFileInfo(m_settingsFolder).isDir() && !m_watcher.directories().contains(m_settingsFolder))
+        m_watcher.addPath(m_settingsFolder);
+    // A file replaced by a rename is a new file: watched again on each refresh.
+    const QString file = QFileInfo(QLatin1String(kSettingsFile)).absoluteFilePath();
+    if (QFileInfo::exists(file) && !m_watcher.files().contains(file)) m_watcher.addPath(file);
+}
+
+QString SerialDevicesPanel::SettingsStamp() const {
+    const QFileInfo file{QLatin1String(kSettingsFile)};
+    if (!file.exists()) return QStringLiteral("none");
+    return QStringLiteral("%1 %2 %3 %4 %5")
+        .arg(file.isFile())
+        .arg(file.size())
+        .arg(file.lastModified().toMSecsSinceEpoch())
+        .arg(static_cast<int>(file.permissions()))
+        .arg(file.isSymLink() ? file.symLinkTarget() : QString());
+}
+
+void SerialDevicesPanel::SettingsMayHaveChanged() {
+    if (SettingsStamp() != m_settingsStamp) m_refreshDelay.start();
+}
+
 void SerialDevicesPanel::Refresh() {
     WatchDeviceFolders();
+    WatchSettings();
+    m_settingsStamp = SettingsStamp();
     const QTreeWidgetItem* selected = listSerialDevices->currentItem();
     const QString selectedNode = selected != nullptr ? selected->text(0) : QString();
     m_devices = platform::ListSerialDevices(m_root);
@@ -149,7 +184,7 @@ void SerialDevicesPanel::Refresh() {
 
 void SerialDevicesPanel::ShowMappedPorts(const std::optional<std::string>& settings) {
     if (!settings) {
-        labelMappedPorts->setText(UnreadableSettingsText());
+        ShowResultText(labelMappedPorts, UnreadableSettingsText());
         return;
     }
     const auto ports = platform::MappedPorts(*settings, kMaxListedPort);
@@ -161,8 +196,8 @@ void SerialDevicesPanel::ShowMappedPorts(const std::optional<std::string>& setti
         }
         mapped << QStringLiteral("com%1 = %2").arg(port).arg(ShownPath(path));
     }
-    labelMappedPorts->setText(mapped.isEmpty() ? QStringLiteral("none")
-                                               : mapped.join(QStringLiteral("; ")));
+    ShowResultText(labelMappedPorts,
+                   mapped.isEmpty() ? QStringLiteral("none") : mapped.join(QStringLiteral("; ")));
 }
 
 // A device outside the list (a pseudo-terminal, say) is present when its path is there.
@@ -178,13 +213,14 @@ bool SerialDevicesPanel::IsPresent(const std::string& path) const {
 void SerialDevicesPanel::ShowPortDevice(const std::optional<std::string>& settings) {
     const int port = PortNumberOfName(m_portCombo->currentText());
     if (port == 0) {
-        labelPortDevice->setText(QStringLiteral("no port"));
+        ShowResultText(labelPortDevice, QStringLiteral("no port"));
     } else if (!settings) {
-        labelPortDevice->setText(UnreadableSettingsText());
+        ShowResultText(labelPortDevice, UnreadableSettingsText());
     } else {
         const std::string path = platform::PortDevicePath(*settings, port);
-        labelPortDevice->setText(ShownPath(path) +
-                                 (IsPresent(path) ? QString() : QStringLiteral(" (not present)")));
+        ShowResultText(
+            labelPortDevice,
+            ShownPath(path) + (IsPresent(path) ? QString() : QStringLiteral(" (not present)")));
     }
 }
 

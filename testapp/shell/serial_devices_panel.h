@@ -31,6 +31,13 @@ public:
 
 private:
     void WatchDeviceFolders();
+    // Watches the settings file and the folder it is looked for in: an edit, a replacement, a
+    // removal or a change of its permissions refreshes the panel.
+    void WatchSettings();
+    // What tells one state of the settings file from another: existence, kind, size, time and
+    // permissions.
+    QString SettingsStamp() const;
+    void SettingsMayHaveChanged();
     // The device the chosen com port opens by `settings` (none when they cannot be read).
     void ShowPortDevice(const std::optional<std::string>& settings);
     void ShowMappedPorts(const std::optional<std::string>& settings);
@@ -46,6 +53,8 @@ private:
     QTreeWidget* listSerialDevices;
     QPushButton* btMapDevice;
     QFileSystemWatcher m_watcher;
+    QString m_settingsFolder;
+    QString m_settingsStamp;
     QTimer m_refreshDelay;
 };
 

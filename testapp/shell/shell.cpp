@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QFocusEvent>
 #include <QThread>
 #include <QTimer>
 #include <chrono>
@@ -21,46 +22,6 @@ using namespace std::chrono_literals;
 // lasts a little over a second.
 constexpr auto kReaderDeadline = 5s;
 constexpr auto kPumpSlice = 5ms;
-
-struct ButtonStates {
-    const char* name;
-    bool enabledWhenClosed;  // DisableOperationButtons
-    bool enabledWhenOpen;    // EnableOperationButtons
-};
-
-constexpr ButtonStates kButtonStates[] = {
-    {"btOpenCom", true, false},
-    {"btGetPin", false, false},
-    {"btCloseCom", false, true},
-    {"btGetVersion", false, true},
-    {"btInitAuthorization", false, true},
-    {"btBidirectionAuthorization", false, true},
-    {"btSetCustomerInfo", false, true},
-    {"btGetCustomerInfor", false, true},
-    {"btSetKeyboard", false, true},
-    {"btSetControlCode", false, true},
-    {"btDownloadKey", false, true},
-    {"btDownloadEncrypt", false, true},
-    {"btEnablePin", false, true},
-    {"btMakeMAC", false, true},
-    {"btEncryptData", false, true},
-    {"btDecipherData", false, true},
-    {"IC_Control", false, true},
-    {"IC_Access", false, true},
-    {"OpenKeyBord", false, true},
-    {"CloseKeyBord", false, true},
-    {"Button4", false, true},
-    {"Button5", false, true},
-    {"Button6", false, true},
-    {"TabSheet8_Display", false, true},
-};
-
-const ButtonStates* StatesOf(const QString& name) {
-    for (const ButtonStates& states : kButtonStates) {
-        if (name == QLatin1String(states.name)) return &states;
-    }
-    return nullptr;
-}
 
 bool OnWindowThread() {
     return QCoreApplication::instance() != nullptr &&
@@ -86,7 +47,48 @@ thread_local bool Shell::t_inDriverCall = false;
 thread_local int Shell::t_lastCallResult = 0;
 thread_local int Shell::t_lastCallFailure = LUMENORD_FAILURE_NONE;
 
-Shell::Shell() = default;
+// Holds the shell window's keys back while an operation runs, so that they do not land where
+// disabling the pressed button moved the focus; notes a focus the operator moved with the mouse
+// while a handler runs.
+class KeyHold : public QObject {
+public:
+    explicit KeyHold(Shell& shell) : m_shell(shell) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        switch (event->type()) {
+            case QEvent::ShortcutOverride:
+            case QEvent::KeyPress:
+            case QEvent::KeyRelease:
+                if (!m_shell.HoldsKeys() || !InShellWindow(watched)) return false;
+                // An accepted override keeps shortcuts and mnemonics from firing as well.
+                event->accept();
+                return true;
+            case QEvent::FocusIn:
+                if (m_shell.m_scope.run != 0 &&
+                    static_cast<QFocusEvent*>(event)->reason() == Qt::MouseFocusReason &&
+                    InShellWindow(watched))
+                    m_shell.m_scope.focusMovedByOperator = true;
+                return false;
+            default:
+                return false;
+        }
+    }
+
+private:
+    bool InShellWindow(QObject* watched) const {
+        const auto* widget = qobject_cast<QWidget*>(watched);
+        return widget != nullptr && m_shell.m_statusPanel &&
+               widget->window() == m_shell.m_statusPanel->window();
+    }
+
+    Shell& m_shell;
+};
+
+Shell::Shell() : m_keyHold(std::make_unique<KeyHold>(*this)) {
+    if (QCoreApplication::instance() != nullptr)
+        QCoreApplication::instance()->installEventFilter(m_keyHold.get());
+}
 
 Shell::~Shell() { StopReaderThread(); }
 
@@ -95,25 +97,18 @@ void Shell::EndPadInput() {
     StopKeyLoops();
 }
 
-void Shell::BeginOperation() {
-    MarkPadInputClosed();
-    BeginOperationKeepingPadInput();
-}
-
-void Shell::BeginOperationKeepingButtons() {
-    EndPadInput();
+void Shell::Begin(const Operation& operation) {
+    if (operation.control) m_scope.control = operation.control;
+    if (!operation.name.isEmpty()) m_scope.name = operation.name;
+    const OperationStart& start = operation.start;
     m_operationResult.reset();
     m_operationFailure = LUMENORD_FAILURE_NONE;
-    ShowStatus("");
-}
-
-void Shell::BeginOperationKeepingPadInput() {
-    ++m_operationSerial;
-    m_operationResult.reset();
-    m_operationFailure = LUMENORD_FAILURE_NONE;
-    StopKeyLoops();
-    DisableOperationButtons();
-    ShowStatus("");
+    if (start.endPadInput) MarkPadInputClosed();
+    // An operation that holds the buttons and ends the loops is a new one for the loops too.
+    if (start.busyButtons && start.stopKeyLoops) ++m_operationSerial;
+    if (start.stopKeyLoops) StopKeyLoops();
+    if (start.busyButtons) DisableOperationButtons();
+    if (start.clearStatus) ShowStatus("");
 }
 
 void Shell::OpenKeypadMode() {
@@ -160,7 +155,7 @@ void Shell::ShowStatus(const QString& text) {
         failure = m_operationFailure;
     }
     if (m_historyObserver && !text.isEmpty())
-        m_historyObserver({text, result, m_operationSerial, failure});
+        m_historyObserver({text, result, m_scope.run, failure, m_scope.control, m_scope.name});
 }
 
 int Shell::FailureBehind(int result) {
@@ -190,72 +185,113 @@ void Shell::ShowResult(int result, const char* failureFormat, const char* succes
 void Shell::Refuse(const QString& message, QWidget* focus) {
     ShowStatus(message);
     if (focus != nullptr) {
-        m_focusMovedOnPurpose = true;
+        m_scope.focusMovedOnPurpose = true;
         focus->setFocus();
     }
     EnableOperationButtons();
 }
 
 bool Shell::FetchChallenge(char* buffer, std::size_t size) {
-    const int result = RunOperation(
-        Entries().PinPad_GetChallenge, [&](auto getChallenge) { return getChallenge(buffer); },
-        "get challenge failure,failure reason is:%s", "get challenge succeed");
+    const Operation challenge =
+        Operation::Standard()
+            .Starting({false, false, false, false})
+            .Texts("get challenge failure,failure reason is:%s", "get challenge succeed");
+    const int result = Run(challenge, Entries().PinPad_GetChallenge,
+                           [&](auto getChallenge) { return getChallenge(buffer); });
     buffer[size - 1] = '\0';
     return result == 0;
 }
 
 QString Shell::StatusText() const { return m_statusPanel ? m_statusPanel->text() : QString(); }
 
-QPushButton* Shell::MakeOperationButton(const char* name, const QString& caption, QWidget* parent) {
-    Q_ASSERT(StatesOf(QLatin1String(name)) != nullptr);
+QPushButton* Shell::MakeOperationButton(const char* name, const QString& caption, QWidget* parent,
+                                        ButtonStates states) {
     auto* button = new QPushButton(caption, parent);
     button->setObjectName(QLatin1String(name));
-    m_buttons.emplace_back(button);
+    m_buttons.push_back({button, states});
     return button;
 }
 
+std::vector<QPushButton*> Shell::OperationButtons() const {
+    std::vector<QPushButton*> buttons;
+    for (const RegisteredButton& registered : m_buttons) {
+        if (registered.button) buttons.push_back(registered.button);
+    }
+    return buttons;
+}
+
 void Shell::ApplyButtonStates(bool open) {
-    for (const QPointer<QPushButton>& button : m_buttons) {
-        if (!button) continue;
-        const ButtonStates* states = StatesOf(button->objectName());
-        button->setEnabled(open ? states->enabledWhenOpen : states->enabledWhenClosed);
+    for (const RegisteredButton& registered : m_buttons) {
+        if (!registered.button) continue;
+        registered.button->setEnabled(open ? registered.states.enabledWhenOpen
+                                           : registered.states.enabledWhenClosed);
     }
 }
 
 void Shell::DisableOperationButtons() {
-    QWidget* const focus = QApplication::focusWidget();
-    // A handler that goes busy twice keeps what the first time remembered, unless the focus
-    // was moved in between.
-    if (!m_focusRemembered || focus != m_focusMovedByBusy) {
-        m_focusBeforeBusy = focus;
-        m_focusMovedOnPurpose = false;
+    if (!m_scope.busy) {
+        m_scope.busy = true;
+        m_scope.focusMovedOnPurpose = false;
+        m_scope.focusMovedByOperator = false;
     }
     ApplyButtonStates(false);
-    m_focusMovedByBusy = QApplication::focusWidget();
-    m_focusRemembered = true;
 }
 
 void Shell::EnableOperationButtons() {
     ApplyButtonStates(m_portOpen);
-    RestoreFocus();
+    if (!m_scope.busy) return;
+    m_scope.busy = false;
+    RestoreFocus(nullptr);
 }
 
-void Shell::RestoreFocus() {
-    if (!m_focusRemembered) return;
-    m_focusRemembered = false;
-    QWidget* const before = m_focusBeforeBusy;
-    if (m_focusMovedOnPurpose || before == nullptr) return;
-    // Moved by the handler or by the operator while the operation ran: leave it there.
-    if (QApplication::focusWidget() != m_focusMovedByBusy) return;
-    if (!before->isEnabled() || !before->isVisible()) return;
-    before->setFocus(Qt::OtherFocusReason);
+void Shell::SettleFocus(QWidget* standIn) { RestoreFocus(standIn); }
+
+void Shell::RestoreFocus(QWidget* standIn) {
+    if (m_scope.focusMovedOnPurpose || m_scope.focusMovedByOperator) return;
+    auto usable = [](const QWidget* widget) {
+        return widget != nullptr && widget->isEnabled() && widget->isVisible();
+    };
+    // Where the operator was when the handler began: the clicked button, as a rule.
+    QWidget* target = m_scope.focusBefore ? m_scope.focusBefore.data() : m_scope.control.data();
+    if (!usable(target)) target = standIn;
+    if (!usable(target)) return;
+    target->setFocus(Qt::OtherFocusReason);
+}
+
+QWidget* Shell::FocusInWindow() const {
+    if (QWidget* focus = QApplication::focusWidget()) return focus;
+    // The first click on an inactive window gives the button the focus of its window before
+    // the window is active; the application's focus follows on activation.
+    return m_statusPanel ? m_statusPanel->window()->focusWidget() : nullptr;
+}
+
+bool Shell::HoldsKeys() const {
+    // The busy state outside any handler (the closed port at start) is no operation running.
+    return (m_scope.run != 0 && m_scope.busy) || m_outerBusyRuns > 0;
+}
+
+void Shell::RunAsHandler(QWidget* control, const std::function<void()>& body) {
+    HandlerScope outer = std::exchange(m_scope, HandlerScope{});
+    const std::optional<int> outerResult = m_operationResult;
+    const int outerFailure = m_operationFailure;
+    const bool outerHoldsKeys = outer.run != 0 && outer.busy;
+    if (outerHoldsKeys) ++m_outerBusyRuns;
+    m_scope.control = control;
+    m_scope.run = ++m_handlerRuns;
+    m_scope.focusBefore = FocusInWindow();
+    m_operationResult.reset();
+    m_operationFailure = LUMENORD_FAILURE_NONE;
+    body();
+    if (outerHoldsKeys) --m_outerBusyRuns;
+    m_scope = std::move(outer);
+    m_operationResult = outerResult;
+    m_operationFailure = outerFailure;
 }
 
 void Shell::SetClosePortEnabled(bool enabled) {
-    for (const QPointer<QPushButton>& button : m_buttons) {
-        if (button && button->objectName() == QLatin1String("btCloseCom")) {
-            button->setEnabled(enabled && m_portOpen);
-        }
+    for (const RegisteredButton& registered : m_buttons) {
+        if (registered.button && registered.states.closesPort)
+            registered.button->setEnabled(enabled && m_portOpen);
     }
 }
 
@@ -305,7 +341,7 @@ bool Shell::PollKeys(const std::function<bool()>& stopped,
         // the loop neither sleeps nor spins.
         unsigned char read[3] = {};
         const auto start = std::chrono::steady_clock::now();
-        const int result = CallAfterReader([&] { return readOneByte(read); });
+        const int result = ReadWhileWindowWaits([&] { return readOneByte(read); });
         if (result != 0) {
             // A read that failed at once (port closed, line gone) must not turn the loop into
             // a spin: keep handling events for the rest of a short pause.
@@ -315,6 +351,33 @@ bool Shell::PollKeys(const std::function<bool()>& stopped,
         if (ended()) return false;
         if (onByte(read[0]) == KeyStep::kDone) return true;
     }
+}
+
+int Shell::ReadWhileWindowWaits(const std::function<int()>& read) {
+    if (!OnWindowThread()) return CallAfterReader(read);
+    WaitForReader();
+    // The read waits on a thread of its own while the window thread sleeps in its event loop,
+    // which wakes the moment a window event (a paint, a call over the accessibility bus)
+    // arrives; the driver's own pump would take them only between its 10 ms waits. Handlers
+    // clicked meanwhile run after the read, as they do after any driver call.
+    int result = kDriverBusy;
+    QEventLoop waiting;
+    t_inDriverCall = true;
+    try {
+        std::thread reading([&] {
+            result = GuardedCall(read);
+            QMetaObject::invokeMethod(&waiting, &QEventLoop::quit, Qt::QueuedConnection);
+        });
+        waiting.exec();
+        reading.join();
+    } catch (const std::system_error&) {
+        t_inDriverCall = false;
+        result = GuardedCall(read);
+    }
+    t_inDriverCall = false;
+    portRequest = 0;
+    RunDeferredHandlers();
+    return result;
 }
 
 bool Shell::AcquireDriver() {

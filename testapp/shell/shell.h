@@ -5,6 +5,7 @@
 
 #include <pinpad.h>
 
+#include <QAbstractButton>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
@@ -15,6 +16,7 @@
 #include <exception>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -22,6 +24,7 @@
 
 #include "dialogs.h"
 #include "driver_entries.h"
+#include "operation.h"
 #include "str_to_int.h"
 
 namespace shell {
@@ -29,10 +32,8 @@ namespace shell {
 // Result of a guarded call that could not enter the driver (a call of this thread is still
 // running, or another thread kept the driver too long). Shown as "Other error".
 inline constexpr int kDriverBusy = -5;
-// Result of RunOperation and its variants when the page's driver entry is not bound.
+// Result of Run when the operation's driver entry is not bound.
 inline constexpr int kEntryUnbound = std::numeric_limits<int>::min();
-// What most handlers show for an unbound driver entry.
-inline constexpr const char* kUnboundEntryText = "failure in selecting function";
 
 // Text buffers of the authorization handlers: typed authorization data and passwords, and the
 // challenges the pad sends.
@@ -52,6 +53,19 @@ inline std::chrono::steady_clock::duration FailedReadRest(
     return spent < kFailedReadPause ? kFailedReadPause - spent
                                     : std::chrono::steady_clock::duration::zero();
 }
+
+// How the two button routines set an operation button: its state for a closed port (and the
+// busy state) and for an open one.
+struct ButtonStates {
+    bool enabledWhenClosed = false;
+    bool enabledWhenOpen = true;
+    bool closesPort = false;  // entry loops hold it off while they wait for keys
+};
+inline constexpr ButtonStates kOperationButton{};
+inline constexpr ButtonStates kOpenPortButton{true, false};
+inline constexpr ButtonStates kClosePortButton{false, true, true};
+// Off in both states; its page turns it on ("Read ciphertext" after a PIN entry).
+inline constexpr ButtonStates kEnabledByItsPage{false, false};
 
 class Shell {
 public:
@@ -90,15 +104,8 @@ public:
     // Both: every key-press loop and the reader end at their next pass.
     void EndPadInput();
 
-    // The start of every operation that talks to the pad: ends any pad input and key-press
-    // loop, switches the buttons to the busy state and clears the status line.
-    void BeginOperation();
-    // The same for the port's open and close, which leave the buttons as they are.
-    void BeginOperationKeepingButtons();
-    // The same for a handler that marked the pad input closed earlier and let the window run
-    // since (the authorization set-up fetches a challenge in between): padInputClosed is left as
-    // whatever ran meanwhile left it.
-    void BeginOperationKeepingPadInput();
+    // Begins `operation`: the shared transitions of its start, in order.
+    void Begin(const Operation& operation);
 
     // The clear-text keypad mode is open: pad input open and key polling on.
     void OpenKeypadMode();
@@ -125,7 +132,7 @@ public:
     }
     QString StatusText() const;
     // A status line as the operation history takes it: the text, the result code behind it
-    // when the line reports one, the number of the operation begun last, and why the driver
+    // when the line reports one, the number of the handler run that showed it, and why the driver
     // call behind a failed result failed (a LUMENORD_FAILURE_ code; none when the driver does
     // not say).
     struct StatusRecord {
@@ -133,6 +140,9 @@ public:
         std::optional<int> result;
         unsigned long operation = 0;
         int failure = LUMENORD_FAILURE_NONE;
+        // The control whose handler showed the line (its operation); null when none.
+        QPointer<QWidget> control;
+        QString name;  // the operation's own name for the history; empty: the control's caption
     };
     // Called with every non-empty status text, after the status line shows it.
     void SetHistoryObserver(std::function<void(const StatusRecord&)> observer) {
@@ -144,69 +154,44 @@ public:
     // the buttons back.
     void Refuse(const QString& message, QWidget* focus);
 
-    // Ends a handler whose driver entry is not bound: `message` on the status line and the
-    // buttons back. True when `entry` is missing and the handler must stop.
+    // Ends a handler whose driver entry is not bound, as `operation` says (its text, and the
+    // buttons back unless it keeps them). True when `entry` is missing and the handler must stop;
+    // an operation that counts a missing entry as success never stops here.
     template <typename Entry>
-    bool RefuseUnbound(Entry entry, const char* message = kUnboundEntryText) {
-        if (entry != nullptr) return false;
-        ShowStatus(message);
-        EnableOperationButtons();
-        return true;
-    }
+    bool RefuseUnbound(const Operation& operation, Entry entry);
 
-    // ---- The handler skeleton and its variants; each makes its driver call as `call(entry)` ----
-
-    // The skeleton most operations follow, after their own checks: an unbound `entry` shows
-    // "failure in selecting function"; otherwise `call(entry)` runs after the reader, the
-    // buttons come back, and a nonzero result shows `failureFormat` with its result text while
-    // zero shows `successText` (nothing when null). Returns the result, or kEntryUnbound.
+    // The one operation runner, after the handler's own checks: the driver call `call(entry)`
+    // waited, guarded and framed by the buttons as `operation` says, then its result texts
+    // when it names them. Returns the result, or kEntryUnbound when the entry is missing (0
+    // for an operation that counts that as success).
     template <typename Entry, typename Call>
-    int RunOperation(Entry entry, Call&& call, const char* failureFormat, const char* successText);
-    // The skeleton up to the buttons coming back; the handler shows the result. An unbound
-    // entry shows `unboundText`.
-    template <typename Entry, typename Call>
-    int RunOperationForResult(Entry entry, Call&& call,
-                              const char* unboundText = kUnboundEntryText);
-    // The skeleton without waiting for the reader: the authentication calls.
-    template <typename Entry, typename Call>
-    int RunOperationWithoutReaderWait(Entry entry, Call&& call, const char* failureFormat,
-                                      const char* successText);
-    // The buttons come back once the reader is out of the way, before the call; the handler
-    // shows the result (the clear-text key download, whose call may start an entry on the pad).
-    template <typename Entry, typename Call>
-    int RunOperationButtonsBeforeCall(Entry entry, Call&& call, const char* unboundText);
-    // The reader thread is stopped and joined after the entry check, before the call; the
-    // handler shows the result. For an entry that leaves the reader's flags alone (the password
-    // entry), which must not share the pad's key presses with a reader.
-    template <typename Entry, typename Call>
-    int RunOperationAfterStoppingReader(Entry entry, Call&& call);
-    // The call after the reader for a handler that leaves the buttons alone (the display
-    // request); an unbound entry shows "failure in selecting function". The handler shows the
-    // result.
-    template <typename Entry, typename Call>
-    int RunOperationKeepingButtons(Entry entry, Call&& call);
-    // A bare call without waiting for the reader, buttons and status untouched: the port's open
-    // and close, the control codes that open the keypad or close it with the window, local
-    // cipher work. An unbound entry is not called and counts as 0: the port handlers take a
-    // missing driver for success.
-    template <typename Entry, typename Call>
-    int CallWithoutReaderWait(Entry entry, Call&& call);
+    int Run(const Operation& operation, Entry entry, Call&& call);
 
     // Asks the pad for a challenge into `buffer` (`size` bytes, kept terminated); the buttons
     // come back. True with "get challenge succeed" shown; false with the refusal or the failure
     // shown.
     bool FetchChallenge(char* buffer, std::size_t size);
 
-    // Creates an operation button with its name and caption and adds it to the registry.
-    QPushButton* MakeOperationButton(const char* name, const QString& caption, QWidget* parent);
-    // The busy state of the buttons (also the state of a closed port). The control that had
-    // the focus is remembered: disabling the clicked button moves the focus on to whatever
-    // control comes next, where the operator's next keys would land.
+    // Creates an operation button with its name, caption and states and adds it to the
+    // registry.
+    QPushButton* MakeOperationButton(const char* name, const QString& caption, QWidget* parent,
+                                     ButtonStates states = kOperationButton);
+    // The busy state of the buttons (also the state of a closed port). Until the operation
+    // ends, the keys pressed in the window do nothing: disabling the clicked button moves the
+    // focus on, to a control the next keys must not reach.
     void DisableOperationButtons();
     // The buttons back: the open state, or the closed state while the port is closed. The
-    // focus returns to where it was before DisableOperationButtons unless the handler (or the
-    // operator) moved it since.
+    // focus goes back to the control that started the operation unless the handler (a refusal)
+    // or the operator (a click) moved it since.
     void EnableOperationButtons();
+    // The focus at the end of an operation that left its own button disabled (the port's open
+    // and close): on `standIn`, the button enabled in its place, unless the handler or the
+    // operator moved it.
+    void SettleFocus(QWidget* standIn);
+    // Whether the keys of the window are held back now: an operation runs with the buttons busy.
+    bool HoldsKeys() const;
+    // The control whose handler runs now (null outside handlers or for one without a control).
+    QWidget* HandlerControl() const { return m_scope.control; }
     // Entry loops keep the port from being closed under them: "Close Com port" is off while a
     // loop waits for key presses and back on when it ends (while the port is open).
     void SetClosePortEnabled(bool enabled);
@@ -216,7 +201,7 @@ public:
     bool PortOpen() const { return m_portOpen; }
     void MarkPortOpen() { m_portOpen = true; }
     void MarkPortClosed() { m_portOpen = false; }
-    const std::vector<QPointer<QPushButton>>& OperationButtons() const { return m_buttons; }
+    std::vector<QPushButton*> OperationButtons() const;
 
     // What a key-press loop does after one byte from the pad.
     enum class KeyStep { kMore, kDone };
@@ -224,10 +209,10 @@ public:
     // each pass lets the window handle its events, leaves when `stopped()` says another
     // operation has started, and otherwise reads one byte after the reader; a delivered byte
     // goes to `onByte` unless an operation started during the read. An operation begun after the
-    // loop (BeginOperation) ends it too, even when that operation ran an entry loop of its own
-    // that raised the flags again; so does a loop started from inside this one (an entry begun
-    // without BeginOperation, as the password entry is): the outer loop leaves as soon as it
-    // resumes. Returns true when `onByte` ended the loop, false when `stopped()`, a newer
+    // loop (Begin with the buttons busy) ends it too, even when that operation ran an entry loop of
+    // its own that raised the flags again; so does a loop started from inside this one (an entry
+    // begun without ending the loops, as the password entry is): the outer loop leaves as soon as
+    // it resumes. Returns true when `onByte` ended the loop, false when `stopped()`, a newer
     // operation or a newer loop did, or the read entry is not bound.
     bool PollKeys(const std::function<bool()>& stopped,
                   const std::function<KeyStep(unsigned char)>& onByte);
@@ -244,9 +229,15 @@ public:
 
     // Wraps a page's handler for connect(): an event dispatched while the window thread is inside
     // a driver call (from the driver's message pump) runs right after that call returns, and a
-    // conversion error (or any other exception) is shown as the error dialog.
+    // conversion error (or any other exception) is shown as the error dialog. `control` is the
+    // control whose signal runs it: the operation's button, and its name in the history.
     template <typename Page>
-    auto Handler(Page* page, void (Page::*handler)());
+    auto Handler(Page* page, void (Page::*handler)(), QWidget* control = nullptr);
+    // Runs `handler` of `page` when `button` is clicked.
+    template <typename Page>
+    void OnClick(QAbstractButton* button, Page* page, void (Page::*handler)()) {
+        QObject::connect(button, &QAbstractButton::clicked, page, Handler(page, handler, button));
+    }
 
     // Queues `work` to run on the window thread right after its current driver call.
     void Defer(std::function<void()> work) { m_deferred.push_back(std::move(work)); }
@@ -270,14 +261,34 @@ private:
     // The guarded call of a handler: WaitForReader, the guarded call, portRequest back to 0.
     template <typename Call>
     int CallAfterReader(Call&& call);
+    // A key-press loop's read after the reader: made on a thread of its own while the window
+    // thread waits in its event loop, so that window events are taken as they come.
+    int ReadWhileWindowWaits(const std::function<int()>& read);
     // Shows the skeleton's result texts: `failureFormat` for a nonzero result, else
     // `successText` unless null.
     void ShowResult(int result, const char* failureFormat, const char* successText);
     bool AcquireDriver();
     // Every registered button to its state for an open (or closed) port.
     void ApplyButtonStates(bool open);
-    // The focus back where DisableOperationButtons found it, if nothing moved it since.
-    void RestoreFocus();
+    // The focus back where the handler found it (the operation's button, as a rule), or on
+    // `standIn` when that is disabled, unless a refusal or the operator moved it since.
+    void RestoreFocus(QWidget* standIn);
+    // What one handler run knows while it runs: its control and number, and the focus state of
+    // its operation.
+    struct HandlerScope {
+        QPointer<QWidget> control;
+        QString name;
+        unsigned long run = 0;
+        bool busy = false;                 // its operation holds the buttons busy
+        QPointer<QWidget> focusBefore;     // without a control: the focus when it went busy
+        bool focusMovedOnPurpose = false;  // a refusal put it on the field at fault
+        bool focusMovedByOperator = false;
+    };
+    // The control with the focus, or the one the window gives it when it becomes active.
+    QWidget* FocusInWindow() const;
+    // Runs `body` as one handler run of `control`; the scope of an enclosing run comes back after.
+    void RunAsHandler(QWidget* control, const std::function<void()>& body);
+    friend class KeyHold;
     // Runs the handlers deferred during a driver call of the window thread.
     void RunDeferredHandlers();
     static void ReportException(std::exception_ptr error);
@@ -298,14 +309,17 @@ private:
     std::optional<int> m_operationResult;
     int m_operationFailure = LUMENORD_FAILURE_NONE;
     decltype(&::Lumenord_LastFailure) m_lastFailureEntry = nullptr;
-    std::vector<QPointer<QPushButton>> m_buttons;
+    struct RegisteredButton {
+        QPointer<QPushButton> button;
+        ButtonStates states;
+    };
+    std::vector<RegisteredButton> m_buttons;
     bool m_portOpen = false;
-    // The focus before the buttons went busy, and where disabling them moved it.
-    QPointer<QWidget> m_focusBeforeBusy;
-    QPointer<QWidget> m_focusMovedByBusy;
-    bool m_focusRemembered = false;
-    bool m_focusMovedOnPurpose = false;
-    int m_runningKeyLoops = 0;  // window thread
+    HandlerScope m_scope;     // the handler run now (window thread)
+    int m_outerBusyRuns = 0;  // enclosing handler runs whose operations hold the buttons busy
+    unsigned long m_handlerRuns = 0;
+    std::unique_ptr<QObject> m_keyHold;  // holds the window's keys back while HoldsKeys()
+    int m_runningKeyLoops = 0;           // window thread
     std::timed_mutex m_driverMutex;
     std::vector<std::function<void()>> m_deferred;  // window thread only
     unsigned long m_operationSerial = 0;            // counts the operations begun; window thread
@@ -354,85 +368,50 @@ std::optional<int> Shell::ReaderDriverCall(Call&& call) {
     return result;
 }
 
-template <typename Entry, typename Call>
-int Shell::RunOperation(Entry entry, Call&& call, const char* failureFormat,
-                        const char* successText) {
-    const int result = RunOperationForResult(entry, std::forward<Call>(call));
-    if (result != kEntryUnbound) ShowResult(result, failureFormat, successText);
-    return result;
+template <typename Entry>
+bool Shell::RefuseUnbound(const Operation& operation, Entry entry) {
+    if (entry != nullptr || operation.unbound == WhenUnbound::kCountAsSuccess) return false;
+    ShowStatus(operation.unboundText);
+    if (operation.unbound == WhenUnbound::kRefuse) EnableOperationButtons();
+    return true;
 }
 
 template <typename Entry, typename Call>
-int Shell::RunOperationForResult(Entry entry, Call&& call, const char* unboundText) {
-    if (RefuseUnbound(entry, unboundText)) return kEntryUnbound;
-    const int result = CallAfterReader([&] { return call(entry); });
-    KeepOperationResult(result);
-    EnableOperationButtons();
-    return result;
-}
-
-template <typename Entry, typename Call>
-int Shell::RunOperationWithoutReaderWait(Entry entry, Call&& call, const char* failureFormat,
-                                         const char* successText) {
-    if (RefuseUnbound(entry)) return kEntryUnbound;
-    const int result = GuardedCall([&] { return call(entry); });
-    KeepOperationResult(result);
-    EnableOperationButtons();
-    ShowResult(result, failureFormat, successText);
-    return result;
-}
-
-template <typename Entry, typename Call>
-int Shell::RunOperationButtonsBeforeCall(Entry entry, Call&& call, const char* unboundText) {
-    if (RefuseUnbound(entry, unboundText)) return kEntryUnbound;
-    WaitForReader();
-    EnableOperationButtons();
-    const int result = GuardedCall([&] { return call(entry); });
-    KeepOperationResult(result);
-    portRequest = 0;
-    return result;
-}
-
-template <typename Entry, typename Call>
-int Shell::RunOperationAfterStoppingReader(Entry entry, Call&& call) {
-    if (RefuseUnbound(entry)) return kEntryUnbound;
-    StopReaderThread();
-    const int result = CallAfterReader([&] { return call(entry); });
-    KeepOperationResult(result);
-    EnableOperationButtons();
-    return result;
-}
-
-template <typename Entry, typename Call>
-int Shell::RunOperationKeepingButtons(Entry entry, Call&& call) {
-    if (entry == nullptr) {
-        ShowStatus(kUnboundEntryText);
-        return kEntryUnbound;
+int Shell::Run(const Operation& operation, Entry entry, Call&& call) {
+    if (entry == nullptr) return RefuseUnbound(operation, entry) ? kEntryUnbound : 0;
+    auto bound = [&] { return call(entry); };
+    if (operation.reader == ReaderWait::kStopReader) StopReaderThread();
+    int result = 0;
+    if (operation.buttons == ButtonsBack::kBeforeCall) {
+        WaitForReader();
+        EnableOperationButtons();
+        result = GuardedCall(bound);
+        portRequest = 0;
+    } else if (operation.reader == ReaderWait::kNone) {
+        result = GuardedCall(bound);
+    } else {
+        result = CallAfterReader(bound);
     }
-    const int result = CallAfterReader([&] { return call(entry); });
     KeepOperationResult(result);
-    return result;
-}
-
-template <typename Entry, typename Call>
-int Shell::CallWithoutReaderWait(Entry entry, Call&& call) {
-    if (entry == nullptr) return 0;
-    const int result = GuardedCall([&] { return call(entry); });
-    KeepOperationResult(result);
+    if (operation.buttons == ButtonsBack::kAfterCall) EnableOperationButtons();
+    if (operation.failureFormat != nullptr)
+        ShowResult(result, operation.failureFormat, operation.successText);
     return result;
 }
 
 template <typename Page>
-auto Shell::Handler(Page* page, void (Page::*handler)()) {
-    return [this, page, handler]() {
+auto Shell::Handler(Page* page, void (Page::*handler)(), QWidget* control) {
+    return [this, page, handler, control = QPointer<QWidget>(control)]() {
         QPointer<QObject> guard(page);
-        auto run = [guard, page, handler]() {
+        auto run = [this, guard, page, handler, control]() {
             if (!guard) return;
-            try {
-                (page->*handler)();
-            } catch (...) {
-                ReportException(std::current_exception());
-            }
+            RunAsHandler(control, [&] {
+                try {
+                    (page->*handler)();
+                } catch (...) {
+                    ReportException(std::current_exception());
+                }
+            });
         };
         if (InDriverCall()) {
             Defer(std::move(run));

@@ -48,10 +48,8 @@ QWidget* VersionPage::BuildVersionGroup() {
     edProductNO = MakeDisplayEdit("edProductNO", group);
     btGetVersion = m_shell.MakeOperationButton("btGetVersion", "read ver information", group);
     Button1 = Named<QPushButton>("Button1", group, "clear information");
-    connect(btGetVersion, &QPushButton::clicked, this,
-            m_shell.Handler(this, &VersionPage::btGetVersionClick));
-    connect(Button1, &QPushButton::clicked, this,
-            m_shell.Handler(this, &VersionPage::Button1Click));
+    m_shell.OnClick(btGetVersion, this, &VersionPage::btGetVersionClick);
+    m_shell.OnClick(Button1, this, &VersionPage::Button1Click);
 
     auto* grid = new QGridLayout(group);
     const std::pair<const char*, QLineEdit*> fields[] = {
@@ -85,12 +83,10 @@ QWidget* VersionPage::BuildAuthenticationGroup() {
     btBidirectionAuthorization = m_shell.MakeOperationButton("btBidirectionAuthorization",
                                                              "Both sides Authentication ", group);
     SetPassword = Named<QPushButton>("SetPassword", group, "Set Password");
-    connect(btInitAuthorization, &QPushButton::clicked, this,
-            m_shell.Handler(this, &VersionPage::btInitAuthorizationClick));
-    connect(btBidirectionAuthorization, &QPushButton::clicked, this,
-            m_shell.Handler(this, &VersionPage::btBidirectionAuthorizationClick));
-    connect(SetPassword, &QPushButton::clicked, this,
-            m_shell.Handler(this, &VersionPage::Button7Click));
+    m_shell.OnClick(btInitAuthorization, this, &VersionPage::btInitAuthorizationClick);
+    m_shell.OnClick(btBidirectionAuthorization, this,
+                    &VersionPage::btBidirectionAuthorizationClick);
+    m_shell.OnClick(SetPassword, this, &VersionPage::Button7Click);
 
     auto* grid = new QGridLayout(group);
     grid->addWidget(MakeCaption("input UID:", edAuthorizationData, group), 0, 0);
@@ -103,12 +99,13 @@ QWidget* VersionPage::BuildAuthenticationGroup() {
     grid->addWidget(btBidirectionAuthorization, 1, 4);
     grid->addWidget(MakeCaption("return information:", edReturnAuthorization, group), 2, 0);
     grid->addWidget(edReturnAuthorization, 2, 1);
-    // The caption belongs to the index; the password beside it on the same row has none.
-    grid->addWidget(MakeCaption("password", ComboBox4, group), 3, 0);
-    auth_password->setAccessibleName("password text");
+    // "password" captions the field the password is typed into; the index beside it has a
+    // caption of its own, so that each is named for what it holds.
+    grid->addWidget(MakeCaption("password", auth_password, group), 3, 0);
     auto* passwordRow = new QHBoxLayout;
-    passwordRow->addWidget(ComboBox4);
     passwordRow->addWidget(auth_password, 1);
+    passwordRow->addWidget(MakeCaption("password index:", ComboBox4, group));
+    passwordRow->addWidget(ComboBox4);
     grid->addLayout(passwordRow, 3, 1, 1, 3);
     grid->addWidget(SetPassword, 3, 4);
     auto* attention = new QVBoxLayout;
@@ -125,14 +122,14 @@ void VersionPage::LoadAuthorizationData() {
 }
 
 void VersionPage::btGetVersionClick() {
-    m_shell.BeginOperation();
+    const Operation read = Operation::Standard(btGetVersion).Unbound("invalied function");
+    m_shell.Begin(read);
     QLineEdit* const fields[] = {edRemark,          edProductType, edHardwareVersion,
                                  edSoftwareVersion, edDate,        edProductNO};
     for (QLineEdit* field : fields) field->clear();
     char reply[kCustInfoReplySize] = {};
-    const int result = m_shell.RunOperationForResult(
-        m_shell.Entries().PinPad_GetCustInfo, [&](auto getCustInfo) { return getCustInfo(reply); },
-        "invalied function");
+    const int result = m_shell.Run(read, m_shell.Entries().PinPad_GetCustInfo,
+                                   [&](auto getCustInfo) { return getCustInfo(reply); });
     if (result == kEntryUnbound) return;
     if (result != 0 && result != PINPAD_LOW_BATTERY) {
         m_shell.ShowFailure("failure in user information reading,the failure reason is:%s", result);
@@ -162,15 +159,19 @@ void VersionPage::btInitAuthorizationClick() {
         if (!m_shell.FetchChallenge(data, sizeof data)) return;
     }
     edAuthorizationData->setText(QString::fromLatin1(data));
-    m_shell.BeginOperationKeepingPadInput();
+    // The pad input flag stays as whatever ran while the challenge was awaited left it.
+    const Operation init = Operation::WithoutReaderWait(btInitAuthorization)
+                               .Starting({false, true, true, true})
+                               .Texts(" initial authorization failure,failure reason is:%s",
+                                      "initial authorization succeed");
+    m_shell.Begin(init);
     if (std::strlen(data) != kAuthTextLength) {
         return m_shell.Refuse("authorization  data must be 16-bytes", edAuthorizationData);
     }
     char output[kAuthReplySize] = {};
-    const int result = m_shell.RunOperationWithoutReaderWait(
-        m_shell.Entries().PinPad_InitAuthorization,
-        [&](auto initAuthorization) { return initAuthorization(data, kAuthTextLength, output); },
-        " initial authorization failure,failure reason is:%s", "initial authorization succeed");
+    const int result = m_shell.Run(
+        init, m_shell.Entries().PinPad_InitAuthorization,
+        [&](auto initAuthorization) { return initAuthorization(data, kAuthTextLength, output); });
     if (result != 0) return;
     output[sizeof output - 1] = '\0';
     // The next start fills the field from this record; the data of an earlier initialisation
@@ -180,7 +181,11 @@ void VersionPage::btInitAuthorizationClick() {
 }
 
 void VersionPage::btBidirectionAuthorizationClick() {
-    m_shell.BeginOperation();
+    const Operation authenticate =
+        Operation::WithoutReaderWait(btBidirectionAuthorization)
+            .Texts("bi-directonal authorization failure,failure reason is:%s",
+                   "bi-directonal authorization ok");
+    m_shell.Begin(authenticate);
     char data[kAuthTextSize] = {};
     std::strncpy(data, edAuthorizationData->text().toLatin1().constData(), sizeof data - 1);
     char random[kAuthTextSize] = {};
@@ -199,11 +204,9 @@ void VersionPage::btBidirectionAuthorizationClick() {
         return;
     }
     char output[kAuthReplySize] = {};
-    const int result = m_shell.RunOperationWithoutReaderWait(
-        m_shell.Entries().PinPad_BidirectionalAuthorization,
-        [&](auto authorize) { return authorize(data, randomLength, keyIndex, random, output); },
-        "bi-directonal authorization failure,failure reason is:%s",
-        "bi-directonal authorization ok");
+    const int result = m_shell.Run(
+        authenticate, m_shell.Entries().PinPad_BidirectionalAuthorization,
+        [&](auto authorize) { return authorize(data, randomLength, keyIndex, random, output); });
     if (result != 0) return;
     output[sizeof output - 1] = '\0';
     edReturnAuthorization->setText(QString::fromLatin1(output));
@@ -215,17 +218,18 @@ void VersionPage::Button7Click() {
         m_shell.ShowStatus("Invalid password index");
         return;
     }
-    m_shell.BeginOperation();
+    const Operation setPassword = Operation::WithoutReaderWait(SetPassword)
+                                      .Texts(" initial authorization failure,failure reason is:%s",
+                                             "initial authorization succeed");
+    m_shell.Begin(setPassword);
     char password[kAuthTextSize] = {};
     std::strncpy(password, auth_password->text().toLatin1().constData(), sizeof password - 1);
     if (std::strlen(password) != kAuthTextLength) {
         return m_shell.Refuse("authorization  data must be 16-bytes", auth_password);
     }
     char output[kAuthReplySize] = {};
-    m_shell.RunOperationWithoutReaderWait(
-        m_shell.Entries().PinPad_SetPassword,
-        [&](auto setPassword) { return setPassword(index, password, kAuthTextLength, output); },
-        " initial authorization failure,failure reason is:%s", "initial authorization succeed");
+    m_shell.Run(setPassword, m_shell.Entries().PinPad_SetPassword,
+                [&](auto entry) { return entry(index, password, kAuthTextLength, output); });
 }
 
 }  // namespace shell

@@ -8,6 +8,7 @@
 
 #include "pad_rig.h"
 #include "reference_crypto.h"
+#include "star_echo_entry.h"
 
 Q_DECLARE_METATYPE(padsim::Mode)
 
@@ -58,6 +59,7 @@ private slots:
     void otherOperations();
     void openPinpadEndsAnEntryLoop_data();
     void openPinpadEndsAnEntryLoop();
+    void refusedOpenPinpadKeepsTheEntry();
     void closePinpadStopsTheReaderBeforeTheClosingCode();
     void closingTheWindowLeavesNoReaderThread();
     void displayRequests_data();
@@ -225,6 +227,36 @@ void CleartextIcDeviceTest::openPinpadEndsAnEntryLoop() {
     rig.pad->PressKeys("123456");
     QTRY_COMPARE_WITH_TIMEOUT(rig.text("Memo1"), QString("123456"), kKeyWaitMs);
     QCOMPARE(rig.text("Memo2"), QString("31 32 33 34 35 36 "));
+}
+
+// "Open Pinpad" refused by the pad while a password entry waits: the entry goes on, its stars
+// still show, and it ends as the customer ends it.
+void CleartextIcDeviceTest::refusedOpenPinpadKeepsTheEntry() {
+    PadRig rig;
+    QVERIFY(rig.openPort());
+    // The click may come while the loop waits in the driver and be handled right after: the
+    // customer types once the refusal shows.
+    QString refusal;
+    QTimer typing;
+    typing.setInterval(5);
+    QObject::connect(&typing, &QTimer::timeout, [&] {
+        if (!rig.status().startsWith("failure in Open Pinpad")) return;
+        typing.stop();
+        refusal = rig.status();
+        rig.pad->With([](padsim::PadSimulator& sim) { sim.faults().forcedStatus.clear(); });
+        rig.pad->PressKeys("1234");
+        rig.pad->PressKeys(std::string(1, padsim::kEnter));
+    });
+    WhenEntryRuns openPinpad(rig, padsim::Mode::PinEntry, kEntryStarted, [&] {
+        rig.pad->With([](padsim::PadSimulator& sim) { sim.faults().forcedStatus['5'] = 0xE9; });
+        rig.click("OpenKeyBord");
+        typing.start();
+    });
+    rig.click("EnterPassword");
+    QCOMPARE(refusal, QString("failure in Open Pinpad,failure reason is:Illegal data"));
+    QCOMPARE(rig.text("PWD"), QString("****"));
+    QCOMPARE(rig.status(), QString(operations::kPinEntryFinished));
+    QVERIFY(!ReaderThreadAlive());
 }
 
 void CleartextIcDeviceTest::closePinpadStopsTheReaderBeforeTheClosingCode() {

@@ -1,6 +1,7 @@
 // The frame monitor and the operation history against the real driver and a simulated pad:
 // the frames listed as they were on the line, key material masked until the operator shows it,
 // the final status line of each operation kept, and what is copied and saved.
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
@@ -109,6 +110,7 @@ private slots:
     void framesListed();
     void historyKept_data();
     void historyKept();
+    void screenReaderHearsWhatTheMonitorShows();
     void csvCellsStayText_data();
     void csvCellsStayText();
 };
@@ -186,6 +188,28 @@ void MonitorTest::framesListed() {
 
     window->close();
     QVERIFY(!rig.control<QToolButton>("btFrameMonitor")->isChecked());
+}
+
+// The toggle is named by its caption, the monitor is a window, and its notice is heard as the
+// text it shows: here why a save did not happen.
+void MonitorTest::screenReaderHearsWhatTheMonitorShows() {
+    PadRig rig;
+    auto* toggle = rig.control<QToolButton>("btFrameMonitor");
+    QCOMPARE(QAccessible::queryAccessibleInterface(toggle)->text(QAccessible::Name),
+             toggle->text());
+    // A folder where the file should go: nothing is saved, and the notice says why.
+    monitor::MonitorWindow* window = OpenMonitor(rig, rig.folder.path());
+    QCOMPARE(QAccessible::queryAccessibleInterface(window)->role(), QAccessible::Window);
+    QTest::mouseClick(window->findChild<QPushButton*>("btSaveFrames"), Qt::LeftButton);
+    auto* notice = window->findChild<QLabel*>("MonitorNotice");
+    const QString expected = QString("not saved: %1 is no regular file").arg(rig.folder.path());
+    QCOMPARE(notice->text(), expected);
+    QCOMPARE(QAccessible::queryAccessibleInterface(notice)->text(QAccessible::Name), expected);
+    // So are the serial devices view's result lines, after their captions.
+    auto* mapped = rig.control<QLabel>("labelMappedPorts");
+    QVERIFY(mapped->text().startsWith("com1 = "));
+    QCOMPARE(QAccessible::queryAccessibleInterface(mapped)->text(QAccessible::Name),
+             "Mapped ports: " + mapped->text());
 }
 
 void MonitorTest::historyKept_data() {

@@ -102,7 +102,7 @@ void OperatorMonkeyTest::randomActionsOnEveryPage() {
         if (!clickTime.isValid() || clickTime.elapsed() < 300) return;
         if (clickTime.elapsed() > 10000) {
             stuck = true;
-            rig.shared().BeginOperation();
+            rig.shared().Begin(shell::Operation::Standard());
             return;
         }
         rig.pad->PressKeys("\x1b");

@@ -61,7 +61,7 @@ public:
         timer.setSingleShot(true);
         QObject::connect(&timer, &QTimer::timeout, [this, &overran] {
             overran = true;
-            shared().BeginOperation();
+            shared().Begin(shell::Operation::Standard());
         });
         timer.start(deadline);
         QTest::mouseClick(button, Qt::LeftButton);

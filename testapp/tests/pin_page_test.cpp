@@ -102,6 +102,8 @@ private slots:
     void refusals();
     void renewAndVerify_data();
     void renewAndVerify();
+    void verifyKeepsItsOffset_data();
+    void verifyKeepsItsOffset();
     void mac_data();
     void mac();
     void macClearEmptiesThePinBoxes();
@@ -367,6 +369,54 @@ void PinPageTest::renewAndVerify() {
     rig.click("Button6");
     QVERIFY(rig.status().startsWith("failure in reading the PIN ,the failure reason is:"));
     QCOMPARE(rig.text("Edit3"), QString());
+}
+
+void PinPageTest::verifyKeepsItsOffset_data() {
+    QTest::addColumn<QStringList>("settings");
+    QTest::addColumn<int>("forcedStatus");  // 0: none
+    QTest::addColumn<QString>("status");
+    QTest::newRow("validation data one short")
+        << QStringList{"Edit1=012345678901234"} << 0 << "account length range(16)";
+    QTest::newRow("key index out of range")
+        << QStringList{"comboPinKeyNo=2F"} << 0 << "invalid PIN key no. value range:30-7F";
+    QTest::newRow("the pad refuses")
+        << QStringList{} << 0xE9
+        << "failure in reading the PIN ,the failure reason is:Illegal data";
+}
+
+// A verify that is refused or fails gives Return Data its offset back, and the retry sends it.
+void PinPageTest::verifyKeepsItsOffset() {
+    QFETCH(QStringList, settings);
+    QFETCH(int, forcedStatus);
+    QFETCH(QString, status);
+    PinRig rig;
+    QVERIFY(rig.portOpen);
+    // The verify checks the PIN entered last.
+    rig.setText("edPinLength", "04");
+    rig.enterPin("btEnablePin", "4321");
+    rig.setText("ComboBox3", "62");
+    rig.setText("Edit1", "0123456789012345");
+    rig.setText("Edit3", "4711");
+    const QString keyIndex = rig.text("comboPinKeyNo");
+    for (const QString& setting : settings)
+        rig.setText(setting.section('=', 0, 0).toLatin1().constData(), setting.section('=', 1));
+    if (forcedStatus != 0) {
+        rig.pad->With([forcedStatus](padsim::PadSimulator& sim) {
+            sim.faults().forcedStatus['7'] = static_cast<std::uint8_t>(forcedStatus);
+        });
+    }
+    rig.click("Button6");
+    QCOMPARE(rig.status(), status);
+    QCOMPARE(rig.text("Edit3"), QString("4711"));
+
+    rig.pad->With([](padsim::PadSimulator& sim) { sim.faults().forcedStatus.clear(); });
+    rig.setText("Edit1", "0123456789012345");
+    rig.setText("comboPinKeyNo", keyIndex);
+    rig.click("Button6");
+    QCOMPARE(rig.status(), QString("succeed in PIN Renew/verify"));
+    QVERIFY(QString::fromStdString(rig.lastPayload())
+                .endsWith("0123456789012345"
+                          "4711"));
 }
 
 void PinPageTest::mac_data() {

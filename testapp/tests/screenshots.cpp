@@ -46,7 +46,7 @@ void Click(Window& window, const char* name) {
     QObject::connect(&deadline, &QTimer::timeout, [&window, name] {
         std::fprintf(stderr, "FAILED %s still ran after a minute: its loop was ended\n", name);
         clickOverran = true;
-        window.SharedState().BeginOperation();
+        window.SharedState().Begin(shell::Operation::Standard());
     });
     deadline.start(std::chrono::minutes(1));
     button->click();

@@ -8,6 +8,7 @@
 #include <QTabWidget>
 #include <QTreeWidget>
 #include <QtTest>
+#include <cstdio>
 
 #include "fake_sysfs.h"
 #include "test_support.h"
@@ -72,6 +73,8 @@ private slots:
     void choosingADeviceMapsTheChosenPort_data();
     void choosingADeviceMapsTheChosenPort();
     void listFollowsDevicesThatComeAndGo();
+    void linesFollowTheSettingsFile_data();
+    void linesFollowTheSettingsFile();
 };
 
 void SerialDevicesPageTest::choosingADeviceMapsTheChosenPort_data() {
@@ -203,7 +206,8 @@ void SerialDevicesPageTest::listFollowsDevicesThatComeAndGo() {
     Page page(window);
     QCOMPARE(page.list->topLevelItemCount(), 2);
     QCOMPARE(page.list->accessibleName(), QString("Devices present:"));
-    QCOMPARE(page.portDevice->accessibleName(), QString("Com port opens:"));
+    // The label shows a result: a screen reader hears it after the caption.
+    QCOMPARE(page.portDevice->accessibleName(), "Com port opens: " + page.portDevice->text());
 
     tree.AddUsbPort("ttyACM0", "cdc_acm", "2341", "0043", "Arduino", "Uno", "7543",
                     "usb-Arduino_Uno_7543-if00");
@@ -217,6 +221,55 @@ void SerialDevicesPageTest::listFollowsDevicesThatComeAndGo() {
     std::filesystem::remove(tree.root() / "dev/ttyUSB0");
     QTRY_COMPARE_WITH_TIMEOUT(Rows(page.list), (QStringList{"/dev/ttyACM0 ", "/dev/ttyS0 com1"}),
                               10000);
+}
+
+void SerialDevicesPageTest::linesFollowTheSettingsFile_data() {
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QString>("opens");
+    QTest::addColumn<QString>("mapped");
+    const QString unknown = "unknown: ./sysconfig.ini does not read whole";
+    QTest::newRow("edited") << "edit"
+                            << "/dev/ttyUSB0"
+                            << "com1 = /dev/ttyUSB0";
+    QTest::newRow("replaced by a FIFO") << "fifo" << unknown << unknown;
+    QTest::newRow("removed") << "remove"
+                             << "/dev/ttyS0"
+                             << "none";
+}
+
+// The settings file changed behind the window's back: both lines follow, without a click.
+void SerialDevicesPageTest::linesFollowTheSettingsFile() {
+    QFETCH(QString, change);
+    QFETCH(QString, opens);
+    QFETCH(QString, mapped);
+    WorkingFolder folder;
+    DialogRecorder dialogs;
+    const testsupport::FakeSysfs tree = MakeTree(folder.path());
+    qputenv("LUMENORD_DEVICE_ROOT", tree.root().c_str());
+    {
+        QFile file("sysconfig.ini");
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[PORTS]\nCOM1=/dev/ttyACM7\n");
+    }
+    shell::TfmTestQm731 window;
+    Page page(window);
+    auto* mappedLine = Find<QLabel>(&window, "labelMappedPorts");
+    QCOMPARE(mappedLine->text(), QString("com1 = /dev/ttyACM7"));
+    QCOMPARE(page.portDevice->text(), QString("/dev/ttyACM7 (not present)"));
+
+    if (change == "edit") {
+        // Written beside and renamed over, as editors and the program itself do.
+        QFile file("sysconfig.ini.new");
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[PORTS]\nCOM1=/dev/ttyUSB0\n");
+        file.close();
+        QVERIFY(std::rename("sysconfig.ini.new", "sysconfig.ini") == 0);
+    } else {
+        QVERIFY(QFile::remove("sysconfig.ini"));
+        if (change == "fifo") QCOMPARE(mkfifo("sysconfig.ini", 0600), 0);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(mappedLine->text(), mapped, 10000);
+    QCOMPARE(page.portDevice->text(), opens);
 }
 
 QTEST_MAIN(SerialDevicesPageTest)

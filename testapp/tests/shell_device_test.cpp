@@ -283,11 +283,11 @@ void ShellDeviceTest::clickDuringADriverCallDoesNotEnterTheDriver() {
         QVERIFY(rig.control<QPushButton>("btOpenCom")->isEnabled());
         rig.click("btOpenCom");
         speedAfterNestedClick = rig.lineSpeed();
-        nestedResult = rig.shared().CallWithoutReaderWait(rig.shared().Entries().PinPad_GetCustInfo,
-                                                          [&](auto) {
-                                                              nestedEntered = true;
-                                                              return 0;
-                                                          });
+        nestedResult = rig.shared().Run(shell::Operation::PlainCall(),
+                                        rig.shared().Entries().PinPad_GetCustInfo, [&](auto) {
+                                            nestedEntered = true;
+                                            return 0;
+                                        });
     });
     rig.click("btGetVersion");
     QVERIFY(nestedRan);
@@ -317,9 +317,9 @@ void ShellDeviceTest::closeDuringADriverCallWaitsForIt() {
     });
     char reply[256] = {};
     auto getCustInfo = rig.shared().Entries().PinPad_GetCustInfo;
-    QCOMPARE(
-        rig.shared().CallWithoutReaderWait(getCustInfo, [&](auto entry) { return entry(reply); }),
-        0);
+    QCOMPARE(rig.shared().Run(shell::Operation::PlainCall(), getCustInfo,
+                              [&](auto entry) { return entry(reply); }),
+             0);
     QVERIFY(visibleAfterCloseRequest);
     QVERIFY(!rig.window->isVisible());
     QCOMPARE(rig.payloads(), (std::vector<std::string>{"3", "5032"}));

@@ -15,6 +15,8 @@ endfunction()
 
 testapp_add_qtest(testapp_logic_tests SOURCES tests/logic_test.cpp)
 testapp_add_qtest(testapp_startup_tests SOURCES tests/startup_test.cpp)
+# Tab, Return, Escape and F12 in the window and the monitor.
+testapp_add_qtest(testapp_keyboard_tests SOURCES tests/keyboard_test.cpp)
 testapp_add_qtest(testapp_operations_logic_tests SOURCES tests/operations_logic_test.cpp)
 testapp_add_qtest(testapp_cleartext_logic_tests SOURCES tests/cleartext_logic_test.cpp)
 # The serial devices on the "Commu para" page, from a fake sysfs tree.
@@ -96,3 +98,25 @@ foreach(row "version|0|^Tallowbench_english ${PROJECT_VERSION}$|--version"
                      --unset=QT_QPA_PLATFORM ASAN_OPTIONS=detect_leaks=0
                      $<TARGET_FILE:Tallowbench_english> ${arguments})
 endforeach()
+
+# Real clicks and key presses from an X server: the focus after a first click on a window not
+# yet active, and keys pressed while an operation runs. Needs xvfb-run and xdotool (both
+# installed by scripts/setup); without them the cases skip and say why.
+find_program(XVFB_RUN xvfb-run)
+find_program(XDOTOOL xdotool)
+if(TARGET Lumenord AND TARGET padsim_engine)
+    add_executable(testapp_real_clicks_tests tests/real_clicks_test.cpp)
+    target_link_libraries(testapp_real_clicks_tests PRIVATE testapp_pages Qt6::Test padsim_engine)
+    add_dependencies(testapp_real_clicks_tests Lumenord)
+    if(XVFB_RUN AND XDOTOOL)
+        add_test(NAME testapp_real_clicks_tests
+                 COMMAND ${XVFB_RUN} -a -s "-screen 0 1280x800x24"
+                         $<TARGET_FILE:testapp_real_clicks_tests>)
+        set_tests_properties(testapp_real_clicks_tests PROPERTIES
+            ENVIRONMENT "QT_QPA_PLATFORM=xcb;ASAN_OPTIONS=detect_leaks=0")
+    else()
+        add_test(NAME testapp_real_clicks_tests COMMAND testapp_real_clicks_tests)
+        set_tests_properties(testapp_real_clicks_tests PROPERTIES
+            ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ASAN_OPTIONS=detect_leaks=0")
+    endif()
+endif()
