@@ -99,13 +99,15 @@ QWidget* VersionPage::BuildAuthenticationGroup() {
     grid->addWidget(btBidirectionAuthorization, 1, 4);
     grid->addWidget(MakeCaption("return information:", edReturnAuthorization, group), 2, 0);
     grid->addWidget(edReturnAuthorization, 2, 1);
-    // "password" captions the field the password is typed into; the index beside it has a
-    // caption of its own, so that each is named for what it holds.
-    grid->addWidget(MakeCaption("password", auth_password, group), 3, 0);
+    // The row's one caption, "password", stands before the index and the password typed beside
+    // it; both are named by it, told apart by their kind and description.
+    grid->addWidget(MakeCaption("password", ComboBox4, group), 3, 0);
+    auth_password->setAccessibleName("password");
+    auth_password->setAccessibleDescription("the password, 32 hexadecimal characters");
+    ComboBox4->setAccessibleDescription("the password's index");
     auto* passwordRow = new QHBoxLayout;
-    passwordRow->addWidget(auth_password, 1);
-    passwordRow->addWidget(MakeCaption("password index:", ComboBox4, group));
     passwordRow->addWidget(ComboBox4);
+    passwordRow->addWidget(auth_password, 1);
     grid->addLayout(passwordRow, 3, 1, 1, 3);
     grid->addWidget(SetPassword, 3, 4);
     auto* attention = new QVBoxLayout;
