@@ -1,0 +1,163 @@
+// lumenord certify against padsim as a process: a clean pad conforms, and each fault is caught
+// where it lies and nowhere else; Ctrl-C still leaves a certificate, marked incomplete.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <nlohmann/json.hpp>
+
+#include "child_process.h"
+#include "pad_folder_test.h"
+
+namespace {
+
+using padsim::test::ChildOptions;
+using padsim::test::ChildProcess;
+using padsim::test::Finished;
+using Json = nlohmann::json;
+using namespace std::chrono_literals;
+
+// What padsim types whenever an input mode opens: the typed key part of codes 41-43 (the PIN
+// entries take its first four digits, 1234, and complete by their stated length).
+constexpr const char* kPadKeys = "1234567890ABCDEF\\r";
+
+class Certify : public cli::test::PadFolderTest {
+protected:
+    Finished Run(const std::vector<std::string>& extra = {}) {
+        std::vector<std::string> argv{LUMENORD_PROGRAM,
+                                      "--device",
+                                      m_link,
+                                      "--unit",
+                                      "LINE-7",
+                                      "certify",
+                                      "--overwrite-keys",
+                                      "--change-settings",
+                                      "--report",
+                                      m_dir + "/report"};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        return padsim::test::RunToEnd(argv, m_dir, 240s);
+    }
+    Json Report() {
+        std::ifstream in(m_dir + "/report/certificate.json");
+        return Json::parse(in);
+    }
+};
+
+// How a check under a fault must end: `faulty` says whether the fault lies in it; those end with
+// `verdict` and a reason holding `reason`, every other check passed.
+struct FaultRow {
+    const char* name;
+    std::vector<std::string> padOptions;
+    std::function<bool(const std::string& family, const Json& check)> faulty;
+    const char* verdict;
+    const char* reason;
+};
+
+bool Command(const Json& check, const char* command) { return check["command"] == command; }
+
+TEST_F(Certify, EachFaultIsCaughtWhereItLiesAndNowhereElse) {
+    const FaultRow rows[] = {
+        {"clean pad", {}, [](const std::string&, const Json&) { return false; }, "", ""},
+        {"wrong MAC data",
+         {"--wrong-data", "8"},
+         [](const std::string&, const Json& c) { return Command(c, "8"); },
+         "failed",
+         "differs"},
+        {"forced status on data",
+         {"--force", "9=E5"},
+         [](const std::string&, const Json& c) { return Command(c, "9"); },
+         "failed",
+         "Unmatchable label or no such key (status 0xE5)"},
+        {"no card",
+         {"--no-card"},
+         [](const std::string& family, const Json&) { return family == "card"; },
+         "failed",
+         "No Card"},
+        {"MAC reply past its time-out",
+         {"--delay", "8=5500"},
+         [](const std::string&, const Json& c) { return Command(c, "8"); },
+         "error",
+         "no reply"},
+        {"wrong check",
+         {"--wrong-check"},
+         [](const std::string&, const Json& c) { return !c["ms"].is_null(); },
+         "error",
+         "bad check"},
+    };
+    for (const FaultRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::vector<std::string> options{"--keys", kPadKeys};
+        options.insert(options.end(), row.padOptions.begin(), row.padOptions.end());
+        StartPad(options);
+        const Finished run = Run();
+        const bool clean = std::string(row.verdict).empty();
+        EXPECT_EQ(run.status, clean ? 0 : 1) << run.out << run.err;
+        const Json report = Report();
+        EXPECT_EQ(report["verdict"], clean ? "conforms" : "does not conform");
+        EXPECT_EQ(report["unit"]["label"], "LINE-7");
+        if (std::string(row.name) != "wrong check") {
+            EXPECT_EQ(report["unit"]["serial"], "0001");
+        }
+        int faults = 0;
+        for (const auto& [family, checks] : report["families"].items()) {
+            EXPECT_FALSE(checks.empty()) << family;
+            for (const Json& check : checks) {
+                SCOPED_TRACE(family + ": " + check.dump());
+                if (row.faulty(family, check)) {
+                    ++faults;
+                    EXPECT_EQ(check["verdict"], row.verdict);
+                    EXPECT_NE(check["reason"].get<std::string>().find(row.reason),
+                              std::string::npos);
+                } else if (std::string(row.name) == "wrong check") {
+                    // Only what needs no reply passes; what needs an earlier answer is not run.
+                    EXPECT_TRUE(check["verdict"] == "not run" ||
+                                check["check"] == "port and line settings");
+                } else {
+                    EXPECT_EQ(check["verdict"], "passed");
+                }
+                if (check["verdict"] == "passed" && !check["ms"].is_null()) {
+                    EXPECT_LE(check["ms"].get<double>(), check["limit_ms"].get<double>());
+                }
+            }
+        }
+        if (!clean) {
+            EXPECT_GT(faults, 0);
+        }
+        EXPECT_EQ(report["counts"]["not_run"] == 0, std::string(row.name) != "wrong check");
+    }
+}
+
+TEST_F(Certify, AnInterruptedCertificationStillWritesItsCertificate) {
+    StartPad();  // nobody types: the certification waits for the typed key part
+    ChildProcess tool({LUMENORD_PROGRAM, "--device", m_link, "certify", "--overwrite-keys",
+                       "--report", m_dir + "/report"},
+                      ChildOptions{m_dir, false, true});
+    ASSERT_TRUE(tool.WaitForOutput("type the key part", 60s)) << tool.out();
+    tool.Signal(SIGINT);
+    EXPECT_EQ(tool.WaitForExit(20s), 128 + SIGINT) << tool.out();
+    const Json report = Report();
+    EXPECT_EQ(report["verdict"], "incomplete");
+    EXPECT_TRUE(report["interrupted"].get<bool>());
+    EXPECT_EQ(report["families"]["MAC"][0]["reason"], "interrupted");
+    // The customer information was changed and could not be restored: the report says so.
+    bool listed = false;
+    for (const Json& change : report["changes_left"])
+        listed = listed || change.get<std::string>().find("customer information") == 0;
+    EXPECT_TRUE(listed) << report["changes_left"].dump();
+    std::ifstream html(m_dir + "/report/certificate.html");
+    const std::string page((std::istreambuf_iterator<char>(html)), {});
+    EXPECT_NE(page.find("id=\"verdict\">incomplete<"), std::string::npos);
+}
+
+TEST_F(Certify, RefusesToStartWithoutLeaveToOverwriteKeys) {
+    StartPad();
+    const Finished run = padsim::test::RunToEnd(
+        {LUMENORD_PROGRAM, "--device", m_link, "certify", "--report", m_dir + "/report"}, m_dir);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("--overwrite-keys"), std::string::npos) << run.err;
+    EXPECT_FALSE(std::filesystem::exists(m_dir + "/report"));
+}
+
+}  // namespace
