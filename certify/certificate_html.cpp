@@ -77,7 +77,7 @@ constexpr const char* kStyle = R"(
 body { font-family: sans-serif; font-size: 10pt; color: #111; margin: 0 auto; max-width: 182mm; }
 h1 { font-size: 16pt; margin: 0 0 4mm; }
 h2 { font-size: 12pt; margin: 6mm 0 2mm; break-after: avoid; }
-table { border-collapse: collapse; width: 100%; margin-bottom: 2mm; }
+table { border-collapse: collapse; width: 100%; margin-bottom: 2mm; table-layout: fixed; }
 th, td { border: 0.3mm solid #999; padding: 1mm 1.5mm; text-align: left; vertical-align: top;
          overflow-wrap: anywhere; }
 th { background: #eee; }
@@ -91,6 +91,10 @@ td.fail { color: #9b0d0d; font-weight: bold; }
 td.error { color: #7a4a00; font-weight: bold; }
 td.notrun { color: #555; }
 .facts th { width: 32%; }
+.checks col.c-check { width: 25%; } .checks col.c-expected { width: 19%; }
+.checks col.c-measured { width: 19%; } .checks col.c-verdict { width: 9%; }
+.checks col.c-reason { width: 18%; } .checks col.c-ms { width: 10%; }
+td.pass, td.fail, td.error, td.notrun { white-space: nowrap; }
 .chart { width: 100%; height: auto; }
 @media print { .verdict { -webkit-print-color-adjust: exact; print-color-adjust: exact; } }
 )";
@@ -104,11 +108,30 @@ void Facts(std::ostringstream& out, const std::vector<std::pair<std::string, std
     out << "</table>\n";
 }
 
+// Each family's counts, so that a reader sees at once where a pad fails.
+void Overview(std::ostringstream& out, const std::vector<CheckResult>& checks) {
+    out << "<table id=\"overview\">\n<tr><th>family</th><th>passed</th><th>failed</th>"
+           "<th>errors</th><th>not run</th></tr>\n";
+    for (Family family : kFamilies) {
+        std::vector<CheckResult> own;
+        for (const CheckResult& check : checks)
+            if (check.family == family) own.push_back(check);
+        const Counts counts = CountVerdicts(own);
+        out << "<tr><td>" << FamilyName(family) << "</td><td>" << counts.passed << "</td><td"
+            << (counts.failed ? " class=\"fail\"" : "") << ">" << counts.failed << "</td><td"
+            << (counts.errors ? " class=\"error\"" : "") << ">" << counts.errors << "</td><td>"
+            << counts.notRun << "</td></tr>\n";
+    }
+    out << "</table>\n";
+}
+
 void FamilyTable(std::ostringstream& out, Family family, const std::vector<CheckResult>& checks) {
     out << "<h2>" << Escape(FamilyName(family)) << "</h2>\n<table id=\"family-"
         << FamilyName(family)
-        << "\">\n<tr><th>check</th><th>expected</th><th>measured</th><th>verdict</th>"
-           "<th>reason</th><th>ms / time-out</th></tr>\n";
+        << "\" class=\"checks\">\n<colgroup><col class=\"c-check\"><col class=\"c-expected\">"
+           "<col class=\"c-measured\"><col class=\"c-verdict\"><col class=\"c-reason\">"
+           "<col class=\"c-ms\"></colgroup>\n<tr><th>check</th><th>expected</th><th>measured</th>"
+           "<th>verdict</th><th>reason</th><th>ms / time-out</th></tr>\n";
     bool any = false;
     for (const CheckResult& check : checks) {
         if (check.family != family) continue;
@@ -185,7 +208,9 @@ std::string ToHtml(const Certificate& certificate) {
         << " passed, " << counts.failed << " failed, " << counts.errors << " errors, "
         << counts.notRun << " not run"
         << (certificate.interrupted ? "; the certification was interrupted" : "") << ".</p>\n"
-        << "<h2>Unit</h2>\n";
+        << "<h2>Families</h2>\n";
+    Overview(out, certificate.checks);
+    out << "<h2>Unit</h2>\n";
     Facts(out,
           {{"label", unit.label},
            {"model", unit.model},

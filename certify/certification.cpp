@@ -255,6 +255,33 @@ private:
         return padlogic::InfoAreaField(copy, range);
     }
 
+    // The codes the pad's keys report: main, left and right, as one text.
+    static constexpr padlogic::InfoRange kKeyRanges[] = {
+        padlogic::kMainKeyRange, padlogic::kLeftKeyRange, padlogic::kRightKeyRange};
+
+    // Reads the information area again after a write and compares the `ranges` with `expected`;
+    // a read that fails gives the check its verdict. `quoted`: the measured text in quotes.
+    template <typename Ranges>
+    void ReadBack(CheckResult& check, const std::string& expected, const Ranges& ranges,
+                  bool quoted = false) {
+        CheckResult read = check;
+        const auto area = ReadArea(read);
+        if (!area) {
+            check.verdict = read.verdict;
+            check.reason = "read back: " + read.reason;
+            return;
+        }
+        std::string measured;
+        for (const padlogic::InfoRange& range : ranges) measured += Field(*area, range);
+        Compare(check, expected, measured);
+        if (quoted) check.measured = "reads back '" + check.measured + "'";
+    }
+
+    void ReadBack(CheckResult& check, const std::string& expected,
+                  std::initializer_list<padlogic::InfoRange> ranges, bool quoted = false) {
+        ReadBack<std::initializer_list<padlogic::InfoRange>>(check, expected, ranges, quoted);
+    }
+
     void ReadIdentity() {
         CheckResult check = Begin(Family::kSetup, "information area read", '3',
                                   "model, serial, firmware, hardware and date code, printable");
@@ -297,15 +324,7 @@ private:
                 return m_d.PinPad_SetCustInfo(text.c_str(), static_cast<unsigned>(text.size()));
             })) {
             m_customerChanged = true;
-            CheckResult read = check;
-            const auto area = ReadArea(read);
-            if (!area) {
-                check.verdict = read.verdict;
-                check.reason = "read back: " + read.reason;
-            } else {
-                Compare(check, expect, Field(*area, padlogic::kCustomerInfoRange));
-                check.measured = "reads back '" + check.measured + "'";
-            }
+            ReadBack(check, expect, {padlogic::kCustomerInfoRange}, true);
         }
         Add(std::move(check));
     }
@@ -330,15 +349,7 @@ private:
                                                    static_cast<unsigned>(values.size()));
             })) {
             m_keyboardChanged = true;
-            CheckResult read = check;
-            const auto area = ReadArea(read);
-            if (area)
-                Compare(check, values,
-                        Field(*area, padlogic::kMainKeyRange) +
-                            Field(*area, padlogic::kLeftKeyRange) +
-                            Field(*area, padlogic::kRightKeyRange));
-            else
-                check.verdict = read.verdict, check.reason = "read back: " + read.reason;
+            ReadBack(check, values, kKeyRanges);
         }
         Add(std::move(check));
     }
@@ -958,12 +969,7 @@ private:
             if (Exchange(check, CommandTimeoutMs(text.size()), [&] {
                     return m_d.PinPad_SetCustInfo(text.c_str(), static_cast<unsigned>(text.size()));
                 })) {
-                CheckResult read = check;
-                const auto area = ReadArea(read);
-                if (area)
-                    Compare(check, text, Field(*area, padlogic::kCustomerInfoRange));
-                else
-                    check.verdict = read.verdict, check.reason = "read back: " + read.reason;
+                ReadBack(check, text, {padlogic::kCustomerInfoRange}, true);
             }
             if (check.verdict == Verdict::kPassed && m_customerInfo.empty())
                 m_certificate.changesLeft.push_back(
@@ -996,15 +1002,7 @@ private:
         }
         if (Exchange(check, CommandTimeoutMs(48),
                      [&] { return m_d.PinPad_SetKeyboardValue(m_keyboardValues.c_str(), 48); })) {
-            CheckResult read = check;
-            const auto area = ReadArea(read);
-            if (area)
-                Compare(check, m_keyboardValues,
-                        Field(*area, padlogic::kMainKeyRange) +
-                            Field(*area, padlogic::kLeftKeyRange) +
-                            Field(*area, padlogic::kRightKeyRange));
-            else
-                check.verdict = read.verdict, check.reason = "read back: " + read.reason;
+            ReadBack(check, m_keyboardValues, kKeyRanges);
         }
         if (check.verdict != Verdict::kPassed)
             m_certificate.changesLeft.push_back("keyboard values: not restored");

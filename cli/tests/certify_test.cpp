@@ -2,7 +2,10 @@
 // where it lies and nowhere else; Ctrl-C still leaves a certificate, marked incomplete.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -127,6 +130,59 @@ TEST_F(Certify, EachFaultIsCaughtWhereItLiesAndNowhereElse) {
         }
         EXPECT_EQ(report["counts"]["not_run"] == 0, std::string(row.name) != "wrong check");
     }
+}
+
+// The program `name` on the PATH, or "" when there is none.
+std::string FindProgram(const std::string& name) {
+    const char* path = getenv("PATH");
+    std::string folders = path ? path : "";
+    for (std::size_t start = 0; start <= folders.size();) {
+        const std::size_t end = std::min(folders.find(':', start), folders.size());
+        const std::string candidate = folders.substr(start, end - start) + "/" + name;
+        if (end > start && access(candidate.c_str(), X_OK) == 0) return candidate;
+        start = end + 1;
+    }
+    return {};
+}
+
+TEST_F(Certify, TheCertificateRendersInABrowser) {
+    const std::string chromium = FindProgram("chromium");
+    if (chromium.empty()) GTEST_SKIP() << "chromium is not installed (scripts/setup installs it)";
+    StartPad({"--keys", kPadKeys});
+    ASSERT_EQ(Run().status, 0);
+    const std::string page = "file://" + m_dir + "/report/certificate.html";
+    const std::vector<std::string> browser{chromium,
+                                           "--headless",
+                                           "--no-sandbox",
+                                           "--disable-gpu",
+                                           "--user-data-dir=" + m_dir + "/browser",
+                                           "--window-size=1240,1754"};
+    std::vector<std::string> dump = browser;
+    dump.insert(dump.end(), {"--dump-dom", page});
+    const Finished dom = padsim::test::RunToEnd(dump, m_dir, 90s);
+    ASSERT_EQ(dom.status, 0) << dom.err;
+    EXPECT_NE(dom.out.find("id=\"verdict\">conforms</p>"), std::string::npos) << dom.out;
+    EXPECT_NE(dom.out.find("<th scope=\"row\">serial number</th><td>0001</td>"), std::string::npos);
+    for (const char* family :
+         {"setup", "keys", "authentication", "PIN", "MAC", "data", "card", "display"}) {
+        SCOPED_TRACE(family);
+        const std::size_t table = dom.out.find(std::string("<table id=\"family-") + family);
+        ASSERT_NE(table, std::string::npos);
+        EXPECT_NE(dom.out.find("passed</td>", table), std::string::npos);
+    }
+    EXPECT_NE(dom.out.find("<svg class=\"chart\""), std::string::npos);
+    std::vector<std::string> shoot = browser;
+    shoot.insert(shoot.end(), {"--screenshot=" + std::string(CERTIFICATE_SCREENSHOT), page});
+    std::filesystem::remove(CERTIFICATE_SCREENSHOT);
+    const Finished shot = padsim::test::RunToEnd(shoot, m_dir, 90s);
+    ASSERT_EQ(shot.status, 0) << shot.err;
+    // A PNG of the window's width: its signature, then the IHDR chunk with the width.
+    std::ifstream png(CERTIFICATE_SCREENSHOT, std::ios::binary);
+    std::string head(24, '\0');
+    ASSERT_TRUE(png.read(head.data(), 24));
+    EXPECT_EQ(head.substr(0, 8), "\x89PNG\r\n\x1a\n");
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(head[i]); };
+    EXPECT_EQ(byte(16) << 24 | byte(17) << 16 | byte(18) << 8 | byte(19), 1240);
 }
 
 TEST_F(Certify, AnInterruptedCertificationStillWritesItsCertificate) {

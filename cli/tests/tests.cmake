@@ -39,3 +39,6 @@ add_dependencies(cli_open_failure_tests lumenord)
 target_compile_definitions(cli_open_failure_tests PRIVATE LUMENORD_PROGRAM="$<TARGET_FILE:lumenord>")
 # certify: a clean padsim conforms, each fault is caught where it lies, Ctrl-C leaves a report.
 lumenord_add_tool_test(cli_certify_tests SOURCES certify_test.cpp)
+# Where the browser's screenshot of a certificate is kept.
+target_compile_definitions(cli_certify_tests PRIVATE
+    CERTIFICATE_SCREENSHOT="${CMAKE_BINARY_DIR}/certificate.png")
