@@ -4,11 +4,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ostream>
 
 #include "pad_fleet.h"
+#include "pad_input.h"
 #include "run_file.h"
 #include "tool.h"
 
@@ -27,7 +29,8 @@ std::string ExitNote(int code) {
 }
 
 bool IsInterruptedExit(int code) {
-    return code == kExitInterruptedBase + SIGINT || code == kExitInterruptedBase + SIGTERM;
+    return std::any_of(std::begin(kInterruptSignals), std::end(kInterruptSignals),
+                       [code](int signal) { return code == kExitInterruptedBase + signal; });
 }
 
 void ResultOfExit(int code, PadResult& result) {

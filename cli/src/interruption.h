@@ -1,4 +1,4 @@
-// What the run does with the step that Ctrl-C or SIGTERM cut short: the signal handler has
+// What the run does with the step that an interrupt signal cut short: the signal handler has
 // cancelled the driver's waits, so the step ended at once; here it is marked interrupted, and
 // an input mode it may have left open on the pad is closed.
 #pragma once

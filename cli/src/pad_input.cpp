@@ -41,15 +41,18 @@ void CatchInterrupt() {
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0;  // no SA_RESTART: a blocked read returns EINTR
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    // A pad's process of a run of several pads starts with both blocked (pad_process.h): one
+    for (const int signal : kInterruptSignals) sigaction(signal, &action, nullptr);
+    // A pad's process of a run of several pads starts with them blocked (pad_process.h): one
     // that came meanwhile is taken now, by the handler.
+    const sigset_t interrupts = InterruptSignalSet();
+    sigprocmask(SIG_UNBLOCK, &interrupts, nullptr);
+}
+
+sigset_t InterruptSignalSet() {
     sigset_t interrupts;
     sigemptyset(&interrupts);
-    sigaddset(&interrupts, SIGINT);
-    sigaddset(&interrupts, SIGTERM);
-    sigprocmask(SIG_UNBLOCK, &interrupts, nullptr);
+    for (const int signal : kInterruptSignals) sigaddset(&interrupts, signal);
+    return interrupts;
 }
 
 bool InterruptRequested() { return g_signal != 0; }

@@ -2,6 +2,8 @@
 // entry, key entry, clear-text keypad), and the interrupt that ends such a wait.
 #pragma once
 
+#include <signal.h>
+
 #include <functional>
 
 namespace cli {
@@ -37,14 +39,18 @@ inline const char* EntryEndOf(unsigned char byte) {
 // `seconds` have passed or an interrupt arrived (false). Each poll waits about a second at most.
 bool CollectPadBytes(int seconds, const std::function<bool(unsigned char)>& onByte);
 
-// Ctrl-C (SIGINT) or SIGTERM cancels the driver's waits (Lumenord_CancelWait), so that the
-// current step ends at once, and stops the run after it; the run then closes the pad's input
-// mode before the tool exits. The handlers do not restart system calls, and each signal also
-// makes InterruptFd() readable, so that a wait in poll() ends at once however the signal and
-// the wait interleave.
+// The signals that end a run: Ctrl-C, SIGTERM, the terminal closed (SIGHUP) and a reader that
+// closed the output (SIGPIPE). Each cancels the driver's waits (Lumenord_CancelWait), so that
+// the current step ends at once, and stops the run after it; the run then closes the pad's
+// input mode and writes its records before the tool exits with 128 + the signal. The handlers
+// do not restart system calls, and each signal also makes InterruptFd() readable, so that a
+// wait in poll() ends at once however the signal and the wait interleave.
+inline constexpr int kInterruptSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 void CatchInterrupt();
+// kInterruptSignals as a set, for blocking them.
+sigset_t InterruptSignalSet();
 bool InterruptRequested();
-// SIGINT or SIGTERM when one arrived, else 0.
+// The first of kInterruptSignals that arrived, else 0.
 int InterruptSignal();
 // Readable once an interrupt arrived; -1 before CatchInterrupt ran.
 int InterruptFd();

@@ -12,6 +12,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "pad_input.h"
+
 namespace cli {
 namespace {
 
@@ -47,15 +49,12 @@ public:
     int write = -1;
 };
 
-// SIGINT and SIGTERM blocked in the calling thread while it lives, and the mask restored after:
-// a signal cannot reach the new process while it still runs the parent's handler.
+// The interrupt signals blocked in the calling thread while it lives, and the mask restored
+// after: a signal cannot reach the new process while it still runs the parent's handler.
 class BlockedInterrupts {
 public:
     BlockedInterrupts() {
-        sigset_t interrupts;
-        sigemptyset(&interrupts);
-        sigaddset(&interrupts, SIGINT);
-        sigaddset(&interrupts, SIGTERM);
+        const sigset_t interrupts = InterruptSignalSet();
         pthread_sigmask(SIG_BLOCK, &interrupts, &m_saved);
     }
     ~BlockedInterrupts() { pthread_sigmask(SIG_SETMASK, &m_saved, nullptr); }
@@ -72,9 +71,6 @@ private:
     setpgid(0, 0);
     prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (getppid() != parent) _exit(kExecFailed);  // the parent died before the line above
-    struct sigaction ignore {};
-    ignore.sa_handler = SIG_IGN;
-    sigaction(SIGPIPE, &ignore, nullptr);
     for (int target = 0; target < 4; ++target)
         if (dup2(fds[target], target) < 0) _exit(kExecFailed);
     execve(program, argv, envp);

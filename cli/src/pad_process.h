@@ -26,9 +26,9 @@ public:
 
     // Starts `program` with `args` (args[0] the name it gets) in a process group of its own, so
     // that the terminal's Ctrl-C reaches the parent alone, which passes it on: standard input
-    // /dev/null, SIGINT and SIGTERM blocked until the tool has set up its handlers, SIGPIPE
-    // ignored (a pad's process whose parent is gone still closes the pad's input and writes its
-    // record), and SIGTERM when the parent dies. Its environment is this process's, with the
+    // /dev/null, the interrupt signals blocked until the tool has set up its handlers (a pad's
+    // process whose parent is gone is interrupted like the parent: it closes the pad's input
+    // and writes its record), and SIGTERM when the parent dies. Its environment is this process's, with the
     // NAME=VALUE entries of `environment` set over it. "" when it started, else why not.
     std::string Start(const std::string& program, const std::vector<std::string>& args,
                       const std::vector<std::string>& environment = {});

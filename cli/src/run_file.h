@@ -20,7 +20,7 @@ struct PlannedStep {
     int line = 0;  // 0 for a step from the command line
 };
 
-// SIGINT or SIGTERM arrived while a run file was read or parsed: nothing may run.
+// An interrupt signal arrived while a run file was read or parsed: nothing may run.
 struct RunFileInterrupted {
     int signal;
 };

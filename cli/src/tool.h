@@ -1,6 +1,6 @@
 // The lumenord program: global options, one step from the command line or the steps of a run
 // file, and the exit code (0 every step succeeded, 1 a step failed, 2 usage error, 128 + the
-// signal for SIGINT or SIGTERM, 70 an internal error).
+// signal for SIGINT, SIGTERM, SIGHUP or SIGPIPE, 70 an internal error).
 #pragma once
 
 #include <iosfwd>

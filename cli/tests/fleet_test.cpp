@@ -251,6 +251,8 @@ TEST_F(Fleet, InterruptReachesEveryPad) {
     } rows[] = {
         {"SIGINT", SIGINT, false, 130, interrupted,
          "total: 2 pads, 0 passed, 0 failed, 2 interrupted; 2 steps passed, 2 failed, 2 not run, "},
+        {"SIGHUP: the terminal closed", SIGHUP, false, 129, interrupted,
+         "total: 2 pads, 0 passed, 0 failed, 2 interrupted; 2 steps passed, 2 failed, 2 not run, "},
         {"SIGTERM after ttyB's process was killed", SIGTERM, true, 143,
          "pad failed (ended by signal 9 (Killed)): steps unknown, ",
          "total: 2 pads, 0 passed, 1 failed, 1 interrupted; 1 steps passed, 1 failed, 1 not run, "},

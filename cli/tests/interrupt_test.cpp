@@ -94,6 +94,10 @@ TEST_F(Interrupt, EndsTheWaitClosesThePadsInputAndSkipsTheRest) {
          true, "ASC[" + pinRead + "]"},
         {"SIGTERM during a PIN entry", SIGTERM, 143,
          "pin start-short --entry-timeout 600\nversion\n", false, ""},
+        {"SIGHUP (the terminal closed) during a PIN entry", SIGHUP, 129,
+         "pin start-short --entry-timeout 600\nversion\n", false, ""},
+        {"SIGPIPE during a PIN entry", SIGPIPE, 141,
+         "pin start-short --entry-timeout 600\nversion\n", false, ""},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -105,8 +109,10 @@ TEST_F(Interrupt, EndsTheWaitClosesThePadsInputAndSkipsTheRest) {
                 ExchangeFrame(m_link, lumenord::test::ReplyFrame('6', "00600"), 5s);
             ASSERT_NE(reply.find('\x03'), std::string::npos) << lumenord::test::Hex(reply);
         }
-        ChildProcess tool({LUMENORD_PROGRAM, "--device", m_link, "--json", "run",
-                           WriteFile("steps.lumenord", row.steps)},
+        const std::string record = m_dir + "/run.json";
+        std::filesystem::remove(record);
+        ChildProcess tool({LUMENORD_PROGRAM, "--device", m_link, "--json", "--record", record,
+                           "run", WriteFile("steps.lumenord", row.steps)},
                           ChildOptions{m_dir});
         if (!row.sentMarker.empty()) {
             ASSERT_TRUE(TraceShows(tool, row.sentMarker, 10s)) << tool.out() << tool.err();
@@ -134,7 +140,27 @@ TEST_F(Interrupt, EndsTheWaitClosesThePadsInputAndSkipsTheRest) {
         EXPECT_NE(lumenord::test::ReadFileText(m_dir + "/logbuf.txt")
                       .find("ASC[" + lumenord::test::ReplyFrame('5', "032") + "]"),
                   std::string::npos);
+        const Json kept = Json::parse(lumenord::test::ReadFileText(record), nullptr, false);
+        EXPECT_EQ(kept.value("outcome", ""), "aborted") << kept.dump();
     }
+}
+
+// A reader that goes away (`| head -1`) ends the run as SIGPIPE does: the step in progress
+// ends, the rest are skipped, the record is written and the exit is 141, not death by the
+// signal.
+TEST_F(Interrupt, AReaderThatClosesTheOutputAbortsTheRunAndKeepsItsRecord) {
+    std::string steps;
+    for (int step = 0; step < 300; ++step) steps += "version\n";
+    const std::string record = m_dir + "/run.json";
+    const std::string command = "set -o pipefail; '" + std::string(LUMENORD_PROGRAM) +
+                                "' --device '" + m_link + "' --record '" + record + "' run '" +
+                                WriteFile("steps.lumenord", steps) + "' | head -1";
+    ChildProcess shell({"/bin/bash", "-c", command}, ChildOptions{m_dir});
+    EXPECT_EQ(shell.WaitForExit(60s), 141) << shell.out() << shell.err();
+    EXPECT_EQ(shell.out().rfind("line 1: ok   version", 0), 0u) << shell.out();
+    const Json kept = Json::parse(lumenord::test::ReadFileText(record), nullptr, false);
+    EXPECT_EQ(kept.value("outcome", ""), "aborted") << kept.dump();
+    EXPECT_GT(kept["summary"].value("not_run", 0), 0) << kept.dump();
 }
 
 }  // namespace
