@@ -86,7 +86,15 @@ public:
             (this->*run)();
         }
         m_person.Progress(total, total, "done");
-        if (m_interrupted) m_person.CloseInputAfterInterrupt();
+        if (m_interrupted) {
+            // The pad may be in an input mode, and keep what the certification wrote: both are
+            // put right while the waits are allowed again.
+            m_person.AfterInterrupt([this] {
+                m_afterInterrupt = true;
+                m_d.PinPad_SetControlCode("032", 3);
+                Restore();
+            });
+        }
         m_certificate.interrupted = m_interrupted;
         m_certificate.conformance = Judge(m_certificate.checks, m_interrupted);
         return std::move(m_certificate);
@@ -112,7 +120,7 @@ private:
     // Why no more checks run, or "" while they do.
     std::string StopReason() {
         if (!m_interrupted && m_person.Interrupted()) m_interrupted = true;
-        if (m_interrupted) return "interrupted";
+        if (m_interrupted && !m_afterInterrupt) return "interrupted";
         return m_stopReason;
     }
 
@@ -956,6 +964,8 @@ private:
     // --- restoring -----------------------------------------------------------------------------
 
     void Restore() {
+        // After an interruption this runs once the waits are allowed again.
+        if (StopReason() == "interrupted") return;
         if (m_customerChanged) RestoreCustomerInformation();
         if (m_keyboardChanged) RestoreKeyboardValues();
     }
@@ -1024,6 +1034,7 @@ private:
     Operator& m_person;
     Certificate m_certificate;
     bool m_interrupted = false;
+    bool m_afterInterrupt = false;  // putting things right after an interruption
     std::string m_stopReason;
     int m_silentInARow = 0;
     bool m_lowBattery = false;

@@ -41,8 +41,9 @@ public:
     virtual void Checked(const CheckResult& check) = 0;
     // The certification is to stop: the driver's waits were cancelled for it.
     virtual bool Interrupted() = 0;
-    // Called once after an interruption: closes an input mode the pad may have left open.
-    virtual void CloseInputAfterInterrupt() = 0;
+    // Called once after an interruption: runs `work` (closing the pad's input, putting back what
+    // the certification changed) with the driver's waits allowed again for a short while.
+    virtual void AfterInterrupt(const std::function<void()>& work) = 0;
 };
 
 // How the port is opened: `open` once at the start, `reopen` after the pad's line speed changed.

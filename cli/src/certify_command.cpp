@@ -50,6 +50,9 @@ std::string HostName() {
     return name;
 }
 
+// How long closing the pad's input and putting back its settings may take after an interrupt.
+constexpr std::chrono::milliseconds kRestoreLimit{3000};
+
 // Each check as a line (or a JSON object), prompts on the terminal's error stream.
 class ToolOperator : public certify::Operator {
 public:
@@ -91,7 +94,12 @@ public:
         m_out << '\n' << std::flush;
     }
     bool Interrupted() override { return InterruptRequested(); }
-    void CloseInputAfterInterrupt() override { cli::CloseInputAfterInterrupt(kInputCloseLimit); }
+    void AfterInterrupt(const std::function<void()>& work) override {
+        CallAfterInterrupt(kRestoreLimit, [&work] {
+            work();
+            return 0;
+        });
+    }
 
 private:
     std::ostream& m_out;
