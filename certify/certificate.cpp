@@ -1,9 +1,6 @@
 #include "certificate.h"
 
-#include <sys/stat.h>
-
-#include <algorithm>
-#include <cstdio>
+#include <filesystem>
 
 #include "file_io.h"
 
@@ -137,10 +134,14 @@ nlohmann::ordered_json ToJson(const Certificate& certificate) {
 }
 
 std::string WriteReport(const Certificate& certificate, const std::string& dir) {
-    struct stat info {};
-    if (lstat(dir.c_str(), &info) != 0) {
-        if (mkdir(dir.c_str(), 0755) != 0) return "the folder " + dir + " could not be made";
-    } else if (!S_ISDIR(info.st_mode)) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    // A link is not followed: the report goes only into a folder that is one.
+    const fs::file_status status = fs::symlink_status(dir, error);
+    if (status.type() == fs::file_type::not_found) {
+        if (!fs::create_directory(dir, error))
+            return "the folder " + dir + " could not be made: " + error.message();
+    } else if (status.type() != fs::file_type::directory) {
         return dir + " is not a folder";
     }
     const std::string files[][2] = {
