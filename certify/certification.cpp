@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <ctime>
 #include <string_view>
 
 #include "check_value.h"
@@ -33,11 +32,17 @@ constexpr unsigned char kBackspace = 0x08;
 constexpr unsigned char kPadTimeout = 0x80;
 
 std::string UtcNow() {
-    const std::time_t now = std::time(nullptr);
-    std::tm utc{};
-    gmtime_r(&now, &utc);
+    using namespace std::chrono;
+    const auto now = system_clock::now();
+    const auto today = floor<days>(now);
+    const year_month_day date{today};
+    const hh_mm_ss time{floor<seconds>(now - today)};
     char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02ld:%02ld:%02lldZ",
+                  static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
+                  static_cast<unsigned>(date.day()), static_cast<long>(time.hours().count()),
+                  static_cast<long>(time.minutes().count()),
+                  static_cast<long long>(time.seconds().count()));
     return text;
 }
 
@@ -234,7 +239,8 @@ private:
         open.measured = opened == 0 ? open.expected : ResultDescription(opened);
         open.verdict = opened == 0 ? Verdict::kPassed : Verdict::kError;
         if (opened != 0) {
-            open.reason = "the port did not open";
+            open.reason = m_line.describeOpenFailure ? m_line.describeOpenFailure(opened)
+                                                     : "the port did not open";
             m_stopReason = "the port did not open";
         }
         Add(std::move(open));

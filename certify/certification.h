@@ -51,6 +51,8 @@ public:
 struct Line {
     std::function<int()> open;
     std::function<int(int baud)> reopen;
+    // Why the port did not open, for a result of `open` (optional).
+    std::function<std::string(int result)> describeOpenFailure;
 };
 
 using LastFailureFunction = decltype(&::Lumenord_LastFailure);

@@ -10,6 +10,7 @@
 #include "command_support.h"
 #include "hex_text.h"
 #include "interruption.h"
+#include "open_failure.h"
 #include "pad_input.h"
 #include "pad_port.h"
 #include "tool.h"
@@ -172,7 +173,8 @@ int RunCertify(const CertifyOptions& options, const GlobalOptions& global, std::
                std::ostream& err) {
     PadPort port(global.target);
     certify::Line line{[&port] { return port.EnsureOpen(); },
-                       [&port](int baud) { return port.Reopen(baud); }};
+                       [&port](int baud) { return port.Reopen(baud); },
+                       [&port](int result) { return OpenFailureMessage(port.Target(), result); }};
     certify::Settings settings;
     settings.changeSettings = options.changeSettings;
     settings.skipTyped = options.skipTyped;

@@ -198,7 +198,8 @@ void CertifyPanel::btCertifyClick() {
     settings.toolVersion =
         ("Tallowbench_english " + QCoreApplication::applicationVersion()).toStdString();
     certify::Line line{[this] { return m_openPort ? m_openPort() : PINPAD_ERR_PORT; },
-                       [this](int) { return m_openPort ? m_openPort() : PINPAD_ERR_PORT; }};
+                       [this](int) { return m_openPort ? m_openPort() : PINPAD_ERR_PORT; },
+                       [](int) { return std::string("fail in opening the serial port"); }};
     PanelOperator person(*this);
     const certify::Certificate certificate =
         certify::Certify(entries, m_shell.LastFailureEntry(), line, settings, person);
