@@ -2,6 +2,7 @@
 // ran, the keys it wrote and the changes it left on the pad. The report writers read only this.
 #pragma once
 
+#include <array>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
@@ -57,6 +58,19 @@ struct Counts {
     int notRun = 0;
 };
 
+// A key the certification loaded and the pad took, for a key store that is to keep it; never
+// part of the report.
+struct KeyLoad {
+    enum class Kind { kClear, kTyped, kCipher, kErased };
+    Kind kind = Kind::kClear;
+    std::string index;
+    std::array<std::string, 3> parts;  // clear: as sent; typed: the part typed at its place
+    std::string value;                 // the clear value
+    int code = 0;                      // the combination code of a clear or typed key
+    std::string decryptIndex;          // cipher and erased
+    std::string tag;                   // cipher: "TMK", ...; erased: "NOK"
+};
+
 struct Certificate {
     Conformance conformance = Conformance::kIncomplete;
     Unit unit;
@@ -70,6 +84,11 @@ struct Certificate {
     std::vector<std::string> keysWritten;  // one line per key index the certification wrote
     std::vector<std::string> changesLeft;  // what the pad keeps of the certification
     bool interrupted = false;
+    // For a key store: the keys in the order they were loaded, the authentication data the pad
+    // returned, the PIN time-out it was given.
+    std::vector<KeyLoad> loads;
+    std::optional<std::string> authData;
+    std::optional<int> pinTimeoutSeconds;
 };
 
 Counts CountVerdicts(const std::vector<CheckResult>& checks);

@@ -399,6 +399,10 @@ private:
         ControlCode("131", "key 1 resumed", "key 1 unlocked (control code 1 value 31)", true);
         ControlCode("220", "PIN time-out 32 s", "PIN time-out 32 s (control code 2 value 20)",
                     true);
+        if (!m_certificate.checks.empty() &&
+            m_certificate.checks.back().verdict == Verdict::kPassed &&
+            m_certificate.checks.back().name.rfind("control code 2 ", 0) == 0)
+            m_certificate.pinTimeoutSeconds = 0x20;
         ControlCode("320", "PIN fill code 20", "PIN fill code 20 (control code 3)", true);
         ControlCode("404", "PIN minimum length 4", "PIN minimum length 4 (control code 4)", true);
         ControlCode("512", "PIN maximum length 12", "PIN maximum length 12 (control code 5)", true);
@@ -438,7 +442,7 @@ private:
 
     // Loads a clear-text key record; when `kcv` is given, the verify code must be it.
     void ClearLoad(const std::string& name, const std::string& record, const std::string& kcv,
-                   int refusal = 0) {
+                   int refusal = 0, std::optional<KeyLoad> load = std::nullopt) {
         CheckResult check =
             Begin(Family::kKeys, name, '1',
                   refusal ? "refused: " + ResultDescription(refusal) : "verify code " + kcv);
@@ -449,11 +453,12 @@ private:
                                           reply, 0);
         });
         JudgeLoad(check, answered, reply, kcv, refusal);
+        if (load && check.verdict == Verdict::kPassed) m_certificate.loads.push_back(*load);
         Add(std::move(check));
     }
 
     void CipherLoad(const std::string& name, const std::string& record, const std::string& kcv,
-                    int refusal = 0) {
+                    int refusal = 0, std::optional<KeyLoad> load = std::nullopt) {
         CheckResult check = Begin(Family::kKeys, name, '2',
                                   refusal       ? "refused: " + ResultDescription(refusal)
                                   : kcv.empty() ? "accepted"
@@ -465,6 +470,7 @@ private:
                                                  static_cast<unsigned>(record.size()), reply);
         });
         JudgeLoad(check, answered, reply, kcv, refusal);
+        if (load && check.verdict == Verdict::kPassed) m_certificate.loads.push_back(*load);
         Add(std::move(check));
     }
 
@@ -509,6 +515,17 @@ private:
         Add(std::move(check));
     }
 
+    static KeyLoad Cipher(const std::string& decryptIndex, const std::string& index,
+                          const std::string& tag, const std::string& clear) {
+        KeyLoad load;
+        load.kind = KeyLoad::Kind::kCipher;
+        load.index = index;
+        load.value = clear;
+        load.decryptIndex = decryptIndex;
+        load.tag = tag;
+        return load;
+    }
+
     void Wrote(const std::string& line) { m_certificate.keysWritten.push_back(line); }
 
     void Keys() {
@@ -532,7 +549,16 @@ private:
                                        std::to_string(load.lengthCode) +
                                        std::string(load.parts[0]) + std::string(load.parts[1]) +
                                        std::string(load.parts[2]);
-            ClearLoad("clear-text key, code " + Hex2(load.code) + ", at 00", record, Kcv(combined));
+            ClearLoad("clear-text key, code " + Hex2(load.code) + ", at 00", record, Kcv(combined),
+                      0,
+                      KeyLoad{KeyLoad::Kind::kClear,
+                              "00",
+                              {std::string(load.parts[0]), std::string(load.parts[1]),
+                               std::string(load.parts[2])},
+                              combined,
+                              load.code,
+                              {},
+                              {}});
             if (load.code == 0x31) m_masterKey = combined;
         }
         Wrote("00: clear-text keys of codes 30, 32, 33, 34 and 31 (it keeps the last)");
@@ -575,6 +601,9 @@ private:
                 });
                 if (end == "Enter") {
                     Compare(check, typed, echoed, true);
+                    KeyLoad load{KeyLoad::Kind::kTyped, "01", {}, typed, code, {}, {}};
+                    load.parts[code - 0x41] = echoed;
+                    if (check.verdict == Verdict::kPassed) m_certificate.loads.push_back(load);
                     check.measured = check.verdict == Verdict::kPassed
                                          ? "echoed as typed, ended with Enter"
                                          : "the echo differs from what was typed";
@@ -597,7 +626,10 @@ private:
         // length code 1 of the host's parts.
         std::string combined;
         padlogic::CombineParts(0x31, 1, typed, typed, typed, combined);
-        ClearLoad("parts typed on the pad combined, code 31, at 01", "0111", Kcv(combined));
+        // The value is known here, but recorded as a key typed on the pad is: masked.
+        const std::string mask(padlogic::kKeyMask);
+        ClearLoad("parts typed on the pad combined, code 31, at 01", "0111", Kcv(combined), 0,
+                  KeyLoad{KeyLoad::Kind::kClear, "01", {mask, mask, mask}, mask, 0x31, {}, {}});
         VerifyCodeRead("00", "01", Kcv(combined));
         Wrote("01: key typed on the pad (codes 41, 42, 43, combined with code 31)");
     }
@@ -607,7 +639,8 @@ private:
         const std::string tmkCipher =
             padlogic::Encipher(m_d.PinPad_TriUntriDes, m_terminalKey, m_masterKey);
         CipherLoad("cipher-text key, TMK, at 10 under 00",
-                   "001022" + tmkCipher + Kcv(m_terminalKey), Kcv(m_terminalKey));
+                   "001022" + tmkCipher + Kcv(m_terminalKey), Kcv(m_terminalKey), 0,
+                   Cipher("00", "10", "TMK", m_terminalKey));
         Wrote("10: TMK");
         const struct {
             const char* tag;
@@ -627,7 +660,8 @@ private:
                 padlogic::Encipher(m_d.PinPad_TriUntriDes, clear, m_terminalKey);
             CipherLoad(
                 "cipher-text key, " + std::string(key.tag) + ", at " + key.index + " under 10",
-                "10" + std::string(key.index) + key.digit + "2" + cipher + Kcv(clear), Kcv(clear));
+                "10" + std::string(key.index) + key.digit + "2" + cipher + Kcv(clear), Kcv(clear),
+                0, Cipher("10", key.index, key.tag, clear));
             if (key.keep) *key.keep = clear;
             Wrote(std::string(key.index) + ": " + key.tag);
         }
@@ -652,8 +686,10 @@ private:
         CipherLoad("cipher-text key, TDK, at 3F under 10",
                    "103F62" + padlogic::Encipher(m_d.PinPad_TriUntriDes, clear, m_terminalKey) +
                        Kcv(clear),
-                   Kcv(clear));
-        CipherLoad("erase the key at 3F (NOK)", "103F01" + std::string(16, '0'), "");
+                   Kcv(clear), 0, Cipher("10", "3F", "TDK", clear));
+        KeyLoad erased = Cipher("10", "3F", "NOK", "");
+        erased.kind = KeyLoad::Kind::kErased;
+        CipherLoad("erase the key at 3F (NOK)", "103F01" + std::string(16, '0'), "", 0, erased);
         Wrote("3F: TDK, then erased");
         CipherLoad("refusal: decryption key at 3F, which holds none",
                    "3F3E62" + padlogic::Encipher(m_d.PinPad_TriUntriDes, clear, m_terminalKey) +
@@ -717,6 +753,7 @@ private:
             m_certificate.changesLeft.push_back(
                 "attestation initialized with the certification's authentication data: the pad "
                 "needs attestation at every power-on");
+            if (init.verdict == Verdict::kPassed) m_certificate.authData = got;
             Wrote("authentication data (initialize attestation)");
         }
         Add(std::move(init));

@@ -10,11 +10,13 @@
 #include "command_support.h"
 #include "hex_text.h"
 #include "interruption.h"
+#include "key_store_records.h"
 #include "open_failure.h"
 #include "pad_input.h"
 #include "pad_port.h"
 #include "tool.h"
 #include "tool_help.h"
+#include "tool_key_store.h"
 
 namespace cli {
 namespace {
@@ -159,14 +161,13 @@ CLI::App* AddCertifyCommand(CLI::App& app, CertifyOptions& options) {
     return certify;
 }
 
-void CheckCertifyOptions(const CLI::App& app, const CertifyOptions& options) {
+void CheckCertifyOptions(const CLI::App& app, const GlobalOptions& global,
+                         CertifyOptions& options) {
     if (!options.overwriteKeys)
         RefuseArgument("--overwrite-keys",
                        "certify loads test keys over the pad's own keys; give --overwrite-keys to "
                        "allow it");
-    if (app.count("--key-store") > 0)
-        RefuseArgument("--key-store",
-                       "certify does not record its test keys in a key store; leave it out");
+    if (app.count("--key-store") > 0) options.keyStore = global.keyStore;
 }
 
 int RunCertify(const CertifyOptions& options, const GlobalOptions& global, std::ostream& out,
@@ -192,6 +193,15 @@ int RunCertify(const CertifyOptions& options, const GlobalOptions& global, std::
     int exitCode = certificate.interrupted ? kExitInterruptedBase + InterruptSignal()
                    : certificate.conformance == certify::Conformance::kConforms ? kExitSuccess
                                                                                 : kExitStepFailed;
+    if (!options.keyStore.empty()) {
+        const ToolKeyStore store(options.keyStore);
+        const std::string problem = certify::RecordLoads(certificate, *store.store());
+        if (!problem.empty()) {
+            err << "lumenord: the test keys the pad took could not be recorded in "
+                << EscapeText(options.keyStore) << ": " << EscapeText(problem) << '\n';
+            if (exitCode == kExitSuccess) exitCode = kExitStepFailed;
+        }
+    }
     if (!options.reportDir.empty()) {
         const std::string problem = certify::WriteReport(certificate, options.reportDir);
         if (!problem.empty()) {

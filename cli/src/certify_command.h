@@ -20,13 +20,16 @@ struct CertifyOptions {
     std::string pin = "1234";
     std::vector<int> sockets{1};
     std::string station;
+    // Where the loaded test keys are recorded: only a key store named with --key-store, never
+    // the default one.
+    std::string keyStore;
 };
 
 CLI::App* AddCertifyCommand(CLI::App& app, CertifyOptions& options);
 
-// Checks what the parser cannot (the keys may be overwritten, no key store is named); throws
-// CLI::ValidationError naming the option.
-void CheckCertifyOptions(const CLI::App& app, const CertifyOptions& options);
+// Checks what the parser cannot (the keys may be overwritten) and takes the key store when one
+// was named; throws CLI::ValidationError naming the option.
+void CheckCertifyOptions(const CLI::App& app, const GlobalOptions& global, CertifyOptions& options);
 
 // Runs the certification on the pad of `global`: 0 conforms, 1 does not conform (or the report
 // could not be written), 128 + the signal when interrupted.

@@ -247,7 +247,7 @@ int RunToolUnguarded(int argc, const char* const* argv, std::ostream& out, std::
         CheckRecordFiles(options.records, run->parsed() ? options.runFile : "");
         TakeUnitLabels(options.records, std::max<std::size_t>(options.devices.size(), 1));
         if (certify->parsed()) {
-            CheckCertifyOptions(app, certifyOptions);
+            CheckCertifyOptions(app, options, certifyOptions);
             CheckRecordFilesUnused(options.records);
         } else {
             steps = PlanSteps(*run, options, slot);

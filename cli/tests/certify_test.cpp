@@ -12,7 +12,9 @@
 #include <nlohmann/json.hpp>
 
 #include "child_process.h"
+#include "key_store.h"
 #include "pad_folder_test.h"
+#include "reference_crypto.h"
 
 namespace {
 
@@ -208,6 +210,35 @@ TEST_F(Certify, AnInterruptedCertificationStillWritesItsCertificate) {
     std::ifstream html(m_dir + "/report/certificate.html");
     const std::string page((std::istreambuf_iterator<char>(html)), {});
     EXPECT_NE(page.find("id=\"verdict\">incomplete<"), std::string::npos);
+}
+
+TEST_F(Certify, KeepsItsTestKeysOnlyInAKeyStoreItIsGiven) {
+    StartPad({"--keys", kPadKeys});
+    ASSERT_EQ(Run().status, 0);
+    EXPECT_FALSE(std::filesystem::exists(m_dir + "/KeyStock.txt"));
+    const std::string store = m_dir + "/keys.txt";
+    const Finished kept =
+        padsim::test::RunToEnd({LUMENORD_PROGRAM, "--device", m_link, "--key-store", store,
+                                "certify", "--overwrite-keys", "--report", m_dir + "/report"},
+                               m_dir, 240s);
+    ASSERT_EQ(kept.status, 0) << kept.out << kept.err;
+    EXPECT_FALSE(std::filesystem::exists(m_dir + "/KeyStock.txt"));
+    EXPECT_EQ(std::filesystem::status(store).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    // Each key the store keeps is the one whose verify code the pad gave back.
+    const padlogic::KeyStore keys(store);
+    const Json report = Report();
+    int compared = 0;
+    for (const Json& check : report["families"]["keys"]) {
+        const std::string name = check["check"];
+        if (name.rfind("verify code of the key at 3", 0) != 0) continue;
+        SCOPED_TRACE(name);
+        ++compared;
+        const std::string stored = keys.CipherKey(name.substr(name.size() - 2));
+        EXPECT_EQ(check["measured"], "verify code " + padsim::test::RefVerifyCode(stored));
+    }
+    EXPECT_EQ(compared, 2);
+    EXPECT_EQ(keys.CipherKey("3F"), "");  // erased
 }
 
 TEST_F(Certify, RefusesToStartWithoutLeaveToOverwriteKeys) {
