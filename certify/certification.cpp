@@ -175,14 +175,20 @@ private:
         return false;
     }
 
-    // Compares what the pad gave with what the host computed.
+    // How two values are compared: hexadecimal without regard to case, text as it stands, a
+    // secret as text that is never shown.
+    enum class Value { kHex, kText, kSecret };
+
+    // Compares what the pad gave with what the host computed or wrote.
     void Compare(CheckResult& check, const std::string& expected, const std::string& measured,
-                 bool secret = false) {
-        const bool same = padlogic::ToUpper(expected) == padlogic::ToUpper(measured);
-        check.measured = secret ? (same ? "as expected" : "differs") : measured;
+                 Value value = Value::kHex) {
+        const bool same = value == Value::kHex
+                              ? padlogic::ToUpper(expected) == padlogic::ToUpper(measured)
+                              : expected == measured;
+        check.measured = value != Value::kSecret ? measured : same ? "as expected" : "differs";
         if (check.verdict == Verdict::kFailed) return;  // already late
         check.verdict = same ? Verdict::kPassed : Verdict::kFailed;
-        if (!same) check.reason = secret ? "differs from the expected value" : "differs";
+        if (!same) check.reason = "differs from the expected value";
     }
 
     // Takes what arrives of a late reply, until its end or `limitMs`; true when a byte came.
@@ -287,7 +293,7 @@ private:
         }
         std::string measured;
         for (const padlogic::InfoRange& range : ranges) measured += Field(*area, range);
-        Compare(check, expected, measured);
+        Compare(check, expected, measured, Value::kText);
         if (quoted) check.measured = "reads back '" + check.measured + "'";
     }
 
@@ -600,7 +606,7 @@ private:
                     return "";
                 });
                 if (end == "Enter") {
-                    Compare(check, typed, echoed, true);
+                    Compare(check, typed, echoed, Value::kSecret);
                     KeyLoad load{KeyLoad::Kind::kTyped, "01", {}, typed, code, {}, {}};
                     load.parts[code - 0x41] = echoed;
                     if (check.verdict == Verdict::kPassed) m_certificate.loads.push_back(load);
@@ -612,6 +618,8 @@ private:
                     check.reason = m_interrupted ? "interrupted"
                                    : end.empty() ? "nothing ended the entry within 120 s"
                                                  : "the entry ended with " + end;
+                    // An entry nothing ended is still open on the pad.
+                    if (!m_interrupted && end.empty()) m_d.PinPad_SetControlCode("032", 3);
                 }
             }
             Add(std::move(check));
@@ -851,7 +859,7 @@ private:
                 const auto decoded = padlogic::DecodePinBlock(
                     format, Des(cipher, m_pinKey, true), account,
                     reportedLength == length ? static_cast<int>(pin.size()) : 0);
-                Compare(block, pin, decoded.value_or(""), true);
+                Compare(block, pin, decoded.value_or(""), Value::kSecret);
                 if (!decoded) block.reason = "the block does not follow the format";
                 if (reportedLength != length && block.verdict == Verdict::kPassed) {
                     block.verdict = Verdict::kFailed;

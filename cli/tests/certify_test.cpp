@@ -188,7 +188,8 @@ TEST_F(Certify, TheCertificateRendersInABrowser) {
 }
 
 TEST_F(Certify, AnInterruptedCertificationStillWritesItsCertificate) {
-    StartPad();  // nobody types: the certification waits for the typed key part
+    // Nobody types: the certification waits for the typed key part. The unit's serial is markup.
+    StartPad({"--serial", "<i>&"});
     ChildProcess tool({LUMENORD_PROGRAM, "--device", m_link, "certify", "--overwrite-keys",
                        "--report", m_dir + "/report"},
                       ChildOptions{m_dir, false, true});
@@ -210,6 +211,10 @@ TEST_F(Certify, AnInterruptedCertificationStillWritesItsCertificate) {
     std::ifstream html(m_dir + "/report/certificate.html");
     const std::string page((std::istreambuf_iterator<char>(html)), {});
     EXPECT_NE(page.find("id=\"verdict\">incomplete<"), std::string::npos);
+    // What the pad reports is shown as text, never taken as markup.
+    EXPECT_EQ(report["unit"]["serial"], "<i>&");
+    EXPECT_NE(page.find("<td>&lt;i&gt;&amp;</td>"), std::string::npos);
+    EXPECT_EQ(page.find("<i>&"), std::string::npos);
 }
 
 TEST_F(Certify, KeepsItsTestKeysOnlyInAKeyStoreItIsGiven) {

@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "certification.h"
+#include "page_layout.h"
 #include "shell.h"
 
 namespace monitor {
@@ -22,10 +23,7 @@ QLineEdit* AddField(QFormLayout* form, const char* name, const QString& caption,
                     const QString& text, QWidget* parent) {
     auto* edit = new QLineEdit(text, parent);
     edit->setObjectName(name);
-    auto* label = new QLabel(caption, parent);
-    label->setBuddy(edit);
-    edit->setAccessibleName(QString(caption).remove(':'));
-    form->addRow(label, edit);
+    form->addRow(shell::MakeCaption(caption, edit, parent), edit);
     return edit;
 }
 
