@@ -21,7 +21,8 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kTypingLimit = std::chrono::seconds(120);
 // The wait for the PIN block, in seconds, as the test program gives it.
 constexpr int kPinReadSeconds = 5;
-// After this many exchanges in a row without a byte from the pad it counts as gone.
+// After this many exchanges in a row without a usable answer, and without a late one, the pad
+// counts as gone.
 constexpr int kSilentLimit = 3;
 
 constexpr unsigned char kEtx = 0x03;
@@ -169,7 +170,7 @@ private:
             if (DrainLateReply(limitMs)) {
                 m_silentInARow = 0;
             } else if (++m_silentInARow >= kSilentLimit) {
-                m_stopReason = "the pad stopped answering before this check";
+                m_stopReason = "three exchanges in a row before this check got no usable answer";
             }
         }
         return false;
