@@ -30,6 +30,8 @@ std::optional<std::string> ReadRegularFile(const char* path, std::size_t maxSize
 // write it, its owner or group could not be kept, or it or the edited content exceeds `maxSize`;
 // the result says why. A new file is readable and writable by its owner only. A secret file
 // (`content`) loses the permissions of others; behind a link, one that others may read is refused.
+// An edit that leaves the content as it was writes nothing (unless it must take a secret from
+// others): the lock and the checks are the same, the file is not replaced.
 WriteResult ReplaceFile(const char* path, std::size_t maxSize,
                         const std::function<std::string(const std::string&)>& edit,
                         FileContent content = FileContent::kPlain);

@@ -82,6 +82,8 @@ WriteResult Failure(int error) {
             return {WriteError::kMissingFolder, error};
         case ELOOP:
             return {WriteError::kLinkLoop, error};
+        case ENAMETOOLONG:
+            return {WriteError::kNameTooLong, error};
         default:
             return {WriteError::kSystemError, error};
     }
@@ -377,6 +379,16 @@ WriteResult WriteAndRename(const std::string& target, const std::string& content
     return result;
 }
 
+// Whether the temporary copy and the lock file of `file` can be named in `folder`: a name that
+// fits alone may not fit with their suffixes, and the write would fail only at its end.
+bool ReplacementNamesFit(const std::string& folder, const std::string& file) {
+    const long nameMax = pathconf(folder.c_str(), _PC_NAME_MAX);
+    const std::size_t longestSuffix = kTemporarySuffix.size() + std::string_view("XXXXXX").size();
+    const std::size_t name = SplitPath(file).second.size() + longestSuffix;
+    return (nameMax < 0 || name <= static_cast<std::size_t>(nameMax)) &&
+           file.size() + longestSuffix < PATH_MAX;
+}
+
 }  // namespace
 
 std::optional<std::string> ReadRegularFile(const char* path, std::size_t maxSize) {
@@ -426,6 +438,11 @@ WriteResult ReplaceFile(const char* path, std::size_t maxSize,
     const std::string content = edit(current.value_or(std::string()));
     // Readers refuse a file beyond the limit: writing one would lock every later write out.
     if (content.size() > maxSize) return {WriteError::kTooLarge};
+    // A write that changes nothing is not made: many writers recording the same values (pads
+    // of one rack loading the same keys) would otherwise each rewrite and flush the file. A
+    // secret that others may read is rewritten all the same, to take their access away.
+    const bool othersMayRead = secrecy == FileContent::kSecret && (st.st_mode & S_IRWXO) != 0;
+    if (current && *current == content && !othersMayRead) return {};
     return WriteAndRename(file, content, current ? &st : nullptr, 0600, secrecy);
 }
 
@@ -441,6 +458,7 @@ WriteResult CheckReplaceable(const char* path, FileContent secrecy) {
     const std::string folder = SplitPath(file).first;
     if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return {WriteError::kMissingFolder};
     if (access(folder.c_str(), W_OK | X_OK) != 0) return Failure(errno);
+    if (!ReplacementNamesFit(folder, file)) return {WriteError::kNameTooLong};
     return {};
 }
 

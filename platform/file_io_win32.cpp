@@ -441,6 +441,8 @@ WriteResult ReplaceFile(const char* path, std::size_t maxSize,
     const std::string content = edit(current.value_or(std::string()));
     // Readers refuse a file beyond the limit: writing one would lock every later write out.
     if (content.size() > maxSize) return {WriteError::kTooLarge};
+    // A write that changes nothing is not made (many writers recording the same values).
+    if (current && *current == content) return {};
     return WriteAndReplace(*target, content, current.has_value(), inUseDeadlineMs);
 }
 

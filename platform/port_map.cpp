@@ -9,13 +9,14 @@ namespace {
 
 // The device that key COMN of section PORTS names; nothing where the key is missing or empty.
 std::optional<std::string> MappedDevice(std::string_view settings, int portNumber) {
-    std::optional<std::string> device =
-        FindProfileValue(settings, "PORTS", "COM" + std::to_string(portNumber));
+    std::optional<std::string> device = FindProfileValue(settings, "PORTS", PortKey(portNumber));
     if (device && device->empty()) return std::nullopt;
     return device;
 }
 
 }  // namespace
+
+std::string PortKey(int portNumber) { return "COM" + std::to_string(portNumber); }
 
 std::string SerialDeviceRoot() {
     const char* root = std::getenv("LUMENORD_DEVICE_ROOT");

@@ -31,6 +31,9 @@ std::vector<SerialDevice> ListSerialDevices(const std::string& root = "/");
 // LUMENORD_DEVICE_ROOT names (a fake tree, for tests of the programs that list devices).
 std::string SerialDeviceRoot();
 
+// The key of section PORTS in the settings file that maps port number N: "COMN".
+std::string PortKey(int portNumber);
+
 // The device that port number N opens when no setting maps it ("/dev/ttyS(N-1)"; "\\.\COMN"
 // on Windows).
 std::string DefaultPortDevice(int portNumber);

@@ -44,6 +44,9 @@ std::string WriteResult::Reason() const {
                    "keys readable by others";
         case WriteError::kInUse:
             return "another program has it open";
+        case WriteError::kNameTooLong:
+            return "its name is too long for the file system, with the temporary copy's suffix "
+                   "that a safe write adds to it";
         case WriteError::kSystemError:
             break;
     }

@@ -27,6 +27,7 @@ enum class WriteError {
     kLinkInSharedFolder,  // a symbolic link at the path stands in a world-writable sticky folder
     kReadableByOthers,    // a secret file behind a link that every user may read
     kInUse,               // another program holds the file open without sharing (Windows)
+    kNameTooLong,         // the name, or the name of its temporary copy, exceeds the system's limit
     kSystemError,         // any other failure of the system; `systemError` says which
 };
 

@@ -17,6 +17,11 @@ std::size_t Utf8CharacterAt(std::string_view text, std::size_t i) {
     return decoded && decoded->first >= 0xA0 ? decoded->second : 0;
 }
 
+// " (N characters)": the length of a text a message shows cut.
+std::string CharacterCount(std::string_view text) {
+    return " (" + std::to_string(text.size()) + " characters)";
+}
+
 }  // namespace
 
 std::optional<std::pair<char32_t, std::size_t>> DecodeUtf8(std::string_view text) {
@@ -118,10 +123,14 @@ std::string EscapeText(std::string_view text) {
     return escaped;
 }
 
+std::string Shortened(std::string_view text) {
+    if (text.size() <= kQuotedCharacters) return std::string(text);
+    return std::string(text.substr(0, kQuotedCharacters)) + "..." + CharacterCount(text);
+}
+
 std::string Quoted(std::string_view text) {
     if (text.size() <= kQuotedCharacters) return "'" + std::string(text) + "'";
-    return "'" + std::string(text.substr(0, kQuotedCharacters)) + "...' (" +
-           std::to_string(text.size()) + " characters)";
+    return "'" + std::string(text.substr(0, kQuotedCharacters)) + "...'" + CharacterCount(text);
 }
 
 std::string Sha256Hex(std::string_view bytes) {

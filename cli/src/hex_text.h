@@ -33,8 +33,10 @@ std::string EscapeText(std::string_view text);
 
 // How many characters of someone else's text a message repeats.
 inline constexpr std::size_t kQuotedCharacters = 80;
-// `text` in single quotes for a message, cut after kQuotedCharacters characters ("...' (N
-// characters)" then follows). Not escaped: the message is, where it is printed.
+// `text` for a message, cut after kQuotedCharacters characters ("... (N characters)" then
+// follows). Not escaped: the message is, where it is printed.
+std::string Shortened(std::string_view text);
+// Shortened(text) in single quotes ("...' (N characters)" when cut).
 std::string Quoted(std::string_view text);
 
 }  // namespace cli

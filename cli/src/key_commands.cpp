@@ -256,12 +256,12 @@ void DeclareClearKey(CLI::App& command, ClearKeyArguments& s) {
                     "key length in bytes, of the parts or of the key typed on the pad (taken from "
                     "the parts when not given)")
         ->check(OneOf(KeyLengthWords()));
-    command
-        .add_option("--part", s.parts,
-                    "a key part in hex, ':' and its check value optional (repeat per part); "
-                    "@FILE reads it from a file, - from a line of standard input")
-        ->check(KeyPartText())
-        ->transform(SecretSource("key part"))
+    CLI::Option* parts =
+        command.add_option("--part", s.parts,
+                           "a key part in hex, ':' and its check value optional (repeat per "
+                           "part); @FILE reads it from a file, - from a line of standard input");
+    parts->check(KeyPartText())
+        ->transform(SecretSource("key part", parts))
         ->expected(1, 3)
         ->allow_extra_args(false);
     command

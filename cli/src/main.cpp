@@ -6,5 +6,5 @@
 int main(int argc, char** argv) {
     cli::CatchInterrupt();
     // Each pad of a run of several pads runs in a process of this same executable.
-    return cli::RunTool(argc, argv, std::cout, std::cerr, "/proc/self/exe");
+    return cli::RunTool(argc, argv, std::cout, std::cerr, cli::kThisProgram);
 }

@@ -2,20 +2,26 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
+#include "hex_text.h"
 #include "pinpad.h"
 #include "profile.h"
 #include "report.h"
+#include "serial_devices.h"
 
 namespace cli {
 namespace {
@@ -27,9 +33,20 @@ constexpr std::size_t kMaxNamedHolders = 3;
 // The longest device path the driver takes from ./sysconfig.ini.
 constexpr std::size_t kMaxMappedPath = 512;
 
-const char kPermissionHint[] =
-    "permission denied; the user must be in the dialout group (sudo usermod -aG dialout USER, "
-    "then log in again)";
+// The login name of `uid`, or its number when it has none.
+std::string NameOfUser(uid_t uid) {
+    if (const passwd* entry = getpwuid(uid)) return entry->pw_name;
+    return std::to_string(uid);
+}
+
+bool ProcessHasGroup(gid_t gid) {
+    if (getegid() == gid) return true;
+    const int count = getgroups(0, nullptr);
+    if (count <= 0) return false;
+    std::vector<gid_t> groups(static_cast<std::size_t>(count));
+    const int got = getgroups(count, groups.data());
+    return got > 0 && std::find(groups.begin(), groups.begin() + got, gid) != groups.begin() + got;
+}
 
 bool IsNumber(const char* name) {
     if (*name == '\0') return false;
@@ -118,7 +135,7 @@ std::optional<std::string> ProbeCharacterDevice(const std::string& device) {
     const int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
-        if (std::optional<std::string> known = DescribeOpenError(error)) {
+        if (std::optional<std::string> known = DescribeOpenError(error, device)) {
             return error == EBUSY ? Busy(device) : *known;
         }
         return std::nullopt;
@@ -139,12 +156,12 @@ std::optional<std::string> ProbeCharacterDevice(const std::string& device) {
 std::string DeviceOf(const PortTarget& target) {
     if (!target.devicePath.empty()) return target.devicePath;
     const int number = std::atoi(target.portName.c_str() + 3);
-    const std::string key = "COM" + std::to_string(number);
+    const std::string key = platform::PortKey(number);
     char mapped[kMaxMappedPath + 1] = {};
     platform::GetPrivateProfileString("PORTS", key.c_str(), "", mapped, sizeof mapped,
                                       "./sysconfig.ini");
     if (mapped[0] != '\0') return mapped;
-    return "/dev/ttyS" + std::to_string(number - 1);
+    return platform::DefaultPortDevice(number);
 }
 
 std::vector<DeviceHolder> FindDeviceHolders(const std::string& device) {
@@ -169,7 +186,44 @@ std::vector<DeviceHolder> FindDeviceHolders(const std::string& device) {
     return holders;
 }
 
-std::optional<std::string> DescribeOpenError(int error) {
+std::string PermissionAdvice(const DeviceAccess& access) {
+    const std::string denied = "permission denied; ";
+    if (!access.found) return denied + "a folder on its path is closed to " + access.user;
+    if (!access.groupMayOpen)
+        return denied + "only its owner, " + access.owner +
+               ", may open it: give the device a group that may read and write it (such as "
+               "dialout) and put " +
+               access.user + " in that group";
+    if (access.processHasGroup)
+        return "permission denied, although " + access.user + " is in its group " + access.group;
+    if (access.userListedInGroup)
+        return denied + access.user + " was added to the group " + access.group +
+               " after logging in: log in again";
+    return denied + access.user + " must be in the group " + access.group + " (sudo usermod -aG " +
+           access.group + " " + access.user + ", then log in again)";
+}
+
+DeviceAccess LookUpAccess(const std::string& device) {
+    DeviceAccess access;
+    access.user = NameOfUser(geteuid());
+    struct stat info {};
+    if (stat(device.c_str(), &info) != 0) return access;
+    access.found = true;
+    access.owner = NameOfUser(info.st_uid);
+    access.groupMayOpen = (info.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
+    access.group = std::to_string(info.st_gid);
+    if (const group* entry = getgrgid(info.st_gid)) {
+        access.group = entry->gr_name;
+        for (char** member = entry->gr_mem; member != nullptr && *member != nullptr; ++member)
+            access.userListedInGroup |= access.user == *member;
+    }
+    if (const passwd* user = getpwuid(geteuid()))
+        access.userListedInGroup |= user->pw_gid == info.st_gid;
+    access.processHasGroup = ProcessHasGroup(info.st_gid);
+    return access;
+}
+
+std::optional<std::string> DescribeOpenError(int error, const std::string& device) {
     switch (error) {
         case ENOENT:
         case ENOTDIR:
@@ -178,9 +232,11 @@ std::optional<std::string> DescribeOpenError(int error) {
             return "no such device";
         case EACCES:
         case EPERM:
-            return kPermissionHint;
+            return PermissionAdvice(LookUpAccess(device));
         case EBUSY:
             return "busy: another process holds it";
+        case ENAMETOOLONG:
+            return "its path is longer than the system takes";
         default:
             return std::nullopt;
     }
@@ -188,7 +244,7 @@ std::optional<std::string> DescribeOpenError(int error) {
 
 std::optional<std::string> FindOpenFailure(const std::string& device) {
     struct stat info {};
-    if (stat(device.c_str(), &info) != 0) return DescribeOpenError(errno);
+    if (stat(device.c_str(), &info) != 0) return DescribeOpenError(errno, device);
     // Only a character device is opened: opening a FIFO or a socket can wait or have effects.
     if (!S_ISCHR(info.st_mode)) return NotATerminal(info);
     return ProbeCharacterDevice(device);
@@ -196,8 +252,9 @@ std::optional<std::string> FindOpenFailure(const std::string& device) {
 
 std::string OpenFailureMessage(const PortTarget& target, int result) {
     const std::string device = DeviceOf(target);
-    std::string what = "cannot open " +
-                       (target.devicePath.empty() ? target.portName + " (" + device + ")" : device);
+    std::string what = "cannot open " + (target.devicePath.empty()
+                                             ? target.portName + " (" + Shortened(device) + ")"
+                                             : Shortened(device));
     std::optional<std::string> why;
     if (result == PINPAD_ERR_PORT) why = FindOpenFailure(device);
     return what + ": " + (why ? *why : ResultCodeText(result));

@@ -27,9 +27,24 @@ struct DeviceHolder {
 // the exclusive lock (/proc/locks) first, and alone when it is among them.
 std::vector<DeviceHolder> FindDeviceHolders(const std::string& device);
 
+// Who may open a device, for the advice when this user may not.
+struct DeviceAccess {
+    bool found = false;              // the device could be looked at
+    bool groupMayOpen = false;       // its group may read and write it
+    bool userListedInGroup = false;  // the user is in that group by /etc/group (or primary)
+    bool processHasGroup = false;    // this process has that group already
+    std::string user;                // this process's user
+    std::string owner;               // the device's owner
+    std::string group;               // the device's group
+};
+DeviceAccess LookUpAccess(const std::string& device);
+// What to do when this user may not open the device: join its group (named, with the user's
+// name), log in again, or give it a group, since only its owner may open it.
+std::string PermissionAdvice(const DeviceAccess& access);
+
 // Why open() of `device` failed with `error`, for the errors that have their own message
 // (missing device, permission denied, busy); nothing for the others.
-std::optional<std::string> DescribeOpenError(int error);
+std::optional<std::string> DescribeOpenError(int error, const std::string& device);
 
 // Why `device` cannot be opened as the pad's port, found by looking at it now (its stat, a
 // non-blocking open and its errno, whether it is a terminal, whether another process holds it).

@@ -82,15 +82,32 @@ struct PadRun {
     bool reported = false;
 };
 
+// The options a pad's process runs with: those its arguments (PadArguments) give it.
+GlobalOptions PadOptions(const GlobalOptions& options, const FleetPad& pad) {
+    GlobalOptions own = options;
+    own.devices = {pad.device};
+    own.target.devicePath = pad.device;
+    own.records = pad.records;
+    own.summaryFd = kSummaryFd;
+    return own;
+}
+
 class Fleet {
 public:
     Fleet(const GlobalOptions& options, const std::vector<FleetPad>& pads,
-          const std::vector<PlannedStep>& steps, std::ostream& out, std::ostream& err)
-        : m_options(options), m_steps(steps), m_err(err), m_reporter(out, options.json) {
+          const std::vector<PlannedStep>& steps, const PadRunner& runPad, std::ostream& out,
+          std::ostream& err)
+        : m_options(options),
+          m_steps(steps),
+          m_runPad(runPad),
+          m_err(err),
+          m_reporter(out, options.json) {
         for (const FleetPad& pad : pads) m_runs.emplace_back(pad, options.json, out, err);
     }
 
     int Run(const std::string& program) {
+        // A fork is this very program: another program to start is started.
+        m_forkPads = m_runPad && program == kThisProgram && PadProcess::CanFork();
         for (PadRun& run : m_runs) Start(run, program);
         // Reported before each wait: pads that never started leave nothing to wait for.
         for (;;) {
@@ -112,8 +129,21 @@ private:
             return;
         }
         const std::string problem =
-            run.process.Start(program, PadArguments(m_options, run.pad), PadEnvironment(run.pad));
+            m_forkPads ? run.process.StartForked([this, &run] { return RunForkedPad(run.pad); })
+                       : run.process.Start(program, PadArguments(m_options, run.pad),
+                                           PadEnvironment(run.pad));
         if (!problem.empty()) run.end.notStarted = problem;
+    }
+
+    // In the pad's forked process: what an exec of the tool with the pad's arguments and
+    // environment would do.
+    int RunForkedPad(const FleetPad& pad) {
+        for (const std::string& entry : PadEnvironment(pad)) {
+            const std::size_t equals = entry.find('=');
+            setenv(entry.substr(0, equals).c_str(), entry.substr(equals + 1).c_str(), 1);
+        }
+        CatchInterruptInForkedProcess();
+        return m_runPad(PadOptions(m_options, pad));
     }
 
     int Interrupted() const { return kExitInterruptedBase + InterruptSignal(); }
@@ -236,6 +266,8 @@ private:
 
     const GlobalOptions& m_options;
     const std::vector<PlannedStep>& m_steps;
+    const PadRunner& m_runPad;
+    bool m_forkPads = false;
     std::ostream& m_err;
     FleetReporter m_reporter;
     std::list<PadRun> m_runs;  // a list: each run stays where it is, its lines refer to its pad
@@ -249,13 +281,14 @@ private:
 
 int RunPadFleet(const GlobalOptions& options, const std::vector<FleetPad>& pads,
                 const std::vector<PlannedStep>& steps, const std::string& program,
-                std::ostream& out, std::ostream& err) {
+                const PadRunner& runPad, std::ostream& out, std::ostream& err) {
     if (InterruptRequested())
         return FinishUnstartedFleet(options, pads, steps, kExitInterruptedBase + InterruptSignal(),
                                     err);
     // The pads' processes are waited for here: none may be reaped behind the wait's back.
     signal(SIGCHLD, SIG_DFL);
-    return ExitCodeAfterReport(out, err, Fleet(options, pads, steps, out, err).Run(program));
+    return ExitCodeAfterReport(out, err,
+                               Fleet(options, pads, steps, runPad, out, err).Run(program));
 }
 
 int FinishUnstartedFleet(const GlobalOptions& options, const std::vector<FleetPad>& pads,

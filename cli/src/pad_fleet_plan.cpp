@@ -112,11 +112,15 @@ std::vector<FleetPad> NameFleet(const GlobalOptions& options) {
 
 std::vector<FleetPad> PlanFleet(const GlobalOptions& options) {
     std::vector<FleetPad> pads = NameFleet(options);
+    // Every device that cannot be opened is named at once: a rack is mended in one pass.
+    std::string unopened;
     for (const FleetPad& pad : pads) {
         if (const auto why = FindOpenFailure(pad.device))
-            RefuseArgument("--device", "cannot open " + pad.device + ": " + *why);
-        CheckPadRecords(pad.records, options.runFile);
+            unopened += (unopened.empty() ? "cannot open " : "; cannot open ") +
+                        Shortened(pad.device) + ": " + *why;
     }
+    if (!unopened.empty()) RefuseArgument("--device", unopened);
+    for (const FleetPad& pad : pads) CheckPadRecords(pad.records, options.runFile);
     RefuseSharedFiles(pads);
     return pads;
 }

@@ -55,6 +55,14 @@ sigset_t InterruptSignalSet() {
     return interrupts;
 }
 
+void CatchInterruptInForkedProcess() {
+    // The wake pipe is the parent's (a write to it would wake the parent's wait, not this
+    // one's), and closed already: a forked pad's process keeps descriptors 0 to 3 only.
+    g_wakeRead = g_wakeWrite = -1;
+    g_signal = 0;
+    CatchInterrupt();
+}
+
 bool InterruptRequested() { return g_signal != 0; }
 
 int InterruptSignal() { return g_signal; }

@@ -47,6 +47,10 @@ bool CollectPadBytes(int seconds, const std::function<bool(unsigned char)>& onBy
 // wait in poll() ends at once however the signal and the wait interleave.
 inline constexpr int kInterruptSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 void CatchInterrupt();
+// In a pad's process forked (without exec) from one that caught them (PadProcess::StartForked),
+// with the interrupt signals blocked: a wake pipe of its own, no interrupt yet, the handlers set
+// and the signals unblocked.
+void CatchInterruptInForkedProcess();
 // kInterruptSignals as a set, for blocking them.
 sigset_t InterruptSignalSet();
 bool InterruptRequested();

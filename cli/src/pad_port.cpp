@@ -1,12 +1,15 @@
 #include "pad_port.h"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
+#include <string_view>
 #include <system_error>
 
 #include "file_io.h"
@@ -32,17 +35,51 @@ bool WriteNewFile(const char* path, const std::string& content) {
     return ::close(fd) == 0 && written == content.size();
 }
 
+constexpr std::string_view kFolderPrefix = "lumenord-";
+
+// The process that made a private folder "lumenord-PID-XXXXXX", or 0 when `name` is none.
+pid_t MakerOf(const std::string& name) {
+    if (name.compare(0, kFolderPrefix.size(), kFolderPrefix) != 0) return 0;
+    const std::string rest = name.substr(kFolderPrefix.size());
+    const std::size_t dash = rest.find('-');
+    if (dash == 0 || dash == std::string::npos || dash > 9 || rest.size() != dash + 7) return 0;
+    if (rest.find_first_not_of("0123456789") != dash) return 0;
+    return static_cast<pid_t>(std::stol(rest.substr(0, dash)));
+}
+
+// Removes the private folders that this user's tools left when they were killed mid-open (a
+// kill leaves no time to remove them): those whose process is gone. Another user's folders,
+// and anything that is not a folder, are left alone.
+void RemoveLeftFolders(const std::filesystem::path& temp) {
+    std::error_code error;
+    for (std::filesystem::directory_iterator entry(temp, error), end; !error && entry != end;
+         entry.increment(error)) {
+        const pid_t maker = MakerOf(entry->path().filename().string());
+        struct stat info {};
+        if (maker <= 0 || lstat(entry->path().c_str(), &info) != 0 || !S_ISDIR(info.st_mode) ||
+            info.st_uid != geteuid())
+            continue;
+        if (kill(maker, 0) == 0 || errno != ESRCH) continue;  // its maker still runs
+        std::error_code ignored;
+        std::filesystem::remove_all(entry->path(), ignored);
+    }
+}
+
 // A folder of its own with a copy of ./sysconfig.ini in which COM1 names the device, removed
 // again when the open is done. The driver reads the port mapping and the other settings of an
 // open while it opens the port, so they come from the copy; the trace and the time-out log,
-// read at other times, from the caller's own folder.
+// read at other times, from the caller's own folder. Its name carries the process's number, so
+// that the next tool removes it when a kill left it behind.
 class PrivateSettingsFolder {
 public:
     explicit PrivateSettingsFolder(const std::string& devicePath) {
         std::error_code error;
+        const std::filesystem::path temp = std::filesystem::temp_directory_path(error);
+        if (error) return;
+        RemoveLeftFolders(temp);
         std::string pattern =
-            (std::filesystem::temp_directory_path(error) / "lumenord-XXXXXX").string();
-        if (error || !mkdtemp(pattern.data())) return;
+            (temp / (std::string(kFolderPrefix) + std::to_string(getpid()) + "-XXXXXX")).string();
+        if (!mkdtemp(pattern.data())) return;
         m_path = pattern;
         // Settings the driver could not read whole are not copied: the open then fails, as the
         // driver's own open fails on them.

@@ -9,10 +9,15 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iostream>
 #include <string_view>
 
 #include "pad_input.h"
+#include "tool.h"
 
 namespace cli {
 namespace {
@@ -65,16 +70,40 @@ private:
     sigset_t m_saved;
 };
 
-// In the new process, between fork and exec: async-signal-safe calls only.
-[[noreturn]] void BecomePadProcess(pid_t parent, const char* program, char* const* argv,
-                                   char* const* envp, const int (&fds)[4]) {
+// In the new process, first: its own process group, SIGTERM when the parent dies, and the
+// descriptors 0 to 3 in place. Async-signal-safe calls only.
+void EnterPadProcess(pid_t parent, const int (&fds)[4]) {
     setpgid(0, 0);
     prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (getppid() != parent) _exit(kExecFailed);  // the parent died before the line above
     for (int target = 0; target < 4; ++target)
         if (dup2(fds[target], target) < 0) _exit(kExecFailed);
+}
+
+// Between fork and exec: async-signal-safe calls only.
+[[noreturn]] void BecomePadProcess(pid_t parent, const char* program, char* const* argv,
+                                   char* const* envp, const int (&fds)[4]) {
+    EnterPadProcess(parent, fds);
     execve(program, argv, envp);
     _exit(kExecFailed);
+}
+
+// A forked process keeps what an exec would have left it: descriptors 0 to 3, every other one
+// being close-on-exec (the other pads' pipes, the parent's wake pipe).
+void CloseInheritedDescriptors() {
+    if (close_range(kSummaryFd + 1, ~0U, 0) == 0) return;
+    const long last = sysconf(_SC_OPEN_MAX);
+    for (long fd = kSummaryFd + 1; fd < (last > 0 ? last : 1024); ++fd) close(static_cast<int>(fd));
+}
+
+// Whether this process runs one thread only: only then may a forked copy of it go on without
+// an exec (a lock another thread held at the fork would stay locked in the copy for ever).
+bool SingleThreaded() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("Threads:", 0) == 0) return std::atoi(line.c_str() + 8) == 1;
+    return false;
 }
 
 int OpenEndFd(pid_t pid) {
@@ -121,6 +150,44 @@ PadProcess::~PadProcess() {
 
 std::string PadProcess::Start(const std::string& program, const std::vector<std::string>& args,
                               const std::vector<std::string>& environment) {
+    // Made before the fork: the new process may make no allocation before it execs.
+    std::vector<char*> argv;
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    const std::vector<std::string> environmentTexts = EnvironmentWith(environment);
+    std::vector<char*> envp;
+    for (const std::string& entry : environmentTexts)
+        envp.push_back(const_cast<char*>(entry.c_str()));
+    envp.push_back(nullptr);
+    return Launch([&](pid_t parent, const int(&fds)[4]) {
+        BecomePadProcess(parent, program.c_str(), argv.data(), envp.data(), fds);
+    });
+}
+
+bool PadProcess::CanFork() { return SingleThreaded(); }
+
+std::string PadProcess::StartForked(const std::function<int()>& body) {
+    // What the streams hold now would be written again by the copy.
+    std::cout.flush();
+    std::cerr.flush();
+    std::fflush(nullptr);
+    return Launch([&](pid_t parent, const int(&fds)[4]) {
+        EnterPadProcess(parent, fds);
+        CloseInheritedDescriptors();
+        int code = kExitInternalError;
+        try {
+            code = body();
+        } catch (...) {
+        }
+        std::cout.flush();
+        std::cerr.flush();
+        std::fflush(nullptr);
+        // No destructor of the parent's objects runs here: they own the parent's processes.
+        _exit(code);
+    });
+}
+
+std::string PadProcess::Launch(const std::function<void(pid_t, const int (&)[4])>& become) {
     Pipe out, err, summary;
     const int input = open("/dev/null", O_RDONLY | O_CLOEXEC);
     const int nullInput = input >= 0 ? fcntl(input, F_DUPFD_CLOEXEC, kHighFd) : -1;
@@ -130,20 +197,15 @@ std::string PadProcess::Start(const std::string& program, const std::vector<std:
         if (nullInput >= 0) close(nullInput);
         return std::string("no pipe for its output: ") + std::strerror(error);
     }
-    std::vector<char*> argv;
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    const std::vector<std::string> environmentTexts = EnvironmentWith(environment);
-    std::vector<char*> envp;
-    for (const std::string& entry : environmentTexts)
-        envp.push_back(const_cast<char*>(entry.c_str()));
-    envp.push_back(nullptr);
     const int fds[4] = {nullInput, out.write, err.write, summary.write};
     const pid_t parent = getpid();
     {
         const BlockedInterrupts blocked;
         m_pid = fork();
-        if (m_pid == 0) BecomePadProcess(parent, program.c_str(), argv.data(), envp.data(), fds);
+        if (m_pid == 0) {
+            become(parent, fds);
+            _exit(kExecFailed);
+        }
     }
     const int error = errno;
     close(nullInput);

@@ -1,4 +1,5 @@
-// One pad's process in a run of several pads: the tool started again with one --device. Its
+// One pad's process in a run of several pads: the tool started again with one --device, or a
+// copy of the running tool that runs that pad. Its
 // standard output, standard error and summary come back through pipes, and its end through a
 // process descriptor, all of which the parent waits on in one poll().
 #pragma once
@@ -6,6 +7,7 @@
 #include <sys/types.h>
 
 #include <array>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,10 +30,19 @@ public:
     // that the terminal's Ctrl-C reaches the parent alone, which passes it on: standard input
     // /dev/null, the interrupt signals blocked until the tool has set up its handlers (a pad's
     // process whose parent is gone is interrupted like the parent: it closes the pad's input
-    // and writes its record), and SIGTERM when the parent dies. Its environment is this process's, with the
-    // NAME=VALUE entries of `environment` set over it. "" when it started, else why not.
+    // and writes its record), and SIGTERM when the parent dies. Its environment is this process's,
+    // with the NAME=VALUE entries of `environment` set over it. "" when it started, else why not.
     std::string Start(const std::string& program, const std::vector<std::string>& args,
                       const std::vector<std::string>& environment = {});
+
+    // Whether StartForked may be used: this process runs one thread only.
+    static bool CanFork();
+    // As Start, but the new process is a copy of this one that runs `body` and exits with its
+    // result, sparing the exec and start-up of the whole tool for each pad. Only while CanFork()
+    // holds. The copy keeps descriptors 0 to 3 only, blocks the interrupt signals until `body`
+    // sets up its handlers (CatchInterruptInForkedProcess), and runs no destructor of the
+    // parent's objects.
+    std::string StartForked(const std::function<int()>& body);
 
     // The read end of `stream`; -1 once it has ended (Close).
     int Fd(Stream stream) const { return m_streams[stream]; }
@@ -48,6 +59,10 @@ public:
     int Status() const { return m_status; }
 
 private:
+    // Makes the pipes, forks with the interrupt signals blocked and has the new process run
+    // `become`, which must not return.
+    std::string Launch(const std::function<void(pid_t, const int (&)[4])>& become);
+
     pid_t m_pid = -1;
     bool m_reaped = false;
     int m_status = 0;

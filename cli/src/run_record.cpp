@@ -166,6 +166,11 @@ std::string RecordPathProblem(const std::string& path) {
         return "the folder of " + Quoted(path) + " does not exist";
     if (access(folder.c_str(), W_OK | X_OK) != 0)
         return "this user may not create files in the folder of " + Quoted(path);
+    // What only the write itself would find, at the run's end: a name too long for its
+    // temporary copy, say.
+    if (const platform::WriteResult checked = platform::CheckReplaceable(path.c_str());
+        !checked.ok())
+        return "cannot use " + Quoted(path) + ": " + checked.Reason();
     return {};
 }
 

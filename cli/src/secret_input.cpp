@@ -9,6 +9,8 @@
 
 #include <chrono>
 #include <cstring>
+#include <memory>
+#include <string>
 
 #include "hex_text.h"
 #include "pad_input.h"
@@ -172,11 +174,18 @@ std::string ReadStandardInput(const std::string& what) {
 
 }  // namespace
 
-CLI::Validator SecretSource(const std::string& what) {
+CLI::Validator SecretSource(const std::string& what, const CLI::Option* numbered) {
+    // The values of one option are transformed in order, once per parse: counting the calls
+    // numbers them.
+    auto seen = std::make_shared<std::size_t>(0);
     return CLI::Validator(
-        [what](std::string& value) -> std::string {
+        [what, numbered, seen](std::string& value) -> std::string {
+            const std::size_t number = ++*seen;
             if (value == "-") {
-                value = ReadStandardInput(what);
+                value = ReadStandardInput(numbered == nullptr
+                                              ? what
+                                              : what + " " + std::to_string(number) + " of " +
+                                                    std::to_string(numbered->count()));
             } else if (!value.empty() && value.front() == '@') {
                 value = ReadKeyFile(value.substr(1));
             }

@@ -17,8 +17,9 @@ inline constexpr int kSecretInputSeconds = 300;
 // Replaces "@FILE" and "-" by the value they give, before the option's own checks. A file must
 // be a regular file (a link to one is fine) of at most kMaxKeyFileBytes holding one value of
 // hexadecimal text (':' allowed, for a check value after a part) and at most one line end. The
-// value is never repeated in a message. `what` names the value in the prompt.
-CLI::Validator SecretSource(const std::string& what);
+// value is never repeated in a message. `what` names the value in the prompt; for an option
+// given several times (`numbered`), with its place among them ("key part 2 of 3").
+CLI::Validator SecretSource(const std::string& what, const CLI::Option* numbered = nullptr);
 
 // Standard input gives no key: "-" is refused with `why` (standard input holds the run file, or
 // several pads run it).

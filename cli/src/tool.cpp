@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <iostream>
 #include <limits>
 #include <ostream>
 
@@ -163,8 +164,9 @@ int RunSteps(const std::vector<PlannedStep>& steps, const GlobalOptions& options
     return recorder.Finish(ExitCodeAfterReport(out, err, exitCode), err);
 }
 
-// A usage message may repeat what was typed or read: it is escaped, and bounded.
-constexpr std::size_t kMaxUsageMessage = 400;
+// A usage message may repeat what was typed or read: it is escaped, and bounded. What it quotes
+// is cut at kQuotedCharacters each; the whole still has room for every device of a large rack.
+constexpr std::size_t kMaxUsageMessage = 16384;
 
 int UsageError(const std::string& message, std::ostream& err) {
     std::string text = EscapeText(message);
@@ -273,7 +275,11 @@ int RunToolUnguarded(int argc, const char* const* argv, std::ostream& out, std::
             err << "lumenord: several devices are run only by the lumenord program\n";
             return kExitInternalError;
         }
-        return RunPadFleet(options, pads, steps, program, out, err);
+        // A pad's process forked from this one reports on its own standard streams.
+        const PadRunner runPad = [&steps](const GlobalOptions& padOptions) {
+            return RunSteps(steps, padOptions, std::cout, std::cerr, true);
+        };
+        return RunPadFleet(options, pads, steps, program, runPad, out, err);
     }
     if (certify->parsed()) {
         if (InterruptRequested()) return Interrupted(InterruptSignal());

@@ -13,8 +13,11 @@ inline constexpr int kExitUsage = 2;
 inline constexpr int kExitInternalError = 70;  // nothing in the tool expected what happened
 inline constexpr int kExitInterruptedBase = 128;
 
+// The running program itself, as `program`: a pad's process may then be a fork of this one.
+inline constexpr const char* kThisProgram = "/proc/self/exe";
+
 // `program` is the tool's own executable, started once per pad when --device is given more than
-// once (pad_fleet.h); without it such a run is refused.
+// once (pad_fleet.h), or forked when it is kThisProgram; without it such a run is refused.
 int RunTool(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
             const char* program = nullptr);
 

@@ -30,7 +30,10 @@ std::string ExitCodesText() {
            ExitCodeRow(kExitUsage,
                        "usage error: the message names the argument; nothing was sent") +
            ExitCodeRow(kExitInternalError, "internal error of the tool itself") +
+           ExitCodeRow(kExitInterruptedBase + SIGHUP, "the terminal closed (SIGHUP)") +
            ExitCodeRow(kExitInterruptedBase + SIGINT, "Ctrl-C (SIGINT) stopped the tool") +
+           ExitCodeRow(kExitInterruptedBase + SIGPIPE,
+                       "the reader of the output went away (SIGPIPE)") +
            ExitCodeRow(kExitInterruptedBase + SIGTERM, "SIGTERM stopped the tool");
 }
 

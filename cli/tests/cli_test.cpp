@@ -5,6 +5,8 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -243,6 +245,36 @@ TEST_F(Lumenord, DeviceKeepsTheSettingsOfTheCurrentFolder) {
     EXPECT_EQ(run.status, 0) << run.out << run.err;
     std::ifstream file(m_dir + "/sysconfig.ini");
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), settings);  // left as it was
+}
+
+// The private copy of the settings that --device opens through leaves nothing behind, and a
+// copy that a killed tool left (its process gone) is removed by the next run; a live tool's
+// folder and what is not a tool's folder stay.
+TEST_F(Lumenord, DeviceLeavesNoSettingsCopyBehind) {
+    StartPad();
+    const std::string temp = m_dir + "/temp";
+    std::filesystem::create_directory(temp);
+    const pid_t gone = fork();
+    if (gone == 0) _exit(0);
+    ASSERT_GT(gone, 0);
+    waitpid(gone, nullptr, 0);
+    const std::string left = temp + "/lumenord-" + std::to_string(gone) + "-a1b2c3";
+    const std::string alive = temp + "/lumenord-" + std::to_string(getpid()) + "-a1b2c3";
+    const std::string other = temp + "/lumenord-" + std::to_string(gone) + "-a1b2c3d";
+    for (const std::string& folder : {left, alive, other})
+        std::filesystem::create_directory(folder);
+    std::ofstream(left + "/sysconfig.ini") << "[PORTS]\nCOM1=" << m_link << "\n";
+
+    const Finished run = padsim::test::RunToEnd(
+        {"/usr/bin/env", "TMPDIR=" + temp, LUMENORD_PROGRAM, "--device", m_link, "version"}, m_dir);
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    std::vector<std::string> kept;
+    for (const auto& entry : std::filesystem::directory_iterator(temp))
+        kept.push_back(entry.path().string());
+    std::vector<std::string> expected{alive, other};
+    std::sort(kept.begin(), kept.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(kept, expected);
 }
 
 TEST_F(Lumenord, PortNameOpensTheDeviceThatSysconfigIniMapsIt) {

@@ -233,6 +233,28 @@ pid_t ChildWithArgument(pid_t parent, const std::string& argument) {
     return 0;
 }
 
+// The child of `parent` that has `device` open (a pad's process, forked or started anew).
+pid_t ChildHolding(pid_t parent, const std::string& device) {
+    std::error_code error;
+    const std::filesystem::path target = std::filesystem::canonical(device, error);
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        const std::string stat = lumenord::test::ReadFileText(entry.path() / "stat");
+        const std::size_t commEnd = stat.rfind(')');
+        if (commEnd == std::string::npos) continue;
+        std::istringstream fields(stat.substr(commEnd + 1));
+        std::string state;
+        pid_t ppid = 0;
+        fields >> state >> ppid;
+        if (ppid != parent) continue;
+        for (const auto& fd : std::filesystem::directory_iterator(entry.path() / "fd", error))
+            if (std::filesystem::read_symlink(fd.path(), error) == target)
+                return static_cast<pid_t>(std::stoi(name));
+    }
+    return 0;
+}
+
 // A signal to the tool while every pad waits in PIN entry: each pad's process ends its wait and
 // closes the pad's input, and the tool ends with 128 + the signal. A pad's process killed
 // meanwhile is a failed pad, and says so.
@@ -268,7 +290,7 @@ TEST_F(Fleet, InterruptReachesEveryPad) {
         ASSERT_NE(OutputShows(*m_pads[1], "mode: PIN entry", shownB, 30s), std::string::npos);
         if (row.killPadB) {
             const pid_t toolPid = ChildWithArgument(getpid(), devices[1] + " run ");
-            const pid_t padB = ChildWithArgument(toolPid, "--device=" + devices[1]);
+            const pid_t padB = ChildHolding(toolPid, devices[1]);
             ASSERT_GT(padB, 0);
             kill(padB, SIGKILL);
             ASSERT_TRUE(tool.WaitForOutput("[ttyB] pad failed", 10s)) << tool.out();
@@ -325,6 +347,17 @@ TEST(FleetUsage, IsCheckedBeforeAnyPadStarts) {
          "--device: cannot open " + dir + "/missing: no such device"},
         {{"--device", a, "--device", regular, "run", steps},
          "--device: cannot open " + regular + ": a regular file, not a terminal"},
+        {{"--device", dir + "/missing", "--device", a, "--device", regular, "run", steps},
+         "--device: cannot open " + dir + "/missing: no such device; cannot open " + regular +
+             ": a regular file, not a terminal"},
+        {{"--device", a, "--device", dir + "/" + std::string(5000, 'd'), "run", steps},
+         "--device: cannot open " + (dir + "/" + std::string(5000, 'd')).substr(0, 80) + "... (" +
+             std::to_string(dir.size() + 5001) +
+             " characters): its path is longer than the system takes\n"},
+        {{"--device", a, "--device", b, "--record", std::string(245, 'r'), "run", steps},
+         "--record: cannot use '" + std::string(80, 'r') + "...' (" +
+             std::to_string(246 + cli::PadNames({a})[0].size()) +
+             " characters): its name is too long"},
         {{"--device", a, "--device", b, "--record", "run.json", "run", steps},
          "--record: 'run-" + cli::PadNames({b})[0] + ".json' is not a regular file"},
         {{"--device", a, "--device", b, "run", bad}, bad + ":2: 'frobnicate' is not a step"},

@@ -76,9 +76,7 @@ TEST_F(OpenFailure, EachCauseHasItsOwnMessage) {
          "cannot open " + held.SlavePath() + ": busy: held by " + self},
         {"path behind a folder without access",
          {"--device", m_dir + "/locked/tty"},
-         "cannot open " + m_dir +
-             "/locked/tty: permission denied; the user must be in the "
-             "dialout group",
+         "cannot open " + m_dir + "/locked/tty: permission denied; a folder on its path is closed",
          true},
     };
     for (const auto& row : rows) {
@@ -103,19 +101,42 @@ TEST(OpenErrors, MapToTheirMessages) {
         {ENOENT, "no such device"},
         {ENXIO, "no such device"},
         {ENODEV, "no such device"},
-        {EACCES,
-         "permission denied; the user must be in the dialout group (sudo usermod -aG dialout "
-         "USER, then log in again)"},
-        {EPERM,
-         "permission denied; the user must be in the dialout group (sudo usermod -aG dialout "
-         "USER, then log in again)"},
         {EBUSY, "busy: another process holds it"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.error);
-        EXPECT_EQ(cli::DescribeOpenError(row.error).value_or("(none)"), row.message);
+        EXPECT_EQ(cli::DescribeOpenError(row.error, "/dev/ttyS0").value_or("(none)"), row.message);
     }
-    EXPECT_FALSE(cli::DescribeOpenError(EIO).has_value());
+    EXPECT_FALSE(cli::DescribeOpenError(EIO, "/dev/ttyS0").has_value());
+}
+
+// The advice names the device's own group and the user, never a placeholder.
+TEST(OpenErrors, PermissionAdviceFitsTheDevice) {
+    const auto access = [](bool found, bool groupMayOpen, bool listed, bool has) {
+        return cli::DeviceAccess{found, groupMayOpen, listed, has, "ana", "root", "uucp"};
+    };
+    const struct {
+        const char* name;
+        cli::DeviceAccess access;
+        const char* advice;
+    } rows[] = {
+        {"group may open it", access(true, true, false, false),
+         "permission denied; ana must be in the group uucp (sudo usermod -aG uucp ana, then log "
+         "in again)"},
+        {"user added to the group since logging in", access(true, true, true, false),
+         "permission denied; ana was added to the group uucp after logging in: log in again"},
+        {"owner only (0600)", access(true, false, false, false),
+         "permission denied; only its owner, root, may open it: give the device a group that may "
+         "read and write it (such as dialout) and put ana in that group"},
+        {"refused whatever the group", access(true, true, true, true),
+         "permission denied, although ana is in its group uucp"},
+        {"a closed folder on the path", access(false, false, false, false),
+         "permission denied; a folder on its path is closed to ana"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(cli::PermissionAdvice(row.access), row.advice);
+    }
 }
 
 }  // namespace

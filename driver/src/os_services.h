@@ -9,9 +9,6 @@
 
 namespace lumenord::os {
 
-// The system's name for port number `portNumber` (1 and up): /dev/ttyS(n-1), \\.\COMn.
-std::string PortDevice(int portNumber);
-
 // The time-out log's directory when the settings name none: /var/log/halmstrom, C:\halmstrom\.
 const char* DefaultTimeoutLogDirectory();
 

@@ -35,8 +35,6 @@ ClockReading Read(bool utc) {
 
 }  // namespace
 
-std::string PortDevice(int portNumber) { return "/dev/ttyS" + std::to_string(portNumber - 1); }
-
 const char* DefaultTimeoutLogDirectory() {
     return g_defaultLogDirectory.empty() ? "/var/log/halmstrom" : g_defaultLogDirectory.c_str();
 }

@@ -119,8 +119,6 @@ ClockReading FromSystemTime(const SYSTEMTIME& t) {
 
 }  // namespace
 
-std::string PortDevice(int portNumber) { return "\\\\.\\COM" + std::to_string(portNumber); }
-
 const char* DefaultTimeoutLogDirectory() {
     return g_defaultLogDirectory.empty() ? "C:\\halmstrom\\" : g_defaultLogDirectory.c_str();
 }

@@ -8,6 +8,7 @@
 
 #include "os_services.h"
 #include "profile.h"
+#include "serial_devices.h"
 
 namespace lumenord {
 namespace {
@@ -45,7 +46,7 @@ std::string DevicePathForPort(int portNumber, DeviceRefusal* refusal) {
     DeviceRefusal& why = refusal != nullptr ? *refusal : unused;
     why = DeviceRefusal::kNone;
     if (portNumber < 1) return {};
-    std::string key = "COM" + std::to_string(portNumber);
+    const std::string key = platform::PortKey(portNumber);
     const std::optional<std::string> mapped = ReadWhole("PORTS", key.c_str(), "", why);
     if (!mapped) return {};
     if (!mapped->empty()) return *mapped;
@@ -54,7 +55,7 @@ std::string DevicePathForPort(int portNumber, DeviceRefusal* refusal) {
         why = DeviceRefusal::kSettingsUnreadable;
         return {};
     }
-    return os::PortDevice(portNumber);
+    return platform::DefaultPortDevice(portNumber);
 }
 
 // An unreadable settings file gives the default too: a note about it still has somewhere to go.

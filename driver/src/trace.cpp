@@ -14,7 +14,8 @@ namespace {
 
 constexpr const char* kTraceFile = "logbuf.txt";
 // Names another trace file instead of ./logbuf.txt, for a process of its own among several that
-// share a folder (one pad of a run of several pads): read once, when the library is loaded.
+// share a folder (one pad of a run of several pads): read once, at the first entry, so that a
+// process forked from one that loaded the library but traced nothing yet still names its own.
 constexpr const char* kTraceFileVariable = "LUMENORD_TRACE_FILE";
 constexpr std::size_t kMaxTraceFileName = 4096;
 constexpr int kBytesPerLine = 40;
@@ -32,7 +33,10 @@ std::string TraceFileFromEnvironment() {
     return named;
 }
 
-const std::string g_traceFile = TraceFileFromEnvironment();
+const std::string& TraceFile() {
+    static const std::string file = TraceFileFromEnvironment();
+    return file;
+}
 
 void WriteHeader(std::FILE* file, TraceDirection direction, const os::ClockReading& t) {
     const char* format = direction == TraceDirection::kSend
@@ -69,7 +73,7 @@ void WriteBytes(std::FILE* file, const char* bytes, int length, const padlogic::
 // Opens logbuf.txt for the next entry: afresh for the first one since the library was loaded.
 // Where it is no regular file, the entry is left out.
 std::FILE* OpenTrace() {
-    std::FILE* file = os::OpenLogFile(g_traceFile.c_str(), !g_traceOpenedOnce);
+    std::FILE* file = os::OpenLogFile(TraceFile().c_str(), !g_traceOpenedOnce);
     if (file != nullptr) g_traceOpenedOnce = true;
     return file;
 }

@@ -206,19 +206,22 @@ TEST_F(TraceTest, StaysOffUnlessDebugIsOne) {
     }
 }
 
-// A process of its own among several in one folder names its trace in the environment before the
-// library is loaded; the default name is left alone.
+// A process of its own among several in one folder names its trace in the environment before
+// the first entry (a process forked after the library was loaded, too); the default name is
+// left alone.
 TEST_F(TraceTest, TheEnvironmentNamesAnotherTraceFile) {
     WriteSettings("DEBUG=1\n");
-    setenv("LUMENORD_TRACE_FILE", "logbuf-pad7.txt", 1);
     {
         Library library;
-        unsetenv("LUMENORD_TRACE_FILE");  // read at the load: a later change does nothing
+        setenv("LUMENORD_TRACE_FILE", "logbuf-pad7.txt", 1);
         ASSERT_EQ(library.Enable(), 0);
         EXPECT_EQ(Write(library, "SEVEN"), 0);
+        unsetenv("LUMENORD_TRACE_FILE");  // read at the first entry: a later change does nothing
+        EXPECT_EQ(Write(library, "EIGHT"), 0);
     }
     EXPECT_FALSE(std::filesystem::exists("logbuf.txt"));
     EXPECT_EQ(ReadFileText("logbuf-pad7.txt").find("Send To POS"), 0u);
+    EXPECT_NE(ReadFileText("logbuf-pad7.txt").find("EIGHT"), std::string::npos);
 }
 
 // The dated time-out log's name for the current UTC date.

@@ -156,6 +156,17 @@ TEST_F(ProfileTest, WritesKeepOtherLinesAndPlaceNewKeysAndSections) {
     ASSERT_TRUE(platform::WritePrivateProfileString("C", "w", "", p));  // new section at the end
     EXPECT_EQ(ReadFile(), "; keep me\n[A]\nX=9\nz=3\n\n[B]\ny=2\n[C]\nw=\n");
     EXPECT_EQ(Read("C", "w"), "");
+    // A write of the value the file holds already leaves the file itself in place; a change
+    // replaces it.
+    const auto inode = [this] {
+        struct stat st {};
+        return stat(path_.c_str(), &st) == 0 ? st.st_ino : 0;
+    };
+    const ino_t before = inode();
+    ASSERT_TRUE(platform::WritePrivateProfileString("A", "z", "3", p));
+    EXPECT_EQ(inode(), before);
+    ASSERT_TRUE(platform::WritePrivateProfileString("A", "z", "4", p));
+    EXPECT_NE(inode(), before);
 }
 
 TEST_F(ProfileTest, WriteKeepsCrLfLineEndsAndTheFileMode) {
