@@ -25,7 +25,9 @@ thread_local int t_failure = LUMENORD_FAILURE_NONE;
 
 int PortEnabled = 0;
 
-DriverContext::DriverContext() = default;
+WaitHooks LibraryWaitHooks() { return {&PumpMessages, &WaitsCancelled, &NoteFailure}; }
+
+DriverContext::DriverContext() : channel(LibraryWaitHooks()) {}
 
 DriverContext::~DriverContext() { channel.Close(); }
 

@@ -23,6 +23,9 @@ public:
 
 DriverContext& Context();
 
+// The library's own pump, cancel and failure notes, for its serial channel.
+WaitHooks LibraryWaitHooks();
+
 // Set by PinPad_EnablePort, cleared by PinPad_DisablePort; device commands refuse with
 // PINPAD_ERR_PORT while 0.
 extern int PortEnabled;

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "driver_context.h"
+#include "pinpad.h"
 #include "serial_port.h"
 #include "settings.h"
 #include "ticks.h"
@@ -59,7 +59,8 @@ const char* RefusalNote(DeviceRefusal refusal) {
 
 }  // namespace
 
-SerialChannel::SerialChannel() : m_traceEnabled(ReadTraceSetting()) {}
+SerialChannel::SerialChannel(WaitHooks hooks)
+    : m_hooks(hooks), m_traceEnabled(ReadTraceSetting()) {}
 
 SerialChannel::~SerialChannel() { Close(); }
 

@@ -10,6 +10,15 @@ namespace lumenord {
 
 class SerialPort;
 
+// What the channel's waits ask of the library around them: the host's messages pumped on each
+// pass, whether the host has cancelled the waits, and a note of why the current call fails. The
+// channel knows nothing more of the library; a hook left null does nothing (never cancelled).
+struct WaitHooks {
+    void (*pump)() = nullptr;
+    bool (*cancelled)() = nullptr;
+    void (*noteFailure)(int reason) = nullptr;
+};
+
 class SerialChannel {
 public:
     static constexpr int kBufferSize = 4096;
@@ -21,7 +30,7 @@ public:
     // or 0 while more must come.
     using ReplyEnd = int (*)(const char* bytes, int count);
 
-    SerialChannel();
+    explicit SerialChannel(WaitHooks hooks = {});
     ~SerialChannel();
     SerialChannel(const SerialChannel&) = delete;
     SerialChannel& operator=(const SerialChannel&) = delete;
@@ -67,6 +76,14 @@ public:
     bool VerifyChecks() const { return m_verifyChecks; }
 
 private:
+    void PumpMessages() const {
+        if (m_hooks.pump != nullptr) m_hooks.pump();
+    }
+    bool WaitsCancelled() const { return m_hooks.cancelled != nullptr && m_hooks.cancelled(); }
+    void NoteFailure(int reason) const {
+        if (m_hooks.noteFailure != nullptr) m_hooks.noteFailure(reason);
+    }
+
     // Writes the frame, waiting (and pumping) at most a second at a time for room in the output
     // queue; false when it did not go out whole.
     bool WriteAll(const std::uint8_t* bytes, int length);
@@ -86,6 +103,7 @@ private:
     // Moves `count` bytes from the front of the kept bytes to the receive buffer.
     void TakeKept(int count);
 
+    WaitHooks m_hooks;
     int m_portNumber = 0;
     char m_receiveBuffer[kBufferSize + 1] = {};
     int m_receivedCount = 0;

@@ -10,8 +10,8 @@ namespace lumenord {
 enum class TraceDirection { kSend, kReceive };
 
 // Appends one entry for `bytes[0..length)` to ./logbuf.txt (or the file that the environment
-// variable LUMENORD_TRACE_FILE names when the first entry is written) when `enabled`; the first entry
-// after the library was loaded starts the file afresh. The key material of a request (see
+// variable LUMENORD_TRACE_FILE names when the first entry is written) when `enabled`; the first
+// entry after the library was loaded starts the file afresh. The key material of a request (see
 // frame_secrets.h) is written as '*' in the text and "**" in the bytes, whatever the settings.
 void FrameTrace(TraceDirection direction, const char* bytes, int length, bool enabled);
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "driver_context.h"
 #include "pty_peer.h"
 #include "serial_channel.h"
 
@@ -135,7 +136,7 @@ protected:
 
     TempWorkDir dir;
     PtyPeer peer;
-    SerialChannel channel;
+    SerialChannel channel{LibraryWaitHooks()};
     std::vector<std::string> requests;
 };
 

@@ -36,7 +36,7 @@ protected:
 
     TempWorkDir dir;
     PtyPeer peer;
-    SerialChannel channel;
+    SerialChannel channel{LibraryWaitHooks()};
 };
 
 TEST(LineCodes, SelectTheCharacterFrame) {
@@ -142,7 +142,7 @@ TEST_F(SerialChannelTest, OpenAndCloseStates) {
 
 TEST_F(SerialChannelTest, SecondOpenerIsRefusedAndFirstKeepsWorking) {
     ASSERT_TRUE(OpenPort());
-    SerialChannel second;
+    SerialChannel second{LibraryWaitHooks()};
     second.SetParameters(1, 9600, 0, 8, 1);
     EXPECT_EQ(second.Open(), 0);
     EXPECT_EQ(channel.WriteFrame("ok", 2), 2);

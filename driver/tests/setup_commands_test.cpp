@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "driver_context.h"
 #include "os_services.h"
 #include "pinpad.h"
 #include "pty_peer.h"
@@ -235,7 +236,7 @@ int RunChildOpen() {
 }
 
 TEST_F(SetupTest, ExclusiveUse) {
-    lumenord::SerialChannel second;  // another opener in this process
+    lumenord::SerialChannel second{lumenord::LibraryWaitHooks()};  // another opener in this process
     second.SetParameters(1, 9600, 0, 8, 1);
     EXPECT_EQ(second.Open(), 0);
     EXPECT_EQ(RunChildOpen(), 0) << "another process could open the port";

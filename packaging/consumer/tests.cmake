@@ -1,3 +1,4 @@
+lumenord_label_tests_at_end()
 # The consumer test runs against the Release tree that scripts/package built and packaged (the
 # test tree itself is built with sanitizers, which neither a plain consumer nor a package may
 # depend on); scripts/test names that tree. Without it the test is skipped and says why.

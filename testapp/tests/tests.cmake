@@ -1,3 +1,4 @@
+lumenord_label_tests_at_end()
 # Qt Test cases of the test program, run offscreen; each case works in its own temporary folder.
 find_package(Qt6 REQUIRED COMPONENTS Test)
 

@@ -1,3 +1,4 @@
+lumenord_label_tests_at_end()
 # Both DLLs: plain export names, system imports only.
 foreach(arch x86 x64)
     add_test(NAME windows_dll_${arch}
