@@ -51,16 +51,20 @@ bool MayLeaveInputOpen(const std::string& operation) {
            std::end(kInputOperations);
 }
 
-int CloseInputAfterInterrupt(std::chrono::milliseconds limit) {
+int CallAfterInterrupt(std::chrono::milliseconds limit, const std::function<int()>& call) {
     Lumenord_CancelWait(0);
     int result = PINPAD_ERR_NO_REPLY;
     {
         CancelAfter deadline(limit);
-        result = PinPad_SetControlCode("032", 3);
+        result = call();
     }
     // Nothing after the interrupt is to wait for the pad again.
     Lumenord_CancelWait(1);
     return result;
+}
+
+int CloseInputAfterInterrupt(std::chrono::milliseconds limit) {
+    return CallAfterInterrupt(limit, [] { return PinPad_SetControlCode("032", 3); });
 }
 
 void SettleInterruptedStep(const Step& step, StepOutcome& outcome,

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <string>
 
 #include "step.h"
@@ -23,9 +24,12 @@ bool MayLeaveInputOpen(const std::string& operation);
 void SettleInterruptedStep(const Step& step, StepOutcome& outcome,
                            std::chrono::milliseconds closeLimit = kInputCloseLimit);
 
-// Sends "032" with the driver's cancel lowered, raising it again after `limit` at the latest so
-// that the close cannot hold the tool; the cancel is raised again when it returns. The driver's
-// result.
+// Runs `call` (driver calls) with the driver's cancel lowered, raising it again after `limit` at
+// the latest so that it cannot hold the tool; the cancel is raised again when it returns. What
+// `call` returned.
+int CallAfterInterrupt(std::chrono::milliseconds limit, const std::function<int()>& call);
+
+// Sends "032" through CallAfterInterrupt. The driver's result.
 int CloseInputAfterInterrupt(std::chrono::milliseconds limit);
 
 }  // namespace cli

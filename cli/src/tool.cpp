@@ -6,6 +6,7 @@
 #include <limits>
 #include <ostream>
 
+#include "certify_command.h"
 #include "hex_text.h"
 #include "interruption.h"
 #include "open_failure.h"
@@ -176,6 +177,14 @@ int UsageError(const std::string& message, std::ostream& err) {
 
 int Interrupted(int signal) { return kExitInterruptedBase + signal; }
 
+// certify writes its own report: a step record or JUnit file would stay empty.
+void CheckRecordFilesUnused(const RecordOptions& records) {
+    if (!records.recordPath.empty())
+        RefuseArgument("--record", "certify writes its own report: give --report DIR instead");
+    if (!records.junitPath.empty())
+        RefuseArgument("--junit", "certify writes its own report: give --report DIR instead");
+}
+
 // Adds the run subcommand, whose FILE and --keep-going land in `options`.
 CLI::App* AddRunCommand(CLI::App& app, GlobalOptions& options) {
     CLI::App* run =
@@ -225,6 +234,8 @@ int RunToolUnguarded(int argc, const char* const* argv, std::ostream& out, std::
     StepSlot slot;
     AddStepCommands(app, slot);
     const CLI::App* run = AddRunCommand(app, options);
+    CertifyOptions certifyOptions;
+    const CLI::App* certify = AddCertifyCommand(app, certifyOptions);
     AddHelpFooters(app);
 
     std::vector<PlannedStep> steps;
@@ -237,7 +248,12 @@ int RunToolUnguarded(int argc, const char* const* argv, std::ostream& out, std::
         if (options.devices.size() == 1) options.target.devicePath = options.devices.front();
         CheckRecordFiles(options.records, run->parsed() ? options.runFile : "");
         TakeUnitLabels(options.records, std::max<std::size_t>(options.devices.size(), 1));
-        steps = PlanSteps(*run, options, slot);
+        if (certify->parsed()) {
+            CheckCertifyOptions(app, options, certifyOptions);
+            CheckRecordFilesUnused(options.records);
+        } else {
+            steps = PlanSteps(*run, options, slot);
+        }
         if (options.devices.size() > 1) pads = PlanFleet(options);
     } catch (const RunFileInterrupted& interrupted) {
         if (options.devices.size() > 1)
@@ -264,6 +280,10 @@ int RunToolUnguarded(int argc, const char* const* argv, std::ostream& out, std::
             return RunSteps(steps, padOptions, std::cout, std::cerr, true);
         };
         return RunPadFleet(options, pads, steps, program, runPad, out, err);
+    }
+    if (certify->parsed()) {
+        if (InterruptRequested()) return Interrupted(InterruptSignal());
+        return RunCertify(certifyOptions, options, out, err);
     }
     // An interrupt before the first step: nothing reaches the pad.
     if (InterruptRequested())

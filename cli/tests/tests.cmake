@@ -37,3 +37,8 @@ lumenord_add_gtest(cli_open_failure_tests SOURCES ${CMAKE_CURRENT_LIST_DIR}/open
                    LIBS lumenord_cli lumenord_test_support)
 add_dependencies(cli_open_failure_tests lumenord)
 target_compile_definitions(cli_open_failure_tests PRIVATE LUMENORD_PROGRAM="$<TARGET_FILE:lumenord>")
+# certify: a clean padsim conforms, each fault is caught where it lies, Ctrl-C leaves a report.
+lumenord_add_tool_test(cli_certify_tests SOURCES certify_test.cpp)
+# Where the browser's screenshot of a certificate is kept.
+target_compile_definitions(cli_certify_tests PRIVATE
+    CERTIFICATE_SCREENSHOT="${CMAKE_BINARY_DIR}/certificate.png")

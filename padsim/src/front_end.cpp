@@ -51,6 +51,7 @@ const char kUsage[] =
     "  --wrong-check        every reply carries a wrong check\n"
     "  --oversize N         pad every reply's data to N bytes\n"
     "  --delay MS           hold every reply MS milliseconds\n"
+    "  --delay C=MS         hold the replies to command byte C MS milliseconds (repeatable)\n"
     "  --force C=HH         answer command byte C with status HH (hex), e.g. --force 5=E5\n"
     "  --wrong-data C       the success reply to command byte C (1-9 : ; @ A) carries altered\n"
     "                       data in a sound frame: same length, correct check; repeatable\n"
@@ -344,7 +345,15 @@ std::optional<FrontEndOptions> ParseOptions(const std::vector<std::string>& args
             } else if (a == "--oversize") {
                 f.oversizeData = static_cast<std::size_t>(Number(value()));
             } else if (a == "--delay") {
-                f.delay = std::chrono::milliseconds(Number(value()));
+                const std::string& v = value();
+                if (v.size() > 2 && v[1] == '=') {
+                    if (std::string_view(kCommandBytes).find(v[0]) == std::string_view::npos)
+                        throw std::invalid_argument(
+                            "--delay C=MS wants one command byte the pad answers: 1-9 : ; @ A");
+                    f.commandDelay[v[0]] = std::chrono::milliseconds(Number(v.substr(2)));
+                } else {
+                    f.delay = std::chrono::milliseconds(Number(v));
+                }
             } else if (a == "--force") {
                 const std::string& v = value();
                 if (v.size() != 4 || v[1] != '=' || !isxdigit(static_cast<unsigned char>(v[2])) ||

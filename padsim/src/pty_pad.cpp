@@ -246,6 +246,21 @@ void PtyPad::CountHostWait(Clock::time_point now) {
     if (now > from) m_stats.hostWait += now - from;
 }
 
+namespace {
+
+// How long the reply to the request just answered is held: the delay for its command when one is
+// set, else the delay for every reply.
+std::chrono::milliseconds ReplyDelay(const PadSimulator& engine, std::uint64_t answeredBefore) {
+    const Faults& faults = engine.faults();
+    if (engine.requestCount() != answeredBefore && !engine.payloadLog().empty()) {
+        const auto own = faults.commandDelay.find(engine.payloadLog().back().front());
+        if (own != faults.commandDelay.end()) return own->second;
+    }
+    return faults.delay;
+}
+
+}  // namespace
+
 // Hands the engine the bytes that are through the line: the pad acts on a request only once its
 // last byte has arrived.
 void PtyPad::HandleArrived() {
@@ -266,7 +281,7 @@ void PtyPad::HandleArrived() {
         DisappearWith(std::move(reply));
         return;
     }
-    QueueReply(std::move(reply));
+    QueueReply(std::move(reply), ReplyDelay(m_engine, answeredBefore));
     ArmScriptIfModeOpened(before);
 }
 
@@ -290,11 +305,11 @@ void PtyPad::DisappearWith(std::string reply) {
     if (m_out.empty()) CloseLine();
 }
 
-void PtyPad::QueueReply(std::string bytes) {
-    const Faults& faults = m_engine.faults();
+void PtyPad::QueueReply(std::string bytes, std::chrono::milliseconds delay) {
     if (bytes.empty()) return;
-    if (faults.delay.count() > 0) {
-        if (m_delayed.empty()) m_delayedDue = Clock::now() + faults.delay;
+    // A reply never overtakes one held before it.
+    if (delay.count() > 0 || !m_delayed.empty()) {
+        if (m_delayed.empty()) m_delayedDue = Clock::now() + delay;
         m_delayed += bytes;
         return;
     }

@@ -131,6 +131,9 @@ MonitorWindow::MonitorWindow(shell::Shell& shell, QTabWidget* pages, QWidget* pa
     tabs->setObjectName("MonitorTabs");
     tabs->addTab(BuildFramesTab(), "Frames");
     tabs->addTab(BuildHistoryTab(), "Operation history");
+    // The certification lives here rather than in the main window, whose layout is fixed.
+    m_certify = new CertifyPanel(shell, this);
+    tabs->addTab(m_certify, "Certification");
     MonitorNotice = new QLabel(this);
     MonitorNotice->setObjectName("MonitorNotice");
     // A screen reader hears what the notice says; its name is that text.

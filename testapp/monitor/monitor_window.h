@@ -9,6 +9,7 @@
 #include <QWidget>
 #include <functional>
 
+#include "certify_panel.h"
 #include "frame_feed.h"
 #include "frame_log.h"
 #include "operation_history.h"
@@ -50,6 +51,7 @@ public:
     FrameFeed* Feed() { return &m_feed; }
     const FrameTableModel& Frames() const { return *m_frameModel; }
     const OperationHistory& History() const { return *m_history; }
+    CertifyPanel* Certification() const { return m_certify; }
     void SetFileChooser(FileChooser chooser) { m_chooseFile = std::move(chooser); }
 
 signals:
@@ -76,6 +78,7 @@ private:
     FrameFeed m_feed;
     FrameTableModel* m_frameModel = nullptr;
     OperationHistory* m_history = nullptr;
+    CertifyPanel* m_certify = nullptr;
     QTableView* FramesView = nullptr;
     QTableWidget* HistoryView = nullptr;
     QLabel* MonitorNotice = nullptr;

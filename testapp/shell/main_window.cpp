@@ -92,6 +92,15 @@ void TfmTestQm731::BuildMonitor() {
     connect(m_monitor, &monitor::MonitorWindow::visibilityChanged, toggle,
             &QToolButton::setChecked);
     PageControl1->setCornerWidget(toggle, Qt::TopRightCorner);
+    // The certification opens the port as "Commu para" sets it.
+    m_monitor->Certification()->SetPort([this] { return m_commuPage->OpenPort(); },
+                                        [this] {
+                                            try {
+                                                return m_commuPage->OpenArgs().baudRate;
+                                            } catch (...) {
+                                                return 0;
+                                            }
+                                        });
 }
 
 void TfmTestQm731::BuildKeyboard() {

@@ -82,6 +82,7 @@ public:
     void SetLastFailureEntry(decltype(&::Lumenord_LastFailure) entry) {
         m_lastFailureEntry = entry;
     }
+    decltype(&::Lumenord_LastFailure) LastFailureEntry() const { return m_lastFailureEntry; }
 
     // ---- The five shared flags: anyone reads them, only these transitions change them ----
 

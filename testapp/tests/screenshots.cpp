@@ -5,6 +5,7 @@
 #include <padsim/pty_pad.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -172,6 +173,7 @@ int main(int argc, char* argv[]) {
         ok = SaveGrab(window, out.filePath(file)) && ok;
     }
     // A pad that derives its verify code in another way: the note beside the check values.
+    const auto download = window.SharedState().Entries().PinPad_DownloadKey;
     window.SharedState().Entries().PinPad_DownloadKey = &ReplyOtherVerifyCode;
     pages->setCurrentIndex(3);
     Click(window, "btDownloadKey");
@@ -185,6 +187,17 @@ int main(int argc, char* argv[]) {
     monitor->findChild<QTabWidget*>("MonitorTabs")->setCurrentIndex(1);
     app.processEvents();
     ok = SaveGrab(*monitor, out.filePath("monitor-history.png")) && ok;
+    // A certification from the monitor, the pad typing what the person at it would type.
+    window.SharedState().Entries().PinPad_DownloadKey = download;
+    pad.SetScriptedKeys("1234567890ABCDEF\r");
+    monitor->findChild<QTabWidget*>("MonitorTabs")->setCurrentIndex(2);
+    monitor->Certification()->SetReportOpener([](const QString&) {});
+    monitor->findChild<QCheckBox*>("chkOverwriteKeys")->setChecked(true);
+    monitor->findChild<QLineEdit*>("edUnitLabel")->setText("BENCH-3");
+    monitor->findChild<QLineEdit*>("edReportFolder")->setText(work.filePath("certificate"));
+    Click(window, "btCertify");
+    app.processEvents();
+    ok = SaveGrab(*monitor, out.filePath("monitor-certification.png")) && ok;
     shell::SetDialogFunction({});
     return ok && !clickOverran ? 0 : 1;
 }

@@ -52,6 +52,10 @@ if(TARGET Lumenord AND TARGET padsim_engine)
     testapp_add_qtest(testapp_monitor_tests SOURCES tests/monitor_device_test.cpp
         LIBS padsim_engine)
     add_dependencies(testapp_monitor_tests Lumenord)
+    # The certification from the monitor window.
+    testapp_add_qtest(testapp_certify_tests SOURCES tests/certify_device_test.cpp
+        LIBS padsim_engine)
+    add_dependencies(testapp_certify_tests Lumenord)
     # The PIN, MAC and data pages and the two halves of the key management page; expected
     # values computed with OpenSSL.
     foreach(page pin_page operation_pages keys_clear keys_cipher)

@@ -47,6 +47,8 @@ struct Faults {
     bool wrongCheck = false;             // each reply carries a wrong check
     std::size_t oversizeData = 0;        // pad each reply's data up to this many bytes (0: off)
     std::chrono::milliseconds delay{0};  // hold each reply this long (applied by PtyPad)
+    // command byte -> hold the replies to that command this long instead (applied by PtyPad)
+    std::map<char, std::chrono::milliseconds> commandDelay;
     std::map<char, std::uint8_t> forcedStatus;  // command byte -> status byte replied instead
     // command byte -> data of a success reply sent instead of the command's own (the command
     // itself is not carried out)

@@ -99,7 +99,7 @@ private:
     void FlushOutput();
     void QueueOut(std::string_view bytes);
     void PressScriptedKey();
-    void QueueReply(std::string bytes);
+    void QueueReply(std::string bytes, std::chrono::milliseconds delay);
     void DisappearWith(std::string reply);
     void ArmScriptIfModeOpened(Mode before);
     void CloseLine();
