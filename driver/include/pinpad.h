@@ -615,8 +615,9 @@ typedef void(PINPAD_CALL* Lumenord_MessagePump)(void);
  * so a Win32 host stays responsive without installing anything; a WM_QUIT taken that way is
  * posted again when the call returns.
  *
- * Thread safety: may be called from any thread (an atomic store); a wait in progress calls the
- * new function from its next pass. Not for a signal handler.
+ * @par Thread and signal safety
+ * May be called from any thread (an atomic store); a wait in progress calls the new function from
+ * its next pass. Not for a signal handler.
  * @param[in] pump The function, or null to remove it.
  */
 PINPAD_API void PINPAD_CALL Lumenord_SetMessagePump(Lumenord_MessagePump pump);
@@ -671,8 +672,9 @@ typedef void(PINPAD_CALL* Lumenord_FrameMonitor)(void* context, const Lumenord_F
  * -1 already names why the reply is not sound. With none installed, an exchange costs nothing
  * more.
  *
- * Thread safety: monitor and context are replaced together; install one while no other call
- * runs. Not for a signal handler.
+ * @par Thread and signal safety
+ * Monitor and context are replaced together; install one while no other call runs. Not for a signal
+ * handler.
  * @param[in] monitor The monitor, or null to remove it.
  * @param[in] context Passed to the monitor unchanged; the library never reads it.
  */
@@ -691,9 +693,9 @@ PINPAD_API void PINPAD_CALL Lumenord_SetFrameMonitor(Lumenord_FrameMonitor monit
  * control code "032" after an interrupt. Opening and closing the port and PinPad_TriUntriDes()
  * do not wait and are not affected.
  *
- * Thread and signal safety: may be called from any thread, while another call runs, and from a
- * signal handler; it makes only async-signal-safe calls (an atomic store and a write to a pipe;
- * on Windows it sets an event).
+ * @par Thread and signal safety
+ * May be called from any thread, while another call runs, and from a signal handler; it makes only
+ * async-signal-safe calls (an atomic store and a write to a pipe; on Windows it sets an event).
  * @param[in] cancel Non-zero raises the cancel, 0 lowers it.
  */
 PINPAD_API void PINPAD_CALL Lumenord_CancelWait(int cancel);
@@ -707,10 +709,10 @@ PINPAD_API void PINPAD_CALL Lumenord_CancelWait(int cancel);
  * fault leads to another, the first is named: a request that could not be written gives
  * LUMENORD_FAILURE_WRITE_FAILED, not the missing reply that follows.
  *
- * Thread safety: each thread has its own, so a host that calls from several threads reads the
- * one of its own call, right after it. During a call it may be read from the frame monitor (see
- * Lumenord_SetFrameMonitor()). It reads thread-local storage: do not call it from a signal
- * handler.
+ * @par Thread and signal safety
+ * Each thread has its own, so a host that calls from several threads reads the one of its own call,
+ * right after it. During a call it may be read from the frame monitor (see
+ * Lumenord_SetFrameMonitor()). It reads thread-local storage: do not call it from a signal handler.
  * @return One of the @ref failures "LUMENORD_FAILURE_ codes": LUMENORD_FAILURE_NONE after a call
  *         that returned PINPAD_OK or the pad's own status, and before the thread's first call.
  */
