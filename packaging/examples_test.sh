@@ -33,7 +33,8 @@ extract() {
 }
 
 run_example() {  # FILE NUMBER SCRIPT
-    local dir="$work/$(basename "$1")-$2"
+    local dir
+    dir="$work/$(basename "$1")-$2"
     mkdir -p "$dir"
     {
         # Background jobs end with the example, also when it fails.
