@@ -1,6 +1,7 @@
 #include "pad_fleet.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <unistd.h>
@@ -108,7 +109,11 @@ public:
     int Run(const std::string& program) {
         // A fork is this very program: another program to start is started.
         m_forkPads = m_runPad && program == kThisProgram && PadProcess::CanFork();
+        // Forked pads open their ports and wait at the gate until the last pad has started, so
+        // that the first pads' set-up does not hold the later ones' start back.
+        if (!m_forkPads) m_gate.Open();
         for (PadRun& run : m_runs) Start(run, program);
+        m_gate.Open();  // every pad has started: they send their first frames together
         // Reported before each wait: pads that never started leave nothing to wait for.
         for (;;) {
             for (PadRun& run : m_runs)
@@ -129,7 +134,7 @@ private:
             return;
         }
         const std::string problem =
-            m_forkPads ? run.process.StartForked([this, &run] { return RunForkedPad(run.pad); })
+            m_forkPads ? run.process.StartForked([this, &run] { return RunForkedPad(run); })
                        : run.process.Start(program, PadArguments(m_options, run.pad),
                                            PadEnvironment(run.pad));
         if (!problem.empty()) run.end.notStarted = problem;
@@ -137,13 +142,18 @@ private:
 
     // In the pad's forked process: what an exec of the tool with the pad's arguments and
     // environment would do.
-    int RunForkedPad(const FleetPad& pad) {
+    int RunForkedPad(PadRun& own) {
+        const FleetPad& pad = own.pad;
+        for (PadRun& run : m_runs)
+            if (&run != &own) run.process.ForgetInForkedProcess();
         for (const std::string& entry : PadEnvironment(pad)) {
             const std::size_t equals = entry.find('=');
             setenv(entry.substr(0, equals).c_str(), entry.substr(equals + 1).c_str(), 1);
         }
         CatchInterruptInForkedProcess();
-        return m_runPad(PadOptions(m_options, pad));
+        GlobalOptions options = PadOptions(m_options, pad);
+        options.startGateFd = m_gate.TakeReadEnd();
+        return m_runPad(options);
     }
 
     int Interrupted() const { return kExitInterruptedBase + InterruptSignal(); }
@@ -268,6 +278,7 @@ private:
     const std::vector<PlannedStep>& m_steps;
     const PadRunner& m_runPad;
     bool m_forkPads = false;
+    StartGate m_gate;
     std::ostream& m_err;
     FleetReporter m_reporter;
     std::list<PadRun> m_runs;  // a list: each run stays where it is, its lines refer to its pad

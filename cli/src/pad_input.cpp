@@ -56,8 +56,9 @@ sigset_t InterruptSignalSet() {
 }
 
 void CatchInterruptInForkedProcess() {
-    // The wake pipe is the parent's (a write to it would wake the parent's wait, not this
-    // one's), and closed already: a forked pad's process keeps descriptors 0 to 3 only.
+    // The wake pipe is the parent's: a write to it would wake the parent's wait, not this one's.
+    if (g_wakeRead >= 0) close(g_wakeRead);
+    if (g_wakeWrite >= 0) close(g_wakeWrite);
     g_wakeRead = g_wakeWrite = -1;
     g_signal = 0;
     CatchInterrupt();

@@ -1,6 +1,7 @@
 #include "pad_process.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
@@ -9,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -88,14 +90,6 @@ void EnterPadProcess(pid_t parent, const int (&fds)[4]) {
     _exit(kExecFailed);
 }
 
-// A forked process keeps what an exec would have left it: descriptors 0 to 3, every other one
-// being close-on-exec (the other pads' pipes, the parent's wake pipe).
-void CloseInheritedDescriptors() {
-    if (close_range(kSummaryFd + 1, ~0U, 0) == 0) return;
-    const long last = sysconf(_SC_OPEN_MAX);
-    for (long fd = kSummaryFd + 1; fd < (last > 0 ? last : 1024); ++fd) close(static_cast<int>(fd));
-}
-
 // Whether this process runs one thread only: only then may a forked copy of it go on without
 // an exec (a lock another thread held at the fork would stay locked in the copy for ever).
 bool SingleThreaded() {
@@ -173,7 +167,8 @@ std::string PadProcess::StartForked(const std::function<int()>& body) {
     std::fflush(nullptr);
     return Launch([&](pid_t parent, const int(&fds)[4]) {
         EnterPadProcess(parent, fds);
-        CloseInheritedDescriptors();
+        // What an exec would have closed: the pipes' ends as they were made, now at 0 to 3.
+        for (const int fd : fds) close(fd);
         int code = kExitInternalError;
         try {
             code = body();
@@ -203,6 +198,8 @@ std::string PadProcess::Launch(const std::function<void(pid_t, const int (&)[4])
         const BlockedInterrupts blocked;
         m_pid = fork();
         if (m_pid == 0) {
+            // The parent's ends, which an exec would have closed.
+            for (const int fd : {out.read, err.read, summary.read}) close(fd);
             become(parent, fds);
             _exit(kExecFailed);
         }
@@ -213,6 +210,54 @@ std::string PadProcess::Launch(const std::function<void(pid_t, const int (&)[4])
     m_streams = {out.Take(), err.Take(), summary.Take()};
     m_endFd = OpenEndFd(m_pid);
     return {};
+}
+
+StartGate::StartGate() {
+    Pipe pipe;
+    if (!pipe.ok()) return;
+    m_ends[0] = pipe.Take();
+    m_ends[1] = pipe.write;
+    pipe.write = -1;
+}
+
+int StartGate::TakeReadEnd() {
+    if (m_ends[1] >= 0) close(m_ends[1]);
+    m_ends[1] = -1;
+    const int readEnd = m_ends[0];
+    m_ends[0] = -1;
+    return readEnd;
+}
+
+void StartGate::Open() {
+    for (int& end : m_ends) {
+        if (end >= 0) close(end);
+        end = -1;
+    }
+}
+
+void WaitAtStartGate(int gate) {
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::seconds(kStartGateSeconds);
+    while (!InterruptRequested()) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) break;
+        pollfd fds[2] = {{gate, POLLIN, 0}, {InterruptFd(), POLLIN, 0}};
+        const int ready = poll(fds, InterruptFd() >= 0 ? 2 : 1, static_cast<int>(left.count()));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready != 0) break;  // the gate opened (its end closed), an interrupt, or an error
+    }
+    close(gate);
+}
+
+void PadProcess::ForgetInForkedProcess() {
+    for (int& fd : m_streams) {
+        if (fd >= 0) close(fd);
+        fd = -1;
+    }
+    if (m_endFd >= 0) close(m_endFd);
+    m_endFd = -1;
+    m_pid = -1;
 }
 
 void PadProcess::Close(Stream stream) {

@@ -16,6 +16,29 @@ namespace cli {
 // The descriptor the pad's process writes its summary to.
 inline constexpr int kSummaryFd = 3;
 
+// A gate that forked pads' processes wait at until the parent opens it (closes its ends): a pipe
+// whose ends stand above the descriptors a new process is given.
+class StartGate {
+public:
+    StartGate();
+    ~StartGate() { Open(); }
+    StartGate(const StartGate&) = delete;
+    StartGate& operator=(const StartGate&) = delete;
+    // -1 when no pipe could be made, or once open.
+    int ReadEnd() const { return m_ends[0]; }
+    void Open();
+    // In a forked pad's process: the writing end closed, the reading end left to the caller.
+    int TakeReadEnd();
+
+private:
+    int m_ends[2] = {-1, -1};
+};
+
+// In a pad's process: waits until the gate opens (its writing end closed everywhere), an
+// interrupt arrives, or kStartGateSeconds pass; then closes `gate`.
+inline constexpr int kStartGateSeconds = 30;
+void WaitAtStartGate(int gate);
+
 class PadProcess {
 public:
     enum Stream { kOut, kErr, kSummary };
@@ -39,10 +62,15 @@ public:
     static bool CanFork();
     // As Start, but the new process is a copy of this one that runs `body` and exits with its
     // result, sparing the exec and start-up of the whole tool for each pad. Only while CanFork()
-    // holds. The copy keeps descriptors 0 to 3 only, blocks the interrupt signals until `body`
-    // sets up its handlers (CatchInterruptInForkedProcess), and runs no destructor of the
-    // parent's objects.
+    // holds. The copy gets descriptors 0 to 3 as an exec would (the pipes' other ends closed),
+    // blocks the interrupt signals until `body` sets up its handlers
+    // (CatchInterruptInForkedProcess), and runs no destructor of the parent's objects; `body`
+    // closes what it has of the parent's other processes (ForgetInForkedProcess). Libraries
+    // that hold descriptors of their own keep them (the driver renews its cancel pipe itself).
     std::string StartForked(const std::function<int()>& body);
+    // In a forked process: closes this process's pipes and end as inherited, without a signal
+    // or a wait, and forgets the process.
+    void ForgetInForkedProcess();
 
     // The read end of `stream`; -1 once it has ended (Close).
     int Fd(Stream stream) const { return m_streams[stream]; }

@@ -126,6 +126,11 @@ int RunSteps(const std::vector<PlannedStep>& steps, const GlobalOptions& options
     RunKeys runKeys;
     StepContext context{port, options.quiet ? noEcho : options.json ? err : out, keyStore, runKeys};
     RunRecorder recorder(options.records, options.target, steps, options.runFile);
+    // A forked pad of a run of several opens its port first and starts with the others.
+    if (options.startGateFd >= 0) {
+        if (!steps.empty() && steps.front().step.needsPad) port.EnsureOpen();
+        WaitAtStartGate(options.startGateFd);
+    }
     const auto runStart = Clock::now();
     RunSummary summary;
     for (const PlannedStep& planned : steps) {

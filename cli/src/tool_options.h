@@ -24,6 +24,9 @@ struct GlobalOptions {
     bool noKeyStore = false;
     RecordOptions records;
     int summaryFd = -1;  // a pad's process of a run of several pads: where its summary goes
+    // A forked pad's process: readable (its end closed) once every pad has started; the pad
+    // opens its port, then waits for it, so that all pads send their first frame together.
+    int startGateFd = -1;
 };
 
 }  // namespace cli

@@ -21,11 +21,16 @@ DriverContext g_context;
 // Why the thread's last export call failed: a LUMENORD_FAILURE_ code.
 thread_local int t_failure = LUMENORD_FAILURE_NONE;
 
+// Whether a wait has anything to pump: the host's pump, or the thread's window messages.
+bool PumpWanted() {
+    return os::ThreadMessagesPumped() || g_messagePump.load(std::memory_order_relaxed) != nullptr;
+}
+
 }  // namespace
 
 int PortEnabled = 0;
 
-WaitHooks LibraryWaitHooks() { return {&PumpMessages, &WaitsCancelled, &NoteFailure}; }
+WaitHooks LibraryWaitHooks() { return {&PumpMessages, &PumpWanted, &WaitsCancelled, &NoteFailure}; }
 
 DriverContext::DriverContext() : channel(LibraryWaitHooks()) {}
 

@@ -35,6 +35,8 @@ ClockReading UtcClock();
 // elsewhere threads have no such queue). A quit request is kept back until the driver call ends,
 // so that the host's own message loop still sees it.
 void DispatchThreadMessage();
+// Whether the calling thread has window messages that waits must dispatch (Windows: yes).
+bool ThreadMessagesPumped();
 
 // Lives for one exported call; at its end hands a quit request that the call took back to the
 // calling thread's queue.

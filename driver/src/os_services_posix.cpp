@@ -65,6 +65,8 @@ ClockReading UtcClock() { return Read(true); }
 
 void DispatchThreadMessage() {}
 
+bool ThreadMessagesPumped() { return false; }
+
 CallScope::CallScope() = default;
 CallScope::~CallScope() = default;
 

@@ -160,6 +160,8 @@ ClockReading UtcClock() {
     return FromSystemTime(t);
 }
 
+bool ThreadMessagesPumped() { return true; }
+
 void DispatchThreadMessage() {
     MSG message{};
     if (!PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) return;

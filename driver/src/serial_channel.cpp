@@ -15,6 +15,9 @@ namespace {
 
 // Longest wait of one pass of an end-byte read, so that the host's messages keep flowing.
 constexpr std::uint32_t kPassWaitMs = 10;
+// The same where nothing is to be pumped: the wait ends anyway when bytes come, the line hangs
+// up or the host cancels, so that only the time-out is left to look at.
+constexpr std::uint32_t kUnpumpedPassWaitMs = 1000;
 // Longest wait of one pass of a counted read.
 constexpr std::uint32_t kCountPollMs = 70;
 // How long a write may stall for room in the output queue before the rest of the frame is dropped.
@@ -58,6 +61,11 @@ const char* RefusalNote(DeviceRefusal refusal) {
 }
 
 }  // namespace
+
+std::uint32_t SerialChannel::PassSlice() const {
+    return m_hooks.pumpWanted != nullptr && m_hooks.pumpWanted() ? kPassWaitMs
+                                                                 : kUnpumpedPassWaitMs;
+}
 
 SerialChannel::SerialChannel(WaitHooks hooks)
     : m_hooks(hooks), m_traceEnabled(ReadTraceSetting()) {}
@@ -204,7 +212,7 @@ bool SerialChannel::DrainToEnd(char endByte, std::uint64_t start, std::uint32_t 
     while (!LimitPassed(start, limitMs)) {
         PumpMessages();
         if (WaitsCancelled()) return false;
-        int wait = PassWait(start, limitMs, kPassWaitMs);
+        int wait = PassWait(start, limitMs, PassSlice());
         WaitResult ready = m_port->WaitForInput(wait);
         if (ready == WaitResult::kHangUp) return false;
         if (ready != WaitResult::kReady) continue;  // the next pass sees a cancel
@@ -248,7 +256,7 @@ std::uint16_t SerialChannel::ReadByEndChar(char endByte, int timeoutSeconds, Rep
         if (LimitPassed(start, limitMs))
             return EndTimeout(m_receivedCount > 0 ? "AsynReadByEndChar01:TimeOut"
                                                   : "sReadByEndChar:TimeOut");
-        int wait = PassWait(start, limitMs, kPassWaitMs);
+        int wait = PassWait(start, limitMs, PassSlice());
         WaitResult ready = m_port->WaitForInput(wait);
         if (ready == WaitResult::kHangUp) return LineGone();
         if (ready != WaitResult::kReady) continue;  // the next pass sees a cancel

@@ -15,6 +15,9 @@ class SerialPort;
 // channel knows nothing more of the library; a hook left null does nothing (never cancelled).
 struct WaitHooks {
     void (*pump)() = nullptr;
+    // Whether there is anything to pump (a host's pump, a thread's window messages): a wait
+    // then wakes every few milliseconds to pump it; else it sleeps until something happens.
+    bool (*pumpWanted)() = nullptr;
     bool (*cancelled)() = nullptr;
     void (*noteFailure)(int reason) = nullptr;
 };
@@ -80,6 +83,8 @@ private:
         if (m_hooks.pump != nullptr) m_hooks.pump();
     }
     bool WaitsCancelled() const { return m_hooks.cancelled != nullptr && m_hooks.cancelled(); }
+    // The longest wait of one pass of an end-byte read.
+    std::uint32_t PassSlice() const;
     void NoteFailure(int reason) const {
         if (m_hooks.noteFailure != nullptr) m_hooks.noteFailure(reason);
     }

@@ -1,6 +1,7 @@
 // POSIX termios backend of SerialPort.
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -74,21 +75,23 @@ speed_t SpeedConstant(int rate) {
     return B9600;
 }
 
+void RenewCancelPipeAfterFork();
+
 // The self-pipe behind the cancel: readable while a cancel is raised. Made when the library is
-// loaded, so that raising a cancel (from a signal handler, say) never has to make it.
+// loaded, so that raising a cancel (from a signal handler, say) never has to make it. A process
+// forked from this one gets a pipe of its own, so that a cancel raised or lowered in one never
+// reaches the other's waits.
 class CancelPipe {
 public:
     CancelPipe() {
-        int ends[2];
-        if (pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) return;
-        m_readEnd = ends[0];
-        m_writeEnd = ends[1];
+        Open();
+        pthread_atfork(nullptr, nullptr, &RenewCancelPipeAfterFork);
     }
-    ~CancelPipe() {
-        const int readEnd = m_readEnd, writeEnd = m_writeEnd;
-        m_readEnd = m_writeEnd = -1;
-        if (readEnd >= 0) close(readEnd);
-        if (writeEnd >= 0) close(writeEnd);
+    ~CancelPipe() { Close(); }
+
+    void Renew() {
+        Close();
+        Open();
     }
     CancelPipe(const CancelPipe&) = delete;
     CancelPipe& operator=(const CancelPipe&) = delete;
@@ -113,11 +116,26 @@ public:
     }
 
 private:
+    void Open() {
+        int ends[2];
+        if (pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) return;
+        m_readEnd = ends[0];
+        m_writeEnd = ends[1];
+    }
+    void Close() {
+        const int readEnd = m_readEnd, writeEnd = m_writeEnd;
+        m_readEnd = m_writeEnd = -1;
+        if (readEnd >= 0) close(readEnd);
+        if (writeEnd >= 0) close(writeEnd);
+    }
+
     int m_readEnd = -1;
     int m_writeEnd = -1;
 };
 
 CancelPipe g_cancelPipe;
+
+void RenewCancelPipeAfterFork() { g_cancelPipe.Renew(); }
 
 // poll() on the port's descriptor (-1: none) and the cancel pipe, retried on EINTR with what is
 // left of `maxMs`.

@@ -177,7 +177,7 @@ void CertifyPanel::btCertifyClick() {
     }
     // The pad is the certification's alone: no key loop or reader is left running.
     m_shell.CloseKeypadMode();
-    m_shell.BeginOperation();
+    m_shell.Begin(shell::Operation::Standard(btCertify));
     m_running = true;
     m_stop = false;
     btCertify->setEnabled(false);
