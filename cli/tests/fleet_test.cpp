@@ -212,9 +212,9 @@ TEST_F(Fleet, RunsTheFileOnEveryPadAndTagsItsOutput) {
     }
 }
 
-// The child of `parent` whose command line holds `argument`, found through /proc; 0
-// when there is none.
-pid_t ChildWithArgument(pid_t parent, const std::string& argument) {
+// The children of `parent`, found through /proc, with their /proc folders.
+std::vector<std::pair<pid_t, std::filesystem::path>> ChildrenOf(pid_t parent) {
+    std::vector<std::pair<pid_t, std::filesystem::path>> children;
     for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
         const std::string name = entry.path().filename();
         if (name.find_first_not_of("0123456789") != std::string::npos) continue;
@@ -225,10 +225,18 @@ pid_t ChildWithArgument(pid_t parent, const std::string& argument) {
         std::string state;
         pid_t ppid = 0;
         fields >> state >> ppid;
-        std::string cmdline = lumenord::test::ReadFileText(entry.path() / "cmdline");
+        if (ppid == parent)
+            children.emplace_back(static_cast<pid_t>(std::stoi(name)), entry.path());
+    }
+    return children;
+}
+
+// The child of `parent` whose command line holds `argument`; 0 when there is none.
+pid_t ChildWithArgument(pid_t parent, const std::string& argument) {
+    for (const auto& [pid, folder] : ChildrenOf(parent)) {
+        std::string cmdline = lumenord::test::ReadFileText(folder / "cmdline");
         std::replace(cmdline.begin(), cmdline.end(), '\0', ' ');
-        if (ppid == parent && cmdline.find(argument) != std::string::npos)
-            return static_cast<pid_t>(std::stoi(name));
+        if (cmdline.find(argument) != std::string::npos) return pid;
     }
     return 0;
 }
@@ -237,20 +245,9 @@ pid_t ChildWithArgument(pid_t parent, const std::string& argument) {
 pid_t ChildHolding(pid_t parent, const std::string& device) {
     std::error_code error;
     const std::filesystem::path target = std::filesystem::canonical(device, error);
-    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-        const std::string name = entry.path().filename();
-        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-        const std::string stat = lumenord::test::ReadFileText(entry.path() / "stat");
-        const std::size_t commEnd = stat.rfind(')');
-        if (commEnd == std::string::npos) continue;
-        std::istringstream fields(stat.substr(commEnd + 1));
-        std::string state;
-        pid_t ppid = 0;
-        fields >> state >> ppid;
-        if (ppid != parent) continue;
-        for (const auto& fd : std::filesystem::directory_iterator(entry.path() / "fd", error))
-            if (std::filesystem::read_symlink(fd.path(), error) == target)
-                return static_cast<pid_t>(std::stoi(name));
+    for (const auto& [pid, folder] : ChildrenOf(parent)) {
+        for (const auto& fd : std::filesystem::directory_iterator(folder / "fd", error))
+            if (std::filesystem::read_symlink(fd.path(), error) == target) return pid;
     }
     return 0;
 }
