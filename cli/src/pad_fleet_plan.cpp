@@ -5,10 +5,10 @@
 #include <filesystem>
 #include <set>
 
-#include "command_support.h"
 #include "hex_text.h"
 #include "open_failure.h"
 #include "secret_input.h"
+#include "step_support.h"
 
 namespace cli {
 namespace {

@@ -5,8 +5,8 @@
 #include <optional>
 #include <string>
 
-#include "command_support.h"
 #include "pin_block.h"
+#include "step_support.h"
 
 namespace cli {
 

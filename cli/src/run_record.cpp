@@ -11,13 +11,13 @@
 #include <filesystem>
 #include <ostream>
 
-#include "command_support.h"
 #include "file_io.h"
 #include "hex_text.h"
 #include "junit_xml.h"
 #include "pad_input.h"
 #include "pinpad.h"
 #include "result_code_text.h"
+#include "step_support.h"
 #include "tool.h"
 #include "tool_help.h"
 #include "verdicts.h"

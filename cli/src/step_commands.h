@@ -2,7 +2,7 @@
 // that is parsed leaves its step in `slot`.
 #pragma once
 
-#include "command_support.h"
+#include "step_support.h"
 
 namespace cli {
 

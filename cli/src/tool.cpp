@@ -6,7 +6,7 @@
 #include <limits>
 #include <ostream>
 
-#include "certify_command.h"
+#include "certify_step.h"
 #include "hex_text.h"
 #include "interruption.h"
 #include "open_failure.h"

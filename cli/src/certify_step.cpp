@@ -1,4 +1,4 @@
-#include "certify_command.h"
+#include "certify_step.h"
 
 #include <unistd.h>
 
@@ -7,13 +7,13 @@
 #include <ostream>
 
 #include "certification.h"
-#include "command_support.h"
 #include "hex_text.h"
 #include "interruption.h"
 #include "key_store_records.h"
 #include "open_failure.h"
 #include "pad_input.h"
 #include "pad_port.h"
+#include "step_support.h"
 #include "tool.h"
 #include "tool_help.h"
 #include "tool_key_store.h"

@@ -1,4 +1,4 @@
-#include "command_support.h"
+#include "step_support.h"
 
 #include <charconv>
 #include <cstdio>
