@@ -1,5 +1,6 @@
 #include "host_crypto.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -91,7 +92,8 @@ std::optional<Block> RunBlock(DesFunction des, std::string_view key, const Block
     std::string dataText;
     AppendHex(dataText, in);
     char keyText[PINPAD_DES_RESULT_SIZE] = {};
-    std::memcpy(keyText, key.data(), key.size());
+    // Bounded here too: the routine takes a NUL-terminated key of at most 48 characters.
+    std::memcpy(keyText, key.data(), std::min(key.size(), sizeof keyText - 1));
     char output[PINPAD_DES_RESULT_SIZE] = {};
     const int result = des(dataText.c_str(), keyText, output, direction);
     if (result != PINPAD_OK || strnlen(output, sizeof output) != kBlockHex) return std::nullopt;
