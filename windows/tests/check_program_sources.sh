@@ -10,7 +10,7 @@ set -euo pipefail
 compiler=$1
 top="$(cd "$(dirname "$0")/../.." && pwd)"
 program="$top/testapp"
-include_dirs=(testapp/shell testapp/keys testapp/operations testapp/monitor driver/include platform padlogic loader)
+include_dirs=(testapp/shell testapp/shell/common testapp/keys testapp/operations testapp/monitor driver/include platform padlogic loader)
 
 mapfile -t files < <(cd "$top" && find testapp platform \( -path testapp/tests -o -path platform/tests \) \
     -prune -o \( -name '*.cpp' -o -name '*.h' \) -print | sort)
