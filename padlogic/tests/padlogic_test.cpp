@@ -1,15 +1,19 @@
-// Key parts, parity, check values and request texts, checked against OpenSSL (through the padsim
-// test references) and published values; DES is the driver's own routine, passed in as the test
-// program passes its bound entry.
+// Key parts, parity, check values, request texts and result texts, checked against OpenSSL
+// (through the padsim test references) and published values; DES is the driver's own routine,
+// passed in as the test program passes its bound entry.
 #define OPENSSL_API_COMPAT 10101  // DES_set_odd_parity is the reference; it is deprecated
 #include <gtest/gtest.h>
 #include <openssl/des.h>
+#include <pinpad.h>
 
+#include <cstring>
 #include <random>
+#include <utility>
 
 #include "check_value.h"
 #include "key_parts.h"
 #include "reference_crypto.h"
+#include "result_code_text.h"
 
 namespace padlogic {
 namespace {
@@ -106,6 +110,36 @@ TEST(OddParity, MatchesOpenSslAndDropsAnOddCharacter) {
         for (int i = 0; i < 8; ++i) std::snprintf(expected + 2 * i, 3, "%02X", block[i]);
         EXPECT_EQ(OddParity(key), expected) << key;
     }
+}
+
+// The rows that are easy to get wrong: trailing and doubled blanks, the misspellings the operator
+// knows, the neighbours of a gap in the codes, and values without a row of their own.
+TEST(ResultCodeText, RowsEasyToGetWrong) {
+    const std::pair<int, const char*> rows[] = {
+        {-1, "the serial port remains closed  or open the serial port improperly"},
+        {224, "Low battery, Need to replace the battery "},
+        {234, "Information Code don't exist "},
+        {236, "Certifcation failure"},
+        {83, "Verify Password lock up(Read Only)"},
+        {97, "Access COS Error,See SW"},
+        {239, "Other error"},
+        {-5, "Other error"},
+        {2, "Other error"},
+        {70, "Other error"},
+        {240, "Other error"},
+        {0x161, "Other error"},
+    };
+    for (const auto& [code, text] : rows) {
+        char buffer[kResultTextSize];
+        std::memset(buffer, 'x', sizeof buffer);
+        EXPECT_EQ(ResultCodeToText(code, buffer), buffer);
+        EXPECT_STREQ(buffer, text) << code;
+    }
+    EXPECT_STREQ(FailureReasonText(LUMENORD_FAILURE_NONE), "");
+    EXPECT_STREQ(FailureReasonText(LUMENORD_FAILURE_WRITE_FAILED),
+                 "the request could not be written");
+    EXPECT_STREQ(FailureReasonText(LUMENORD_FAILURE_WRITE_FAILED + 1), "an unknown fault");
+    EXPECT_STREQ(FailureReasonText(-1), "an unknown fault");
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// Widget-free logic of the shell: result texts, conversion, open arguments, reply fields,
+// Widget-free logic of the shell: result messages, conversion, open arguments, reply fields,
 // control-code commands.
 #include <QtTest>
 #include <cstring>
@@ -14,9 +14,7 @@ using namespace shell;
 class LogicTest : public QObject {
     Q_OBJECT
 private slots:
-    void resultText_data();
-    void resultText();
-    void resultTextFitsEveryCallerBuffer();
+    void resultMessage();
     void strToInt_data();
     void strToInt();
     void portOpenArgs_data();
@@ -30,70 +28,7 @@ private slots:
     void controlCodeTable();
 };
 
-void LogicTest::resultText_data() {
-    QTest::addColumn<int>("code");
-    QTest::addColumn<QByteArray>("text");
-    const std::pair<int, const char*> rows[] = {
-        {-1, "the serial port remains closed  or open the serial port improperly"},
-        {-2, "close the serial port improperly"},
-        {-3, "wrong parameter fed into"},
-        {-4, "excessive time in data reading"},
-        {49, "Command BCC Verify Error"},
-        {50, "Command Format Error"},
-        {51, "Command Key Error"},
-        {52, "Command Length Error"},
-        {65, "No Card"},
-        {66, "Nonstandard Card"},
-        {67, "Card Not Power Up"},
-        {68, "Card Type Nonsupport"},
-        {69, "Out Card Unsuccessfulness"},
-        {81, "Password Error Or Not Verify Password"},
-        {82, "Write Data Error"},
-        {83, "Verify Password lock up(Read Only)"},
-        {97, "Access COS Error,See SW"},
-        {224, "Low battery, Need to replace the battery "},
-        {225, "Not IMK which can't download the master key "},
-        {226, "Not TMK which can't download the working key"},
-        {227, "Wrong Key length"},
-        {228, "Key index don't exist"},
-        {229, "Unmatchable label or no such key"},
-        {230, "Wrong verification odd and even of Key"},
-        {231, "Wrong Key check"},
-        {232, "Wrong command length"},
-        {233, "Illegal data"},
-        {234, "Information Code don't exist "},
-        {235, "Wrong Parameter type"},
-        {236, "Certifcation failure"},
-        {237, "Certification locked"},
-        {238, "Overtime input on EPP"},
-        {239, "Other error"},
-        // Values without a row of their own.
-        {2, "Other error"},
-        {3, "Other error"},
-        {70, "Other error"},
-        {-5, "Other error"},
-        {48, "Other error"},
-        {240, "Other error"},
-        {0x161, "Other error"},
-    };
-    for (const auto& [code, text] : rows) {
-        QTest::addRow("%d", code) << code << QByteArray(text);
-    }
-}
-
-void LogicTest::resultText() {
-    QFETCH(int, code);
-    QFETCH(QByteArray, text);
-    char buffer[100];
-    std::memset(buffer, 'x', sizeof buffer);
-    QCOMPARE(ResultCodeToText(code, buffer), buffer);
-    QCOMPARE(QByteArray(buffer), text);
-}
-
-void LogicTest::resultTextFitsEveryCallerBuffer() {
-    char buffer[100] = {};
-    ResultCodeToText(-1, buffer);
-    QCOMPARE(std::strlen(buffer), std::size_t{66});
+void LogicTest::resultMessage() {
     QCOMPARE(FormatResultMessage("read the user information:%s", 224),
              QString("read the user information:Low battery, Need to replace the battery "));
 }
@@ -239,6 +174,8 @@ void LogicTest::controlCodeTable_data() {
     QTest::addColumn<int>("items");
     QTest::addColumn<QString>("first");
     QTest::addColumn<QString>("last");
+    // The rows that are easy to get wrong: the labels' own spelling, code 1's irregular list,
+    // code 2 without 00, the decimal-looking last value of code 4 and code 6's gap after 37.
     QTest::newRow("0") << "0"
                        << "control code initializatio value"
                        << "30" << 16 << "30"
@@ -251,38 +188,18 @@ void LogicTest::controlCodeTable_data() {
                        << "Overtime then input PIN(second)"
                        << "20" << 255 << "01"
                        << "FF";
-    QTest::newRow("3") << "3"
-                       << "PIN fill code"
-                       << "20" << 256 << "00"
-                       << "FF";
     QTest::newRow("4") << "4"
                        << "PIN minimum length"
-                       << "06" << 17 << "00"
-                       << "16";
-    QTest::newRow("5") << "5"
-                       << "PIN maximum length"
                        << "06" << 17 << "00"
                        << "16";
     QTest::newRow("6") << "6"
                        << "set communication parameter"
                        << "30" << 16 << "30"
                        << "48";
-    QTest::newRow("7") << "7"
-                       << "Voice prompt"
-                       << "30" << 3 << "30"
-                       << "32";
     QTest::newRow("8") << "8"
                        << "buzzer timing 1% secs."
                        << "20" << 256 << "00"
                        << "FF";
-    QTest::newRow("9") << "9"
-                       << "protection code in information area"
-                       << "30" << 9 << "30"
-                       << "38";
-    QTest::newRow("A") << "A"
-                       << "Key-press timing(secs.)"
-                       << "10" << 16 << "10"
-                       << "1F";
     QTest::newRow("B") << "B"
                        << "Press 'CLEAR' manage"
                        << "20" << 3 << "20"
