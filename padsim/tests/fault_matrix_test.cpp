@@ -2,8 +2,9 @@
 // defined result code within its read time-out, and writes nothing past its output buffer (each
 // has exactly its documented size, on the heap, under AddressSanitizer). The cells run in child
 // processes, one per export, side by side, so that the faults that wait out a time-out cost one
-// time-out per fault instead of one per cell. With LUMENORD_RELIABILITY_DOC set to a Markdown
-// file, the table export x fault -> result is written into it between its matrix markers.
+// time-out per fault instead of one per cell. Each fault is a case of its own, so that ctest runs
+// the faults side by side. With LUMENORD_RELIABILITY_DOC set to a Markdown file, a run of every
+// fault writes the table export x fault -> result into it between its matrix markers.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/wait.h>
@@ -288,42 +289,68 @@ int FaultFreeResult(const std::string& name) {
     return 0;
 }
 
-TEST(FaultMatrix, EveryExportEndsWithADefinedResultWithinItsTimeOut) {
+// The rows of the faults run so far, in the order of FaultList; a fault not run is empty.
+std::vector<std::vector<Cell>>& ResultsSoFar() {
+    static std::vector<std::vector<Cell>> results(FaultList().size());
+    return results;
+}
+
+class FaultMatrix : public ::testing::TestWithParam<std::size_t> {};
+
+TEST_P(FaultMatrix, EveryExportEndsWithADefinedResultWithinItsTimeOut) {
     const auto& exports = Exports();
-    const auto& faults = FaultList();
-    std::vector<std::vector<Cell>> results;
-    for (const Fault& f : faults) results.push_back(RunFault(f));
-    const std::vector<Cell>& baseline = results[0];
-    for (std::size_t f = 0; f < faults.size(); ++f) {
-        const std::string fault = faults[f].name;
-        for (std::size_t e = 0; e < exports.size(); ++e) {
-            const Cell& cell = results[f][e];
-            const std::string where = std::string(exports[e].name) + " / " + fault;
-            ASSERT_FALSE(cell.crashed) << where;
-            EXPECT_GE(cell.result, -4) << where;
-            EXPECT_LE(cell.result, 255) << where;
-            EXPECT_LE(cell.seconds, exports[e].timeoutSeconds + 1.0) << where;
-            const bool sendsRequest = std::string(exports[e].name) != "PinPad_ReadOneByte";
-            if (fault == "none") {
-                EXPECT_EQ(cell.result, FaultFreeResult(exports[e].name)) << where;
-            }
-            if (fault == "line noise" || fault == "delay below") {
-                EXPECT_EQ(cell.result, baseline[e].result) << where;
-            }
-            if (sendsRequest &&
-                (fault == "silence" || fault == "cut short" || fault == "wrong check" ||
-                 fault == "delay beyond" || fault == "vanished" || fault == "forced status")) {
-                EXPECT_NE(cell.result, 0) << where;
-            }
-            if (fault == "low battery") {
-                const bool reports = std::string(exports[e].name) == "PinPad_GetCustInfo" ||
-                                     std::string(exports[e].name) == "PinPad_DispInfoLcd";
-                EXPECT_EQ(cell.result, reports ? 224 : baseline[e].result) << where;
-            }
+    const std::string fault = FaultList()[GetParam()].name;
+    const std::vector<Cell> cells = RunFault(FaultList()[GetParam()]);
+    for (std::size_t e = 0; e < exports.size(); ++e) {
+        const Cell& cell = cells[e];
+        const std::string name = exports[e].name;
+        const std::string where = name + " / " + fault;
+        ASSERT_FALSE(cell.crashed) << where;
+        EXPECT_GE(cell.result, -4) << where;
+        EXPECT_LE(cell.result, 255) << where;
+        EXPECT_LE(cell.seconds, exports[e].timeoutSeconds + 1.0) << where;
+        const bool sendsRequest = name != "PinPad_ReadOneByte";
+        // Faults that leave the reply intact give the fault-free result.
+        if (fault == "none" || fault == "line noise" || fault == "delay below") {
+            EXPECT_EQ(cell.result, FaultFreeResult(name)) << where;
+        }
+        if (sendsRequest &&
+            (fault == "silence" || fault == "cut short" || fault == "wrong check" ||
+             fault == "delay beyond" || fault == "vanished" || fault == "forced status")) {
+            EXPECT_NE(cell.result, 0) << where;
+        }
+        if (fault == "low battery") {
+            const bool reports = name == "PinPad_GetCustInfo" || name == "PinPad_DispInfoLcd";
+            EXPECT_EQ(cell.result, reports ? 224 : FaultFreeResult(name)) << where;
         }
     }
-    if (const char* doc = std::getenv("LUMENORD_RELIABILITY_DOC")) WriteTable(results, doc);
+    ResultsSoFar()[GetParam()] = cells;
 }
+
+// A fault's name as a test name: letters and digits, blanks as underscores.
+std::string FaultTestName(const ::testing::TestParamInfo<std::size_t>& info) {
+    std::string name = FaultList()[info.param].name;
+    for (char& c : name)
+        if (c == ' ') c = '_';
+    return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, FaultMatrix, ::testing::Range<std::size_t>(0, FaultList().size()),
+                         FaultTestName);
+
+// Writes the table once every fault has run (a filtered run writes nothing).
+class TableWriter : public ::testing::Environment {
+public:
+    void TearDown() override {
+        const char* doc = std::getenv("LUMENORD_RELIABILITY_DOC");
+        if (!doc) return;
+        for (const auto& row : ResultsSoFar())
+            if (row.empty()) return;
+        WriteTable(ResultsSoFar(), doc);
+    }
+};
+
+const auto* const kTableWriter = ::testing::AddGlobalTestEnvironment(new TableWriter);
 
 }  // namespace
 }  // namespace padsim::test

@@ -20,9 +20,11 @@ lumenord_add_gtest(padsim_frontend_tests SOURCES ${CMAKE_CURRENT_LIST_DIR}/front
 add_dependencies(padsim_frontend_tests padsim)
 target_compile_definitions(padsim_frontend_tests PRIVATE PADSIM_PROGRAM="$<TARGET_FILE:padsim>")
 
-# Every export against every injected fault; cells run side by side in child processes.
-lumenord_add_gtest(fault_matrix_tests SOURCES ${CMAKE_CURRENT_LIST_DIR}/fault_matrix_test.cpp
-                   LIBS padsim_engine lumenord_test_support lumenord_core)
+# Every export against every injected fault; cells run side by side in child processes, each
+# fault an entry of its own.
+lumenord_add_gtest_cases(fault_matrix_tests SOURCES ${CMAKE_CURRENT_LIST_DIR}/fault_matrix_test.cpp
+                         LIBS padsim_engine lumenord_test_support lumenord_core
+                         LABELS "device;slow")
 
 # The soak program: scripts/soak runs 100,000 commands; ctest a short run.
 add_executable(soak_run ${CMAKE_CURRENT_LIST_DIR}/soak_main.cpp)
