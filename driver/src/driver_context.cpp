@@ -46,10 +46,9 @@ void PumpMessages() {
 
 FrameMonitorHook InstalledFrameMonitor() {
     FrameMonitorHook hook;
-    hook.monitor = g_frameMonitor.load(std::memory_order_relaxed);
-    if (hook.monitor == nullptr) return hook;
     // Pairs with the release store of the monitor: its context was stored before it.
-    std::atomic_thread_fence(std::memory_order_acquire);
+    hook.monitor = g_frameMonitor.load(std::memory_order_acquire);
+    if (hook.monitor == nullptr) return hook;
     hook.context = g_frameMonitorContext.load(std::memory_order_relaxed);
     return hook;
 }
