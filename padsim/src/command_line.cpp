@@ -38,9 +38,12 @@ std::optional<int> DecimalNumber(std::string_view text, int low = 0, int high = 
     return value;
 }
 
-std::string NotANumber(std::string_view text, int low = 0, int high = INT_MAX) {
-    return Quoted(text) + " is not a number from " + std::to_string(low) + " to " +
-           std::to_string(high);
+// Why `text` is no number from `low` to `high`; empty when it is one.
+std::string NumberProblem(std::string_view text, int low = 0, int high = INT_MAX) {
+    if (DecimalNumber(text, low, high)) return {};
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string_view::npos)
+        return Quoted(text) + " is not a number (decimal digits only)";
+    return Quoted(text) + " is outside " + std::to_string(low) + " to " + std::to_string(high);
 }
 
 // Checks a number and rewrites it as its plain decimal digits, since CLI11 reads an integer in the
@@ -49,7 +52,7 @@ CLI::Validator Number(int low = 0, int high = INT_MAX) {
     return CLI::Validator(
         [low, high](std::string& value) -> std::string {
             const std::optional<int> number = DecimalNumber(value, low, high);
-            if (!number) return NotANumber(value, low, high);
+            if (!number) return NumberProblem(value, low, high);
             value = std::to_string(*number);
             return {};
         },
@@ -112,7 +115,7 @@ void TakeDelays(const std::vector<std::string>& values, Faults& faults) {
         const char command = perCommand ? CommandOf("--delay", text, "C=MS") : '\0';
         const std::string ms = perCommand ? text.substr(2) : text;
         const std::optional<int> number = DecimalNumber(ms);
-        if (!number) throw CLI::ValidationError("--delay", NotANumber(ms));
+        if (!number) throw CLI::ValidationError("--delay", NumberProblem(ms));
         if (!perCommand) {
             if (delayGiven)
                 throw CLI::ValidationError("--delay", "MS for every reply is given twice");
