@@ -10,57 +10,14 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
-#include <string_view>
 
 #include "file_io.h"
 
 namespace padsim {
 namespace {
-
-const char kVersion[] = "padsim " LUMENORD_VERSION "\n";
-
-const char kUsage[] =
-    "usage: padsim [options]\n"
-    "  --help, -h           print this text and exit\n"
-    "  --version            print the version and exit\n"
-    "  --link PATH          link the pad's pseudo-terminal at PATH (default ./ttyPAD)\n"
-    "  --keys TEXT          keys pressed whenever an input mode opens; \\r Enter, \\e Escape,\n"
-    "                       \\b Backspace, \\xHH any byte\n"
-    "  --key-delay MS       pause before and between scripted keys (default 150)\n"
-    "  --no-input           do not read the terminal (for runs in the background)\n"
-    "  --seed N             seed for challenges and random fill\n"
-    "  --no-card            socket 1 is empty\n"
-    "  --line-rate BAUD     pace the line at BAUD bits per second (300-921600): replies leave\n"
-    "                       and requests arrive no faster than a serial line carries them\n"
-    "  --frame DPS          character format with --line-rate: data bits 7|8, parity N|E|O,\n"
-    "                       stop bits 1|2 (default 8N1)\n"
-    "  --stats FILE         at the end write the bytes each way, the pad's own time and the\n"
-    "                       first and last byte's times to FILE (JSON; a regular file)\n"
-    "unit (version fields of the information area, each filled whole):\n"
-    "  --serial TEXT        serial number, 4 printable characters (default 0001)\n"
-    "  --firmware TEXT      firmware version, 3 printable characters (default 110)\n"
-    "  --date-code TEXT     date code, 4 printable characters (default 2612)\n"
-    "faults:\n"
-    "  --silent             answer nothing\n"
-    "  --noise TEXT         send TEXT ahead of every reply\n"
-    "  --cut N              send only the first N bytes of every reply\n"
-    "  --wrong-check        every reply carries a wrong check\n"
-    "  --oversize N         pad every reply's data to N bytes\n"
-    "  --delay MS           hold every reply MS milliseconds\n"
-    "  --delay C=MS         hold the replies to command byte C MS milliseconds (repeatable)\n"
-    "  --force C=HH         answer command byte C with status HH (hex), e.g. --force 5=E5\n"
-    "  --wrong-data C       the success reply to command byte C (1-9 : ; @ A) carries altered\n"
-    "                       data in a sound frame: same length, correct check; repeatable\n"
-    "  --low-battery        status 224 on the information read and on display\n"
-    "  --disappear N[@R]    at request R (default the first) send N bytes of the reply and\n"
-    "                       close the line\n";
-
-// The command bytes the pad answers.
-const char kCommandBytes[] = "123456789:;@A";
 
 int g_signalWrite = -1;
 
@@ -69,24 +26,6 @@ void OnSignal(int) {
     if (write(g_signalWrite, &one, 1) < 0) {
         // The pipe is full: a wake-up is pending already.
     }
-}
-
-long Number(const std::string& text) {
-    char* end = nullptr;
-    errno = 0;
-    const long v = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || errno != 0 || v < 0 || v > INT_MAX)
-        throw std::invalid_argument("not a number: " + text);
-    return v;
-}
-
-// The value of a version field option, checked against the field's width in the information area.
-std::string VersionField(const std::string& option, const std::string& value, std::size_t width) {
-    const std::string problem = VersionFieldProblem(value, width);
-    if (!problem.empty())
-        throw std::invalid_argument(option + " wants " + std::to_string(width) +
-                                    " printable characters; the value " + problem);
-    return value;
 }
 
 // Non-canonical, no echo; signals stay on so that Ctrl-C ends the program.
@@ -129,24 +68,6 @@ char PadKey(unsigned char c) {
         default:
             return 0;
     }
-}
-
-// The line's rate and format from --line-rate and --frame.
-LineFormat LineOf(const std::string& rate, const std::string& frame) {
-    if (rate.empty()) {
-        if (!frame.empty()) throw std::invalid_argument("--frame needs --line-rate");
-        return {};
-    }
-    const long baud = Number(rate);
-    if (baud < kMinLineRate || baud > kMaxLineRate)
-        throw std::invalid_argument("--line-rate wants 300 to 921600 bits per second");
-    std::optional<LineFormat> format = ParseFrame(frame.empty() ? "8N1" : frame);
-    if (!format)
-        throw std::invalid_argument(
-            "--frame wants data bits 7|8, parity N|E|O, stop bits 1|2, "
-            "e.g. 8N1");
-    format->baud = static_cast<int>(baud);
-    return *format;
 }
 
 double Milliseconds(std::chrono::nanoseconds time) { return time.count() / 1e6; }
@@ -254,147 +175,6 @@ void ShowState(PtyPad& pad, Shown& shown) {
 }
 
 }  // namespace
-
-std::string UnescapeKeys(const std::string& text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\n') {
-            out += kEnter;
-            continue;
-        }
-        if (text[i] != '\\' || i + 1 == text.size()) {
-            out += text[i];
-            continue;
-        }
-        const char e = text[++i];
-        switch (e) {
-            case 'r':
-            case 'n':
-                out += kEnter;
-                break;
-            case 'e':
-                out += kEscape;
-                break;
-            case 'b':
-                out += kBackspace;
-                break;
-            case 'x':
-                if (i + 2 < text.size() + 0 && isxdigit(static_cast<unsigned char>(text[i + 1])) &&
-                    isxdigit(static_cast<unsigned char>(text[i + 2]))) {
-                    out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
-                    i += 2;
-                } else {
-                    out += 'x';
-                }
-                break;
-            default:
-                out += e;
-                break;
-        }
-    }
-    return out;
-}
-
-bool IsInformation(const std::string& message) { return message == kUsage || message == kVersion; }
-
-std::optional<FrontEndOptions> ParseOptions(const std::vector<std::string>& args,
-                                            std::string& message) {
-    FrontEndOptions o;
-    Faults& f = o.pad.faults;
-    std::string lineRate, frame;
-    try {
-        for (std::size_t i = 0; i < args.size(); ++i) {
-            const std::string& a = args[i];
-            auto value = [&]() -> const std::string& {
-                if (i + 1 >= args.size()) throw std::invalid_argument(a + " needs a value");
-                return args[++i];
-            };
-            if (a == "--help" || a == "-h") {
-                message = kUsage;
-                return std::nullopt;
-            } else if (a == "--version") {
-                message = kVersion;
-                return std::nullopt;
-            } else if (a == "--link") {
-                o.link = value();
-            } else if (a == "--keys") {
-                o.pad.scriptedKeys = UnescapeKeys(value());
-            } else if (a == "--key-delay") {
-                o.pad.scriptedKeyDelay = std::chrono::milliseconds(Number(value()));
-            } else if (a == "--no-input") {
-                o.readInput = false;
-            } else if (a == "--seed") {
-                o.pad.seed = static_cast<std::uint32_t>(Number(value()));
-            } else if (a == "--no-card") {
-                o.noCard = true;
-            } else if (a == "--line-rate") {
-                lineRate = value();
-            } else if (a == "--frame") {
-                frame = value();
-            } else if (a == "--stats") {
-                o.statsPath = value();
-                if (o.statsPath.empty()) throw std::invalid_argument("--stats needs a file name");
-            } else if (a == "--silent") {
-                f.silent = true;
-            } else if (a == "--noise") {
-                f.noise = UnescapeKeys(value());
-            } else if (a == "--cut") {
-                f.cutReplyAfter = static_cast<int>(Number(value()));
-            } else if (a == "--wrong-check") {
-                f.wrongCheck = true;
-            } else if (a == "--oversize") {
-                f.oversizeData = static_cast<std::size_t>(Number(value()));
-            } else if (a == "--delay") {
-                const std::string& v = value();
-                if (v.size() > 2 && v[1] == '=') {
-                    if (std::string_view(kCommandBytes).find(v[0]) == std::string_view::npos)
-                        throw std::invalid_argument(
-                            "--delay C=MS wants one command byte the pad answers: 1-9 : ; @ A");
-                    f.commandDelay[v[0]] = std::chrono::milliseconds(Number(v.substr(2)));
-                } else {
-                    f.delay = std::chrono::milliseconds(Number(v));
-                }
-            } else if (a == "--force") {
-                const std::string& v = value();
-                if (v.size() != 4 || v[1] != '=' || !isxdigit(static_cast<unsigned char>(v[2])) ||
-                    !isxdigit(static_cast<unsigned char>(v[3])))
-                    throw std::invalid_argument("--force wants C=HH, e.g. 5=E5");
-                f.forcedStatus[v[0]] =
-                    static_cast<std::uint8_t>(std::stoi(v.substr(2), nullptr, 16));
-            } else if (a == "--wrong-data") {
-                const std::string& v = value();
-                if (v.size() != 1 ||
-                    std::string_view(kCommandBytes).find(v[0]) == std::string_view::npos)
-                    throw std::invalid_argument(
-                        "--wrong-data wants one command byte the pad answers: 1-9 : ; @ A");
-                f.wrongData.insert(v[0]);
-            } else if (a == "--serial") {
-                o.pad.identity.serialNumber = VersionField(a, value(), UnitIdentity::kSerialWidth);
-            } else if (a == "--firmware") {
-                o.pad.identity.firmwareVersion =
-                    VersionField(a, value(), UnitIdentity::kFirmwareWidth);
-            } else if (a == "--date-code") {
-                o.pad.identity.dateCode = VersionField(a, value(), UnitIdentity::kDateCodeWidth);
-            } else if (a == "--low-battery") {
-                f.lowBattery = true;
-            } else if (a == "--disappear") {
-                const std::string& v = value();
-                const auto at = v.find('@');
-                f.disappearAfter = static_cast<int>(Number(v.substr(0, at)));
-                f.disappearAtRequest = at == std::string::npos
-                                           ? 0
-                                           : static_cast<std::uint64_t>(Number(v.substr(at + 1)));
-            } else {
-                throw std::invalid_argument("unknown option " + a);
-            }
-        }
-        o.pad.line = LineOf(lineRate, frame);
-    } catch (const std::exception& e) {
-        message = std::string("padsim: ") + e.what() + "\n" + kUsage;
-        return std::nullopt;
-    }
-    return o;
-}
 
 int RunFrontEnd(const FrontEndOptions& options) {
     int signalPipe[2], changePipe[2];

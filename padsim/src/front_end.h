@@ -1,9 +1,9 @@
 // The padsim program: options, the pty link, the terminal as the pad's keypad and display.
 #pragma once
 
+#include <iosfwd>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "padsim/pty_pad.h"
 
@@ -17,15 +17,11 @@ struct FrontEndOptions {
     PadOptions pad;
 };
 
-// Parses the command line; on a mistake, --help or --version returns nullopt after writing to
-// `message`.
-std::optional<FrontEndOptions> ParseOptions(const std::vector<std::string>& args,
-                                            std::string& message);
-// Whether a message of ParseOptions answers --help or --version (standard output, exit 0) rather
-// than reporting a mistake.
-bool IsInformation(const std::string& message);
-// "\r", "\e", "\b", "\xHH", "\\" and a newline (Enter) in --keys texts.
-std::string UnescapeKeys(const std::string& text);
+// Reads the command line into `options` and returns nothing when the pad is to run. Otherwise
+// returns the exit status: 0 after printing --help or --version on `out`, 2 after reporting a
+// mistake on `err`.
+std::optional<int> ParseOptions(int argc, const char* const* argv, FrontEndOptions& options,
+                                std::ostream& out, std::ostream& err);
 
 // Runs until SIGINT/SIGTERM or the end of input; returns the exit status.
 int RunFrontEnd(const FrontEndOptions& options);

@@ -223,7 +223,8 @@ struct PacedExchange {
 
 TEST_F(FrontEnd, PacedLineTakesTheWireTimeOfRequestAndReplyAndCountsTheirBytes) {
     const PacedExchange cases[] = {
-        {"1200", "", 10, 3 + 8, 0 + 8, [] { return PinPad_SetControlCode("032", 3); }},
+        // A leading zero is still decimal, not octal.
+        {"01200", "", 10, 3 + 8, 0 + 8, [] { return PinPad_SetControlCode("032", 3); }},
         {"2400", "7E2", 11, 0 + 8, 146 + 8,
          [] {
              char area[256] = {};
@@ -254,6 +255,7 @@ TEST_F(FrontEnd, PacedLineTakesTheWireTimeOfRequestAndReplyAndCountsTheirBytes) 
         ASSERT_TRUE(got.is_object()) << got;
         EXPECT_EQ(got["bytes_in"], c.requestBytes);
         EXPECT_EQ(got["bytes_out"], c.replyBytes);
+        EXPECT_EQ(got["line"]["baud"], std::stoi(c.rate));
         EXPECT_EQ(got["line"]["bits_per_byte"], c.bitsPerByte);
         EXPECT_NEAR(got["wire_ms"].get<double>(), wireMs, 0.001);
         const double firstToLastMs =
@@ -289,7 +291,7 @@ TEST_F(FrontEnd, OwnTimeIsTheWaitForScriptedKeysWhileTheLineIsIdle) {
                 got["key_wait_ms"].get<double>() + got["processing_ms"].get<double>(), 0.001);
 }
 
-TEST_F(FrontEnd, RefusesBadOptionValues) {
+TEST_F(FrontEnd, PrintsHelpAndVersionAndRefusesBadOptionValues) {
     std::filesystem::create_directory("a-folder");
     const struct {
         std::vector<std::string> args;
@@ -303,18 +305,31 @@ TEST_F(FrontEnd, RefusesBadOptionValues) {
         {{"--line-rate", "9600", "--frame", "8X1"}, 2, "data bits 7|8"},
         {{"--line-rate", "9600", "--frame", "8N3"}, 2, "data bits 7|8"},
         {{"--line-rate", "9600", "--frame", "8N1x"}, 2, "data bits 7|8"},
-        {{"--frame", "8N1"}, 2, "--frame needs --line-rate"},
-        {{"--stats"}, 2, "needs a value"},
+        {{"--frame", "8N1"}, 2, "--frame requires --line-rate"},
+        {{"--stats"}, 2, "--stats: 1 required FILE missing"},
+        {{"--stats", ""}, 2, "--stats: needs a file name"},
         {{"--stats", "a-folder"}, 1, "not a regular file"},
-        {{"--serial", "00042"}, 2, "--serial wants 4 printable characters"},
+        {{"--serial", "00042"}, 2, "--serial: wants 4 printable characters"},
         {{"--serial", "42"}, 2, "the value has 2 characters"},
         {{"--serial", ""}, 2, "the value has 0 characters"},
         {{"--serial", "01\x07"}, 2, "byte 0x07, which is not printable"},
-        {{"--firmware", "1100"}, 2, "--firmware wants 3 printable characters"},
+        {{"--firmware", "1100"}, 2, "--firmware: wants 3 printable characters"},
         {{"--date-code", "26\xC3\xA9"}, 2, "byte 0xC3, which is not printable"},
-        {{"--date-code"}, 2, "needs a value"},
-        {{"--wrong-data", "Z"}, 2, "--wrong-data wants one command byte"},
-        {{"--wrong-data", "89"}, 2, "--wrong-data wants one command byte"},
+        {{"--date-code"}, 2, "--date-code: 1 required TEXT missing"},
+        {{"--wrong-data", "Z"}, 2, "--wrong-data: wants one command byte"},
+        {{"--wrong-data", "89"}, 2, "--wrong-data: wants one command byte"},
+        {{"--wrong-data", "8", "9"}, 2, "not expected: 9"},  // one byte each time
+        {{"--line-rate", "0x2580"}, 2, "not a number"},      // decimal only
+        {{"--cut", "1", "--cut", "2"}, 2, "--cut: At Most 1 required but received 2"},
+        {{"--delay", "8=x"}, 2, "--delay: 'x' is not a number"},
+        {{"--delay", "Z=5"}, 2, "--delay: wants C=MS, C a command byte"},
+        {{"--delay", "5", "--delay", "7"}, 2, "--delay: MS for every reply is given twice"},
+        {{"--force", "5=ZZ"}, 2, "--force: wants the status HH as two hexadecimal digits"},
+        {{"--force", "Z=E5"}, 2, "--force: wants C=HH, C a command byte"},
+        {{"--force", "5=E5", "--force", "5=E6"}, 2, "--force: command byte '5' is given twice"},
+        {{"--disappear", "5@x"}, 2, "--disappear: wants N[@R]"},
+        {{"--help"}, 0, "  --disappear N[@R]    at request R"},
+        {{"--version"}, 0, "padsim "},
     };
     for (const auto& c : cases) {
         std::vector<std::string> args{"--link", link, "--no-input"};
