@@ -308,7 +308,7 @@ void Shell::WaitForReader() {
         ProcessPendingEvents();
         if (readerBusy == 0) break;
         // The reader holds the driver lock while it is busy: wait on the lock, not in a spin.
-        if (m_driverMutex.try_lock_for(kPumpSlice)) m_driverMutex.unlock();
+        if (m_driverLock.try_lock_for(kPumpSlice)) m_driverLock.unlock();
     } while (std::chrono::steady_clock::now() < deadline);
 }
 
@@ -382,7 +382,7 @@ int Shell::ReadWhileWindowWaits(const std::function<int()>& read) {
 
 bool Shell::AcquireDriver() {
     const auto deadline = std::chrono::steady_clock::now() + kReaderDeadline;
-    while (!m_driverMutex.try_lock_for(kPumpSlice)) {
+    while (!m_driverLock.try_lock_for(kPumpSlice)) {
         if (std::chrono::steady_clock::now() >= deadline) return false;
         ProcessPendingEvents();
     }

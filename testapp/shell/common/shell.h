@@ -24,6 +24,7 @@
 
 #include "dialogs.h"
 #include "driver_entries.h"
+#include "driver_lock.h"
 #include "operation.h"
 #include "str_to_int.h"
 
@@ -321,7 +322,7 @@ private:
     unsigned long m_handlerRuns = 0;
     std::unique_ptr<QObject> m_keyHold;  // holds the window's keys back while HoldsKeys()
     int m_runningKeyLoops = 0;           // window thread
-    std::timed_mutex m_driverMutex;
+    DriverLock m_driverLock;
     std::vector<std::function<void()>> m_deferred;  // window thread only
     unsigned long m_operationSerial = 0;            // counts the operations begun; window thread
     std::uint64_t m_pollGeneration = 0;             // counts the key-press loops started
@@ -338,7 +339,7 @@ int Shell::GuardedCall(Call&& call) {
     int result = kDriverBusy;
     int failure = LUMENORD_FAILURE_NONE;
     if (AcquireDriver()) {
-        std::unique_lock<std::timed_mutex> lock(m_driverMutex, std::adopt_lock);
+        std::unique_lock<DriverLock> lock(m_driverLock, std::adopt_lock);
         result = call();
         if (result != 0 && m_lastFailureEntry != nullptr) failure = m_lastFailureEntry();
     }
