@@ -292,6 +292,7 @@ TEST(FaultMatrix, EveryExportEndsWithADefinedResultWithinItsTimeOut) {
     const auto& exports = Exports();
     const auto& faults = FaultList();
     std::vector<std::vector<Cell>> results;
+    results.reserve(faults.size());
     for (const Fault& f : faults) results.push_back(RunFault(f));
     const std::vector<Cell>& baseline = results[0];
     for (std::size_t f = 0; f < faults.size(); ++f) {
