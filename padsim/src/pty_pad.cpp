@@ -278,10 +278,10 @@ void PtyPad::HandleArrived() {
     const Faults& faults = m_engine.faults();
     if (m_engine.requestCount() != answeredBefore && faults.disappearAfter >= 0 &&
         m_engine.requestCount() >= faults.disappearAtRequest) {
-        DisappearWith(std::move(reply));
+        DisappearWith(reply);
         return;
     }
-    QueueReply(std::move(reply), ReplyDelay(m_engine, answeredBefore));
+    QueueReply(reply, ReplyDelay(m_engine, answeredBefore));
     ArmScriptIfModeOpened(before);
 }
 
