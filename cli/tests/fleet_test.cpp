@@ -69,7 +69,7 @@ protected:
 
     // padsim on the link `link` in the test's folder, ready once it shows its idle mode.
     std::string StartPadAt(const std::string& link, const std::vector<std::string>& extra) {
-        const std::string path = m_dir + "/" + link;
+        std::string path = m_dir + "/" + link;
         std::filesystem::create_directories(std::filesystem::path(path).parent_path());
         std::vector<std::string> argv{PADSIM_PROGRAM, "--link",      path,
                                       "--no-input",   "--key-delay", "20"};
