@@ -13,6 +13,11 @@
 namespace bench {
 
 pid_t Spawn(const std::vector<std::string>& argv, const std::string& dir, int outFd) {
+    // Made before the fork: the new process may make no allocation before it execs.
+    std::vector<char*> args;
+    args.reserve(argv.size() + 1);
+    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
     const pid_t child = fork();
     if (child != 0) return child;
     const int null = open("/dev/null", O_RDWR);
@@ -20,9 +25,6 @@ pid_t Spawn(const std::vector<std::string>& argv, const std::string& dir, int ou
     dup2(outFd >= 0 ? outFd : null, 1);
     dup2(null, 2);
     if (chdir(dir.c_str()) != 0) _exit(127);
-    std::vector<char*> args;
-    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
     execv(args[0], args.data());
     _exit(127);
 }

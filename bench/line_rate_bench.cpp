@@ -336,12 +336,14 @@ std::optional<RunTimes> ModelRun(const Setup& setup, const std::vector<Exchange>
 
 std::vector<double> Each(const std::vector<RunTimes>& runs, double RunTimes::*field) {
     std::vector<double> values;
+    values.reserve(runs.size());
     for (const RunTimes& run : runs) values.push_back(run.*field);
     return values;
 }
 
 std::vector<double> Ratios(const std::vector<RunTimes>& runs) {
     std::vector<double> ratios;
+    ratios.reserve(runs.size());
     for (const RunTimes& run : runs) ratios.push_back(run.firstToLastMs / run.limitMs);
     return ratios;
 }
@@ -376,6 +378,7 @@ Row ExcessRow(const std::string& who, int baud, const std::vector<RunTimes>& run
                                "the next request (medians)";
     if (runs.size() != kRuns) return {figure, "failed", "(reported)", false};
     std::vector<double> excess;
+    excess.reserve(runs.size());
     for (const RunTimes& run : runs) excess.push_back(run.firstToLastMs - run.limitMs);
     return {figure,
             Format("%.1f ms; ", Median(excess)) +
@@ -436,7 +439,8 @@ std::optional<FleetTimes> FleetRun(const Setup& setup, int pads, const std::stri
     std::vector<std::unique_ptr<Padsim>> sims;
     std::vector<std::string> argv{setup.tool};
     for (int i = 0; i < pads; ++i) {
-        sims.push_back(std::make_unique<Padsim>(here, kFleetBaud, std::string(1, 'A' + i)));
+        sims.push_back(
+            std::make_unique<Padsim>(here, kFleetBaud, std::string(1, static_cast<char>('A' + i))));
         if (!sims.back()->ready()) return std::nullopt;
         argv.insert(argv.end(), {"--device", sims.back()->link()});
     }
@@ -499,6 +503,7 @@ void FleetRows(const Setup& setup, int pads, double target, std::vector<Row>& ro
 
 }  // namespace
 
+// NOLINTNEXTLINE(bugprone-exception-escape): a bench that cannot go on ends with the exception
 int main(int argc, char** argv) {
     // "fleet" after the files: only the rows of several pads at once.
     const bool fleetOnly = argc == 5 && std::string(argv[4]) == "fleet";

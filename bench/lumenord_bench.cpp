@@ -164,6 +164,7 @@ Row KeyPressLatency(bench::Responder& pad) {
 Row SilentWaitCpu(bench::Responder& pad) {
     pad.SetReply("");
     std::vector<double> shares;
+    shares.reserve(3);
     for (int i = 0; i < 3; ++i) {
         shares.push_back(CpuShare([] {
             char output[64];
@@ -178,6 +179,7 @@ Row SilentWaitCpu(bench::Responder& pad) {
 Row KeypadPollCpu(bench::Responder& pad) {
     pad.SetReply("");
     std::vector<double> shares;
+    shares.reserve(3);
     for (int i = 0; i < 3; ++i) {
         shares.push_back(CpuShare([] {
             std::uint64_t end = NowNs() + 4'000'000'000ull;

@@ -220,7 +220,7 @@ private:
             }
             unsigned char byte = 0;
             if (m_d.PinPad_ReadOneByte(&byte) != 0) continue;
-            const std::string end = done(byte);
+            std::string end = done(byte);
             if (!end.empty()) return end;
         }
         return "";

@@ -178,7 +178,7 @@ std::optional<WriteTarget> ResolveLinks(std::string path, WriteResult& failure) 
         }
         if (static_cast<std::size_t>(n) >= link.size()) continue;
         std::string next(link.data(), static_cast<std::size_t>(n));
-        path = next.front() == '/' ? next : SplitPath(path).first + "/" + next;
+        path = next.front() == '/' ? next : SplitPath(path).first.append("/").append(next);
         target.viaLink = true;
     }
     failure = {WriteError::kLinkLoop, ELOOP};
@@ -363,6 +363,7 @@ WriteResult WriteAndRename(const std::string& target, const std::string& content
     if (removeOthers) keptMode &= ~static_cast<mode_t>(S_IRWXO);
     if (old != nullptr && !KeepOwnerAndMode(fd.get(), *old, keptMode)) {
         result = {WriteError::kOwnerNotKept, errno};
+        // NOLINTNEXTLINE(bugprone-branch-clone): two steps that fail alike, kept one per branch
     } else if (old == nullptr && newMode != 0600 && fchmod(fd.get(), newMode) != 0) {
         result = Failure(errno);
     } else if (!WriteAll(fd.get(), content) || fsync(fd.get()) != 0) {

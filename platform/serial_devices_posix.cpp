@@ -307,13 +307,14 @@ std::vector<SerialDevice> ListSerialDevices(const std::string& root) {
         byNodePath[node->path] = devices.size();
         devices.push_back(std::move(*port));
     }
-    const std::string byId = "dev/serial/by-id";
-    for (const std::string& link : DirectoryNames(base + "/" + byId)) {
-        const std::optional<Resolved> target = ResolveInside(base, byId + "/" + link);
+    const std::string byId = "dev/serial/by-id/", byIdFolder = base + "/" + byId;
+    const std::string byIdFromRoot = "/" + byId;
+    for (const std::string& link : DirectoryNames(byIdFolder)) {
+        const std::optional<Resolved> target = ResolveInside(base, byId + link);
         if (!target) continue;
         const auto found = byNodePath.find(target->path);
         if (found != byNodePath.end())
-            devices[found->second].byIdLinks.push_back("/" + byId + "/" + link);
+            devices[found->second].byIdLinks.push_back(byIdFromRoot + link);
     }
     for (SerialDevice& device : devices)
         std::sort(device.byIdLinks.begin(), device.byIdLinks.end());

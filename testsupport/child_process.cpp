@@ -27,6 +27,11 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const ChildOpti
     int in[2], out[2], err[2];
     if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe");
+    // Made before the fork: the new process may make no allocation before it execs.
+    std::vector<char*> args;
+    args.reserve(argv.size() + 1);
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
     m_pid = fork();
     if (m_pid < 0) throw std::runtime_error("fork");
     if (m_pid == 0) {
@@ -35,9 +40,6 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const ChildOpti
         dup2(out[1], STDOUT_FILENO);
         dup2(options.mergeErrors ? out[1] : err[1], STDERR_FILENO);
         if (!options.workDir.empty() && chdir(options.workDir.c_str()) != 0) _exit(126);
-        std::vector<char*> args;
-        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
         execv(args[0], args.data());
         _exit(127);
     }

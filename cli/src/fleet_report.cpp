@@ -21,7 +21,7 @@ namespace {
 constexpr int kExitNotExecuted = 127;
 
 std::string ExitNote(int code) {
-    const std::string note = "it exited with " + std::to_string(code);
+    std::string note = "it exited with " + std::to_string(code);
     if (code == kExitUsage) return note + " (usage error)";
     if (code == kExitInternalError) return note + " (internal error)";
     if (code == kExitNotExecuted) return note + " (the tool could not be started)";

@@ -150,6 +150,7 @@ std::vector<std::string> CombinationCodeWords() {
 // Key lengths in bytes, of parts typed on the host and of keys typed on the pad alike.
 std::vector<std::string> KeyLengthWords() {
     std::vector<std::string> words;
+    words.reserve(padlogic::kKeyLengths.size());
     for (int bytes : padlogic::kKeyLengths) words.push_back(std::to_string(bytes));
     return words;
 }
@@ -423,6 +424,7 @@ Step BuildClearKey(const ClearKeyArguments& s) {
 
 std::vector<std::string> TagWords() {
     std::vector<std::string> words;
+    words.reserve(padlogic::kKeyTags.size());
     for (const padlogic::KeyTag& tag : padlogic::kKeyTags) words.emplace_back(tag.name);
     return words;
 }

@@ -133,6 +133,7 @@ std::string PerPadPath(const std::string& path, const std::string& name) {
 
 std::vector<std::string> PadNames(const std::vector<std::string>& devices) {
     std::vector<std::string> names;
+    names.reserve(devices.size());
     for (const std::string& device : devices) names.push_back(SafeName(device));
     // A device keeps its own name; the second of two alike gets "-2", the third "-3", skipping
     // names that other devices have.

@@ -146,10 +146,12 @@ std::string PadProcess::Start(const std::string& program, const std::vector<std:
                               const std::vector<std::string>& environment) {
     // Made before the fork: the new process may make no allocation before it execs.
     std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
     const std::vector<std::string> environmentTexts = EnvironmentWith(environment);
     std::vector<char*> envp;
+    envp.reserve(environmentTexts.size() + 1);
     for (const std::string& entry : environmentTexts)
         envp.push_back(const_cast<char*>(entry.c_str()));
     envp.push_back(nullptr);

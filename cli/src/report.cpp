@@ -28,11 +28,12 @@ std::string SourcedChecksText(const Json& checks) {
     for (const Json& check : checks) {
         if (!check.contains("source")) continue;
         if (!text.empty()) text += "; ";
-        const std::string field = check.value("check", "");
-        const std::string source = check.value("source", "");
-        text += check.value("made", true)
-                    ? field + " checked (" + source + ")"
-                    : field + " not checked (" + source + ": " + check.value("why", "") + ")";
+        const bool made = check.value("made", true);
+        text += check.value("check", "");
+        text += made ? " checked (" : " not checked (";
+        text += check.value("source", "");
+        if (!made) text += ": " + check.value("why", "");
+        text += ")";
     }
     return text;
 }

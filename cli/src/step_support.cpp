@@ -127,7 +127,7 @@ CLI::Validator WholeNumber(long long low, long long high) {
         "NUMBER");
 }
 
-CLI::Validator OneOf(std::vector<std::string> members, bool ignoreCase) {
+CLI::Validator OneOf(const std::vector<std::string>& members, bool ignoreCase) {
     std::string list;
     for (const std::string& member : members) list += (list.empty() ? "" : ", ") + member;
     return CLI::Validator(

@@ -37,7 +37,7 @@ CLI::Validator DecimalText(std::size_t minLength, std::size_t maxLength);
 // the text is converted, so that no conversion can overflow.
 CLI::Validator WholeNumber(long long low, long long high);
 // One of the given words.
-CLI::Validator OneOf(std::vector<std::string> words, bool ignoreCase = false);
+CLI::Validator OneOf(const std::vector<std::string>& words, bool ignoreCase = false);
 
 // The whole number of decimal text, when it is one from `low` to `high`.
 std::optional<long long> ParseWholeNumber(const std::string& text, long long low, long long high);

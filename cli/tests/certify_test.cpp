@@ -140,7 +140,7 @@ std::string FindProgram(const std::string& name) {
     std::string folders = path ? path : "";
     for (std::size_t start = 0; start <= folders.size();) {
         const std::size_t end = std::min(folders.find(':', start), folders.size());
-        const std::string candidate = folders.substr(start, end - start) + "/" + name;
+        std::string candidate = folders.substr(start, end - start) + "/" + name;
         if (end > start && access(candidate.c_str(), X_OK) == 0) return candidate;
         start = end + 1;
     }

@@ -69,7 +69,7 @@ protected:
 
     // padsim on the link `link` in the test's folder, ready once it shows its idle mode.
     std::string StartPadAt(const std::string& link, const std::vector<std::string>& extra) {
-        const std::string path = m_dir + "/" + link;
+        std::string path = m_dir + "/" + link;
         std::filesystem::create_directories(std::filesystem::path(path).parent_path());
         std::vector<std::string> argv{PADSIM_PROGRAM, "--link",      path,
                                       "--no-input",   "--key-delay", "20"};
@@ -318,7 +318,7 @@ TEST_F(Fleet, InterruptReachesEveryPad) {
 TEST(FleetUsage, IsCheckedBeforeAnyPadStarts) {
     const lumenord::test::TempWorkDir folder;
     lumenord::test::PtyPeer padA, padB;
-    const std::string dir = folder.Path();
+    const std::string& dir = folder.Path();
     const std::string a = padA.SlavePath(), b = padB.SlavePath();
     const std::string steps = dir + "/steps.txt", secret = dir + "/secret.txt",
                       bad = dir + "/bad.txt", regular = dir + "/plain";
@@ -429,9 +429,9 @@ TEST(FleetKeyStore, ConcurrentWritersLoseNoRecord) {
                 std::snprintf(index, sizeof index, "%02X", writer * kRecords + record);
                 cli::StepOutcome outcome;
                 outcome.ok = true;
-                store.Record(
-                    outcome, "written",
-                    padlogic::KeyRecords().CipherKey(index, std::string(32, 'A' + writer)));
+                store.Record(outcome, "written",
+                             padlogic::KeyRecords().CipherKey(
+                                 index, std::string(32, static_cast<char>('A' + writer))));
                 if (!outcome.ok) _exit(1);
             }
             _exit(0);
@@ -450,7 +450,8 @@ TEST(FleetKeyStore, ConcurrentWritersLoseNoRecord) {
         for (int record = 0; record < kRecords; ++record) {
             char index[3];
             std::snprintf(index, sizeof index, "%02X", writer * kRecords + record);
-            EXPECT_EQ(store.CipherKey(index), std::string(32, 'A' + writer)) << index;
+            EXPECT_EQ(store.CipherKey(index), std::string(32, static_cast<char>('A' + writer)))
+                << index;
         }
     }
 }

@@ -77,7 +77,7 @@ protected:
     }
     // Writes `text` into the file `name` of the folder; its path.
     std::string WriteFile(const std::string& name, const std::string& text) {
-        const std::string path = m_dir + "/" + name;
+        std::string path = m_dir + "/" + name;
         std::ofstream(path) << text;
         return path;
     }

@@ -302,7 +302,7 @@ TEST_F(Records, RecordThatCannotBeWrittenFailsTheRun) {
 TEST(RecordOptions, HostileFilesAndNamesAreRefusedBeforeAnythingIsSent) {
     const lumenord::test::TempWorkDir folder;
     lumenord::test::PtyPeer pad;
-    const std::string dir = folder.Path();
+    const std::string& dir = folder.Path();
     const std::string fifo = dir + "/fifo", link = dir + "/link", readOnly = dir + "/ro.json";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     std::filesystem::create_symlink(dir + "/target.json", link);

@@ -57,7 +57,7 @@ std::string WriteFile(const std::string& path, const std::string& text) {
 // key shows in its result.
 TEST(KeySources, FilesHoldOneKeyAndNothingElse) {
     const lumenord::test::TempWorkDir folder;
-    const std::string dir = folder.Path();
+    const std::string& dir = folder.Path();
     const std::string data = "0011223344556677";
     const std::string secret = "C0FFEE00C0FFEE00";
     WriteFile(dir + "/key.txt", kPinKey + "\r\n");
@@ -110,11 +110,13 @@ TEST(KeySources, FilesHoldOneKeyAndNothingElse) {
 class PromptedTool {
 public:
     explicit PromptedTool(const std::vector<std::string>& args) {
+        // Made before the fork: the new process may make no allocation before it execs.
+        std::vector<char*> argv;
+        argv.reserve(args.size() + 1);
+        for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
         m_pid = forkpty(&m_terminal, nullptr, nullptr, nullptr);
         if (m_pid == 0) {
-            std::vector<char*> argv;
-            for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-            argv.push_back(nullptr);
             execv(argv[0], argv.data());
             _exit(127);
         }
@@ -238,6 +240,8 @@ TEST_F(Secrets, KeysFromFilesAndStandardInputAreRecordedAndMaskedUnlessShown) {
                                    "pin start 30 --account " + kAccount + " --length 04\n" +
                                    "pin read --key-index 30 --format iso0 --account " + kAccount +
                                    "\n" + "control 2 3C\n");
+    const std::string typedParts = kPart2 + "\n" + kPart3 + "\n";
+    const std::string allParts = kPart1 + kPart2 + kPart3;
     for (const bool show : {false, true}) {
         SCOPED_TRACE(show ? "--show-secrets" : "masked");
         std::filesystem::remove(m_dir + "/KeyStock.txt");
@@ -246,11 +250,10 @@ TEST_F(Secrets, KeysFromFilesAndStandardInputAreRecordedAndMaskedUnlessShown) {
         std::vector<std::string> clear = global;
         clear.insert(clear.end(), {"key", "clear", "00", "31", "--part", "@part1.txt", "--part",
                                    "-", "--part", "-"});
-        padsim::test::Finished run = Tool(clear, kPart2 + "\n" + kPart3 + "\n");
+        padsim::test::Finished run = Tool(clear, typedParts);
         ASSERT_EQ(run.status, 0) << run.out << run.err;
         const Json loaded = JsonLines(run.out).at(0);
-        EXPECT_EQ(loaded["request"],
-                  "0012" + (show ? kPart1 + kPart2 + kPart3 : std::string(96, '*')));
+        EXPECT_EQ(loaded["request"], "0012" + (show ? allParts : std::string(96, '*')));
         EXPECT_EQ(loaded["reply"]["part1_kcv"], RefVerifyCode(kPart1));
         EXPECT_EQ(loaded["reply"]["part2_kcv"], RefVerifyCode(kPart2));
         EXPECT_EQ(loaded["reply"]["part3_kcv"], RefVerifyCode(kPart3));

@@ -41,7 +41,7 @@ TEST(RunTool, HostileArgumentsAndRunFilesAreUsageErrors) {
     const lumenord::test::TempWorkDir folder;  // no ./sysconfig.ini maps a port
     lumenord::test::PtyPeer pad;
     const std::string device = pad.SlavePath();
-    const std::string dir = folder.Path();
+    const std::string& dir = folder.Path();
     const std::string part1 = "0123456789ABCDEFFEDCBA9876543210";
     const std::string part2 = "1F2E3D4C5B6A79880897A6B5C4D3E2F1";
     const std::string filler(300, 'Z');
@@ -171,7 +171,7 @@ TEST(RunTool, VersionHelpAndDisplayArgumentsFollowTheConventions) {
     const lumenord::test::TempWorkDir folder;
     lumenord::test::PtyPeer pad;
     const std::string device = pad.SlavePath();
-    const std::string dir = folder.Path();
+    const std::string& dir = folder.Path();
     const std::string stepHelp = WriteFile(dir + "/help.txt", "info write X\nversion --help\n");
     const std::string shortHelp =
         WriteFile(dir + "/short.txt", "# comment\nkey   clear -h 00 30\n");

@@ -43,6 +43,7 @@ bool ThreadMessagesPumped();
 class CallScope {
 public:
     CallScope();
+    // NOLINTNEXTLINE(performance-trivially-destructible): not trivial in os_services_win32.cpp
     ~CallScope();
     CallScope(const CallScope&) = delete;
     CallScope& operator=(const CallScope&) = delete;

@@ -543,8 +543,9 @@ TEST_F(PadCommands, DisplayRecordResults) {
         "HELLO";
     for (const Case& c : cases) {
         int result = 0;
-        auto requests =
-            Exchange({c.reply}, [&] { result = PinPad_DispInfoLcd(record.data(), record.size()); });
+        auto requests = Exchange({c.reply}, [&] {
+            result = PinPad_DispInfoLcd(record.data(), static_cast<int>(record.size()));
+        });
         ASSERT_EQ(requests.size(), 1u);
         EXPECT_EQ(CommandOf(requests[0]), ';');
         EXPECT_EQ(PayloadOf(requests[0]), record);
@@ -555,8 +556,9 @@ TEST_F(PadCommands, DisplayRecordResults) {
 TEST_F(PadCommands, DisplayTakesTheLargestRecord) {
     const std::string record(4088, 'R');
     int result = 0;
-    auto requests = Exchange({ReplyFrame('k', "")},
-                             [&] { result = PinPad_DispInfoLcd(record.data(), record.size()); });
+    auto requests = Exchange({ReplyFrame('k', "")}, [&] {
+        result = PinPad_DispInfoLcd(record.data(), static_cast<int>(record.size()));
+    });
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(LengthField(requests[0]), "000");
     EXPECT_EQ(PayloadOf(requests[0]).size(), 4088u);

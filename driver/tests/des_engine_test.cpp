@@ -362,6 +362,7 @@ TEST(TriUntriDes, CheckBlockOfAKey) {
 
 TEST(TriUntriDes, EqualKeyPartsActAsSingleDes) {
     const std::string k = "133457799BBCDFF1";
+    const std::string k2 = k + k, k3 = k2 + k;
     const std::string data = "0123456789ABCDEFFEDCBA987654321000112233445566778";
     for (std::size_t blocks = 1; blocks <= 3; ++blocks) {
         const std::string d = data.substr(0, 16 * blocks);
@@ -370,8 +371,8 @@ TEST(TriUntriDes, EqualKeyPartsActAsSingleDes) {
                          std::to_string(direction));
             const std::string single = TriUntriDes(d, k, direction);
             ASSERT_EQ(single.size(), d.size());
-            EXPECT_EQ(TriUntriDes(d, k + k, direction), single);
-            EXPECT_EQ(TriUntriDes(d, k + k + k, direction), single);
+            EXPECT_EQ(TriUntriDes(d, k2, direction), single);
+            EXPECT_EQ(TriUntriDes(d, k3, direction), single);
         }
     }
 }

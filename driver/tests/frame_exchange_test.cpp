@@ -154,9 +154,10 @@ TEST_F(ExchangeTest, SendsTheFrameAndCutsTheReply) {
 }
 
 TEST_F(ExchangeTest, SkipsLineNoiseBeforeTheStx) {
-    for (std::string noise : {std::string("\x7f\xff\x00\x13", 4), std::string("\x02\x03\x13"),
-                              std::string("\x02"
-                                          "001")}) {
+    for (const std::string& noise :
+         {std::string("\x7f\xff\x00\x13", 4), std::string("\x02\x03\x13"),
+          std::string("\x02"
+                      "001")}) {
         SCOPED_TRACE(Hex(noise));
         char reply[256];
         ExchangeResult result = Exchange(noise + ReplyFrame('d', "9"), reply, sizeof reply);
@@ -219,10 +220,10 @@ TEST_F(ExchangeTest, ClosedChannelWritesNothing) {
 
 // Replies that stop before their status byte are no reply, whatever their first bytes say.
 TEST_F(ExchangeTest, ReplyCutShortAfterItsStxIsNoReply) {
-    for (std::string cut : {std::string("\x02"
-                                        "0"),
-                            std::string("\x02"
-                                        "001\x03")}) {
+    for (const std::string& cut : {std::string("\x02"
+                                               "0"),
+                                   std::string("\x02"
+                                               "001\x03")}) {
         SCOPED_TRACE(Hex(cut));
         peer.Serve({cut});
         char reply[256];

@@ -48,7 +48,7 @@ std::string Run(const EVP_CIPHER* cipher, std::string_view key, std::string_view
                          static_cast<int>(data.size())) != 1 ||
         EVP_CipherFinal_ex(ctx.get(), o + n, &tail) != 1)
         throw std::runtime_error("cipher");
-    out.resize(static_cast<std::size_t>(n + tail));
+    out.resize(static_cast<std::size_t>(n) + static_cast<std::size_t>(tail));
     return out;
 }
 

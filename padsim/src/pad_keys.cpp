@@ -67,7 +67,7 @@ PadSimulator::Reply PadSimulator::ClearKeyDownload(std::string_view payload) {
         m_pendingPinRequest.reset();
         m_entryKeyIndex = *index;
         m_entryPart = code - 'A' + 1;
-        m_entryLength = static_cast<std::size_t>(8 * length);
+        m_entryLength = 8 * static_cast<std::size_t>(length);
         return Reply{status::kOk, {}};
     }
     if (code < '0' || code > '4') return Reply{status::kWrongParameter, {}};

@@ -384,7 +384,7 @@ PadSimulator::Reply PadSimulator::ControlCode(std::string_view payload) {
     if (!value) return Reply{status::kIllegalData, {}};
     const int v = *value;
     const auto inRange = [v](int lo, int hi) { return v >= lo && v <= hi; };
-    const Reply ok{status::kOk, {}}, bad{status::kWrongParameter, {}};
+    Reply ok{status::kOk, {}}, bad{status::kWrongParameter, {}};
     switch (payload[0]) {
         case '0':
             if (!inRange(0x30, 0x3F)) return bad;

@@ -278,10 +278,10 @@ void PtyPad::HandleArrived() {
     const Faults& faults = m_engine.faults();
     if (m_engine.requestCount() != answeredBefore && faults.disappearAfter >= 0 &&
         m_engine.requestCount() >= faults.disappearAtRequest) {
-        DisappearWith(std::move(reply));
+        DisappearWith(reply);
         return;
     }
-    QueueReply(std::move(reply), ReplyDelay(m_engine, answeredBefore));
+    QueueReply(reply, ReplyDelay(m_engine, answeredBefore));
     ArmScriptIfModeOpened(before);
 }
 
@@ -294,7 +294,7 @@ void PtyPad::ArmScriptIfModeOpened(Mode before) {
 }
 
 // The pad dies in the middle of the exchange: part of the reply, then nothing.
-void PtyPad::DisappearWith(std::string reply) {
+void PtyPad::DisappearWith(const std::string& reply) {
     Faults& faults = m_engine.faults();
     const auto keep = std::min(reply.size(), static_cast<std::size_t>(faults.disappearAfter));
     faults.disappearAfter = -1;
@@ -305,7 +305,7 @@ void PtyPad::DisappearWith(std::string reply) {
     if (m_out.empty()) CloseLine();
 }
 
-void PtyPad::QueueReply(std::string bytes, std::chrono::milliseconds delay) {
+void PtyPad::QueueReply(const std::string& bytes, std::chrono::milliseconds delay) {
     if (bytes.empty()) return;
     // A reply never overtakes one held before it.
     if (delay.count() > 0 || !m_delayed.empty()) {

@@ -169,6 +169,7 @@ TEST(KeyStoreDurability, SixConcurrentWritersAreNeverRefusedAndLoseNothing) {
             alarm(120);
             Outcome outcomes[kThreadsEach];
             std::vector<std::thread> threads;
+            threads.reserve(kThreadsEach);
             for (int t = 0; t < kThreadsEach; ++t) {
                 threads.emplace_back([&, t, writer = p * kThreadsEach + t] {
                     for (int n = 0; n < kKeysEach; ++n) {

@@ -635,7 +635,8 @@ TEST_F(ProfileTest, RefusedWritesSayWhyAndLeaveTheFileAsItWas) {
              std::ofstream(path_) << "[KEY]\nK=1\n";
              std::ofstream filler(full);
              const std::string block(4096, '#');
-             while (filler.write(block.data(), block.size())) filler.flush();
+             while (filler.write(block.data(), static_cast<std::streamsize>(block.size())))
+                 filler.flush();
              return true;
          },
          WriteError::kDiskFull,

@@ -41,6 +41,7 @@ QComboBox* MakeCodeCombo(const char* name, QWidget* parent,
 
 std::vector<std::pair<QString, QVariant>> CombinationCodeEntries() {
     std::vector<std::pair<QString, QVariant>> entries;
+    entries.reserve(padlogic::kCombinationCodes.size());
     for (const padlogic::CombinationCode& entry : padlogic::kCombinationCodes)
         entries.emplace_back(QString::asprintf("%02X", entry.code), entry.code);
     return entries;
@@ -49,6 +50,7 @@ std::vector<std::pair<QString, QVariant>> CombinationCodeEntries() {
 // The tags with their digits, and the erase choice, which has none.
 std::vector<std::pair<QString, QVariant>> KeyTagEntries() {
     std::vector<std::pair<QString, QVariant>> entries;
+    entries.reserve(padlogic::kKeyTags.size() + 1);
     for (const padlogic::KeyTag& tag : padlogic::kKeyTags)
         entries.emplace_back(QString::fromLatin1(tag.name), tag.digit);
     entries.emplace_back(QString::fromLatin1(padlogic::kEraseTag), QVariant());

@@ -116,7 +116,7 @@ void FrameLog::Add(FrameRecord frame) {
     if (frame.direction == Direction::kSent) {
         m_lastCommand = frame.bytes.size() > padlogic::kFrameCommandAt
                             ? frame.bytes[padlogic::kFrameCommandAt]
-                            : 0;
+                            : '\0';
     }
     frame.command = m_lastCommand;
     if (frame.direction == Direction::kReceived) m_lastCommand = 0;

@@ -76,9 +76,9 @@ void KeyboardTest::tabFollowsTheReadingOrder() {
     QVERIFY(ShowWindow(&window));
     const QStringList stops = TabStops(Find<QWidget>(&window, page.constData()));
     QCOMPARE(stops.value(0), order.first());
-    int last = -1;
+    qsizetype last = -1;
     for (const QString& name : order) {
-        const int at = stops.indexOf(name);
+        const qsizetype at = stops.indexOf(name);
         QVERIFY2(at > last, qPrintable(name + " out of order in " + stops.join(' ')));
         last = at;
     }

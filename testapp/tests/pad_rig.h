@@ -144,7 +144,7 @@ inline bool ShowActive(const PadRig& rig) {
 class WhenEntryRuns : public QObject {
 public:
     WhenEntryRuns(const PadRig& rig, padsim::Mode mode, const QString& status,
-                  std::function<void()> action) {
+                  const std::function<void()>& action) {
         auto* timer = new QTimer(this);
         timer->setInterval(5);
         connect(timer, &QTimer::timeout, this, [&rig, mode, status, action, timer] {

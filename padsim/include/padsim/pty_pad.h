@@ -99,8 +99,8 @@ private:
     void FlushOutput();
     void QueueOut(std::string_view bytes);
     void PressScriptedKey();
-    void QueueReply(std::string bytes, std::chrono::milliseconds delay);
-    void DisappearWith(std::string reply);
+    void QueueReply(const std::string& bytes, std::chrono::milliseconds delay);
+    void DisappearWith(const std::string& reply);
     void ArmScriptIfModeOpened(Mode before);
     void CloseLine();
     std::optional<std::chrono::steady_clock::time_point> NextWakeLocked() const;

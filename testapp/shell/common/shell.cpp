@@ -405,7 +405,7 @@ void PINPAD_CALL Shell::PumpMessages() { ProcessPendingEvents(); }
 
 void Shell::ReportException(std::exception_ptr error) {
     try {
-        std::rethrow_exception(error);
+        std::rethrow_exception(std::move(error));
     } catch (const std::exception& e) {
         ShowErrorDialog(QString::fromLocal8Bit(e.what()));
     } catch (...) {
