@@ -304,7 +304,8 @@ TEST_P(FaultMatrix, EveryExportEndsWithADefinedResultWithinItsTimeOut) {
     for (std::size_t e = 0; e < exports.size(); ++e) {
         const Cell& cell = cells[e];
         const std::string name = exports[e].name;
-        const std::string where = name + " / " + fault;
+        std::string where = name;
+        where.append(" / ").append(fault);
         ASSERT_FALSE(cell.crashed) << where;
         EXPECT_GE(cell.result, -4) << where;
         EXPECT_LE(cell.result, 255) << where;
