@@ -442,19 +442,14 @@ void DeclareCipherKey(CLI::App& command, CipherKeyArguments& s) {
     command.add_option("TAG", s.tag, "TMK, TPK, TAK, TDK, TDEK, TDDK or TDSK")
         ->required()
         ->check(OneOf(TagWords(), true));
-    CLI::Option* clear = command
-                             .add_option("--key", s.key,
-                                         "the new key in clear (@FILE: from a file, -: from "
-                                         "standard input)")
-                             ->check(KeyText())
-                             ->transform(SecretSource("new key"));
+    CLI::Option* clear = AddKeyOption(
+        command, "--key", s.key,
+        "the new key in clear (@FILE: from a file, -: from standard input)", "new key");
     CLI::Option* under =
-        command
-            .add_option("--decrypt-key", s.decryptKey,
-                        "the decryption key's clear value (@FILE, -); when not given, the key "
-                        "store's value of the key at DECRYPT_INDEX")
-            ->check(KeyText())
-            ->transform(SecretSource("decryption key"));
+        AddKeyOption(command, "--decrypt-key", s.decryptKey,
+                     "the decryption key's clear value (@FILE, -); when not given, the key "
+                     "store's value of the key at DECRYPT_INDEX",
+                     "decryption key");
     CLI::Option* cipher =
         command.add_option("--cipher", s.cipher, "the new key already enciphered")
             ->check(HexText({16, 32, 48}));
@@ -669,10 +664,9 @@ struct AuthMutual {
 
 void DeclareAuthMutual(CLI::App& command, AuthMutual& s) {
     AddIndexArgument(command, "INDEX", s.index, "key index 00-7F", 0x00, 0x7F);
-    command.add_option("DATA", s.key, "authorization data (16, 32 or 48 hex characters; @FILE, -)")
-        ->required()
-        ->check(KeyText())
-        ->transform(SecretSource("authorization data"));
+    AddKeyOption(command, "DATA", s.key,
+                 "authorization data (16, 32 or 48 hex characters; @FILE, -)", "authorization data")
+        ->required();
 }
 
 StepOutcome RunAuthMutual(const AuthMutual& plan, StepContext&) {

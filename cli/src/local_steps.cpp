@@ -2,7 +2,6 @@
 #include "hex_text.h"
 #include "key_parts.h"
 #include "pinpad.h"
-#include "secret_input.h"
 #include "step_commands.h"
 
 namespace cli {
@@ -17,10 +16,8 @@ void DeclareDes(CLI::App& command, Des& s) {
     command.add_option("DATA", s.data, "16, 32 or 48 hex characters")
         ->required()
         ->check(HexText({16, 32, 48}));
-    command.add_option("KEY", s.key, "16, 32 or 48 hex characters (@FILE, -)")
-        ->required()
-        ->check(KeyText())
-        ->transform(SecretSource("key"));
+    AddKeyOption(command, "KEY", s.key, "16, 32 or 48 hex characters (@FILE, -)", "key")
+        ->required();
 }
 
 StepOutcome RunDes(const Des& s, StepContext&) {

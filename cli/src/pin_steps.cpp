@@ -12,7 +12,6 @@
 #include "pad_input.h"
 #include "pin_reading.h"
 #include "pinpad.h"
-#include "secret_input.h"
 #include "step_commands.h"
 #include "tool_key_store.h"
 #include "verdicts.h"
@@ -232,13 +231,10 @@ void DeclarePinRead(CLI::App& command, PinRead& s) {
         ->check(KeyIndex(0x30, 0x7F));
     AddPinFormatOption(command, s.format, false);
     AddAccountOption(command, s.account);
-    CLI::Option* key =
-        command
-            .add_option("--key", s.key,
-                        "the PIN key in clear, to decipher the block (@FILE: from a file, -: "
-                        "from standard input)")
-            ->check(KeyText())
-            ->transform(SecretSource("PIN key"));
+    CLI::Option* key = AddKeyOption(
+        command, "--key", s.key,
+        "the PIN key in clear, to decipher the block (@FILE: from a file, -: from standard input)",
+        "PIN key");
     command
         .add_option("--key-index", s.keyIndex,
                     "decipher the block with the key the key store holds at this index")

@@ -5,6 +5,7 @@
 
 #include "hex_text.h"
 #include "key_parts.h"
+#include "secret_input.h"
 #include "secrets.h"
 
 namespace cli {
@@ -96,6 +97,13 @@ CLI::Validator KeyIndex(int low, int high) {
 void AddIndexArgument(CLI::App& command, const std::string& name, std::string& index,
                       const std::string& description, int low, int high) {
     command.add_option(name, index, description)->required()->check(KeyIndex(low, high));
+}
+
+CLI::Option* AddKeyOption(CLI::App& command, const std::string& name, std::string& key,
+                          const std::string& description, const std::string& what) {
+    return command.add_option(name, key, description)
+        ->check(KeyText())
+        ->transform(SecretSource(what));
 }
 
 CLI::Validator DecimalText(std::size_t minLength, std::size_t maxLength) {

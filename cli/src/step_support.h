@@ -23,6 +23,10 @@ using StepSlot = std::optional<Step>;
 CLI::Validator HexText(std::initializer_list<std::size_t> lengths = {}, bool secret = false);
 // A key in clear: 16, 32 or 48 hexadecimal characters, never repeated in a message.
 inline CLI::Validator KeyText() { return HexText({16, 32, 48}, true); }
+// Adds the option or argument `name` that takes a key in clear (KeyText), given on the command
+// line or read from @FILE or standard input (-) under the prompt `what`.
+CLI::Option* AddKeyOption(CLI::App& command, const std::string& name, std::string& key,
+                          const std::string& description, const std::string& what);
 // Hexadecimal text, a whole number of 16-character blocks (at least one), at most `maxLength`
 // characters.
 CLI::Validator HexBlocks(std::size_t maxLength);
