@@ -21,28 +21,18 @@ QString Text(const std::string& text) { return QString::fromUtf8(text.c_str()); 
 
 QLineEdit* AddField(QFormLayout* form, const char* name, const QString& caption,
                     const QString& text, QWidget* parent) {
-    auto* edit = new QLineEdit(text, parent);
-    edit->setObjectName(name);
+    auto* edit = shell::Named<QLineEdit>(name, parent, text);
     form->addRow(shell::MakeCaption(caption, edit, parent), edit);
     return edit;
 }
 
-QCheckBox* AddCheck(QVBoxLayout* column, const char* name, const QString& caption,
-                    QWidget* parent) {
-    auto* box = new QCheckBox(caption, parent);
-    box->setObjectName(name);
-    box->setAccessibleName(caption);
-    column->addWidget(box);
-    return box;
-}
-
-QPushButton* AddButton(QHBoxLayout* row, const char* name, const QString& caption,
-                       QWidget* parent) {
-    auto* button = new QPushButton(caption, parent);
-    button->setObjectName(name);
-    button->setAccessibleName(caption);
-    row->addWidget(button);
-    return button;
+// A check box or push button named `name`, its accessible name its caption, added to `layout`.
+template <typename W>
+W* AddCaptioned(QBoxLayout* layout, const char* name, const QString& caption, QWidget* parent) {
+    auto* control = shell::Named<W>(name, parent, caption);
+    control->setAccessibleName(caption);
+    layout->addWidget(control);
+    return control;
 }
 
 }  // namespace
@@ -91,20 +81,21 @@ CertifyPanel::CertifyPanel(shell::Shell& shell, QWidget* parent) : QWidget(paren
         QDesktopServices::openUrl(QUrl::fromLocalFile(path));
     };
     auto* options = new QVBoxLayout;
-    chkOverwriteKeys =
-        AddCheck(options, "chkOverwriteKeys", "Overwrite the pad's keys with test keys", this);
-    chkChangeSettings =
-        AddCheck(options, "chkChangeSettings", "Also change settings that cannot be undone", this);
-    chkSkipTyped = AddCheck(options, "chkSkipTyped", "Leave out keys typed on the pad", this);
+    chkOverwriteKeys = AddCaptioned<QCheckBox>(options, "chkOverwriteKeys",
+                                               "Overwrite the pad's keys with test keys", this);
+    chkChangeSettings = AddCaptioned<QCheckBox>(options, "chkChangeSettings",
+                                                "Also change settings that cannot be undone", this);
+    chkSkipTyped =
+        AddCaptioned<QCheckBox>(options, "chkSkipTyped", "Leave out keys typed on the pad", this);
     auto* form = new QFormLayout;
     edCertifyPin = AddField(form, "edCertifyPin", "PIN typed on the pad:", "1234", this);
     edCertifyPin->setMaxLength(8);
     edUnitLabel = AddField(form, "edUnitLabel", "Unit label:", QString(), this);
     edReportFolder = AddField(form, "edReportFolder", "Report folder:", "certificate", this);
     auto* buttons = new QHBoxLayout;
-    btCertify = AddButton(buttons, "btCertify", "Certify", this);
-    btStopCertify = AddButton(buttons, "btStopCertify", "Stop", this);
-    btOpenReport = AddButton(buttons, "btOpenReport", "Open report", this);
+    btCertify = AddCaptioned<QPushButton>(buttons, "btCertify", "Certify", this);
+    btStopCertify = AddCaptioned<QPushButton>(buttons, "btStopCertify", "Stop", this);
+    btOpenReport = AddCaptioned<QPushButton>(buttons, "btOpenReport", "Open report", this);
     buttons->addStretch();
     btStopCertify->setEnabled(false);
     btOpenReport->setEnabled(false);
