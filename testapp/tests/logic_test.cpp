@@ -1,9 +1,12 @@
 // Widget-free logic of the shell: result messages, conversion, open arguments, reply fields,
 // control-code commands.
 #include <QtTest>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "control_codes.h"
+#include "driver_lock.h"
 #include "port_args.h"
 #include "reply_fields.h"
 #include "result_text.h"
@@ -26,6 +29,7 @@ private slots:
     void controlCodeCommand();
     void controlCodeTable_data();
     void controlCodeTable();
+    void driverLockWaitIsBoundedAndEndsAtTheUnlock();
 };
 
 void LogicTest::resultMessage() {
@@ -230,6 +234,21 @@ void LogicTest::controlCodeTable() {
     if (code == "6") QCOMPARE(info.values.mid(7, 2), QStringList({"37", "41"}));
     QVERIFY(!ParseControlCode("C"));
     QVERIFY(!ParseControlCode("x"));
+}
+
+void LogicTest::driverLockWaitIsBoundedAndEndsAtTheUnlock() {
+    using namespace std::chrono_literals;
+    DriverLock lock;
+    QVERIFY(lock.try_lock_for(0ms));
+    QVERIFY(!lock.try_lock_for(20ms));  // held: the wait ends at its deadline
+    bool taken = false;
+    std::thread other([&] { taken = lock.try_lock_for(60s); });
+    lock.unlock();  // the other thread's wait ends here, long before its deadline
+    other.join();
+    QVERIFY(taken);
+    QVERIFY(!lock.try_lock_for(0ms));
+    lock.unlock();
+    QVERIFY(lock.try_lock_for(0ms));
 }
 
 QTEST_GUILESS_MAIN(LogicTest)
